@@ -1,0 +1,147 @@
+#include "algorithms/lcs.hpp"
+
+#include "algorithms/pattern_mask.hpp"
+
+#include <bit>
+#include <vector>
+
+namespace tarnwick::algorithms {
+namespace {
+
+/// Minimal LCS length that keeps the Indel distance of lengths la + lb within `bound`
+/// (0 when every LCS does).
+inline uint64_t lcs_needed(uint64_t lensum, uint64_t bound) noexcept {
+    if (lensum <= bound) return 0;
+    const uint64_t x = lensum - bound;
+    return (x >> 1) + (x & 1);
+}
+
+/// One-word LCS over `text`, masks given by `get(c)`; `m` is the pattern length (1..64).
+template <class Text, class Get>
+inline uint64_t lcs_one_word(std::size_t m, Text text, uint64_t need, Get get) noexcept {
+    const uint64_t mask = last_word_mask(m);
+    uint64_t S = ~uint64_t{0};
+    const std::size_t n = text.size();
+    if (need == 0) {
+        for (std::size_t j = 0; j < n; ++j) {
+            const uint64_t M = get(text[j]);
+            const uint64_t u = S & M;
+            S = (S + u) | (S & ~M);
+        }
+    } else {
+        for (std::size_t j = 0; j < n; ++j) {
+            const uint64_t M = get(text[j]);
+            const uint64_t u = S & M;
+            S = (S + u) | (S & ~M);
+            const uint64_t cur = static_cast<uint64_t>(std::popcount(~S & mask));
+            if (cur + (n - 1 - j) < need) return 0;
+        }
+    }
+    return static_cast<uint64_t>(std::popcount(~S & mask));
+}
+
+template <class T>
+uint64_t lcs_multi_word(std::span<const T> a, std::span<const T> b, uint64_t need) {
+    const PatternMaskMulti<T> pm(a);
+    const std::size_t blocks = pm.blocks();
+    const uint64_t last = last_word_mask(a.size());
+    std::vector<uint64_t> S(blocks, ~uint64_t{0});
+    std::vector<uint64_t> next(blocks);
+    auto zeros = [&]() noexcept {
+        uint64_t cur = 0;
+        for (std::size_t w = 0; w + 1 < blocks; ++w) cur += std::popcount(~S[w]);
+        cur += std::popcount(~S[blocks - 1] & last);
+        return cur;
+    };
+    const std::size_t n = b.size();
+    for (std::size_t j = 0; j < n; ++j) {
+        const uint64_t* M = pm.get(b[j]);
+        uint64_t carry = 0;
+        for (std::size_t w = 0; w < blocks; ++w) {
+            const uint64_t s = S[w];
+            const uint64_t u = s & M[w];
+            const uint64_t t = s + carry;
+            const uint64_t r = t + u;
+            next[w] = (s & ~M[w]) | r;
+            carry = static_cast<uint64_t>(t < s) + static_cast<uint64_t>(r < t);
+        }
+        S.swap(next);
+        if (need != 0 && zeros() + (n - 1 - j) < need) return 0;
+    }
+    return zeros();
+}
+
+}  // namespace
+
+template <class T>
+uint64_t lcs_length(std::span<const T> a, std::span<const T> b, uint64_t bound) {
+    if (a.empty() || b.empty()) return 0;
+    const uint64_t need = lcs_needed(a.size() + b.size(), bound);
+    if (a.size() <= 64) {
+        const PatternMask64<T> pm(a);
+        return lcs_one_word(a.size(), b, need, [&pm](T c) noexcept { return pm.get(c); });
+    }
+    return lcs_multi_word(a, b, need);
+}
+
+template <class T>
+uint64_t indel_distance(std::span<const T> a, std::span<const T> b, uint64_t max) {
+    const bool bounded = max != kNoBound;
+    if (bounded) {
+        const uint64_t diff = a.size() > b.size() ? a.size() - b.size() : b.size() - a.size();
+        if (diff > max) return kNoBound;
+        // Histogram bound: every unmatched element costs one operation. Wide values make
+        // the table incomplete, so the first one abandons the check without a verdict.
+        int64_t hist[256] = {};
+        bool complete = true;
+        for (T c : a) {
+            if (static_cast<uint64_t>(c) >= 256) { complete = false; break; }
+            ++hist[static_cast<std::size_t>(c)];
+        }
+        if (complete) {
+            for (T c : b) {
+                if (static_cast<uint64_t>(c) >= 256) { complete = false; break; }
+                --hist[static_cast<std::size_t>(c)];
+            }
+        }
+        if (complete) {
+            uint64_t sum = 0;
+            for (int64_t h : hist) sum += static_cast<uint64_t>(h < 0 ? -h : h);
+            if (sum > max) return kNoBound;
+        }
+    }
+    const Affix<T> ax = strip_affix(a, b);
+    uint64_t d;
+    if (ax.prefix == a.size()) {
+        d = b.size() - ax.prefix;
+    } else {
+        const uint64_t lcs = lcs_length(ax.a, ax.b, max);
+        d = ax.a.size() + ax.b.size() - 2 * lcs;
+    }
+    if (bounded && d > max) return kNoBound;
+    return d;
+}
+
+template <class T>
+uint64_t lcs_seq_similarity(std::span<const T> a, std::span<const T> b, uint64_t bound) {
+    const Affix<T> ax = strip_affix(a, b);
+    if (ax.prefix == a.size()) return a.size();
+    return ax.prefix + ax.suffix + lcs_length(ax.a, ax.b, bound);
+}
+
+uint64_t lcs_from_pm64(const uint64_t* masks, std::size_t m, std::span<const uint8_t> text,
+                       uint64_t bound) noexcept {
+    if (text.empty() || m == 0) return 0;
+    const uint64_t need = lcs_needed(m + text.size(), bound);
+    return lcs_one_word(m, text, need, [masks](uint8_t c) noexcept { return masks[c]; });
+}
+
+#define TARNWICK_LCS_INSTANTIATE(T)                                                        \
+    template uint64_t lcs_length<T>(std::span<const T>, std::span<const T>, uint64_t);     \
+    template uint64_t indel_distance<T>(std::span<const T>, std::span<const T>, uint64_t); \
+    template uint64_t lcs_seq_similarity<T>(std::span<const T>, std::span<const T>, uint64_t);
+TARNWICK_LCS_INSTANTIATE(uint8_t)
+TARNWICK_LCS_INSTANTIATE(uint32_t)
+TARNWICK_LCS_INSTANTIATE(uint64_t)
+
+}  // namespace tarnwick::algorithms
