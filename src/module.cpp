@@ -31,6 +31,7 @@ constexpr Entry cls(const char* name, PyObject* (*type)()) { return Entry{nullpt
 const Entry kEntries[] = {
     // result classes
     cls("MatchingBlock", &py::Class<distance::initialize::MatchingBlock>::type_ref),
+    cls("ScoreAlignment", &py::Class<distance::initialize::ScoreAlignment>::type_ref),
     // functions of the core and the batch matchers
     fn(&utils::default_process_def),
     // search and join classes and functions
