@@ -37,6 +37,15 @@ const Entry kEntries[] = {
     // search and join classes and functions
     // ratio scorers
     fn(&fuzz::fuzz_ratio_def),
+    fn(&fuzz::fuzz_partial_ratio_def),
+    fn(&fuzz::fuzz_partial_ratio_alignment_def),
+    fn(&fuzz::fuzz_token_sort_ratio_def),
+    fn(&fuzz::fuzz_token_set_ratio_def),
+    fn(&fuzz::fuzz_token_ratio_def),
+    fn(&fuzz::fuzz_partial_token_sort_ratio_def),
+    fn(&fuzz::fuzz_partial_token_set_ratio_def),
+    fn(&fuzz::fuzz_partial_token_ratio_def),
+    fn(&fuzz::fuzz_wratio_def),
     fn(&fuzz::fuzz_qratio_def),
     // metric families
     // Soundex, Gotoh, n-gram and BK-tree groups
