@@ -2,6 +2,7 @@
 // process and registers every class and function in one fixed order, each name also
 // appended to __all__.
 #include "distance/initialize/classes.hpp"
+#include "distance/metrics_score.hpp"
 #include "fuzz_py.hpp"
 #include "py/convert.hpp"
 #include "py/function.hpp"
@@ -38,6 +39,30 @@ const Entry kEntries[] = {
     fn(&fuzz::fuzz_ratio_def),
     fn(&fuzz::fuzz_qratio_def),
     // metric families
+    fn(&distance::metrics::jaro_distance_def),
+    fn(&distance::metrics::jaro_similarity_def),
+    fn(&distance::metrics::jaro_normalized_distance_def),
+    fn(&distance::metrics::jaro_normalized_similarity_def),
+    fn(&distance::metrics::jaro_winkler_distance_def),
+    fn(&distance::metrics::jaro_winkler_similarity_def),
+    fn(&distance::metrics::jaro_winkler_normalized_distance_def),
+    fn(&distance::metrics::jaro_winkler_normalized_similarity_def),
+    fn(&distance::metrics::osa_distance_def),
+    fn(&distance::metrics::osa_similarity_def),
+    fn(&distance::metrics::osa_normalized_distance_def),
+    fn(&distance::metrics::osa_normalized_similarity_def),
+    fn(&distance::metrics::damerau_levenshtein_distance_def),
+    fn(&distance::metrics::damerau_levenshtein_similarity_def),
+    fn(&distance::metrics::damerau_levenshtein_normalized_distance_def),
+    fn(&distance::metrics::damerau_levenshtein_normalized_similarity_def),
+    fn(&distance::metrics::prefix_distance_def),
+    fn(&distance::metrics::prefix_similarity_def),
+    fn(&distance::metrics::prefix_normalized_distance_def),
+    fn(&distance::metrics::prefix_normalized_similarity_def),
+    fn(&distance::metrics::postfix_distance_def),
+    fn(&distance::metrics::postfix_similarity_def),
+    fn(&distance::metrics::postfix_normalized_distance_def),
+    fn(&distance::metrics::postfix_normalized_similarity_def),
     // Soundex, Gotoh, n-gram and BK-tree groups
 };
 
