@@ -3,9 +3,6 @@
 #include "algorithms/pattern_mask.hpp"
 
 #include <bit>
-#if defined(__x86_64__)
-#include <x86intrin.h>
-#endif
 #include <vector>
 
 namespace tarnwick::algorithms {
@@ -43,20 +40,6 @@ inline uint64_t lcs_one_word(std::size_t m, Text text, uint64_t need, Get get) n
     return static_cast<uint64_t>(std::popcount(~S & mask));
 }
 
-/// r = a + b + carry_in, returning r and setting carry_out (0 or 1).
-inline uint64_t add_carry(uint64_t a, uint64_t b, uint64_t carry_in, uint64_t& carry_out) noexcept {
-#if defined(__x86_64__)
-    unsigned long long r;
-    carry_out = _addcarry_u64(static_cast<unsigned char>(carry_in), a, b, &r);
-    return r;
-#else
-    const uint64_t t = a + carry_in;
-    const uint64_t r = t + b;
-    carry_out = static_cast<uint64_t>(t < a) + static_cast<uint64_t>(r < t);
-    return r;
-#endif
-}
-
 template <class T>
 uint64_t lcs_multi_word(std::span<const T> a, std::span<const T> b, uint64_t need) {
     const PatternMaskMulti<T> pm(a);
@@ -74,12 +57,17 @@ uint64_t lcs_multi_word(std::span<const T> a, std::span<const T> b, uint64_t nee
     };
     const std::size_t n = b.size();
     for (std::size_t j = 0; j < n; ++j) {
-        const uint64_t* M = pm.get(b[j]);
+        const uint64_t* __restrict M = pm.get(b[j]);
+        uint64_t* __restrict sw = st;
         uint64_t carry = 0;
         for (std::size_t w = 0; w < blocks; ++w) {
-            const uint64_t s = st[w];
-            const uint64_t r = add_carry(s, s & M[w], carry, carry);
-            st[w] = (s & ~M[w]) | r;
+            const uint64_t s = sw[w];
+            const uint64_t m = M[w];
+            // s + u + carry in 128 bits: the carry out is at most 1, as in two steps.
+            const unsigned __int128 sum =
+                static_cast<unsigned __int128>(s) + (s & m) + carry;
+            carry = static_cast<uint64_t>(sum >> 64);
+            sw[w] = (s & ~m) | static_cast<uint64_t>(sum);
         }
         if (need != 0 && zeros() + (n - 1 - j) < need) return 0;
     }
