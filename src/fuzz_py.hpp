@@ -1,0 +1,33 @@
+// Python adapter of the ratio scorers: the scorer calling convention over raw Python
+// objects, and the builtins registered by the module.
+#pragma once
+
+#include "fuzz.hpp"
+#include "py/args.hpp"
+#include "py/function.hpp"
+
+#include <optional>
+
+namespace tarnwick::fuzz {
+
+/// A score computation over two converted sequences with an optional cut-off.
+using ScoreFn = double (*)(const types::Seq&, const types::Seq&, std::optional<double>);
+
+/// Parameters shared by every scorer: "(s1, s2, *, processor=None, score_cutoff=None)".
+inline constexpr std::array<py::Param, 4> kScorerParams{
+    {{"s1", true}, {"s2", true}, {"processor", false}, {"score_cutoff", false}}};
+
+/// The calling convention on raw objects: missing inputs give 0.0, then the processor,
+/// conversion of s1 then s2, the score and the final cut-off check.
+double call_scorer(ScoreFn score, PyObject* s1, PyObject* s2, PyObject* processor,
+                   std::optional<double> cutoff);
+
+/// `call_scorer` with the simple ratio and the quick ratio; batch extraction calls these.
+double fuzz_ratio(PyObject* s1, PyObject* s2, PyObject* processor, std::optional<double> cutoff);
+double fuzz_qratio(PyObject* s1, PyObject* s2, PyObject* processor, std::optional<double> cutoff);
+
+/// Module builtins.
+extern PyMethodDef fuzz_ratio_def;
+extern PyMethodDef fuzz_qratio_def;
+
+}  // namespace tarnwick::fuzz

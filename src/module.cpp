@@ -1,0 +1,100 @@
+// Module entry: PyInit__tarnwick refuses a second interpreter, builds the module once per
+// process and registers every class and function in one fixed order, each name also
+// appended to __all__.
+#include "distance/initialize/classes.hpp"
+#include "fuzz_py.hpp"
+#include "py/convert.hpp"
+#include "py/function.hpp"
+
+#include <atomic>
+#include <cstdint>
+
+namespace tarnwick {
+
+// ---- What the module registers, declared by their adapters ----
+namespace utils { extern PyMethodDef default_process_def; }
+
+namespace {
+
+/// One registration: a builtin function, or a class given by the function that builds
+/// (once per process) and returns its type object as a new reference.
+struct Entry {
+    PyMethodDef* function = nullptr;
+    const char* class_name = nullptr;
+    PyObject* (*class_type)() = nullptr;
+};
+
+constexpr Entry fn(PyMethodDef* def) { return Entry{def, nullptr, nullptr}; }
+constexpr Entry cls(const char* name, PyObject* (*type)()) { return Entry{nullptr, name, type}; }
+
+/// The fixed registration order. Groups that are not built yet are absent.
+const Entry kEntries[] = {
+    // result classes
+    cls("MatchingBlock", &py::Class<distance::initialize::MatchingBlock>::type_ref),
+    // functions of the core and the batch matchers
+    fn(&utils::default_process_def),
+    // search and join classes and functions
+    // ratio scorers
+    fn(&fuzz::fuzz_ratio_def),
+    fn(&fuzz::fuzz_qratio_def),
+    // metric families
+    // Soundex, Gotoh, n-gram and BK-tree groups
+};
+
+/// Appends `name` to __all__, then sets the module attribute.
+void add(PyObject* module, PyObject* all, const char* name, py::Object value) {
+    py::Object s = py::check(PyUnicode_FromString(name));
+    if (PyList_Append(all, s.get()) < 0) py::throw_already_set();
+    if (PyObject_SetAttr(module, s.get(), value.get()) < 0) py::throw_already_set();
+}
+
+void module_body(PyObject* module) {
+    py::Object all = py::check(PyList_New(0));
+    if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) py::throw_already_set();
+    for (const Entry& e : kEntries) {
+        if (e.function) {
+            add(module, all.get(), e.function->ml_name, py::make_function(e.function, module));
+            continue;
+        }
+        PyObject* type = e.class_type();
+        if (!type) {
+            py::Object cause = py::fetch_error();
+            throw py::Error{PyExc_RuntimeError,
+                            std::string("An error occurred while initializing class ") +
+                                e.class_name,
+                            std::move(cause)};
+        }
+        add(module, all.get(), e.class_name, py::Object::steal(type));
+    }
+}
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "_tarnwick", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+};
+
+std::atomic<int64_t> recorded_interpreter{-1};
+PyObject* module_cache = nullptr;  // written once, under the interpreter lock
+
+PyObject* init() {
+    const int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id == -1) py::throw_already_set();
+    int64_t expected = -1;
+    if (!recorded_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+        throw py::Error{PyExc_ImportError,
+                        "PyO3 modules do not yet support subinterpreters, see "
+                        "https://docs.python.org/3/c-api/init.html#sub-interpreter-support",
+                        {}};
+    }
+    if (module_cache) return Py_NewRef(module_cache);
+    py::Object module = py::check(PyModule_Create2(&module_def, 3));
+    module_body(module.get());
+    if (!module_cache) module_cache = module.release();
+    return Py_NewRef(module_cache);
+}
+
+}  // namespace
+}  // namespace tarnwick
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__tarnwick() {
+    return tarnwick::py::guard([] { return tarnwick::init(); });
+}

@@ -1,0 +1,84 @@
+#include "py/error.hpp"
+
+#include <exception>
+
+namespace tarnwick::py {
+
+void throw_already_set() {
+    if (!PyErr_Occurred())
+        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    throw ErrorAlreadySet{};
+}
+
+Object fetch_error() {
+    PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
+    PyErr_Fetch(&type, &value, &tb);
+    if (!type) return {};
+    PyErr_NormalizeException(&type, &value, &tb);
+    if (tb && value) PyException_SetTraceback(value, tb);
+    Py_XDECREF(type);
+    Py_XDECREF(tb);
+    return Object::steal(value);
+}
+
+void raise(const Error& e) {
+    PyErr_SetString(e.type, e.message.c_str());
+    if (e.cause) {
+        Object exc = fetch_error();
+        if (exc) {
+            // PyException_SetCause steals the reference to the cause.
+            PyException_SetCause(exc.get(), e.cause.copy().release());
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+        }
+    }
+}
+
+void set_error_from_current_exception() noexcept {
+    try {
+        throw;
+    } catch (const ErrorAlreadySet&) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    } catch (const Error& e) {
+        raise(e);
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "unknown internal error");
+    }
+}
+
+std::string exception_message(PyObject* exc) {
+    Object s = Object::steal(PyObject_Str(exc));
+    if (!s) {
+        PyErr_Clear();
+        return {};
+    }
+    Py_ssize_t n = 0;
+    const char* p = PyUnicode_AsUTF8AndSize(s.get(), &n);
+    if (!p) {
+        PyErr_Clear();
+        return {};
+    }
+    return std::string(p, static_cast<std::size_t>(n));
+}
+
+std::string type_name(PyObject* obj) {
+    Object name = Object::steal(
+        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
+    if (!name) {
+        PyErr_Clear();
+        return "<unknown>";
+    }
+    Py_ssize_t n = 0;
+    const char* p = PyUnicode_AsUTF8AndSize(name.get(), &n);
+    if (!p) {
+        PyErr_Clear();
+        return "<unknown>";
+    }
+    return std::string(p, static_cast<std::size_t>(n));
+}
+
+}  // namespace tarnwick::py

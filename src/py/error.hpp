@@ -1,0 +1,65 @@
+// C++ exceptions that carry Python errors, and the barrier at every entry point.
+//
+// No C++ exception ever crosses into the interpreter: each entry point runs its body in
+// `guard`, which turns an exception into a set Python error and a null return.
+#pragma once
+
+#include "py/object.hpp"
+
+#include <new>
+#include <string>
+
+namespace tarnwick::py {
+
+/// A Python error is already set (by the interpreter or by code that set it directly).
+struct ErrorAlreadySet {};
+
+/// A Python exception to raise: its type, message and optional cause.
+struct Error {
+    PyObject* type;
+    std::string message;
+    Object cause;  // becomes __cause__ when set
+};
+
+/// Throws ErrorAlreadySet; if no error is set, sets SystemError first.
+[[noreturn]] void throw_already_set();
+
+/// Returns `p` as a new reference, or throws when it is null (the error already set).
+inline Object check(PyObject* p) {
+    if (!p) throw_already_set();
+    return Object::steal(p);
+}
+
+/// Throws when a Python error is set.
+inline void check_error() {
+    if (PyErr_Occurred()) throw_already_set();
+}
+
+/// Fetches the set Python error as a normalized exception object (clearing it).
+Object fetch_error();
+
+/// Sets `e` as the current Python error.
+void raise(const Error& e);
+
+/// Sets the error of the exception currently being handled; for use in catch blocks.
+void set_error_from_current_exception() noexcept;
+
+/// Runs `body` (which returns PyObject* or a value convertible to it) and turns any
+/// exception into a set Python error and a null (or `fail`) return.
+template <class F, class R = decltype(std::declval<F&>()())>
+inline R guard(F&& body, R fail = R{}) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        set_error_from_current_exception();
+        return fail;
+    }
+}
+
+/// Message of an exception object, as by str().
+std::string exception_message(PyObject* exc);
+
+/// Qualified name of the type of `obj` (as type(obj).__qualname__).
+std::string type_name(PyObject* obj);
+
+}  // namespace tarnwick::py

@@ -1,0 +1,228 @@
+#include "types.hpp"
+
+#include "py/convert.hpp"
+
+#include <cmath>
+#include <cstring>
+
+namespace tarnwick::types {
+
+std::vector<uint64_t> Seq::to_u64() const {
+    return visit([](auto s) { return std::vector<uint64_t>(s.begin(), s.end()); });
+}
+
+namespace {
+
+void append_utf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+/// Lossy UTF-8 decoding: each maximal invalid subpart becomes one U+FFFD.
+std::string decode_utf8_lossy(std::span<const uint8_t> s) {
+    std::string out;
+    out.reserve(s.size());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const uint8_t b = s[i];
+        if (b < 0x80) {
+            out += static_cast<char>(b);
+            ++i;
+            continue;
+        }
+        std::size_t need = 0;
+        uint8_t lo = 0x80, hi = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            need = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            need = 2;
+            if (b == 0xE0) lo = 0xA0;
+            if (b == 0xED) hi = 0x9F;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            need = 3;
+            if (b == 0xF0) lo = 0x90;
+            if (b == 0xF4) hi = 0x8F;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        std::size_t j = 1;
+        bool ok = true;
+        for (; j <= need; ++j) {
+            if (i + j >= n) { ok = false; break; }
+            const uint8_t c = s[i + j];
+            const uint8_t l = (j == 1) ? lo : 0x80, h = (j == 1) ? hi : 0xBF;
+            if (c < l || c > h) { ok = false; break; }
+        }
+        if (ok) {
+            out.append(reinterpret_cast<const char*>(s.data() + i), need + 1);
+            i += need + 1;
+        } else {
+            out += "\xEF\xBF\xBD";
+            i += j;  // the lead byte plus the valid continuation bytes seen so far
+        }
+    }
+    return out;
+}
+
+/// Decodes valid UTF-8 (as produced by the interpreter) into code points.
+std::vector<uint32_t> decode_utf8(const char* p, std::size_t n, std::size_t count_hint) {
+    std::vector<uint32_t> out;
+    out.reserve(count_hint);
+    const auto* s = reinterpret_cast<const uint8_t*>(p);
+    std::size_t i = 0;
+    while (i < n) {
+        const uint8_t b = s[i];
+        if (b < 0x80) {
+            out.push_back(b);
+            i += 1;
+        } else if (b < 0xE0) {
+            out.push_back((uint32_t(b & 0x1F) << 6) | (s[i + 1] & 0x3F));
+            i += 2;
+        } else if (b < 0xF0) {
+            out.push_back((uint32_t(b & 0x0F) << 12) | (uint32_t(s[i + 1] & 0x3F) << 6) |
+                          (s[i + 2] & 0x3F));
+            i += 3;
+        } else {
+            out.push_back((uint32_t(b & 0x07) << 18) | (uint32_t(s[i + 1] & 0x3F) << 12) |
+                          (uint32_t(s[i + 2] & 0x3F) << 6) | (s[i + 3] & 0x3F));
+            i += 4;
+        }
+    }
+    return out;
+}
+
+/// One element of an Items sequence.
+uint64_t item_element(PyObject* item) {
+    if (PyUnicode_Check(item)) {
+        Py_ssize_t n = 0;
+        if (!PyUnicode_AsUTF8AndSize(item, &n)) py::throw_already_set();
+        if (PyUnicode_GetLength(item) == 1) return PyUnicode_ReadChar(item, 0);
+    } else if (PyLong_Check(item)) {
+        const unsigned long long v = PyLong_AsUnsignedLongLong(item);
+        if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
+        PyErr_Clear();
+    } else if (PyIndex_Check(item)) {
+        py::Object idx = py::Object::steal(PyNumber_Index(item));
+        if (idx) {
+            const unsigned long long v = PyLong_AsUnsignedLongLong(idx.get());
+            if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
+        }
+        PyErr_Clear();
+    }
+    const Py_hash_t h = PyObject_Hash(item);
+    if (h == -1 && PyErr_Occurred()) py::throw_already_set();
+    return static_cast<uint64_t>(h);
+}
+
+}  // namespace
+
+std::string Seq::to_string_lossy() const {
+    switch (kind_) {
+        case SeqKind::Bytes: return decode_utf8_lossy(bytes_);
+        case SeqKind::Chars: {
+            std::string out;
+            out.reserve(chars_.size());
+            for (uint32_t c : chars_)
+                if (c < 0xD800 || (c > 0xDFFF && c <= 0x10FFFF)) append_utf8(out, c);
+            return out;
+        }
+        default: return {};
+    }
+}
+
+Seq extract_single(PyObject* obj) {
+    if (PyUnicode_Check(obj)) {
+        Py_ssize_t n = 0;
+        const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
+        if (!p) py::throw_already_set();
+        const Py_ssize_t len = PyUnicode_GetLength(obj);
+        // The UTF-8 form has one byte per code point exactly when the text is ASCII.
+        if (len == n) return Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+        return Seq::chars(decode_utf8(p, static_cast<std::size_t>(n), static_cast<std::size_t>(len)));
+    }
+    if (PyBytes_Check(obj)) {
+        char* p = nullptr;
+        Py_ssize_t n = 0;
+        if (PyBytes_AsStringAndSize(obj, &p, &n) < 0) py::throw_already_set();
+        return Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+    }
+    py::Object it = py::Object::steal(PyObject_GetIter(obj));
+    if (!it) {
+        PyErr_Clear();
+        throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
+    }
+    std::vector<uint64_t> items;
+    if (PyList_Check(obj)) items.reserve(static_cast<std::size_t>(PyList_Size(obj)));
+    else if (PyTuple_Check(obj)) items.reserve(static_cast<std::size_t>(PyTuple_Size(obj)));
+    while (true) {
+        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        if (!item) {
+            if (PyErr_Occurred()) py::throw_already_set();
+            break;
+        }
+        items.push_back(item_element(item.get()));
+    }
+    return Seq::items(std::move(items));
+}
+
+bool is_none(PyObject* obj) noexcept {
+    if (obj == Py_None) return true;
+    // Exact str and bytes have no float value: skip the failing conversion.
+    if (PyUnicode_CheckExact(obj)) {
+        Py_ssize_t n = 0;
+        const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
+        if (!p) {
+            PyErr_Clear();
+            return false;
+        }
+        return n == 4 && std::memcmp(p, "<NA>", 4) == 0;
+    }
+    if (PyBytes_CheckExact(obj)) return false;
+    if (PyFloat_Check(obj)) return std::isnan(PyFloat_AsDouble(obj));
+    const double v = PyFloat_AsDouble(obj);
+    if (!(v == -1.0 && PyErr_Occurred())) return std::isnan(v);
+    PyErr_Clear();
+    py::Object s = py::Object::steal(PyObject_Str(obj));
+    if (!s) {
+        PyErr_Clear();
+        return false;
+    }
+    Py_ssize_t n = 0;
+    const char* p = PyUnicode_AsUTF8AndSize(s.get(), &n);
+    if (!p) {
+        PyErr_Clear();
+        return false;
+    }
+    return n == 4 && std::memcmp(p, "<NA>", 4) == 0;
+}
+
+void get_processed_args(PyObject* s1, PyObject* s2, PyObject* processor, PyObject** out1,
+                        PyObject** out2) {
+    if (processor == nullptr || processor == Py_None) {
+        *out1 = Py_NewRef(s1);
+        *out2 = Py_NewRef(s2);
+        return;
+    }
+    py::Object a = py::check(PyObject_CallFunctionObjArgs(processor, s1, nullptr));
+    py::Object b = py::check(PyObject_CallFunctionObjArgs(processor, s2, nullptr));
+    *out1 = a.release();
+    *out2 = b.release();
+}
+
+}  // namespace tarnwick::types

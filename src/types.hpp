@@ -1,0 +1,133 @@
+// Input sequences: every scorer and metric compares two inputs as sequences of unsigned
+// integer elements in one of three widths.
+//
+//   Bytes  8-bit   a view into a bytes object or the UTF-8 of a pure-ASCII str (no copy)
+//   Chars  32-bit  the code points of any other str (owned)
+//   Items  64-bit  one element per item of any other iterable (owned)
+//
+// The pure part (Seq, widening) is free of Python; the conversions from Python objects
+// at the bottom are declared with an opaque PyObject and defined in types.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <type_traits>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct _object;
+
+namespace tarnwick::types {
+
+/// Element width of a sequence, narrowest first.
+enum class SeqKind : uint8_t { Bytes = 0, Chars = 1, Items = 2 };
+
+/// An input sequence of one element width.
+class Seq {
+public:
+    Seq() = default;
+    /// A view of `n` bytes at `p`; the owner must outlive the Seq.
+    static Seq bytes(const uint8_t* p, std::size_t n) {
+        Seq s;
+        s.kind_ = SeqKind::Bytes;
+        s.bytes_ = {p, n};
+        return s;
+    }
+    static Seq chars(std::vector<uint32_t> v) {
+        Seq s;
+        s.kind_ = SeqKind::Chars;
+        s.chars_ = std::move(v);
+        return s;
+    }
+    static Seq items(std::vector<uint64_t> v) {
+        Seq s;
+        s.kind_ = SeqKind::Items;
+        s.items_ = std::move(v);
+        return s;
+    }
+
+    SeqKind kind() const noexcept { return kind_; }
+    std::size_t size() const noexcept {
+        switch (kind_) {
+            case SeqKind::Bytes: return bytes_.size();
+            case SeqKind::Chars: return chars_.size();
+            default: return items_.size();
+        }
+    }
+    bool empty() const noexcept { return size() == 0; }
+
+    std::span<const uint8_t> as_bytes() const noexcept { return bytes_; }
+    std::span<const uint32_t> as_chars() const noexcept { return chars_; }
+    std::span<const uint64_t> as_items() const noexcept { return items_; }
+
+    /// Calls f(std::span<const T>) with the elements in their own width.
+    template <class F>
+    decltype(auto) visit(F&& f) const {
+        switch (kind_) {
+            case SeqKind::Bytes: return f(as_bytes());
+            case SeqKind::Chars: return f(as_chars());
+            default: return f(as_items());
+        }
+    }
+
+    /// The elements zero-extended to 64 bits.
+    std::vector<uint64_t> to_u64() const;
+
+    /// The sequence as UTF-8 text: bytes decoded lossily (one U+FFFD per maximal invalid
+    /// subpart), code points that are scalar values encoded, Items give "".
+    std::string to_string_lossy() const;
+
+private:
+    SeqKind kind_ = SeqKind::Bytes;
+    std::span<const uint8_t> bytes_;
+    std::vector<uint32_t> chars_;
+    std::vector<uint64_t> items_;
+};
+
+/// Zero-extends `in` to the wider element type `To`.
+template <class To, class From>
+std::vector<To> widen(std::span<const From> in) {
+    return std::vector<To>(in.begin(), in.end());
+}
+
+/// Calls f(std::span<const T>, std::span<const T>) with both sequences in the wider of
+/// their two widths; only the narrower one is copied.
+template <class F>
+decltype(auto) visit_pair(const Seq& a, const Seq& b, F&& f) {
+    return a.visit([&](auto sa) -> decltype(auto) {
+        return b.visit([&](auto sb) -> decltype(auto) {
+            using A = typename std::remove_cvref_t<decltype(sa)>::value_type;
+            using B = typename std::remove_cvref_t<decltype(sb)>::value_type;
+            if constexpr (std::is_same_v<A, B>) {
+                return f(sa, sb);
+            } else if constexpr (sizeof(A) > sizeof(B)) {
+                const std::vector<A> wb = widen<A>(sb);
+                return f(sa, std::span<const A>(wb));
+            } else {
+                const std::vector<B> wa = widen<B>(sa);
+                return f(std::span<const B>(wa), sb);
+            }
+        });
+    });
+}
+
+// ---- Conversions from Python objects (defined in types.cpp; need the interpreter) ----
+
+/// The sequence of a Python object: str, bytes or any iterable. Throws the binding
+/// layer's errors (TypeError "expected str, bytes, or sequence", hashing and text errors).
+/// A Bytes result views the object's buffer: keep the object alive while using it.
+Seq extract_single(_object* obj);
+
+/// Missing-value test: None, an object whose float value is NaN, or an object without a
+/// float value whose str() is exactly "<NA>". Never raises.
+bool is_none(_object* obj) noexcept;
+
+/// Processor hook: with a processor (not null, not None), *out1 and *out2 receive new
+/// references to processor(s1) and processor(s2); without one, new references to s1 and
+/// s2. The processor's error propagates (it is not called for s2 when s1 fails).
+void get_processed_args(_object* s1, _object* s2, _object* processor, _object** out1,
+                        _object** out2);
+
+}  // namespace tarnwick::types

@@ -1,0 +1,113 @@
+#include "utils.hpp"
+
+#include <unicode/uchar.h>
+#include <unicode/ustring.h>
+#include <unicode/utf8.h>
+
+#include <new>
+#include <vector>
+
+namespace tarnwick::utils {
+namespace {
+
+inline bool ascii_alnum(uint32_t c) noexcept {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+/// Whether a character is kept: ASCII letters and digits; beyond ASCII, Alphabetic or a
+/// numeric general category (Nd, Nl, No).
+inline bool keep(UChar32 c) noexcept {
+    if (c < 0x80) return ascii_alnum(static_cast<uint32_t>(c));
+    if (u_hasBinaryProperty(c, UCHAR_ALPHABETIC)) return true;
+    const int8_t t = u_charType(c);
+    return t == U_DECIMAL_DIGIT_NUMBER || t == U_LETTER_NUMBER || t == U_OTHER_NUMBER;
+}
+
+std::string trim_spaces(std::string s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && s[b] == ' ') ++b;
+    while (e > b && s[e - 1] == ' ') --e;
+    return s.substr(b, e - b);
+}
+
+/// Fast path for pure-ASCII input.
+std::string process_ascii(std::string_view s) {
+    std::string out(s.size(), ' ');
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c + 32);
+        else if (ascii_alnum(c)) out[i] = static_cast<char>(c);
+    }
+    return trim_spaces(std::move(out));
+}
+
+/// General path over code points: map, then full lowercase with ICU's root rules (final
+/// sigma and multi-character mappings included).
+std::string process_code_points(const std::vector<UChar32>& cps) {
+    std::vector<UChar> u16;
+    u16.reserve(cps.size() + 8);
+    for (UChar32 c : cps) {
+        if (!keep(c)) c = ' ';
+        if (c <= 0xFFFF) {
+            u16.push_back(static_cast<UChar>(c));
+        } else {
+            u16.push_back(U16_LEAD(c));
+            u16.push_back(U16_TRAIL(c));
+        }
+    }
+    std::vector<UChar> lower(u16.size() + 16);
+    UErrorCode err = U_ZERO_ERROR;
+    int32_t n = u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), u16.data(),
+                             static_cast<int32_t>(u16.size()), "", &err);
+    if (err == U_BUFFER_OVERFLOW_ERROR) {
+        lower.resize(static_cast<std::size_t>(n));
+        err = U_ZERO_ERROR;
+        n = u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), u16.data(),
+                         static_cast<int32_t>(u16.size()), "", &err);
+    }
+    if (U_FAILURE(err)) throw std::bad_alloc();
+    std::string out;
+    out.reserve(static_cast<std::size_t>(n) * 2);
+    int32_t i = 0;
+    while (i < n) {
+        UChar32 c;
+        U16_NEXT(lower.data(), i, n, c);
+        char buf[4];
+        int32_t len = 0;
+        UBool bad = false;
+        U8_APPEND(buf, len, 4, c, bad);
+        (void)bad;
+        out.append(buf, static_cast<std::size_t>(len));
+    }
+    return trim_spaces(std::move(out));
+}
+
+}  // namespace
+
+std::string default_process(std::string_view s) {
+    bool ascii = true;
+    for (unsigned char c : s) ascii &= c < 0x80;
+    if (ascii) return process_ascii(s);
+    std::vector<UChar32> cps;
+    cps.reserve(s.size());
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const int32_t n = static_cast<int32_t>(s.size());
+    int32_t i = 0;
+    while (i < n) {
+        UChar32 c;
+        U8_NEXT(p, i, n, c);
+        cps.push_back(c < 0 ? 0xFFFD : c);
+    }
+    return process_code_points(cps);
+}
+
+std::string default_process_latin1(std::string_view s) {
+    bool ascii = true;
+    for (unsigned char c : s) ascii &= c < 0x80;
+    if (ascii) return process_ascii(s);
+    std::vector<UChar32> cps(s.begin(), s.end());
+    for (std::size_t i = 0; i < s.size(); ++i) cps[i] = static_cast<unsigned char>(s[i]);
+    return process_code_points(cps);
+}
+
+}  // namespace tarnwick::utils
