@@ -2,6 +2,7 @@
 // process and registers every class and function in one fixed order, each name also
 // appended to __all__.
 #include "distance/initialize/classes.hpp"
+#include "distance/initialize/edit_classes.hpp"
 #include "fuzz_py.hpp"
 #include "py/convert.hpp"
 #include "py/function.hpp"
@@ -30,6 +31,10 @@ constexpr Entry cls(const char* name, PyObject* (*type)()) { return Entry{nullpt
 /// The fixed registration order. Groups that are not built yet are absent.
 const Entry kEntries[] = {
     // result classes
+    cls("Editop", &py::Class<distance::initialize::Editop>::type_ref),
+    cls("Editops", &py::Class<distance::initialize::Editops>::type_ref),
+    cls("Opcode", &py::Class<distance::initialize::Opcode>::type_ref),
+    cls("Opcodes", &py::Class<distance::initialize::Opcodes>::type_ref),
     cls("MatchingBlock", &py::Class<distance::initialize::MatchingBlock>::type_ref),
     // functions of the core and the batch matchers
     fn(&utils::default_process_def),
