@@ -1,6 +1,7 @@
 #include "algorithms/levenshtein.hpp"
 
 #include "algorithms/common.hpp"
+#include "algorithms/levenshtein_band.hpp"
 #include "algorithms/myers_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 
@@ -33,13 +34,11 @@ inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) noexcept {
     return score;
 }
 
-/// Unit-cost distance of a pattern of more than 64 elements against `text`, one block
-/// of 64 pattern rows per word.
+/// Unit-cost distance over every block of every column.
 template <class T>
-uint64_t uniform_blockwise(std::span<const T> pattern, std::span<const T> text) {
-    const PatternMaskMulti<T> pm(pattern);
+uint64_t uniform_blockwise_full(const PatternMaskMulti<T>& pm, std::size_t m,
+                                std::span<const T> text) {
     const std::size_t blocks = pm.blocks();
-    const std::size_t m = pattern.size();
     std::vector<uint64_t> vp(blocks, ~uint64_t{0});
     std::vector<uint64_t> vn(blocks, 0);
     vp[blocks - 1] = last_word_mask(m);
@@ -57,6 +56,33 @@ uint64_t uniform_blockwise(std::span<const T> pattern, std::span<const T> text) 
         score -= (d.hn & top) != 0;
     }
     return score;
+}
+
+/// Whether the band of bound `k` is narrow enough to beat computing every block.
+inline bool band_pays(std::size_t rows, std::size_t cols, uint64_t k, std::size_t blocks) noexcept {
+    const detail::Band band(rows, cols, k);
+    const uint64_t width = static_cast<uint64_t>(band.hi_off - band.lo_off) / 64 + 2;
+    return 2 * width < blocks;
+}
+
+/// Unit-cost distance of a pattern of more than 64 elements against `text` (at least as
+/// long). A narrow band is tried first: it is exact when the distance fits it, gives an
+/// upper bound (and so a band that surely fits) when it does not, and gives up early on
+/// pairs that are plainly far apart, which then take the full table.
+template <class T>
+uint64_t uniform_blockwise(std::span<const T> pattern, std::span<const T> text) {
+    const PatternMaskMulti<T> pm(pattern);
+    const std::size_t m = pattern.size();
+    const std::size_t n = text.size();
+    const uint64_t k0 = first_band_bound(m, n);
+    if (band_pays(m, n, k0, pm.blocks())) {
+        auto none = [](std::size_t, std::size_t, std::size_t, const uint64_t*, const uint64_t*) {};
+        const uint64_t r = detail::band_columns(pm, m, text, k0, true, none);
+        if (r <= k0) return r;
+        if (r != kNoBound && band_pays(m, n, r, pm.blocks()))
+            return detail::band_columns(pm, m, text, r, false, none);
+    }
+    return uniform_blockwise_full(pm, m, text);
 }
 
 /// Unit-cost distance of two sequences without common prefix or suffix handling: the
