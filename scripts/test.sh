@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs the whole test suite:
+#   1. the normal build (warnings are errors),
+#   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer, the runtime preloaded,
+#   3. the same abi3 module under every other CPython >= 3.10 found on the machine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PYTHON="${PYTHON:-python3}"
+bash scripts/setup.sh
+
+echo "== normal build"
+bash scripts/build.sh build -DTARNWICK_WERROR=ON
+PYTHONPATH=build:python "$PYTHON" -m pytest tests -q -p no:cacheprovider
+
+echo "== sanitizer build"
+bash scripts/build.sh build-sanitize -DTARNWICK_WERROR=ON -DTARNWICK_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+ASAN_LIB="$(g++ -print-file-name=libasan.so)"
+UBSAN_LIB="$(g++ -print-file-name=libubsan.so)"
+LD_PRELOAD="$ASAN_LIB:$UBSAN_LIB" \
+ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
+UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+PYTHONPATH=build-sanitize:python "$PYTHON" -m pytest tests -q -p no:cacheprovider -x
+
+echo "== other interpreters"
+main_version="$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
+declare -A seen=(["$main_version"]=1)
+candidates=()
+for v in 10 11 12 13 14 15; do
+  for exe in "python3.$v" /root/.pyenv/versions/3."$v".*/bin/python3.$v /usr/bin/python3.$v /usr/local/bin/python3.$v; do
+    command -v "$exe" >/dev/null 2>&1 && candidates+=("$(command -v "$exe")")
+  done
+done
+for exe in "${candidates[@]}"; do
+  ver="$("$exe" -c 'import sys; print("%d.%d" % sys.version_info[:2])' 2>/dev/null)" || continue
+  [ -n "${seen[$ver]:-}" ] && continue
+  seen[$ver]=1
+  if ! "$exe" -m pip install -q --disable-pip-version-check pytest hypothesis numpy >/dev/null 2>&1; then
+    echo "-- Python $ver: cannot install the test tools, skipped"
+    continue
+  fi
+  echo "-- Python $ver ($exe)"
+  PYTHONPATH=build:python "$exe" -m pytest tests -q -p no:cacheprovider
+done
+echo "all test runs passed"
