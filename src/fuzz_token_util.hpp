@@ -26,6 +26,7 @@ public:
     TokenList(const TokenList&) = delete;
     TokenList& operator=(const TokenList&) = delete;
 
+    /// Appends a token.
     void push_back(std::string_view t) {
         if (heap_.empty() && n_ < kInline) [[likely]] {
             std::construct_at(&inline_.v[n_++], t);
@@ -33,12 +34,15 @@ public:
         }
         spill(t);
     }
+    /// The tokens as a contiguous range.
     std::string_view* begin() noexcept { return heap_.empty() ? inline_.v : heap_.data(); }
     std::string_view* end() noexcept { return begin() + n_; }
     const std::string_view* begin() const noexcept { return heap_.empty() ? inline_.v : heap_.data(); }
     const std::string_view* end() const noexcept { return begin() + n_; }
+    /// Number of tokens.
     std::size_t size() const noexcept { return n_; }
     bool empty() const noexcept { return n_ == 0; }
+    /// Token `i` (i < size()).
     std::string_view operator[](std::size_t i) const noexcept { return begin()[i]; }
     /// Keeps the first `n` tokens (n <= size()).
     void truncate(std::size_t n) noexcept {
@@ -137,9 +141,11 @@ public:
 
     /// Neither text has a token.
     bool none() const noexcept { return inter.empty() && ab.empty() && ba.empty(); }
+    /// Lengths of the joined set texts.
     std::size_t len_t_ab() const noexcept { return combined(len_s, len_ab); }
     std::size_t len_t_ba() const noexcept { return combined(len_s, len_ba); }
 
+    /// The joined texts, built on first use and valid while this object lives.
     std::string_view s() { return lazy(s_, inter, s_storage_); }
     std::string_view d_ab() { return lazy(d_ab_, ab, d_ab_storage_); }
     std::string_view d_ba() { return lazy(d_ba_, ba, d_ba_storage_); }
