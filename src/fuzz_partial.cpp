@@ -229,7 +229,15 @@ double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
     if (m < n || n > 64) return 0.0;
     if (find_exact(needle, haystack) != std::string_view::npos) return 100.0;
 
-    uint64_t masks[256] = {};
+    // Only the entries of bytes that occur are ever read: for short inputs, clearing those
+    // is cheaper than clearing the whole table.
+    uint64_t masks[256];
+    if (m < 256) {
+        for (uint8_t c : haystack) masks[c] = 0;
+        for (uint8_t c : needle) masks[c] = 0;
+    } else {
+        std::memset(masks, 0, sizeof masks);
+    }
     for (std::size_t i = 0; i < n; ++i) masks[needle[i]] |= uint64_t{1} << i;
     const uint64_t live = last_word_mask(n);
     auto lcs_of = [&](const uint8_t* p, std::size_t len) noexcept {
