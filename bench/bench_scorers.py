@@ -9,13 +9,15 @@ partial, token and weighted forms), and the table shows microseconds per call an
 many times faster the native scorer is. Times are the best of several rounds; nothing is
 asserted.
 
-    PYTHONPATH=build:python python3 bench/bench_scorers.py [--quick]
+    python3 bench/bench_scorers.py [--quick]      (or: python3 bench/run.py bench_scorers)
 """
 
-import argparse
 import difflib
 import random
+import sys
 import time
+
+from common import fmt_time  # also puts build/ and python/ on the import path
 
 import tarnwick as t
 
@@ -189,17 +191,13 @@ def per_call(fn, pairs, budget):
     return best
 
 
-def fmt(seconds):
-    us = seconds * 1e6
-    return f"{us:10.2f}" if us < 1000 else f"{us:10.0f}"
+def row(name, label, ours, theirs):
+    print(f"  {name:31} {label:24}{fmt_time(ours):>13}{fmt_time(theirs):>13}{theirs / ours:10.1f}x")
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--quick", action="store_true", help="shorter rounds, fewer pairs")
-    args = parser.parse_args()
-    budget = 0.02 if args.quick else 0.1
-    count = 10 if args.quick else 40
+def run(quick=False):
+    budget = 0.02 if quick else 0.1
+    count = 10 if quick else 40
 
     groups = [
         ("words", word_pairs(count * 10)),
@@ -212,26 +210,22 @@ def main():
         for n in (32, 64) for h in (1000, 10000, 100000)
     ]
 
-    print(f"{'scorer':32} {'input':24} {'tarnwick us':>11} {'difflib us':>11} {'x faster':>9}")
+    print(f"\n  {'scorer':31} {'input':24}{'tarnwick':>13}{'difflib':>13}{'faster':>11}")
     for name, fn, dfn in SCORERS:
         for label, pairs in groups:
-            ours = per_call(fn, pairs, budget)
-            theirs = per_call(dfn, pairs, budget)
-            print(f"{name:32} {label:24} {fmt(ours)} {fmt(theirs)} {theirs / ours:9.1f}")
+            row(name, label, per_call(fn, pairs, budget), per_call(dfn, pairs, budget))
     print()
     for name, fn, dfn in SCORERS[3:5]:
         for label, pairs in needle_groups:
-            ours = per_call(fn, pairs, budget)
-            theirs = per_call(dfn, pairs, budget)
-            print(f"{name:32} {label:24} {fmt(ours)} {fmt(theirs)} {theirs / ours:9.1f}")
+            row(name, label, per_call(fn, pairs, budget), per_call(dfn, pairs, budget))
     print()
     # The weighted ratio against the plain ratio on the same pairs.
     phrases = [(a, variant(a)) for a in (text_of(rnd.randint(10, 30)) for _ in range(count * 5))]
     for label, pairs in [groups[0], ("short phrases", phrases), groups[1]]:
         r = per_call(t.fuzz_ratio, pairs, budget)
         w = per_call(t.fuzz_wratio, pairs, budget)
-        print(f"fuzz_wratio / fuzz_ratio cost on {label}: {w / r:.2f}")
+        print(f"  fuzz_wratio costs {w / r:.2f} times fuzz_ratio on {label}")
 
 
 if __name__ == "__main__":
-    main()
+    run("--quick" in sys.argv[1:])
