@@ -5,18 +5,6 @@
 
 namespace tarnwick::fuzz {
 
-std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
-    if (types::is_none(s1) || types::is_none(s2)) return std::nullopt;
-    PyObject *r1 = nullptr, *r2 = nullptr;
-    types::get_processed_args(s1, s2, processor, &r1, &r2);
-    std::optional<PreparedPair> p(std::in_place);
-    p->p1 = py::Object::steal(r1);
-    p->p2 = py::Object::steal(r2);
-    p->a = types::extract_single(p->p1.get());
-    p->b = types::extract_single(p->p2.get());
-    return p;
-}
-
 double call_scorer(ScoreFn score, PyObject* s1, PyObject* s2, PyObject* processor,
                    std::optional<double> cutoff) {
     const std::optional<PreparedPair> p = prepare_pair(s1, s2, processor);

@@ -5,6 +5,7 @@
 #include "fuzz.hpp"
 #include "py/args.hpp"
 #include "py/function.hpp"
+#include "types_py.hpp"
 
 #include <optional>
 
@@ -18,16 +19,9 @@ using ScoreFn = double (*)(const types::Seq&, const types::Seq&, std::optional<d
 inline constexpr std::array<py::Param, 4> kScorerParams{
     {{"s1", true}, {"s2", true}, {"processor", false}, {"score_cutoff", false}}};
 
-/// Two inputs after the missing-value test, the processor and conversion: the processed
-/// objects are kept alive because a Bytes sequence views their buffers.
-struct PreparedPair {
-    py::Object p1, p2;
-    types::Seq a, b;
-};
-
-/// Missing-value test on the raw inputs (nothing when either is missing), then the
-/// processor and conversion of s1, then of s2. Errors propagate.
-std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor);
+/// Two inputs after the missing-value test, the processor and conversion.
+using types::PreparedPair;
+using types::prepare_pair;
 
 /// The calling convention on raw objects: missing inputs give 0.0, then the processor,
 /// conversion of s1 then s2, and the score with its cut-off rule.

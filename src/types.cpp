@@ -1,9 +1,12 @@
 #include "types.hpp"
 
+#include "types_py.hpp"
+
 #include "py/convert.hpp"
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace tarnwick::types {
 
@@ -80,10 +83,11 @@ std::string decode_utf8_lossy(std::span<const uint8_t> s) {
     return out;
 }
 
-/// Decodes valid UTF-8 (as produced by the interpreter) into code points.
-std::vector<uint32_t> decode_utf8(const char* p, std::size_t n, std::size_t count_hint) {
-    std::vector<uint32_t> out;
-    out.reserve(count_hint);
+/// Decodes valid UTF-8 (as produced by the interpreter) into code points, replacing the
+/// content of `out`.
+void decode_utf8(const char* p, std::size_t n, std::size_t count, std::vector<uint32_t>& out) {
+    out.clear();
+    out.reserve(count);
     const auto* s = reinterpret_cast<const uint8_t*>(p);
     std::size_t i = 0;
     while (i < n) {
@@ -104,7 +108,6 @@ std::vector<uint32_t> decode_utf8(const char* p, std::size_t n, std::size_t coun
             i += 4;
         }
     }
-    return out;
 }
 
 /// One element of an Items sequence.
@@ -134,11 +137,11 @@ uint64_t item_element(PyObject* item) {
 
 std::string Seq::to_string_lossy() const {
     switch (kind_) {
-        case SeqKind::Bytes: return decode_utf8_lossy(bytes_);
+        case SeqKind::Bytes: return decode_utf8_lossy(as_bytes());
         case SeqKind::Chars: {
             std::string out;
-            out.reserve(chars_.size());
-            for (uint32_t c : chars_)
+            out.reserve(size_);
+            for (uint32_t c : as_chars())
                 if (c < 0xD800 || (c > 0xDFFF && c <= 0x10FFFF)) append_utf8(out, c);
             return out;
         }
@@ -146,22 +149,55 @@ std::string Seq::to_string_lossy() const {
     }
 }
 
-Seq extract_single(PyObject* obj) {
+namespace {
+
+/// Common part of the extract_single forms: str and bytes. Returns false for any other
+/// object. Non-ASCII text is decoded into the buffer that `buffer()` gives (asked only
+/// then), viewed when `view` is set once the buffer is given.
+template <class Buffer>
+bool extract_text(PyObject* obj, Buffer&& buffer, const bool& view, Seq& out) {
     if (PyUnicode_Check(obj)) {
         Py_ssize_t n = 0;
         const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
         if (!p) py::throw_already_set();
         const Py_ssize_t len = PyUnicode_GetLength(obj);
         // The UTF-8 form has one byte per code point exactly when the text is ASCII.
-        if (len == n) return Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
-        return Seq::chars(decode_utf8(p, static_cast<std::size_t>(n), static_cast<std::size_t>(len)));
+        if (len == n) {
+            out = Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+            return true;
+        }
+        std::vector<uint32_t>& buf = buffer();
+        decode_utf8(p, static_cast<std::size_t>(n), static_cast<std::size_t>(len), buf);
+        out = view ? Seq::chars_view(buf) : Seq::chars(std::move(buf));
+        return true;
     }
     if (PyBytes_Check(obj)) {
         char* p = nullptr;
         Py_ssize_t n = 0;
         if (PyBytes_AsStringAndSize(obj, &p, &n) < 0) py::throw_already_set();
-        return Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+        out = Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+        return true;
     }
+    return false;
+}
+
+Seq extract_items(PyObject* obj);
+
+}  // namespace
+
+Seq extract_single(PyObject* obj) {
+    std::vector<uint32_t> buffer;
+    Seq out;
+    const bool view = false;
+    if (extract_text(obj, [&]() -> std::vector<uint32_t>& { return buffer; }, view, out))
+        return out;
+    return extract_items(obj);
+}
+
+
+namespace {
+
+Seq extract_items(PyObject* obj) {
     py::Object it = py::Object::steal(PyObject_GetIter(obj));
     if (!it) {
         PyErr_Clear();
@@ -181,10 +217,13 @@ Seq extract_single(PyObject* obj) {
     return Seq::items(std::move(items));
 }
 
+}  // namespace
+
 bool is_none(PyObject* obj) noexcept {
     if (obj == Py_None) return true;
     // Exact str and bytes have no float value: skip the failing conversion.
     if (PyUnicode_CheckExact(obj)) {
+        if (PyUnicode_GetLength(obj) != 4) return false;
         Py_ssize_t n = 0;
         const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
         if (!p) {
@@ -223,6 +262,80 @@ void get_processed_args(PyObject* s1, PyObject* s2, PyObject* processor, PyObjec
     py::Object b = py::check(PyObject_CallFunctionObjArgs(processor, s2, nullptr));
     *out1 = a.release();
     *out2 = b.release();
+}
+
+
+// ---- Prepared pairs ----
+
+namespace {
+
+/// Per-thread buffers for the code points of two inputs, lent to one prepared pair at a
+/// time (a nested call, e.g. from a __hash__ or a finalizer, gets owned vectors instead).
+struct Scratch {
+    std::vector<uint32_t> chars[2];
+    bool busy = false;
+};
+
+Scratch& scratch() noexcept {
+    static thread_local Scratch s;
+    return s;
+}
+
+/// Buffers above this many elements are released after use rather than kept.
+constexpr std::size_t kScratchKeep = std::size_t{1} << 16;
+
+}  // namespace
+
+PreparedPair::PreparedPair(PreparedPair&& o) noexcept
+    : p1(std::move(o.p1)), p2(std::move(o.p2)), a(std::move(o.a)), b(std::move(o.b)),
+      holds_scratch_(std::exchange(o.holds_scratch_, false)) {}
+
+PreparedPair::~PreparedPair() {
+    if (!holds_scratch_) return;
+    Scratch& s = scratch();
+    for (auto& v : s.chars)
+        if (v.capacity() > kScratchKeep) std::vector<uint32_t>().swap(v);
+    s.busy = false;
+}
+
+namespace {
+
+/// One input of a prepared pair: text is decoded into scratch buffer `slot` of this
+/// thread when the pair holds (or can take) the scratch, else into an owned vector.
+Seq extract_prepared(PyObject* obj, std::size_t slot, bool& holds_scratch) {
+    Seq out;
+    std::vector<uint32_t> own;
+    bool view = false;
+    auto buffer = [&]() -> std::vector<uint32_t>& {
+        Scratch& s = scratch();
+        if (!holds_scratch && !s.busy) {
+            s.busy = true;
+            holds_scratch = true;
+        }
+        if (!holds_scratch) return own;
+        view = true;
+        return s.chars[slot];
+    };
+    if (extract_text(obj, buffer, view, out)) return out;
+    return extract_items(obj);
+}
+
+}  // namespace
+
+PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {
+    PyObject *r1 = nullptr, *r2 = nullptr;
+    get_processed_args(s1, s2, processor, &r1, &r2);
+    PreparedPair p;
+    p.p1 = py::Object::steal(r1);
+    p.p2 = py::Object::steal(r2);
+    p.a = extract_prepared(p.p1.get(), 0, p.holds_scratch_);
+    p.b = extract_prepared(p.p2.get(), 1, p.holds_scratch_);
+    return p;
+}
+
+std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
+    if (is_none(s1) || is_none(s2)) return std::nullopt;
+    return prepare_required(s1, s2, processor);
 }
 
 }  // namespace tarnwick::types

@@ -24,43 +24,93 @@ namespace tarnwick::types {
 /// Element width of a sequence, narrowest first.
 enum class SeqKind : uint8_t { Bytes = 0, Chars = 1, Items = 2 };
 
-/// An input sequence of one element width.
+/// An input sequence of one element width. The elements are either viewed (Bytes, and
+/// Chars decoded into a caller's buffer) or owned by the Seq; copies and moves keep
+/// owned elements owned.
 class Seq {
 public:
     Seq() = default;
+    Seq(const Seq& o)
+        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), chars_(o.chars_),
+          items_(o.items_) {
+        repoint();
+    }
+    Seq(Seq&& o) noexcept
+        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_),
+          chars_(std::move(o.chars_)), items_(std::move(o.items_)) {
+        repoint();
+    }
+    Seq& operator=(const Seq& o) {
+        if (this != &o) {
+            Seq t(o);
+            *this = std::move(t);
+        }
+        return *this;
+    }
+    Seq& operator=(Seq&& o) noexcept {
+        if (this != &o) {
+            kind_ = o.kind_;
+            owned_ = o.owned_;
+            data_ = o.data_;
+            size_ = o.size_;
+            chars_ = std::move(o.chars_);
+            items_ = std::move(o.items_);
+            repoint();
+        }
+        return *this;
+    }
+
     /// A view of `n` bytes at `p`; the owner must outlive the Seq.
-    static Seq bytes(const uint8_t* p, std::size_t n) {
+    static Seq bytes(const uint8_t* p, std::size_t n) noexcept {
         Seq s;
         s.kind_ = SeqKind::Bytes;
-        s.bytes_ = {p, n};
+        s.data_ = p;
+        s.size_ = n;
         return s;
     }
-    static Seq chars(std::vector<uint32_t> v) {
+    /// A view of code points; the buffer must outlive the Seq.
+    static Seq chars_view(std::span<const uint32_t> v) noexcept {
+        Seq s;
+        s.kind_ = SeqKind::Chars;
+        s.data_ = v.data();
+        s.size_ = v.size();
+        return s;
+    }
+    static Seq chars(std::vector<uint32_t> v) noexcept {
         Seq s;
         s.kind_ = SeqKind::Chars;
         s.chars_ = std::move(v);
+        s.owned_ = true;
+        s.data_ = s.chars_.data();
+        s.size_ = s.chars_.size();
         return s;
     }
-    static Seq items(std::vector<uint64_t> v) {
+    static Seq items(std::vector<uint64_t> v) noexcept {
         Seq s;
         s.kind_ = SeqKind::Items;
         s.items_ = std::move(v);
+        s.owned_ = true;
+        s.data_ = s.items_.data();
+        s.size_ = s.items_.size();
         return s;
     }
 
     SeqKind kind() const noexcept { return kind_; }
-    std::size_t size() const noexcept {
-        switch (kind_) {
-            case SeqKind::Bytes: return bytes_.size();
-            case SeqKind::Chars: return chars_.size();
-            default: return items_.size();
-        }
-    }
-    bool empty() const noexcept { return size() == 0; }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
 
-    std::span<const uint8_t> as_bytes() const noexcept { return bytes_; }
-    std::span<const uint32_t> as_chars() const noexcept { return chars_; }
-    std::span<const uint64_t> as_items() const noexcept { return items_; }
+    std::span<const uint8_t> as_bytes() const noexcept {
+        return kind_ == SeqKind::Bytes ? std::span(static_cast<const uint8_t*>(data_), size_)
+                                       : std::span<const uint8_t>();
+    }
+    std::span<const uint32_t> as_chars() const noexcept {
+        return kind_ == SeqKind::Chars ? std::span(static_cast<const uint32_t*>(data_), size_)
+                                       : std::span<const uint32_t>();
+    }
+    std::span<const uint64_t> as_items() const noexcept {
+        return kind_ == SeqKind::Items ? std::span(static_cast<const uint64_t*>(data_), size_)
+                                       : std::span<const uint64_t>();
+    }
 
     /// Calls f(std::span<const T>) with the elements in their own width.
     template <class F>
@@ -80,10 +130,18 @@ public:
     std::string to_string_lossy() const;
 
 private:
+    /// After a copy or move: owned elements are read from this object's own storage.
+    void repoint() noexcept {
+        if (owned_) data_ = kind_ == SeqKind::Chars ? static_cast<const void*>(chars_.data())
+                                                    : static_cast<const void*>(items_.data());
+    }
+
     SeqKind kind_ = SeqKind::Bytes;
-    std::span<const uint8_t> bytes_;
-    std::vector<uint32_t> chars_;
-    std::vector<uint64_t> items_;
+    bool owned_ = false;           // elements live in chars_ or items_
+    const void* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::vector<uint32_t> chars_;  // owned code points (Chars not viewed)
+    std::vector<uint64_t> items_;  // owned items
 };
 
 /// Zero-extends `in` to the wider element type `To`.

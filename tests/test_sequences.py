@@ -145,3 +145,27 @@ class TestProcessor:
 
     def test_none_processor_means_none(self):
         assert fuzz_qratio("a", "a", processor=None) == 100.0
+
+
+class TestReentrancy:
+    def test_scorer_called_while_converting_an_input(self):
+        """An item's __hash__ may call a scorer on text of its own while the outer call
+        holds the first input's code points; both results stay exact."""
+        from naive import ratio
+
+        inner = []
+
+        class Item:
+            def __hash__(self):
+                inner.append(fuzz_ratio("\u00fcber alles", "uber alles"))
+                return 7
+
+        outer = fuzz_ratio("\u00e9t\u00e9 \u4e2d", ["\u00e9", Item(), "\u4e2d"])
+        assert inner == [ratio("\u00fcber alles", "uber alles")]
+        assert outer == ratio([0xE9, ord("t"), 0xE9, 32, 0x4E2D], [0xE9, 7, 0x4E2D])
+
+    def test_long_text_then_short_text(self):
+        from naive import ratio
+        long = "\u00e9" * 100_000 + "x"
+        assert fuzz_ratio(long, long) == 100.0
+        assert fuzz_ratio("\u00e9a", "\u00e9b") == ratio("\u00e9a", "\u00e9b")

@@ -44,6 +44,7 @@
 #include "py/convert.hpp"
 #include "py/function.hpp"
 #include "types.hpp"
+#include "types_py.hpp"
 
 #include <array>
 #include <cmath>
@@ -189,21 +190,18 @@ Bound bound_for(Value<K> c, uint64_t maximum) noexcept {
 
 // ---- Steps with the interpreter ----
 
-/// The processed inputs (kept alive: a byte sequence views them) and their sequences.
-struct Prepared {
-    py::Object p1;
-    py::Object p2;
-    types::Seq a;
-    types::Seq b;
-};
+/// The processed inputs (kept alive: their sequences may view them) and their sequences.
+using Prepared = types::PreparedPair;
 
 /// Steps 3 to 5: nothing when s1 or s2 is missing, else the processed and converted
 /// pair.
-std::optional<Prepared> prepare(PyObject* s1, PyObject* s2, PyObject* processor);
+inline std::optional<Prepared> prepare(PyObject* s1, PyObject* s2, PyObject* processor) {
+    return types::prepare_pair(s1, s2, processor);
+}
 
 /// Steps 4 and 5 for the edit-script functions, after their missing-value test that
 /// raises TypeError "expected str, bytes, or sequence".
-Prepared prepare_required(PyObject* s1, PyObject* s2, PyObject* processor);
+using types::prepare_required;
 
 /// The score_cutoff of kind `K`: absent/None gives nothing; ints (unsigned 64-bit) for
 /// the integer kinds, any float value for the others; TypeErrors name score_cutoff.
