@@ -2,8 +2,12 @@
 
 #include "algorithms/levenshtein.hpp"
 
+#include <algorithm>
+
 namespace tarnwick::distance::bktree {
 namespace {
+
+using algorithms::saturating_add;
 
 inline uint64_t abs_diff(uint64_t a, uint64_t b) noexcept { return a > b ? a - b : b - a; }
 
@@ -13,10 +17,17 @@ inline std::span<const uint8_t> bytes_of(std::string_view s) noexcept {
 
 }  // namespace
 
+uint64_t byte_set(std::string_view s) noexcept {
+    uint64_t set = 0;
+    for (const char ch : s) set |= uint64_t{1} << (static_cast<uint8_t>(ch) & 63);
+    return set;
+}
+
 void QueryDistance::set(std::string_view query) noexcept {
     if (query_.size() <= 64)
         for (const char c : query_) masks_[static_cast<uint8_t>(c)] = 0;
     query_ = query;
+    bytes_ = byte_set(query);
     if (query_.size() <= 64) {
         uint64_t bit = 1;
         for (const char c : query_) {
@@ -49,16 +60,29 @@ uint64_t QueryDistance::operator()(std::string_view value) const noexcept {
     return score;
 }
 
-uint64_t BKTree::append(std::string_view s, uint64_t key) {
+std::string_view BKTree::value(const BKTreeNode& node) const noexcept {
+    const auto len = static_cast<std::size_t>(node.length);
+    if (len <= BKTreeNode::kInlineBytes) return {node.data, len};
+    uint64_t offset;
+    std::memcpy(&offset, node.data, sizeof offset);
+    return {pool_.data() + offset, len};
+}
+
+uint64_t BKTree::append(std::string_view s) {
     BKTreeNode node;
-    node.offset = pool_.size();
     node.length = s.size();
-    node.key = key;
-    nodes_.push_back(node);
+    if (s.size() <= BKTreeNode::kInlineBytes) {
+        std::memcpy(node.data, s.data(), s.size());
+        nodes_.push_back(std::move(node));
+        return nodes_.size() - 1;
+    }
+    const uint64_t offset = pool_.size();
+    std::memcpy(node.data, &offset, sizeof offset);
+    pool_.append(s);
     try {
-        pool_.append(s);
+        nodes_.push_back(std::move(node));
     } catch (...) {
-        nodes_.pop_back();  // a failed allocation leaves the tree as it was
+        pool_.resize(offset);  // a failed allocation leaves the tree as it was
         throw;
     }
     return nodes_.size() - 1;
@@ -67,30 +91,36 @@ uint64_t BKTree::append(std::string_view s, uint64_t key) {
 bool BKTree::insert(const QueryDistance& q) {
     const std::string_view s = q.query();
     if (nodes_.empty()) {
-        append(s, 0);
+        append(s);
         return true;
     }
     uint64_t p = 0;
+    BKTreeChild* link = nullptr;  // the link to p from its parent (none for the root)
     for (;;) {
         const uint64_t d = q(value(nodes_[p]));
         if (d == 0) return false;
-        uint64_t prev = kNoNode;
-        uint64_t c = nodes_[p].first_child;
-        while (c != kNoNode && nodes_[c].key < d) {
-            prev = c;
-            c = nodes_[c].next_sibling;
-        }
-        if (c != kNoNode && nodes_[c].key == d) {
-            p = c;
+        std::vector<BKTreeChild>& kids = nodes_[p].children;
+        auto it = std::lower_bound(kids.begin(), kids.end(), d,
+                                   [](const BKTreeChild& c, uint64_t k) { return c.key < k; });
+        if (it != kids.end() && it->key == d) {
+            // The string joins this subtree (or is already in it): widen its summary.
+            it->min_length = std::min<uint64_t>(it->min_length, s.size());
+            it->max_length = std::max<uint64_t>(it->max_length, s.size());
+            it->any_bytes |= q.bytes();
+            it->all_bytes &= q.bytes();
+            p = it->node;
+            link = &*it;
             continue;
         }
-        const uint64_t added = append(s, d);
-        nodes_[added].next_sibling = c;
-        if (prev == kNoNode)
-            nodes_[p].first_child = added;
-        else
-            nodes_[prev].next_sibling = added;
-        if (d > nodes_[p].max_key) nodes_[p].max_key = d;
+        // Make room for the link first, so that a failed allocation changes nothing.
+        const auto at = it - kids.begin();
+        if (kids.size() == kids.capacity()) kids.reserve(2 * kids.size() + 1);
+        // Appending may move the nodes, but not their child arrays: `link` stays valid.
+        const uint64_t added = append(s);
+        nodes_[p].children.insert(nodes_[p].children.begin() + at,
+                                  BKTreeChild{d, added, 0, s.size(), s.size(), q.bytes(),
+                                              q.bytes()});
+        if (link && d > link->max_key) link->max_key = d;
         return true;
     }
 }
@@ -102,30 +132,38 @@ bool BKTree::insert(std::string_view s) {
 }
 
 bool BKTree::has_within(const QueryDistance& q, uint64_t threshold,
-                        std::vector<uint64_t>& stack) const {
+                        std::vector<Pending>& queue) const {
     if (nodes_.empty()) return false;
-    const uint64_t qlen = q.query().size();
-    stack.clear();
-    stack.push_back(0);
-    while (!stack.empty()) {
-        const BKTreeNode& node = nodes_[stack.back()];
-        stack.pop_back();
-        // The length difference is a lower bound of the distance: when it already puts
-        // the node and every child key out of reach, the node needs no comparison.
-        const uint64_t lower = abs_diff(node.length, qlen);
-        if (lower > threshold &&
-            (node.first_child == kNoNode || lower - threshold > node.max_key))
-            continue;
-        const uint64_t d = q(value(node));
+    // Beyond its reach a node is no near-duplicate and no child key lies within the
+    // threshold of its distance.
+    const auto reach_of = [threshold](uint64_t max_key) {
+        return max_key == 0 ? threshold : saturating_add(max_key, threshold);
+    };
+    // Breadth-first, so that a node is read long after its prefetch was issued; the
+    // order of the visits does not change the answer.
+    queue.clear();
+    const auto& root_children = nodes_[0].children;
+    queue.push_back({0, reach_of(root_children.empty() ? 0 : root_children.back().key)});
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+        const Pending next = queue[head];
+        const BKTreeNode& node = nodes_[next.node];
+        const std::string_view v = value(node);
+        // The length difference bounds the distance from below: past the node's reach
+        // it spares the comparison.
+        if (abs_diff(v.size(), q.query().size()) > next.reach) continue;
+        if (!node.children.empty()) __builtin_prefetch(node.children.data());
+        const uint64_t d = q(v);
         if (d <= threshold) return true;
         // Triangle inequality: only children keyed within threshold of d can be close.
+        // Of those, a child whose subtree holds nothing close enough is not even read.
         const uint64_t lo = d - threshold;
-        const uint64_t hi = d + threshold < d ? ~uint64_t{0} : d + threshold;
-        for (uint64_t c = node.first_child; c != kNoNode; c = nodes_[c].next_sibling) {
-            const uint64_t k = nodes_[c].key;
-            if (k < lo) continue;
-            if (k > hi) break;
-            stack.push_back(c);
+        const uint64_t hi = saturating_add(d, threshold);
+        for (const BKTreeChild& c : node.children) {
+            if (c.key < lo) continue;
+            if (c.key > hi) break;
+            if (q.subtree_lower_bound(c) > threshold) continue;
+            __builtin_prefetch(&nodes_[c.node]);
+            queue.push_back({c.node, reach_of(c.max_key)});
         }
     }
     return false;
@@ -134,11 +172,11 @@ bool BKTree::has_within(const QueryDistance& q, uint64_t threshold,
 std::vector<std::size_t> BKTree::dedupe(std::span<const std::string_view> items,
                                         uint64_t threshold) {
     std::vector<std::size_t> kept;
-    std::vector<uint64_t> stack;
+    std::vector<Pending> queue;
     QueryDistance q;
     for (std::size_t i = 0; i < items.size(); ++i) {
         q.set(items[i]);
-        if (has_within(q, threshold, stack)) continue;
+        if (has_within(q, threshold, queue)) continue;
         insert(q);
         kept.push_back(i);
     }
@@ -154,8 +192,7 @@ std::vector<std::string_view> BKTree::values() const {
         const BKTreeNode& node = nodes_[stack.back()];
         stack.pop_back();
         out.push_back(value(node));
-        for (uint64_t c = node.first_child; c != kNoNode; c = nodes_[c].next_sibling)
-            stack.push_back(c);
+        for (const BKTreeChild& c : node.children) stack.push_back(c.node);
     }
     return out;
 }
