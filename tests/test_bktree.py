@@ -1,10 +1,11 @@
 """BKTree: dedupe against a brute-force pairwise filter, tree shape, pickling, errors."""
+import copy
 import pickle
 
 import pytest
 
 import tarnwick
-from _tarnwick import BKTree
+from _tarnwick import BKTree, levenshtein_distance
 
 
 def byte_levenshtein(a, b):
@@ -102,6 +103,56 @@ class TestDedupeAgainstBruteForce:
         for threshold in (1, 3, 8):
             assert BKTree().dedupe(words, threshold) == brute_dedupe([], words, threshold)
 
+    def test_inserts_and_setstate_between_batches(self, rng):
+        # Later batches must see strings added by insert and __setstate__ in between.
+        tree = BKTree()
+        first = word_list(rng, 150, "abcde", 3, 10)
+        stored = tree.dedupe(first, 1)
+        extra = word_list(rng, 40, "abcde", 3, 10)
+        for s in extra:
+            tree.insert(s)
+        stored += [s for s in extra if s not in stored]
+        words = word_list(rng, 150, "abcde", 3, 10)
+        assert tree.dedupe(words, 1) == brute_dedupe(stored, words, 1)
+        replacement = word_list(rng, 60, "abcde", 3, 10)
+        tree.__setstate__(replacement)
+        words = word_list(rng, 150, "abcde", 3, 10)
+        assert tree.dedupe(words, 1) == brute_dedupe(list(dict.fromkeys(replacement)), words, 1)
+
+    def test_many_candidates(self, rng):
+        # A small alphabet fills the tree with strings that share segments with nearly
+        # every query.
+        tree, stored = BKTree(), []
+        for threshold in (2, 3):
+            words = word_list(rng, 400, "ab", 6, 14)
+            kept = tree.dedupe(words, threshold)
+            assert kept == brute_dedupe(stored, words, threshold)
+            stored += kept
+
+    def test_dense_tree(self, rng):
+        # Every binary string of 8 to 11 bytes: queries meet thousands of candidates, and
+        # the plain tree search answers them.
+        stored = [format(v, "b").zfill(n) for n in range(8, 12) for v in range(2**n)]
+        tree = BKTree()
+        tree.__setstate__(stored)
+        queries = []
+        for _ in range(40):
+            q = list(format(rng.randrange(2**10), "b").zfill(rng.choice([9, 10])))
+            for _ in range(rng.randint(0, 3)):
+                q.insert(rng.randint(0, len(q)), "c")
+            queries.append("".join(q))
+        for threshold in (2, 3):
+            fresh = BKTree()
+            fresh.__setstate__(stored)
+            kept = fresh.dedupe(queries, threshold)
+            pool, expect = list(stored), []
+            for s in queries:
+                if all(levenshtein_distance(s, t, score_cutoff=threshold) > threshold
+                       for t in pool):
+                    expect.append(s)
+                    pool.append(s)
+            assert kept == expect
+
     def test_after_inserts(self, rng):
         tree = BKTree()
         stored = word_list(rng, 80, "abcd")
@@ -189,6 +240,15 @@ class TestPickling:
         for proto in range(pickle.HIGHEST_PROTOCOL + 1):
             assert pickle.loads(pickle.dumps(tree, proto)).all_values() == ["a"]
         assert pickle.loads(pickle.dumps(BKTree())).all_values() == []
+
+    def test_copies(self):
+        tree = BKTree()
+        tree.dedupe(["apple", "banana"], 1)
+        for clone in (copy.copy(tree), copy.deepcopy(tree)):
+            assert clone is not tree
+            clone.insert("cherry")
+            assert sorted(clone.all_values()) == ["apple", "banana", "cherry"]
+        assert sorted(tree.all_values()) == ["apple", "banana"]
 
     def test_setstate_replaces_content(self):
         tree = BKTree()

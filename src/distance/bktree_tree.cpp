@@ -3,6 +3,7 @@
 #include "algorithms/levenshtein.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace tarnwick::distance::bktree {
 namespace {
@@ -16,12 +17,6 @@ inline std::span<const uint8_t> bytes_of(std::string_view s) noexcept {
 }
 
 }  // namespace
-
-uint64_t byte_set(std::string_view s) noexcept {
-    uint64_t set = 0;
-    for (const char ch : s) set |= uint64_t{1} << (static_cast<uint8_t>(ch) & 63);
-    return set;
-}
 
 void QueryDistance::set(std::string_view query) noexcept {
     if (query_.size() <= 64)
@@ -69,6 +64,16 @@ std::string_view BKTree::value(const BKTreeNode& node) const noexcept {
 }
 
 uint64_t BKTree::append(std::string_view s) {
+    const uint64_t at = append_node(s);
+    try {
+        for (SegmentIndex& index : indexes_) index.add(at, s);
+    } catch (...) {
+        indexes_.clear();  // an index missing a string would hide it: drop them all
+    }
+    return at;
+}
+
+uint64_t BKTree::append_node(std::string_view s) {
     BKTreeNode node;
     node.length = s.size();
     if (s.size() <= BKTreeNode::kInlineBytes) {
@@ -169,14 +174,42 @@ bool BKTree::has_within(const QueryDistance& q, uint64_t threshold,
     return false;
 }
 
+const SegmentIndex* BKTree::index_for(uint64_t threshold) {
+    if (threshold == 0 || threshold > kMaxIndexedThreshold) return nullptr;
+    for (const SegmentIndex& index : indexes_)
+        if (index.threshold() == threshold) return &index;
+    try {
+        SegmentIndex index(threshold);
+        for (uint64_t i = 0; i < nodes_.size(); ++i) index.add(i, value(nodes_[i]));
+        indexes_.push_back(std::move(index));
+        return &indexes_.back();
+    } catch (const std::bad_alloc&) {
+        return nullptr;  // the tree search alone still answers
+    }
+}
+
 std::vector<std::size_t> BKTree::dedupe(std::span<const std::string_view> items,
                                         uint64_t threshold) {
     std::vector<std::size_t> kept;
     std::vector<Pending> queue;
+    std::vector<uint64_t> candidates;
     QueryDistance q;
+    const bool indexed = index_for(threshold) != nullptr;
     for (std::size_t i = 0; i < items.size(); ++i) {
         q.set(items[i]);
-        if (has_within(q, threshold, queue)) continue;
+        // Looked up again for every item: an insertion may have dropped the indexes.
+        const SegmentIndex* index = nullptr;
+        if (indexed)
+            for (const SegmentIndex& ix : indexes_)
+                if (ix.threshold() == threshold) index = &ix;
+        bool near;
+        if (index && index->candidates(q.query(), candidates)) {
+            near = std::any_of(candidates.begin(), candidates.end(),
+                               [&](uint64_t n) { return q(value(nodes_[n])) <= threshold; });
+        } else {
+            near = has_within(q, threshold, queue);
+        }
+        if (near) continue;
         insert(q);
         kept.push_back(i);
     }
@@ -198,6 +231,7 @@ std::vector<std::string_view> BKTree::values() const {
 }
 
 void BKTree::clear() noexcept {
+    indexes_.clear();
     nodes_.clear();
     pool_.clear();
 }

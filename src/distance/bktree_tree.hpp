@@ -3,8 +3,17 @@
 //
 // Nodes live in one list and link to each other by position, so growing the list never
 // invalidates a link. Each node keeps its children sorted by key (the distance to the
-// parent) in one small array, so a range of keys is one contiguous scan.
+// parent) in one small array, so a range of keys is one contiguous scan. Each link also
+// summarises the subtree below it (lengths and bytes of its values), which bounds the
+// distance of the query to every value there: a search skips such a subtree without
+// reading it when the bound already exceeds the threshold.
+//
+// For the small thresholds that near-duplicate removal mostly uses, dedupe keeps a
+// segment index (bktree_segments.hpp) beside the tree, which finds the few candidates of
+// a query directly; the tree search stays the answer whenever the index has none.
 #pragma once
+
+#include "distance/bktree_segments.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -17,9 +26,6 @@
 #include <vector>
 
 namespace tarnwick::distance::bktree {
-
-/// Set of the bytes of a string, folded onto 64 bits (bit b % 64 for each byte b).
-uint64_t byte_set(std::string_view s) noexcept;
 
 /// A link from a node to one of its children, with a summary of the child's whole
 /// subtree (the child included) that lets a search rule it out without reading it.
@@ -45,6 +51,7 @@ struct alignas(64) BKTreeNode {
     char data[kInlineBytes] = {};      // the value, or its offset in the pool when longer
     std::vector<BKTreeChild> children;  // by increasing key; at most one child per key
 };
+static_assert(sizeof(BKTreeNode) == 64);
 
 /// Distance of one fixed query to any number of stored values: the query's bit masks are
 /// built once, so that each comparison is a single pass of the bit-parallel kernel.
@@ -102,6 +109,8 @@ public:
     /// The indices of `items` to keep: an item is kept and added at once when no stored
     /// string (earlier kept items included) lies within `threshold` of it.
     std::vector<std::size_t> dedupe(std::span<const std::string_view> items, uint64_t threshold);
+    /// Largest threshold for which dedupe builds and keeps a segment index.
+    static constexpr uint64_t kMaxIndexedThreshold = 3;
     /// Every stored string, each node after its parent (depth-first pre-order).
     std::vector<std::string_view> values() const;
     /// Removes every string.
@@ -111,10 +120,16 @@ public:
 
 private:
     std::string_view value(const BKTreeNode& node) const noexcept;
+    /// Appends a node for `s` (no links) and adds it to the segment indexes.
     uint64_t append(std::string_view s);
+    /// Appends a node for `s` only.
+    uint64_t append_node(std::string_view s);
+    /// The segment index for `threshold`, built on first use; null when there is none.
+    const SegmentIndex* index_for(uint64_t threshold);
 
     std::string pool_;
     std::vector<BKTreeNode> nodes_;
+    std::vector<SegmentIndex> indexes_;  // each holds every stored string
 };
 
 }  // namespace tarnwick::distance::bktree
