@@ -6,6 +6,7 @@
 #include "distance/initialize/classes.hpp"
 #include "distance/initialize/edit_classes.hpp"
 #include "distance/metrics_edit.hpp"
+#include "distance/metrics_score.hpp"
 #include "distance/ngram.hpp"
 #include "distance/phonetic.hpp"
 #include "fuzz_py.hpp"
@@ -41,11 +42,21 @@ const Entry kEntries[] = {
     cls("Opcode", &py::Class<distance::initialize::Opcode>::type_ref),
     cls("Opcodes", &py::Class<distance::initialize::Opcodes>::type_ref),
     cls("MatchingBlock", &py::Class<distance::initialize::MatchingBlock>::type_ref),
+    cls("ScoreAlignment", &py::Class<distance::initialize::ScoreAlignment>::type_ref),
     // functions of the core and the batch matchers
     fn(&utils::default_process_def),
     // search and join classes and functions
     // ratio scorers
     fn(&fuzz::fuzz_ratio_def),
+    fn(&fuzz::fuzz_partial_ratio_def),
+    fn(&fuzz::fuzz_partial_ratio_alignment_def),
+    fn(&fuzz::fuzz_token_sort_ratio_def),
+    fn(&fuzz::fuzz_token_set_ratio_def),
+    fn(&fuzz::fuzz_token_ratio_def),
+    fn(&fuzz::fuzz_partial_token_sort_ratio_def),
+    fn(&fuzz::fuzz_partial_token_set_ratio_def),
+    fn(&fuzz::fuzz_partial_token_ratio_def),
+    fn(&fuzz::fuzz_wratio_def),
     fn(&fuzz::fuzz_qratio_def),
     // metric families
     fn(&distance::metrics::levenshtein_distance_def),
@@ -66,13 +77,36 @@ const Entry kEntries[] = {
     fn(&distance::metrics::indel_normalized_similarity_def),
     fn(&distance::metrics::indel_editops_def),
     fn(&distance::metrics::indel_opcodes_def),
-    // jaro and jaro_winkler families
+    fn(&distance::metrics::jaro_distance_def),
+    fn(&distance::metrics::jaro_similarity_def),
+    fn(&distance::metrics::jaro_normalized_distance_def),
+    fn(&distance::metrics::jaro_normalized_similarity_def),
+    fn(&distance::metrics::jaro_winkler_distance_def),
+    fn(&distance::metrics::jaro_winkler_similarity_def),
+    fn(&distance::metrics::jaro_winkler_normalized_distance_def),
+    fn(&distance::metrics::jaro_winkler_normalized_similarity_def),
     fn(&distance::metrics::lcs_seq_distance_def),
     fn(&distance::metrics::lcs_seq_similarity_def),
     fn(&distance::metrics::lcs_seq_normalized_distance_def),
     fn(&distance::metrics::lcs_seq_normalized_similarity_def),
     fn(&distance::metrics::lcs_seq_editops_def),
     fn(&distance::metrics::lcs_seq_opcodes_def),
+    fn(&distance::metrics::osa_distance_def),
+    fn(&distance::metrics::osa_similarity_def),
+    fn(&distance::metrics::osa_normalized_distance_def),
+    fn(&distance::metrics::osa_normalized_similarity_def),
+    fn(&distance::metrics::damerau_levenshtein_distance_def),
+    fn(&distance::metrics::damerau_levenshtein_similarity_def),
+    fn(&distance::metrics::damerau_levenshtein_normalized_distance_def),
+    fn(&distance::metrics::damerau_levenshtein_normalized_similarity_def),
+    fn(&distance::metrics::prefix_distance_def),
+    fn(&distance::metrics::prefix_similarity_def),
+    fn(&distance::metrics::prefix_normalized_distance_def),
+    fn(&distance::metrics::prefix_normalized_similarity_def),
+    fn(&distance::metrics::postfix_distance_def),
+    fn(&distance::metrics::postfix_similarity_def),
+    fn(&distance::metrics::postfix_normalized_distance_def),
+    fn(&distance::metrics::postfix_normalized_similarity_def),
     // Soundex, Gotoh, n-gram and BK-tree groups
     fn(&distance::phonetic::soundex_encode_def),
     fn(&distance::phonetic::soundex_distance_def),

@@ -100,6 +100,17 @@ class TestCutoff:
         with pytest.raises(ValueError, match="bad float"):
             fuzz_ratio("a", "b", score_cutoff=Bad())
 
+    def test_type_error_subclass_passes_unwrapped(self):
+        class MyTypeError(TypeError):
+            pass
+
+        class Bad:
+            def __float__(self):
+                raise MyTypeError("sub")
+
+        with pytest.raises(MyTypeError, match="^sub$"):
+            fuzz_ratio("a", "b", score_cutoff=Bad())
+
     def test_cutoff_converted_before_missing_test(self):
         with pytest.raises(TypeError):
             fuzz_ratio(None, "b", score_cutoff="x")
@@ -134,6 +145,11 @@ class TestArgumentErrors:
             call()
         assert str(e.value) == message
 
+    def test_unexpected_keyword_keeps_its_text(self):
+        with pytest.raises(TypeError) as e:
+            fuzz_ratio("a", "b", **{"\ud800x": 1})
+        assert str(e.value) == "fuzz_ratio() got an unexpected keyword argument '\ud800x'"
+
     def test_keywords_for_positional_parameters(self):
         assert fuzz_ratio(s2="ab", s1="ab") == 100.0
 
@@ -164,6 +180,15 @@ class TestDefaultProcess:
             expected = "".join(c.lower() if c.isascii() and c.isalnum() else " " for c in s).strip(" ")
             assert default_process(s) == expected
 
+    def test_letters_of_cased_scripts_against_python_model(self, rng):
+        # Latin, Greek (final sigma included) and Cyrillic letters, digits and punctuation.
+        pool = ("abcXYZÉßİΣσΑΒАЖж"
+                "019 ,.-_! ")
+        for _ in range(300):
+            s = "".join(rng.choice(pool) for _ in range(rng.randint(0, 30)))
+            mapped = "".join(c if c.isalpha() or c.isdigit() else " " for c in s)
+            assert default_process(s) == mapped.lower().strip(" "), s
+
     def test_type_errors(self):
         with pytest.raises(TypeError, match=r"^'int' object cannot be converted to 'PyString'$"):
             default_process(1)
@@ -175,3 +200,38 @@ class TestDefaultProcess:
     def test_as_processor(self):
         assert fuzz_ratio("Hello, World!", "hello world", processor=default_process) == pytest.approx(
             ratio("hello  world", "hello world"))
+
+
+class TestBoundedKernels:
+    """The cut-off turns into a distance bound with early exits; no bound may change a
+    score that reaches the cut-off, at any length or width."""
+
+    @pytest.mark.parametrize("alphabet", ["ab", "abcd", "a\u00e9\u0416\u4e2d"])
+    def test_long_pairs_with_cutoffs(self, rng, alphabet):
+        for n in (40, 64, 65, 100, 128, 129, 250):
+            a = random_text(rng, alphabet, n)
+            b = "".join(c if rng.random() < 0.8 else rng.choice(alphabet) for c in a)
+            b = b[: rng.randint(n // 2, n)] + random_text(rng, alphabet, rng.randint(0, 20))
+            exact = ratio(a, b)
+            for cutoff in (0, 30, 50, exact - 1e-9, exact, exact + 1e-9, 70, 90, 99, 100):
+                got = fuzz_ratio(a, b, score_cutoff=cutoff)
+                assert got == (exact if exact >= cutoff else 0.0), (n, cutoff)
+
+    def test_length_and_histogram_bounds(self):
+        # Very different lengths or symbol counts are rejected without the bit-parallel
+        # pass; the answer is still the exact score when it reaches the cut-off.
+        long = "a" * 300
+        assert fuzz_ratio(long, "a", score_cutoff=0.5) == ratio(long, "a")
+        assert fuzz_ratio(long, "a", score_cutoff=1) == 0.0
+        assert fuzz_ratio(long, "a", score_cutoff=ratio(long, "a") + 1e-9) == 0.0
+        wide = ["\u4e2d"] * 70 + ["a"] * 5
+        assert fuzz_ratio(wide, "a" * 75, score_cutoff=6) == ratio(wide, "a" * 75)
+        assert fuzz_ratio(wide, "a" * 75, score_cutoff=7) == 0.0
+
+    def test_list_items_with_large_values(self, rng):
+        for n in (10, 64, 65, 130):
+            a = [rng.choice([2**64 - 1, 2**40, 5, 300]) for _ in range(n)]
+            b = [rng.choice([2**64 - 1, 2**40, 5, 301]) for _ in range(n)]
+            exact = ratio(a, b)
+            assert fuzz_ratio(a, b, score_cutoff=exact) == exact
+            assert fuzz_ratio(a, b, score_cutoff=min(100.0, exact + 0.5)) == (exact if exact == 100.0 else 0.0)

@@ -2,11 +2,14 @@
 
 #include "algorithms/common.hpp"
 #include "algorithms/levenshtein.hpp"
+#include "algorithms/levenshtein_band.hpp"
 #include "algorithms/myers_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
+#include <sys/mman.h>
 #include <new>
 
 namespace tarnwick::algorithms {
@@ -25,6 +28,36 @@ void trivial_script(std::vector<EditOp>& out, std::size_t p, std::size_t n, std:
     for (std::size_t k = 0; k < m; ++k) out.push_back({EditType::Insert, p, p + k});
     for (std::size_t k = 0; k < n; ++k) out.push_back({EditType::Delete, p + k, p});
 }
+
+/// Uninitialised word storage for the recorded columns (every word is written before it
+/// is read). Large buffers are 2 MiB aligned and offered to the kernel for huge pages:
+/// a trace of long inputs touches tens of megabytes once, and faulting them in 4 KiB
+/// pages costs more than computing them.
+class RecordBuffer {
+public:
+    explicit RecordBuffer(std::size_t words) {
+        constexpr std::size_t kHuge = std::size_t{2} << 20;
+        const std::size_t bytes = words * sizeof(uint64_t);
+        if (bytes >= 2 * kHuge) {
+            const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+            p_ = static_cast<uint64_t*>(std::aligned_alloc(kHuge, rounded));
+            if (!p_) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+            madvise(p_, rounded, MADV_HUGEPAGE);
+#endif
+        } else {
+            p_ = static_cast<uint64_t*>(std::malloc(bytes == 0 ? 1 : bytes));
+            if (!p_) throw std::bad_alloc();
+        }
+    }
+    ~RecordBuffer() { std::free(p_); }
+    RecordBuffer(const RecordBuffer&) = delete;
+    RecordBuffer& operator=(const RecordBuffer&) = delete;
+    uint64_t* data() const noexcept { return p_; }
+
+private:
+    uint64_t* p_;
+};
 
 inline bool bit(const uint64_t* words, std::size_t r) noexcept {
     return (words[r / 64] >> (r % 64)) & 1;
@@ -65,13 +98,14 @@ std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T
 
     const PatternMaskMulti<T> pm(a);
     const std::size_t blocks = pm.blocks();
-    std::vector<uint64_t> cols(checked_words(m, blocks));
+    const RecordBuffer record(checked_words(m, blocks));
+    uint64_t* const cols = record.data();
     {
         std::vector<uint64_t> S(blocks, ~uint64_t{0});
         for (std::size_t j = 0; j < m; ++j) {
             const uint64_t* M = pm.get(b[j]);
             uint64_t carry = 0;
-            uint64_t* dst = cols.data() + j * blocks;
+            uint64_t* dst = cols + j * blocks;
             for (std::size_t w = 0; w < blocks; ++w) {
                 const uint64_t s = S[w];
                 const uint64_t u = s & M[w];
@@ -85,7 +119,7 @@ std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T
     }
     // L[i][j] == L[i-1][j], for 1 <= i <= n and 1 <= j <= m.
     auto flat = [&](std::size_t i, std::size_t j) noexcept {
-        return bit(cols.data() + (j - 1) * blocks, i - 1);
+        return bit(cols + (j - 1) * blocks, i - 1);
     };
 
     out.reserve(n + m);
@@ -118,12 +152,11 @@ std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T
 // Levenshtein trace: the bit-parallel columns of the unit-cost table for `a` (pattern)
 // against `b` (text) are recorded, then walked back from the last cell.
 //
-// Only a diagonal band of each column is computed and kept. With d the distance and
-// k = d + 2, every cell on an optimal path and every neighbour the backtrack reads lies
+// Only a diagonal band of each column is computed and kept (see levenshtein_band.hpp).
+// With d the distance and k >= d + 2, every cell on an optimal path and every neighbour the backtrack reads lies
 // in the band |i - j| + |(n - m) - (i - j)| <= k, and every cell there has an optimal
-// path inside the band. Cells outside are treated as one more than their neighbour on
-// the band's edge, which never undercuts the true value, so the cells inside come out
-// exact and the backtrack makes the same choices as over the full table.
+// path inside the band, so those cells come out exact and the backtrack makes the same
+// choices as over the full table.
 template <class T>
 std::vector<EditOp> levenshtein_editops_trace(std::span<const T> s1, std::span<const T> s2) {
     std::vector<EditOp> out;
@@ -140,63 +173,46 @@ std::vector<EditOp> levenshtein_editops_trace(std::span<const T> s1, std::span<c
 
     const PatternMaskMulti<T> pm(a);
     const std::size_t blocks = pm.blocks();
+    auto none = [](std::size_t, std::size_t, std::size_t, const uint64_t*, const uint64_t*) {};
 
-    // Row band of every column, in blocks: [first(j), last(j)] for j = 1..m.
-    const int64_t N = static_cast<int64_t>(n);
-    const int64_t M = static_cast<int64_t>(m);
-    const int64_t delta = N - M;
-    int64_t half = N + M;  // the whole table when the distance is not computed first
+    // The band needs a bound k >= distance + 2. A narrow first band gives the distance
+    // (or an upper bound of it) cheaply; pairs that are plainly far apart keep every row.
+    uint64_t k = kNoBound;
     if (blocks > 2) {
-        const int64_t k = static_cast<int64_t>(levenshtein<T>(a, b)) + 2;
-        half = (k - (delta < 0 ? -delta : delta)) / 2;
+        const uint64_t k0 = first_band_bound(n, m);
+        const uint64_t r = detail::band_columns(pm, n, b, k0, true, none);
+        if (r != kNoBound) k = r + 2;
     }
-    const int64_t lo_off = std::min<int64_t>(0, delta) - half;
-    const int64_t hi_off = std::max<int64_t>(0, delta) + half;
-    auto first_block = [&](int64_t j) noexcept {
-        const int64_t lo = std::max<int64_t>(1, j + lo_off);
-        return static_cast<std::size_t>((lo - 1) / 64);
-    };
-    auto last_block = [&](int64_t j) noexcept {
-        const int64_t hi = std::min<int64_t>(N, j + hi_off);
-        return static_cast<std::size_t>((std::max<int64_t>(hi, 1) - 1) / 64);
-    };
+    const detail::Band band(n, m, k);
 
     std::vector<std::size_t> offset(m + 1);
     offset[0] = 0;
     for (std::size_t j = 1; j <= m; ++j) {
-        const std::size_t count =
-            last_block(static_cast<int64_t>(j)) - first_block(static_cast<int64_t>(j)) + 1;
+        const std::size_t count = band.last(j) - band.first(j) + 1;
         if (__builtin_add_overflow(offset[j - 1], count, &offset[j])) throw std::bad_alloc();
     }
-    checked_words(offset[m], 2);
-    std::vector<uint64_t> rec_vp(offset[m]);
-    std::vector<uint64_t> rec_vn(offset[m]);
-
-    {
-        std::vector<uint64_t> VP(blocks, ~uint64_t{0});
-        std::vector<uint64_t> VN(blocks, 0);
-        VP[blocks - 1] = last_word_mask(n);
-        for (std::size_t j = 1; j <= m; ++j) {
-            const std::size_t first = first_block(static_cast<int64_t>(j));
-            const std::size_t last = last_block(static_cast<int64_t>(j));
-            const uint64_t* x = pm.get(b[j - 1]);
-            detail::MyersCarry carry;
-            uint64_t* dvp = rec_vp.data() + offset[j - 1];
-            uint64_t* dvn = rec_vn.data() + offset[j - 1];
-            for (std::size_t w = first; w <= last; ++w) {
-                detail::myers_word_step(x[w], VP[w], VN[w], carry);
-                dvp[w - first] = VP[w];
-                dvn[w - first] = VN[w];
-            }
-        }
-    }
+    const std::size_t words = offset[m];
+    RecordBuffer record(checked_words(words, 2));
+    uint64_t* const rec_vp = record.data();
+    uint64_t* const rec_vn = record.data() + words;
+    detail::band_columns(pm, n, b, k, false,
+                         [&](std::size_t j, std::size_t first, std::size_t last, const uint64_t* VP,
+                             const uint64_t* VN) noexcept {
+                             uint64_t* dvp = rec_vp + offset[j - 1];
+                             uint64_t* dvn = rec_vn + offset[j - 1];
+                             for (std::size_t w = first; w <= last; ++w) {
+                                 dvp[w - first] = VP[w];
+                                 dvn[w - first] = VN[w];
+                             }
+                         });
+    auto first_block = [&](std::size_t j) noexcept { return band.first(j); };
     // Bit r of the recorded VP / VN of column j (1-based); r lies inside the column's band.
     auto vp_bit = [&](std::size_t j, std::size_t r) noexcept {
-        const std::size_t first = first_block(static_cast<int64_t>(j));
+        const std::size_t first = first_block(j);
         return (rec_vp[offset[j - 1] + r / 64 - first] >> (r % 64)) & 1;
     };
     auto vn_bit = [&](std::size_t j, std::size_t r) noexcept {
-        const std::size_t first = first_block(static_cast<int64_t>(j));
+        const std::size_t first = first_block(j);
         return (rec_vn[offset[j - 1] + r / 64 - first] >> (r % 64)) & 1;
     };
 

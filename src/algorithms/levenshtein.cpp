@@ -1,12 +1,18 @@
 #include "algorithms/levenshtein.hpp"
 
 #include "algorithms/common.hpp"
+#include "algorithms/levenshtein_band.hpp"
 #include "algorithms/myers_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tarnwick::algorithms {
 namespace {
@@ -33,13 +39,11 @@ inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) noexcept {
     return score;
 }
 
-/// Unit-cost distance of a pattern of more than 64 elements against `text`, one block
-/// of 64 pattern rows per word.
+/// Unit-cost distance over every block of every column.
 template <class T>
-uint64_t uniform_blockwise(std::span<const T> pattern, std::span<const T> text) {
-    const PatternMaskMulti<T> pm(pattern);
+uint64_t uniform_blockwise_full(const PatternMaskMulti<T>& pm, std::size_t m,
+                                std::span<const T> text) {
     const std::size_t blocks = pm.blocks();
-    const std::size_t m = pattern.size();
     std::vector<uint64_t> vp(blocks, ~uint64_t{0});
     std::vector<uint64_t> vn(blocks, 0);
     vp[blocks - 1] = last_word_mask(m);
@@ -59,6 +63,33 @@ uint64_t uniform_blockwise(std::span<const T> pattern, std::span<const T> text) 
     return score;
 }
 
+/// Whether the band of bound `k` is narrow enough to beat computing every block.
+inline bool band_pays(std::size_t rows, std::size_t cols, uint64_t k, std::size_t blocks) noexcept {
+    const detail::Band band(rows, cols, k);
+    const uint64_t width = static_cast<uint64_t>(band.hi_off - band.lo_off) / 64 + 2;
+    return 2 * width < blocks;
+}
+
+/// Unit-cost distance of a pattern of more than 64 elements against `text` (at least as
+/// long). A narrow band is tried first: it is exact when the distance fits it, gives an
+/// upper bound (and so a band that surely fits) when it does not, and gives up early on
+/// pairs that are plainly far apart, which then take the full table.
+template <class T>
+uint64_t uniform_blockwise(std::span<const T> pattern, std::span<const T> text) {
+    const PatternMaskMulti<T> pm(pattern);
+    const std::size_t m = pattern.size();
+    const std::size_t n = text.size();
+    const uint64_t k0 = first_band_bound(m, n);
+    if (band_pays(m, n, k0, pm.blocks())) {
+        auto none = [](std::size_t, std::size_t, std::size_t, const uint64_t*, const uint64_t*) {};
+        const uint64_t r = detail::band_columns(pm, m, text, k0, true, none);
+        if (r <= k0) return r;
+        if (r != kNoBound && band_pays(m, n, r, pm.blocks()))
+            return detail::band_columns(pm, m, text, r, false, none);
+    }
+    return uniform_blockwise_full(pm, m, text);
+}
+
 /// Unit-cost distance of two sequences without common prefix or suffix handling: the
 /// shorter one (the first on a tie) is the pattern.
 template <class T>
@@ -66,6 +97,22 @@ uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
     if (a.empty()) return b.size();
     if (b.empty()) return a.size();
     if (b.size() < a.size()) std::swap(a, b);
+#if defined(__SSE2__)
+    // Short byte patterns (words): one vector compare per text element gives the match
+    // mask, so no 256-entry table has to be cleared.
+    if constexpr (sizeof(T) == 1) {
+        if (a.size() <= 16) {
+            alignas(16) uint8_t buf[16] = {};
+            std::memcpy(buf, a.data(), a.size());
+            const __m128i pv = _mm_load_si128(reinterpret_cast<const __m128i*>(buf));
+            const uint64_t valid = (uint64_t{1} << a.size()) - 1;
+            return uniform_one_word(a.size(), b, [pv, valid](T c) noexcept {
+                const __m128i eq = _mm_cmpeq_epi8(pv, _mm_set1_epi8(static_cast<char>(c)));
+                return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) & valid;
+            });
+        }
+    }
+#endif
     if (a.size() <= 64) {
         const PatternMask64<T> pm(a);
         return uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });

@@ -51,6 +51,14 @@ constexpr uint64_t levenshtein_maximum(uint64_t l1, uint64_t l2,
     return all < rep ? all : rep;
 }
 
+/// Bound of the first, narrow band the unit-cost kernels try on long inputs: an eighth
+/// of the longer length, and at least the length difference plus 64.
+constexpr uint64_t first_band_bound(uint64_t l1, uint64_t l2) noexcept {
+    const uint64_t diff = l1 > l2 ? l1 - l2 : l2 - l1;
+    const uint64_t longer = l1 > l2 ? l1 : l2;
+    return longer / 8 > diff + 64 ? longer / 8 : diff + 64;
+}
+
 /// Weighted Levenshtein distance turning `a` into `b` (exact, no bound).
 template <class T>
 uint64_t levenshtein(std::span<const T> a, std::span<const T> b,

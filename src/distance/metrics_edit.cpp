@@ -165,8 +165,10 @@ struct HammingTrace {
 
 template <class Family, bool AsOpcodes>
 const FunctionText& script_text() {
+    // Of the family parameters only pad applies to the scripts (they are always unit-cost).
     static const FunctionText text =
-        make_text(Family::kName, AsOpcodes ? "_opcodes" : "_editops", Family::kParamDoc, false);
+        make_text(Family::kName, AsOpcodes ? "_opcodes" : "_editops",
+                  std::is_same_v<Family, Hamming> ? Family::kParamDoc : "", false);
     return text;
 }
 

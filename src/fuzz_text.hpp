@@ -1,0 +1,119 @@
+// Text helpers of the token scorers: UTF-8 views of byte strings, code points, and
+// tokenisation on Unicode White_Space. Free of Python; safe on any thread.
+#pragma once
+
+#include "types.hpp"
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::fuzz::text {
+
+/// Whether every byte of `s` is below 0x80.
+bool is_ascii(std::string_view s) noexcept;
+
+/// For pure-ASCII `s`: whether it holds a byte of 0x20 or below (a space or a control
+/// character); without one it is a single token or empty.
+bool has_ascii_space_or_control(std::string_view s) noexcept;
+
+/// Whether `s` is well-formed UTF-8 (no overlongs, surrogates or values above U+10FFFF).
+bool is_valid_utf8(std::span<const uint8_t> s) noexcept;
+
+/// UTF-8 text that is either a view of bytes the caller keeps alive or an owned string.
+class Utf8Text {
+public:
+    Utf8Text() = default;
+    /// A view of `s`; the owner of `s` must outlive this object.
+    static Utf8Text view(std::string_view s) noexcept {
+        Utf8Text t;
+        t.view_ = s;
+        return t;
+    }
+    /// Takes ownership of `s`.
+    static Utf8Text owned(std::string s) noexcept {
+        Utf8Text t;
+        t.own_ = std::move(s);
+        t.owned_ = true;
+        return t;
+    }
+    /// The text.
+    std::string_view str() const noexcept { return owned_ ? std::string_view(own_) : view_; }
+
+private:
+    std::string_view view_;
+    std::string own_;
+    bool owned_ = false;
+};
+
+/// Bytes read as UTF-8 text: a view when well-formed, else the lossy decoding (one U+FFFD
+/// per maximal invalid subpart), so that no later read leaves the bytes.
+Utf8Text from_bytes(std::span<const uint8_t> b);
+
+/// The text of a sequence, as Seq::to_string_lossy gives it, without a copy for
+/// well-formed bytes.
+Utf8Text from_seq(const types::Seq& s);
+
+/// Replaces `out` with the code points of `s` (a malformed byte decodes as U+FFFD).
+void decode(std::string_view s, std::vector<uint32_t>& out);
+
+/// Whether `c` has the Unicode White_Space property.
+constexpr bool is_white_space(uint32_t c) noexcept {
+    if (c < 0x80) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
+    return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
+           c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+/// Decodes the code point at p[i] (i < n) and sets `len` to its byte count. A malformed
+/// sequence gives U+FFFD of length 1, so reads never pass the end.
+uint32_t decode_at(const uint8_t* p, std::size_t n, std::size_t i, std::size_t& len) noexcept;
+
+/// Byte classes of the tokeniser: 0 an ASCII character that is not White_Space, 1 ASCII
+/// White_Space, 2 a byte of a multi-byte sequence (decoded to decide).
+inline constexpr auto kByteClass = [] {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[c] = c >= 0x80 ? 2 : is_white_space(static_cast<uint32_t>(c)) ? 1 : 0;
+    return t;
+}();
+
+/// Calls f(token) for each token of `s`, in text order: the maximal runs of characters
+/// without White_Space, as views into `s`.
+template <class F>
+void for_each_token(std::string_view s, F&& f) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        while (i < n) {  // separators
+            const uint8_t k = kByteClass[p[i]];
+            if (k == 1) {
+                ++i;
+                continue;
+            }
+            if (k == 0) break;
+            std::size_t len = 1;
+            if (!is_white_space(decode_at(p, n, i, len))) break;
+            i += len;
+        }
+        if (i == n) return;
+        const std::size_t start = i;
+        while (i < n) {  // the token
+            const uint8_t k = kByteClass[p[i]];
+            if (k == 0) {
+                ++i;
+                continue;
+            }
+            if (k == 1) break;
+            std::size_t len = 1;
+            if (is_white_space(decode_at(p, n, i, len))) break;
+            i += len;
+        }
+        f(s.substr(start, i - start));
+    }
+}
+
+}  // namespace tarnwick::fuzz::text

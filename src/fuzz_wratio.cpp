@@ -1,0 +1,230 @@
+// Weighted ratio: the plain ratio, improved by the token scores for inputs of similar
+// length and by the scaled partial scores for inputs of different length, with the
+// cut-off handed down so that comparisons that cannot matter stop early.
+#include "fuzz.hpp"
+
+#include "algorithms/lcs.hpp"
+#include "fuzz_text.hpp"
+#include "fuzz_token_util.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tarnwick::fuzz {
+namespace {
+
+constexpr double kTokenBranchBelow = 1.5;  // length ratio below which token scores count
+constexpr double kPartialScaleUpTo = 8.0;  // length ratio up to which partial scale is 0.9
+constexpr double kPartialScale = 0.9;
+constexpr double kPartialScaleLong = 0.6;
+constexpr double kTokenScale = 0.95;
+constexpr double kSkipTokensAbove = 95.0;  // token scores, scaled, never exceed this
+
+/// The cut-off handed to the token pair when the result needs kTokenScale * t >= c: c
+/// divided by the scale, lowered by a relative 1e-12 so that no token score whose scaled
+/// value reaches c (after rounding) is dropped.
+double token_cutoff(double c) noexcept { return (c / kTokenScale) * (1.0 - 1e-12); }
+
+/// Sort score by the query cache: histogram bound, then one bit-parallel LCS pass over
+/// key_b with the cache's masks, stopping once the needed LCS is out of reach. Gives what
+/// 100 * indel_normalized_sim(cache key, key_b, c) gives.
+double cached_sort_score(const QueryTokenCache& cache, std::string_view key_b, double c) {
+    const uint64_t la = cache.sorted_key.size();
+    const uint64_t L = la + key_b.size();
+    const double cc = std::isnan(c) ? 100.0 : std::min(c, 100.0);
+    const uint64_t bound = max_distance(cc, L);
+    uint32_t hist_b[256] = {};
+    for (unsigned char ch : key_b) ++hist_b[ch];
+    uint64_t diff = 0;
+    for (std::size_t i = 0; i < 256; ++i)
+        diff += cache.histogram[i] > hist_b[i] ? cache.histogram[i] - hist_b[i]
+                                               : hist_b[i] - cache.histogram[i];
+    if (diff > bound) return 0.0;
+    const std::span<const uint8_t> text(reinterpret_cast<const uint8_t*>(key_b.data()), key_b.size());
+    const uint64_t lcs = algorithms::lcs_from_pm64(cache.masks, la, text, bound);
+    const uint64_t d = L - 2 * lcs;
+    if (d > bound) return 0.0;
+    const double score = 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(L));
+    return score < cc ? 0.0 : score;
+}
+
+/// 100 * normalized Indel similarity of two texts with cut-off `c` when both are pure
+/// ASCII, else without a cut-off (the comparison the token pair makes without a match).
+double ascii_pruned_cmp(std::string_view a, std::string_view b, double c, bool ascii) {
+    if (ascii || (text::is_ascii(a) && text::is_ascii(b))) return token::indel_cmp(a, b, c, true);
+    return indel_score_100(a, b);
+}
+
+/// The token pair. `ascii`: both texts are pure ASCII. `keys_below_c`: the caller knows
+/// that the two texts differ and that comparing them scores below `c`, so when each sort
+/// key is its text the sort comparison is 0.0 without being made.
+std::pair<double, double> token_pair(std::string_view a, std::string_view b, double c,
+                                     const QueryTokenCache* cache, bool ascii, bool keys_below_c) {
+    // Two different single tokens: the sort keys and the set texts are the texts themselves.
+    if (keys_below_c && ascii && !a.empty() && !b.empty() && !text::has_ascii_space_or_control(a) &&
+        !text::has_ascii_space_or_control(b))
+        return {0.0, 0.0};
+
+    token::Tokenised tb(b);
+    std::optional<token::Tokenised> ta;
+    if (!cache) ta.emplace(a);
+    const std::size_t len_a = cache ? cache->sorted_key.size() : ta->key_length();
+    const std::size_t len_b = tb.key_length();
+    auto key_a = [&] { return cache ? std::string_view(cache->sorted_key) : ta->key(); };
+
+    // Sort score. Keys of equal length are compared first: equal keys score 100.
+    double sort;
+    if (len_a == len_b && key_a() == tb.key())
+        return {100.0, 100.0};
+    if (keys_below_c && len_a == a.size() && len_b == b.size() && key_a() == a && tb.key() == b)
+        sort = 0.0;
+    else if (ascii && token::length_prunes(len_a, len_b, c))
+        sort = 0.0;
+    else if (cache && cache->valid && text::is_ascii(tb.key()))
+        sort = cached_sort_score(*cache, tb.key(), c);
+    else
+        sort = ascii_pruned_cmp(key_a(), tb.key(), c, ascii);
+    if (sort == 100.0) return {100.0, 100.0};
+
+    // Set score, each comparison pruned by the best score so far.
+    token::SetParts d;
+    const token::TokenList empty;
+    token::decompose(cache ? empty : ta->set(), cache, tb.set(), ascii, d);
+    const double c1 = std::fmax(c, sort);
+    if (d.inter.empty()) {
+        // Without repeated tokens the set texts are the sort keys, compared again with a
+        // cut-off of at least c: the answer is the sort score.
+        if (d.len_ab == len_a && d.len_ba == len_b) return {sort, sort};
+        if (ascii && token::length_prunes(d.len_ab, d.len_ba, c1)) return {sort, 0.0};
+        return {sort, ascii_pruned_cmp(d.t_ab(), d.t_ba(), c1, ascii)};
+    }
+    auto cmp = [&](std::size_t la, std::size_t lb, std::string_view (token::SetParts::*x)(),
+                   std::string_view (token::SetParts::*y)(), double cut) {
+        if (ascii && token::length_prunes(la, lb, cut)) return 0.0;
+        return token::indel_cmp((d.*x)(), (d.*y)(), cut, ascii);
+    };
+    using P = token::SetParts;
+    const double s1 = cmp(d.len_s, d.len_t_ab(), &P::s, &P::t_ab, c1);
+    if (s1 == 100.0) return {sort, 100.0};
+    const double c2 = std::fmax(c1, s1);
+    const double s2 = cmp(d.len_s, d.len_t_ba(), &P::s, &P::t_ba, c2);
+    if (s2 == 100.0) return {sort, 100.0};
+    const double c3 = std::fmax(c2, s2);
+    const double s3 = cmp(d.len_t_ab(), d.len_t_ba(), &P::t_ab, &P::t_ba, c3);
+    return {sort, std::max({s1, s2, s3})};
+}
+
+}  // namespace
+
+std::pair<double, double> token_sort_and_set_cutoff(std::string_view a, std::string_view b,
+                                                    double c, const QueryTokenCache* cache) {
+    return token_pair(a, b, c, cache, text::is_ascii(a) && text::is_ascii(b), false);
+}
+
+double partial_token_ratio_sc(std::string_view a, std::string_view b, const QueryTokenCache* cache) {
+    token::SetParts d;
+    token::decompose_texts(a, b, cache, d);
+    if (!d.inter.empty()) return 100.0;
+    if (d.none()) return 0.0;
+    return partial_ratio_str(d.d_ab(), d.d_ba());
+}
+
+namespace {
+
+/// The texts of the token steps.
+struct TextPair {
+    text::Utf8Text a, b;
+    bool ascii;  // both pure ASCII
+};
+
+/// The weighted ratio once the plain ratio is known and below 100: `partial` computes the
+/// partial ratio, `texts` yields the texts of the token steps. `texts_as_ratio`: comparing
+/// the two texts gives what the plain ratio compared.
+template <class Partial, class Texts>
+double weighted(std::size_t la, std::size_t lb, double ratio, double c0, Partial&& partial,
+                Texts&& texts, const QueryTokenCache* cache, bool texts_as_ratio) {
+    const double r = static_cast<double>(std::max(la, lb)) / static_cast<double>(std::min(la, lb));
+    if (r < kTokenBranchBelow) {
+        // Token scores count scaled by 0.95, so never above 95: they cannot raise a ratio of
+        // 95 or more, nor reach a cut-off above 95.
+        if (ratio >= kSkipTokensAbove || c0 > kSkipTokensAbove) return ratio;
+        const TextPair tp = texts();
+        // The cut-off handed down exceeds the plain ratio (or the caller's cut-off that it
+        // missed), so comparing the texts themselves again can only give 0.0.
+        const bool keys_below_c = texts_as_ratio && !std::isnan(c0);
+        const auto [sort, set] = token_pair(tp.a.str(), tp.b.str(), token_cutoff(std::fmax(c0, ratio)),
+                                            cache, tp.ascii, keys_below_c);
+        const double t = std::max(sort, set);
+        return t > 0.0 ? std::max(ratio, kTokenScale * t) : ratio;
+    }
+    const double scale = r <= kPartialScaleUpTo ? kPartialScale : kPartialScaleLong;
+    const double best = std::max(ratio, scale * partial());
+    if (best == 100.0) return 100.0;
+    const TextPair tp = texts();
+    const double pt = partial_token_ratio_sc(tp.a.str(), tp.b.str(), cache);
+    return std::max(best, scale * (pt * kTokenScale));
+}
+
+/// The bytes of a Bytes sequence as a string view.
+std::string_view ascii_view(const types::Seq& s) {
+    const auto b = s.as_bytes();
+    return {reinterpret_cast<const char*>(b.data()), b.size()};
+}
+
+/// Whether a sequence reads as text with one code point per element.
+bool text_like(const types::Seq& s) {
+    if (s.kind() == types::SeqKind::Chars) return true;
+    if (s.kind() != types::SeqKind::Bytes) return false;
+    const auto b = s.as_bytes();
+    return text::is_ascii(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+}
+
+}  // namespace
+
+double wratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {
+    const std::size_t la = a.size(), lb = b.size();
+    if (la == 0 || lb == 0) return 0.0;
+    const bool bytes = a.kind() == types::SeqKind::Bytes && b.kind() == types::SeqKind::Bytes;
+    const double ratio = bytes ? token::indel_bytes(a.as_bytes(), b.as_bytes(), cutoff)
+                               : 100.0 * indel_normalized_sim(a, b, cutoff);
+    if (ratio == 100.0) return 100.0;
+    const bool as_text = text_like(a) && text_like(b);
+    const double result = weighted(
+        la, lb, ratio, cutoff.value_or(0.0), [&] { return partial_ratio_vecs_sc(a, b); },
+        [&] {
+            if (bytes && as_text)
+                return TextPair{text::Utf8Text::view(ascii_view(a)), text::Utf8Text::view(ascii_view(b)),
+                                true};
+            return TextPair{text::from_seq(a), text::from_seq(b), false};
+        },
+        nullptr, as_text);
+    return apply_cutoff(result, cutoff);
+}
+
+double wratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
+                    std::optional<double> cutoff, const QueryTokenCache* cache) {
+    const std::size_t la = a.size(), lb = b.size();
+    if (la == 0 || lb == 0) return 0.0;
+    const double ratio = token::indel_bytes(a, b, cutoff);
+    if (ratio == 100.0) return 100.0;
+    const double c0 = cutoff.value_or(0.0);
+    const double r = static_cast<double>(std::max(la, lb)) / static_cast<double>(std::min(la, lb));
+    // The token branch scales its scores by 0.95, so it cannot reach a cut-off above 95.
+    if (r < kTokenBranchBelow && c0 > kSkipTokensAbove && ratio < c0) return 0.0;
+    const std::string_view sa(reinterpret_cast<const char*>(a.data()), la);
+    const std::string_view sb(reinterpret_cast<const char*>(b.data()), lb);
+    const bool ascii = text::is_ascii(sa) && text::is_ascii(sb);
+    const double result = weighted(
+        la, lb, ratio, c0,
+        [&] {
+            return partial_ratio_vecs(types::Seq::bytes(a.data(), la), types::Seq::bytes(b.data(), lb));
+        },
+        [&] {
+            if (ascii) return TextPair{text::Utf8Text::view(sa), text::Utf8Text::view(sb), true};
+            return TextPair{text::from_bytes(a), text::from_bytes(b), false};
+        },
+        cache, ascii);
+    return apply_cutoff(result, cutoff);
+}
+
+}  // namespace tarnwick::fuzz
