@@ -1,10 +1,14 @@
 // Module entry: PyInit__tarnwick refuses a second interpreter, builds the module once per
 // process and registers every class and function in one fixed order, each name also
 // appended to __all__.
+#include "distance/bktree.hpp"
+#include "distance/gotoh.hpp"
 #include "distance/initialize/classes.hpp"
 #include "distance/initialize/edit_classes.hpp"
 #include "distance/metrics_edit.hpp"
 #include "distance/metrics_score.hpp"
+#include "distance/ngram.hpp"
+#include "distance/phonetic.hpp"
 #include "fuzz_py.hpp"
 #include "py/convert.hpp"
 #include "py/function.hpp"
@@ -104,6 +108,18 @@ const Entry kEntries[] = {
     fn(&distance::metrics::postfix_normalized_distance_def),
     fn(&distance::metrics::postfix_normalized_similarity_def),
     // Soundex, Gotoh, n-gram and BK-tree groups
+    fn(&distance::phonetic::soundex_encode_def),
+    fn(&distance::phonetic::soundex_distance_def),
+    fn(&distance::phonetic::soundex_similarity_def),
+    fn(&distance::phonetic::soundex_normalized_similarity_def),
+    fn(&distance::phonetic::soundex_normalized_distance_def),
+    fn(&distance::gotoh::gotoh_distance_def),
+    fn(&distance::gotoh::gotoh_similarity_def),
+    fn(&distance::gotoh::gotoh_normalized_distance_def),
+    fn(&distance::gotoh::gotoh_normalized_similarity_def),
+    fn(&distance::ngram::sorensen_dice_def),
+    fn(&distance::ngram::jaccard_def),
+    cls("BKTree", &py::Class<distance::bktree::BKTree>::type_ref),
 };
 
 /// Appends `name` to __all__, then sets the module attribute.
