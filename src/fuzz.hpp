@@ -192,6 +192,8 @@ double token_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
 
 // ---- Weighted ratio and the pruned token pair (fuzz_wratio.cpp) ----
 
+// Entries that take texts as string_view read them as UTF-8, lossily when malformed.
+
 /// Token sort and token set scores of two texts with a running cut-off `c` (0.0: none):
 /// a comparison that cannot reach the best score so far or `c` gives 0.0 instead.
 std::pair<double, double> token_sort_and_set_cutoff(std::string_view a, std::string_view b,

@@ -288,6 +288,9 @@ double partial_ratio_vecs_sc(const types::Seq& a, const types::Seq& b) {
 }
 
 double partial_ratio_str(std::string_view a, std::string_view b) {
+    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
+    a = wa.str();
+    b = wb.str();
     const bool ascii = text::is_ascii(a) && text::is_ascii(b);
     if (ascii) {
         const std::span<const uint8_t> ba(reinterpret_cast<const uint8_t*>(a.data()), a.size());

@@ -53,6 +53,13 @@ private:
 /// per maximal invalid subpart), so that no later read leaves the bytes.
 Utf8Text from_bytes(std::span<const uint8_t> b);
 
+/// `s` read as UTF-8: a view when well-formed, else its lossy decoding. Every entry that
+/// takes text as a string_view reads it through this, so raw byte strings score as their
+/// decoded text on every route.
+inline Utf8Text well_formed(std::string_view s) {
+    return from_bytes(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()), s.size()));
+}
+
 /// The text of a sequence, as Seq::to_string_lossy gives it, without a copy for
 /// well-formed bytes.
 Utf8Text from_seq(const types::Seq& s);

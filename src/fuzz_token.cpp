@@ -177,6 +177,8 @@ using token::Tokenised;
 // ---- Building blocks ----
 
 std::string tokens_sort_key(std::string_view s) {
+    const text::Utf8Text ws = text::well_formed(s);
+    s = ws.str();
     TokenList t;
     token::sorted_tokens(s, t);
     std::string storage;
@@ -185,6 +187,9 @@ std::string tokens_sort_key(std::string_view s) {
 
 TokenSets tokens_to_set_intersection_diff(std::string_view a, std::string_view b,
                                           const QueryTokenCache* cache) {
+    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
+    a = wa.str();
+    b = wb.str();
     TokenList A, B;
     if (cache) {
         for (const std::string& t : cache->tokens) A.push_back(t);
@@ -295,6 +300,9 @@ double token_sort_text(std::string_view a, std::string_view b) {
 }
 
 double token_set_text(std::string_view a, std::string_view b) {
+    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
+    a = wa.str();
+    b = wb.str();
     return token_set_impl(a, b, std::nullopt, nullptr);
 }
 
@@ -304,16 +312,25 @@ double token_ratio_text(std::string_view a, std::string_view b) {
 }
 
 double partial_token_sort_text(std::string_view a, std::string_view b) {
+    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
+    a = wa.str();
+    b = wb.str();
     return partial_token_sort_impl(a, b, nullptr);
 }
 
 double partial_token_set_score(std::string_view a, std::string_view b) {
+    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
+    a = wa.str();
+    b = wb.str();
     SetParts d;
     token::decompose_texts(a, b, nullptr, d);
     return token::partial_token_set_of(d);
 }
 
 double partial_token_ratio_text(std::string_view a, std::string_view b) {
+    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
+    a = wa.str();
+    b = wb.str();
     return partial_token_ratio_impl(a, b, nullptr);
 }
 

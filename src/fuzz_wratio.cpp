@@ -94,7 +94,9 @@ std::pair<double, double> token_pair(std::string_view a, std::string_view b, dou
     if (d.inter.empty()) {
         // Without repeated tokens the set texts are the sort keys, compared again with a
         // cut-off of at least c: the answer is the sort score.
-        if (d.len_ab == len_a && d.len_ba == len_b) return {sort, sort};
+        // (A NaN c pruned the sort comparison as 100 but lets c1 = sort prune nothing, so
+        // there the set texts are compared.)
+        if (d.len_ab == len_a && d.len_ba == len_b && !std::isnan(c)) return {sort, sort};
         if (ascii && token::length_prunes(d.len_ab, d.len_ba, c1)) return {sort, 0.0};
         return {sort, ascii_pruned_cmp(d.t_ab(), d.t_ba(), c1, ascii)};
     }
@@ -118,10 +120,16 @@ std::pair<double, double> token_pair(std::string_view a, std::string_view b, dou
 
 std::pair<double, double> token_sort_and_set_cutoff(std::string_view a, std::string_view b,
                                                     double c, const QueryTokenCache* cache) {
+    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
+    a = wa.str();
+    b = wb.str();
     return token_pair(a, b, c, cache, text::is_ascii(a) && text::is_ascii(b), false);
 }
 
 double partial_token_ratio_sc(std::string_view a, std::string_view b, const QueryTokenCache* cache) {
+    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
+    a = wa.str();
+    b = wb.str();
     token::SetParts d;
     token::decompose_texts(a, b, cache, d);
     if (!d.inter.empty()) return 100.0;
