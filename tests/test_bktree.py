@@ -336,3 +336,15 @@ class TestErrors:
         assert BKTree.dedupe.__text_signature__ == "($self, items, threshold)"
         assert BKTree.all_values.__doc__ == "Collect all values in the tree via DFS."
         assert BKTree.__reduce__.__doc__.startswith("Pickle support: serialise as (cls, args, state)")
+
+
+def test_setstate_iteration_error_is_raised_unchanged():
+    from tarnwick import BKTree
+
+    class Broken:
+        def __iter__(self):
+            raise TypeError("boom")
+
+    with pytest.raises(TypeError) as e:
+        BKTree().__setstate__(Broken())
+    assert str(e.value) == "boom"

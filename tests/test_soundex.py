@@ -95,3 +95,10 @@ class TestComparisons:
         with pytest.raises(TypeError):
             soundex_distance("a", "b", processor=None)
         assert soundex_normalized_distance.__text_signature__ == "(s1, s2)"
+
+
+def test_lone_surrogates_are_skipped_like_other_non_ascii_characters():
+    from tarnwick import soundex_distance, soundex_encode
+
+    assert soundex_encode("a\ud800b") == soundex_encode("ab") == "A100"
+    assert soundex_distance("ab", "\ud800") == 2

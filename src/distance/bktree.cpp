@@ -111,7 +111,8 @@ PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
         const auto a = bind(kSetStateSig, args, nargs, kwnames);
         RefMut<BKTree> tree(self);
         tree->clear();
-        const Object it = arg("state", [&] { return check(PyObject_GetIter(a[0])); });
+        // An error of the iteration itself (its __iter__ included) is raised unchanged.
+        const Object it = check(PyObject_GetIter(a[0]));
         while (const Object item = Object::steal(PyIter_Next(it.get())))
             tree->insert(arg("state", [&] { return to_str(item.get()); }));
         check_error();

@@ -18,10 +18,28 @@ using algorithms::SoundexCode;
 
 constexpr std::array<py::Param, 2> kPairParams{{{"s1", true}, {"s2", true}}};
 
+/// The UTF-8 of a str argument. Only ASCII letters matter to Soundex, so a str holding a
+/// lone surrogate is read with the surrogate passed through as three non-ASCII bytes
+/// (skipped like any other non-ASCII character) instead of failing; `keep` owns those
+/// bytes.
+std::string_view soundex_text(const char* name, PyObject* o, py::Object& keep) {
+    if (PyUnicode_Check(o)) {
+        Py_ssize_t n = 0;
+        if (const char* p = PyUnicode_AsUTF8AndSize(o, &n)) return {p, static_cast<std::size_t>(n)};
+        PyErr_Clear();
+        keep = py::check(PyUnicode_AsEncodedString(o, "utf-8", "surrogatepass"));
+        char* p = nullptr;
+        if (PyBytes_AsStringAndSize(keep.get(), &p, &n) < 0) py::throw_already_set();
+        return {p, static_cast<std::size_t>(n)};
+    }
+    return py::arg(name, [&] { return py::to_str(o); });
+}
+
 py::Object encode_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     static constexpr py::Signature<1> sig{"soundex_encode()", {{{"s", true}}}, 1};
     const auto a = py::bind(sig, args, nargs, kwnames);
-    const std::string_view s = py::arg("s", [&] { return py::to_str(a[0]); });
+    py::Object keep;
+    const std::string_view s = soundex_text("s", a[0], keep);
     const SoundexCode code = algorithms::soundex(s);
     return py::from_str({code.data(), code.size()});
 }
@@ -30,8 +48,9 @@ py::Object encode_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObj
 int agreement(const char* display, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     const py::Signature<2> sig{display, kPairParams, 2};
     const auto a = py::bind(sig, args, nargs, kwnames);
-    const std::string_view s1 = py::arg("s1", [&] { return py::to_str(a[0]); });
-    const std::string_view s2 = py::arg("s2", [&] { return py::to_str(a[1]); });
+    py::Object keep1, keep2;
+    const std::string_view s1 = soundex_text("s1", a[0], keep1);
+    const std::string_view s2 = soundex_text("s2", a[1], keep2);
     return algorithms::soundex_agreement(algorithms::soundex(s1), algorithms::soundex(s2));
 }
 
