@@ -6,11 +6,9 @@
 #include <cmath>
 
 namespace tarnwick::fuzz {
-namespace {
 
-/// Largest Indel distance that may still reach the cut-off `c` (0..100) over `lensum`
-/// elements. floor((1 - c/100) * lensum) can round below the exact bound, so one more is
-/// allowed and the final score is compared with the cut-off afterwards.
+// floor((1 - c/100) * lensum) can round below the exact bound, so one more is allowed and
+// the final score is compared with the cut-off afterwards.
 uint64_t max_distance(double c, uint64_t lensum) noexcept {
     const double f = (1.0 - c / 100.0) * static_cast<double>(lensum);
     const double fl = std::floor(f);
@@ -19,8 +17,6 @@ uint64_t max_distance(double c, uint64_t lensum) noexcept {
     const uint64_t m = static_cast<uint64_t>(fl);
     return m >= lensum ? lensum : m + 1;
 }
-
-}  // namespace
 
 template <class T>
 double indel_normalized_sim(std::span<const T> a, std::span<const T> b,

@@ -31,11 +31,21 @@ constexpr Entry cls(const char* name, PyObject* (*type)()) { return Entry{nullpt
 const Entry kEntries[] = {
     // result classes
     cls("MatchingBlock", &py::Class<distance::initialize::MatchingBlock>::type_ref),
+    cls("ScoreAlignment", &py::Class<distance::initialize::ScoreAlignment>::type_ref),
     // functions of the core and the batch matchers
     fn(&utils::default_process_def),
     // search and join classes and functions
     // ratio scorers
     fn(&fuzz::fuzz_ratio_def),
+    fn(&fuzz::fuzz_partial_ratio_def),
+    fn(&fuzz::fuzz_partial_ratio_alignment_def),
+    fn(&fuzz::fuzz_token_sort_ratio_def),
+    fn(&fuzz::fuzz_token_set_ratio_def),
+    fn(&fuzz::fuzz_token_ratio_def),
+    fn(&fuzz::fuzz_partial_token_sort_ratio_def),
+    fn(&fuzz::fuzz_partial_token_set_ratio_def),
+    fn(&fuzz::fuzz_partial_token_ratio_def),
+    fn(&fuzz::fuzz_wratio_def),
     fn(&fuzz::fuzz_qratio_def),
     // metric families
     // Soundex, Gotoh, n-gram and BK-tree groups

@@ -14,4 +14,15 @@ struct MatchingBlock {
     friend bool operator==(const MatchingBlock&, const MatchingBlock&) = default;
 };
 
+/// A score with the windows of source and destination that produced it (end exclusive).
+struct ScoreAlignment {
+    double score = 0.0;
+    uint64_t src_start = 0;
+    uint64_t src_end = 0;
+    uint64_t dest_start = 0;
+    uint64_t dest_end = 0;
+    /// Field-wise equality; the score compares as a float (a NaN score is never equal).
+    friend bool operator==(const ScoreAlignment&, const ScoreAlignment&) = default;
+};
+
 }  // namespace tarnwick::distance::initialize

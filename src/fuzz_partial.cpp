@@ -1,0 +1,301 @@
+// Partial ratio: the best Indel ratio between the shorter input and a window of the
+// longer one.
+//
+// The window search needs the LCS of the needle with many windows. Its masks are built
+// once per direction: the LCS of the needle with every growing prefix of the haystack is
+// read off one bit-parallel pass (the state after k text elements holds the LCS with the
+// first k), the shrinking suffixes likewise from one pass of the reversed needle over the
+// reversed haystack, and each full window is one pass over its elements. The scores and
+// the order in which windows are compared are those of trying every window in turn.
+#include "fuzz.hpp"
+
+#include "algorithms/pattern_mask.hpp"
+#include "fuzz_text.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::fuzz {
+namespace {
+
+using algorithms::last_word_mask;
+
+/// Score of a window of length w whose LCS with a needle of length n is `lcs`.
+inline double window_score(std::size_t n, std::size_t w, uint64_t lcs) noexcept {
+    const uint64_t lensum = n + w;
+    const uint64_t d = lensum - 2 * lcs;
+    return 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(lensum));
+}
+
+/// Bit-parallel LCS of one fixed pattern against many texts. Texts are read forwards or,
+/// with Reverse, from their last element to their first.
+template <class T>
+class PatternScanner {
+public:
+    explicit PatternScanner(std::span<const T> pattern) : m_(pattern.size()) {
+        if (m_ <= 64) {
+            single_.build(pattern);
+            live_ = last_word_mask(m_);
+        } else {
+            multi_.build(pattern);
+            state_.resize(multi_.blocks());
+            live_ = last_word_mask(m_);
+        }
+    }
+
+    /// LCS of the pattern with `text`.
+    uint64_t lcs(std::span<const T> text) {
+        uint64_t result = 0;
+        scan<false>(text, [&](std::size_t, uint64_t v) { result = v; }, /*every=*/false);
+        return result;
+    }
+
+    /// Calls f(k, lcs) for k = 1..len(text), lcs being the LCS of the pattern with the
+    /// first k elements of `text` (the last k with Reverse).
+    template <bool Reverse, class F>
+    void prefixes(std::span<const T> text, F&& f) {
+        scan<Reverse>(text, std::forward<F>(f), /*every=*/true);
+    }
+
+private:
+    template <bool Reverse, class F>
+    void scan(std::span<const T> text, F&& f, bool every) {
+        const std::size_t n = text.size();
+        if (n == 0) return;
+        if (m_ <= 64) {
+            uint64_t S = ~uint64_t{0};
+            for (std::size_t j = 0; j < n; ++j) {
+                const T c = Reverse ? text[n - 1 - j] : text[j];
+                const uint64_t M = single_.get(c);
+                S = (S + (S & M)) | (S & ~M);
+                if (every || j + 1 == n) f(j + 1, static_cast<uint64_t>(std::popcount(~S & live_)));
+            }
+            return;
+        }
+        const std::size_t blocks = state_.size();
+        std::fill(state_.begin(), state_.end(), ~uint64_t{0});
+        for (std::size_t j = 0; j < n; ++j) {
+            const T c = Reverse ? text[n - 1 - j] : text[j];
+            const uint64_t* M = multi_.get(c);
+            uint64_t carry = 0;
+            for (std::size_t w = 0; w < blocks; ++w) {
+                const uint64_t s = state_[w];
+                const uint64_t u = s & M[w];
+                const uint64_t t = s + carry;
+                const uint64_t r = t + u;
+                state_[w] = (s & ~M[w]) | r;
+                carry = static_cast<uint64_t>(t < s) + static_cast<uint64_t>(r < t);
+            }
+            if (every || j + 1 == n) {
+                uint64_t cur = 0;
+                for (std::size_t w = 0; w + 1 < blocks; ++w) cur += std::popcount(~state_[w]);
+                cur += std::popcount(~state_[blocks - 1] & live_);
+                f(j + 1, cur);
+            }
+        }
+    }
+
+    std::size_t m_;
+    uint64_t live_ = 0;
+    algorithms::PatternMask64<T> single_;
+    algorithms::PatternMaskMulti<T> multi_;
+    std::vector<uint64_t> state_;
+};
+
+/// Position of the first occurrence of `needle` in `haystack`, or npos.
+template <class T>
+std::size_t find_exact(std::span<const T> needle, std::span<const T> haystack) {
+    if constexpr (sizeof(T) == 1) {
+        const std::string_view h(reinterpret_cast<const char*>(haystack.data()), haystack.size());
+        const std::string_view nd(reinterpret_cast<const char*>(needle.data()), needle.size());
+        return h.find(nd);
+    } else {
+        const auto it = std::search(haystack.begin(), haystack.end(), needle.begin(), needle.end());
+        return it == haystack.end() ? std::string_view::npos
+                                    : static_cast<std::size_t>(it - haystack.begin());
+    }
+}
+
+/// Calls f(span, span) with both sequences in their common width.
+template <class F>
+decltype(auto) with_pair(const types::Seq& a, const types::Seq& b, F&& f) {
+    return types::visit_pair(a, b, std::forward<F>(f));
+}
+
+/// The fast kernel on the shorter of two byte strings (`a` on equal lengths).
+double fast_shorter_first(std::span<const uint8_t> a, std::span<const uint8_t> b) noexcept {
+    return a.size() <= b.size() ? partial_ratio_ascii_fast(a, b) : partial_ratio_ascii_fast(b, a);
+}
+
+}  // namespace
+
+template <class T>
+Window partial_ratio_short_long(std::span<const T> needle, std::span<const T> haystack) {
+    const std::size_t n = needle.size();
+    const std::size_t m = haystack.size();
+    if (n == 0) return Window{m == 0 ? 100.0 : 0.0, 0, 0};
+    if (m == 0) return Window{};
+
+    // Only a full window equal to the needle scores 100 (every other window differs from
+    // the needle by at least one element), so the first exact occurrence is the answer.
+    if (n <= m) {
+        const std::size_t pos = find_exact(needle, haystack);
+        if (pos != std::string_view::npos) return Window{100.0, pos, pos + n};
+    }
+
+    Window best;
+    auto consider = [&](double score, std::size_t start, std::size_t end) {
+        if (score > best.score) best = Window{score, start, end};
+    };
+
+    PatternScanner<T> forward(needle);
+    // Growing prefixes haystack[0, k) for k = 1 .. min(n, m) - 1.
+    const std::size_t kmax = std::min(n, m) - 1;
+    if (kmax >= 1) {
+        forward.template prefixes<false>(haystack.first(kmax), [&](std::size_t k, uint64_t lcs) {
+            consider(window_score(n, k, lcs), 0, k);
+        });
+    }
+    // Full windows haystack[s, s + n) (the whole haystack when it is the shorter).
+    if (n > m) {
+        consider(window_score(n, m, forward.lcs(haystack)), 0, m);
+    } else {
+        for (std::size_t s = 0; s + n <= m; ++s)
+            consider(window_score(n, n, forward.lcs(haystack.subspan(s, n))), s, s + n);
+    }
+    // Shrinking suffixes haystack[s, m) for s = s0 .. m - 1: the LCS with the last k
+    // elements comes from the reversed needle read against the haystack read backwards.
+    const std::size_t s0 = n > m ? 0 : m - n + 1;
+    if (s0 < m) {
+        std::vector<T> reversed(needle.rbegin(), needle.rend());
+        PatternScanner<T> backward{std::span<const T>(reversed)};
+        const std::size_t kcount = m - s0;
+        std::vector<uint64_t> lcs_of_last(kcount + 1, 0);
+        backward.template prefixes<true>(haystack.last(kcount), [&](std::size_t k, uint64_t lcs) {
+            lcs_of_last[k] = lcs;
+        });
+        for (std::size_t s = s0; s < m; ++s) {
+            const std::size_t k = m - s;
+            consider(window_score(n, k, lcs_of_last[k]), s, m);
+        }
+    }
+    return best;
+}
+
+template Window partial_ratio_short_long<uint8_t>(std::span<const uint8_t>, std::span<const uint8_t>);
+template Window partial_ratio_short_long<uint32_t>(std::span<const uint32_t>,
+                                                   std::span<const uint32_t>);
+template Window partial_ratio_short_long<uint64_t>(std::span<const uint64_t>,
+                                                   std::span<const uint64_t>);
+
+double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
+                                std::span<const uint8_t> haystack) noexcept {
+    const std::size_t n = needle.size();
+    const std::size_t m = haystack.size();
+    if (n == 0) return m == 0 ? 100.0 : 0.0;
+    if (m < n || n > 64) return 0.0;
+    if (find_exact(needle, haystack) != std::string_view::npos) return 100.0;
+
+    uint64_t masks[256] = {};
+    for (std::size_t i = 0; i < n; ++i) masks[needle[i]] |= uint64_t{1} << i;
+    const uint64_t live = last_word_mask(n);
+    auto lcs_of = [&](const uint8_t* p, std::size_t len) noexcept {
+        uint64_t V = ~uint64_t{0};
+        for (std::size_t j = 0; j < len; ++j) {
+            const uint64_t M = masks[p[j]];
+            V = (V + (V & M)) | (V & ~M);
+        }
+        return static_cast<uint64_t>(std::popcount(~V & live));
+    };
+
+    double best = 0.0;
+    for (std::size_t s = 0; s + n <= m; ++s) {
+        const double score = window_score(n, n, lcs_of(haystack.data() + s, n));
+        if (score == 100.0) return 100.0;
+        if (score > best) best = score;
+    }
+    for (std::size_t k = n - 1; k >= 1; --k) {
+        const double score = window_score(n, k, lcs_of(haystack.data() + (m - k), k));
+        if (score == 100.0) return 100.0;
+        if (score > best) best = score;
+    }
+    return best;
+}
+
+double partial_ratio_vecs(const types::Seq& a, const types::Seq& b) {
+    const std::size_t la = a.size(), lb = b.size();
+    if (a.kind() == types::SeqKind::Bytes && b.kind() == types::SeqKind::Bytes &&
+        std::min(la, lb) <= 64)
+        return fast_shorter_first(a.as_bytes(), b.as_bytes());
+    return with_pair(a, b, [&](auto sa, auto sb) {
+        if (la > lb) return partial_ratio_short_long(sb, sa).score;
+        const double first = partial_ratio_short_long(sa, sb).score;
+        if (first == 100.0 || la != lb) return first;
+        return std::max(first, partial_ratio_short_long(sb, sa).score);
+    });
+}
+
+double partial_ratio_vecs_sc(const types::Seq& a, const types::Seq& b) {
+    return partial_ratio_vecs(a, b);
+}
+
+double partial_ratio_str(std::string_view a, std::string_view b) {
+    const bool ascii = text::is_ascii(a) && text::is_ascii(b);
+    if (ascii) {
+        const std::span<const uint8_t> ba(reinterpret_cast<const uint8_t*>(a.data()), a.size());
+        const std::span<const uint8_t> bb(reinterpret_cast<const uint8_t*>(b.data()), b.size());
+        if (std::min(a.size(), b.size()) <= 64) return fast_shorter_first(ba, bb);
+        // One code point per byte: the byte width gives the same window search.
+        return ba.size() <= bb.size() ? partial_ratio_short_long(ba, bb).score
+                                      : partial_ratio_short_long(bb, ba).score;
+    }
+    std::vector<uint32_t> ca, cb;
+    text::decode(a, ca);
+    text::decode(b, cb);
+    const std::span<const uint32_t> sa(ca), sb(cb);
+    return sa.size() <= sb.size() ? partial_ratio_short_long(sa, sb).score
+                                  : partial_ratio_short_long(sb, sa).score;
+}
+
+double partial_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
+                           std::optional<double> cutoff) {
+    if (a.empty() || b.empty()) return 0.0;
+    double score;
+    if (std::min(a.size(), b.size()) <= 64)
+        score = fast_shorter_first(a, b);
+    else
+        score = partial_ratio_vecs(types::Seq::bytes(a.data(), a.size()),
+                                   types::Seq::bytes(b.data(), b.size()));
+    return apply_cutoff(score, cutoff);
+}
+
+double partial_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {
+    return apply_cutoff(partial_ratio_vecs(a, b), cutoff);
+}
+
+std::optional<distance::initialize::ScoreAlignment> partial_ratio_alignment(
+    const types::Seq& s1, const types::Seq& s2, std::optional<double> cutoff) {
+    const std::size_t l1 = s1.size(), l2 = s2.size();
+    const distance::initialize::ScoreAlignment al = with_pair(s1, s2, [&](auto a, auto b) {
+        distance::initialize::ScoreAlignment r;
+        if (l1 <= l2) {
+            const Window w = partial_ratio_short_long(a, b);
+            r = {w.score, 0, l1, w.start, w.end};
+            if (w.score != 100.0 && l1 == l2) {
+                const Window w2 = partial_ratio_short_long(b, a);
+                if (w2.score > w.score) r = {w2.score, w2.start, w2.end, 0, l2};
+            }
+        } else {
+            const Window w = partial_ratio_short_long(b, a);
+            r = {w.score, w.start, w.end, 0, l2};
+        }
+        return r;
+    });
+    if (cutoff && al.score < *cutoff) return std::nullopt;
+    return al;
+}
+
+}  // namespace tarnwick::fuzz

@@ -1,0 +1,131 @@
+#include "fuzz_text.hpp"
+
+#include <cstring>
+
+namespace tarnwick::fuzz::text {
+namespace {
+
+/// Decodes one code point at s[i] (i < n); sets `len` to the bytes consumed. A malformed
+/// sequence gives U+FFFD and consumes one byte, so reads never pass the end.
+inline uint32_t decode_at(const uint8_t* s, std::size_t n, std::size_t i, std::size_t& len) noexcept {
+    const uint8_t b = s[i];
+    if (b < 0x80) {
+        len = 1;
+        return b;
+    }
+    std::size_t need;
+    uint32_t c;
+    uint8_t lo = 0x80, hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+        need = 1;
+        c = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        need = 2;
+        c = b & 0x0F;
+        if (b == 0xE0) lo = 0xA0;
+        if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        need = 3;
+        c = b & 0x07;
+        if (b == 0xF0) lo = 0x90;
+        if (b == 0xF4) hi = 0x8F;
+    } else {
+        len = 1;
+        return 0xFFFD;
+    }
+    if (i + need >= n) {
+        len = 1;
+        return 0xFFFD;
+    }
+    for (std::size_t j = 1; j <= need; ++j) {
+        const uint8_t t = s[i + j];
+        if (t < (j == 1 ? lo : 0x80) || t > (j == 1 ? hi : 0xBF)) {
+            len = 1;
+            return 0xFFFD;
+        }
+        c = (c << 6) | (t & 0x3F);
+    }
+    len = need + 1;
+    return c;
+}
+
+}  // namespace
+
+bool is_ascii(std::string_view s) noexcept {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ULL) return false;
+    }
+    for (; i < n; ++i)
+        if (p[i] & 0x80) return false;
+    return true;
+}
+
+bool is_valid_utf8(std::span<const uint8_t> s) noexcept {
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len = 0;
+        if (decode_at(s.data(), n, i, len) == 0xFFFD && len == 1) {
+            // U+FFFD itself is three bytes long, so a one-byte result is a malformed byte.
+            return false;
+        }
+        i += len;
+    }
+    return true;
+}
+
+Utf8Text from_bytes(std::span<const uint8_t> b) {
+    if (is_valid_utf8(b))
+        return Utf8Text::view(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
+    return Utf8Text::owned(types::Seq::bytes(b.data(), b.size()).to_string_lossy());
+}
+
+Utf8Text from_seq(const types::Seq& s) {
+    if (s.kind() == types::SeqKind::Bytes) return from_bytes(s.as_bytes());
+    return Utf8Text::owned(s.to_string_lossy());
+}
+
+void decode(std::string_view s, std::vector<uint32_t>& out) {
+    out.clear();
+    out.reserve(s.size());
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        std::size_t len = 1;
+        out.push_back(decode_at(p, n, i, len));
+        i += len;
+    }
+}
+
+void split_tokens(std::string_view s, std::vector<std::string_view>& out) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    std::size_t start = 0;
+    bool in_token = false;
+    while (i < n) {
+        std::size_t len = 1;
+        const uint32_t c = p[i] < 0x80 ? p[i] : decode_at(p, n, i, len);
+        if (is_white_space(c)) {
+            if (in_token) out.emplace_back(s.data() + start, i - start);
+            in_token = false;
+        } else if (!in_token) {
+            start = i;
+            in_token = true;
+        }
+        i += len;
+    }
+    if (in_token) out.emplace_back(s.data() + start, n - start);
+}
+
+}  // namespace tarnwick::fuzz::text
