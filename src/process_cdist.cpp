@@ -1,0 +1,120 @@
+// cdist: the score matrix of many queries against many choices under one scorer.
+//
+// Every item is processed and converted once, with the interpreter lock held; the matrix
+// is then filled with the lock released, row by row, on the worker pool from
+// parallel::kCdistMinCells cells on. Byte strings are viewed in the items (or in the
+// processor's results), which are held until the lock is taken back; other items are
+// converted into owned sequences.
+#include "parallel.hpp"
+#include "process.hpp"
+#include "process_py.hpp"
+#include "py/args.hpp"
+#include "py/convert.hpp"
+#include "py/function.hpp"
+
+#include <cmath>
+#include <limits>
+#include <new>
+
+namespace tarnwick::process {
+namespace {
+
+/// One query or choice after the processor and conversion.
+struct Item {
+    py::Object processed;            // the processor's result, viewed by a Bytes sequence
+    std::optional<types::Seq> seq;   // nothing: missing, or the processor or conversion failed
+};
+
+/// Prepares one item: the missing-value test on the raw item, the processor, then the
+/// conversion. Ordinary exceptions make the item absent; others propagate.
+Item prepare(PyObject* raw, PyObject* processor) {
+    Item it;
+    if (types::is_none(raw)) return it;
+    if (processor) {
+        it.processed = py::Object::steal(PyObject_CallFunctionObjArgs(processor, raw, nullptr));
+        if (!it.processed) {
+            adapter::discard_ordinary_error();
+            return it;
+        }
+    } else {
+        it.processed = py::Object::borrow(raw);
+    }
+    it.seq = adapter::try_convert(it.processed.get());
+    return it;
+}
+
+/// Fills the row of each query: the cells of query i are out[i * m, (i + 1) * m).
+void fill(ScorerType scorer, const std::vector<Item>& queries, const std::vector<Item>& choices,
+          std::optional<double> cutoff, double* out) {
+    const std::size_t n = queries.size(), m = choices.size();
+    const bool use_pool = n * m >= parallel::kCdistMinCells;
+    parallel::for_each_index(n, use_pool, [&](std::size_t i) {
+        double* row = out + i * m;
+        if (!queries[i].seq) {
+            std::fill(row, row + m, 0.0);
+            return;
+        }
+        // Built inside the row task, so that only the rows being computed hold one.
+        const PreparedQuery q(scorer, *queries[i].seq);
+        for (std::size_t j = 0; j < m; ++j)
+            row[j] = choices[j].seq ? q.score(*choices[j].seq, cutoff) : 0.0;
+    });
+}
+
+constexpr py::Signature<6> kSig{"cdist()",
+                                {{{"queries", true},
+                                  {"choices", true},
+                                  {"scorer_name", true},
+                                  {"_scorer_obj", true},
+                                  {"processor", false},
+                                  {"score_cutoff", false}}},
+                                6};
+
+py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const auto a = py::bind(kSig, args, nargs, kwnames);
+    const ScorerType scorer = adapter::scorer_argument(a[2]);
+    const std::optional<double> cutoff =
+        py::arg("score_cutoff", [&] { return py::to_opt_f64(a[5]); });
+    PyObject* processor = py::is_absent(a[4]) ? nullptr : a[4];
+
+    std::vector<py::Object> raw_queries = adapter::collect(a[0]);
+    std::vector<py::Object> raw_choices = adapter::collect(a[1]);
+    const std::size_t n = raw_queries.size(), m = raw_choices.size();
+    if (m != 0 && n > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / m)
+        throw std::bad_alloc();
+    const std::size_t cells = n * m;
+
+    // A NaN cut-off is met by no score; an unknown name scores nothing.
+    const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff));
+    std::vector<double> scores(cells, 0.0);
+    if (score_cells && cells != 0) {
+        std::vector<Item> queries, choices;
+        queries.reserve(n);
+        choices.reserve(m);
+        for (const py::Object& q : raw_queries) queries.push_back(prepare(q.get(), processor));
+        for (const py::Object& c : raw_choices) choices.push_back(prepare(c.get(), processor));
+        py::AllowThreads nogil;
+        fill(scorer, queries, choices, cutoff, scores.data());
+    }
+
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));
+    for (std::size_t k = 0; k < cells; ++k)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), py::from_f64(scores[k]).release());
+    py::Object result = py::check(PyTuple_New(3));
+    PyTuple_SetItem(result.get(), 0, list.release());
+    PyTuple_SetItem(result.get(), 1, py::from_u64(n).release());
+    PyTuple_SetItem(result.get(), 2, py::from_u64(m).release());
+    return result;
+}
+
+}  // namespace
+
+PyMethodDef cdist_def = py::method_def<cdist_body>(
+    "cdist",
+    "cdist(queries, choices, scorer_name, _scorer_obj, processor=None, score_cutoff=None)\n"
+    "--\n\n"
+    "Compute a full N\xC3\x97M score matrix between two lists of strings.\n\n"
+    "Returns (scores, N, M), scores being a flat row-major list of length N*M (queries by choices).\n"
+    "Query rows are computed in parallel, so the work scales with the number of processor cores.");
+
+}  // namespace tarnwick::process

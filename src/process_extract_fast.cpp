@@ -1,0 +1,218 @@
+// The fast route of extraction: a byte-string query, a known scorer, no processor and no
+// scorer object. Choices are read straight out of lists, tuples and dicts; str and bytes
+// choices are viewed without calling Python code; a running cut-off that rises with the
+// results so far prunes the scorers. A list of parallel::kExtractMinChoices choices or
+// more is scored on the worker pool with the interpreter lock released.
+//
+// Missing choices (None, NaN, "<NA>") and choices that cannot be converted are skipped;
+// every other choice gets the score its scorer's fuzz_ function gives.
+#include "parallel.hpp"
+#include "process_extract.hpp"
+#include "process_py.hpp"
+
+#include <atomic>
+#include <bit>
+#include <cmath>
+
+namespace tarnwick::process::extract {
+namespace {
+
+/// Selection on the calling thread: the best choice only (limit 1), the best `limit`
+/// (a bounded heap), or every kept choice (no limit). The running cut-off `r` rises to the
+/// lowest score that can still enter the result.
+class Selector {
+public:
+    Selector(const PreparedQuery& q, std::optional<uint64_t> limit, double r0, bool keep_none)
+        : q_(q), limit_(limit), r_(r0), keep_none_(keep_none), heap_(limit.value_or(0)) {}
+
+    /// Scores the choice `item` at reading position `index` and keeps it when it may
+    /// belong to the result.
+    void offer(PyObject* item, uint64_t index) {
+        if (keep_none_ || (limit_ && *limit_ == 0)) return;
+        // Held while scoring: converting an unusual choice may run Python code that drops
+        // the container's reference.
+        py::Object held = py::Object::borrow(item);
+        const std::optional<types::Seq> seq = adapter::fast_choice(held.get());
+        if (!seq) return;
+        const double score = q_.score(*seq, r_);
+        if (score < r_) return;
+        if (limit_ && *limit_ == 1) {
+            if (!best_ || score > best_->score) {
+                best_ = Cand{score, index, std::move(held)};
+                r_ = std::max(r_, score);
+            }
+        } else if (limit_) {
+            if (heap_.offer(Cand{score, index, std::move(held)}) && heap_.full())
+                r_ = std::max(r_, heap_.lowest());
+        } else {
+            all_.push_back(Cand{score, index, std::move(held)});
+        }
+    }
+
+    /// The kept choices in result order.
+    std::vector<Cand> finish() && {
+        std::vector<Cand> out;
+        if (limit_ && *limit_ == 1) {
+            if (best_) out.push_back(std::move(*best_));
+            return out;
+        }
+        out = limit_ ? std::move(heap_).take() : std::move(all_);
+        rank(out, limit_);
+        return out;
+    }
+
+private:
+    const PreparedQuery& q_;
+    std::optional<uint64_t> limit_;
+    double r_;
+    bool keep_none_;
+    std::optional<Cand> best_;
+    BoundedHeap<Cand> heap_;
+    std::vector<Cand> all_;
+};
+
+/// A choice of a list on the pool: a view of its bytes, an owned sequence (index into the
+/// side list), or nothing to score.
+struct Slot {
+    const uint8_t* data = nullptr;
+    std::size_t size = 0;
+    int64_t other = kEmpty;  // kBytes, kEmpty, or an index into the owned sequences
+    static constexpr int64_t kBytes = -1;
+    static constexpr int64_t kEmpty = -2;
+};
+
+/// A candidate of a chunk on the pool; the object is looked up among the held items.
+using PoolCand = Candidate<char>;
+
+uint64_t bits(double v) noexcept { return std::bit_cast<uint64_t>(v); }
+
+/// Raises the shared cut-off to `score` unless it is already higher. Every stored value is
+/// a non-negative double, so the bit patterns compare as the numbers do.
+void raise_cutoff(std::atomic<uint64_t>& cell, double score) noexcept {
+    const uint64_t want = bits(score);
+    uint64_t cur = cell.load(std::memory_order_relaxed);
+    while (cur < want && !cell.compare_exchange_weak(cur, want, std::memory_order_relaxed)) {
+    }
+}
+
+/// Scores the slots [begin, end) of one chunk against the query with the shared cut-off.
+std::vector<PoolCand> score_choices_parallel(const PreparedQuery& q, const std::vector<Slot>& slots,
+                                             const std::vector<types::Seq>& others,
+                                             std::size_t begin, std::size_t end,
+                                             std::optional<uint64_t> limit,
+                                             std::atomic<uint64_t>& cell) {
+    BoundedHeap<PoolCand> heap(limit.value_or(0));
+    std::vector<PoolCand> all;
+    for (std::size_t i = begin; i < end; ++i) {
+        const Slot& s = slots[i];
+        if (s.other == Slot::kEmpty) continue;
+        // A stale, lower value only prunes less.
+        const double r = std::bit_cast<double>(cell.load(std::memory_order_relaxed));
+        const double score =
+            s.other == Slot::kBytes
+                ? q.score(types::Seq::bytes(s.data, s.size), r)
+                : q.score(others[static_cast<std::size_t>(s.other)], r);
+        if (score < r) continue;
+        if (!limit) {
+            all.push_back(PoolCand{score, i, 0});
+        } else if (heap.offer(PoolCand{score, i, 0}) && heap.full()) {
+            // The chunk already holds `limit` choices at or above this score, so nothing
+            // below it can be among the best `limit`.
+            raise_cutoff(cell, heap.lowest());
+        }
+    }
+    return limit ? std::move(heap).take() : std::move(all);
+}
+
+/// A list of kExtractMinChoices choices or more, scored on the pool.
+std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::optional<uint64_t> limit,
+                             double r0) {
+    const std::size_t n = static_cast<std::size_t>(PyList_Size(list));
+    if (limit && *limit == 0) return {};
+    // Every item is held, so that the buffers read while the lock is released stay
+    // valid and each result reports the object that was scored, whatever other threads
+    // do to the list meanwhile.
+    std::vector<py::Object> held(n);
+    std::vector<Slot> slots(n);
+    std::vector<types::Seq> others;
+    for (std::size_t i = 0; i < n; ++i) {
+        // Converting an unusual item may run Python code that shrinks the list.
+        if (static_cast<Py_ssize_t>(i) >= PyList_Size(list)) break;
+        held[i] = py::Object::borrow(PyList_GetItem(list, static_cast<Py_ssize_t>(i)));
+        std::optional<types::Seq> seq = adapter::fast_choice(held[i].get());
+        if (!seq) continue;
+        if (seq->kind() == types::SeqKind::Bytes) {
+            slots[i] = Slot{seq->as_bytes().data(), seq->size(), Slot::kBytes};
+        } else {
+            slots[i].other = static_cast<int64_t>(others.size());
+            others.push_back(std::move(*seq));
+        }
+    }
+
+    const std::vector<std::size_t> bounds = parallel::chunk_bounds(n, 16);
+    std::atomic<uint64_t> cell{bits(r0)};
+    std::vector<std::vector<PoolCand>> parts;
+    {
+        py::AllowThreads nogil;
+        parts = parallel::map(bounds.size() - 1, true, [&](std::size_t c) {
+            return score_choices_parallel(q, slots, others, bounds[c], bounds[c + 1], limit, cell);
+        });
+    }
+    std::vector<PoolCand> merged;
+    for (auto& p : parts) merged.insert(merged.end(), p.begin(), p.end());
+    rank(merged, limit);
+    std::vector<Cand> out;
+    out.reserve(merged.size());
+    for (const PoolCand& c : merged) out.push_back(Cand{c.score, c.index, std::move(held[c.index])});
+    return out;
+}
+
+}  // namespace
+
+std::vector<Cand> fast_route(const types::Seq& query, const Request& req) {
+    const PreparedQuery q(req.scorer, query);
+    // The running cut-off starts at the caller's cut-off, at least 0 (NaN gives 0).
+    const double r0 = (req.cutoff && *req.cutoff > 0.0) ? *req.cutoff : 0.0;
+    const bool nan_cutoff = req.cutoff && std::isnan(*req.cutoff);
+    PyObject* choices = req.choices;
+
+    if (PyList_Check(choices) &&
+        static_cast<std::size_t>(PyList_Size(choices)) >= parallel::kExtractMinChoices)
+        return pool_route(q, choices, req.limit, r0);
+
+    if (PyList_Check(choices) || PyTuple_Check(choices)) {
+        const bool is_list = PyList_Check(choices);
+        Selector sel(q, req.limit, r0, false);
+        for (Py_ssize_t i = 0;; ++i) {
+            const Py_ssize_t n = is_list ? PyList_Size(choices) : PyTuple_Size(choices);
+            if (i >= n) break;
+            sel.offer(is_list ? PyList_GetItem(choices, i) : PyTuple_GetItem(choices, i),
+                      static_cast<uint64_t>(i));
+        }
+        return std::move(sel).finish();
+    }
+    if (PyDict_Check(choices)) {
+        // A NaN cut-off keeps no value of a dict, except for the best-only selection.
+        Selector sel(q, req.limit, r0, nan_cutoff && req.limit != std::optional<uint64_t>(1));
+        // The dict is held: converting a value may run Python code that changes it.
+        const py::Object dict = py::Object::borrow(choices);
+        Py_ssize_t pos = 0;
+        PyObject *key, *value;
+        for (uint64_t i = 0; PyDict_Next(dict.get(), &pos, &key, &value); ++i) sel.offer(value, i);
+        return std::move(sel).finish();
+    }
+    // Any other iterable: its iterator; a NaN cut-off keeps nothing.
+    Selector sel(q, req.limit, r0, nan_cutoff);
+    py::Object it = py::check(PyObject_GetIter(choices));
+    for (uint64_t i = 0;; ++i) {
+        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        if (!item) {
+            py::check_error();
+            break;
+        }
+        sel.offer(item.get(), i);
+    }
+    return std::move(sel).finish();
+}
+
+}  // namespace tarnwick::process::extract
