@@ -2,6 +2,9 @@
 // process and registers every class and function in one fixed order, each name also
 // appended to __all__.
 #include "distance/initialize/classes.hpp"
+#include "distance/initialize/edit_classes.hpp"
+#include "distance/metrics_edit.hpp"
+#include "distance/metrics_score.hpp"
 #include "fuzz_py.hpp"
 #include "py/convert.hpp"
 #include "py/function.hpp"
@@ -38,6 +41,10 @@ constexpr Entry cls(const char* name, PyObject* (*type)()) { return Entry{nullpt
 /// The fixed registration order. Groups that are not built yet are absent.
 const Entry kEntries[] = {
     // result classes
+    cls("Editop", &py::Class<distance::initialize::Editop>::type_ref),
+    cls("Editops", &py::Class<distance::initialize::Editops>::type_ref),
+    cls("Opcode", &py::Class<distance::initialize::Opcode>::type_ref),
+    cls("Opcodes", &py::Class<distance::initialize::Opcodes>::type_ref),
     cls("MatchingBlock", &py::Class<distance::initialize::MatchingBlock>::type_ref),
     cls("ScoreAlignment", &py::Class<distance::initialize::ScoreAlignment>::type_ref),
     // functions of the core and the batch matchers
@@ -60,6 +67,54 @@ const Entry kEntries[] = {
     fn(&fuzz::fuzz_wratio_def),
     fn(&fuzz::fuzz_qratio_def),
     // metric families
+    fn(&distance::metrics::levenshtein_distance_def),
+    fn(&distance::metrics::levenshtein_similarity_def),
+    fn(&distance::metrics::levenshtein_normalized_distance_def),
+    fn(&distance::metrics::levenshtein_normalized_similarity_def),
+    fn(&distance::metrics::levenshtein_editops_def),
+    fn(&distance::metrics::levenshtein_opcodes_def),
+    fn(&distance::metrics::hamming_distance_def),
+    fn(&distance::metrics::hamming_similarity_def),
+    fn(&distance::metrics::hamming_normalized_distance_def),
+    fn(&distance::metrics::hamming_normalized_similarity_def),
+    fn(&distance::metrics::hamming_editops_def),
+    fn(&distance::metrics::hamming_opcodes_def),
+    fn(&distance::metrics::indel_distance_def),
+    fn(&distance::metrics::indel_similarity_def),
+    fn(&distance::metrics::indel_normalized_distance_def),
+    fn(&distance::metrics::indel_normalized_similarity_def),
+    fn(&distance::metrics::indel_editops_def),
+    fn(&distance::metrics::indel_opcodes_def),
+    fn(&distance::metrics::jaro_distance_def),
+    fn(&distance::metrics::jaro_similarity_def),
+    fn(&distance::metrics::jaro_normalized_distance_def),
+    fn(&distance::metrics::jaro_normalized_similarity_def),
+    fn(&distance::metrics::jaro_winkler_distance_def),
+    fn(&distance::metrics::jaro_winkler_similarity_def),
+    fn(&distance::metrics::jaro_winkler_normalized_distance_def),
+    fn(&distance::metrics::jaro_winkler_normalized_similarity_def),
+    fn(&distance::metrics::lcs_seq_distance_def),
+    fn(&distance::metrics::lcs_seq_similarity_def),
+    fn(&distance::metrics::lcs_seq_normalized_distance_def),
+    fn(&distance::metrics::lcs_seq_normalized_similarity_def),
+    fn(&distance::metrics::lcs_seq_editops_def),
+    fn(&distance::metrics::lcs_seq_opcodes_def),
+    fn(&distance::metrics::osa_distance_def),
+    fn(&distance::metrics::osa_similarity_def),
+    fn(&distance::metrics::osa_normalized_distance_def),
+    fn(&distance::metrics::osa_normalized_similarity_def),
+    fn(&distance::metrics::damerau_levenshtein_distance_def),
+    fn(&distance::metrics::damerau_levenshtein_similarity_def),
+    fn(&distance::metrics::damerau_levenshtein_normalized_distance_def),
+    fn(&distance::metrics::damerau_levenshtein_normalized_similarity_def),
+    fn(&distance::metrics::prefix_distance_def),
+    fn(&distance::metrics::prefix_similarity_def),
+    fn(&distance::metrics::prefix_normalized_distance_def),
+    fn(&distance::metrics::prefix_normalized_similarity_def),
+    fn(&distance::metrics::postfix_distance_def),
+    fn(&distance::metrics::postfix_similarity_def),
+    fn(&distance::metrics::postfix_normalized_distance_def),
+    fn(&distance::metrics::postfix_normalized_similarity_def),
     // Soundex, Gotoh, n-gram and BK-tree groups
 };
 

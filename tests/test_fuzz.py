@@ -175,3 +175,38 @@ class TestDefaultProcess:
     def test_as_processor(self):
         assert fuzz_ratio("Hello, World!", "hello world", processor=default_process) == pytest.approx(
             ratio("hello  world", "hello world"))
+
+
+class TestBoundedKernels:
+    """The cut-off turns into a distance bound with early exits; no bound may change a
+    score that reaches the cut-off, at any length or width."""
+
+    @pytest.mark.parametrize("alphabet", ["ab", "abcd", "a\u00e9\u0416\u4e2d"])
+    def test_long_pairs_with_cutoffs(self, rng, alphabet):
+        for n in (40, 64, 65, 100, 128, 129, 250):
+            a = random_text(rng, alphabet, n)
+            b = "".join(c if rng.random() < 0.8 else rng.choice(alphabet) for c in a)
+            b = b[: rng.randint(n // 2, n)] + random_text(rng, alphabet, rng.randint(0, 20))
+            exact = ratio(a, b)
+            for cutoff in (0, 30, 50, exact - 1e-9, exact, exact + 1e-9, 70, 90, 99, 100):
+                got = fuzz_ratio(a, b, score_cutoff=cutoff)
+                assert got == (exact if exact >= cutoff else 0.0), (n, cutoff)
+
+    def test_length_and_histogram_bounds(self):
+        # Very different lengths or symbol counts are rejected without the bit-parallel
+        # pass; the answer is still the exact score when it reaches the cut-off.
+        long = "a" * 300
+        assert fuzz_ratio(long, "a", score_cutoff=0.5) == ratio(long, "a")
+        assert fuzz_ratio(long, "a", score_cutoff=1) == 0.0
+        assert fuzz_ratio(long, "a", score_cutoff=ratio(long, "a") + 1e-9) == 0.0
+        wide = ["\u4e2d"] * 70 + ["a"] * 5
+        assert fuzz_ratio(wide, "a" * 75, score_cutoff=6) == ratio(wide, "a" * 75)
+        assert fuzz_ratio(wide, "a" * 75, score_cutoff=7) == 0.0
+
+    def test_list_items_with_large_values(self, rng):
+        for n in (10, 64, 65, 130):
+            a = [rng.choice([2**64 - 1, 2**40, 5, 300]) for _ in range(n)]
+            b = [rng.choice([2**64 - 1, 2**40, 5, 301]) for _ in range(n)]
+            exact = ratio(a, b)
+            assert fuzz_ratio(a, b, score_cutoff=exact) == exact
+            assert fuzz_ratio(a, b, score_cutoff=min(100.0, exact + 0.5)) == (exact if exact == 100.0 else 0.0)

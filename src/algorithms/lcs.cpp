@@ -45,31 +45,100 @@ uint64_t lcs_multi_word(std::span<const T> a, std::span<const T> b, uint64_t nee
     const PatternMaskMulti<T> pm(a);
     const std::size_t blocks = pm.blocks();
     const uint64_t last = last_word_mask(a.size());
+    // Each word's new value depends only on its old value and the carry out of the word
+    // below, so the state is updated in place.
     std::vector<uint64_t> S(blocks, ~uint64_t{0});
-    std::vector<uint64_t> next(blocks);
+    uint64_t* st = S.data();
     auto zeros = [&]() noexcept {
         uint64_t cur = 0;
-        for (std::size_t w = 0; w + 1 < blocks; ++w) cur += std::popcount(~S[w]);
-        cur += std::popcount(~S[blocks - 1] & last);
+        for (std::size_t w = 0; w + 1 < blocks; ++w) cur += std::popcount(~st[w]);
+        cur += std::popcount(~st[blocks - 1] & last);
         return cur;
     };
     const std::size_t n = b.size();
     for (std::size_t j = 0; j < n; ++j) {
-        const uint64_t* M = pm.get(b[j]);
+        const uint64_t* __restrict M = pm.get(b[j]);
+        uint64_t* __restrict sw = st;
         uint64_t carry = 0;
         for (std::size_t w = 0; w < blocks; ++w) {
-            const uint64_t s = S[w];
-            const uint64_t u = s & M[w];
-            const uint64_t t = s + carry;
-            const uint64_t r = t + u;
-            next[w] = (s & ~M[w]) | r;
-            carry = static_cast<uint64_t>(t < s) + static_cast<uint64_t>(r < t);
+            const uint64_t s = sw[w];
+            const uint64_t m = M[w];
+            // s + u + carry in 128 bits: the carry out is at most 1, as in two steps.
+            const unsigned __int128 sum =
+                static_cast<unsigned __int128>(s) + (s & m) + carry;
+            carry = static_cast<uint64_t>(sum >> 64);
+            sw[w] = (s & ~m) | static_cast<uint64_t>(sum);
         }
-        S.swap(next);
         if (need != 0 && zeros() + (n - 1 - j) < need) return 0;
     }
     return zeros();
 }
+
+/// Masks of a pattern of at most 64 elements in per-thread tables that stay all zero
+/// between uses: building costs O(len) instead of clearing 2 KiB, and the destructor
+/// clears exactly what was set. Values of 256 and more go to a small open-addressing
+/// table (at most 64 keys in 128 slots; an empty slot has mask 0). One instance per thread
+/// at a time: the kernels of this file never nest.
+template <class T>
+class ScratchMask64 {
+public:
+    explicit ScratchMask64(std::span<const T> pattern) noexcept : pattern_(pattern) {
+        Tables& t = tables();
+        uint64_t bit = 1;
+        for (T c : pattern) {
+            const uint64_t v = static_cast<uint64_t>(c);
+            if (v < 256) {
+                t.low[v] |= bit;
+            } else if constexpr (sizeof(T) > 1) {
+                std::size_t h = ElementHash{}(v) & 127;
+                while (t.vals[h] != 0 && t.keys[h] != v) h = (h + 1) & 127;
+                if (t.vals[h] == 0) {
+                    t.keys[h] = v;
+                    slots_[nslots_++] = static_cast<uint8_t>(h);
+                }
+                t.vals[h] |= bit;
+            }
+            bit <<= 1;
+        }
+    }
+    ~ScratchMask64() {
+        Tables& t = tables();
+        for (T c : pattern_)
+            if (static_cast<uint64_t>(c) < 256) t.low[static_cast<std::size_t>(c)] = 0;
+        for (std::size_t i = 0; i < nslots_; ++i) t.vals[slots_[i]] = 0;
+    }
+    ScratchMask64(const ScratchMask64&) = delete;
+    ScratchMask64& operator=(const ScratchMask64&) = delete;
+
+    uint64_t get(T c) const noexcept {
+        const uint64_t v = static_cast<uint64_t>(c);
+        const Tables& t = tables();
+        if (v < 256) return t.low[v];
+        if constexpr (sizeof(T) > 1) {
+            if (nslots_ == 0) return 0;
+            std::size_t h = ElementHash{}(v) & 127;
+            while (t.vals[h] != 0) {
+                if (t.keys[h] == v) return t.vals[h];
+                h = (h + 1) & 127;
+            }
+        }
+        return 0;
+    }
+
+private:
+    struct Tables {
+        uint64_t low[256] = {};
+        uint64_t keys[128] = {};
+        uint64_t vals[128] = {};
+    };
+    static Tables& tables() noexcept {
+        static thread_local Tables t;
+        return t;
+    }
+    std::span<const T> pattern_;
+    uint8_t slots_[64];
+    std::size_t nslots_ = 0;
+};
 
 }  // namespace
 
@@ -78,7 +147,7 @@ uint64_t lcs_length(std::span<const T> a, std::span<const T> b, uint64_t bound) 
     if (a.empty() || b.empty()) return 0;
     const uint64_t need = lcs_needed(a.size() + b.size(), bound);
     if (a.size() <= 64) {
-        const PatternMask64<T> pm(a);
+        const ScratchMask64<T> pm(a);
         return lcs_one_word(a.size(), b, need, [&pm](T c) noexcept { return pm.get(c); });
     }
     return lcs_multi_word(a, b, need);

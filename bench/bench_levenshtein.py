@@ -1,0 +1,114 @@
+"""levenshtein_distance and levenshtein_editops per call against peer libraries.
+
+Run: PYTHONPATH=build:python python3 bench/bench_levenshtein.py
+Peers (pip install editdistance polyleven jellyfish edlib) are optional; missing ones
+are skipped. Prints microseconds per call and the ratio of the fastest peer to us.
+"""
+
+import random
+import timeit
+
+import tarnwick as tw
+
+
+def peers():
+    out = {}
+    try:
+        import editdistance
+        out["editdistance"] = editdistance.eval
+    except ImportError:
+        pass
+    try:
+        import polyleven
+        out["polyleven"] = polyleven.levenshtein
+    except ImportError:
+        pass
+    try:
+        import jellyfish
+        out["jellyfish"] = jellyfish.levenshtein_distance
+    except ImportError:
+        pass
+    return out
+
+
+def mutate(rng, s, rate, alphabet):
+    out = []
+    for ch in s:
+        r = rng.random()
+        if r < rate / 3:
+            continue
+        if r < 2 * rate / 3:
+            out.append(rng.choice(alphabet))
+            continue
+        out.append(ch)
+        if r < rate:
+            out.append(rng.choice(alphabet))
+    return "".join(out)
+
+
+def datasets():
+    rng = random.Random(42)
+    alphabet = "abcdefghijklmnopqrstuvwxyz"
+    words = ["".join(rng.choice(alphabet) for _ in range(rng.randrange(4, 12))) for _ in range(200)]
+    word_pairs = [(w, mutate(rng, w, 0.3, alphabet)) for w in words]
+    sets = [("word pairs", word_pairs)]
+    for n in (64, 1000, 10000):
+        count = {64: 200, 1000: 20, 10000: 4}[n]
+        similar = []
+        unrelated = []
+        for _ in range(count):
+            a = "".join(rng.choice(alphabet) for _ in range(n))
+            similar.append((a, mutate(rng, a, 0.1, alphabet)))
+            unrelated.append((a, "".join(rng.choice(alphabet) for _ in range(n))))
+        sets.append((f"{n} chars, 10% edits", similar))
+        sets.append((f"{n} chars, unrelated", unrelated))
+    return sets
+
+
+def per_call(fn, pairs, budget=0.3):
+    def run():
+        for a, b in pairs:
+            fn(a, b)
+    n = 1
+    while True:
+        t = timeit.timeit(run, number=n)
+        if t > budget / 3:
+            break
+        n *= 2
+    best = min(timeit.repeat(run, number=n, repeat=3))
+    return best / (n * len(pairs)) * 1e6
+
+
+def main():
+    ps = peers()
+    print("levenshtein_distance, microseconds per call")
+    print(f"{'data':28}{'tarnwick':>11}" + "".join(f"{k:>14}" for k in ps) + f"{'best peer/us':>14}")
+    for name, pairs in datasets():
+        ours = per_call(tw.levenshtein_distance, pairs)
+        row = f"{name:28}{ours:11.3f}"
+        best = None
+        for k, fn in ps.items():
+            if k == "jellyfish" and len(pairs[0][0]) >= 10000:
+                row += f"{'(skipped)':>14}"
+                continue
+            t = per_call(fn, pairs)
+            best = t if best is None else min(best, t)
+            row += f"{t:14.3f}"
+        row += f"{best / ours:13.2f}x" if best else ""
+        print(row)
+    try:
+        import edlib
+    except ImportError:
+        return
+    print()
+    print("levenshtein_editops vs edlib.align(task='path'), microseconds per call")
+    for name, pairs in datasets():
+        if "10000" not in name and "1000 " not in name:
+            continue
+        ours = per_call(tw.levenshtein_editops, pairs)
+        theirs = per_call(lambda a, b: edlib.align(a, b, task="path"), pairs)
+        print(f"{name:28}{ours:11.1f}{theirs:14.1f}{theirs / ours:13.2f}x")
+
+
+if __name__ == "__main__":
+    main()

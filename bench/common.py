@@ -1,0 +1,89 @@
+"""Shared helpers of the benchmarks: data sets, timing, the result table.
+
+Benchmarks compare tarnwick with peer libraries in one process and one run and print
+times per call and ratios; they never assert anything about speed.
+"""
+import importlib
+import os
+import random
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+for p in (os.path.join(ROOT, "build"), os.path.join(ROOT, "python")):
+    if p not in sys.path:
+        sys.path.insert(0, p)
+
+ASCII_LETTERS = "abcdefghijklmnopqrstuvwxyz"
+NON_ASCII_LETTERS = "abcdefgh\u00e9\u00e8\u00fc\u00f6\u0430\u0431\u0432\u03b1\u03b2\u4e2d\u6587"
+
+
+def words(rng, n, lo=5, hi=12, alphabet=ASCII_LETTERS):
+    return ["".join(rng.choice(alphabet) for _ in range(rng.randint(lo, hi))) for _ in range(n)]
+
+
+def mutate(rng, s, rate, alphabet):
+    out = []
+    for c in s:
+        r = rng.random()
+        if r < rate / 3:
+            continue
+        if r < 2 * rate / 3:
+            out.append(rng.choice(alphabet))
+            continue
+        out.append(c)
+        if r < rate:
+            out.append(rng.choice(alphabet))
+    return "".join(out)
+
+
+def pairs_of_words(n, alphabet=ASCII_LETTERS, seed=1):
+    rng = random.Random(seed)
+    a = words(rng, n, alphabet=alphabet)
+    b = [mutate(rng, w, 0.3, alphabet) if rng.random() < 0.7 else rng.choice(a) for w in a]
+    return list(zip(a, b))
+
+
+def pairs_of_texts(n, length, alphabet=ASCII_LETTERS, seed=2):
+    rng = random.Random(seed)
+    out = []
+    for _ in range(n):
+        a = "".join(rng.choice(alphabet) for _ in range(length))
+        out.append((a, mutate(rng, a, 0.2, alphabet)[:length]))
+    return out
+
+
+def per_call(fn, pairs, repeat=3):
+    """Best time per call, in seconds, of fn(a, b) over all pairs."""
+    best = float("inf")
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        for a, b in pairs:
+            fn(a, b)
+        best = min(best, time.perf_counter() - t0)
+    return best / len(pairs)
+
+
+def optional(module):
+    try:
+        return importlib.import_module(module)
+    except ImportError:
+        return None
+
+
+def fmt_time(t):
+    if t >= 1e-3:
+        return f"{t * 1e3:9.2f} ms"
+    if t >= 1e-6:
+        return f"{t * 1e6:9.2f} us"
+    return f"{t * 1e9:9.1f} ns"
+
+
+def table(title, ours_name, ours, peers):
+    """Prints our time per call and each peer's, with our speed relative to each."""
+    print(f"\n{title}")
+    print(f"  {'function':<44}{'per call':>13}{'ours faster by':>16}")
+    print(f"  {ours_name:<44}{fmt_time(ours):>13}{'':>16}")
+    for name, t in peers:
+        print(f"  {name:<44}{fmt_time(t):>13}{t / ours:15.1f}x")

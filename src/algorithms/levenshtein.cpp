@@ -1,0 +1,181 @@
+#include "algorithms/levenshtein.hpp"
+
+#include "algorithms/common.hpp"
+#include "algorithms/levenshtein_band.hpp"
+#include "algorithms/myers_step.hpp"
+#include "algorithms/pattern_mask.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tarnwick::algorithms {
+namespace {
+
+/// Unit-cost distance of a pattern of `m` (1..64) elements, masks given by `get(c)`,
+/// against `text`.
+template <class Text, class Get>
+inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) noexcept {
+    uint64_t vp = ~uint64_t{0};
+    uint64_t vn = 0;
+    uint64_t score = m;
+    const uint64_t top = uint64_t{1} << (m - 1);
+    for (const auto c : text) {
+        const uint64_t x = get(c);
+        const uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
+        const uint64_t hp = vn | ~(d0 | vp);
+        const uint64_t hn = d0 & vp;
+        score += (hp & top) != 0;
+        score -= (hn & top) != 0;
+        const uint64_t hps = (hp << 1) | 1;
+        vn = hps & d0;
+        vp = (hn << 1) | ~(hps | d0);
+    }
+    return score;
+}
+
+/// Unit-cost distance over every block of every column.
+template <class T>
+uint64_t uniform_blockwise_full(const PatternMaskMulti<T>& pm, std::size_t m,
+                                std::span<const T> text) {
+    const std::size_t blocks = pm.blocks();
+    std::vector<uint64_t> vp(blocks, ~uint64_t{0});
+    std::vector<uint64_t> vn(blocks, 0);
+    vp[blocks - 1] = last_word_mask(m);
+    const uint64_t top = uint64_t{1} << ((m - 1) % 64);
+    const std::size_t last = blocks - 1;
+    uint64_t score = m;
+    uint64_t* VP = vp.data();
+    uint64_t* VN = vn.data();
+    for (const T c : text) {
+        const uint64_t* x = pm.get(c);
+        detail::MyersCarry carry;
+        for (std::size_t w = 0; w < last; ++w) detail::myers_word_step(x[w], VP[w], VN[w], carry);
+        const detail::MyersDeltas d = detail::myers_word_step(x[last], VP[last], VN[last], carry);
+        score += (d.hp & top) != 0;
+        score -= (d.hn & top) != 0;
+    }
+    return score;
+}
+
+/// Whether the band of bound `k` is narrow enough to beat computing every block.
+inline bool band_pays(std::size_t rows, std::size_t cols, uint64_t k, std::size_t blocks) noexcept {
+    const detail::Band band(rows, cols, k);
+    const uint64_t width = static_cast<uint64_t>(band.hi_off - band.lo_off) / 64 + 2;
+    return 2 * width < blocks;
+}
+
+/// Unit-cost distance of a pattern of more than 64 elements against `text` (at least as
+/// long). A narrow band is tried first: it is exact when the distance fits it, gives an
+/// upper bound (and so a band that surely fits) when it does not, and gives up early on
+/// pairs that are plainly far apart, which then take the full table.
+template <class T>
+uint64_t uniform_blockwise(std::span<const T> pattern, std::span<const T> text) {
+    const PatternMaskMulti<T> pm(pattern);
+    const std::size_t m = pattern.size();
+    const std::size_t n = text.size();
+    const uint64_t k0 = first_band_bound(m, n);
+    if (band_pays(m, n, k0, pm.blocks())) {
+        auto none = [](std::size_t, std::size_t, std::size_t, const uint64_t*, const uint64_t*) {};
+        const uint64_t r = detail::band_columns(pm, m, text, k0, true, none);
+        if (r <= k0) return r;
+        if (r != kNoBound && band_pays(m, n, r, pm.blocks()))
+            return detail::band_columns(pm, m, text, r, false, none);
+    }
+    return uniform_blockwise_full(pm, m, text);
+}
+
+/// Unit-cost distance of two sequences without common prefix or suffix handling: the
+/// shorter one (the first on a tie) is the pattern.
+template <class T>
+uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
+    if (a.empty()) return b.size();
+    if (b.empty()) return a.size();
+    if (b.size() < a.size()) std::swap(a, b);
+#if defined(__SSE2__)
+    // Short byte patterns (words): one vector compare per text element gives the match
+    // mask, so no 256-entry table has to be cleared.
+    if constexpr (sizeof(T) == 1) {
+        if (a.size() <= 16) {
+            alignas(16) uint8_t buf[16] = {};
+            std::memcpy(buf, a.data(), a.size());
+            const __m128i pv = _mm_load_si128(reinterpret_cast<const __m128i*>(buf));
+            const uint64_t valid = (uint64_t{1} << a.size()) - 1;
+            return uniform_one_word(a.size(), b, [pv, valid](T c) noexcept {
+                const __m128i eq = _mm_cmpeq_epi8(pv, _mm_set1_epi8(static_cast<char>(c)));
+                return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) & valid;
+            });
+        }
+    }
+#endif
+    if (a.size() <= 64) {
+        const PatternMask64<T> pm(a);
+        return uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
+    }
+    return uniform_blockwise(a, b);
+}
+
+/// Weighted distance by the two-row dynamic program, saturating at 2^64 - 1.
+template <class T>
+uint64_t weighted(std::span<const T> a, std::span<const T> b, const LevenshteinWeights& w) {
+    // A common prefix or suffix never costs anything under non-negative weights, so
+    // only the middles need the table.
+    const Affix<T> ax = strip_affix(a, b);
+    a = ax.a;
+    b = ax.b;
+    if (a.empty()) return saturating_mul(w.insert_cost, b.size());
+    if (b.empty()) return saturating_mul(w.delete_cost, a.size());
+    if (b.size() >= std::vector<uint64_t>().max_size()) throw std::bad_alloc();
+    std::vector<uint64_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = saturating_mul(j, w.insert_cost);
+    // One row updated in place: `diag` keeps the previous row's value at j - 1.
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        uint64_t diag = row[0];
+        row[0] = saturating_mul(i, w.delete_cost);
+        const T ca = a[i - 1];
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const uint64_t up = row[j];
+            const uint64_t sub = ca == b[j - 1] ? diag : saturating_add(diag, w.replace_cost);
+            const uint64_t del = saturating_add(up, w.delete_cost);
+            const uint64_t ins = saturating_add(row[j - 1], w.insert_cost);
+            row[j] = std::min(sub, std::min(del, ins));
+            diag = up;
+        }
+    }
+    return row[b.size()];
+}
+
+/// Unit-cost distance with the common prefix and suffix stripped first.
+template <class T>
+uint64_t uniform(std::span<const T> a, std::span<const T> b) {
+    const Affix<T> ax = strip_affix(a, b);
+    if (ax.prefix == a.size()) return b.size() - ax.prefix;
+    return uniform_bitparallel(ax.a, ax.b);
+}
+
+}  // namespace
+
+uint64_t levenshtein_uniform(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+    return uniform(a, b);
+}
+
+template <class T>
+uint64_t levenshtein(std::span<const T> a, std::span<const T> b,
+                     const LevenshteinWeights& weights) {
+    if (weights.is_unit()) return uniform(a, b);
+    return weighted(a, b, weights);
+}
+
+#define TARNWICK_LEVENSHTEIN_INSTANTIATE(T)                                \
+    template uint64_t levenshtein<T>(std::span<const T>, std::span<const T>, \
+                                     const LevenshteinWeights&);
+TARNWICK_LEVENSHTEIN_INSTANTIATE(uint8_t)
+TARNWICK_LEVENSHTEIN_INSTANTIATE(uint32_t)
+TARNWICK_LEVENSHTEIN_INSTANTIATE(uint64_t)
+
+}  // namespace tarnwick::algorithms

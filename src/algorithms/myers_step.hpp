@@ -1,0 +1,47 @@
+// One step of Myers' bit-vector algorithm (Hyyrö's formulation) on one 64-bit word,
+// shared by the Levenshtein distance kernel and the Levenshtein edit-operation trace.
+//
+// Bit i of VP (VN) says that the cell of pattern row i+1 is one more (one less) than the
+// cell above it in the current column. Reading one text element with match mask X turns
+// the column into the next one; HP and HN are the horizontal deltas of that step.
+#pragma once
+
+#include <cstdint>
+
+namespace tarnwick::algorithms::detail {
+
+/// Carries passed from one word of a column to the next (towards higher rows).
+struct MyersCarry {
+    uint64_t add = 0;  // carry out of the addition (X & VP) + VP
+    uint64_t hp = 1;   // horizontal +1 delta of the row just above the word (1: top row)
+    uint64_t hn = 0;   // horizontal -1 delta of the row just above the word
+};
+
+/// Horizontal deltas of one word step.
+struct MyersDeltas {
+    uint64_t hp;  // rows whose cell grew by one
+    uint64_t hn;  // rows whose cell shrank by one
+};
+
+/// Advances the word (vp, vn) by one text element with match mask `x`; `carry` comes
+/// from the word above and is updated for the word below.
+inline MyersDeltas myers_word_step(uint64_t x, uint64_t& vp, uint64_t& vn,
+                                   MyersCarry& carry) noexcept {
+    const uint64_t xv = x & vp;
+    uint64_t sum;
+    const uint64_t c1 = __builtin_add_overflow(xv, carry.add, &sum);
+    const uint64_t c2 = __builtin_add_overflow(sum, vp, &sum);
+    carry.add = c1 | c2;
+    const uint64_t d0 = (sum ^ vp) | x | vn;
+    const uint64_t hp = vn | ~(d0 | vp);
+    const uint64_t hn = d0 & vp;
+    const uint64_t hps = (hp << 1) | carry.hp;
+    const uint64_t hns = (hn << 1) | carry.hn;
+    carry.hp = hp >> 63;
+    carry.hn = hn >> 63;
+    vn = hps & d0;
+    vp = hns | ~(hps | d0);
+    return {hp, hn};
+}
+
+}  // namespace tarnwick::algorithms::detail
