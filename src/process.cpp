@@ -79,6 +79,12 @@ double PreparedQuery::score(const types::Seq& choice, std::optional<double> cuto
     return fuzz::apply_cutoff(general_(seq_, choice, cutoff), cutoff);
 }
 
+double PreparedQuery::score(std::span<const uint8_t> choice, std::optional<double> cutoff) const {
+    if (is_bytes_ && !bytes_.empty() && !choice.empty())
+        return fuzz::apply_cutoff(score_bytes(choice, cutoff), cutoff);
+    return score(types::Seq::bytes(choice.data(), choice.size()), cutoff);
+}
+
 double PreparedQuery::score_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const {
     const fuzz::QueryTokenCache* cache = cache_ ? &*cache_ : nullptr;
     const std::span<const uint8_t> a = bytes_;

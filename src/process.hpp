@@ -68,6 +68,9 @@ public:
     /// the fuzz_ functions applied. Unknown gives 0.0.
     double score(const types::Seq& choice, std::optional<double> cutoff) const;
 
+    /// Same, for a choice given as a byte string (a Bytes sequence without building one).
+    double score(std::span<const uint8_t> choice, std::optional<double> cutoff) const;
+
     /// The scorer.
     ScorerType scorer() const noexcept { return scorer_; }
 

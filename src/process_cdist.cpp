@@ -13,6 +13,8 @@
 #include "py/function.hpp"
 
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <limits>
 #include <new>
 
@@ -61,6 +63,38 @@ void fill(ScorerType scorer, const std::vector<Item>& queries, const std::vector
     });
 }
 
+/// Python floats for the cells: equal scores share one float object, so that a matrix
+/// of many cells with few distinct scores allocates few objects. Direct-mapped by the
+/// value's bits; a collision just creates another float.
+class FloatCache {
+public:
+    FloatCache() = default;
+    FloatCache(const FloatCache&) = delete;
+    FloatCache& operator=(const FloatCache&) = delete;
+    ~FloatCache() {
+        for (PyObject* o : obj_) Py_XDECREF(o);
+    }
+
+    /// A new reference to a float of value `v`.
+    PyObject* get(double v) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        const std::size_t h = static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ULL) >> (64 - kBits));
+        if (obj_[h] && key_[h] == bits) return Py_NewRef(obj_[h]);
+        PyObject* f = PyFloat_FromDouble(v);
+        if (!f) py::throw_already_set();
+        Py_XDECREF(obj_[h]);
+        obj_[h] = Py_NewRef(f);
+        key_[h] = bits;
+        return f;
+    }
+
+private:
+    static constexpr int kBits = 12;
+    uint64_t key_[1 << kBits] = {};
+    PyObject* obj_[1 << kBits] = {};
+};
+
 constexpr py::Signature<6> kSig{"cdist()",
                                 {{{"queries", true},
                                   {"choices", true},
@@ -98,8 +132,9 @@ py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     }
 
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));
+    auto floats = std::make_unique<FloatCache>();
     for (std::size_t k = 0; k < cells; ++k)
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), py::from_f64(scores[k]).release());
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), floats->get(scores[k]));
     py::Object result = py::check(PyTuple_New(3));
     PyTuple_SetItem(result.get(), 0, list.release());
     PyTuple_SetItem(result.get(), 1, py::from_u64(n).release());

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
+#include <cstring>
 
 namespace tarnwick::process::extract {
 namespace {
@@ -71,15 +72,74 @@ private:
     std::vector<Cand> all_;
 };
 
-/// A choice of a list on the pool: a view of its bytes, an owned sequence (index into the
-/// side list), or nothing to score.
+/// A choice of a list on the pool: the item (a strong reference) and either a view of its
+/// bytes or the index of its converted sequence among the owned ones; no item: nothing to
+/// score.
 struct Slot {
+    PyObject* item = nullptr;
     const uint8_t* data = nullptr;
-    std::size_t size = 0;
-    int64_t other = kEmpty;  // kBytes, kEmpty, or an index into the owned sequences
-    static constexpr int64_t kBytes = -1;
-    static constexpr int64_t kEmpty = -2;
+    uint32_t size = 0;
+    int32_t other = kBytes;  // kBytes, or an index into the owned sequences
+    static constexpr int32_t kBytes = -1;
 };
+
+/// The slots of a list, owning their references (released with the interpreter lock held).
+struct Slots {
+    std::vector<Slot> v;
+    std::vector<types::Seq> others;  // sequences of items that are not byte strings
+    explicit Slots(std::size_t n) : v(n) {}
+    Slots(const Slots&) = delete;
+    Slots& operator=(const Slots&) = delete;
+    ~Slots() {
+        // The items' headers are cold here (or in the workers' caches): fetch ahead.
+        constexpr std::size_t kAhead = 16;
+        const std::size_t n = v.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + kAhead < n && v[i + kAhead].item) __builtin_prefetch(v[i + kAhead].item, 1);
+            Py_XDECREF(v[i].item);
+        }
+    }
+};
+
+/// Fills the slots from the list. Exact str and bytes items are viewed directly; any other
+/// item goes through the general conversion, which may run Python code that changes the
+/// list, so its length is read again after each such item.
+void read_slots(PyObject* list, Slots& slots) {
+    std::size_t n = slots.v.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(i));
+        const char* p = nullptr;
+        Py_ssize_t len = -1;
+        if (PyUnicode_CheckExact(item)) {
+            p = PyUnicode_AsUTF8AndSize(item, &len);
+            if (!p) {
+                adapter::discard_ordinary_error();
+                continue;
+            }
+            if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) continue;  // missing
+            if (PyUnicode_GetLength(item) != len) len = -1;            // not ASCII
+        } else if (PyBytes_CheckExact(item)) {
+            char* b = nullptr;
+            if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
+                adapter::discard_ordinary_error();
+                continue;
+            }
+            p = b;
+        }
+        if (len >= 0 && static_cast<uint64_t>(len) <= UINT32_MAX) {
+            slots.v[i] = Slot{Py_NewRef(item), reinterpret_cast<const uint8_t*>(p),
+                              static_cast<uint32_t>(len), Slot::kBytes};
+            continue;
+        }
+        py::Object held = py::Object::borrow(item);
+        std::optional<types::Seq> seq = adapter::fast_choice(held.get());
+        n = std::min(n, static_cast<std::size_t>(PyList_Size(list)));
+        if (!seq) continue;
+        slots.v[i].item = held.release();
+        slots.v[i].other = static_cast<int32_t>(slots.others.size());
+        slots.others.push_back(std::move(*seq));
+    }
+}
 
 /// A candidate of a chunk on the pool; the object is looked up among the held items.
 using PoolCand = Candidate<char>;
@@ -96,22 +156,22 @@ void raise_cutoff(std::atomic<uint64_t>& cell, double score) noexcept {
 }
 
 /// Scores the slots [begin, end) of one chunk against the query with the shared cut-off.
-std::vector<PoolCand> score_choices_parallel(const PreparedQuery& q, const std::vector<Slot>& slots,
-                                             const std::vector<types::Seq>& others,
+std::vector<PoolCand> score_choices_parallel(const PreparedQuery& q, const Slots& slots,
                                              std::size_t begin, std::size_t end,
                                              std::optional<uint64_t> limit,
                                              std::atomic<uint64_t>& cell) {
     BoundedHeap<PoolCand> heap(limit.value_or(0));
     std::vector<PoolCand> all;
     for (std::size_t i = begin; i < end; ++i) {
-        const Slot& s = slots[i];
-        if (s.other == Slot::kEmpty) continue;
+        const Slot& s = slots.v[i];
+        if (i + 4 < end) __builtin_prefetch(slots.v[i + 4].data);
+        if (!s.item) continue;
         // A stale, lower value only prunes less.
         const double r = std::bit_cast<double>(cell.load(std::memory_order_relaxed));
         const double score =
             s.other == Slot::kBytes
-                ? q.score(types::Seq::bytes(s.data, s.size), r)
-                : q.score(others[static_cast<std::size_t>(s.other)], r);
+                ? q.score(std::span<const uint8_t>(s.data, s.size), r)
+                : q.score(slots.others[static_cast<std::size_t>(s.other)], r);
         if (score < r) continue;
         if (!limit) {
             all.push_back(PoolCand{score, i, 0});
@@ -124,38 +184,22 @@ std::vector<PoolCand> score_choices_parallel(const PreparedQuery& q, const std::
     return limit ? std::move(heap).take() : std::move(all);
 }
 
-/// A list of kExtractMinChoices choices or more, scored on the pool.
+/// A list of kExtractMinChoices choices or more, scored on the pool. Every scored item is
+/// held, so that the buffers read while the lock is released stay valid and each result
+/// reports the object that was scored, whatever other threads do to the list meanwhile.
 std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::optional<uint64_t> limit,
                              double r0) {
-    const std::size_t n = static_cast<std::size_t>(PyList_Size(list));
     if (limit && *limit == 0) return {};
-    // Every item is held, so that the buffers read while the lock is released stay
-    // valid and each result reports the object that was scored, whatever other threads
-    // do to the list meanwhile.
-    std::vector<py::Object> held(n);
-    std::vector<Slot> slots(n);
-    std::vector<types::Seq> others;
-    for (std::size_t i = 0; i < n; ++i) {
-        // Converting an unusual item may run Python code that shrinks the list.
-        if (static_cast<Py_ssize_t>(i) >= PyList_Size(list)) break;
-        held[i] = py::Object::borrow(PyList_GetItem(list, static_cast<Py_ssize_t>(i)));
-        std::optional<types::Seq> seq = adapter::fast_choice(held[i].get());
-        if (!seq) continue;
-        if (seq->kind() == types::SeqKind::Bytes) {
-            slots[i] = Slot{seq->as_bytes().data(), seq->size(), Slot::kBytes};
-        } else {
-            slots[i].other = static_cast<int64_t>(others.size());
-            others.push_back(std::move(*seq));
-        }
-    }
+    Slots slots(static_cast<std::size_t>(PyList_Size(list)));
+    read_slots(list, slots);
 
-    const std::vector<std::size_t> bounds = parallel::chunk_bounds(n, 16);
+    const std::vector<std::size_t> bounds = parallel::chunk_bounds(slots.v.size(), 16);
     std::atomic<uint64_t> cell{bits(r0)};
     std::vector<std::vector<PoolCand>> parts;
     {
         py::AllowThreads nogil;
         parts = parallel::map(bounds.size() - 1, true, [&](std::size_t c) {
-            return score_choices_parallel(q, slots, others, bounds[c], bounds[c + 1], limit, cell);
+            return score_choices_parallel(q, slots, bounds[c], bounds[c + 1], limit, cell);
         });
     }
     std::vector<PoolCand> merged;
@@ -163,7 +207,8 @@ std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::option
     rank(merged, limit);
     std::vector<Cand> out;
     out.reserve(merged.size());
-    for (const PoolCand& c : merged) out.push_back(Cand{c.score, c.index, std::move(held[c.index])});
+    for (const PoolCand& c : merged)
+        out.push_back(Cand{c.score, c.index, py::Object::borrow(slots.v[c.index].item)});
     return out;
 }
 
