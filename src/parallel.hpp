@@ -12,6 +12,7 @@
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/task_group.h>
 #include <oneapi/tbb/task_arena.h>
 
 #include <cstddef>
@@ -91,6 +92,48 @@ auto map(std::size_t n, bool use_pool, F&& f) {
     for_each_index(n, use_pool, [&](std::size_t i) { out[i] = f(i); });
     return out;
 }
+
+/// Work started on the pool that runs while the calling thread goes on with other things
+/// (such as preparing the next piece of work). At most one piece runs at a time: `run`
+/// waits for the previous one first. Destruction cancels and waits for any piece still
+/// running, so the data it reads must outlive this object.
+class Background {
+public:
+    Background() = default;
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+    ~Background() {
+        if (!pending_) return;
+        group_.cancel();
+        try {
+            arena().execute([&] { group_.wait(); });
+        } catch (...) {
+            // Already leaving on an error; the piece's own error is dropped.
+        }
+    }
+
+    /// Starts f() on the pool (after the previous piece has finished).
+    template <class F>
+    void run(F&& f) {
+        wait();
+        pending_ = true;
+        arena().execute([&] { group_.run(std::forward<F>(f)); });
+    }
+
+    /// Waits for the running piece (the calling thread helps); rethrows its error.
+    void wait() {
+        if (!pending_) return;
+        pending_ = false;
+        arena().execute([&] { group_.wait(); });
+    }
+
+    /// Whether a piece was started and not yet waited for.
+    bool pending() const noexcept { return pending_; }
+
+private:
+    oneapi::tbb::task_group group_;
+    bool pending_ = false;
+};
 
 /// Splits [0, n) into consecutive chunks for per-chunk work on the pool: about eight per
 /// worker, none smaller than `min_chunk` indices. Returns the chunk boundaries (first 0,

@@ -120,7 +120,10 @@ py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 
     // A NaN cut-off is met by no score; an unknown name scores nothing.
     const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff));
-    std::vector<double> scores(cells, 0.0);
+    // Not zeroed here: each row task writes its whole row (so the pages are first touched
+    // by the workers, in parallel).
+    std::unique_ptr<double[]> scores(new double[cells]);
+    if (!score_cells) std::fill(scores.get(), scores.get() + cells, 0.0);
     if (score_cells && cells != 0) {
         std::vector<Item> queries, choices;
         queries.reserve(n);
@@ -128,7 +131,7 @@ py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         for (const py::Object& q : raw_queries) queries.push_back(prepare(q.get(), processor));
         for (const py::Object& c : raw_choices) choices.push_back(prepare(c.get(), processor));
         py::AllowThreads nogil;
-        fill(scorer, queries, choices, cutoff, scores.data());
+        fill(scorer, queries, choices, cutoff, scores.get());
     }
 
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));

@@ -73,8 +73,8 @@ private:
 };
 
 /// A choice of a list on the pool: the item (a strong reference) and either a view of its
-/// bytes or the index of its converted sequence among the owned ones; no item: nothing to
-/// score.
+/// bytes or the index of its converted sequence among the block's owned ones; no item:
+/// nothing to score.
 struct Slot {
     PyObject* item = nullptr;
     const uint8_t* data = nullptr;
@@ -83,31 +83,44 @@ struct Slot {
     static constexpr int32_t kBytes = -1;
 };
 
-/// The slots of a list, owning their references (released with the interpreter lock held).
-struct Slots {
-    std::vector<Slot> v;
+/// A candidate of a chunk on the pool; its item is found in the block's slots.
+using PoolCand = Candidate<char>;
+
+/// One block of consecutive list positions: its slots (owning their items' references,
+/// released with the interpreter lock held) and, once scored, its chunks' candidates.
+struct Block {
+    std::size_t begin = 0;           // list position of slot 0
+    std::size_t used = 0;            // slots filled
+    std::vector<Slot> slots;         // storage, reused from block to block
     std::vector<types::Seq> others;  // sequences of items that are not byte strings
-    explicit Slots(std::size_t n) : v(n) {}
-    Slots(const Slots&) = delete;
-    Slots& operator=(const Slots&) = delete;
-    ~Slots() {
-        // The items' headers are cold here (or in the workers' caches): fetch ahead.
-        constexpr std::size_t kAhead = 16;
-        const std::size_t n = v.size();
-        for (std::size_t i = 0; i < n; ++i) {
-            if (i + kAhead < n && v[i + kAhead].item) __builtin_prefetch(v[i + kAhead].item, 1);
-            Py_XDECREF(v[i].item);
-        }
+    std::vector<std::vector<PoolCand>> parts;
+
+    Block() = default;
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+    ~Block() { release(); }
+
+    /// Drops the items' references and empties the block, keeping its storage.
+    void release() {
+        for (std::size_t i = 0; i < used; ++i) Py_XDECREF(slots[i].item);
+        used = 0;
+        others.clear();
+        parts.clear();
     }
 };
 
-/// Fills the slots from the list. Exact str and bytes items are viewed directly; any other
-/// item goes through the general conversion, which may run Python code that changes the
-/// list, so its length is read again after each such item.
-void read_slots(PyObject* list, Slots& slots) {
-    std::size_t n = slots.v.size();
-    for (std::size_t i = 0; i < n; ++i) {
+/// Fills `blk` with the list positions [begin, end) (fewer when the list shrinks). Exact
+/// str and bytes items are viewed directly; any other item goes through the general
+/// conversion, which may run Python code that changes the list, so its length is read
+/// again after each such item.
+void read_slots(PyObject* list, std::size_t begin, std::size_t end, Block& blk) {
+    blk.begin = begin;
+    if (blk.slots.size() < end - begin) blk.slots.resize(end - begin);
+    for (std::size_t i = begin; i < end; ++i) {
         PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(i));
+        Slot& slot = blk.slots[i - begin];
+        slot = Slot{};
+        blk.used = i - begin + 1;
         const char* p = nullptr;
         Py_ssize_t len = -1;
         if (PyUnicode_CheckExact(item)) {
@@ -127,22 +140,20 @@ void read_slots(PyObject* list, Slots& slots) {
             p = b;
         }
         if (len >= 0 && static_cast<uint64_t>(len) <= UINT32_MAX) {
-            slots.v[i] = Slot{Py_NewRef(item), reinterpret_cast<const uint8_t*>(p),
-                              static_cast<uint32_t>(len), Slot::kBytes};
+            slot = Slot{Py_NewRef(item), reinterpret_cast<const uint8_t*>(p),
+                        static_cast<uint32_t>(len), Slot::kBytes};
             continue;
         }
         py::Object held = py::Object::borrow(item);
         std::optional<types::Seq> seq = adapter::fast_choice(held.get());
-        n = std::min(n, static_cast<std::size_t>(PyList_Size(list)));
-        if (!seq) continue;
-        slots.v[i].item = held.release();
-        slots.v[i].other = static_cast<int32_t>(slots.others.size());
-        slots.others.push_back(std::move(*seq));
+        if (seq) {
+            slot.item = held.release();
+            slot.other = static_cast<int32_t>(blk.others.size());
+            blk.others.push_back(std::move(*seq));
+        }
+        end = std::min(end, std::max(i + 1, static_cast<std::size_t>(PyList_Size(list))));
     }
 }
-
-/// A candidate of a chunk on the pool; the object is looked up among the held items.
-using PoolCand = Candidate<char>;
 
 uint64_t bits(double v) noexcept { return std::bit_cast<uint64_t>(v); }
 
@@ -155,27 +166,29 @@ void raise_cutoff(std::atomic<uint64_t>& cell, double score) noexcept {
     }
 }
 
-/// Scores the slots [begin, end) of one chunk against the query with the shared cut-off.
-std::vector<PoolCand> score_choices_parallel(const PreparedQuery& q, const Slots& slots,
+/// Scores the slots [begin, end) of one chunk of a block against the query with the shared
+/// cut-off; candidate indices are list positions.
+std::vector<PoolCand> score_choices_parallel(const PreparedQuery& q, const Block& blk,
                                              std::size_t begin, std::size_t end,
                                              std::optional<uint64_t> limit,
                                              std::atomic<uint64_t>& cell) {
     BoundedHeap<PoolCand> heap(limit.value_or(0));
     std::vector<PoolCand> all;
     for (std::size_t i = begin; i < end; ++i) {
-        const Slot& s = slots.v[i];
-        if (i + 4 < end) __builtin_prefetch(slots.v[i + 4].data);
+        const Slot& s = blk.slots[i];
+        if (i + 4 < end) __builtin_prefetch(blk.slots[i + 4].data);
         if (!s.item) continue;
         // A stale, lower value only prunes less.
         const double r = std::bit_cast<double>(cell.load(std::memory_order_relaxed));
         const double score =
             s.other == Slot::kBytes
                 ? q.score(std::span<const uint8_t>(s.data, s.size), r)
-                : q.score(slots.others[static_cast<std::size_t>(s.other)], r);
+                : q.score(blk.others[static_cast<std::size_t>(s.other)], r);
         if (score < r) continue;
+        const PoolCand c{score, blk.begin + i, 0};
         if (!limit) {
-            all.push_back(PoolCand{score, i, 0});
-        } else if (heap.offer(PoolCand{score, i, 0}) && heap.full()) {
+            all.push_back(c);
+        } else if (heap.offer(PoolCand(c)) && heap.full()) {
             // The chunk already holds `limit` choices at or above this score, so nothing
             // below it can be among the best `limit`.
             raise_cutoff(cell, heap.lowest());
@@ -184,31 +197,64 @@ std::vector<PoolCand> score_choices_parallel(const PreparedQuery& q, const Slots
     return limit ? std::move(heap).take() : std::move(all);
 }
 
+/// List positions per block: the calling thread reads one block while the pool scores the
+/// one before, and the items of a block are released soon after their scoring, while
+/// they are still in cache.
+constexpr std::size_t kBlock = 65536;
+
 /// A list of kExtractMinChoices choices or more, scored on the pool. Every scored item is
-/// held, so that the buffers read while the lock is released stay valid and each result
-/// reports the object that was scored, whatever other threads do to the list meanwhile.
+/// held until its block has been scored, and the kept ones until the result is built, so
+/// that the buffers read while the lock is released stay valid and each result reports the
+/// object that was scored, whatever other threads do to the list meanwhile.
 std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::optional<uint64_t> limit,
                              double r0) {
     if (limit && *limit == 0) return {};
-    Slots slots(static_cast<std::size_t>(PyList_Size(list)));
-    read_slots(list, slots);
-
-    const std::vector<std::size_t> bounds = parallel::chunk_bounds(slots.v.size(), 16);
+    const std::size_t n = static_cast<std::size_t>(PyList_Size(list));
     std::atomic<uint64_t> cell{bits(r0)};
-    std::vector<std::vector<PoolCand>> parts;
-    {
-        py::AllowThreads nogil;
-        parts = parallel::map(bounds.size() - 1, true, [&](std::size_t c) {
-            return score_choices_parallel(q, slots, bounds[c], bounds[c + 1], limit, cell);
+    BoundedHeap<Cand> best(limit.value_or(0));
+    std::vector<Cand> all;
+    Block blocks[2];
+    parallel::Background pool;  // destroyed first: waits for a block still being scored
+
+    // Waits (with the lock released) for the block being scored, then keeps its candidates.
+    auto collect = [&](Block& blk) {
+        {
+            py::AllowThreads nogil;
+            pool.wait();
+        }
+        for (const auto& part : blk.parts) {
+            for (const PoolCand& c : part) {
+                Cand cand{c.score, c.index, py::Object::borrow(blk.slots[c.index - blk.begin].item)};
+                if (!limit) {
+                    all.push_back(std::move(cand));
+                } else if (best.offer(std::move(cand)) && best.full()) {
+                    raise_cutoff(cell, best.lowest());
+                }
+            }
+        }
+        blk.release();
+    };
+
+    Block* running = nullptr;  // the block being scored
+    std::size_t next = 0;
+    for (std::size_t b = 0;; ++b) {
+        const std::size_t end = std::min({n, next + kBlock, static_cast<std::size_t>(PyList_Size(list))});
+        if (next >= end) break;
+        Block& blk = blocks[b % 2];
+        read_slots(list, next, end, blk);
+        next = blk.begin + blk.used;
+        if (running) collect(*running);
+        pool.run([&q, &blk, &cell, limit] {
+            const std::vector<std::size_t> bounds = parallel::chunk_bounds(blk.used, 256);
+            blk.parts = parallel::map(bounds.size() - 1, true, [&](std::size_t c) {
+                return score_choices_parallel(q, blk, bounds[c], bounds[c + 1], limit, cell);
+            });
         });
+        running = &blk;
     }
-    std::vector<PoolCand> merged;
-    for (auto& p : parts) merged.insert(merged.end(), p.begin(), p.end());
-    rank(merged, limit);
-    std::vector<Cand> out;
-    out.reserve(merged.size());
-    for (const PoolCand& c : merged)
-        out.push_back(Cand{c.score, c.index, py::Object::borrow(slots.v[c.index].item)});
+    if (running) collect(*running);
+    std::vector<Cand> out = limit ? std::move(best).take() : std::move(all);
+    rank(out, limit);
     return out;
 }
 
