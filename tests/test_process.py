@@ -250,6 +250,33 @@ class TestExtractAgainstSingleScorers:
             check(extract("new york", d, "ratio", None, processor=str, limit=limit),
                   reference("ratio", "new york", d, str), limit, stable=True)
 
+    def test_long_list_read_in_blocks(self, rng):
+        # Long lists are read and scored block by block; candidates on both sides of a
+        # block boundary, and items that are not byte strings, must all be found.
+        choices = ["".join(rng.choice("abcdef") for _ in range(rng.randint(2, 9)))
+                   for _ in range(140_000)]
+        for i in (0, 65_535, 65_536, 131_071, 131_072, 139_999):
+            choices[i] = "fedcba"
+        choices[70_000] = list("fedcba")
+        choices[70_001] = None
+        choices[70_002] = "f\u00e9dcba"
+        for limit in (1, 8, None):
+            got = extract("fedcba", choices, "ratio", None, limit=limit, score_cutoff=80)
+            check(got, reference("ratio", "fedcba", choices, cutoff=80, fast=True), limit)
+
+    def test_list_shrunk_while_read(self):
+        choices = []
+
+        class Shrinker:
+            def __iter__(self):
+                del choices[10:]
+                return iter("abc")
+        for size in (20, 100):
+            choices[:] = ["abd"] * 5 + [Shrinker()] + ["abc"] * (size - 6)
+            got = extract("abc", choices, "ratio", None, limit=None)
+            assert [i for _, _, i in got] == [5, 6, 7, 8, 9, 0, 1, 2, 3, 4]
+            assert isinstance(got[0][0], Shrinker) and got[0][1] == 100.0
+
     def test_31_and_32_choices_agree(self, rng):
         choices = [random_text(rng) for _ in range(32)]
         for name in NAMES:
