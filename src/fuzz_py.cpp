@@ -21,7 +21,7 @@ double call_scorer(ScoreFn score, PyObject* s1, PyObject* s2, PyObject* processo
                    std::optional<double> cutoff) {
     const std::optional<PreparedPair> p = prepare_pair(s1, s2, processor);
     if (!p) return 0.0;
-    return apply_cutoff(score(p->a, p->b, cutoff), cutoff);
+    return score(p->a, p->b, cutoff);
 }
 
 #define TARNWICK_RAW_SCORER(NAME, FN)                                                    \

@@ -10,7 +10,8 @@
 
 namespace tarnwick::fuzz {
 
-/// A score computation over two converted sequences with an optional cut-off.
+/// A score computation over two converted sequences with an optional cut-off; it applies
+/// the cut-off rule itself (the weighted ratio keeps a perfect score whatever the cut-off).
 using ScoreFn = double (*)(const types::Seq&, const types::Seq&, std::optional<double>);
 
 /// Parameters shared by every scorer: "(s1, s2, *, processor=None, score_cutoff=None)".
@@ -29,7 +30,7 @@ struct PreparedPair {
 std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor);
 
 /// The calling convention on raw objects: missing inputs give 0.0, then the processor,
-/// conversion of s1 then s2, the score and the final cut-off check.
+/// conversion of s1 then s2, and the score with its cut-off rule.
 double call_scorer(ScoreFn score, PyObject* s1, PyObject* s2, PyObject* processor,
                    std::optional<double> cutoff);
 
