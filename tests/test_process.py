@@ -449,3 +449,39 @@ class TestThreads:
         finally:
             stop.set()
             t.join()
+
+
+# ---------------------------------------------------------------- the tarnwick package
+
+
+class TestPackageWrappers:
+    def test_own_scorers_go_by_name(self):
+        import tarnwick
+        choices = {"a": "new york", "b": "york"}
+        # By name: the fast route, which reads a dict's values.
+        assert tarnwick.extract("new york", choices, tarnwick.fuzz_ratio, limit=1) == [
+            ("new york", 100.0, 0)]
+        assert tarnwick.extract_one("new york", ["x", "new york"]) == ("new york", 100.0, 1)
+        assert tarnwick.extract_iter("ab", ["ab", "b"], tarnwick.fuzz_qratio) == \
+            extract_iter("ab", ["ab", "b"], "qratio", None)
+        assert tarnwick.cdist(["a b"], ["b a"], tarnwick.fuzz_token_sort_ratio) == \
+            ([100.0], 1, 1)
+        assert tarnwick.cdist(["ab"], ["ab", "b"]) == cdist(["ab"], ["ab", "b"], "ratio", None)
+
+    def test_other_callables_are_called_even_when_named_like_a_scorer(self):
+        import tarnwick
+
+        def ratio(a, b, **kw):
+            return 42.0
+        assert tarnwick.extract("abc", ["abc", "x"], ratio) == [("abc", 42.0, 0), ("x", 42.0, 1)]
+        assert tarnwick.extract_one("abc", ["x"], lambda a, b, **kw: 7) == ("x", 7.0, 0)
+        with pytest.raises(TypeError):
+            tarnwick.cdist(["a"], ["a"], ratio)
+        with pytest.raises(TypeError):
+            tarnwick.extract("a", ["a"], "fuzz_ratio")
+
+    def test_scorer_name_must_be_text(self):
+        with pytest.raises(TypeError, match="argument 'scorer_name'"):
+            extract("a", ["a"], None, None)
+        with pytest.raises(TypeError, match="argument 'score_cutoff'"):
+            extract_one("a", ["a"], "ratio", None, score_cutoff="x")
