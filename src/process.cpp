@@ -2,6 +2,7 @@
 
 #include "algorithms/lcs.hpp"
 
+#include <bit>
 #include <cmath>
 
 namespace tarnwick::process {
@@ -126,7 +127,16 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<doub
         if (L - 2 * common > bound) return 0.0;
     }
     uint64_t d;
-    if (masks_valid_) {
+    if (masks_valid_ && bound >= L) {
+        // Nothing to prune: the plain bit-parallel LCS step over the choice, inline.
+        uint64_t S = ~uint64_t{0};
+        for (uint8_t x : b) {
+            const uint64_t u = S & masks_[x];
+            S = (S + u) | (S - u);
+        }
+        const uint64_t low = la == 64 ? ~uint64_t{0} : (uint64_t{1} << la) - 1;
+        d = L - 2 * static_cast<uint64_t>(std::popcount(~S & low));
+    } else if (masks_valid_) {
         d = L - 2 * algorithms::lcs_from_pm64(masks_, la, b, bound);
         if (d > bound) return 0.0;
     } else {

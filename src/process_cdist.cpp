@@ -72,27 +72,30 @@ public:
     FloatCache(const FloatCache&) = delete;
     FloatCache& operator=(const FloatCache&) = delete;
     ~FloatCache() {
-        for (PyObject* o : obj_) Py_XDECREF(o);
+        for (const Entry& e : table_) Py_XDECREF(e.obj);
     }
 
     /// A new reference to a float of value `v`.
     PyObject* get(double v) {
         uint64_t bits;
         std::memcpy(&bits, &v, sizeof bits);
-        const std::size_t h = static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ULL) >> (64 - kBits));
-        if (obj_[h] && key_[h] == bits) return Py_NewRef(obj_[h]);
+        Entry& e = table_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kBits)];
+        if (e.obj && e.bits == bits) return Py_NewRef(e.obj);
         PyObject* f = PyFloat_FromDouble(v);
         if (!f) py::throw_already_set();
-        Py_XDECREF(obj_[h]);
-        obj_[h] = Py_NewRef(f);
-        key_[h] = bits;
+        Py_XDECREF(e.obj);
+        e.obj = Py_NewRef(f);
+        e.bits = bits;
         return f;
     }
 
 private:
-    static constexpr int kBits = 12;
-    uint64_t key_[1 << kBits] = {};
-    PyObject* obj_[1 << kBits] = {};
+    struct Entry {
+        uint64_t bits = 0;
+        PyObject* obj = nullptr;
+    };
+    static constexpr int kBits = 10;  // 16 KiB: stays in the first-level cache
+    Entry table_[1 << kBits];
 };
 
 constexpr py::Signature<6> kSig{"cdist()",
