@@ -80,6 +80,23 @@ oneapi::tbb::task_arena& arena() {
     return *instance;
 }
 
+void Background::wait() {
+    if (deferred_) {
+        std::function<void()> f = std::move(deferred_);
+        deferred_ = nullptr;
+        f();
+        return;
+    }
+    if (!state_) return;
+    const std::shared_ptr<State> st = std::move(state_);
+    state_ = nullptr;
+    {
+        std::unique_lock<std::mutex> lock(st->m);
+        st->cv.wait(lock, [&] { return st->done; });
+    }
+    if (st->error) std::rethrow_exception(st->error);
+}
+
 std::vector<std::size_t> chunk_bounds(std::size_t n, std::size_t min_chunk) {
     const std::size_t target = num_threads() * 8;
     std::size_t size = std::max<std::size_t>({min_chunk, 1, (n + target - 1) / target});

@@ -12,10 +12,14 @@
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
-#include <oneapi/tbb/task_group.h>
 #include <oneapi/tbb/task_arena.h>
 
+#include <condition_variable>
 #include <cstddef>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -67,10 +71,14 @@ void for_each_range(std::size_t n, bool use_pool, std::size_t grain, F&& f) {
         f(std::size_t{0}, n);
         return;
     }
+    // Isolated: while this thread waits for the loop's tasks it runs only those, never an
+    // unrelated task that could keep it from returning.
     arena().execute([&] {
-        oneapi::tbb::parallel_for(
-            oneapi::tbb::blocked_range<std::size_t>(0, n, grain),
-            [&](const oneapi::tbb::blocked_range<std::size_t>& r) { f(r.begin(), r.end()); });
+        oneapi::tbb::this_task_arena::isolate([&] {
+            oneapi::tbb::parallel_for(
+                oneapi::tbb::blocked_range<std::size_t>(0, n, grain),
+                [&](const oneapi::tbb::blocked_range<std::size_t>& r) { f(r.begin(), r.end()); });
+        });
     });
 }
 
@@ -95,18 +103,19 @@ auto map(std::size_t n, bool use_pool, F&& f) {
 
 /// Work started on the pool that runs while the calling thread goes on with other things
 /// (such as preparing the next piece of work). At most one piece runs at a time: `run`
-/// waits for the previous one first. Destruction cancels and waits for any piece still
-/// running, so the data it reads must outlive this object.
+/// waits for the previous one first. The piece is enqueued in the arena and waited for
+/// from outside it, so a waiting caller never runs unrelated tasks on its own stack, and
+/// no thread of the pool ever waits for it. With a pool of one thread the piece runs in
+/// `wait`. Destruction waits for a piece still running, so the data it reads must outlive
+/// this object.
 class Background {
 public:
     Background() = default;
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
     ~Background() {
-        if (!pending_) return;
-        group_.cancel();
         try {
-            arena().execute([&] { group_.wait(); });
+            wait();
         } catch (...) {
             // Already leaving on an error; the piece's own error is dropped.
         }
@@ -116,23 +125,38 @@ public:
     template <class F>
     void run(F&& f) {
         wait();
-        pending_ = true;
-        arena().execute([&] { group_.run(std::forward<F>(f)); });
+        if (num_threads() <= 1) {
+            deferred_ = std::forward<F>(f);
+            return;
+        }
+        state_ = std::make_shared<State>();
+        arena().enqueue([st = state_, f = std::forward<F>(f)] {
+            try {
+                f();
+            } catch (...) {
+                st->error = std::current_exception();
+            }
+            std::lock_guard<std::mutex> lock(st->m);
+            st->done = true;
+            st->cv.notify_all();
+        });
     }
 
-    /// Waits for the running piece (the calling thread helps); rethrows its error.
-    void wait() {
-        if (!pending_) return;
-        pending_ = false;
-        arena().execute([&] { group_.wait(); });
-    }
+    /// Waits for the running piece; rethrows its error.
+    void wait();
 
     /// Whether a piece was started and not yet waited for.
-    bool pending() const noexcept { return pending_; }
+    bool pending() const noexcept { return state_ != nullptr || deferred_ != nullptr; }
 
 private:
-    oneapi::tbb::task_group group_;
-    bool pending_ = false;
+    struct State {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        std::exception_ptr error;
+    };
+    std::shared_ptr<State> state_;    // the enqueued piece, shared with its task
+    std::function<void()> deferred_;  // the piece, when the pool has one thread
 };
 
 /// Splits [0, n) into consecutive chunks for per-chunk work on the pool: about eight per

@@ -404,21 +404,29 @@ class TestExtractBehaviour:
 
 class TestThreads:
     def test_concurrent_callers_get_the_single_thread_results(self, rng):
+        # More callers than the pool has threads, mixing the matrix, short lists and long
+        # lists scored block by block in the background of their callers.
         queries = [random_text(rng) for _ in range(60)]
         choices = [random_text(rng) for _ in range(300)]
+        long_list = [random_text(rng) for _ in range(70_000)]
         want_matrix = cdist(queries, choices, "wratio", None)
         want_extract = [extract(q, choices, "ratio", None, limit=7) for q in queries[:10]]
+        want_long = extract("new york", long_list, "ratio", None, limit=5)
         errors = []
 
-        def work():
+        def work(k):
             try:
-                for _ in range(3):
-                    assert cdist(queries, choices, "wratio", None) == want_matrix
-                    got = [extract(q, choices, "ratio", None, limit=7) for q in queries[:10]]
-                    assert got == want_extract
+                for _ in range(2):
+                    if k % 3 == 0:
+                        assert cdist(queries, choices, "wratio", None) == want_matrix
+                    elif k % 3 == 1:
+                        got = [extract(q, choices, "ratio", None, limit=7) for q in queries[:10]]
+                        assert got == want_extract
+                    else:
+                        assert extract("new york", long_list, "ratio", None, limit=5) == want_long
             except BaseException as e:  # reported by the main thread
                 errors.append(e)
-        threads = [threading.Thread(target=work) for _ in range(6)]
+        threads = [threading.Thread(target=work, args=(k,)) for k in range(12)]
         for t in threads:
             t.start()
         for t in threads:
