@@ -108,8 +108,9 @@ double PreparedQuery::score_bytes(std::span<const uint8_t> b, std::optional<doub
 }
 
 /// The simple ratio of two non-empty byte strings, as fuzz::ratio computes it, with the
-/// query's masks and histogram: a cut-off first rejects by length difference and by the
-/// byte histograms (both bound the Indel distance from below), then bounds the LCS pass.
+/// query's masks and histogram: a cut-off first rejects by length difference and (for long
+/// queries) by the byte histograms, both lower bounds of the Indel distance, then bounds
+/// the LCS computation.
 double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const {
     const uint64_t la = bytes_.size(), lb = b.size(), L = la + lb;
     uint64_t bound = algorithms::kNoBound;
@@ -118,7 +119,11 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<doub
         c = std::isnan(*cutoff) ? 100.0 : std::min(*cutoff, 100.0);
         bound = fuzz::max_distance(c, L);
         if ((la > lb ? la - lb : lb - la) > bound) return 0.0;
-        // Histogram difference: L - 2 * (bytes the two strings can share).
+    }
+    if (cutoff && !masks_valid_) {
+        // Before the quadratic-time kernel: the histogram difference, L - 2 * (bytes the
+        // two strings can share). (With masks the bounded LCS pass costs no more than
+        // counting would.)
         uint32_t seen[256];
         for (uint8_t x : b) seen[x] = 0;
         uint64_t common = 0;
