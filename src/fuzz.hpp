@@ -1,8 +1,11 @@
 // Fuzzy ratio scorers on a 0 to 100 scale, free of Python so that batch code can call
-// them from worker threads.
+// them from worker threads: the simple and quick ratio (fuzz.cpp), the partial ratio
+// (fuzz_partial.cpp), the token scorers (fuzz_token.cpp) and the weighted ratio
+// (fuzz_wratio.cpp).
 //
 // Cut-off rule: a score below the cut-off is reported as 0.0; a score equal to it is kept.
-// A NaN cut-off acts as 100 for pruning and never counts as "less" in the final check.
+// A NaN cut-off never counts as "less" in the final check; an Indel comparison given one
+// prunes as with 100 (the token scorers therefore do not hand a NaN cut-off down).
 #pragma once
 
 #include "distance/initialize/records.hpp"
@@ -109,9 +112,9 @@ struct QueryTokenCache {
 
 /// The three ascending token lists of a set decomposition (views into the inputs).
 struct TokenSets {
-    std::vector<std::string_view> intersection;
-    std::vector<std::string_view> a_minus_b;
-    std::vector<std::string_view> b_minus_a;
+    std::vector<std::string_view> intersection;  // tokens of both
+    std::vector<std::string_view> a_minus_b;     // tokens of a only
+    std::vector<std::string_view> b_minus_a;     // tokens of b only
 };
 
 /// Sort key of a text: its tokens, duplicates kept, sorted byte-wise, joined by one space.
@@ -130,41 +133,60 @@ std::string build_token_set_strings_borrow(std::string_view s,
 /// code points otherwise; 100 for two empty texts.
 double indel_score_100(std::string_view a, std::string_view b);
 
-/// The six token algorithms on two texts (no cut-off).
+// The six token algorithms on two texts (no cut-off).
+/// Token sort: indel_score_100 of the two sort keys.
 double token_sort_text(std::string_view a, std::string_view b);
+/// Token set: 0 when neither text has a token, else the best comparison of the
+/// intersection text and the two joined set texts.
 double token_set_text(std::string_view a, std::string_view b);
+/// Token ratio: the greater of token sort and token set (two token-less texts give 100).
 double token_ratio_text(std::string_view a, std::string_view b);
+/// Partial token sort: partial_ratio_str of the two sort keys.
 double partial_token_sort_text(std::string_view a, std::string_view b);
 /// Partial token set: 100 for a shared token, 0 when neither text has a token, else the
 /// partial ratio of the two joined difference lists.
 double partial_token_set_score(std::string_view a, std::string_view b);
+/// Partial token ratio: the greater of partial token sort and partial token set.
 double partial_token_ratio_text(std::string_view a, std::string_view b);
 
-/// The token scorers on two converted sequences (read as text), cut-off applied.
+// The token scorers on two converted sequences, read as text (Seq::to_string_lossy), with
+// the cut-off applied: the scores of the fuzz_ functions of the same names.
+/// fuzz_token_sort_ratio.
 double token_sort_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff);
+/// fuzz_token_set_ratio.
 double token_set_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff);
+/// fuzz_token_ratio.
 double token_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff);
+/// fuzz_partial_token_sort_ratio.
 double partial_token_sort_ratio(const types::Seq& a, const types::Seq& b,
                                 std::optional<double> cutoff);
+/// fuzz_partial_token_set_ratio.
 double partial_token_set_ratio(const types::Seq& a, const types::Seq& b,
                                std::optional<double> cutoff);
+/// fuzz_partial_token_ratio.
 double partial_token_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff);
 
-/// Byte-string token scorers for batch callers: `a` is the query, `b` the choice, both
-/// read as UTF-8 (lossily when malformed); `cache`, when given, was built from `a` and
-/// changes no score. Cut-off applied.
+// Byte-string token scorers for batch callers: `a` is the query, `b` the choice, both read
+// as UTF-8 (lossily when malformed); `cache`, when given, was built from `a` and changes no
+// score. Cut-off applied.
+/// Token sort of two byte strings.
 double token_sort_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                               std::optional<double> cutoff, const QueryTokenCache* cache = nullptr);
+/// Partial token sort of two byte strings.
 double partial_token_sort_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                                       std::optional<double> cutoff,
                                       const QueryTokenCache* cache = nullptr);
+/// Token set of two byte strings.
 double token_set_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                              std::optional<double> cutoff, const QueryTokenCache* cache = nullptr);
+/// Partial token set of two byte strings (no cache: it needs no per-query work).
 double partial_token_set_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                                      std::optional<double> cutoff);
+/// Partial token ratio of two byte strings.
 double partial_token_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                                  std::optional<double> cutoff,
                                  const QueryTokenCache* cache = nullptr);
+/// Token ratio of two byte strings, by the pruned token pair with the cut-off (0.0: none).
 double token_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                          std::optional<double> cutoff, const QueryTokenCache* cache = nullptr);
 

@@ -49,7 +49,7 @@ public:
     /// LCS of the pattern with `text`.
     uint64_t lcs(std::span<const T> text) {
         uint64_t result = 0;
-        scan<false>(text, [&](std::size_t, uint64_t v) { result = v; }, /*every=*/false);
+        scan<false, false>(text, [&](std::size_t, uint64_t v) { result = v; });
         return result;
     }
 
@@ -57,12 +57,13 @@ public:
     /// first k elements of `text` (the last k with Reverse).
     template <bool Reverse, class F>
     void prefixes(std::span<const T> text, F&& f) {
-        scan<Reverse>(text, std::forward<F>(f), /*every=*/true);
+        scan<Reverse, true>(text, std::forward<F>(f));
     }
 
 private:
-    template <bool Reverse, class F>
-    void scan(std::span<const T> text, F&& f, bool every) {
+    /// One bit-parallel pass; with Every, f(k, lcs) after each element, else once at the end.
+    template <bool Reverse, bool Every, class F>
+    void scan(std::span<const T> text, F&& f) {
         const std::size_t n = text.size();
         if (n == 0) return;
         if (m_ <= 64) {
@@ -71,31 +72,38 @@ private:
                 const T c = Reverse ? text[n - 1 - j] : text[j];
                 const uint64_t M = single_.get(c);
                 S = (S + (S & M)) | (S & ~M);
-                if (every || j + 1 == n) f(j + 1, static_cast<uint64_t>(std::popcount(~S & live_)));
+                if constexpr (Every) f(j + 1, static_cast<uint64_t>(std::popcount(~S & live_)));
             }
+            if constexpr (!Every) f(n, static_cast<uint64_t>(std::popcount(~S & live_)));
             return;
         }
         const std::size_t blocks = state_.size();
+        uint64_t* state = state_.data();
         std::fill(state_.begin(), state_.end(), ~uint64_t{0});
+        auto count = [&]() noexcept {
+            uint64_t cur = 0;
+            for (std::size_t w = 0; w + 1 < blocks; ++w) cur += std::popcount(~state[w]);
+            return cur + std::popcount(~state[blocks - 1] & live_);
+        };
         for (std::size_t j = 0; j < n; ++j) {
             const T c = Reverse ? text[n - 1 - j] : text[j];
             const uint64_t* M = multi_.get(c);
             uint64_t carry = 0;
+            uint64_t zeros = 0;  // bits of the new state that are clear (the LCS, with Every)
             for (std::size_t w = 0; w < blocks; ++w) {
-                const uint64_t s = state_[w];
+                const uint64_t s = state[w];
                 const uint64_t u = s & M[w];
                 const uint64_t t = s + carry;
                 const uint64_t r = t + u;
-                state_[w] = (s & ~M[w]) | r;
+                const uint64_t next = (s & ~M[w]) | r;
+                state[w] = next;
                 carry = static_cast<uint64_t>(t < s) + static_cast<uint64_t>(r < t);
+                if constexpr (Every) zeros += static_cast<uint64_t>(std::popcount(~next));
             }
-            if (every || j + 1 == n) {
-                uint64_t cur = 0;
-                for (std::size_t w = 0; w + 1 < blocks; ++w) cur += std::popcount(~state_[w]);
-                cur += std::popcount(~state_[blocks - 1] & live_);
-                f(j + 1, cur);
-            }
+            if constexpr (Every)
+                f(j + 1, zeros - static_cast<uint64_t>(std::popcount(~state[blocks - 1] & ~live_)));
         }
+        if constexpr (!Every) f(n, count());
     }
 
     std::size_t m_;
@@ -104,6 +112,17 @@ private:
     algorithms::PatternMaskMulti<T> multi_;
     std::vector<uint64_t> state_;
 };
+
+/// Smallest LCS with which a window of length w scores strictly more than `best` against
+/// a needle of length n; min(n, w) + 1 when no window of that length can.
+inline uint64_t lcs_to_beat(double best, std::size_t n, std::size_t w) noexcept {
+    const uint64_t top = std::min(n, w);
+    const double est = best / 100.0 * static_cast<double>(n + w) / 2.0;
+    uint64_t L = est <= 0.0 ? 0 : std::min<uint64_t>(static_cast<uint64_t>(est), top);
+    while (L > 0 && window_score(n, w, L - 1) > best) --L;
+    while (L <= top && !(window_score(n, w, L) > best)) ++L;
+    return L;
+}
 
 /// Position of the first occurrence of `needle` in `haystack`, or npos.
 template <class T>
@@ -160,11 +179,22 @@ Window partial_ratio_short_long(std::span<const T> needle, std::span<const T> ha
         });
     }
     // Full windows haystack[s, s + n) (the whole haystack when it is the shorter).
+    // Neighbouring full windows differ by one element at each end, so their LCS values
+    // differ by at most one: after a window with LCS l, the next `need - l - 1` windows
+    // cannot reach the `need` that beating the best takes, and are not scanned.
     if (n > m) {
         consider(window_score(n, m, forward.lcs(haystack)), 0, m);
     } else {
-        for (std::size_t s = 0; s + n <= m; ++s)
-            consider(window_score(n, n, forward.lcs(haystack.subspan(s, n))), s, s + n);
+        uint64_t need = lcs_to_beat(best.score, n, n);
+        for (std::size_t s = 0; s + n <= m;) {
+            const uint64_t lcs = forward.lcs(haystack.subspan(s, n));
+            const double score = window_score(n, n, lcs);
+            if (score > best.score) {
+                best = Window{score, s, s + n};
+                need = lcs_to_beat(best.score, n, n);
+            }
+            s += lcs + 1 < need ? need - lcs : 1;
+        }
     }
     // Shrinking suffixes haystack[s, m) for s = s0 .. m - 1: the LCS with the last k
     // elements comes from the reversed needle read against the haystack read backwards.
@@ -199,7 +229,15 @@ double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
     if (m < n || n > 64) return 0.0;
     if (find_exact(needle, haystack) != std::string_view::npos) return 100.0;
 
-    uint64_t masks[256] = {};
+    // Only the entries of bytes that occur are ever read: for short inputs, clearing those
+    // is cheaper than clearing the whole table.
+    uint64_t masks[256];
+    if (m < 256) {
+        for (uint8_t c : haystack) masks[c] = 0;
+        for (uint8_t c : needle) masks[c] = 0;
+    } else {
+        std::memset(masks, 0, sizeof masks);
+    }
     for (std::size_t i = 0; i < n; ++i) masks[needle[i]] |= uint64_t{1} << i;
     const uint64_t live = last_word_mask(n);
     auto lcs_of = [&](const uint8_t* p, std::size_t len) noexcept {
@@ -212,10 +250,17 @@ double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
     };
 
     double best = 0.0;
-    for (std::size_t s = 0; s + n <= m; ++s) {
-        const double score = window_score(n, n, lcs_of(haystack.data() + s, n));
+    uint64_t need = 1;  // beating a best of 0.0 takes one common element
+    for (std::size_t s = 0; s + n <= m;) {
+        const uint64_t lcs = lcs_of(haystack.data() + s, n);
+        const double score = window_score(n, n, lcs);
         if (score == 100.0) return 100.0;
-        if (score > best) best = score;
+        if (score > best) {
+            best = score;
+            need = lcs_to_beat(best, n, n);
+        }
+        // As in the window search: neighbouring windows differ in LCS by at most one.
+        s += lcs + 1 < need ? need - lcs : 1;
     }
     for (std::size_t k = n - 1; k >= 1; --k) {
         const double score = window_score(n, k, lcs_of(haystack.data() + (m - k), k));

@@ -3,11 +3,8 @@
 #include <cstring>
 
 namespace tarnwick::fuzz::text {
-namespace {
 
-/// Decodes one code point at s[i] (i < n); sets `len` to the bytes consumed. A malformed
-/// sequence gives U+FFFD and consumes one byte, so reads never pass the end.
-inline uint32_t decode_at(const uint8_t* s, std::size_t n, std::size_t i, std::size_t& len) noexcept {
+uint32_t decode_at(const uint8_t* s, std::size_t n, std::size_t i, std::size_t& len) noexcept {
     const uint8_t b = s[i];
     if (b < 0x80) {
         len = 1;
@@ -49,7 +46,20 @@ inline uint32_t decode_at(const uint8_t* s, std::size_t n, std::size_t i, std::s
     return c;
 }
 
-}  // namespace
+bool has_ascii_space_or_control(std::string_view s) noexcept {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    // A byte below 0x21 in a word of bytes below 0x80: (w - 0x21..) borrows into its top bit.
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if ((w - 0x2121212121212121ULL) & ~w & 0x8080808080808080ULL) return true;
+    }
+    for (; i < n; ++i)
+        if (p[i] <= 0x20) return true;
+    return false;
+}
 
 bool is_ascii(std::string_view s) noexcept {
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
@@ -70,7 +80,11 @@ bool is_valid_utf8(std::span<const uint8_t> s) noexcept {
     std::size_t i = 0;
     while (i < n) {
         if (s[i] < 0x80) {
-            ++i;
+            // Skip ASCII eight bytes at a time.
+            uint64_t w;
+            while (i + 8 <= n && (std::memcpy(&w, s.data() + i, 8), (w & 0x8080808080808080ULL) == 0))
+                i += 8;
+            while (i < n && s[i] < 0x80) ++i;
             continue;
         }
         std::size_t len = 0;
@@ -105,27 +119,6 @@ void decode(std::string_view s, std::vector<uint32_t>& out) {
         out.push_back(decode_at(p, n, i, len));
         i += len;
     }
-}
-
-void split_tokens(std::string_view s, std::vector<std::string_view>& out) {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const std::size_t n = s.size();
-    std::size_t i = 0;
-    std::size_t start = 0;
-    bool in_token = false;
-    while (i < n) {
-        std::size_t len = 1;
-        const uint32_t c = p[i] < 0x80 ? p[i] : decode_at(p, n, i, len);
-        if (is_white_space(c)) {
-            if (in_token) out.emplace_back(s.data() + start, i - start);
-            in_token = false;
-        } else if (!in_token) {
-            start = i;
-            in_token = true;
-        }
-        i += len;
-    }
-    if (in_token) out.emplace_back(s.data() + start, n - start);
 }
 
 }  // namespace tarnwick::fuzz::text

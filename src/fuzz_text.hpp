@@ -4,6 +4,7 @@
 
 #include "types.hpp"
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -14,6 +15,10 @@ namespace tarnwick::fuzz::text {
 
 /// Whether every byte of `s` is below 0x80.
 bool is_ascii(std::string_view s) noexcept;
+
+/// For pure-ASCII `s`: whether it holds a byte of 0x20 or below (a space or a control
+/// character); without one it is a single token or empty.
+bool has_ascii_space_or_control(std::string_view s) noexcept;
 
 /// Whether `s` is well-formed UTF-8 (no overlongs, surrogates or values above U+10FFFF).
 bool is_valid_utf8(std::span<const uint8_t> s) noexcept;
@@ -62,8 +67,53 @@ constexpr bool is_white_space(uint32_t c) noexcept {
            c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
 }
 
-/// Appends to `out` the tokens of `s`: the maximal runs of characters without White_Space,
-/// in text order, as views into `s`.
-void split_tokens(std::string_view s, std::vector<std::string_view>& out);
+/// Decodes the code point at p[i] (i < n) and sets `len` to its byte count. A malformed
+/// sequence gives U+FFFD of length 1, so reads never pass the end.
+uint32_t decode_at(const uint8_t* p, std::size_t n, std::size_t i, std::size_t& len) noexcept;
+
+/// Byte classes of the tokeniser: 0 an ASCII character that is not White_Space, 1 ASCII
+/// White_Space, 2 a byte of a multi-byte sequence (decoded to decide).
+inline constexpr auto kByteClass = [] {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c)
+        t[c] = c >= 0x80 ? 2 : is_white_space(static_cast<uint32_t>(c)) ? 1 : 0;
+    return t;
+}();
+
+/// Calls f(token) for each token of `s`, in text order: the maximal runs of characters
+/// without White_Space, as views into `s`.
+template <class F>
+void for_each_token(std::string_view s, F&& f) {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+    std::size_t i = 0;
+    while (i < n) {
+        while (i < n) {  // separators
+            const uint8_t k = kByteClass[p[i]];
+            if (k == 1) {
+                ++i;
+                continue;
+            }
+            if (k == 0) break;
+            std::size_t len = 1;
+            if (!is_white_space(decode_at(p, n, i, len))) break;
+            i += len;
+        }
+        if (i == n) return;
+        const std::size_t start = i;
+        while (i < n) {  // the token
+            const uint8_t k = kByteClass[p[i]];
+            if (k == 0) {
+                ++i;
+                continue;
+            }
+            if (k == 1) break;
+            std::size_t len = 1;
+            if (is_white_space(decode_at(p, n, i, len))) break;
+            i += len;
+        }
+        f(s.substr(start, i - start));
+    }
+}
 
 }  // namespace tarnwick::fuzz::text

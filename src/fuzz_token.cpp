@@ -2,67 +2,143 @@
 // sorted tokens (token sort), their token sets (token set) or both.
 #include "fuzz.hpp"
 
+#include "algorithms/lcs.hpp"
 #include "fuzz_text.hpp"
 #include "fuzz_token_util.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tarnwick::fuzz {
 
 namespace token {
 
-std::vector<std::string_view> sorted_tokens(std::string_view s) {
-    std::vector<std::string_view> t;
-    text::split_tokens(s, t);
-    std::sort(t.begin(), t.end());
-    return t;
+void sorted_tokens(std::string_view s, TokenList& out) {
+    text::for_each_token(s, [&](std::string_view t) { out.push_back(t); });
+    std::sort(out.begin(), out.end(), token_less);
 }
 
-void dedup(std::vector<std::string_view>& t) { t.erase(std::unique(t.begin(), t.end()), t.end()); }
+void dedup(TokenList& t) {
+    t.truncate(static_cast<std::size_t>(std::unique(t.begin(), t.end()) - t.begin()));
+}
 
-std::string join(const std::vector<std::string_view>& t) {
+std::size_t joined_length(const TokenList& t) noexcept {
     std::size_t len = t.empty() ? 0 : t.size() - 1;
     for (std::string_view x : t) len += x.size();
-    std::string out;
-    out.reserve(len);
-    for (std::size_t i = 0; i < t.size(); ++i) {
-        if (i) out += ' ';
-        out += t[i];
-    }
-    return out;
+    return len;
 }
 
-TokenSets decompose(const std::vector<std::string_view>& A, const std::vector<std::string_view>& B) {
-    TokenSets r;
+std::string_view join(const TokenList& t, std::string& storage) {
+    if (t.size() == 1) return t[0];
+    storage.resize(joined_length(t));
+    char* out = storage.data();
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (i) *out++ = ' ';
+        std::memcpy(out, t[i].data(), t[i].size());
+        out += t[i].size();
+    }
+    return storage;
+}
+
+bool length_prunes(std::size_t la, std::size_t lb, double c) noexcept {
+    const std::size_t lensum = la + lb;
+    if (lensum == 0) return false;
+    const double cc = std::isnan(c) ? 100.0 : std::min(c, 100.0);
+    const std::size_t diff = la > lb ? la - lb : lb - la;
+    return 100.0 * (1.0 - static_cast<double>(diff) / static_cast<double>(lensum)) < cc;
+}
+
+namespace {
+
+template <class RangeA>
+void merge(const RangeA& A, const TokenList& B, SetParts& out) {
     std::size_t i = 0, j = 0;
-    while (i < A.size() && j < B.size()) {
-        if (A[i] == B[j]) {
-            r.intersection.push_back(A[i]);
+    const std::size_t na = A.size(), nb = B.size();
+    while (i < na && j < nb) {
+        const std::string_view x = A[i], y = B[j];
+        if (x == y) {
+            out.inter.push_back(x);
             ++i;
             ++j;
-        } else if (A[i] < B[j]) {
-            r.a_minus_b.push_back(A[i++]);
+        } else if (token_less(x, y)) {
+            out.ab.push_back(x);
+            ++i;
         } else {
-            r.b_minus_a.push_back(B[j++]);
+            out.ba.push_back(y);
+            ++j;
         }
     }
-    r.a_minus_b.insert(r.a_minus_b.end(), A.begin() + static_cast<std::ptrdiff_t>(i), A.end());
-    r.b_minus_a.insert(r.b_minus_a.end(), B.begin() + static_cast<std::ptrdiff_t>(j), B.end());
-    return r;
+    for (; i < na; ++i) out.ab.push_back(A[i]);
+    for (; j < nb; ++j) out.ba.push_back(B[j]);
+    out.len_s = joined_length(out.inter);
+    out.len_ab = joined_length(out.ab);
+    out.len_ba = joined_length(out.ba);
 }
 
-std::vector<std::string_view> token_set(std::string_view s, const QueryTokenCache* cache) {
-    if (cache) return std::vector<std::string_view>(cache->tokens.begin(), cache->tokens.end());
-    std::vector<std::string_view> t = sorted_tokens(s);
-    dedup(t);
-    return t;
+}  // namespace
+
+// When the shorter side has at most 64 bytes the masks are written only for the bytes that
+// occur, instead of clearing a 256-word table.
+double indel_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
+                   std::optional<double> cutoff) {
+    const std::size_t lensum = a.size() + b.size();
+    if (lensum == 0) return 100.0;
+    const bool a_shorter = a.size() <= b.size();
+    const std::span<const uint8_t> pat = a_shorter ? a : b;
+    const std::span<const uint8_t> txt = a_shorter ? b : a;
+    auto score_of = [lensum](uint64_t d) {
+        return 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(lensum));
+    };
+    double c = 0.0;
+    if (cutoff) {
+        c = std::isnan(*cutoff) ? 100.0 : std::min(*cutoff, 100.0);
+        // The distance is at least the length difference, and the score falls as the
+        // distance grows.
+        if (score_of(txt.size() - pat.size()) < c) return 0.0;
+    }
+    if (pat.size() > 64 || txt.size() > 256) return 100.0 * indel_normalized_sim(a, b, cutoff);
+    uint64_t lcs = 0;
+    if (!pat.empty()) {
+        uint64_t masks[256];
+        for (uint8_t ch : txt) masks[ch] = 0;
+        for (uint8_t ch : pat) masks[ch] = 0;
+        uint64_t bit = 1;
+        for (uint8_t ch : pat) {
+            masks[ch] |= bit;
+            bit <<= 1;
+        }
+        lcs = algorithms::lcs_from_pm64(masks, pat.size(), txt);
+    }
+    const double score = score_of(lensum - 2 * lcs);
+    return (cutoff && score < c) ? 0.0 : score;
 }
 
-double indel_cmp(std::string_view a, std::string_view b, std::optional<double> cutoff) {
-    if (text::is_ascii(a) && text::is_ascii(b)) {
+void decompose(const TokenList& A, const QueryTokenCache* cache, const TokenList& B, bool ascii,
+               SetParts& out) {
+    out.ascii = ascii;
+    if (cache)
+        merge(cache->tokens, B, out);
+    else
+        merge(A, B, out);
+}
+
+void decompose_texts(std::string_view a, std::string_view b, const QueryTokenCache* cache,
+                     SetParts& out) {
+    TokenList A, B;
+    if (!cache) {
+        sorted_tokens(a, A);
+        dedup(A);
+    }
+    sorted_tokens(b, B);
+    dedup(B);
+    decompose(A, cache, B, text::is_ascii(a) && text::is_ascii(b), out);
+}
+
+double indel_cmp(std::string_view a, std::string_view b, std::optional<double> cutoff, bool ascii) {
+    if (ascii || (text::is_ascii(a) && text::is_ascii(b))) {
         const std::span<const uint8_t> ba(reinterpret_cast<const uint8_t*>(a.data()), a.size());
         const std::span<const uint8_t> bb(reinterpret_cast<const uint8_t*>(b.data()), b.size());
-        return 100.0 * indel_normalized_sim(ba, bb, cutoff);
+        return indel_bytes(ba, bb, cutoff);
     }
     std::vector<uint32_t> ca, cb;
     text::decode(a, ca);
@@ -71,44 +147,81 @@ double indel_cmp(std::string_view a, std::string_view b, std::optional<double> c
                                         cutoff);
 }
 
-/// Token set score of a decomposition; `none_gives_zero` makes "no token on either side"
-/// score 0.0 (the token set scorer) instead of comparing two empty texts.
-double token_set_of(const TokenSets& d, bool none_gives_zero, std::optional<double> cutoff) {
-    if (none_gives_zero && d.intersection.empty() && d.a_minus_b.empty() && d.b_minus_a.empty())
-        return 0.0;
-    const std::string s = join(d.intersection);
-    const std::string t_ab = build_token_set_strings_borrow(s, d.a_minus_b);
-    const std::string t_ba = build_token_set_strings_borrow(s, d.b_minus_a);
-    if (d.intersection.empty()) return indel_cmp(t_ab, t_ba, cutoff);
-    return std::max({indel_cmp(s, t_ab, cutoff), indel_cmp(s, t_ba, cutoff),
-                     indel_cmp(t_ab, t_ba, cutoff)});
+double token_set_of(SetParts& d, bool none_gives_zero, std::optional<double> cutoff) {
+    if (none_gives_zero && d.none()) return 0.0;
+    // Comparisons that the lengths alone put below the cut-off are not made.
+    auto cmp = [&](std::size_t la, std::size_t lb, auto&& ta, auto&& tb) {
+        if (cutoff && d.ascii && length_prunes(la, lb, *cutoff)) return 0.0;
+        return indel_cmp(ta(), tb(), cutoff, d.ascii);
+    };
+    auto s = [&] { return d.s(); };
+    auto t_ab = [&] { return d.t_ab(); };
+    auto t_ba = [&] { return d.t_ba(); };
+    if (d.inter.empty()) return cmp(d.len_t_ab(), d.len_t_ba(), t_ab, t_ba);
+    return std::max({cmp(d.len_s, d.len_t_ab(), s, t_ab), cmp(d.len_s, d.len_t_ba(), s, t_ba),
+                     cmp(d.len_t_ab(), d.len_t_ba(), t_ab, t_ba)});
 }
 
-double partial_token_set_of(const TokenSets& d) {
-    if (!d.intersection.empty()) return 100.0;
-    if (d.a_minus_b.empty() || d.b_minus_a.empty()) return 0.0;
-    return partial_ratio_str(join(d.a_minus_b), join(d.b_minus_a));
+double partial_token_set_of(SetParts& d) {
+    if (!d.inter.empty()) return 100.0;
+    if (d.ab.empty() || d.ba.empty()) return 0.0;
+    return partial_ratio_str(d.d_ab(), d.d_ba());
 }
 
 }  // namespace token
 
+using token::SetParts;
+using token::TokenList;
+using token::Tokenised;
+
 // ---- Building blocks ----
 
-std::string tokens_sort_key(std::string_view s) { return token::join(token::sorted_tokens(s)); }
+std::string tokens_sort_key(std::string_view s) {
+    TokenList t;
+    token::sorted_tokens(s, t);
+    std::string storage;
+    return std::string(token::join(t, storage));
+}
 
 TokenSets tokens_to_set_intersection_diff(std::string_view a, std::string_view b,
                                           const QueryTokenCache* cache) {
-    return token::decompose(token::token_set(a, cache), token::token_set(b, nullptr));
+    TokenList A, B;
+    if (cache) {
+        for (const std::string& t : cache->tokens) A.push_back(t);
+    } else {
+        token::sorted_tokens(a, A);
+        token::dedup(A);
+    }
+    token::sorted_tokens(b, B);
+    token::dedup(B);
+    TokenSets r;
+    std::size_t i = 0, j = 0;
+    while (i < A.size() && j < B.size()) {
+        if (A[i] == B[j]) {
+            r.intersection.push_back(A[i]);
+            ++i;
+            ++j;
+        } else if (token::token_less(A[i], B[j])) {
+            r.a_minus_b.push_back(A[i++]);
+        } else {
+            r.b_minus_a.push_back(B[j++]);
+        }
+    }
+    r.a_minus_b.insert(r.a_minus_b.end(), A.begin() + i, A.end());
+    r.b_minus_a.insert(r.b_minus_a.end(), B.begin() + j, B.end());
+    return r;
 }
 
 std::string build_token_set_strings_borrow(std::string_view s,
                                            const std::vector<std::string_view>& diff) {
+    std::string d;
+    for (std::string_view t : diff) {
+        if (!d.empty()) d += ' ';
+        d += t;
+    }
     if (diff.empty()) return std::string(s);
-    if (s.empty()) return token::join(diff);
-    std::string out(s);
-    out += ' ';
-    out += token::join(diff);
-    return out;
+    if (s.empty()) return d;
+    return std::string(s) + ' ' + d;
 }
 
 double indel_score_100(std::string_view a, std::string_view b) {
@@ -116,10 +229,9 @@ double indel_score_100(std::string_view a, std::string_view b) {
 }
 
 QueryTokenCache::QueryTokenCache(std::string_view query) {
-    std::vector<std::string_view> t = token::sorted_tokens(query);
-    sorted_key = token::join(t);
-    token::dedup(t);
-    tokens.assign(t.begin(), t.end());
+    Tokenised q(query);
+    sorted_key = std::string(q.key());
+    for (std::string_view t : q.set()) tokens.emplace_back(t);
     for (unsigned char c : sorted_key) ++histogram[c];
     if (!sorted_key.empty() && sorted_key.size() <= 64 && text::is_ascii(sorted_key)) {
         for (std::size_t i = 0; i < sorted_key.size(); ++i)
@@ -133,34 +245,76 @@ QueryTokenCache QueryTokenCache::from_bytes(std::span<const uint8_t> query) {
     return QueryTokenCache(t.str());
 }
 
-// ---- The six algorithms on texts ----
+// ---- The six algorithms on texts, optionally with the query cache of `a` ----
+
+namespace {
+
+double token_sort_impl(std::string_view a, std::string_view b, std::optional<double> prune,
+                       const QueryTokenCache* cache) {
+    Tokenised tb(b);
+    std::optional<Tokenised> ta;
+    if (!cache) ta.emplace(a);
+    const bool ascii = text::is_ascii(a) && text::is_ascii(b);
+    const std::size_t len_a = cache ? cache->sorted_key.size() : ta->key_length();
+    if (prune && ascii && token::length_prunes(len_a, tb.key_length(), *prune)) return 0.0;
+    const std::string_view key_a = cache ? std::string_view(cache->sorted_key) : ta->key();
+    return token::indel_cmp(key_a, tb.key(), prune, ascii);
+}
+
+double token_set_impl(std::string_view a, std::string_view b, std::optional<double> prune,
+                      const QueryTokenCache* cache) {
+    SetParts d;
+    token::decompose_texts(a, b, cache, d);
+    return token::token_set_of(d, true, prune);
+}
+
+double partial_token_sort_impl(std::string_view a, std::string_view b, const QueryTokenCache* cache) {
+    Tokenised tb(b);
+    if (cache) return partial_ratio_str(cache->sorted_key, tb.key());
+    Tokenised ta(a);
+    return partial_ratio_str(ta.key(), tb.key());
+}
+
+double partial_token_ratio_impl(std::string_view a, std::string_view b, const QueryTokenCache* cache) {
+    Tokenised tb(b);
+    std::optional<Tokenised> ta;
+    if (!cache) ta.emplace(a);
+    SetParts d;
+    const TokenList empty;
+    token::decompose(cache ? empty : ta->set(), cache, tb.set(), false, d);
+    const double set = token::partial_token_set_of(d);
+    if (set == 100.0) return 100.0;
+    const std::string_view key_a = cache ? std::string_view(cache->sorted_key) : ta->key();
+    return std::max(partial_ratio_str(key_a, tb.key()), set);
+}
+
+}  // namespace
 
 double token_sort_text(std::string_view a, std::string_view b) {
-    return indel_score_100(tokens_sort_key(a), tokens_sort_key(b));
+    return token_sort_impl(a, b, std::nullopt, nullptr);
 }
 
 double token_set_text(std::string_view a, std::string_view b) {
-    return token::token_set_of(tokens_to_set_intersection_diff(a, b), true, std::nullopt);
+    return token_set_impl(a, b, std::nullopt, nullptr);
 }
 
 double token_ratio_text(std::string_view a, std::string_view b) {
-    const double sort = token_sort_text(a, b);
-    const double set = token::token_set_of(tokens_to_set_intersection_diff(a, b), false, std::nullopt);
+    const auto [sort, set] = token_sort_and_set_cutoff(a, b, 0.0);
     return std::max(sort, set);
 }
 
 double partial_token_sort_text(std::string_view a, std::string_view b) {
-    return partial_ratio_str(tokens_sort_key(a), tokens_sort_key(b));
+    return partial_token_sort_impl(a, b, nullptr);
 }
 
 double partial_token_set_score(std::string_view a, std::string_view b) {
-    return token::partial_token_set_of(tokens_to_set_intersection_diff(a, b));
+    SetParts d;
+    token::decompose_texts(a, b, nullptr, d);
+    return token::partial_token_set_of(d);
 }
 
 double partial_token_ratio_text(std::string_view a, std::string_view b) {
-    const double set = partial_token_set_score(a, b);
-    if (set == 100.0) return 100.0;
-    return std::max(partial_token_sort_text(a, b), set);
+    return partial_token_ratio_impl(a, b, nullptr);
 }
 
 // ---- On converted sequences (the Python scorers) ----
@@ -186,14 +340,13 @@ double on_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b, std::opt
 
 double token_sort_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {
     return on_texts(a, b, cutoff, [&](std::string_view x, std::string_view y) {
-        return token::indel_cmp(tokens_sort_key(x), tokens_sort_key(y), token::pruning(cutoff));
+        return token_sort_impl(x, y, token::pruning(cutoff), nullptr);
     });
 }
 
 double token_set_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {
     return on_texts(a, b, cutoff, [&](std::string_view x, std::string_view y) {
-        return token::token_set_of(tokens_to_set_intersection_diff(x, y), true,
-                                   token::pruning(cutoff));
+        return token_set_impl(x, y, token::pruning(cutoff), nullptr);
     });
 }
 
@@ -224,26 +377,21 @@ double partial_token_ratio(const types::Seq& a, const types::Seq& b, std::option
 double token_sort_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                               std::optional<double> cutoff, const QueryTokenCache* cache) {
     return on_bytes(a, b, cutoff, [&](std::string_view x, std::string_view y) {
-        const std::string key_b = tokens_sort_key(y);
-        if (cache) return token::indel_cmp(cache->sorted_key, key_b, token::pruning(cutoff));
-        return token::indel_cmp(tokens_sort_key(x), key_b, token::pruning(cutoff));
+        return token_sort_impl(x, y, token::pruning(cutoff), cache);
     });
 }
 
 double partial_token_sort_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                                       std::optional<double> cutoff, const QueryTokenCache* cache) {
     return on_bytes(a, b, cutoff, [&](std::string_view x, std::string_view y) {
-        const std::string key_b = tokens_sort_key(y);
-        if (cache) return partial_ratio_str(cache->sorted_key, key_b);
-        return partial_ratio_str(tokens_sort_key(x), key_b);
+        return partial_token_sort_impl(x, y, cache);
     });
 }
 
 double token_set_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                              std::optional<double> cutoff, const QueryTokenCache* cache) {
     return on_bytes(a, b, cutoff, [&](std::string_view x, std::string_view y) {
-        return token::token_set_of(tokens_to_set_intersection_diff(x, y, cache), true,
-                                   token::pruning(cutoff));
+        return token_set_impl(x, y, token::pruning(cutoff), cache);
     });
 }
 
@@ -255,12 +403,7 @@ double partial_token_set_ratio_bytes(std::span<const uint8_t> a, std::span<const
 double partial_token_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                                  std::optional<double> cutoff, const QueryTokenCache* cache) {
     return on_bytes(a, b, cutoff, [&](std::string_view x, std::string_view y) {
-        const double set = token::partial_token_set_of(tokens_to_set_intersection_diff(x, y, cache));
-        if (set == 100.0) return 100.0;
-        const std::string key_b = tokens_sort_key(y);
-        const double sort = cache ? partial_ratio_str(cache->sorted_key, key_b)
-                                  : partial_ratio_str(tokens_sort_key(x), key_b);
-        return std::max(sort, set);
+        return partial_token_ratio_impl(x, y, cache);
     });
 }
 

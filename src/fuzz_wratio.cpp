@@ -50,74 +50,133 @@ double cached_sort_score(const QueryTokenCache& cache, std::string_view key_b, d
 
 /// 100 * normalized Indel similarity of two texts with cut-off `c` when both are pure
 /// ASCII, else without a cut-off (the comparison the token pair makes without a match).
-double ascii_pruned_cmp(std::string_view a, std::string_view b, double c) {
-    if (text::is_ascii(a) && text::is_ascii(b)) return token::indel_cmp(a, b, c);
+double ascii_pruned_cmp(std::string_view a, std::string_view b, double c, bool ascii) {
+    if (ascii || (text::is_ascii(a) && text::is_ascii(b))) return token::indel_cmp(a, b, c, true);
     return indel_score_100(a, b);
+}
+
+/// The token pair. `ascii`: both texts are pure ASCII. `keys_below_c`: the caller knows
+/// that the two texts differ and that comparing them scores below `c`, so when each sort
+/// key is its text the sort comparison is 0.0 without being made.
+std::pair<double, double> token_pair(std::string_view a, std::string_view b, double c,
+                                     const QueryTokenCache* cache, bool ascii, bool keys_below_c) {
+    // Two different single tokens: the sort keys and the set texts are the texts themselves.
+    if (keys_below_c && ascii && !a.empty() && !b.empty() && !text::has_ascii_space_or_control(a) &&
+        !text::has_ascii_space_or_control(b))
+        return {0.0, 0.0};
+
+    token::Tokenised tb(b);
+    std::optional<token::Tokenised> ta;
+    if (!cache) ta.emplace(a);
+    const std::size_t len_a = cache ? cache->sorted_key.size() : ta->key_length();
+    const std::size_t len_b = tb.key_length();
+    auto key_a = [&] { return cache ? std::string_view(cache->sorted_key) : ta->key(); };
+
+    // Sort score. Keys of equal length are compared first: equal keys score 100.
+    double sort;
+    if (len_a == len_b && key_a() == tb.key())
+        return {100.0, 100.0};
+    if (keys_below_c && len_a == a.size() && len_b == b.size() && key_a() == a && tb.key() == b)
+        sort = 0.0;
+    else if (ascii && token::length_prunes(len_a, len_b, c))
+        sort = 0.0;
+    else if (cache && cache->valid && text::is_ascii(tb.key()))
+        sort = cached_sort_score(*cache, tb.key(), c);
+    else
+        sort = ascii_pruned_cmp(key_a(), tb.key(), c, ascii);
+    if (sort == 100.0) return {100.0, 100.0};
+
+    // Set score, each comparison pruned by the best score so far.
+    token::SetParts d;
+    const token::TokenList empty;
+    token::decompose(cache ? empty : ta->set(), cache, tb.set(), ascii, d);
+    const double c1 = std::fmax(c, sort);
+    if (d.inter.empty()) {
+        // Without repeated tokens the set texts are the sort keys, compared again with a
+        // cut-off of at least c: the answer is the sort score.
+        if (d.len_ab == len_a && d.len_ba == len_b) return {sort, sort};
+        if (ascii && token::length_prunes(d.len_ab, d.len_ba, c1)) return {sort, 0.0};
+        return {sort, ascii_pruned_cmp(d.t_ab(), d.t_ba(), c1, ascii)};
+    }
+    auto cmp = [&](std::size_t la, std::size_t lb, std::string_view (token::SetParts::*x)(),
+                   std::string_view (token::SetParts::*y)(), double cut) {
+        if (ascii && token::length_prunes(la, lb, cut)) return 0.0;
+        return token::indel_cmp((d.*x)(), (d.*y)(), cut, ascii);
+    };
+    using P = token::SetParts;
+    const double s1 = cmp(d.len_s, d.len_t_ab(), &P::s, &P::t_ab, c1);
+    if (s1 == 100.0) return {sort, 100.0};
+    const double c2 = std::fmax(c1, s1);
+    const double s2 = cmp(d.len_s, d.len_t_ba(), &P::s, &P::t_ba, c2);
+    if (s2 == 100.0) return {sort, 100.0};
+    const double c3 = std::fmax(c2, s2);
+    const double s3 = cmp(d.len_t_ab(), d.len_t_ba(), &P::t_ab, &P::t_ba, c3);
+    return {sort, std::max({s1, s2, s3})};
 }
 
 }  // namespace
 
 std::pair<double, double> token_sort_and_set_cutoff(std::string_view a, std::string_view b,
                                                     double c, const QueryTokenCache* cache) {
-    std::vector<std::string_view> tokens_b = token::sorted_tokens(b);
-    const std::string key_b = token::join(tokens_b);
-    std::string own_key_a;
-    if (!cache) own_key_a = tokens_sort_key(a);
-    const std::string_view key_a = cache ? std::string_view(cache->sorted_key) : own_key_a;
-
-    double sort;
-    if (cache && cache->valid && text::is_ascii(key_b))
-        sort = cached_sort_score(*cache, key_b, c);
-    else
-        sort = ascii_pruned_cmp(key_a, key_b, c);
-    if (sort == 100.0) return {100.0, 100.0};
-
-    token::dedup(tokens_b);
-    const TokenSets d = token::decompose(token::token_set(a, cache), tokens_b);
-    const double c1 = std::fmax(c, sort);
-    const std::string s = token::join(d.intersection);
-    const std::string t_ab = build_token_set_strings_borrow(s, d.a_minus_b);
-    const std::string t_ba = build_token_set_strings_borrow(s, d.b_minus_a);
-    if (d.intersection.empty()) return {sort, ascii_pruned_cmp(t_ab, t_ba, c1)};
-
-    const double s1 = token::indel_cmp(s, t_ab, c1);
-    if (s1 == 100.0) return {sort, 100.0};
-    const double c2 = std::fmax(c1, s1);
-    const double s2 = token::indel_cmp(s, t_ba, c2);
-    if (s2 == 100.0) return {sort, 100.0};
-    const double c3 = std::fmax(c2, s2);
-    const double s3 = token::indel_cmp(t_ab, t_ba, c3);
-    return {sort, std::max({s1, s2, s3})};
+    return token_pair(a, b, c, cache, text::is_ascii(a) && text::is_ascii(b), false);
 }
 
 double partial_token_ratio_sc(std::string_view a, std::string_view b, const QueryTokenCache* cache) {
-    const TokenSets d = tokens_to_set_intersection_diff(a, b, cache);
-    if (!d.intersection.empty()) return 100.0;
-    if (d.a_minus_b.empty() && d.b_minus_a.empty()) return 0.0;
-    return partial_ratio_str(token::join(d.a_minus_b), token::join(d.b_minus_a));
+    token::SetParts d;
+    token::decompose_texts(a, b, cache, d);
+    if (!d.inter.empty()) return 100.0;
+    if (d.none()) return 0.0;
+    return partial_ratio_str(d.d_ab(), d.d_ba());
 }
 
 namespace {
 
+/// The texts of the token steps.
+struct TextPair {
+    text::Utf8Text a, b;
+    bool ascii;  // both pure ASCII
+};
+
 /// The weighted ratio once the plain ratio is known and below 100: `partial` computes the
-/// partial ratio, `texts` yields the two texts of the token steps.
+/// partial ratio, `texts` yields the texts of the token steps. `texts_as_ratio`: comparing
+/// the two texts gives what the plain ratio compared.
 template <class Partial, class Texts>
 double weighted(std::size_t la, std::size_t lb, double ratio, double c0, Partial&& partial,
-                Texts&& texts, const QueryTokenCache* cache) {
+                Texts&& texts, const QueryTokenCache* cache, bool texts_as_ratio) {
     const double r = static_cast<double>(std::max(la, lb)) / static_cast<double>(std::min(la, lb));
     if (r < kTokenBranchBelow) {
-        const auto [ta, tb] = texts();
-        const auto [sort, set] = token_sort_and_set_cutoff(
-            ta.str(), tb.str(), token_cutoff(std::fmax(c0, ratio)), cache);
+        // Token scores count scaled by 0.95, so never above 95: they cannot raise a ratio of
+        // 95 or more, nor reach a cut-off above 95.
+        if (ratio >= kSkipTokensAbove || c0 > kSkipTokensAbove) return ratio;
+        const TextPair tp = texts();
+        // The cut-off handed down exceeds the plain ratio (or the caller's cut-off that it
+        // missed), so comparing the texts themselves again can only give 0.0.
+        const bool keys_below_c = texts_as_ratio && !std::isnan(c0);
+        const auto [sort, set] = token_pair(tp.a.str(), tp.b.str(), token_cutoff(std::fmax(c0, ratio)),
+                                            cache, tp.ascii, keys_below_c);
         const double t = std::max(sort, set);
         return t > 0.0 ? std::max(ratio, kTokenScale * t) : ratio;
     }
     const double scale = r <= kPartialScaleUpTo ? kPartialScale : kPartialScaleLong;
     const double best = std::max(ratio, scale * partial());
     if (best == 100.0) return 100.0;
-    const auto [ta, tb] = texts();
-    const double pt = partial_token_ratio_sc(ta.str(), tb.str(), cache);
+    const TextPair tp = texts();
+    const double pt = partial_token_ratio_sc(tp.a.str(), tp.b.str(), cache);
     return std::max(best, scale * (pt * kTokenScale));
+}
+
+/// The bytes of a Bytes sequence as a string view.
+std::string_view ascii_view(const types::Seq& s) {
+    const auto b = s.as_bytes();
+    return {reinterpret_cast<const char*>(b.data()), b.size()};
+}
+
+/// Whether a sequence reads as text with one code point per element.
+bool text_like(const types::Seq& s) {
+    if (s.kind() == types::SeqKind::Chars) return true;
+    if (s.kind() != types::SeqKind::Bytes) return false;
+    const auto b = s.as_bytes();
+    return text::is_ascii(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
 }
 
 }  // namespace
@@ -125,11 +184,20 @@ double weighted(std::size_t la, std::size_t lb, double ratio, double c0, Partial
 double wratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {
     const std::size_t la = a.size(), lb = b.size();
     if (la == 0 || lb == 0) return 0.0;
-    const double ratio = 100.0 * indel_normalized_sim(a, b, cutoff);
+    const bool bytes = a.kind() == types::SeqKind::Bytes && b.kind() == types::SeqKind::Bytes;
+    const double ratio = bytes ? token::indel_bytes(a.as_bytes(), b.as_bytes(), cutoff)
+                               : 100.0 * indel_normalized_sim(a, b, cutoff);
     if (ratio == 100.0) return 100.0;
+    const bool as_text = text_like(a) && text_like(b);
     const double result = weighted(
         la, lb, ratio, cutoff.value_or(0.0), [&] { return partial_ratio_vecs_sc(a, b); },
-        [&] { return std::pair{text::from_seq(a), text::from_seq(b)}; }, nullptr);
+        [&] {
+            if (bytes && as_text)
+                return TextPair{text::Utf8Text::view(ascii_view(a)), text::Utf8Text::view(ascii_view(b)),
+                                true};
+            return TextPair{text::from_seq(a), text::from_seq(b), false};
+        },
+        nullptr, as_text);
     return apply_cutoff(result, cutoff);
 }
 
@@ -137,19 +205,25 @@ double wratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
                     std::optional<double> cutoff, const QueryTokenCache* cache) {
     const std::size_t la = a.size(), lb = b.size();
     if (la == 0 || lb == 0) return 0.0;
-    const double ratio = 100.0 * indel_normalized_sim(a, b, cutoff);
+    const double ratio = token::indel_bytes(a, b, cutoff);
     if (ratio == 100.0) return 100.0;
     const double c0 = cutoff.value_or(0.0);
     const double r = static_cast<double>(std::max(la, lb)) / static_cast<double>(std::min(la, lb));
     // The token branch scales its scores by 0.95, so it cannot reach a cut-off above 95.
     if (r < kTokenBranchBelow && c0 > kSkipTokensAbove && ratio < c0) return 0.0;
+    const std::string_view sa(reinterpret_cast<const char*>(a.data()), la);
+    const std::string_view sb(reinterpret_cast<const char*>(b.data()), lb);
+    const bool ascii = text::is_ascii(sa) && text::is_ascii(sb);
     const double result = weighted(
         la, lb, ratio, c0,
         [&] {
-            return partial_ratio_vecs(types::Seq::bytes(a.data(), a.size()),
-                                      types::Seq::bytes(b.data(), b.size()));
+            return partial_ratio_vecs(types::Seq::bytes(a.data(), la), types::Seq::bytes(b.data(), lb));
         },
-        [&] { return std::pair{text::from_bytes(a), text::from_bytes(b)}; }, cache);
+        [&] {
+            if (ascii) return TextPair{text::Utf8Text::view(sa), text::Utf8Text::view(sb), true};
+            return TextPair{text::from_bytes(a), text::from_bytes(b), false};
+        },
+        cache, ascii);
     return apply_cutoff(result, cutoff);
 }
 

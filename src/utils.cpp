@@ -41,8 +41,37 @@ std::string process_ascii(std::string_view s) {
     return trim_spaces(std::move(out));
 }
 
-/// General path over code points: map, then full lowercase with ICU's root rules (final
-/// sigma and multi-character mappings included).
+/// Lowercases UTF-16 text with ICU's root rules (final sigma and multi-character mappings
+/// included) and appends the result to `out` as UTF-8. `len` is below 2^30.
+void lower_append(const UChar* text, int32_t len, std::string& out) {
+    std::vector<UChar> lower(static_cast<std::size_t>(len) + 16);
+    UErrorCode err = U_ZERO_ERROR;
+    int32_t n = u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), text, len, "", &err);
+    if (err == U_BUFFER_OVERFLOW_ERROR) {
+        lower.resize(static_cast<std::size_t>(n));
+        err = U_ZERO_ERROR;
+        n = u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), text, len, "", &err);
+    }
+    if (U_FAILURE(err)) throw std::bad_alloc();
+    int32_t i = 0;
+    while (i < n) {
+        UChar32 c;
+        U16_NEXT(lower.data(), i, n, c);
+        char buf[4];
+        int32_t k = 0;
+        UBool bad = false;
+        U8_APPEND(buf, k, 4, c, bad);
+        (void)bad;
+        out.append(buf, static_cast<std::size_t>(k));
+    }
+}
+
+/// Longest UTF-16 run handed to ICU at once (its lengths are 32-bit).
+constexpr std::size_t kChunk = std::size_t{1} << 28;
+
+/// General path over code points: map, then lowercase. Lowercasing never looks across a
+/// space (a space is neither cased nor case-ignorable), so long texts are lowercased in
+/// chunks that end at a space; a run of more than kChunk units without one is refused.
 std::string process_code_points(const std::vector<UChar32>& cps) {
     std::vector<UChar> u16;
     u16.reserve(cps.size() + 8);
@@ -55,29 +84,18 @@ std::string process_code_points(const std::vector<UChar32>& cps) {
             u16.push_back(U16_TRAIL(c));
         }
     }
-    std::vector<UChar> lower(u16.size() + 16);
-    UErrorCode err = U_ZERO_ERROR;
-    int32_t n = u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), u16.data(),
-                             static_cast<int32_t>(u16.size()), "", &err);
-    if (err == U_BUFFER_OVERFLOW_ERROR) {
-        lower.resize(static_cast<std::size_t>(n));
-        err = U_ZERO_ERROR;
-        n = u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), u16.data(),
-                         static_cast<int32_t>(u16.size()), "", &err);
-    }
-    if (U_FAILURE(err)) throw std::bad_alloc();
     std::string out;
-    out.reserve(static_cast<std::size_t>(n) * 2);
-    int32_t i = 0;
-    while (i < n) {
-        UChar32 c;
-        U16_NEXT(lower.data(), i, n, c);
-        char buf[4];
-        int32_t len = 0;
-        UBool bad = false;
-        U8_APPEND(buf, len, 4, c, bad);
-        (void)bad;
-        out.append(buf, static_cast<std::size_t>(len));
+    out.reserve(u16.size() + u16.size() / 2);
+    std::size_t start = 0;
+    while (start < u16.size()) {
+        std::size_t end = u16.size();
+        if (end - start > kChunk) {
+            end = start + kChunk;
+            while (end > start && u16[end - 1] != ' ') --end;
+            if (end == start) throw std::bad_alloc();
+        }
+        lower_append(u16.data() + start, static_cast<int32_t>(end - start), out);
+        start = end;
     }
     return trim_spaces(std::move(out));
 }
@@ -88,15 +106,32 @@ std::string default_process(std::string_view s) {
     bool ascii = true;
     for (unsigned char c : s) ascii &= c < 0x80;
     if (ascii) return process_ascii(s);
+    // Valid UTF-8 (the interpreter's encoding of a str) decoded into code points.
     std::vector<UChar32> cps;
     cps.reserve(s.size());
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const int32_t n = static_cast<int32_t>(s.size());
-    int32_t i = 0;
+    const std::size_t n = s.size();
+    std::size_t i = 0;
     while (i < n) {
-        UChar32 c;
-        U8_NEXT(p, i, n, c);
-        cps.push_back(c < 0 ? 0xFFFD : c);
+        const uint8_t b = p[i];
+        if (b < 0x80) {
+            cps.push_back(b);
+            i += 1;
+        } else if (b < 0xE0 && i + 1 < n) {
+            cps.push_back((UChar32(b & 0x1F) << 6) | (p[i + 1] & 0x3F));
+            i += 2;
+        } else if (b < 0xF0 && i + 2 < n) {
+            cps.push_back((UChar32(b & 0x0F) << 12) | (UChar32(p[i + 1] & 0x3F) << 6) |
+                          (p[i + 2] & 0x3F));
+            i += 3;
+        } else if (i + 3 < n) {
+            cps.push_back((UChar32(b & 0x07) << 18) | (UChar32(p[i + 1] & 0x3F) << 12) |
+                          (UChar32(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F));
+            i += 4;
+        } else {
+            cps.push_back(0xFFFD);  // truncated sequence: cannot come from a str
+            i += 1;
+        }
     }
     return process_code_points(cps);
 }

@@ -2,6 +2,8 @@
 in the scorer tests. Everything is computed the slow, obvious way: LCS by a dynamic
 program, every window tried in turn, tokens split and sorted by hand."""
 
+import naive
+
 # Unicode White_Space: the token separators. Python's str.isspace also accepts the
 # information separators U+001C..U+001F, which do not separate tokens here.
 WHITE_SPACE = frozenset(
@@ -10,29 +12,14 @@ WHITE_SPACE = frozenset(
 )
 
 
-def lcs_len(a, b):
-    """Length of the longest common subsequence, by the textbook dynamic program."""
-    prev = [0] * (len(b) + 1)
-    for x in a:
-        cur = [0]
-        for j, y in enumerate(b):
-            cur.append(prev[j] + 1 if x == y else max(prev[j + 1], cur[j]))
-        prev = cur
-    return prev[-1]
-
-
 def indel_ratio(a, b):
     """100 * (1 - Indel distance / total length); 100 for two empty sequences."""
-    lensum = len(a) + len(b)
-    if lensum == 0:
-        return 100.0
-    d = lensum - 2 * lcs_len(a, b)
-    return 100.0 * (1.0 - d / lensum)
+    return naive.ratio(a, b)
 
 
 def window_score(needle, window):
     n, w = len(needle), len(window)
-    d = n + w - 2 * lcs_len(needle, window)
+    d = n + w - 2 * naive.lcs_length(needle, window)
     return 100.0 * (1.0 - d / (n + w))
 
 

@@ -262,3 +262,18 @@ class TestMendedFaults:
         o = Opcodes([("insert", 0, 0, 0, 2**63)], 0, 2**63)
         with pytest.raises(MemoryError):
             o.as_editops()
+
+
+def test_comparison_with_a_list_changed_by_its_own_items():
+    """A list emptied while its items convert is compared as it was when read."""
+    from tarnwick import Editop, Opcode
+
+    class Shrinks:
+        def __index__(self):
+            victim.clear()
+            return 1
+
+    victim = ["delete", Shrinks(), 1]
+    assert Editop("delete", 1, 1) == victim
+    victim = ["equal", Shrinks(), 1, 1, 1]
+    assert Opcode("equal", 1, 1, 1, 1) == victim

@@ -100,6 +100,17 @@ class TestCutoff:
         with pytest.raises(ValueError, match="bad float"):
             fuzz_ratio("a", "b", score_cutoff=Bad())
 
+    def test_type_error_subclass_passes_unwrapped(self):
+        class MyTypeError(TypeError):
+            pass
+
+        class Bad:
+            def __float__(self):
+                raise MyTypeError("sub")
+
+        with pytest.raises(MyTypeError, match="^sub$"):
+            fuzz_ratio("a", "b", score_cutoff=Bad())
+
     def test_cutoff_converted_before_missing_test(self):
         with pytest.raises(TypeError):
             fuzz_ratio(None, "b", score_cutoff="x")
@@ -134,6 +145,11 @@ class TestArgumentErrors:
             call()
         assert str(e.value) == message
 
+    def test_unexpected_keyword_keeps_its_text(self):
+        with pytest.raises(TypeError) as e:
+            fuzz_ratio("a", "b", **{"\ud800x": 1})
+        assert str(e.value) == "fuzz_ratio() got an unexpected keyword argument '\ud800x'"
+
     def test_keywords_for_positional_parameters(self):
         assert fuzz_ratio(s2="ab", s1="ab") == 100.0
 
@@ -163,6 +179,15 @@ class TestDefaultProcess:
             s = "".join(chr(rng.randrange(128)) for _ in range(rng.randint(0, 40)))
             expected = "".join(c.lower() if c.isascii() and c.isalnum() else " " for c in s).strip(" ")
             assert default_process(s) == expected
+
+    def test_letters_of_cased_scripts_against_python_model(self, rng):
+        # Latin, Greek (final sigma included) and Cyrillic letters, digits and punctuation.
+        pool = ("abcXYZÉßİΣσΑΒАЖж"
+                "019 ,.-_! ")
+        for _ in range(300):
+            s = "".join(rng.choice(pool) for _ in range(rng.randint(0, 30)))
+            mapped = "".join(c if c.isalpha() or c.isdigit() else " " for c in s)
+            assert default_process(s) == mapped.lower().strip(" "), s
 
     def test_type_errors(self):
         with pytest.raises(TypeError, match=r"^'int' object cannot be converted to 'PyString'$"):

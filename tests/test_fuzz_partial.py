@@ -42,6 +42,14 @@ class TestAgainstWindowModel:
         al = fuzz_partial_ratio_alignment(a, b)
         assert alignment_tuple(al) == m.partial_ratio_alignment(a, b)
 
+    @settings(max_examples=150, deadline=None)
+    @given(st.text(alphabet="abc", min_size=1, max_size=20), st.text(alphabet="abc", min_size=20, max_size=80))
+    def test_short_needle_long_haystack(self, a, b):
+        """Many full windows: the best one and its position match the model."""
+        assert fuzz_partial_ratio(a, b) == m.partial_ratio(a, b)
+        assert fuzz_partial_ratio("é" + a, b) == m.partial_ratio("é" + a, b)
+        assert alignment_tuple(fuzz_partial_ratio_alignment(a, b)) == m.partial_ratio_alignment(a, b)
+
     @settings(max_examples=60, deadline=None)
     @given(st.text(alphabet="ab", min_size=60, max_size=70), st.text(alphabet="ab", min_size=66, max_size=90))
     def test_needles_around_64_bytes(self, a, b):

@@ -202,12 +202,3 @@ class TestConvention:
 
         with pytest.raises(ValueError, match="boom"):
             t.fuzz_token_set_ratio("a", "b", processor=boom)
-
-    def test_registration_order(self):
-        names = [n for n in t.__all__ if n.startswith("fuzz_")]
-        assert names == [
-            "fuzz_ratio", "fuzz_partial_ratio", "fuzz_partial_ratio_alignment",
-            "fuzz_token_sort_ratio", "fuzz_token_set_ratio", "fuzz_token_ratio",
-            "fuzz_partial_token_sort_ratio", "fuzz_partial_token_set_ratio",
-            "fuzz_partial_token_ratio", "fuzz_wratio", "fuzz_qratio",
-        ]

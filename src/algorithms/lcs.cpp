@@ -82,8 +82,9 @@ uint64_t lcs_multi_word(std::span<const T> a, std::span<const T> b, uint64_t nee
 template <class T>
 class ScratchMask64 {
 public:
-    explicit ScratchMask64(std::span<const T> pattern) noexcept : pattern_(pattern) {
-        Tables& t = tables();
+    explicit ScratchMask64(std::span<const T> pattern) noexcept
+        : pattern_(pattern), tables_(&tables()) {
+        Tables& t = *tables_;
         uint64_t bit = 1;
         for (T c : pattern) {
             const uint64_t v = static_cast<uint64_t>(c);
@@ -102,7 +103,7 @@ public:
         }
     }
     ~ScratchMask64() {
-        Tables& t = tables();
+        Tables& t = *tables_;
         for (T c : pattern_)
             if (static_cast<uint64_t>(c) < 256) t.low[static_cast<std::size_t>(c)] = 0;
         for (std::size_t i = 0; i < nslots_; ++i) t.vals[slots_[i]] = 0;
@@ -112,7 +113,7 @@ public:
 
     uint64_t get(T c) const noexcept {
         const uint64_t v = static_cast<uint64_t>(c);
-        const Tables& t = tables();
+        const Tables& t = *tables_;
         if (v < 256) return t.low[v];
         if constexpr (sizeof(T) > 1) {
             if (nslots_ == 0) return 0;
@@ -136,6 +137,7 @@ private:
         return t;
     }
     std::span<const T> pattern_;
+    Tables* tables_;  // this thread's tables, looked up once
     uint8_t slots_[64];
     std::size_t nslots_ = 0;
 };

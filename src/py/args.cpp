@@ -61,8 +61,10 @@ void bind(const char* display, const Param* params, std::size_t n, std::size_t p
             PyObject* key = PyTuple_GetItem(kwnames, k);
             const std::size_t idx = find_param(params, n, key);
             if (idx == n) {
-                type_error(std::string(display) + " got an unexpected keyword argument '" +
-                           exception_message(key) + "'");
+                // %U keeps any str, lone surrogates included.
+                PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
+                             display, key);
+                throw ErrorAlreadySet{};
             }
             if (out[idx]) {
                 type_error(std::string(display) + " got multiple values for argument '" +

@@ -200,7 +200,10 @@ template <class T>
 PyObject* richcompare_value(PyObject* a, PyObject* b, int op) noexcept {
     return guard([&]() -> PyObject* {
         if (op == Py_NE) {
-            const int eq = PyObject_RichCompareBool(a, b, Py_EQ);
+            // The full comparison, not the identity shortcut of PyObject_RichCompareBool:
+            // a record holding NaN differs from itself.
+            Object r = py::check(PyObject_RichCompare(a, b, Py_EQ));
+            const int eq = PyObject_IsTrue(r.get());
             if (eq < 0) throw_already_set();
             return Py_NewRef(eq ? Py_False : Py_True);
         }

@@ -50,8 +50,9 @@ void throw_argument_error(const char* name) {
     Object exc = fetch_error();
     if (reinterpret_cast<PyObject*>(Py_TYPE(exc.get())) != PyExc_TypeError) {
         // A subclass of TypeError passes unchanged.
+        PyObject* type = Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())));
         PyObject* tb = PyException_GetTraceback(exc.get());
-        PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(exc.get()))), exc.release(), tb);
+        PyErr_Restore(type, exc.release(), tb);
         throw ErrorAlreadySet{};
     }
     std::string msg = std::string("argument '") + name + "': " + exception_message(exc.get());

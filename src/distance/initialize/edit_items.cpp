@@ -7,15 +7,19 @@ namespace tarnwick::distance::initialize {
 
 bool read_fields(PyObject* seq, bool is_list, std::string& tag, uint64_t* fields,
                  std::size_t n) noexcept {
-    const Py_ssize_t size = is_list ? PyList_Size(seq) : PyTuple_Size(seq);
-    if (size < static_cast<Py_ssize_t>(n + 1)) return false;
-    auto item = [&](std::size_t i) {
-        return is_list ? PyList_GetItem(seq, static_cast<Py_ssize_t>(i))
-                       : PyTuple_GetItem(seq, static_cast<Py_ssize_t>(i));
-    };
+    // A list is read from a snapshot: the conversions below may run Python code that
+    // changes the list, and must never see an item that was dropped meanwhile.
+    py::Object snapshot = is_list ? py::Object::steal(PyList_AsTuple(seq)) : py::Object::borrow(seq);
+    if (!snapshot) {
+        PyErr_Clear();
+        return false;
+    }
+    PyObject* tuple = snapshot.get();
+    if (PyTuple_Size(tuple) < static_cast<Py_ssize_t>(n + 1)) return false;
     try {
-        tag = std::string(py::to_str(item(0)));
-        for (std::size_t k = 0; k < n; ++k) fields[k] = py::to_u64(item(k + 1));
+        tag = std::string(py::to_str(PyTuple_GetItem(tuple, 0)));
+        for (std::size_t k = 0; k < n; ++k)
+            fields[k] = py::to_u64(PyTuple_GetItem(tuple, static_cast<Py_ssize_t>(k + 1)));
         return true;
     } catch (...) {
         PyErr_Clear();
