@@ -300,6 +300,12 @@ class TestExtractBehaviour:
         with pytest.raises(TypeError, match="argument 'limit'"):
             extract("a", choices, "ratio", None, limit="x")
 
+    def test_scorer_name_must_be_text(self):
+        with pytest.raises(TypeError, match="argument 'scorer_name'"):
+            extract("a", ["a"], None, None)
+        with pytest.raises(TypeError, match="argument 'score_cutoff'"):
+            extract_one("a", ["a"], "ratio", None, score_cutoff="x")
+
     def test_extract_one_and_iter(self):
         assert extract_one("ab", ["ab", "ab"], "ratio", None) == ("ab", 100.0, 0)
         assert extract_one("ab", ["ab"] * 40, "ratio", None) == ("ab", 100.0, 0)
@@ -487,9 +493,3 @@ class TestPackageWrappers:
             tarnwick.cdist(["a"], ["a"], ratio)
         with pytest.raises(TypeError):
             tarnwick.extract("a", ["a"], "fuzz_ratio")
-
-    def test_scorer_name_must_be_text(self):
-        with pytest.raises(TypeError, match="argument 'scorer_name'"):
-            extract("a", ["a"], None, None)
-        with pytest.raises(TypeError, match="argument 'score_cutoff'"):
-            extract_one("a", ["a"], "ratio", None, score_cutoff="x")
