@@ -122,12 +122,12 @@ py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     const std::size_t cells = n * m;
 
     // A NaN cut-off is met by no score; an unknown name scores nothing.
-    const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff));
-    // Not zeroed here: each row task writes its whole row (so the pages are first touched
-    // by the workers, in parallel).
-    std::unique_ptr<double[]> scores(new double[cells]);
-    if (!score_cells) std::fill(scores.get(), scores.get() + cells, 0.0);
-    if (score_cells && cells != 0) {
+    const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;
+    std::unique_ptr<double[]> scores;
+    if (score_cells) {
+        // Not zeroed here: each row task writes its whole row (so the pages are first
+        // touched by the workers, in parallel).
+        scores.reset(new double[cells]);
         std::vector<Item> queries, choices;
         queries.reserve(n);
         choices.reserve(m);
@@ -140,7 +140,7 @@ py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));
     auto floats = std::make_unique<FloatCache>();
     for (std::size_t k = 0; k < cells; ++k)
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), floats->get(scores[k]));
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), floats->get(score_cells ? scores[k] : 0.0));
     py::Object result = py::check(PyTuple_New(3));
     PyTuple_SetItem(result.get(), 0, list.release());
     PyTuple_SetItem(result.get(), 1, py::from_u64(n).release());
