@@ -45,23 +45,30 @@ Item prepare(PyObject* raw, PyObject* processor) {
     return it;
 }
 
-/// Fills the row of each query: the cells of query i are out[i * m, (i + 1) * m).
-void fill(ScorerType scorer, const std::vector<Item>& queries, const std::vector<Item>& choices,
-          std::optional<double> cutoff, double* out) {
-    const std::size_t n = queries.size(), m = choices.size();
-    const bool use_pool = n * m >= parallel::kCdistMinCells;
-    parallel::for_each_index(n, use_pool, [&](std::size_t i) {
-        double* row = out + i * m;
-        if (!queries[i].seq) {
+/// Fills the rows [first, last) of the matrix into `out` (row first - first at out[0]):
+/// the cells of query i are out[(i - first) * m, (i - first + 1) * m).
+void fill_rows(ScorerType scorer, const std::vector<Item>& queries, const std::vector<Item>& choices,
+               std::optional<double> cutoff, std::size_t first, std::size_t last, bool use_pool,
+               double* out) {
+    const std::size_t m = choices.size();
+    parallel::for_each_index(last - first, use_pool, [&](std::size_t k) {
+        double* row = out + k * m;
+        const Item& query = queries[first + k];
+        if (!query.seq) {
             std::fill(row, row + m, 0.0);
             return;
         }
         // Built inside the row task, so that only the rows being computed hold one.
-        const PreparedQuery q(scorer, *queries[i].seq);
+        const PreparedQuery q(scorer, *query.seq);
         for (std::size_t j = 0; j < m; ++j)
             row[j] = choices[j].seq ? q.score(*choices[j].seq, cutoff) : 0.0;
     });
 }
+
+/// Cells per block of rows: the rows of one block are scored (with the interpreter lock
+/// released) while the calling thread turns the block before into floats, so the scores
+/// never need a buffer of the whole matrix.
+constexpr std::size_t kBlockCells = std::size_t{1} << 17;
 
 /// Python floats for the cells: equal scores share one float object, so that a matrix
 /// of many cells with few distinct scores allocates few objects. Direct-mapped by the
@@ -98,6 +105,54 @@ private:
     Entry table_[1 << kBits];
 };
 
+/// Scores the matrix into `list` (n * m slots): blocks of rows are scored with the lock
+/// released, on the pool from parallel::kCdistMinCells cells on, and each block is stored
+/// as floats while the next one is scored.
+void score_into(ScorerType scorer, const std::vector<Item>& queries, const std::vector<Item>& choices,
+                std::optional<double> cutoff, PyObject* list, FloatCache& floats) {
+    const std::size_t n = queries.size(), m = choices.size();
+    const bool use_pool = n * m >= parallel::kCdistMinCells;
+    // Enough rows per block to keep every worker busy, and at least kBlockCells cells.
+    const std::size_t rows = use_pool ? std::max({kBlockCells / m, 2 * parallel::num_threads(),
+                                                  std::size_t{1}})
+                                      : n;
+    const std::size_t blocks = (n + rows - 1) / rows;
+    std::unique_ptr<double[]> buffers[2];  // each row task writes its whole row
+    for (auto& b : buffers) b.reset(new double[std::min(rows, n) * m]);
+
+    auto store = [&](std::size_t b) {
+        const std::size_t first = b * rows, count = (std::min(n, first + rows) - first) * m;
+        const double* buf = buffers[b % 2].get();
+        for (std::size_t k = 0; k < count; ++k)
+            PyList_SetItem(list, static_cast<Py_ssize_t>(first * m + k), floats.get(buf[k]));
+    };
+    auto block_task = [&](std::size_t b) {
+        return [&, b] {
+            fill_rows(scorer, queries, choices, cutoff, b * rows, std::min(n, (b + 1) * rows),
+                      use_pool, buffers[b % 2].get());
+        };
+    };
+
+    if (!use_pool) {
+        {
+            py::AllowThreads nogil;
+            block_task(0)();
+        }
+        store(0);
+        return;
+    }
+    parallel::Background pool;  // destroyed first: waits for a block still being scored
+    pool.run(block_task(0));
+    for (std::size_t b = 0; b < blocks; ++b) {
+        {
+            py::AllowThreads nogil;
+            pool.wait();
+        }
+        if (b + 1 < blocks) pool.run(block_task(b + 1));
+        store(b);
+    }
+}
+
 constexpr py::Signature<6> kSig{"cdist()",
                                 {{{"queries", true},
                                   {"choices", true},
@@ -123,24 +178,19 @@ py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 
     // A NaN cut-off is met by no score; an unknown name scores nothing.
     const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;
-    std::unique_ptr<double[]> scores;
-    if (score_cells) {
-        // Not zeroed here: each row task writes its whole row (so the pages are first
-        // touched by the workers, in parallel).
-        scores.reset(new double[cells]);
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));
+    auto floats = std::make_unique<FloatCache>();
+    if (!score_cells) {
+        for (std::size_t k = 0; k < cells; ++k)
+            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), floats->get(0.0));
+    } else {
         std::vector<Item> queries, choices;
         queries.reserve(n);
         choices.reserve(m);
         for (const py::Object& q : raw_queries) queries.push_back(prepare(q.get(), processor));
         for (const py::Object& c : raw_choices) choices.push_back(prepare(c.get(), processor));
-        py::AllowThreads nogil;
-        fill(scorer, queries, choices, cutoff, scores.get());
+        score_into(scorer, queries, choices, cutoff, list.get(), *floats);
     }
-
-    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));
-    auto floats = std::make_unique<FloatCache>();
-    for (std::size_t k = 0; k < cells; ++k)
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), floats->get(score_cells ? scores[k] : 0.0));
     py::Object result = py::check(PyTuple_New(3));
     PyTuple_SetItem(result.get(), 0, list.release());
     PyTuple_SetItem(result.get(), 1, py::from_u64(n).release());
