@@ -92,6 +92,15 @@ class TestCdistAgainstSingleScorers:
             assert scores == expected_matrix(name, queries, choices)
 
 
+    @pytest.mark.parametrize("shape", [(300, 500), (20, 10_000)])
+    def test_matrices_scored_in_several_blocks(self, rng, shape):
+        queries = [random_item(rng) for _ in range(shape[0])]
+        choices = [random_item(rng) for _ in range(shape[1])]
+        scores, n, m = cdist(queries, choices, "ratio", None, score_cutoff=50)
+        assert (n, m) == shape
+        assert scores == expected_matrix("ratio", queries, choices, cutoff=50)
+
+
 class TestCdistInputs:
     def test_empty_sides(self):
         assert cdist([], ["a"], "ratio", None) == ([], 0, 1)
