@@ -6,6 +6,7 @@
 //
 // Missing choices (None, NaN, "<NA>") and choices that cannot be converted are skipped;
 // every other choice gets the score its scorer's fuzz_ function gives.
+#include "fuzz_text.hpp"
 #include "parallel.hpp"
 #include "process_extract.hpp"
 #include "process_py.hpp"
@@ -79,8 +80,9 @@ struct Slot {
     PyObject* item = nullptr;
     const uint8_t* data = nullptr;
     uint32_t size = 0;
-    int32_t other = kBytes;  // kBytes, or an index into the owned sequences
-    static constexpr int32_t kBytes = -1;
+    int32_t other = kBytes;  // kBytes, kText, or an index into the owned sequences
+    static constexpr int32_t kBytes = -1;  // raw bytes
+    static constexpr int32_t kText = -2;   // the UTF-8 of a str: bytes when it is ASCII
 };
 
 /// A candidate of a chunk on the pool; its item is found in the block's slots.
@@ -130,7 +132,13 @@ void read_slots(PyObject* list, std::size_t begin, std::size_t end, Block& blk) 
                 continue;
             }
             if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) continue;  // missing
-            if (PyUnicode_GetLength(item) != len) len = -1;            // not ASCII
+            if (static_cast<uint64_t>(len) <= UINT32_MAX) {
+                // Whether it is ASCII is left to the worker that scores it.
+                slot = Slot{Py_NewRef(item), reinterpret_cast<const uint8_t*>(p),
+                            static_cast<uint32_t>(len), Slot::kText};
+                continue;
+            }
+            len = -1;
         } else if (PyBytes_CheckExact(item)) {
             char* b = nullptr;
             if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
@@ -174,16 +182,25 @@ std::vector<PoolCand> score_choices_parallel(const PreparedQuery& q, const Block
                                              std::atomic<uint64_t>& cell) {
     BoundedHeap<PoolCand> heap(limit.value_or(0));
     std::vector<PoolCand> all;
+    std::vector<uint32_t> code_points;
     for (std::size_t i = begin; i < end; ++i) {
         const Slot& s = blk.slots[i];
         if (i + 4 < end) __builtin_prefetch(blk.slots[i + 4].data);
         if (!s.item) continue;
         // A stale, lower value only prunes less.
         const double r = std::bit_cast<double>(cell.load(std::memory_order_relaxed));
-        const double score =
-            s.other == Slot::kBytes
-                ? q.score(std::span<const uint8_t>(s.data, s.size), r)
-                : q.score(blk.others[static_cast<std::size_t>(s.other)], r);
+        double score;
+        if (s.other >= 0) {
+            score = q.score(blk.others[static_cast<std::size_t>(s.other)], r);
+        } else if (s.other == Slot::kBytes ||
+                   fuzz::text::is_ascii({reinterpret_cast<const char*>(s.data), s.size})) {
+            score = q.score(std::span<const uint8_t>(s.data, s.size), r);
+        } else {
+            // Text with other characters: its code points, as the conversion of a str
+            // gives them.
+            fuzz::text::decode({reinterpret_cast<const char*>(s.data), s.size}, code_points);
+            score = q.score(types::Seq::chars(code_points), r);
+        }
         if (score < r) continue;
         const PoolCand c{score, blk.begin + i, 0};
         if (!limit) {
