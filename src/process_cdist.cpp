@@ -1,10 +1,11 @@
 // cdist: the score matrix of many queries against many choices under one scorer.
 //
-// Every item is processed and converted once, with the interpreter lock held; the matrix
-// is then filled with the lock released, row by row, on the worker pool from
-// parallel::kCdistMinCells cells on. Byte strings are viewed in the items (or in the
-// processor's results), which are held until the lock is taken back; other items are
-// converted into owned sequences.
+// Every item is processed and converted once, with the interpreter lock held. The rows are
+// then scored with the lock released, on the worker pool from parallel::kCdistMinCells
+// cells on, in blocks of rows: while the pool scores one block, the calling thread (with
+// the lock) stores the block before it into the result list as floats. Byte strings are
+// viewed in the items (or in the processor's results), which are held until every block
+// is scored; other items are converted into owned sequences.
 #include "parallel.hpp"
 #include "process.hpp"
 #include "process_py.hpp"
