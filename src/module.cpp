@@ -20,6 +20,14 @@ namespace tarnwick {
 
 // ---- What the module registers, declared by their adapters ----
 namespace utils { extern PyMethodDef default_process_def; }
+namespace process {
+extern PyMethodDef cdist_def;
+namespace extract {
+extern PyMethodDef extract_def;
+extern PyMethodDef extract_one_def;
+extern PyMethodDef extract_iter_def;
+}  // namespace extract
+}  // namespace process
 
 namespace {
 
@@ -45,6 +53,10 @@ const Entry kEntries[] = {
     cls("ScoreAlignment", &py::Class<distance::initialize::ScoreAlignment>::type_ref),
     // functions of the core and the batch matchers
     fn(&utils::default_process_def),
+    fn(&process::extract::extract_def),
+    fn(&process::extract::extract_one_def),
+    fn(&process::extract::extract_iter_def),
+    fn(&process::cdist_def),
     // search and join classes and functions
     // ratio scorers
     fn(&fuzz::fuzz_ratio_def),

@@ -1,0 +1,167 @@
+// The one process-wide worker pool, and the loops that run on it.
+//
+// The pool is a oneTBB task arena created on first parallel use. Its size comes from
+// RAYON_NUM_THREADS, else RAYON_RS_NUM_CPUS (a positive decimal is the count, 0 means the
+// number of processors; anything else is ignored), else the number of processors this
+// process may run on. Every loop here keeps input order in its results, and every caller
+// decides between the pool and its own thread with the fixed thresholds below.
+//
+// Worker code never calls the interpreter: callers convert Python data before a loop and
+// build Python results after it.
+#pragma once
+
+#include <oneapi/tbb/blocked_range.h>
+#include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/task_arena.h>
+
+#include <condition_variable>
+#include <cstddef>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tarnwick::parallel {
+
+// ---- Thresholds: the pool is used from these sizes on ----
+
+/// Score matrix: cells (queries times choices).
+inline constexpr std::size_t kCdistMinCells = 1000;
+/// Extraction on its fast path: choices of a list.
+inline constexpr std::size_t kExtractMinChoices = 32;
+/// BM25 scoring of one query: documents.
+inline constexpr std::size_t kBm25MinDocs = 10000;
+/// Metadata filter masks: documents.
+inline constexpr std::size_t kFilterMinDocs = 5000;
+/// Hybrid re-scoring: candidates (more than 2000).
+inline constexpr std::size_t kHybridMinCandidates = 2001;
+
+// ---- Pool size ----
+
+/// Number of processors this process may run on (its CPU affinity), at least 1.
+std::size_t available_processors() noexcept;
+
+/// Value of one pool-size variable: the count for a positive decimal, `processors` for 0,
+/// nothing when unset or not a decimal.
+std::optional<std::size_t> parse_thread_count(const char* value, std::size_t processors) noexcept;
+
+/// Pool size from the two variables' values (null when unset) and the processor count.
+std::size_t pool_size(const char* num_threads, const char* rs_num_cpus,
+                      std::size_t processors) noexcept;
+
+/// Size of the process-wide pool (read from the environment once).
+std::size_t num_threads() noexcept;
+
+/// The process-wide arena, created on first use and never destroyed.
+oneapi::tbb::task_arena& arena();
+
+// ---- Loops ----
+
+/// Calls f(begin, end) over consecutive ranges covering [0, n): on the pool when `use_pool`
+/// (ranges of at least `grain` indices, in any order and concurrently), else once with
+/// (0, n) on the calling thread.
+template <class F>
+void for_each_range(std::size_t n, bool use_pool, std::size_t grain, F&& f) {
+    if (n == 0) return;
+    if (!use_pool || num_threads() <= 1 || n <= grain) {
+        f(std::size_t{0}, n);
+        return;
+    }
+    // Isolated: while this thread waits for the loop's tasks it runs only those, never an
+    // unrelated task that could keep it from returning.
+    arena().execute([&] {
+        oneapi::tbb::this_task_arena::isolate([&] {
+            oneapi::tbb::parallel_for(
+                oneapi::tbb::blocked_range<std::size_t>(0, n, grain),
+                [&](const oneapi::tbb::blocked_range<std::size_t>& r) { f(r.begin(), r.end()); });
+        });
+    });
+}
+
+/// Calls f(i) for every i in [0, n): on the pool when `use_pool`, else in index order on
+/// the calling thread.
+template <class F>
+void for_each_index(std::size_t n, bool use_pool, F&& f) {
+    for_each_range(n, use_pool, 1, [&](std::size_t b, std::size_t e) {
+        for (std::size_t i = b; i < e; ++i) f(i);
+    });
+}
+
+/// Order-keeping map: element i of the result is f(i), computed on the pool when
+/// `use_pool`. The result type must be default-constructible.
+template <class F>
+auto map(std::size_t n, bool use_pool, F&& f) {
+    using T = std::decay_t<decltype(f(std::size_t{0}))>;
+    std::vector<T> out(n);
+    for_each_index(n, use_pool, [&](std::size_t i) { out[i] = f(i); });
+    return out;
+}
+
+/// Work started on the pool that runs while the calling thread goes on with other things
+/// (such as preparing the next piece of work). At most one piece runs at a time: `run`
+/// waits for the previous one first. The piece is enqueued in the arena and waited for
+/// from outside it, so a waiting caller never runs unrelated tasks on its own stack, and
+/// no thread of the pool ever waits for it. With a pool of one thread the piece runs in
+/// `wait`. Destruction waits for a piece still running, so the data it reads must outlive
+/// this object.
+class Background {
+public:
+    Background() = default;
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+    ~Background() {
+        try {
+            wait();
+        } catch (...) {
+            // Already leaving on an error; the piece's own error is dropped.
+        }
+    }
+
+    /// Starts f() on the pool (after the previous piece has finished).
+    template <class F>
+    void run(F&& f) {
+        wait();
+        if (num_threads() <= 1) {
+            deferred_ = std::forward<F>(f);
+            return;
+        }
+        state_ = std::make_shared<State>();
+        arena().enqueue([st = state_, f = std::forward<F>(f)] {
+            try {
+                f();
+            } catch (...) {
+                st->error = std::current_exception();
+            }
+            std::lock_guard<std::mutex> lock(st->m);
+            st->done = true;
+            st->cv.notify_all();
+        });
+    }
+
+    /// Waits for the running piece; rethrows its error.
+    void wait();
+
+    /// Whether a piece was started and not yet waited for.
+    bool pending() const noexcept { return state_ != nullptr || deferred_ != nullptr; }
+
+private:
+    struct State {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        std::exception_ptr error;
+    };
+    std::shared_ptr<State> state_;    // the enqueued piece, shared with its task
+    std::function<void()> deferred_;  // the piece, when the pool has one thread
+};
+
+/// Splits [0, n) into consecutive chunks for per-chunk work on the pool: about eight per
+/// worker, none smaller than `min_chunk` indices. Returns the chunk boundaries (first 0,
+/// last n).
+std::vector<std::size_t> chunk_bounds(std::size_t n, std::size_t min_chunk);
+
+}  // namespace tarnwick::parallel

@@ -1,0 +1,155 @@
+#include "process.hpp"
+
+#include "algorithms/lcs.hpp"
+
+#include <bit>
+#include <cmath>
+
+namespace tarnwick::process {
+
+ScorerType ScorerType::from_str(std::string_view name) noexcept {
+    static constexpr std::pair<std::string_view, Value> kNames[] = {
+        {"ratio", Ratio},
+        {"qratio", QRatio},
+        {"wratio", WRatio},
+        {"partial_ratio", PartialRatio},
+        {"token_sort_ratio", TokenSortRatio},
+        {"partial_token_sort_ratio", PartialTokenSortRatio},
+        {"token_set_ratio", TokenSetRatio},
+        {"partial_token_set_ratio", PartialTokenSetRatio},
+        {"token_ratio", TokenRatio},
+        {"partial_token_ratio", PartialTokenRatio},
+    };
+    if (name.starts_with("fuzz_")) name.remove_prefix(5);
+    for (const auto& [n, v] : kNames)
+        if (n == name) return ScorerType{v};
+    return ScorerType{Unknown};
+}
+
+bool ScorerType::uses_token_cache() const noexcept {
+    switch (value) {
+        case WRatio:
+        case TokenSortRatio:
+        case PartialTokenSortRatio:
+        case TokenSetRatio:
+        case TokenRatio:
+        case PartialTokenRatio: return true;
+        default: return false;
+    }
+}
+
+SeqScoreFn seq_scorer(ScorerType s) noexcept {
+    switch (s.value) {
+        case ScorerType::Ratio: return &fuzz::ratio;
+        case ScorerType::QRatio: return &fuzz::qratio;
+        case ScorerType::WRatio: return &fuzz::wratio;
+        case ScorerType::PartialRatio: return &fuzz::partial_ratio;
+        case ScorerType::TokenSortRatio: return &fuzz::token_sort_ratio;
+        case ScorerType::PartialTokenSortRatio: return &fuzz::partial_token_sort_ratio;
+        case ScorerType::TokenSetRatio: return &fuzz::token_set_ratio;
+        case ScorerType::PartialTokenSetRatio: return &fuzz::partial_token_set_ratio;
+        case ScorerType::TokenRatio: return &fuzz::token_ratio;
+        case ScorerType::PartialTokenRatio: return &fuzz::partial_token_ratio;
+        default: return nullptr;
+    }
+}
+
+PreparedQuery::PreparedQuery(ScorerType scorer, const types::Seq& query)
+    : scorer_(scorer), general_(seq_scorer(scorer)), seq_(query) {
+    if (query.kind() != types::SeqKind::Bytes || !scorer.known()) return;
+    is_bytes_ = true;
+    bytes_ = query.as_bytes();
+    for (uint8_t c : bytes_) ++histogram_[c];
+    if (!bytes_.empty() && bytes_.size() <= 64) {
+        masks_valid_ = true;
+        uint64_t bit = 1;
+        for (uint8_t c : bytes_) {
+            masks_[c] |= bit;
+            bit <<= 1;
+        }
+    }
+    if (scorer.uses_token_cache()) cache_.emplace(fuzz::QueryTokenCache::from_bytes(bytes_));
+}
+
+double PreparedQuery::score(const types::Seq& choice, std::optional<double> cutoff) const {
+    if (!general_) return 0.0;
+    // Empty inputs follow each scorer's own rule (qratio and partial ratio give 0.0, the
+    // plain ratio of two empty strings 100.0): the general computation has it.
+    if (is_bytes_ && choice.kind() == types::SeqKind::Bytes && !bytes_.empty() && !choice.empty())
+        return fuzz::apply_cutoff(score_bytes(choice.as_bytes(), cutoff), cutoff);
+    return fuzz::apply_cutoff(general_(seq_, choice, cutoff), cutoff);
+}
+
+double PreparedQuery::score(std::span<const uint8_t> choice, std::optional<double> cutoff) const {
+    if (is_bytes_ && !bytes_.empty() && !choice.empty())
+        return fuzz::apply_cutoff(score_bytes(choice, cutoff), cutoff);
+    return score(types::Seq::bytes(choice.data(), choice.size()), cutoff);
+}
+
+double PreparedQuery::score_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const {
+    const fuzz::QueryTokenCache* cache = cache_ ? &*cache_ : nullptr;
+    const std::span<const uint8_t> a = bytes_;
+    switch (scorer_.value) {
+        case ScorerType::Ratio:
+        case ScorerType::QRatio: return ratio_bytes(b, cutoff);
+        case ScorerType::WRatio: return fuzz::wratio_bytes(a, b, cutoff, cache);
+        case ScorerType::PartialRatio: return fuzz::partial_ratio_bytes(a, b, cutoff);
+        case ScorerType::TokenSortRatio: return fuzz::token_sort_ratio_bytes(a, b, cutoff, cache);
+        case ScorerType::PartialTokenSortRatio:
+            return fuzz::partial_token_sort_ratio_bytes(a, b, cutoff, cache);
+        case ScorerType::TokenSetRatio: return fuzz::token_set_ratio_bytes(a, b, cutoff, cache);
+        case ScorerType::PartialTokenSetRatio:
+            return fuzz::partial_token_set_ratio_bytes(a, b, cutoff);
+        case ScorerType::TokenRatio: return fuzz::token_ratio_bytes(a, b, cutoff, cache);
+        case ScorerType::PartialTokenRatio:
+            return fuzz::partial_token_ratio_bytes(a, b, cutoff, cache);
+        default: return 0.0;
+    }
+}
+
+/// The simple ratio of two non-empty byte strings, as fuzz::ratio computes it, with the
+/// query's masks and histogram: a cut-off first rejects by length difference and (for long
+/// queries) by the byte histograms, both lower bounds of the Indel distance, then bounds
+/// the LCS computation.
+double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const {
+    const uint64_t la = bytes_.size(), lb = b.size(), L = la + lb;
+    uint64_t bound = algorithms::kNoBound;
+    double c = 0.0;
+    if (cutoff) {
+        c = std::isnan(*cutoff) ? 100.0 : std::min(*cutoff, 100.0);
+        bound = fuzz::max_distance(c, L);
+        if ((la > lb ? la - lb : lb - la) > bound) return 0.0;
+    }
+    if (cutoff && !masks_valid_) {
+        // Before the quadratic-time kernel: the histogram difference, L - 2 * (bytes the
+        // two strings can share). (With masks the bounded LCS pass costs no more than
+        // counting would.)
+        uint32_t seen[256];
+        for (uint8_t x : b) seen[x] = 0;
+        uint64_t common = 0;
+        for (uint8_t x : b)
+            if (++seen[x] <= histogram_[x]) ++common;
+        if (L - 2 * common > bound) return 0.0;
+    }
+    uint64_t d;
+    if (masks_valid_ && bound >= L) {
+        // Nothing to prune: the plain bit-parallel LCS step over the choice, inline.
+        uint64_t S = ~uint64_t{0};
+        for (uint8_t x : b) {
+            const uint64_t u = S & masks_[x];
+            S = (S + u) | (S - u);
+        }
+        const uint64_t low = la == 64 ? ~uint64_t{0} : (uint64_t{1} << la) - 1;
+        d = L - 2 * static_cast<uint64_t>(std::popcount(~S & low));
+    } else if (masks_valid_) {
+        d = L - 2 * algorithms::lcs_from_pm64(masks_, la, b, bound);
+        if (d > bound) return 0.0;
+    } else {
+        d = algorithms::indel_distance(bytes_, b, bound);
+        if (d == algorithms::kNoBound) return 0.0;
+    }
+    const double score = 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(L));
+    return (cutoff && score < c) ? 0.0 : score;
+}
+
+}  // namespace tarnwick::process

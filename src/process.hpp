@@ -1,0 +1,161 @@
+// Batch matching engine: the scorer selector shared by cdist and the extraction functions,
+// the per-query record that batch callers build once per query, and the scoring of one
+// query against one choice. Free of Python, so workers of the pool call it.
+//
+// Every score here is the score of the scorer's fuzz_ function on the same two converted
+// inputs, with the same cut-off rule: a score below the cut-off is 0.0, a score equal to
+// it is kept. Byte strings take fast paths (bit masks and the token cache built once per
+// query); any other pair of sequences takes the scorer's general computation.
+#pragma once
+
+#include "fuzz.hpp"
+#include "types.hpp"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tarnwick::process {
+
+/// A ratio scorer chosen by name.
+struct ScorerType {
+    /// The scorers, in the order of their numeric values.
+    enum Value : uint8_t {
+        Ratio = 0,
+        QRatio = 1,
+        WRatio = 2,
+        PartialRatio = 3,
+        TokenSortRatio = 4,
+        PartialTokenSortRatio = 5,
+        TokenSetRatio = 6,
+        PartialTokenSetRatio = 7,
+        TokenRatio = 8,
+        PartialTokenRatio = 9,
+        Unknown = 10,
+    };
+    Value value = Unknown;
+
+    /// The scorer named `name`, after removing one leading "fuzz_"; Unknown for any other
+    /// name (compared byte for byte, case-sensitive).
+    static ScorerType from_str(std::string_view name) noexcept;
+
+    /// Whether the name was recognised.
+    bool known() const noexcept { return value != Unknown; }
+    /// Whether the query's token cache serves this scorer.
+    bool uses_token_cache() const noexcept;
+};
+
+/// A score computation over two converted sequences with an optional cut-off (the
+/// computation behind each fuzz_ function), or null for Unknown.
+using SeqScoreFn = double (*)(const types::Seq&, const types::Seq&, std::optional<double>);
+SeqScoreFn seq_scorer(ScorerType s) noexcept;
+
+/// What a batch call computes once per query: built before the query's choices are
+/// scored, then only read (concurrently by workers). Views the query's sequence, which
+/// must outlive it.
+class PreparedQuery {
+public:
+    PreparedQuery(ScorerType scorer, const types::Seq& query);
+    PreparedQuery(const PreparedQuery&) = delete;
+    PreparedQuery& operator=(const PreparedQuery&) = delete;
+
+    /// Score of `choice` against the query under the scorer, with the cut-off rule of
+    /// the fuzz_ functions applied. Unknown gives 0.0.
+    double score(const types::Seq& choice, std::optional<double> cutoff) const;
+
+    /// Same, for a choice given as a byte string (a Bytes sequence without building one).
+    double score(std::span<const uint8_t> choice, std::optional<double> cutoff) const;
+
+    /// The scorer.
+    ScorerType scorer() const noexcept { return scorer_; }
+
+private:
+    double score_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const;
+    double ratio_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const;
+
+    ScorerType scorer_;
+    SeqScoreFn general_;
+    const types::Seq& seq_;
+    bool is_bytes_ = false;
+    std::span<const uint8_t> bytes_;
+    bool masks_valid_ = false;             // the query has 1 to 64 bytes
+    uint32_t histogram_[256] = {};         // occurrences of each byte value
+    uint64_t masks_[256] = {};             // bit i of masks_[c]: byte i is c (when valid)
+    std::optional<fuzz::QueryTokenCache> cache_;
+};
+
+// ---- Candidates of the extraction functions ----
+
+/// A scored choice: its score and its position in reading order, plus a payload (an
+/// object reference in the adapters).
+template <class P>
+struct Candidate {
+    double score;
+    uint64_t index;
+    P payload;
+};
+
+/// Ranking order of candidates: higher score first, NaN below every number, then lower
+/// index first. A total order, so results do not depend on how work was split.
+struct Better {
+    template <class C>
+    bool operator()(const C& a, const C& b) const noexcept {
+        const bool an = a.score != a.score, bn = b.score != b.score;
+        if (an != bn) return bn;
+        if (!an && a.score != b.score) return a.score > b.score;
+        return a.index < b.index;
+    }
+};
+
+/// Sorts candidates by `Better` and keeps the first `limit` (all without a limit).
+template <class C>
+void rank(std::vector<C>& c, std::optional<uint64_t> limit) {
+    if (limit && *limit < c.size()) {
+        const auto mid = c.begin() + static_cast<std::ptrdiff_t>(*limit);
+        std::partial_sort(c.begin(), mid, c.end(), Better{});
+        c.erase(mid, c.end());
+    } else {
+        std::sort(c.begin(), c.end(), Better{});
+    }
+}
+
+/// Keeps the best `k` candidates offered to it (by `Better`; among equals the earliest
+/// offered when offered in index order).
+template <class C>
+class BoundedHeap {
+public:
+    explicit BoundedHeap(uint64_t k) : k_(k) {
+        heap_.reserve(static_cast<std::size_t>(std::min<uint64_t>(k, 100)));
+    }
+    /// Whether the heap holds k candidates.
+    bool full() const noexcept { return heap_.size() >= k_; }
+    /// Score of the worst kept candidate (only when not empty).
+    double lowest() const noexcept { return heap_.front().score; }
+    /// Offers a candidate; returns whether it was kept.
+    bool offer(C&& c) {
+        if (k_ == 0) return false;
+        if (heap_.size() < k_) {
+            heap_.push_back(std::move(c));
+            std::push_heap(heap_.begin(), heap_.end(), Better{});
+            return true;
+        }
+        if (!Better{}(c, heap_.front())) return false;
+        std::pop_heap(heap_.begin(), heap_.end(), Better{});
+        heap_.back() = std::move(c);
+        std::push_heap(heap_.begin(), heap_.end(), Better{});
+        return true;
+    }
+    /// The kept candidates, in no particular order.
+    std::vector<C> take() && { return std::move(heap_); }
+
+private:
+    uint64_t k_;
+    std::vector<C> heap_;
+};
+
+}  // namespace tarnwick::process

@@ -1,0 +1,212 @@
+// cdist: the score matrix of many queries against many choices under one scorer.
+//
+// Every item is processed and converted once, with the interpreter lock held. The rows are
+// then scored with the lock released, on the worker pool from parallel::kCdistMinCells
+// cells on, in blocks of rows: while the pool scores one block, the calling thread (with
+// the lock) stores the block before it into the result list as floats. Byte strings are
+// viewed in the items (or in the processor's results), which are held until every block
+// is scored; other items are converted into owned sequences.
+#include "parallel.hpp"
+#include "process.hpp"
+#include "process_py.hpp"
+#include "py/args.hpp"
+#include "py/convert.hpp"
+#include "py/function.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <limits>
+#include <new>
+
+namespace tarnwick::process {
+namespace {
+
+/// One query or choice after the processor and conversion.
+struct Item {
+    py::Object processed;            // the processor's result, viewed by a Bytes sequence
+    std::optional<types::Seq> seq;   // nothing: missing, or the processor or conversion failed
+};
+
+/// Prepares one item: the missing-value test on the raw item, the processor, then the
+/// conversion. Ordinary exceptions make the item absent; others propagate.
+Item prepare(PyObject* raw, PyObject* processor) {
+    Item it;
+    if (types::is_none(raw)) return it;
+    if (processor) {
+        it.processed = py::Object::steal(PyObject_CallFunctionObjArgs(processor, raw, nullptr));
+        if (!it.processed) {
+            adapter::discard_ordinary_error();
+            return it;
+        }
+    } else {
+        it.processed = py::Object::borrow(raw);
+    }
+    it.seq = adapter::try_convert(it.processed.get());
+    return it;
+}
+
+/// Fills the rows [first, last) of the matrix into `out` (row first - first at out[0]):
+/// the cells of query i are out[(i - first) * m, (i - first + 1) * m).
+void fill_rows(ScorerType scorer, const std::vector<Item>& queries, const std::vector<Item>& choices,
+               std::optional<double> cutoff, std::size_t first, std::size_t last, bool use_pool,
+               double* out) {
+    const std::size_t m = choices.size();
+    parallel::for_each_index(last - first, use_pool, [&](std::size_t k) {
+        double* row = out + k * m;
+        const Item& query = queries[first + k];
+        if (!query.seq) {
+            std::fill(row, row + m, 0.0);
+            return;
+        }
+        // Built inside the row task, so that only the rows being computed hold one.
+        const PreparedQuery q(scorer, *query.seq);
+        for (std::size_t j = 0; j < m; ++j)
+            row[j] = choices[j].seq ? q.score(*choices[j].seq, cutoff) : 0.0;
+    });
+}
+
+/// Cells per block of rows: the rows of one block are scored (with the interpreter lock
+/// released) while the calling thread turns the block before into floats, so the scores
+/// never need a buffer of the whole matrix.
+constexpr std::size_t kBlockCells = std::size_t{1} << 17;
+
+/// Python floats for the cells: equal scores share one float object, so that a matrix
+/// of many cells with few distinct scores allocates few objects. Direct-mapped by the
+/// value's bits; a collision just creates another float.
+class FloatCache {
+public:
+    FloatCache() = default;
+    FloatCache(const FloatCache&) = delete;
+    FloatCache& operator=(const FloatCache&) = delete;
+    ~FloatCache() {
+        for (const Entry& e : table_) Py_XDECREF(e.obj);
+    }
+
+    /// A new reference to a float of value `v`.
+    PyObject* get(double v) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        Entry& e = table_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kBits)];
+        if (e.obj && e.bits == bits) return Py_NewRef(e.obj);
+        PyObject* f = PyFloat_FromDouble(v);
+        if (!f) py::throw_already_set();
+        Py_XDECREF(e.obj);
+        e.obj = Py_NewRef(f);
+        e.bits = bits;
+        return f;
+    }
+
+private:
+    struct Entry {
+        uint64_t bits = 0;
+        PyObject* obj = nullptr;
+    };
+    static constexpr int kBits = 10;  // 16 KiB: stays in the first-level cache
+    Entry table_[1 << kBits];
+};
+
+/// Scores the matrix into `list` (n * m slots): blocks of rows are scored with the lock
+/// released, on the pool from parallel::kCdistMinCells cells on, and each block is stored
+/// as floats while the next one is scored.
+void score_into(ScorerType scorer, const std::vector<Item>& queries, const std::vector<Item>& choices,
+                std::optional<double> cutoff, PyObject* list, FloatCache& floats) {
+    const std::size_t n = queries.size(), m = choices.size();
+    const bool use_pool = n * m >= parallel::kCdistMinCells;
+    // Enough rows per block to keep every worker busy, and at least kBlockCells cells.
+    const std::size_t rows = use_pool ? std::max({kBlockCells / m, 2 * parallel::num_threads(),
+                                                  std::size_t{1}})
+                                      : n;
+    const std::size_t blocks = (n + rows - 1) / rows;
+    std::unique_ptr<double[]> buffers[2];  // each row task writes its whole row
+    for (auto& b : buffers) b.reset(new double[std::min(rows, n) * m]);
+
+    auto store = [&](std::size_t b) {
+        const std::size_t first = b * rows, count = (std::min(n, first + rows) - first) * m;
+        const double* buf = buffers[b % 2].get();
+        for (std::size_t k = 0; k < count; ++k)
+            PyList_SetItem(list, static_cast<Py_ssize_t>(first * m + k), floats.get(buf[k]));
+    };
+    auto block_task = [&](std::size_t b) {
+        return [&, b] {
+            fill_rows(scorer, queries, choices, cutoff, b * rows, std::min(n, (b + 1) * rows),
+                      use_pool, buffers[b % 2].get());
+        };
+    };
+
+    if (!use_pool) {
+        {
+            py::AllowThreads nogil;
+            block_task(0)();
+        }
+        store(0);
+        return;
+    }
+    parallel::Background pool;  // destroyed first: waits for a block still being scored
+    pool.run(block_task(0));
+    for (std::size_t b = 0; b < blocks; ++b) {
+        {
+            py::AllowThreads nogil;
+            pool.wait();
+        }
+        if (b + 1 < blocks) pool.run(block_task(b + 1));
+        store(b);
+    }
+}
+
+constexpr py::Signature<6> kSig{"cdist()",
+                                {{{"queries", true},
+                                  {"choices", true},
+                                  {"scorer_name", true},
+                                  {"_scorer_obj", true},
+                                  {"processor", false},
+                                  {"score_cutoff", false}}},
+                                6};
+
+py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    const auto a = py::bind(kSig, args, nargs, kwnames);
+    const ScorerType scorer = adapter::scorer_argument(a[2]);
+    const std::optional<double> cutoff =
+        py::arg("score_cutoff", [&] { return py::to_opt_f64(a[5]); });
+    PyObject* processor = py::is_absent(a[4]) ? nullptr : a[4];
+
+    std::vector<py::Object> raw_queries = adapter::collect(a[0]);
+    std::vector<py::Object> raw_choices = adapter::collect(a[1]);
+    const std::size_t n = raw_queries.size(), m = raw_choices.size();
+    if (m != 0 && n > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / m)
+        throw std::bad_alloc();
+    const std::size_t cells = n * m;
+
+    // A NaN cut-off is met by no score; an unknown name scores nothing.
+    const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));
+    auto floats = std::make_unique<FloatCache>();
+    if (!score_cells) {
+        for (std::size_t k = 0; k < cells; ++k)
+            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), floats->get(0.0));
+    } else {
+        std::vector<Item> queries, choices;
+        queries.reserve(n);
+        choices.reserve(m);
+        for (const py::Object& q : raw_queries) queries.push_back(prepare(q.get(), processor));
+        for (const py::Object& c : raw_choices) choices.push_back(prepare(c.get(), processor));
+        score_into(scorer, queries, choices, cutoff, list.get(), *floats);
+    }
+    py::Object result = py::check(PyTuple_New(3));
+    PyTuple_SetItem(result.get(), 0, list.release());
+    PyTuple_SetItem(result.get(), 1, py::from_u64(n).release());
+    PyTuple_SetItem(result.get(), 2, py::from_u64(m).release());
+    return result;
+}
+
+}  // namespace
+
+PyMethodDef cdist_def = py::method_def<cdist_body>(
+    "cdist",
+    "cdist(queries, choices, scorer_name, _scorer_obj, processor=None, score_cutoff=None)\n"
+    "--\n\n"
+    "Compute a full N\xC3\x97M score matrix between two lists of strings.\n\n"
+    "Returns (scores, N, M), scores being a flat row-major list of length N*M (queries by choices).\n"
+    "Query rows are computed in parallel, so the work scales with the number of processor cores.");
+
+}  // namespace tarnwick::process
