@@ -82,6 +82,25 @@ class TestCdistAgainstSingleScorers:
         assert cdist(q, c, "token_sort_ratio", _tarnwick.fuzz_ratio) == plain
         assert plain[0][0] == 100.0
 
+    @pytest.mark.parametrize("name", NAMES)
+    def test_malformed_utf8_bytes_score_as_their_decoding(self, rng, name):
+        """Byte strings with invalid UTF-8 are read as text by the token scorers; every
+        route gives the fuzz_ value."""
+        pieces = [b"ab", b" ", b"\xe2\x82", b"\xef\xbf\xbd", b"\xff", b"x y", b"\xc3\xa9"]
+        items = [b"".join(rng.choice(pieces) for _ in range(rng.randint(0, 6)))
+                 for _ in range(40)]
+        items += [b"\xe2\x82\xe2\x82", b"\xef\xbf\xbd\xef\xbf\xbd", b"\xe2\x82 x", b"\xef\xbf\xbd y"]
+        for cutoff in (None, 50):
+            scores, _, _ = cdist(items, items, name, None, score_cutoff=cutoff)
+            assert scores == expected_matrix(name, items, items, cutoff=cutoff)
+            for q in items[-4:]:
+                got = extract(q, items, name, None, None, None, cutoff)
+                want = sorted(((c, single(name, q, c, cutoff=cutoff), i)
+                               for i, c in enumerate(items)),
+                              key=lambda t: -t[1])
+                assert sorted(got, key=lambda t: t[2]) == sorted(
+                    [t for t in want if cutoff is None or t[1] >= cutoff], key=lambda t: t[2])
+
     @pytest.mark.parametrize("shape", [(27, 37), (40, 25), (1, 999), (1, 1000)])
     def test_threshold_999_and_1000_cells_agree(self, shape):
         rng = random.Random(shape[0] * 1000 + shape[1])
