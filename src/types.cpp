@@ -83,33 +83,6 @@ std::string decode_utf8_lossy(std::span<const uint8_t> s) {
     return out;
 }
 
-/// Decodes valid UTF-8 (as produced by the interpreter) into code points, replacing the
-/// content of `out`.
-void decode_utf8(const char* p, std::size_t n, std::size_t count, std::vector<uint32_t>& out) {
-    out.clear();
-    out.reserve(count);
-    const auto* s = reinterpret_cast<const uint8_t*>(p);
-    std::size_t i = 0;
-    while (i < n) {
-        const uint8_t b = s[i];
-        if (b < 0x80) {
-            out.push_back(b);
-            i += 1;
-        } else if (b < 0xE0) {
-            out.push_back((uint32_t(b & 0x1F) << 6) | (s[i + 1] & 0x3F));
-            i += 2;
-        } else if (b < 0xF0) {
-            out.push_back((uint32_t(b & 0x0F) << 12) | (uint32_t(s[i + 1] & 0x3F) << 6) |
-                          (s[i + 2] & 0x3F));
-            i += 3;
-        } else {
-            out.push_back((uint32_t(b & 0x07) << 18) | (uint32_t(s[i + 1] & 0x3F) << 12) |
-                          (uint32_t(s[i + 2] & 0x3F) << 6) | (s[i + 3] & 0x3F));
-            i += 4;
-        }
-    }
-}
-
 /// One element of an Items sequence.
 uint64_t item_element(PyObject* item) {
     if (PyUnicode_Check(item)) {
@@ -166,8 +139,13 @@ bool extract_text(PyObject* obj, Buffer&& buffer, const bool& view, Seq& out) {
             out = Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
             return true;
         }
+        // The code points are copied from the string's own storage, which lies next to the
+        // object, rather than decoded from its separately allocated UTF-8 form.
         std::vector<uint32_t>& buf = buffer();
-        decode_utf8(p, static_cast<std::size_t>(n), static_cast<std::size_t>(len), buf);
+        static_assert(sizeof(Py_UCS4) == sizeof(uint32_t));
+        buf.resize(static_cast<std::size_t>(len));
+        if (len > 0 && !PyUnicode_AsUCS4(obj, reinterpret_cast<Py_UCS4*>(buf.data()), len, 0))
+            py::throw_already_set();
         out = view ? Seq::chars_view(buf) : Seq::chars(std::move(buf));
         return true;
     }
@@ -300,10 +278,10 @@ PreparedPair::~PreparedPair() {
 
 namespace {
 
-/// One input of a prepared pair: text is decoded into scratch buffer `slot` of this
-/// thread when the pair holds (or can take) the scratch, else into an owned vector.
-Seq extract_prepared(PyObject* obj, std::size_t slot, bool& holds_scratch) {
-    Seq out;
+/// One input of a prepared pair, written into `out`: text is decoded into scratch buffer
+/// `slot` of this thread when the pair holds (or can take) the scratch, else into an
+/// owned vector.
+void extract_prepared(PyObject* obj, std::size_t slot, bool& holds_scratch, Seq& out) {
     std::vector<uint32_t> own;
     bool view = false;
     auto buffer = [&]() -> std::vector<uint32_t>& {
@@ -316,26 +294,31 @@ Seq extract_prepared(PyObject* obj, std::size_t slot, bool& holds_scratch) {
         view = true;
         return s.chars[slot];
     };
-    if (extract_text(obj, buffer, view, out)) return out;
-    return extract_items(obj);
+    if (!extract_text(obj, buffer, view, out)) out = extract_items(obj);
 }
 
 }  // namespace
 
-PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {
+void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor) {
     PyObject *r1 = nullptr, *r2 = nullptr;
     get_processed_args(s1, s2, processor, &r1, &r2);
+    p1 = py::Object::steal(r1);
+    p2 = py::Object::steal(r2);
+    extract_prepared(p1.get(), 0, holds_scratch_, a);
+    extract_prepared(p2.get(), 1, holds_scratch_, b);
+}
+
+PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {
     PreparedPair p;
-    p.p1 = py::Object::steal(r1);
-    p.p2 = py::Object::steal(r2);
-    p.a = extract_prepared(p.p1.get(), 0, p.holds_scratch_);
-    p.b = extract_prepared(p.p2.get(), 1, p.holds_scratch_);
+    p.fill(s1, s2, processor);
     return p;
 }
 
 std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
-    if (is_none(s1) || is_none(s2)) return std::nullopt;
-    return prepare_required(s1, s2, processor);
+    std::optional<PreparedPair> p;
+    if (is_none(s1) || is_none(s2)) return p;
+    p.emplace().fill(s1, s2, processor);
+    return p;
 }
 
 }  // namespace tarnwick::types

@@ -25,8 +25,10 @@ public:
     py::Object p1, p2;  // the processed inputs
     Seq a, b;           // their sequences
 
+    /// Runs the processor and converts both inputs into this (empty) pair.
+    void fill(PyObject* s1, PyObject* s2, PyObject* processor);
+
 private:
-    friend PreparedPair prepare_required(PyObject*, PyObject*, PyObject*);
     bool holds_scratch_ = false;
 };
 

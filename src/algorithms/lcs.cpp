@@ -132,7 +132,9 @@ private:
         uint64_t keys[128] = {};
         uint64_t vals[128] = {};
     };
-    static Tables& tables() noexcept {
+    // Out of line: inlined, the compiler recomputes the thread-local address (a call to
+    // __tls_get_addr in a shared library) at every use inside the loops.
+    [[gnu::noinline]] static Tables& tables() noexcept {
         static thread_local Tables t;
         return t;
     }
