@@ -8,6 +8,8 @@ are skipped. Prints microseconds per call and the ratio of the fastest peer to u
 import random
 import timeit
 
+from common import mutate
+
 import tarnwick as tw
 
 
@@ -29,21 +31,6 @@ def peers():
     except ImportError:
         pass
     return out
-
-
-def mutate(rng, s, rate, alphabet):
-    out = []
-    for ch in s:
-        r = rng.random()
-        if r < rate / 3:
-            continue
-        if r < 2 * rate / 3:
-            out.append(rng.choice(alphabet))
-            continue
-        out.append(ch)
-        if r < rate:
-            out.append(rng.choice(alphabet))
-    return "".join(out)
 
 
 def datasets():

@@ -17,28 +17,6 @@
 namespace tarnwick::algorithms {
 namespace {
 
-/// Unit-cost distance of a pattern of `m` (1..64) elements, masks given by `get(c)`,
-/// against `text`.
-template <class Text, class Get>
-inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) noexcept {
-    uint64_t vp = ~uint64_t{0};
-    uint64_t vn = 0;
-    uint64_t score = m;
-    const uint64_t top = uint64_t{1} << (m - 1);
-    for (const auto c : text) {
-        const uint64_t x = get(c);
-        const uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
-        const uint64_t hp = vn | ~(d0 | vp);
-        const uint64_t hn = d0 & vp;
-        score += (hp & top) != 0;
-        score -= (hn & top) != 0;
-        const uint64_t hps = (hp << 1) | 1;
-        vn = hps & d0;
-        vp = (hn << 1) | ~(hps | d0);
-    }
-    return score;
-}
-
 /// Unit-cost distance over every block of every column.
 template <class T>
 uint64_t uniform_blockwise_full(const PatternMaskMulti<T>& pm, std::size_t m,
@@ -106,7 +84,7 @@ uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
             std::memcpy(buf, a.data(), a.size());
             const __m128i pv = _mm_load_si128(reinterpret_cast<const __m128i*>(buf));
             const uint64_t valid = (uint64_t{1} << a.size()) - 1;
-            return uniform_one_word(a.size(), b, [pv, valid](T c) noexcept {
+            return detail::uniform_one_word(a.size(), b, [pv, valid](T c) noexcept {
                 const __m128i eq = _mm_cmpeq_epi8(pv, _mm_set1_epi8(static_cast<char>(c)));
                 return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) & valid;
             });
@@ -115,7 +93,7 @@ uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
 #endif
     if (a.size() <= 64) {
         const PatternMask64<T> pm(a);
-        return uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
+        return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
     }
     return uniform_blockwise(a, b);
 }

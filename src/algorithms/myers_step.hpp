@@ -1,11 +1,13 @@
 // One step of Myers' bit-vector algorithm (Hyyrö's formulation) on one 64-bit word,
-// shared by the Levenshtein distance kernel and the Levenshtein edit-operation trace.
+// shared by the Levenshtein distance kernel, the Levenshtein edit-operation trace and the
+// BK-tree; and the whole one-word distance built on it.
 //
 // Bit i of VP (VN) says that the cell of pattern row i+1 is one more (one less) than the
 // cell above it in the current column. Reading one text element with match mask X turns
 // the column into the next one; HP and HN are the horizontal deltas of that step.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tarnwick::algorithms::detail {
@@ -42,6 +44,28 @@ inline MyersDeltas myers_word_step(uint64_t x, uint64_t& vp, uint64_t& vn,
     vn = hps & d0;
     vp = hns | ~(hps | d0);
     return {hp, hn};
+}
+
+/// Unit-cost distance of a pattern of `m` (1..64) elements, masks given by `get(c)`,
+/// against `text`.
+template <class Text, class Get>
+inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) noexcept {
+    uint64_t vp = ~uint64_t{0};
+    uint64_t vn = 0;
+    uint64_t score = m;
+    const uint64_t top = uint64_t{1} << (m - 1);
+    for (const auto c : text) {
+        const uint64_t x = get(c);
+        const uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
+        const uint64_t hp = vn | ~(d0 | vp);
+        const uint64_t hn = d0 & vp;
+        score += (hp & top) != 0;
+        score -= (hn & top) != 0;
+        const uint64_t hps = (hp << 1) | 1;
+        vn = hps & d0;
+        vp = (hn << 1) | ~(hps | d0);
+    }
+    return score;
 }
 
 }  // namespace tarnwick::algorithms::detail

@@ -1,6 +1,7 @@
 #include "distance/bktree_tree.hpp"
 
 #include "algorithms/levenshtein.hpp"
+#include "algorithms/myers_step.hpp"
 
 #include <algorithm>
 #include <new>
@@ -37,22 +38,8 @@ uint64_t QueryDistance::operator()(std::string_view value) const noexcept {
     if (m == 0) return value.size();
     if (m > 64) return algorithms::levenshtein_uniform(bytes_of(query_), bytes_of(value));
     // Myers' bit-vector algorithm with the query as the pattern: one word per column.
-    uint64_t vp = ~uint64_t{0};
-    uint64_t vn = 0;
-    uint64_t score = m;
-    const uint64_t top = uint64_t{1} << (m - 1);
-    for (const char ch : value) {
-        const uint64_t x = masks_[static_cast<uint8_t>(ch)];
-        const uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
-        const uint64_t hp = vn | ~(d0 | vp);
-        const uint64_t hn = d0 & vp;
-        score += (hp & top) != 0;
-        score -= (hn & top) != 0;
-        const uint64_t hps = (hp << 1) | 1;
-        vn = hps & d0;
-        vp = (hn << 1) | ~(hps | d0);
-    }
-    return score;
+    return algorithms::detail::uniform_one_word(
+        m, value, [this](char ch) noexcept { return masks_[static_cast<uint8_t>(ch)]; });
 }
 
 std::string_view BKTree::value(const BKTreeNode& node) const noexcept {
