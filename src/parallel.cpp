@@ -93,11 +93,16 @@ oneapi::tbb::task_arena& arena() {
         const std::size_t n = configured_threads();
         pthread_atfork(nullptr, nullptr, on_fork_child);
         g_arena_started.store(true, std::memory_order_relaxed);
-        if (n > static_cast<std::size_t>(oneapi::tbb::info::default_concurrency())) {
-            // Without this the library caps its workers at the processor count.
-            new oneapi::tbb::global_control(oneapi::tbb::global_control::max_allowed_parallelism, n);
+        // Every slot is a worker's: the batch functions enqueue their work and wait outside
+        // the arena (without the interpreter lock), so a slot kept for a calling thread
+        // would stay empty and leave n - 1 threads scoring. A caller that executes a loop
+        // from outside hands it to the workers and sleeps until it is done.
+        // The library allows one worker fewer than the processor count unless told more.
+        if (n + 1 > static_cast<std::size_t>(oneapi::tbb::info::default_concurrency())) {
+            new oneapi::tbb::global_control(oneapi::tbb::global_control::max_allowed_parallelism,
+                                            n + 1);
         }
-        auto* a = new oneapi::tbb::task_arena(static_cast<int>(n));
+        auto* a = new oneapi::tbb::task_arena(static_cast<int>(n), 0);
         a->initialize();
         return a;
     }();
