@@ -428,6 +428,25 @@ class TestExtractBehaviour:
             ("a", 0.0, 0), ("b", 0.0, 1)]
         assert extract("<NA>", ["<NA>"] * 40, "ratio", None, score_cutoff=1) == []
 
+    def test_only_the_raw_query_is_tested_as_missing(self):
+        # A processor that returns "<NA>" or None for the query: the fuzz_ function scores
+        # the text, or fails to convert None, and every route does the same.
+        to_na = lambda s: "<NA>" if s == "q" else s
+        want = FUZZ["ratio"]("q", "<NA>x", processor=to_na)
+        assert want > 0
+        assert extract("q", ["<NA>x"], "ratio", None, to_na) == [("<NA>x", want, 0)]
+        assert extract_one("q", ["<NA>x"] * 40, "ratio", None, to_na) == ("<NA>x", want, 0)
+        assert extract_iter("q", iter(["<NA>x"]), "ratio", None, to_na) == [("<NA>x", want, 0)]
+        assert cdist(["q"], ["<NA>x"], "ratio", None, to_na)[0] == [want]
+
+        to_none = lambda s: None if s == "q" else s
+        with pytest.raises(TypeError):
+            FUZZ["ratio"]("q", "ab", processor=to_none)
+        with pytest.raises(TypeError):
+            extract("q", ["ab"], "ratio", None, to_none)
+        with pytest.raises(TypeError):
+            extract_one("q", ["ab"] * 40, "ratio", None, to_none)
+
     def test_bytes_and_str_agree(self):
         assert extract_one(b"abc", ["xbc", "abc"], "ratio", None) == ("abc", 100.0, 1)
         assert extract_one("abc", [b"abc"], "ratio", None) == (b"abc", 100.0, 0)
