@@ -166,12 +166,23 @@ class TestCdistInputs:
         scores, _, _ = cdist(["abc", "bad"], ["abc", "bad"], "ratio", None, processor=proc)
         assert scores == [100.0, 0.0, 0.0, 0.0]
         assert cdist(["a"], ["a"], "ratio", None, processor=5)[0] == [0.0]
+        fail = lambda s: 1 / 0
+        assert cdist(["a"], [], "ratio", None, processor=fail) == ([], 1, 0)
+        assert cdist(["a"], ["a"], "WRatio", None, processor=fail) == ([0.0], 1, 1)
 
-    def test_interrupt_from_processor_propagates(self):
+    @pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit])
+    @pytest.mark.parametrize("queries, choices, name, cutoff", [
+        (["a"], ["a"], "ratio", None),
+        (["a"], ["a"], "WRatio", None),             # unknown name: scores nothing
+        (["a"], ["a"], "ratio", float("nan")),      # NaN cut-off: scores nothing
+        (["a"], [], "ratio", None),                 # no cells
+        ([], ["a"], "ratio", None),
+    ])
+    def test_interrupt_from_processor_propagates(self, exc, queries, choices, name, cutoff):
         def proc(s):
-            raise KeyboardInterrupt
-        with pytest.raises(KeyboardInterrupt):
-            cdist(["a"], ["a"], "ratio", None, processor=proc)
+            raise exc
+        with pytest.raises(exc):
+            cdist(queries, choices, name, None, processor=proc, score_cutoff=cutoff)
 
     def test_argument_errors(self):
         with pytest.raises(TypeError, match="argument 'scorer_name'"):
