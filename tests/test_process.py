@@ -316,6 +316,17 @@ class TestExtractAgainstSingleScorers:
             assert [i for _, _, i in got] == [5, 6, 7, 8, 9, 0, 1, 2, 3, 4]
             assert isinstance(got[0][0], Shrinker) and got[0][1] == 100.0
 
+    @pytest.mark.parametrize("name", NAMES)
+    def test_non_ascii_choices_on_the_pool(self, rng, name):
+        # Long and short choices of one- to four-byte characters in turn, so that each one's
+        # code points replace longer or shorter ones read before it.
+        alphabet = "ab éß日本😀"
+        choices = ["".join(rng.choice(alphabet) for _ in range(rng.choice((1, 3, 40, 90))))
+                   for _ in range(120)]
+        query = "ab ba"
+        got = extract(query, choices, name, None, limit=None)
+        check(got, reference(name, query, choices, fast=True), None)
+
     def test_31_and_32_choices_agree(self, rng):
         choices = [random_text(rng) for _ in range(32)]
         for name in NAMES:
