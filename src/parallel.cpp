@@ -3,9 +3,11 @@
 #include <oneapi/tbb/global_control.h>
 #include <oneapi/tbb/info.h>
 
+#include <pthread.h>
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -16,6 +18,28 @@ namespace {
 
 /// Upper limit of the pool size, whatever the environment asks for.
 constexpr std::size_t kMaxThreads = 4096;
+
+/// Whether this process created the arena (or inherited one by fork).
+std::atomic<bool> g_arena_started{false};
+
+/// Whether this process is a fork of one whose arena had started. The library's worker
+/// threads are not copied by fork, yet its bookkeeping says they exist, so no arena of
+/// this process would ever get a worker: the work runs on the calling thread instead.
+/// The inherited arena is never touched (nor destroyed: its threads do not exist here).
+std::atomic<bool> g_forked_after_start{false};
+
+void on_fork_child() noexcept {
+    if (g_arena_started.load(std::memory_order_relaxed))
+        g_forked_after_start.store(true, std::memory_order_relaxed);
+}
+
+/// Pool size from the environment, read once.
+std::size_t configured_threads() noexcept {
+    static const std::size_t n = std::max<std::size_t>(
+        1, pool_size(std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"),
+                     available_processors()));
+    return n;
+}
 
 }  // namespace
 
@@ -58,22 +82,27 @@ std::size_t pool_size(const char* num_threads, const char* rs_num_cpus,
 }
 
 std::size_t num_threads() noexcept {
-    static const std::size_t n = std::max<std::size_t>(
-        1, pool_size(std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"),
-                     available_processors()));
-    return n;
+    if (g_forked_after_start.load(std::memory_order_relaxed)) return 1;
+    return configured_threads();
 }
 
 oneapi::tbb::task_arena& arena() {
     // Created once and never destroyed: worker threads must not be joined while the
     // interpreter shuts down.
     static oneapi::tbb::task_arena* instance = [] {
-        const std::size_t n = num_threads();
-        if (n > static_cast<std::size_t>(oneapi::tbb::info::default_concurrency())) {
-            // Without this the library caps its workers at the processor count.
-            new oneapi::tbb::global_control(oneapi::tbb::global_control::max_allowed_parallelism, n);
+        const std::size_t n = configured_threads();
+        pthread_atfork(nullptr, nullptr, on_fork_child);
+        g_arena_started.store(true, std::memory_order_relaxed);
+        // Every slot is a worker's: the batch functions enqueue their work and wait outside
+        // the arena (without the interpreter lock), so a slot kept for a calling thread
+        // would stay empty and leave n - 1 threads scoring. A caller that executes a loop
+        // from outside hands it to the workers and sleeps until it is done.
+        // The library allows one worker fewer than the processor count unless told more.
+        if (n + 1 > static_cast<std::size_t>(oneapi::tbb::info::default_concurrency())) {
+            new oneapi::tbb::global_control(oneapi::tbb::global_control::max_allowed_parallelism,
+                                            n + 1);
         }
-        auto* a = new oneapi::tbb::task_arena(static_cast<int>(n));
+        auto* a = new oneapi::tbb::task_arena(static_cast<int>(n), 0);
         a->initialize();
         return a;
     }();

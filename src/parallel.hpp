@@ -6,6 +6,10 @@
 // process may run on. Every loop here keeps input order in its results, and every caller
 // decides between the pool and its own thread with the fixed thresholds below.
 //
+// A process forked after its parent started the pool has no worker threads (fork copies
+// only the forking thread, and the library's record of its workers cannot be reset), so
+// there the pool has one thread: all work runs on the calling thread.
+//
 // Worker code never calls the interpreter: callers convert Python data before a loop and
 // build Python results after it.
 #pragma once
@@ -53,10 +57,12 @@ std::optional<std::size_t> parse_thread_count(const char* value, std::size_t pro
 std::size_t pool_size(const char* num_threads, const char* rs_num_cpus,
                       std::size_t processors) noexcept;
 
-/// Size of the process-wide pool (read from the environment once).
+/// Size of the process-wide pool (read from the environment once); 1 in a process forked
+/// after the pool started.
 std::size_t num_threads() noexcept;
 
-/// The process-wide arena, created on first use and never destroyed.
+/// The process-wide arena, created on first use and never destroyed. Used only when
+/// num_threads() is more than 1.
 oneapi::tbb::task_arena& arena();
 
 // ---- Loops ----

@@ -177,6 +177,14 @@ py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         throw std::bad_alloc();
     const std::size_t cells = n * m;
 
+    // Every item goes through the processor, even when no cell will be scored, so that an
+    // interrupt raised there propagates on every call.
+    std::vector<Item> queries, choices;
+    queries.reserve(n);
+    choices.reserve(m);
+    for (const py::Object& q : raw_queries) queries.push_back(prepare(q.get(), processor));
+    for (const py::Object& c : raw_choices) choices.push_back(prepare(c.get(), processor));
+
     // A NaN cut-off is met by no score; an unknown name scores nothing.
     const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));
@@ -185,11 +193,6 @@ py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
         for (std::size_t k = 0; k < cells; ++k)
             PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), floats->get(0.0));
     } else {
-        std::vector<Item> queries, choices;
-        queries.reserve(n);
-        choices.reserve(m);
-        for (const py::Object& q : raw_queries) queries.push_back(prepare(q.get(), processor));
-        for (const py::Object& c : raw_choices) choices.push_back(prepare(c.get(), processor));
         score_into(scorer, queries, choices, cutoff, list.get(), *floats);
     }
     py::Object result = py::check(PyTuple_New(3));

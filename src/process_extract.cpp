@@ -78,13 +78,13 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
 
 std::vector<Cand> run(PyObject* query, const Request& req) {
     const bool known = req.scorer.known();
-    // The missing-value test of the scorers, on the raw query: every choice then scores
-    // 0.0 and the processor is not called.
-    bool query_missing = known && types::is_none(query);
+    // The missing-value test of the scorers, on the raw query only (as the fuzz_ functions
+    // do it): every choice then scores 0.0 and the processor is not called. What the
+    // processor returns is converted like any query, whatever it is.
+    const bool query_missing = known && types::is_none(query);
     py::Object q = (req.processor && !query_missing)
                        ? py::check(PyObject_CallFunctionObjArgs(req.processor, query, nullptr))
                        : py::Object::borrow(query);
-    if (known && req.processor && !query_missing) query_missing = types::is_none(q.get());
 
     // Converted once (an iterator query is consumed here); a conversion error is raised
     // only when a choice is scored against the query.

@@ -199,7 +199,7 @@ std::vector<PoolCand> score_choices_parallel(const PreparedQuery& q, const Block
             // Text with other characters: its code points, as the conversion of a str
             // gives them.
             fuzz::text::decode({reinterpret_cast<const char*>(s.data), s.size}, code_points);
-            score = q.score(types::Seq::chars(code_points), r);
+            score = q.score(types::Seq::chars_view(code_points), r);
         }
         if (score < r) continue;
         const PoolCand c{score, blk.begin + i, 0};

@@ -166,12 +166,23 @@ class TestCdistInputs:
         scores, _, _ = cdist(["abc", "bad"], ["abc", "bad"], "ratio", None, processor=proc)
         assert scores == [100.0, 0.0, 0.0, 0.0]
         assert cdist(["a"], ["a"], "ratio", None, processor=5)[0] == [0.0]
+        fail = lambda s: 1 / 0
+        assert cdist(["a"], [], "ratio", None, processor=fail) == ([], 1, 0)
+        assert cdist(["a"], ["a"], "WRatio", None, processor=fail) == ([0.0], 1, 1)
 
-    def test_interrupt_from_processor_propagates(self):
+    @pytest.mark.parametrize("exc", [KeyboardInterrupt, SystemExit])
+    @pytest.mark.parametrize("queries, choices, name, cutoff", [
+        (["a"], ["a"], "ratio", None),
+        (["a"], ["a"], "WRatio", None),             # unknown name: scores nothing
+        (["a"], ["a"], "ratio", float("nan")),      # NaN cut-off: scores nothing
+        (["a"], [], "ratio", None),                 # no cells
+        ([], ["a"], "ratio", None),
+    ])
+    def test_interrupt_from_processor_propagates(self, exc, queries, choices, name, cutoff):
         def proc(s):
-            raise KeyboardInterrupt
-        with pytest.raises(KeyboardInterrupt):
-            cdist(["a"], ["a"], "ratio", None, processor=proc)
+            raise exc
+        with pytest.raises(exc):
+            cdist(queries, choices, name, None, processor=proc, score_cutoff=cutoff)
 
     def test_argument_errors(self):
         with pytest.raises(TypeError, match="argument 'scorer_name'"):
@@ -305,6 +316,17 @@ class TestExtractAgainstSingleScorers:
             assert [i for _, _, i in got] == [5, 6, 7, 8, 9, 0, 1, 2, 3, 4]
             assert isinstance(got[0][0], Shrinker) and got[0][1] == 100.0
 
+    @pytest.mark.parametrize("name", NAMES)
+    def test_non_ascii_choices_on_the_pool(self, rng, name):
+        # Long and short choices of one- to four-byte characters in turn, so that each one's
+        # code points replace longer or shorter ones read before it.
+        alphabet = "ab éß日本😀"
+        choices = ["".join(rng.choice(alphabet) for _ in range(rng.choice((1, 3, 40, 90))))
+                   for _ in range(120)]
+        query = "ab ba"
+        got = extract(query, choices, name, None, limit=None)
+        check(got, reference(name, query, choices, fast=True), None)
+
     def test_31_and_32_choices_agree(self, rng):
         choices = [random_text(rng) for _ in range(32)]
         for name in NAMES:
@@ -427,6 +449,25 @@ class TestExtractBehaviour:
         assert extract(None, ["a", "b"], "ratio", None, processor=proc) == [
             ("a", 0.0, 0), ("b", 0.0, 1)]
         assert extract("<NA>", ["<NA>"] * 40, "ratio", None, score_cutoff=1) == []
+
+    def test_only_the_raw_query_is_tested_as_missing(self):
+        # A processor that returns "<NA>" or None for the query: the fuzz_ function scores
+        # the text, or fails to convert None, and every route does the same.
+        to_na = lambda s: "<NA>" if s == "q" else s
+        want = FUZZ["ratio"]("q", "<NA>x", processor=to_na)
+        assert want > 0
+        assert extract("q", ["<NA>x"], "ratio", None, to_na) == [("<NA>x", want, 0)]
+        assert extract_one("q", ["<NA>x"] * 40, "ratio", None, to_na) == ("<NA>x", want, 0)
+        assert extract_iter("q", iter(["<NA>x"]), "ratio", None, to_na) == [("<NA>x", want, 0)]
+        assert cdist(["q"], ["<NA>x"], "ratio", None, to_na)[0] == [want]
+
+        to_none = lambda s: None if s == "q" else s
+        with pytest.raises(TypeError):
+            FUZZ["ratio"]("q", "ab", processor=to_none)
+        with pytest.raises(TypeError):
+            extract("q", ["ab"], "ratio", None, to_none)
+        with pytest.raises(TypeError):
+            extract_one("q", ["ab"] * 40, "ratio", None, to_none)
 
     def test_bytes_and_str_agree(self):
         assert extract_one(b"abc", ["xbc", "abc"], "ratio", None) == ("abc", 100.0, 1)
