@@ -66,7 +66,7 @@ def per_call(fn, pairs, budget=0.3):
     return best / (n * len(pairs)) * 1e6
 
 
-def main():
+def run():
     ps = peers()
     print("levenshtein_distance, microseconds per call")
     print(f"{'data':28}{'tarnwick':>11}" + "".join(f"{k:>14}" for k in ps) + f"{'best peer/us':>14}")
@@ -98,4 +98,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    run()

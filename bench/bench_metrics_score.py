@@ -14,6 +14,8 @@ import random
 import sys
 import time
 
+import common  # noqa: F401  (puts the build and the package on sys.path)
+
 import _tarnwick as t
 
 try:
@@ -107,7 +109,7 @@ def agreement(ours, peer, pairs):
     return same / len(pairs)
 
 
-def main():
+def run():
     rng = random.Random(1234)
     inputs = [("words", word_pairs(rng)), ("1,000 chars", long_pairs(rng))]
     if jellyfish is None or pyxdl is None:
@@ -133,4 +135,4 @@ def main():
 
 
 if __name__ == "__main__":
-    main()
+    run()
