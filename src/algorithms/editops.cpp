@@ -1,6 +1,7 @@
 #include "algorithms/editops.hpp"
 
 #include "algorithms/common.hpp"
+#include "algorithms/lcs_step.hpp"
 #include "algorithms/levenshtein.hpp"
 #include "algorithms/levenshtein_band.hpp"
 #include "algorithms/myers_step.hpp"
@@ -103,18 +104,8 @@ std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T
     {
         std::vector<uint64_t> S(blocks, ~uint64_t{0});
         for (std::size_t j = 0; j < m; ++j) {
-            const uint64_t* M = pm.get(b[j]);
-            uint64_t carry = 0;
-            uint64_t* dst = cols + j * blocks;
-            for (std::size_t w = 0; w < blocks; ++w) {
-                const uint64_t s = S[w];
-                const uint64_t u = s & M[w];
-                const uint64_t t = s + carry;
-                const uint64_t r = t + u;
-                S[w] = (s & ~M[w]) | r;
-                carry = static_cast<uint64_t>(t < s) + static_cast<uint64_t>(r < t);
-                dst[w] = S[w];
-            }
+            detail::lcs_words_step(S.data(), pm.get(b[j]), blocks);
+            std::copy(S.begin(), S.end(), cols + j * blocks);
         }
     }
     // L[i][j] == L[i-1][j], for 1 <= i <= n and 1 <= j <= m.

@@ -1,5 +1,6 @@
 #include "algorithms/lcs.hpp"
 
+#include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 
 #include <bit>
@@ -57,18 +58,7 @@ uint64_t lcs_multi_word(std::span<const T> a, std::span<const T> b, uint64_t nee
     };
     const std::size_t n = b.size();
     for (std::size_t j = 0; j < n; ++j) {
-        const uint64_t* __restrict M = pm.get(b[j]);
-        uint64_t* __restrict sw = st;
-        uint64_t carry = 0;
-        for (std::size_t w = 0; w < blocks; ++w) {
-            const uint64_t s = sw[w];
-            const uint64_t m = M[w];
-            // s + u + carry in 128 bits: the carry out is at most 1, as in two steps.
-            const unsigned __int128 sum =
-                static_cast<unsigned __int128>(s) + (s & m) + carry;
-            carry = static_cast<uint64_t>(sum >> 64);
-            sw[w] = (s & ~m) | static_cast<uint64_t>(sum);
-        }
+        detail::lcs_words_step(st, pm.get(b[j]), blocks);
         if (need != 0 && zeros() + (n - 1 - j) < need) return 0;
     }
     return zeros();
