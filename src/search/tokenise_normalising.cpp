@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <new>
+#include <string_view>
 
 namespace tarnwick::search {
 namespace {
@@ -44,6 +45,21 @@ uint8_t classify(UChar32 c) noexcept {
     return static_cast<uint8_t>(s);
 }
 
+/// Classes of ASCII characters: what classify gives them, without ICU.
+constexpr auto kAsciiClass = [] {
+    std::array<uint8_t, 128> t{};
+    for (int c = 0; c < 128; ++c) {
+        const bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+        t[c] = letter                      ? static_cast<uint8_t>(USCRIPT_LATIN)
+               : (c < 0x20 || c == 0x7F) ? kControl
+                                         : static_cast<uint8_t>(USCRIPT_COMMON);
+    }
+    // Tab, LF, CR, space, the ASCII punctuation, and the symbols + and `.
+    for (const char c : std::string_view("\t\n\r !\"#%&'()*+,-./:;?@[\\]_`{}"))
+        t[static_cast<unsigned char>(c)] = kSeparator;
+    return t;
+}();
+
 /// Classes of the Basic Multilingual Plane, built once from ICU's tables; characters
 /// beyond it ask ICU directly.
 struct BmpClasses {
@@ -51,14 +67,16 @@ struct BmpClasses {
     BmpClasses() {
         for (UChar32 c = 0; c < 0x10000; ++c) of[static_cast<std::size_t>(c)] = classify(c);
     }
-    uint8_t operator()(char32_t c) const noexcept {
-        return c < 0x10000 ? of[c] : classify(static_cast<UChar32>(c));
-    }
 };
 
 const BmpClasses& bmp_classes() {
     static const BmpClasses table;  // thread-safe one-time initialisation
     return table;
+}
+
+/// The class of a character at or above U+0080.
+uint8_t wide_class(char32_t c) {
+    return c < 0x10000 ? bmp_classes().of[c] : classify(static_cast<UChar32>(c));
 }
 
 const icu::Normalizer2& nfkd() {
@@ -100,7 +118,7 @@ constexpr int kNoScript = -1;
 class Tokeniser {
 public:
     Tokeniser(std::string_view text, std::vector<std::string>& out)
-        : text_(text), classes_(bmp_classes()), out_(out) {}
+        : text_(text), out_(out) {}
 
     /// Emits the tokens of text_[0, n). `script` is the script of the run in progress at
     /// position 0, kNoScript when no character of a particular script has been seen.
@@ -114,14 +132,14 @@ public:
             unsigned f = 0;
             uint8_t k;
             if (p[i] < 0x80) {
-                k = classes_.of[p[i]];
+                k = kAsciiClass[p[i]];
             } else {
                 std::size_t j = i;
                 const char32_t c = detail::decode_utf8(text_.substr(0, n), j);
                 len = j - i;
                 f = kWide;
                 if (c == 0xFFFD && text_.substr(i, len) != "\xEF\xBF\xBD") f |= kMalformed;
-                k = classes_(c);
+                k = wide_class(c);
             }
             if (k == kSeparator) {
                 if (start != kNone) {
@@ -223,7 +241,7 @@ private:
             const auto b = static_cast<unsigned char>(src[i]);
             if (b < 0x80) {
                 term.push_back(static_cast<char>(b));
-                word = word || classes_.of[b] != kSeparator;
+                word = word || kAsciiClass[b] != kSeparator;
                 ++i;
                 continue;
             }
@@ -253,13 +271,12 @@ private:
             if (strip && u_charType(static_cast<UChar32>(c)) == U_NON_SPACING_MARK) continue;
             if (arabic) append_utf8(term, c);
             else term.append(src.substr(at, i - at));
-            word = word || classes_(c) != kSeparator;
+            word = word || wide_class(c) != kSeparator;
         }
         if (!word) out_.pop_back();
     }
 
     std::string_view text_;
-    const BmpClasses& classes_;
     std::vector<std::string>& out_;
     // Buffers of the steps of emit_wide, reused by every token of the text.
     std::string fixed_, decomposed_, uncontrolled_, lowered_;
