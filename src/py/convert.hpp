@@ -19,11 +19,24 @@ uint64_t to_u64(PyObject* o);
 /// Float by the interpreter's float conversion (int, float, __float__, __index__).
 double to_f64(PyObject* o);
 
-/// A bool object (True/False only).
+/// A boolean: True or False, or a numpy bool scalar through its truth value; anything
+/// else (the ints 0 and 1 included) is refused.
 bool to_bool(PyObject* o);
 
 /// The UTF-8 text of a str; the view lives as long as the str.
 std::string_view to_str(PyObject* o);
+
+/// The texts of a sequence of str, as UTF-8 views kept alive by the item objects held
+/// beside them. A str itself and objects that are not sequences are refused.
+struct StrList {
+    std::vector<Object> objects;
+    std::vector<std::string_view> views;
+};
+StrList to_str_list(PyObject* o);
+
+/// The booleans of a sequence as 0/1 bytes (each converted by to_bool); a str and objects that are not
+/// sequences are refused.
+std::vector<uint8_t> to_bool_list(PyObject* o);
 
 /// Optional float: absent or None gives nothing.
 inline std::optional<double> to_opt_f64(PyObject* o) {
