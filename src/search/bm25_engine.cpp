@@ -184,6 +184,23 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
             term_k1_[t] = (g - m) * (g - m);
         }
     }
+    compute_max_weights();
+}
+
+void Bm25Engine::compute_max_weights() {
+    const std::size_t v = idf_.size();
+    max_weight_.assign(v, 0.0);
+    prunable_ = true;
+    for (std::size_t t = 0; t < v; ++t) {
+        const auto id = static_cast<uint32_t>(t);
+        double m = 0.0;
+        for (const Posting& p : postings(id)) {
+            const double w = weight(id, p.doc, p.tf);
+            if (!(w >= 0.0)) prunable_ = false;  // negative or NaN
+            if (w > m) m = w;
+        }
+        max_weight_[t] = m;
+    }
 }
 
 template <Variant V>
@@ -312,11 +329,127 @@ std::vector<double> Bm25Engine::scores(const Query& q) const {
     return out;
 }
 
+// The pruned heap path (document at a time, "max-score" pruning).
+//
+// With every weight non-negative, the product of a query term with a document is at most
+// U(t) = idf(t) * (the term's largest weight), and floating-point products and sums are
+// monotone, so a document's score is at most the same sum in query order with U(t) in
+// place of the products of the terms it may contain and +0.0 for the others. Terms are
+// ranked by U; once the heap is full, the longest prefix of that ranking whose bound is at
+// most the heap minimum is "non-essential": a document holding only those terms cannot
+// enter the heap, so only documents of the essential terms' postings are visited, in
+// document order, and the others are looked up in them. A visited document whose bound
+// with its essential products is still at most the minimum is skipped without the
+// look-ups. Every document skipped is one the heap would have dropped, so the heap sees
+// the same sequence of changes as in the plain selection.
+template <Variant V>
+std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
+                                             std::optional<std::span<const uint8_t>> allowed) const {
+    // Distinct known terms, and for each token its term's slot (or -1 when unknown).
+    std::vector<uint32_t> ids;
+    std::vector<int> slot_of_token;
+    slot_of_token.reserve(q.terms.size());
+    for (const uint32_t t : q.terms) {
+        if (t == Query::kNoTerm) {
+            slot_of_token.push_back(-1);
+            continue;
+        }
+        const auto it = std::find(ids.begin(), ids.end(), t);
+        slot_of_token.push_back(static_cast<int>(it - ids.begin()));
+        if (it == ids.end()) ids.push_back(t);
+    }
+    const std::size_t m = ids.size();
+    std::vector<double> bound(m);       // U(t) by slot
+    std::vector<const Posting*> cur(m), stop(m);
+    for (std::size_t j = 0; j < m; ++j) {
+        bound[j] = idf_[ids[j]] * max_weight_[ids[j]];
+        const auto list = postings(ids[j]);
+        cur[j] = list.data();
+        stop[j] = list.data() + list.size();
+    }
+    // Slots by increasing bound; the first `k` of them are non-essential.
+    std::vector<std::size_t> order(m);
+    for (std::size_t j = 0; j < m; ++j) order[j] = j;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return bound[a] < bound[b] || (bound[a] == bound[b] && a < b);
+    });
+    std::vector<uint8_t> essential(m, 1);
+    std::size_t k = 0;
+    // The sum in query order with `value(slot)` for each known token and +0.0 otherwise.
+    const auto fold = [&](auto&& value) {
+        double sum = -0.0;
+        for (const int j : slot_of_token) sum += j < 0 ? 0.0 * 0.0 : value(static_cast<std::size_t>(j));
+        return sum;
+    };
+    const auto prefix_bound = [&](std::size_t count) {
+        return fold([&](std::size_t j) {
+            for (std::size_t i = 0; i < count; ++i)
+                if (order[i] == j) return bound[j];
+            return 0.0;
+        });
+    };
+
+    const std::size_t mask_len = allowed ? allowed->size() : 0;
+    TopHeap heap(static_cast<std::size_t>(n));
+    std::vector<double> product(m);
+    for (;;) {
+        // The next document of the essential terms.
+        uint32_t d = UINT32_MAX;
+        for (std::size_t j = 0; j < m; ++j)
+            if (essential[j] && cur[j] != stop[j] && cur[j]->doc < d) d = cur[j]->doc;
+        if (d == UINT32_MAX) break;
+        for (std::size_t j = 0; j < m; ++j) {
+            product[j] = 0.0;
+            if (essential[j] && cur[j] != stop[j] && cur[j]->doc == d) {
+                product[j] = idf_[ids[j]] * weight_v<V>(ids[j], d, cur[j]->tf);
+                ++cur[j];
+            }
+        }
+        if (d < mask_len && !(*allowed)[d]) continue;
+        if (heap.full()) {
+            const double upper = fold([&](std::size_t j) { return essential[j] ? product[j] : bound[j]; });
+            if (!(upper > heap.min_score())) continue;
+        }
+        for (std::size_t j = 0; j < m; ++j) {
+            if (essential[j]) continue;
+            // Gallop the non-essential cursor to the first posting at or after d.
+            const Posting* p = cur[j];
+            std::size_t step = 1;
+            while (p + step < stop[j] && p[step].doc < d) {
+                p += step;
+                step *= 2;
+            }
+            const Posting* hi = std::min(p + step + 1, stop[j]);
+            p = std::lower_bound(p, hi, d, [](const Posting& x, uint32_t doc) { return x.doc < doc; });
+            cur[j] = p;
+            if (p != stop[j] && p->doc == d) product[j] = idf_[ids[j]] * weight_v<V>(ids[j], d, p->tf);
+        }
+        const double score = fold([&](std::size_t j) { return product[j]; });
+        if (!(score > 0.0)) continue;
+        const bool was_full = heap.full();
+        const double old_min = was_full ? heap.min_score() : 0.0;
+        heap.offer({d, score});
+        if (heap.full() && (!was_full || heap.min_score() != old_min)) {
+            const double theta = heap.min_score();
+            while (k < m && prefix_bound(k + 1) <= theta) essential[order[k++]] = 0;
+        }
+    }
+    return std::move(heap).take_sorted();
+}
+
 std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
                                       std::optional<std::span<const uint8_t>> allowed) const {
     const std::size_t docs = num_docs();
     // Without tokens no score is positive.
     if (docs == 0 || q.terms.empty() || n == 0) return {};
+    if (prunable_ && !use_sort_path(docs, n)) {
+        switch (variant_) {
+            case Variant::Okapi: return top_n_pruned<Variant::Okapi>(q, n, allowed);
+            case Variant::L: return top_n_pruned<Variant::L>(q, n, allowed);
+            case Variant::Plus: return top_n_pruned<Variant::Plus>(q, n, allowed);
+            case Variant::T: return top_n_pruned<Variant::T>(q, n, allowed);
+        }
+    }
     thread_local Scratch scratch;
     scratch.ensure(docs);
     double* acc = scratch.acc.data();

@@ -17,6 +17,9 @@
 //   engine adds only the products of postings (an inverted index); the skipped additions
 //   of +0.0 change a sum only when it would otherwise be zero, so zero sums are settled
 //   by the plain per-document sum (see `scores`).
+// - Top-n on the heap path may skip a document only when its score provably cannot exceed
+//   the heap's minimum, which the heap would drop anyway; it then visits the others in
+//   document order, so the selection equals the plain one, ties included.
 // Nothing changes after construction: any number of threads may query at once.
 #pragma once
 
@@ -125,6 +128,12 @@ private:
                       uint64_t* touched) const;
     template <Variant V>
     double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
+    /// Fills max_weight_ and prunable_.
+    void compute_max_weights();
+    /// The heap path of top_n, document at a time with pruning (see the .cpp).
+    template <Variant V>
+    std::vector<Scored> top_n_pruned(const Query& q, uint64_t n,
+                                     std::optional<std::span<const uint8_t>> allowed) const;
 
     Variant variant_;
     Bm25Params params_;
@@ -139,6 +148,8 @@ private:
     absl::flat_hash_map<std::string_view, uint32_t, FxHash> term_ids_;
     std::vector<double> idf_;      // by term id
     std::vector<double> term_k1_;  // by term id; T only
+    std::vector<double> max_weight_;  // largest w(d, t) over the term's postings
+    bool prunable_ = false;           // every weight is a non-negative number
 
     std::vector<uint64_t> tok_offsets_;  // N + 1 offsets into tokens_
     std::vector<uint32_t> tokens_;       // term ids of every document, in order
