@@ -10,6 +10,7 @@
 #include "distance/ngram.hpp"
 #include "distance/phonetic.hpp"
 #include "fuzz_py.hpp"
+#include "join/joiner.hpp"
 #include "py/convert.hpp"
 #include "py/function.hpp"
 
@@ -58,6 +59,7 @@ const Entry kEntries[] = {
     fn(&process::extract::extract_iter_def),
     fn(&process::cdist_def),
     // search and join classes and functions
+    cls("MultiJoiner", &py::Class<join::MultiJoiner>::type_ref),
     // ratio scorers
     fn(&fuzz::fuzz_ratio_def),
     fn(&fuzz::fuzz_partial_ratio_def),

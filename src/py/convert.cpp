@@ -1,5 +1,7 @@
 #include "py/convert.hpp"
 
+#include <cmath>
+
 namespace tarnwick::py {
 
 uint64_t to_u64(PyObject* o) {
@@ -42,16 +44,23 @@ bool is_numpy_bool(PyObject* o) {
             PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
 }
 
-/// Refuses a str and objects that are not sequences where a sequence is expected.
-void require_sequence(PyObject* o) {
+}  // namespace
+
+float to_f32(PyObject* o) {
+    const double v = to_f64(o);
+    // Below this magnitude a double rounds to a finite float; from it on, to an infinity.
+    constexpr double kOverflow = 0x1.ffffffp127;
+    if (std::fabs(v) >= kOverflow) return std::signbit(v) ? -INFINITY : INFINITY;
+    return static_cast<float>(v);
+}
+
+void require_sequence(PyObject* o, const char* what) {
     if (PyUnicode_Check(o))
-        throw Error{PyExc_TypeError, "a str is not accepted as a sequence of str", {}};
+        throw Error{PyExc_TypeError, std::string("a str is not accepted as ") + what, {}};
     if (!PySequence_Check(o))
         throw Error{PyExc_TypeError,
                     "'" + type_name(o) + "' object cannot be converted to 'Sequence'", {}};
 }
-
-}  // namespace
 
 bool to_bool(PyObject* o) {
     if (o == Py_True) return true;
@@ -75,7 +84,7 @@ std::string_view to_str(PyObject* o) {
 }
 
 StrList to_str_list(PyObject* o) {
-    require_sequence(o);
+    require_sequence(o, "a sequence of str");
     StrList out;
     const Py_ssize_t n = PySequence_Size(o);
     if (n < 0) throw_already_set();
@@ -91,9 +100,7 @@ StrList to_str_list(PyObject* o) {
 }
 
 std::vector<uint8_t> to_bool_list(PyObject* o) {
-    if (PyUnicode_Check(o))
-        throw Error{PyExc_TypeError, "a str is not accepted as a sequence of bool", {}};
-    require_sequence(o);
+    require_sequence(o, "a sequence of bool");
     std::vector<uint8_t> out;
     const Py_ssize_t n = PySequence_Size(o);
     if (n < 0) throw_already_set();
