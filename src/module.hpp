@@ -23,6 +23,11 @@ void register_extract(py::Module& m);
 void register_cdist(py::Module& m);
 }  // namespace process
 
+namespace join {
+/// MultiJoiner.
+void register_class(py::Module& m);
+}  // namespace join
+
 namespace fuzz {
 /// The eleven fuzz_ scorers.
 void register_functions(py::Module& m);

@@ -1,5 +1,7 @@
 #include "py/convert.hpp"
 
+#include <cmath>
+
 namespace tarnwick::py {
 
 uint64_t to_u64(PyObject* o) {
@@ -18,6 +20,22 @@ double to_f64(PyObject* o) {
     const double v = PyFloat_AsDouble(o);
     if (v == -1.0 && PyErr_Occurred()) throw_already_set();
     return v;
+}
+
+float to_f32(PyObject* o) {
+    const double v = to_f64(o);
+    // Below this magnitude a double rounds to a finite float; from it on, to an infinity.
+    constexpr double kOverflow = 0x1.ffffffp127;
+    if (std::fabs(v) >= kOverflow) return std::signbit(v) ? -INFINITY : INFINITY;
+    return static_cast<float>(v);
+}
+
+void require_sequence(PyObject* o, const char* what) {
+    if (PyUnicode_Check(o))
+        throw Error{PyExc_TypeError, std::string("a str is not accepted as ") + what, {}};
+    if (!PySequence_Check(o))
+        throw Error{PyExc_TypeError,
+                    "'" + type_name(o) + "' object cannot be converted to 'Sequence'", {}};
 }
 
 bool to_bool(PyObject* o) {

@@ -19,6 +19,15 @@ uint64_t to_u64(PyObject* o);
 /// Float by the interpreter's float conversion (int, float, __float__, __index__).
 double to_f64(PyObject* o);
 
+/// Float by the interpreter's float conversion, rounded to the nearest 32-bit float (values
+/// beyond the float range become infinities, NaN stays NaN).
+float to_f32(PyObject* o);
+
+/// Accepts any object that passes the interpreter's sequence check except a str: TypeError
+/// "a str is not accepted as {what}" for a str, "'{type}' object cannot be converted to
+/// 'Sequence'" for a non-sequence.
+void require_sequence(PyObject* o, const char* what);
+
 /// A bool object (True/False only).
 bool to_bool(PyObject* o);
 
