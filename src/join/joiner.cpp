@@ -1,6 +1,8 @@
 // Python class MultiJoiner. add_array holds the joiner exclusively from before it reads its
 // arguments, so Python code run while a sequence is read (a custom sequence calling back
-// into the joiner) cannot use the same joiner meanwhile.
+// into the joiner) cannot use the same joiner meanwhile; the joins hold it shared while the
+// workers run, so the arrays cannot change under them. Every input is converted into owned
+// records before a join starts, and rows become Python objects only after it ends.
 #include "join/joiner.hpp"
 
 #include "module.hpp"
@@ -16,6 +18,7 @@ namespace tarnwick::py {
 namespace {
 
 using join::JoinElement;
+using join::JoinRow;
 using join::MultiJoiner;
 
 constexpr Signature<8> kNew{
@@ -177,6 +180,88 @@ Object add_array(PyObject* self, const Args<4>& a) {
     return Object::borrow(Py_None);
 }
 
+/// The rows as a list of dicts with ten keys each, in the rows' field order.
+Object rows_to_py(const std::vector<JoinRow>& rows) {
+    static constexpr const char* kKeys[10] = {"src_array", "src_idx",   "src_text",
+                                              "tgt_array", "tgt_idx",   "tgt_text",
+                                              "score",     "text_score", "sparse_score",
+                                              "dense_score"};
+    Object keys[10];
+    for (std::size_t k = 0; k < 10; ++k) keys[k] = check(PyUnicode_InternFromString(kKeys[k]));
+    auto opt_str = [](const std::optional<std::string>& s) {
+        return s ? from_str(*s) : Object::borrow(Py_None);
+    };
+    auto opt_f64 = [](const std::optional<double>& v) {
+        return v ? from_f64(*v) : Object::borrow(Py_None);
+    };
+    Object list = check(PyList_New(static_cast<Py_ssize_t>(rows.size())));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const JoinRow& r = rows[i];
+        const Object values[10] = {from_str(r.src_array), from_u64(r.src_idx),
+                                   opt_str(r.src_text),   from_str(r.tgt_array),
+                                   from_u64(r.tgt_idx),   opt_str(r.tgt_text),
+                                   from_f64(r.score),     opt_f64(r.text_score),
+                                   opt_f64(r.sparse_score), opt_f64(r.dense_score)};
+        Object dict = check(PyDict_New());
+        for (std::size_t k = 0; k < 10; ++k)
+            if (PyDict_SetItem(dict.get(), keys[k].get(), values[k].get()) < 0) throw_already_set();
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), dict.release());
+    }
+    return list;
+}
+
+uint64_t read_n(PyObject* o) { return o ? arg("n", [&] { return to_u64(o); }) : 1; }
+
+std::optional<double> read_cutoff(PyObject* o) {
+    return arg("score_cutoff", [&] { return to_opt_f64(o); });
+}
+
+constexpr Signature<2> kJoin{
+    "join",
+    {{{"n", "1"}, {"score_cutoff", "None"}}},
+    2,
+    "Run the full join across every ordered pair of arrays (src \u2260 tgt).\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "n : int, default 1\n"
+    "    Number of top target matches to return per source element.\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "list[dict]\n"
+    "    Each row: src_array, src_idx, src_text, tgt_array, tgt_idx, tgt_text,\n"
+    "    score, text_score, sparse_score, dense_score."};
+
+Object join_all(PyObject* self, const Args<2>& a) {
+    Ref<MultiJoiner> joiner(self);
+    const uint64_t n = read_n(a[0]);
+    const std::optional<double> cutoff = read_cutoff(a[1]);
+    return rows_to_py(joiner->join_all(n, cutoff));
+}
+
+constexpr Signature<4> kJoinPair{
+    "join_pair",
+    {{{"src_name"}, {"tgt_name"}, {"n", "1"}, {"score_cutoff", "None"}}},
+    4,
+    "Run the join for one specific ordered pair."};
+
+Object join_pair(PyObject* self, const Args<4>& a) {
+    Ref<MultiJoiner> joiner(self);
+    const std::string_view src_name = arg("src_name", [&] { return to_str(a[0]); });
+    const std::string_view tgt_name = arg("tgt_name", [&] { return to_str(a[1]); });
+    const uint64_t n = read_n(a[2]);
+    const std::optional<double> cutoff = read_cutoff(a[3]);
+    auto lookup = [&](std::string_view name) {
+        const join::JoinArray* array = joiner->find(name);
+        if (!array) throw Error{PyExc_KeyError, "unknown array '" + std::string(name) + "'", {}};
+        return array;
+    };
+    const join::JoinArray* src = lookup(src_name);
+    const join::JoinArray* tgt = lookup(tgt_name);
+    return rows_to_py(joiner->join_arrays_inner(*src, *tgt, n, cutoff));
+}
+
 PyObject* get_num_arrays(PyObject* self, void*) noexcept {
     return guard([&]() -> PyObject* {
         Ref<MultiJoiner> joiner(self);
@@ -186,6 +271,8 @@ PyObject* get_num_arrays(PyObject* self, void*) noexcept {
 
 PyMethodDef methods[] = {
     method<MultiJoiner, kAddArray, &add_array>(),
+    method<MultiJoiner, kJoin, &join_all>(),
+    method<MultiJoiner, kJoinPair, &join_pair>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
