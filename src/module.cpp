@@ -28,6 +28,10 @@ extern PyMethodDef extract_one_def;
 extern PyMethodDef extract_iter_def;
 }  // namespace extract
 }  // namespace process
+namespace search {
+extern PyMethodDef cosine_similarity_matrix_def;
+extern PyMethodDef normalize_bayes_def;
+}  // namespace search
 
 namespace {
 
@@ -58,6 +62,8 @@ const Entry kEntries[] = {
     fn(&process::extract::extract_iter_def),
     fn(&process::cdist_def),
     // search and join classes and functions
+    fn(&search::cosine_similarity_matrix_def),
+    fn(&search::normalize_bayes_def),
     // ratio scorers
     fn(&fuzz::fuzz_ratio_def),
     fn(&fuzz::fuzz_partial_ratio_def),

@@ -33,11 +33,7 @@ struct StrList {
 StrList read_items(PyObject* items) {
     StrList out;
     arg("items", [&] {
-        if (PyUnicode_Check(items))
-            throw Error{PyExc_TypeError, "a str is not accepted as a sequence of str", {}};
-        if (!PySequence_Check(items))
-            throw Error{PyExc_TypeError,
-                        "'" + type_name(items) + "' object cannot be converted to 'Sequence'", {}};
+        check_sequence(items, "a sequence of str");
         return 0;
     });
     const Object it = check(PyObject_GetIter(items));

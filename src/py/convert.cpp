@@ -1,5 +1,7 @@
 #include "py/convert.hpp"
 
+#include <algorithm>
+
 namespace tarnwick::py {
 
 uint64_t to_u64(PyObject* o) {
@@ -34,6 +36,52 @@ std::string_view to_str(PyObject* o) {
     const char* p = PyUnicode_AsUTF8AndSize(o, &n);
     if (!p) throw_already_set();
     return {p, static_cast<std::size_t>(n)};
+}
+
+void check_sequence(PyObject* o, const char* what) {
+    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) return;
+    if (PyUnicode_Check(o))
+        throw Error{PyExc_TypeError, std::string("a str is not accepted as ") + what, {}};
+    if (!PySequence_Check(o))
+        throw Error{PyExc_TypeError,
+                    "'" + type_name(o) + "' object cannot be converted to 'Sequence'", {}};
+}
+
+void check_tuple(PyObject* o, Py_ssize_t n) {
+    if (!PyTuple_Check(o))
+        throw Error{PyExc_TypeError,
+                    "'" + type_name(o) + "' object cannot be converted to 'PyTuple'", {}};
+    const Py_ssize_t len = PyTuple_Size(o);
+    if (len != n)
+        throw Error{PyExc_ValueError, "expected tuple of length " + std::to_string(n) +
+                                          ", but got tuple of length " + std::to_string(len),
+                    {}};
+}
+
+void append_f32(PyObject* seq, std::vector<float>& out) {
+    if (PyList_CheckExact(seq)) {
+        // Reading an exact float runs no Python code, so the list cannot change under the
+        // loop; any other item may run __float__ or __index__, after which the length is
+        // read again, as the list's own iterator would.
+        const std::size_t base = out.size();
+        Py_ssize_t n = PyList_Size(seq);
+        const std::size_t need = base + static_cast<std::size_t>(n);
+        if (need > out.capacity()) out.reserve(std::max(need, 2 * out.capacity()));
+        out.resize(need);
+        for (Py_ssize_t k = 0; k < n; ++k) {
+            PyObject* x = PyList_GetItem(seq, k);
+            if (PyFloat_CheckExact(x)) {
+                out[base + static_cast<std::size_t>(k)] = static_cast<float>(PyFloat_AsDouble(x));
+                continue;
+            }
+            const Object held = Object::borrow(x);
+            out[base + static_cast<std::size_t>(k)] = static_cast<float>(to_f64(x));
+            n = std::max(PyList_Size(seq), k + 1);
+            out.resize(base + static_cast<std::size_t>(n));
+        }
+        return;
+    }
+    for_each_item(seq, [&](PyObject* x) { out.push_back(static_cast<float>(to_f64(x))); });
 }
 
 Object from_f64(double v) { return check(PyFloat_FromDouble(v)); }

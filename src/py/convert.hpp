@@ -25,6 +25,31 @@ bool to_bool(PyObject* o);
 /// The UTF-8 text of a str; the view lives as long as the str.
 std::string_view to_str(PyObject* o);
 
+/// Refuses a str and any object that is not a sequence where a sequence argument is
+/// expected: TypeError "a str is not accepted as {what}" or "'{type}' object cannot be
+/// converted to 'Sequence'".
+void check_sequence(PyObject* o, const char* what = "a sequence");
+
+/// Calls f(item) with each item of a sequence other than str, in iteration order; the item
+/// is a borrowed reference that lives until f returns.
+template <class F>
+void for_each_item(PyObject* seq, F&& f) {
+    check_sequence(seq);
+    const Object it = check(PyObject_GetIter(seq));
+    while (Object item = Object::steal(PyIter_Next(it.get()))) f(item.get());
+    check_error();
+}
+
+/// Refuses anything but a tuple of exactly `n` items: TypeError "'{type}' object cannot be
+/// converted to 'PyTuple'", ValueError "expected tuple of length {n}, but got tuple of
+/// length {len}".
+void check_tuple(PyObject* o, Py_ssize_t n);
+
+/// Appends the items of a sequence of numbers (other than str) to `out`, each through the
+/// float conversion and then rounded to the nearest 32-bit float. Exact floats in a list
+/// are read without a call into Python code.
+void append_f32(PyObject* seq, std::vector<float>& out);
+
 /// Optional float: absent or None gives nothing.
 inline std::optional<double> to_opt_f64(PyObject* o) {
     if (o == nullptr || o == Py_None) return std::nullopt;
