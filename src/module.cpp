@@ -10,6 +10,7 @@
 #include "distance/ngram.hpp"
 #include "distance/phonetic.hpp"
 #include "fuzz_py.hpp"
+#include "join/joiner.hpp"
 #include "py/convert.hpp"
 #include "py/function.hpp"
 
@@ -64,6 +65,7 @@ const Entry kEntries[] = {
     // search and join classes and functions
     fn(&search::cosine_similarity_matrix_def),
     fn(&search::normalize_bayes_def),
+    cls("MultiJoiner", &py::Class<join::MultiJoiner>::type_ref),
     // ratio scorers
     fn(&fuzz::fuzz_ratio_def),
     fn(&fuzz::fuzz_partial_ratio_def),

@@ -33,7 +33,7 @@ struct StrList {
 StrList read_items(PyObject* items) {
     StrList out;
     arg("items", [&] {
-        check_sequence(items, "a sequence of str");
+        require_sequence(items, "a sequence of str");
         return 0;
     });
     const Object it = check(PyObject_GetIter(items));

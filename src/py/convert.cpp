@@ -22,6 +22,16 @@ double to_f64(PyObject* o) {
     return v;
 }
 
+float to_f32(PyObject* o) { return round_f32(to_f64(o)); }
+
+void require_sequence(PyObject* o, const char* what) {
+    if (PyUnicode_Check(o))
+        throw Error{PyExc_TypeError, std::string("a str is not accepted as ") + what, {}};
+    if (!PySequence_Check(o))
+        throw Error{PyExc_TypeError,
+                    "'" + type_name(o) + "' object cannot be converted to 'Sequence'", {}};
+}
+
 bool to_bool(PyObject* o) {
     if (o == Py_True) return true;
     if (o == Py_False) return false;
@@ -36,15 +46,6 @@ std::string_view to_str(PyObject* o) {
     const char* p = PyUnicode_AsUTF8AndSize(o, &n);
     if (!p) throw_already_set();
     return {p, static_cast<std::size_t>(n)};
-}
-
-void check_sequence(PyObject* o, const char* what) {
-    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) return;
-    if (PyUnicode_Check(o))
-        throw Error{PyExc_TypeError, std::string("a str is not accepted as ") + what, {}};
-    if (!PySequence_Check(o))
-        throw Error{PyExc_TypeError,
-                    "'" + type_name(o) + "' object cannot be converted to 'Sequence'", {}};
 }
 
 void check_tuple(PyObject* o, Py_ssize_t n) {
@@ -71,17 +72,17 @@ void append_f32(PyObject* seq, std::vector<float>& out) {
         for (Py_ssize_t k = 0; k < n; ++k) {
             PyObject* x = PyList_GetItem(seq, k);
             if (PyFloat_CheckExact(x)) {
-                out[base + static_cast<std::size_t>(k)] = static_cast<float>(PyFloat_AsDouble(x));
+                out[base + static_cast<std::size_t>(k)] = round_f32(PyFloat_AsDouble(x));
                 continue;
             }
             const Object held = Object::borrow(x);
-            out[base + static_cast<std::size_t>(k)] = static_cast<float>(to_f64(x));
+            out[base + static_cast<std::size_t>(k)] = to_f32(x);
             n = std::max(PyList_Size(seq), k + 1);
             out.resize(base + static_cast<std::size_t>(n));
         }
         return;
     }
-    for_each_item(seq, [&](PyObject* x) { out.push_back(static_cast<float>(to_f64(x))); });
+    for_each_item(seq, [&](PyObject* x) { out.push_back(to_f32(x)); });
 }
 
 Object from_f64(double v) { return check(PyFloat_FromDouble(v)); }

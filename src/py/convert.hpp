@@ -19,22 +19,35 @@ uint64_t to_u64(PyObject* o);
 /// Float by the interpreter's float conversion (int, float, __float__, __index__).
 double to_f64(PyObject* o);
 
+/// Float by the interpreter's float conversion, rounded to the nearest 32-bit float (values
+/// beyond the float range become infinities, NaN stays NaN).
+float to_f32(PyObject* o);
+
+/// A double rounded to the nearest 32-bit float, as `to_f32` rounds it.
+inline float round_f32(double v) noexcept {
+    // Below this magnitude a double rounds to a finite float; from it on, to an infinity.
+    constexpr double kOverflow = 0x1.ffffffp127;
+    if (v >= kOverflow) return __builtin_inff();
+    if (v <= -kOverflow) return -__builtin_inff();
+    return static_cast<float>(v);
+}
+
+/// Accepts any object that passes the interpreter's sequence check except a str: TypeError
+/// "a str is not accepted as {what}" for a str, "'{type}' object cannot be converted to
+/// 'Sequence'" for a non-sequence.
+void require_sequence(PyObject* o, const char* what);
+
 /// A bool object (True/False only).
 bool to_bool(PyObject* o);
 
 /// The UTF-8 text of a str; the view lives as long as the str.
 std::string_view to_str(PyObject* o);
 
-/// Refuses a str and any object that is not a sequence where a sequence argument is
-/// expected: TypeError "a str is not accepted as {what}" or "'{type}' object cannot be
-/// converted to 'Sequence'".
-void check_sequence(PyObject* o, const char* what = "a sequence");
-
 /// Calls f(item) with each item of a sequence other than str, in iteration order; the item
 /// is a borrowed reference that lives until f returns.
 template <class F>
 void for_each_item(PyObject* seq, F&& f) {
-    check_sequence(seq);
+    require_sequence(seq, "a sequence");
     const Object it = check(PyObject_GetIter(seq));
     while (Object item = Object::steal(PyIter_Next(it.get()))) f(item.get());
     check_error();

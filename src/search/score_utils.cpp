@@ -59,7 +59,7 @@ FloatRows read_rows(const char* name, PyObject* matrix) {
     FloatRows rows;
     py::arg(name, [&] {
         py::for_each_item(matrix, [&](PyObject* row) {
-            py::check_sequence(row);
+            py::require_sequence(row, "a sequence");
             py::append_f32(row, rows.values);
             rows.end_row();
         });
