@@ -23,6 +23,11 @@ void register_extract(py::Module& m);
 void register_cdist(py::Module& m);
 }  // namespace process
 
+namespace search {
+/// cosine_similarity_matrix, normalize_bayes.
+void register_score_utils(py::Module& m);
+}  // namespace search
+
 namespace join {
 /// MultiJoiner.
 void register_class(py::Module& m);

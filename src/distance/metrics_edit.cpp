@@ -51,13 +51,7 @@ struct Levenshtein {
     /// None or absent: (1, 1, 1); else a tuple of exactly three unsigned integers.
     static Param param(PyObject* o) {
         if (py::is_absent(o)) return {};
-        if (!PyTuple_Check(o))
-            throw py::Error{PyExc_TypeError,
-                            "'" + py::type_name(o) + "' object cannot be converted to 'PyTuple'", {}};
-        const Py_ssize_t n = PyTuple_Size(o);
-        if (n != 3)
-            throw py::Error{PyExc_ValueError, "expected tuple of length 3, but got tuple of length " +
-                                                  std::to_string(n), {}};
+        py::check_tuple(o, 3);
         return {py::to_u64(PyTuple_GetItem(o, 0)), py::to_u64(PyTuple_GetItem(o, 1)),
                 py::to_u64(PyTuple_GetItem(o, 2))};
     }
