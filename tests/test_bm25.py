@@ -8,7 +8,7 @@ import struct
 import pytest
 
 from _tarnwick import BM25Index, BM25L, BM25Plus, BM25T
-from search_models import Bm25Model, select_top_n
+from search_models import Bm25Model, select_top_n, split_words
 
 VARIANTS = [
     (BM25Index, "okapi", {}),
@@ -19,8 +19,8 @@ VARIANTS = [
 
 
 def bits(values):
-    """Doubles as bit patterns, so that -0.0 differs from 0.0 and NaN equals NaN."""
-    return [struct.pack("<d", v) for v in values]
+    """Doubles as bit patterns, so that -0.0 differs from 0.0; every NaN reads as one."""
+    return ["nan" if v != v else struct.pack("<d", v) for v in values]
 
 
 def build(cls, corpus, k1=1.5, b=0.75, delta=None, normalize=False):
@@ -131,7 +131,7 @@ class TestScoresAgainstModel:
         for k1, b in [(0.0, 0.75), (math.inf, 0.5), (math.nan, 0.5), (-3.0, -1.0)]:
             idx = BM25Index(["a", "a b"], k1, b)
             assert bits(idx.get_scores("a b")) == bits(Bm25Model(["a", "a b"], "okapi", k1, b).scores("a b"))
-        assert BM25Index(["a"], k1=0.0).get_scores("a") == [math.log(1.5 / 1.5 + 1) * 1.0]
+        assert BM25Index(["a"], k1=0.0).get_scores("a") == [math.log(0.5 / 1.5 + 1) * 1.0]
 
 
 class TestParallel:
@@ -156,22 +156,32 @@ class TestTopN:
         vocab = ["a", "b", "c", "d"]  # few words: many tied scores
         for size in [5, 40, 256, 257, 300, 600]:
             corpus = random_corpus(rng, size, vocab)
-            idx = BM25Index(corpus)
-            model = Bm25Model(corpus)
-            for q in ["a", "b c", "d d a", "zz"]:
-                scores = model.scores(q)
-                for n in [0, 1, 2, 7, 20, size - 1, size, size + 5]:
-                    got = idx.get_top_n(q, n)
-                    want = select_top_n(scores, n)
-                    if len(want) <= 20:
-                        assert got == [(corpus[i], s) for i, s in want], (size, q, n)
-                    else:
-                        # Ties among more than 20 entries may come in any order.
-                        assert sorted(s for _, s in got) == sorted(s for _, s in want)
+            # Default weights take the pruned heap path; negative weights the plain one.
+            for idx, model in [(BM25Index(corpus), Bm25Model(corpus)),
+                               (BM25Plus(corpus, delta=-1.0), Bm25Model(corpus, "plus", delta=-1.0))]:
+                for q in ["a", "b c", "d d a", "zz"]:
+                    self.check_against_model(idx, model, q)
+
+    @staticmethod
+    def check_against_model(idx, model, q):
+        scores = model.scores(q)
+        size = len(scores)
+        candidates = sum(1 for s in scores if s > 0)
+        for n in [0, 1, 2, 7, 20, size - 1, size, size + 5]:
+            got = idx.get_top_n(q, n)
+            want = select_top_n(scores, n)
+            sort_path = size <= 256 or n >= size
+            if (candidates if sort_path else n) <= 20:
+                assert got == [(model.corpus[i], s) for i, s in want], (size, q, n)
+            else:
+                # More than 20 sorted entries: ties may come in any order.
+                assert [s for _, s in got] == [s for _, s in want]
 
     def test_sort_path_tie_keeps_document_order(self):
-        idx = BM25Index(["k", "k", "k k k zz", "q"])
-        assert idx.get_top_n("k", 1) == [("k", idx.get_scores("k")[0])]
+        idx = BM25Index(["k", "K", "k zz", "q"])
+        scores = idx.get_scores("k")
+        assert scores[0] == scores[1] > scores[2]
+        assert idx.get_top_n("k", 1) == [("k", scores[0])]
 
     def test_heap_path_tie_displaces_root(self):
         corpus = ["s", "s", "s t"] + ["z"] * 297
@@ -313,18 +323,21 @@ class TestWordSplitting:
         assert idx.get_scores("hello") == model.scores("hello")
         for term in ["don", "t", "stop", "here", "now"]:
             assert self.hits("don't stop_here-now", term)
-        assert not self.hits("don't stop_here-now", "stop_here")
+        assert idx.get_scores("Hello_WORLD") == idx.get_scores("hello world")
         for term in ["café", "5", "x²"]:
             assert self.hits("Café №5 x²", term)
         assert bits(BM25Index(["a"]).get_scores("№ \u00a0 \u00ad \u00b0")) == bits([-0.0])
         assert self.hits("\u00aa", "\u00aa")
-        assert self.hits("e\u0301", "e") and not self.hits("e\u0301", "e\u0301")
+        assert self.hits("e\u0301", "e") and not self.hits("e\u0301", "\u00e9")
         assert self.hits("\u0915\u093e", "\u0915\u093e")  # a vowel sign is Alphabetic
 
     def test_lowercasing(self):
         assert self.hits("ΟΔΟΣ", "οδος") and not self.hits("ΟΔΟΣ", "οδοσ")
         assert self.hits("Σ", "σ") and not self.hits("Σ", "ς")
-        assert self.hits("İSTANBUL", "i\u0307stanbul")
+        # İ lowercases to i and a combining dot, which alone would separate: the term
+        # stays one, so neither half of it matches.
+        one = BM25Index(["İSTANBUL", "i stanbul"])
+        assert one.get_scores("i")[0] == 0.0 and one.get_scores("stanbul")[0] == 0.0
         assert self.hits("STRASSE Straße", "straße") and self.hits("ǅemal", "ǆemal")
 
     def test_random_texts_against_model(self):
@@ -336,5 +349,6 @@ class TestWordSplitting:
             idx = BM25Index([text, "pad"])
             terms = set(model.tokens[0])
             for t in terms:
-                assert idx.get_scores(t)[0] > 0, (text, t)
+                if split_words(t) == [t]:
+                    assert idx.get_scores(t)[0] > 0, (text, t)
             assert bits(idx.get_scores(text)) == bits(model.scores(text)), text

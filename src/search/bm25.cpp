@@ -1,9 +1,11 @@
 // Python classes BM25Index, BM25L, BM25Plus and BM25T: one adapter over the shared engine,
 // instantiated per variant. Only BM25Index carries the full docstrings and pickles.
+#include "module.hpp"
 #include "parallel.hpp"
 #include "py/args.hpp"
 #include "py/class.hpp"
 #include "py/convert.hpp"
+#include "py/module.hpp"
 #include "search/bm25_engine.hpp"
 
 #include <stdexcept>
@@ -290,3 +292,14 @@ void ClassInfo<search::Bm25Object<Variant::T>>::slots(std::vector<PyType_Slot>& 
     search::add_slots<Variant::T>(s);
 }
 }  // namespace tarnwick::py
+
+namespace tarnwick::search {
+
+void register_bm25_classes(py::Module& m) {
+    m.add_class<Bm25Object<Variant::Okapi>>();
+    m.add_class<Bm25Object<Variant::L>>();
+    m.add_class<Bm25Object<Variant::Plus>>();
+    m.add_class<Bm25Object<Variant::T>>();
+}
+
+}  // namespace tarnwick::search
