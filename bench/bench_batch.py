@@ -12,9 +12,8 @@ import os
 import random
 import subprocess
 import sys
-import time
 
-from common import ROOT, fmt_time, optional, words
+from common import ROOT, best_of, fmt_time, optional, words
 
 import _tarnwick
 import tarnwick
@@ -30,15 +29,6 @@ def data():
     choices = words(rng, max(EXTRACT_SIZES))
     queries = words(rng, 5)
     return cd, choices, queries
-
-
-def best_of(fn, repeat=3):
-    best = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
 
 
 def ours():

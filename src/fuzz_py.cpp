@@ -1,106 +1,74 @@
 #include "fuzz_py.hpp"
 
 #include "distance/initialize/classes.hpp"
+#include "module.hpp"
 #include "py/convert.hpp"
+#include "py/module.hpp"
 
 namespace tarnwick::fuzz {
 
 double call_scorer(ScoreFn score, PyObject* s1, PyObject* s2, PyObject* processor,
                    std::optional<double> cutoff) {
-    const std::optional<PreparedPair> p = prepare_pair(s1, s2, processor);
+    const std::optional<types::PreparedPair> p = types::prepare_pair(s1, s2, processor);
     if (!p) return 0.0;
     return score(p->a, p->b, cutoff);
 }
 
-#define TARNWICK_RAW_SCORER(NAME, FN)                                                    \
-    double NAME(PyObject* s1, PyObject* s2, PyObject* processor,                         \
-                std::optional<double> cutoff) {                                          \
-        return call_scorer(&FN, s1, s2, processor, cutoff);                              \
-    }
-TARNWICK_RAW_SCORER(fuzz_ratio, ratio)
-TARNWICK_RAW_SCORER(fuzz_qratio, qratio)
-TARNWICK_RAW_SCORER(fuzz_partial_ratio, partial_ratio)
-TARNWICK_RAW_SCORER(fuzz_token_sort_ratio, token_sort_ratio)
-TARNWICK_RAW_SCORER(fuzz_token_set_ratio, token_set_ratio)
-TARNWICK_RAW_SCORER(fuzz_token_ratio, token_ratio)
-TARNWICK_RAW_SCORER(fuzz_partial_token_sort_ratio, partial_token_sort_ratio)
-TARNWICK_RAW_SCORER(fuzz_partial_token_set_ratio, partial_token_set_ratio)
-TARNWICK_RAW_SCORER(fuzz_partial_token_ratio, partial_token_ratio)
-TARNWICK_RAW_SCORER(fuzz_wratio, wratio)
-#undef TARNWICK_RAW_SCORER
-
 namespace {
 
-/// Bound scorer arguments: s1, s2, processor and the converted cut-off.
-struct ScorerArgs {
-    PyObject* s1;
-    PyObject* s2;
-    PyObject* processor;
-    std::optional<double> cutoff;
-};
-
-/// Binds the scorer arguments of `display` ("name()").
-ScorerArgs bind_scorer_args(const char* display, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames) {
-    const py::Signature<4> sig{display, kScorerParams, 2};
-    const auto a = py::bind(sig, args, nargs, kwnames);
-    const std::optional<double> cutoff =
-        py::arg("score_cutoff", [&] { return py::to_opt_f64(a[3]); });
-    return ScorerArgs{a[0], a[1], a[2], cutoff};
+/// Every scorer's signature: "name(s1, s2, *, processor=None, score_cutoff=None)".
+constexpr py::Signature<4> scorer_signature(const char* name) {
+    return {name, {{{"s1"}, {"s2"}, {"processor", "None"}, {"score_cutoff", "None"}}}, 2};
 }
 
-/// Binds the scorer arguments of `display` and runs `score` on them.
-py::Object scorer_entry(const char* display, ScoreFn score, PyObject* const* args,
-                        Py_ssize_t nargs, PyObject* kwnames) {
-    const ScorerArgs a = bind_scorer_args(display, args, nargs, kwnames);
-    return py::from_f64(call_scorer(score, a.s1, a.s2, a.processor, a.cutoff));
+constexpr auto kRatio = scorer_signature("fuzz_ratio");
+constexpr auto kPartialRatio = scorer_signature("fuzz_partial_ratio");
+constexpr auto kPartialRatioAlignment = scorer_signature("fuzz_partial_ratio_alignment");
+constexpr auto kTokenSortRatio = scorer_signature("fuzz_token_sort_ratio");
+constexpr auto kTokenSetRatio = scorer_signature("fuzz_token_set_ratio");
+constexpr auto kTokenRatio = scorer_signature("fuzz_token_ratio");
+constexpr auto kPartialTokenSortRatio = scorer_signature("fuzz_partial_token_sort_ratio");
+constexpr auto kPartialTokenSetRatio = scorer_signature("fuzz_partial_token_set_ratio");
+constexpr auto kPartialTokenRatio = scorer_signature("fuzz_partial_token_ratio");
+constexpr auto kWRatio = scorer_signature("fuzz_wratio");
+constexpr auto kQRatio = scorer_signature("fuzz_qratio");
+
+std::optional<double> cutoff_argument(PyObject* o) {
+    return py::arg("score_cutoff", [&] { return py::to_opt_f64(o); });
 }
 
-#define TARNWICK_SCORER_BODY(NAME, FN)                                                   \
-    py::Object NAME##_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,           \
-                           PyObject* kwnames) {                                          \
-        return scorer_entry(#NAME "()", &FN, args, nargs, kwnames);                      \
-    }
-TARNWICK_SCORER_BODY(fuzz_ratio, ratio)
-TARNWICK_SCORER_BODY(fuzz_qratio, qratio)
-TARNWICK_SCORER_BODY(fuzz_partial_ratio, partial_ratio)
-TARNWICK_SCORER_BODY(fuzz_token_sort_ratio, token_sort_ratio)
-TARNWICK_SCORER_BODY(fuzz_token_set_ratio, token_set_ratio)
-TARNWICK_SCORER_BODY(fuzz_token_ratio, token_ratio)
-TARNWICK_SCORER_BODY(fuzz_partial_token_sort_ratio, partial_token_sort_ratio)
-TARNWICK_SCORER_BODY(fuzz_partial_token_set_ratio, partial_token_set_ratio)
-TARNWICK_SCORER_BODY(fuzz_partial_token_ratio, partial_token_ratio)
-TARNWICK_SCORER_BODY(fuzz_wratio, wratio)
-#undef TARNWICK_SCORER_BODY
+/// The builtin of the scorer computed by `Score`.
+template <ScoreFn Score>
+py::Object scorer_body(const py::Args<4>& a) {
+    const std::optional<double> cutoff = cutoff_argument(a[3]);
+    return py::from_f64(call_scorer(Score, a[0], a[1], a[2], cutoff));
+}
 
 /// fuzz_partial_ratio_alignment: None for a missing input or a score below the cut-off,
 /// else a new ScoreAlignment (src positions in s1, dest positions in s2).
-py::Object fuzz_partial_ratio_alignment_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                             PyObject* kwnames) {
-    const ScorerArgs a = bind_scorer_args("fuzz_partial_ratio_alignment()", args, nargs, kwnames);
-    const std::optional<PreparedPair> p = prepare_pair(a.s1, a.s2, a.processor);
+py::Object partial_ratio_alignment_body(const py::Args<4>& a) {
+    const std::optional<double> cutoff = cutoff_argument(a[3]);
+    const std::optional<types::PreparedPair> p = types::prepare_pair(a[0], a[1], a[2]);
     if (!p) return py::Object::borrow(Py_None);
-    const auto al = partial_ratio_alignment(p->a, p->b, a.cutoff);
+    const auto al = partial_ratio_alignment(p->a, p->b, cutoff);
     if (!al) return py::Object::borrow(Py_None);
     return py::Class<distance::initialize::ScoreAlignment>::create(*al);
 }
 
 }  // namespace
 
-#define TARNWICK_SCORER_DEF(NAME)                                                        \
-    PyMethodDef NAME##_def = py::method_def<NAME##_body>(                                \
-        #NAME, #NAME "(s1, s2, *, processor=None, score_cutoff=None)\n--\n\n");
-TARNWICK_SCORER_DEF(fuzz_ratio)
-TARNWICK_SCORER_DEF(fuzz_qratio)
-TARNWICK_SCORER_DEF(fuzz_partial_ratio)
-TARNWICK_SCORER_DEF(fuzz_partial_ratio_alignment)
-TARNWICK_SCORER_DEF(fuzz_token_sort_ratio)
-TARNWICK_SCORER_DEF(fuzz_token_set_ratio)
-TARNWICK_SCORER_DEF(fuzz_token_ratio)
-TARNWICK_SCORER_DEF(fuzz_partial_token_sort_ratio)
-TARNWICK_SCORER_DEF(fuzz_partial_token_set_ratio)
-TARNWICK_SCORER_DEF(fuzz_partial_token_ratio)
-TARNWICK_SCORER_DEF(fuzz_wratio)
-#undef TARNWICK_SCORER_DEF
+void register_functions(py::Module& m) {
+    m.add_function<kRatio, &scorer_body<&ratio>>();
+    m.add_function<kPartialRatio, &scorer_body<&partial_ratio>>();
+    m.add_function<kPartialRatioAlignment, &partial_ratio_alignment_body>();
+    m.add_function<kTokenSortRatio, &scorer_body<&token_sort_ratio>>();
+    m.add_function<kTokenSetRatio, &scorer_body<&token_set_ratio>>();
+    m.add_function<kTokenRatio, &scorer_body<&token_ratio>>();
+    m.add_function<kPartialTokenSortRatio, &scorer_body<&partial_token_sort_ratio>>();
+    m.add_function<kPartialTokenSetRatio, &scorer_body<&partial_token_set_ratio>>();
+    m.add_function<kPartialTokenRatio, &scorer_body<&partial_token_ratio>>();
+    m.add_function<kWRatio, &scorer_body<&wratio>>();
+    m.add_function<kQRatio, &scorer_body<&qratio>>();
+}
 
 }  // namespace tarnwick::fuzz

@@ -6,12 +6,13 @@
 // the lock) stores the block before it into the result list as floats. Byte strings are
 // viewed in the items (or in the processor's results), which are held until every block
 // is scored; other items are converted into owned sequences.
+#include "module.hpp"
 #include "parallel.hpp"
 #include "process.hpp"
 #include "process_py.hpp"
 #include "py/args.hpp"
 #include "py/convert.hpp"
-#include "py/function.hpp"
+#include "py/module.hpp"
 
 #include <cmath>
 #include <cstring>
@@ -32,7 +33,7 @@ struct Item {
 /// conversion. Ordinary exceptions make the item absent; others propagate.
 Item prepare(PyObject* raw, PyObject* processor) {
     Item it;
-    if (types::is_none(raw)) return it;
+    if (types::is_missing(raw)) return it;
     if (processor) {
         it.processed = py::Object::steal(PyObject_CallFunctionObjArgs(processor, raw, nullptr));
         if (!it.processed) {
@@ -154,17 +155,16 @@ void score_into(ScorerType scorer, const std::vector<Item>& queries, const std::
     }
 }
 
-constexpr py::Signature<6> kSig{"cdist()",
-                                {{{"queries", true},
-                                  {"choices", true},
-                                  {"scorer_name", true},
-                                  {"_scorer_obj", true},
-                                  {"processor", false},
-                                  {"score_cutoff", false}}},
-                                6};
+constexpr py::Signature<6> kCdist{
+    "cdist",
+    {{{"queries"}, {"choices"}, {"scorer_name"}, {"_scorer_obj"}, {"processor", "None"},
+      {"score_cutoff", "None"}}},
+    6,
+    "Compute a full N\xC3\x97M score matrix between two lists of strings.\n\n"
+    "Returns (scores, N, M), scores being a flat row-major list of length N*M (queries by choices).\n"
+    "Query rows are computed in parallel, so the work scales with the number of processor cores."};
 
-py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const auto a = py::bind(kSig, args, nargs, kwnames);
+py::Object cdist_body(const py::Args<6>& a) {
     const ScorerType scorer = adapter::scorer_argument(a[2]);
     const std::optional<double> cutoff =
         py::arg("score_cutoff", [&] { return py::to_opt_f64(a[5]); });
@@ -204,12 +204,6 @@ py::Object cdist_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObje
 
 }  // namespace
 
-PyMethodDef cdist_def = py::method_def<cdist_body>(
-    "cdist",
-    "cdist(queries, choices, scorer_name, _scorer_obj, processor=None, score_cutoff=None)\n"
-    "--\n\n"
-    "Compute a full N\xC3\x97M score matrix between two lists of strings.\n\n"
-    "Returns (scores, N, M), scores being a flat row-major list of length N*M (queries by choices).\n"
-    "Query rows are computed in parallel, so the work scales with the number of processor cores.");
+void register_cdist(py::Module& m) { m.add_function<kCdist, &cdist_body>(); }
 
 }  // namespace tarnwick::process

@@ -2,10 +2,11 @@
 // route, the general route, and the results.
 #include "process_extract.hpp"
 
+#include "module.hpp"
 #include "process_py.hpp"
 #include "py/args.hpp"
 #include "py/convert.hpp"
-#include "py/function.hpp"
+#include "py/module.hpp"
 
 namespace tarnwick::process::extract {
 namespace {
@@ -51,12 +52,12 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
         }
         double score = 0.0;
         if (known) {
-            if (!query_missing && !types::is_none(item.get())) {
+            if (!query_missing && !types::is_missing(item.get())) {
                 if (!prepared) reraise(qerr);
                 py::Object processed =
                     req.processor ? py::check(PyObject_CallFunctionObjArgs(req.processor, item.get(), nullptr))
                                   : item.copy();
-                const types::Seq seq = types::extract_single(processed.get());
+                const types::Seq seq = types::to_seq(processed.get());
                 score = prepared->score(seq, req.cutoff);
             }
         } else if (req.scorer_obj) {
@@ -81,7 +82,7 @@ std::vector<Cand> run(PyObject* query, const Request& req) {
     // The missing-value test of the scorers, on the raw query only (as the fuzz_ functions
     // do it): every choice then scores 0.0 and the processor is not called. What the
     // processor returns is converted like any query, whatever it is.
-    const bool query_missing = known && types::is_none(query);
+    const bool query_missing = known && types::is_missing(query);
     py::Object q = (req.processor && !query_missing)
                        ? py::check(PyObject_CallFunctionObjArgs(req.processor, query, nullptr))
                        : py::Object::borrow(query);
@@ -92,7 +93,7 @@ std::vector<Cand> run(PyObject* query, const Request& req) {
     py::Object qerr;
     if (known && !query_missing) {
         try {
-            qseq = types::extract_single(q.get());
+            qseq = types::to_seq(q.get());
         } catch (const py::ErrorAlreadySet&) {
             if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;  // KeyboardInterrupt and the like
             qerr = py::fetch_error();
@@ -108,23 +109,28 @@ std::vector<Cand> run(PyObject* query, const Request& req) {
 
 namespace {
 
-constexpr std::array<py::Param, 7> kParams{{{"query", true},
-                                            {"choices", true},
-                                            {"scorer_name", true},
-                                            {"scorer_obj", true},
-                                            {"processor", false},
-                                            {"limit", false},
-                                            {"score_cutoff", false}}};
-constexpr py::Signature<7> kExtractSig{"extract()", kParams, 7};
+constexpr py::Signature<7> kExtract{
+    "extract",
+    {{{"query"}, {"choices"}, {"scorer_name"}, {"scorer_obj"}, {"processor", "None"},
+      {"limit", "..."}, {"score_cutoff", "None"}}},
+    7,
+    "The choices that best match the query under the named scorer, best first, as\n"
+    "(choice, score, index) tuples: at most `limit` of them (5 when not given, all for\n"
+    "None)."};
 // extract_one and extract_iter: the same parameters without limit.
-constexpr std::array<py::Param, 6> kShortParams{{{"query", true},
-                                                 {"choices", true},
-                                                 {"scorer_name", true},
-                                                 {"scorer_obj", true},
-                                                 {"processor", false},
-                                                 {"score_cutoff", false}}};
-constexpr py::Signature<6> kOneSig{"extract_one()", kShortParams, 6};
-constexpr py::Signature<6> kIterSig{"extract_iter()", kShortParams, 6};
+constexpr py::Signature<6> kExtractOne{
+    "extract_one",
+    {{{"query"}, {"choices"}, {"scorer_name"}, {"scorer_obj"}, {"processor", "None"},
+      {"score_cutoff", "None"}}},
+    6,
+    "The best match as a (choice, score, index) tuple, or None when no choice reaches\n"
+    "score_cutoff."};
+constexpr py::Signature<6> kExtractIter{
+    "extract_iter",
+    kExtractOne.params,
+    6,
+    "Every choice that reaches score_cutoff, best first, as a list of (choice, score,\n"
+    "index) tuples."};
 
 /// Converts the arguments shared by the three functions, in parameter order; `limit`
 /// converts the limit argument between the processor and the cut-off.
@@ -159,8 +165,7 @@ py::Object result_list(std::vector<Cand>& cands) {
     return list;
 }
 
-py::Object extract_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const auto a = py::bind(kExtractSig, args, nargs, kwnames);
+py::Object extract_body(const py::Args<7>& a) {
     // An absent limit gives 5, None no limit.
     const auto limit = [&]() -> std::optional<uint64_t> {
         if (!a[5]) return 5;
@@ -172,8 +177,7 @@ py::Object extract_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyOb
     return result_list(cands);
 }
 
-py::Object extract_one_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const auto a = py::bind(kOneSig, args, nargs, kwnames);
+py::Object extract_one_body(const py::Args<6>& a) {
     const Request req = request(
         a[1], a[2], a[3], a[4], [] { return std::optional<uint64_t>(1); }, a[5]);
     std::vector<Cand> cands = run(a[0], req);
@@ -181,8 +185,7 @@ py::Object extract_one_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, 
     return result_tuple(cands.front());
 }
 
-py::Object extract_iter_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const auto a = py::bind(kIterSig, args, nargs, kwnames);
+py::Object extract_iter_body(const py::Args<6>& a) {
     const Request req = request(
         a[1], a[2], a[3], a[4], [] { return std::optional<uint64_t>(); }, a[5]);
     std::vector<Cand> cands = run(a[0], req);
@@ -190,27 +193,14 @@ py::Object extract_iter_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,
 }
 
 }  // namespace
-
-PyMethodDef extract_def = py::method_def<extract_body>(
-    "extract",
-    "extract(query, choices, scorer_name, scorer_obj, processor=None, limit=..., score_cutoff=None)\n"
-    "--\n\n"
-    "The choices that best match the query under the named scorer, best first, as\n"
-    "(choice, score, index) tuples: at most `limit` of them (5 when not given, all for\n"
-    "None).");
-
-PyMethodDef extract_one_def = py::method_def<extract_one_body>(
-    "extract_one",
-    "extract_one(query, choices, scorer_name, scorer_obj, processor=None, score_cutoff=None)\n"
-    "--\n\n"
-    "The best match as a (choice, score, index) tuple, or None when no choice reaches\n"
-    "score_cutoff.");
-
-PyMethodDef extract_iter_def = py::method_def<extract_iter_body>(
-    "extract_iter",
-    "extract_iter(query, choices, scorer_name, scorer_obj, processor=None, score_cutoff=None)\n"
-    "--\n\n"
-    "Every choice that reaches score_cutoff, best first, as a list of (choice, score,\n"
-    "index) tuples.");
-
 }  // namespace tarnwick::process::extract
+
+namespace tarnwick::process {
+
+void register_extract(py::Module& m) {
+    m.add_function<extract::kExtract, &extract::extract_body>();
+    m.add_function<extract::kExtractOne, &extract::extract_one_body>();
+    m.add_function<extract::kExtractIter, &extract::extract_iter_body>();
+}
+
+}  // namespace tarnwick::process

@@ -14,7 +14,7 @@ void discard_ordinary_error() {
 
 std::optional<types::Seq> try_convert(PyObject* obj) {
     try {
-        return types::extract_single(obj);
+        return types::to_seq(obj);
     } catch (const py::ErrorAlreadySet&) {
         discard_ordinary_error();
     } catch (const py::Error& e) {
@@ -48,7 +48,7 @@ std::optional<types::Seq> fast_choice(PyObject* obj) {
         }
         return types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
     }
-    if (obj == Py_None || types::is_none(obj)) return std::nullopt;
+    if (obj == Py_None || types::is_missing(obj)) return std::nullopt;
     return try_convert(obj);
 }
 

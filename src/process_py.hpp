@@ -5,7 +5,7 @@
 
 #include "process.hpp"
 #include "py/error.hpp"
-#include "types.hpp"
+#include "types_py.hpp"
 
 #include <optional>
 #include <vector>
