@@ -30,13 +30,15 @@ def is_negative_zero(x):
 SCRIPT = {}
 for chars, script in [
     ("abcxyzABCXYZéÉñÑØøæÆœŒßẞİıＡｂﬁ", "Latin"),
-    ("αβγΣσςΟΔάΆ", "Greek"),
+    ("αβγΣσςΟΔάΆὰ\u03f9\u03f2", "Greek"),  # lunate sigmas decompose to sigmas
+    ("한글", "Hangul"),
+    ("ภาษไทย\u0e48\u0e31", "Thai"),
     ("абвПРЙйЁё", "Cyrillic"),
     ("ابتأإآٱىةهيمدرس", "Arabic"),
     ("東京都漢字", "Han"),
     ("שלומ\u05b8", "Hebrew"),  # the vowel point is of the Hebrew script
     ("0123456789=$^①Ⓐ½\x01\x7f\x85ـ\ufffd", "Common"),
-    ("\u0301\u0308\u064e\u0300", "Inherited"),
+    ("\u0301\u0308\u064e\u0300\u0323", "Inherited"),
     (" ,-.+×\u2212«\u00a0\u3000\t\n'\u2019!", "separator"),
 ]:
     SCRIPT.update(dict.fromkeys(chars, script))
@@ -77,7 +79,7 @@ def model_terms(text):
         t = t.translate({0x2018: "'", 0x2019: "'", 0x201B: "'", 0xE6: "ae", 0x153: "oe"})
         if script == "Arabic":
             t = t.translate({0x671: 0x627, 0x649: 0x64A, 0x629: 0x647, 0x640: None})
-        if script in ("Latin", "Greek", "Hebrew", "Arabic"):
+        if script in ("Latin", "Greek", "Hebrew", "Thai", "Arabic"):
             t = "".join(c for c in t if unicodedata.category(c) != "Mn")
         if any(not is_separator(c) for c in t):
             terms.append(t)
