@@ -8,7 +8,7 @@
 // query); any other pair of sequences takes the scorer's general computation.
 #pragma once
 
-#include "fuzz.hpp"
+#include "fuzz/fuzz_token.hpp"
 #include "types.hpp"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 //
 // Missing choices (None, NaN, "<NA>") and choices that cannot be converted are skipped;
 // every other choice gets the score its scorer's fuzz_ function gives.
-#include "fuzz_text.hpp"
+#include "fuzz/fuzz_text.hpp"
 #include "parallel.hpp"
 #include "process_extract.hpp"
 #include "process_py.hpp"
