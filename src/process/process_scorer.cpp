@@ -1,4 +1,4 @@
-#include "process.hpp"
+#include "process/process_scorer.hpp"
 
 #include "algorithms/lcs.hpp"
 #include "fuzz/fuzz_partial.hpp"
