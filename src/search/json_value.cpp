@@ -1,5 +1,7 @@
 #include "search/json_value.hpp"
 
+#include "parallel.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -21,8 +23,7 @@ enum Tag : uint8_t {
     kDouble,
     kLongString,
     kArray,
-    kObjectSorted,
-    kObjectAsWritten,
+    kObject,
     kShortString = 16,  // up to kShortString + 8
 };
 
@@ -95,7 +96,7 @@ TextPosition position_of(std::string_view text, std::size_t offset) noexcept {
     return p;
 }
 
-/// The SAX handler that appends one parsed value to a store. Values wait on a stack until
+/// The SAX handler that appends parsed values to a store. Values wait on a stack until
 /// their container closes; the container then moves its children to the store as one run.
 class JsonBuilder {
 public:
@@ -117,30 +118,39 @@ public:
     bool binary(json::binary_t&) { return false; }  // never produced from JSON text
     bool start_object(std::size_t) { return open(); }
     bool key(std::string& k) {
-        key_ = intern(k);
+        key_ = s_.intern_key(k);
         return true;
     }
-    bool end_object() { return close(order_ == MemberOrder::Sorted ? kObjectSorted : kObjectAsWritten); }
+    bool end_object() { return close(true); }
     bool start_array(std::size_t) { return open(); }
-    bool end_array() { return close(kArray); }
+    bool end_array() { return close(false); }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
         error_ = library_message(e.what());
         return false;
     }
 
-    /// Parses `text`; on success appends the root's run and returns its index.
-    std::optional<std::string> run(std::string_view text, uint32_t& root) {
-        const bool ok = json::sax_parse(text.data(), text.data() + text.size(), this);
-        if (!ok) {
-            if (too_deep_) {
-                const TextPosition p = position_of(text, too_deep_offset(text));
-                return "recursion limit exceeded at line " + std::to_string(p.line) + " column " +
-                       std::to_string(p.column);
-            }
-            return error_;
+    /// Parses `text` as one more root of the store; on failure returns the message and
+    /// leaves the store as it was.
+    std::optional<std::string> run(std::string_view text) {
+        const std::size_t values = s_.tag_.size(), bytes = s_.bytes_.size();
+        pending_.clear();
+        frames_.clear();
+        key_ = JsonStore::kNoKey;
+        too_deep_ = false;
+        bool ok = false;
+        try {
+            ok = json::sax_parse(text.data(), text.data() + text.size(), this);
+            if (ok) s_.roots_.push_back(append_run(0, 1));
+        } catch (...) {
+            s_.truncate(values, bytes);
+            throw;
         }
-        root = append_run(0, 1);
-        return std::nullopt;
+        if (ok) return std::nullopt;
+        s_.truncate(values, bytes);
+        if (!too_deep_) return std::move(error_);
+        const TextPosition p = position_of(text, too_deep_offset(text));
+        return "recursion limit exceeded at line " + std::to_string(p.line) + " column " +
+               std::to_string(p.column);
     }
 
 private:
@@ -167,7 +177,7 @@ private:
             return push(static_cast<uint8_t>(kShortString + v.size()), p);
         }
         const uint64_t offset = s_.bytes_.size();
-        for (uint64_t n = v.size(); ; n >>= 7) {
+        for (uint64_t n = v.size();; n >>= 7) {
             const auto byte = static_cast<char>(n & 0x7F);
             if (n < 0x80) {
                 s_.bytes_.push_back(byte);
@@ -177,31 +187,6 @@ private:
         }
         s_.bytes_.append(v);
         return push(kLongString, offset);
-    }
-
-    uint32_t intern(const std::string& k) {
-        if (const auto it = s_.key_ids_.find(std::string_view(k)); it != s_.key_ids_.end())
-            return it->second;
-        if (s_.keys_.size() >= JsonStore::kNoKey) throw std::bad_alloc();
-        const auto id = static_cast<uint32_t>(s_.keys_.size());
-        s_.keys_.push_back(k);
-        s_.key_ids_.emplace(std::string_view(s_.keys_.back()), id);
-        return id;
-    }
-
-    /// The id of the key list of the members pending_[first, first + count).
-    uint32_t intern_shape(std::size_t first, std::size_t count) {
-        shape_.clear();
-        for (std::size_t i = first; i < first + count; ++i) shape_.push_back(pending_[i].key);
-        const std::string_view bytes(reinterpret_cast<const char*>(shape_.data()),
-                                     shape_.size() * sizeof(uint32_t));
-        if (const auto it = s_.shape_ids_.find(bytes); it != s_.shape_ids_.end()) return it->second;
-        const auto id = static_cast<uint32_t>(s_.shape_begin_.size() - 1);
-        if (id == std::numeric_limits<uint32_t>::max()) throw std::bad_alloc();
-        s_.shape_keys_.insert(s_.shape_keys_.end(), shape_.begin(), shape_.end());
-        s_.shape_begin_.push_back(static_cast<uint32_t>(s_.shape_keys_.size()));
-        s_.shape_ids_.emplace(std::string(bytes), id);
-        return id;
     }
 
     bool open() {
@@ -214,20 +199,25 @@ private:
         return true;
     }
 
-    bool close(uint8_t tag) {
+    bool close(bool object) {
         const Frame f = frames_.back();
         frames_.pop_back();
         std::size_t count = pending_.size() - f.first;
-        if (tag == kObjectSorted) count = sort_members(f.first, count);
-        const uint32_t shape = tag == kArray ? static_cast<uint32_t>(count) : intern_shape(f.first, count);
+        uint32_t second = static_cast<uint32_t>(count);
+        if (object) {
+            if (order_ == MemberOrder::Unique) count = drop_repeated_keys(f.first, count);
+            keys_.clear();
+            for (std::size_t i = f.first; i < f.first + count; ++i) keys_.push_back(pending_[i].key);
+            second = s_.intern_shape(keys_);
+        }
         const uint32_t first = append_run(f.first, count);
         key_ = f.key;
-        return push(tag, pack(first, shape));
+        return push(object ? kObject : kArray, pack(first, second));
     }
 
-    /// Sorts the members pending_[first, first + count) by key id, stably, and keeps only
-    /// the last of several with one key. Returns the new count.
-    std::size_t sort_members(std::size_t first, std::size_t count) {
+    /// Keeps, of the members pending_[first, first + count) that share a key, only the
+    /// last. Returns the new count; the members end up ordered by key id.
+    std::size_t drop_repeated_keys(std::size_t first, std::size_t count) {
         auto b = pending_.begin() + static_cast<std::ptrdiff_t>(first);
         auto e = b + static_cast<std::ptrdiff_t>(count);
         auto by_key = [](const Pending& x, const Pending& y) { return x.key < y.key; };
@@ -264,34 +254,115 @@ private:
     const MemberOrder order_;
     std::vector<Pending> pending_;
     std::vector<Frame> frames_;
-    std::vector<uint32_t> shape_;
+    std::vector<uint32_t> keys_;
     uint32_t key_ = JsonStore::kNoKey;
     bool too_deep_ = false;
     std::string error_;
 };
 
+// ---- Building ----
+
 std::optional<std::string> JsonStore::parse(std::string_view text, MemberOrder order) {
-    const std::size_t values = tag_.size(), bytes = bytes_.size();
-    auto roll_back = [&] {
-        tag_.resize(values);
-        payload_.resize(values);
-        bytes_.resize(bytes);
-    };
-    uint32_t root = 0;
-    std::optional<std::string> error;
-    try {
-        JsonBuilder builder(*this, order);
-        error = builder.run(text, root);
-    } catch (...) {
-        roll_back();
-        throw;
-    }
-    if (error) {
-        roll_back();
-        return error;
-    }
-    roots_.push_back(root);
+    JsonBuilder builder(*this, order);
+    return builder.run(text);
+}
+
+std::optional<JsonStore::Failure> JsonStore::parse_each(std::span<const std::string_view> texts,
+                                                        MemberOrder order) {
+    JsonBuilder builder(*this, order);
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        if (std::optional<std::string> error = builder.run(texts[i]))
+            return Failure{i, std::move(*error)};
     return std::nullopt;
+}
+
+void JsonStore::truncate(std::size_t values, std::size_t bytes) {
+    tag_.resize(values);
+    payload_.resize(values);
+    bytes_.resize(bytes);
+}
+
+uint32_t JsonStore::intern_key(std::string_view key) {
+    if (const auto it = key_ids_.find(key); it != key_ids_.end()) return it->second;
+    if (keys_.size() >= kNoKey) throw std::bad_alloc();
+    const auto id = static_cast<uint32_t>(keys_.size());
+    keys_.emplace_back(key);
+    key_ids_.emplace(std::string_view(keys_.back()), id);
+    return id;
+}
+
+uint32_t JsonStore::intern_shape(std::span<const uint32_t> keys) {
+    const std::string_view bytes(reinterpret_cast<const char*>(keys.data()), keys.size_bytes());
+    if (const auto it = shape_ids_.find(bytes); it != shape_ids_.end()) return it->second;
+    const std::size_t id = shape_begin_.size() - 1;
+    if (id >= std::numeric_limits<uint32_t>::max() ||
+        shape_keys_.size() + keys.size() >= std::numeric_limits<uint32_t>::max())
+        throw std::bad_alloc();
+    shape_keys_.insert(shape_keys_.end(), keys.begin(), keys.end());
+    shape_begin_.push_back(static_cast<uint32_t>(shape_keys_.size()));
+    shape_table_.push_back(shape_pairs_.size());
+    if (keys.size() > kScanKeys) {
+        const std::size_t at = shape_pairs_.size();
+        for (std::size_t i = 0; i < keys.size(); ++i) shape_pairs_.push_back(pack(keys[i], static_cast<uint32_t>(i)));
+        std::sort(shape_pairs_.begin() + static_cast<std::ptrdiff_t>(at), shape_pairs_.end());
+    }
+    shape_ids_.emplace(std::string(bytes), static_cast<uint32_t>(id));
+    return static_cast<uint32_t>(id);
+}
+
+void JsonStore::append(std::span<const JsonStore> parts) {
+    // Keys and shapes are merged one part after another (they are few); then every part's
+    // values, strings and roots are copied into their own ranges, on the pool when there are
+    // several parts.
+    struct Plan {
+        std::vector<uint32_t> shape_map;
+        std::size_t values, bytes, roots;
+    };
+    std::vector<Plan> plans(parts.size());
+    std::size_t values = tag_.size(), bytes = bytes_.size(), roots = roots_.size();
+    std::vector<uint32_t> key_map, keys;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const JsonStore& other = parts[i];
+        key_map.resize(other.keys_.size());
+        for (std::size_t k = 0; k < other.keys_.size(); ++k) key_map[k] = intern_key(other.keys_[k]);
+        Plan& plan = plans[i];
+        plan.shape_map.resize(other.shape_begin_.size() - 1);
+        for (std::size_t sh = 0; sh + 1 < other.shape_begin_.size(); ++sh) {
+            keys.clear();
+            for (uint32_t k = other.shape_begin_[sh]; k < other.shape_begin_[sh + 1]; ++k)
+                keys.push_back(key_map[other.shape_keys_[k]]);
+            plan.shape_map[sh] = intern_shape(keys);
+        }
+        plan.values = values;
+        plan.bytes = bytes;
+        plan.roots = roots;
+        values += other.tag_.size();
+        bytes += other.bytes_.size();
+        roots += other.roots_.size();
+    }
+    if (values >= std::numeric_limits<uint32_t>::max()) throw std::bad_alloc();
+    tag_.resize(values);
+    payload_.resize(values);
+    bytes_.resize(bytes);
+    roots_.resize(roots);
+    parallel::for_each_index(parts.size(), parts.size() > 1, [&](std::size_t i) {
+        const JsonStore& other = parts[i];
+        const Plan& plan = plans[i];
+        const auto shift = static_cast<uint32_t>(plan.values);
+        std::copy(other.tag_.begin(), other.tag_.end(), tag_.begin() + static_cast<std::ptrdiff_t>(plan.values));
+        uint64_t* out = payload_.data() + plan.values;
+        for (std::size_t v = 0; v < other.tag_.size(); ++v) {
+            const uint64_t p = other.payload_[v];
+            switch (other.tag_[v]) {
+                case kLongString: out[v] = p + plan.bytes; break;
+                case kArray: out[v] = pack(first_of(p) + shift, count_of(p)); break;
+                case kObject: out[v] = pack(first_of(p) + shift, plan.shape_map[count_of(p)]); break;
+                default: out[v] = p; break;
+            }
+        }
+        std::copy(other.bytes_.begin(), other.bytes_.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(plan.bytes));
+        for (std::size_t r = 0; r < other.roots_.size(); ++r) roots_[plan.roots + r] = other.roots_[r] + shift;
+    });
 }
 
 uint32_t JsonStore::key_id(std::string_view key) const noexcept {
@@ -303,7 +374,8 @@ std::size_t JsonStore::memory_bytes() const noexcept {
     std::size_t keys = 0;
     for (const std::string& k : keys_) keys += k.size();
     return tag_.size() * (sizeof(uint8_t) + sizeof(uint64_t)) + bytes_.size() + keys +
-           (shape_keys_.size() + shape_begin_.size() + roots_.size()) * sizeof(uint32_t);
+           (shape_keys_.size() + shape_begin_.size() + roots_.size()) * sizeof(uint32_t) +
+           shape_pairs_.size() * sizeof(uint64_t);
 }
 
 void JsonStore::reserve(std::size_t values, std::size_t string_bytes) {
@@ -323,8 +395,7 @@ JsonKind JsonRef::kind() const noexcept {
         case kSigned: return JsonKind::Signed;
         case kDouble: return JsonKind::Double;
         case kArray: return JsonKind::Array;
-        case kObjectSorted:
-        case kObjectAsWritten: return JsonKind::Object;
+        case kObject: return JsonKind::Object;
         default: return JsonKind::String;
     }
 }
@@ -361,10 +432,10 @@ std::string_view JsonRef::string() const noexcept {
 
 std::size_t JsonRef::size() const noexcept {
     const uint8_t tag = store_->tag_[node_];
-    if (tag == kArray) return count_of(store_->payload_[node_]);
-    if (tag != kObjectSorted && tag != kObjectAsWritten) return 0;
-    const uint32_t shape = count_of(store_->payload_[node_]);
-    return store_->shape_begin_[shape + 1] - store_->shape_begin_[shape];
+    const uint64_t p = store_->payload_[node_];
+    if (tag == kArray) return count_of(p);
+    if (tag != kObject) return 0;
+    return store_->shape_begin_[count_of(p) + 1] - store_->shape_begin_[count_of(p)];
 }
 
 JsonRef JsonRef::child(std::size_t i) const noexcept {
@@ -377,22 +448,20 @@ std::string_view JsonRef::key(std::size_t i) const noexcept {
 }
 
 std::optional<JsonRef> JsonRef::find(uint32_t key_id) const noexcept {
-    const uint8_t tag = store_->tag_[node_];
-    if ((tag != kObjectSorted && tag != kObjectAsWritten) || key_id == JsonStore::kNoKey)
-        return std::nullopt;
+    if (store_->tag_[node_] != kObject || key_id == JsonStore::kNoKey) return std::nullopt;
     const uint64_t p = store_->payload_[node_];
     const uint32_t shape = count_of(p);
-    const uint32_t* keys = store_->shape_keys_.data() + store_->shape_begin_[shape];
-    const uint32_t n = store_->shape_begin_[shape + 1] - store_->shape_begin_[shape];
-    if (tag == kObjectSorted) {
-        const uint32_t* it = n <= 16 ? std::find(keys, keys + n, key_id)
-                                     : std::lower_bound(keys, keys + n, key_id);
-        if (it == keys + n || *it != key_id) return std::nullopt;
-        return JsonRef(*store_, first_of(p) + static_cast<uint32_t>(it - keys));
+    const uint32_t begin = store_->shape_begin_[shape], n = store_->shape_begin_[shape + 1] - begin;
+    if (n <= JsonStore::kScanKeys) {
+        const uint32_t* keys = store_->shape_keys_.data() + begin;
+        for (uint32_t i = n; i-- > 0;)  // from the end: the last of repeated keys
+            if (keys[i] == key_id) return JsonRef(*store_, first_of(p) + i);
+        return std::nullopt;
     }
-    for (uint32_t i = n; i-- > 0;)
-        if (keys[i] == key_id) return JsonRef(*store_, first_of(p) + i);
-    return std::nullopt;
+    const uint64_t* pairs = store_->shape_pairs_.data() + store_->shape_table_[shape];
+    const uint64_t* past = std::upper_bound(pairs, pairs + n, pack(key_id, 0xFFFFFFFFu));
+    if (past == pairs || first_of(*(past - 1)) != key_id) return std::nullopt;
+    return JsonRef(*store_, first_of(p) + count_of(*(past - 1)));
 }
 
 std::optional<JsonRef> JsonRef::find(std::string_view key) const noexcept {

@@ -8,11 +8,11 @@
 // - The value model has eight kinds: null, boolean, unsigned 64-bit integer (a non-negative
 //   integer), signed 64-bit integer (a negative integer), double (a number with a fraction
 //   or an exponent, an integer beyond 64 bits, and -0), string, array, object.
-// - Objects parsed in `MemberOrder::Sorted` mode hold each key once, with the value given
-//   last for a key written twice; key order carries no meaning and members are kept sorted
-//   by the store's key ids for lookup. `MemberOrder::AsWritten` keeps the members in text
-//   order, repeats included, for a reader that must see them as written (the filter
-//   decoder); a lookup there finds the last member with the key.
+// - Objects parsed in `MemberOrder::Unique` mode hold each key once, with the value given
+//   last for a key written twice; the order of their members carries no meaning.
+//   `MemberOrder::AsWritten` keeps the members in text order, repeats included, for a
+//   reader that must see them as written (the filter decoder); a lookup there finds the
+//   last member with the key.
 // - A failed parse leaves the store exactly as it was and reports the parser's message:
 //   nlohmann/json's own wording and position for malformed JSON, "recursion limit exceeded
 //   at line {} column {}" for nesting deeper than kMaxDepth.
@@ -26,13 +26,15 @@
 // values, so an array's payload is (first child, count). Object keys are interned once per
 // store, and so is each object's list of key ids, its shape: documents with the same keys
 // share one shape, and an object's payload is (first child, shape). A path lookup resolves
-// each segment to a key id once instead of comparing texts per document.
+// each segment to a key id once instead of comparing texts per document, then scans the
+// shape (up to 16 keys) or searches the shape's sorted key table (more keys).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,7 +49,7 @@ namespace tarnwick::search {
 enum class JsonKind : uint8_t { Null, Bool, Unsigned, Signed, Double, String, Array, Object };
 
 /// How a parse keeps the members of objects (see the file comment).
-enum class MemberOrder : uint8_t { Sorted, AsWritten };
+enum class MemberOrder : uint8_t { Unique, AsWritten };
 
 /// Line and column (both from 1, counted in bytes) of byte `offset` of `text`.
 struct TextPosition {
@@ -113,7 +115,21 @@ public:
     /// Parses `text` as one more root. Returns the error message on failure, when the store
     /// is left as it was. Throws std::bad_alloc when memory or the 2^32 values run out.
     std::optional<std::string> parse(std::string_view text,
-                                     MemberOrder order = MemberOrder::Sorted);
+                                     MemberOrder order = MemberOrder::Unique);
+
+    /// The first of several texts that failed to parse, and the parser's message.
+    struct Failure {
+        std::size_t index;
+        std::string message;
+    };
+    /// Parses the texts in order, one root each, up to the first that fails (the roots of
+    /// the texts before it stay).
+    std::optional<Failure> parse_each(std::span<const std::string_view> texts,
+                                      MemberOrder order = MemberOrder::Unique);
+
+    /// Appends copies of all roots of the parts, part after part (copying on the worker pool
+    /// when there are several parts).
+    void append(std::span<const JsonStore> parts);
 
     /// Number of roots, and root i.
     std::size_t size() const noexcept { return roots_.size(); }
@@ -123,6 +139,10 @@ public:
     uint32_t key_id(std::string_view key) const noexcept;
     /// The text of a key id.
     std::string_view key_text(uint32_t id) const noexcept { return keys_[id]; }
+
+    /// Number of values (roots and everything inside them), and bytes of long strings.
+    std::size_t value_count() const noexcept { return tag_.size(); }
+    std::size_t string_bytes() const noexcept { return bytes_.size(); }
 
     /// Bytes held by the values, strings and keys (capacity not counted).
     std::size_t memory_bytes() const noexcept;
@@ -134,15 +154,24 @@ private:
     friend class JsonRef;
     friend class JsonBuilder;
 
+    uint32_t intern_key(std::string_view key);
+    uint32_t intern_shape(std::span<const uint32_t> keys);
+    void truncate(std::size_t values, std::size_t bytes);
+
     std::vector<uint8_t> tag_;       // per value: its tag (json_value.cpp)
     std::vector<uint64_t> payload_;  // per value: number, inline string, string offset,
                                      // (first, count) of an array, (first, shape) of an object
     std::string bytes_;              // strings longer than 8 bytes: varint length, then bytes
     std::deque<std::string> keys_;   // key texts by id (a deque: views into it stay valid)
     absl::flat_hash_map<std::string_view, uint32_t, FxHash, TextEq> key_ids_;
-    std::vector<uint32_t> shape_keys_;         // the key ids of every shape, one after another
-    std::vector<uint32_t> shape_begin_{0};     // shape s: shape_keys_[begin[s], begin[s + 1])
+    std::vector<uint32_t> shape_keys_;      // the key ids of every shape, one after another
+    std::vector<uint32_t> shape_begin_{0};  // shape s: shape_keys_[begin[s], begin[s + 1])
     absl::flat_hash_map<std::string, uint32_t, FxHash, TextEq> shape_ids_;  // by key-id bytes
+    // Shapes of more than kScanKeys keys also have their (key id, position) pairs sorted,
+    // at shape_pairs_[shape_table_[s]] (as many as the shape has keys).
+    static constexpr std::size_t kScanKeys = 16;
+    std::vector<uint64_t> shape_pairs_;
+    std::vector<std::size_t> shape_table_;
     std::vector<uint32_t> roots_;
 };
 

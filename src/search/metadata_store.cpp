@@ -3,16 +3,33 @@
 #include "parallel.hpp"
 
 namespace tarnwick::search {
+namespace {
+
+/// Documents from which metadata texts are parsed on the pool.
+constexpr std::size_t kParallelParseMinDocs = 2048;
+
+}  // namespace
 
 std::optional<MetadataError> parse_metadata(std::span<const std::string_view> texts,
                                             JsonStore& out) {
-    std::size_t bytes = 0;
-    for (const std::string_view t : texts) bytes += t.size();
-    // Typical metadata has a value per 8 to 16 bytes of text; strings take a fraction.
-    out.reserve(bytes / 8, bytes / 4);
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        if (std::optional<std::string> error = out.parse(texts[i]))
-            return MetadataError{i, std::move(*error)};
+    const std::size_t n = texts.size();
+    if (n < kParallelParseMinDocs || parallel::num_threads() <= 1) {
+        if (std::optional<JsonStore::Failure> f = out.parse_each(texts))
+            return MetadataError{f->index, std::move(f->message)};
+        return std::nullopt;
+    }
+    // Chunks of documents parse on the pool into stores of their own, then join in order;
+    // the failure reported is the first in document order.
+    const std::vector<std::size_t> bounds = parallel::chunk_bounds(n, kParallelParseMinDocs / 4);
+    const std::size_t chunks = bounds.size() - 1;
+    std::vector<JsonStore> parts(chunks);
+    std::vector<std::optional<JsonStore::Failure>> failures(chunks);
+    parallel::for_each_index(chunks, true, [&](std::size_t c) {
+        failures[c] = parts[c].parse_each(texts.subspan(bounds[c], bounds[c + 1] - bounds[c]));
+    });
+    for (std::size_t c = 0; c < chunks; ++c)
+        if (failures[c]) return MetadataError{bounds[c] + failures[c]->index, std::move(failures[c]->message)};
+    out.append(parts);
     return std::nullopt;
 }
 

@@ -3,8 +3,9 @@
 // What the store guarantees:
 // - Document i's metadata is root i of one JsonStore (json_value.hpp): every document's
 //   values share one arena of values, one string buffer and one key table, so a corpus
-//   costs a few bytes per value instead of a heap tree per document, and the store is
-//   built whole or not at all.
+//   costs a few bytes per value instead of a heap tree per document. Many texts are parsed
+//   in chunks on the worker pool and joined in document order; the failure reported is
+//   always the first in document order, whatever the chunks.
 // - Any JSON kind is accepted as a document's metadata; only objects have attributes.
 // - A mask is computed by one filter bound once to the store: on the worker pool from
 //   parallel::kFilterMinDocs documents on, on the calling thread below that, with the same
