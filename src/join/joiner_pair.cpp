@@ -3,7 +3,7 @@
 #include "join/joiner_index.hpp"
 #include "join/joiner_model.hpp"
 #include "join/joiner_score.hpp"
-#include "fuzz_text.hpp"
+#include "fuzz/fuzz_text.hpp"
 #include "parallel.hpp"
 
 #include <algorithm>

@@ -22,6 +22,30 @@ double to_f64(PyObject* o) {
     return v;
 }
 
+namespace {
+
+/// Whether `o` is a numpy bool scalar (numpy.bool_, named numpy.bool from numpy 2 on).
+bool is_numpy_bool(PyObject* o) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
+    const Object module = Object::steal(PyObject_GetAttrString(type, "__module__"));
+    if (!module) {
+        PyErr_Clear();
+        return false;
+    }
+    if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0)
+        return false;
+    const Object name = Object::steal(PyObject_GetAttrString(type, "__name__"));
+    if (!name) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyUnicode_Check(name.get()) &&
+           (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+            PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
+}
+
+}  // namespace
+
 float to_f32(PyObject* o) { return round_f32(to_f64(o)); }
 
 void require_sequence(PyObject* o, const char* what) {
@@ -35,6 +59,11 @@ void require_sequence(PyObject* o, const char* what) {
 bool to_bool(PyObject* o) {
     if (o == Py_True) return true;
     if (o == Py_False) return false;
+    if (is_numpy_bool(o)) {
+        const int v = PyObject_IsTrue(o);
+        if (v < 0) throw_already_set();
+        return v != 0;
+    }
     throw Error{PyExc_TypeError, "'" + type_name(o) + "' object cannot be converted to 'PyBool'", {}};
 }
 
@@ -46,6 +75,34 @@ std::string_view to_str(PyObject* o) {
     const char* p = PyUnicode_AsUTF8AndSize(o, &n);
     if (!p) throw_already_set();
     return {p, static_cast<std::size_t>(n)};
+}
+
+StrList to_str_list(PyObject* o) {
+    require_sequence(o, "a sequence of str");
+    StrList out;
+    const Py_ssize_t n = PySequence_Size(o);
+    if (n < 0) throw_already_set();
+    out.objects.reserve(static_cast<std::size_t>(n));
+    out.views.reserve(static_cast<std::size_t>(n));
+    const Object it = check(PyObject_GetIter(o));
+    while (Object item = Object::steal(PyIter_Next(it.get()))) {
+        out.views.push_back(to_str(item.get()));
+        out.objects.push_back(std::move(item));
+    }
+    check_error();
+    return out;
+}
+
+std::vector<uint8_t> to_bool_list(PyObject* o) {
+    require_sequence(o, "a sequence of bool");
+    std::vector<uint8_t> out;
+    const Py_ssize_t n = PySequence_Size(o);
+    if (n < 0) throw_already_set();
+    out.reserve(static_cast<std::size_t>(n));
+    const Object it = check(PyObject_GetIter(o));
+    while (const Object item = Object::steal(PyIter_Next(it.get()))) out.push_back(to_bool(item.get()) ? 1 : 0);
+    check_error();
+    return out;
 }
 
 void check_tuple(PyObject* o, Py_ssize_t n) {

@@ -37,12 +37,24 @@ inline float round_f32(double v) noexcept {
 /// 'Sequence'" for a non-sequence.
 void require_sequence(PyObject* o, const char* what);
 
-/// A bool object (True/False only).
+/// A boolean: True or False, or a numpy bool scalar through its truth value; anything
+/// else (the ints 0 and 1 included) is refused.
 bool to_bool(PyObject* o);
 
 /// The UTF-8 text of a str; the view lives as long as the str.
 std::string_view to_str(PyObject* o);
 
+/// The texts of a sequence of str, as UTF-8 views kept alive by the item objects held
+/// beside them. A str itself and objects that are not sequences are refused.
+struct StrList {
+    std::vector<Object> objects;
+    std::vector<std::string_view> views;
+};
+StrList to_str_list(PyObject* o);
+
+/// The booleans of a sequence as 0/1 bytes (each converted by to_bool); a str and objects that are not
+/// sequences are refused.
+std::vector<uint8_t> to_bool_list(PyObject* o);
 /// Calls f(item) with each item of a sequence other than str, in iteration order; the item
 /// is a borrowed reference that lives until f returns.
 template <class F>

@@ -4,10 +4,10 @@
 // before anything is computed), run the engine and build new Python objects from its
 // result. The matrix is computed on the worker pool in blocks of rows while this thread,
 // keeping the interpreter lock, turns the block before into Python floats.
+#include "module.hpp"
 #include "parallel.hpp"
-#include "py/args.hpp"
 #include "py/convert.hpp"
-#include "py/function.hpp"
+#include "py/module.hpp"
 #include "search/score_utils_bayes.hpp"
 #include "search/score_utils_matrix.hpp"
 
@@ -20,11 +20,18 @@
 namespace tarnwick::search {
 namespace {
 
-constexpr py::Signature<1> kBayesSig{"normalize_bayes()", {{{"scores", true}}}, 1};
+constexpr py::Signature<1> kNormalizeBayes{
+    "normalize_bayes",
+    {{{"scores"}}},
+    1,
+    "Applies a 5-step Bayes normalization to calibrate BM25/fuzzy scores to [0, 1] "
+    "probabilities.\n\n"
+    "1. Filters non-zero scores.\n"
+    "2. Calculates median and std_dev.\n"
+    "3. Computes beta = median, alpha_eff = 1.0 / max(std_dev, 1e-6)\n"
+    "4. Transforms scores using Sigmoid function."};
 
-py::Object normalize_bayes_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames) {
-    const auto a = py::bind(kBayesSig, args, nargs, kwnames);
+py::Object normalize_bayes_body(const py::Args<1>& a) {
     // The texts as exact str objects: the caller's own where they are exact, else new ones
     // made from their UTF-8 (which also refuses lone surrogates, as every text does).
     std::vector<py::Object> texts;
@@ -51,8 +58,21 @@ py::Object normalize_bayes_body(PyObject*, PyObject* const* args, Py_ssize_t nar
     return list;
 }
 
-constexpr py::Signature<2> kMatrixSig{
-    "cosine_similarity_matrix()", {{{"a", true}, {"b", true}}}, 2};
+constexpr py::Signature<2> kCosineSimilarityMatrix{
+    "cosine_similarity_matrix",
+    {{{"a"}, {"b"}}},
+    2,
+    "Compute dot product (cosine sim on unit vectors) between two embedding matrices.\n\n"
+    "Parameters\n"
+    "----------\n"
+    "a : list[list[float]]\n"
+    "    Query embeddings, shape (nq, dim)\n"
+    "b : list[list[float]]\n"
+    "    Corpus embeddings, shape (nc, dim)\n\n"
+    "Returns\n"
+    "-------\n"
+    "(flat_scores: list[float], nq: int, nc: int)\n"
+    "    Row-major matrix of shape (nq, nc)"};
 
 /// A matrix argument: a sequence (not str) of rows, each a sequence (not str) of numbers.
 FloatRows read_rows(const char* name, PyObject* matrix) {
@@ -72,9 +92,7 @@ FloatRows read_rows(const char* name, PyObject* matrix) {
 /// the block before it into Python floats.
 constexpr std::size_t kBlockCells = std::size_t{1} << 17;
 
-py::Object cosine_similarity_matrix_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                         PyObject* kwnames) {
-    const auto a = py::bind(kMatrixSig, args, nargs, kwnames);
+py::Object cosine_similarity_matrix_body(const py::Args<2>& a) {
     const FloatRows qa = read_rows("a", a[0]);
     const FloatRows qb = read_rows("b", a[1]);
     const std::size_t nq = qa.size(), nc = qb.size();
@@ -113,29 +131,9 @@ py::Object cosine_similarity_matrix_body(PyObject*, PyObject* const* args, Py_ss
 
 }  // namespace
 
-PyMethodDef normalize_bayes_def = py::method_def<normalize_bayes_body>(
-    "normalize_bayes",
-    "normalize_bayes(scores)\n--\n\n"
-    "Applies a 5-step Bayes normalization to calibrate BM25/fuzzy scores to [0, 1] "
-    "probabilities.\n\n"
-    "1. Filters non-zero scores.\n"
-    "2. Calculates median and std_dev.\n"
-    "3. Computes beta = median, alpha_eff = 1.0 / max(std_dev, 1e-6)\n"
-    "4. Transforms scores using Sigmoid function.");
-
-PyMethodDef cosine_similarity_matrix_def = py::method_def<cosine_similarity_matrix_body>(
-    "cosine_similarity_matrix",
-    "cosine_similarity_matrix(a, b)\n--\n\n"
-    "Compute dot product (cosine sim on unit vectors) between two embedding matrices.\n\n"
-    "Parameters\n"
-    "----------\n"
-    "a : list[list[float]]\n"
-    "    Query embeddings, shape (nq, dim)\n"
-    "b : list[list[float]]\n"
-    "    Corpus embeddings, shape (nc, dim)\n\n"
-    "Returns\n"
-    "-------\n"
-    "(flat_scores: list[float], nq: int, nc: int)\n"
-    "    Row-major matrix of shape (nq, nc)");
+void register_score_utils(py::Module& m) {
+    m.add_function<kCosineSimilarityMatrix, &cosine_similarity_matrix_body>();
+    m.add_function<kNormalizeBayes, &normalize_bayes_body>();
+}
 
 }  // namespace tarnwick::search
