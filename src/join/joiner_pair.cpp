@@ -42,7 +42,8 @@ std::vector<JoinRow> MultiJoiner::join_arrays_inner(const JoinArray& src, const 
                                     : std::span<const JoinElement>());
     const SparsePanel sparse(config.sparse_weight > 0 ? std::span<const JoinElement>(targets)
                                                       : std::span<const JoinElement>());
-    PairContext ctx{config, targets, index ? &*index : nullptr, panel, sparse, {}, n, score_cutoff};
+    PairContext ctx{config, targets, index ? &*index : nullptr, panel, sparse, {},
+                    fusion_term_table(config.rrf_k, targets.size() + 1), n, score_cutoff};
     if (index) {
         ctx.target_ascii.resize(targets.size(), 0);
         for (std::size_t t = 0; t < targets.size(); ++t)

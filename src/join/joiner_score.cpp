@@ -11,11 +11,6 @@
 namespace tarnwick::join {
 namespace {
 
-/// The fusion term of rank r: 1 / (rrf_k + 1 + r), the denominator formed as an unsigned
-/// 64-bit integer.
-double fusion_term(uint64_t rrf_k, std::size_t rank) {
-    return 1.0 / static_cast<double>(rrf_k + 1 + static_cast<uint64_t>(rank));
-}
 
 /// The ranking order: a higher score first, NaN after every number, equal scores (and two
 /// NaNs) in list order. A total order, so any sort gives one result.
@@ -78,6 +73,12 @@ void rank_floats(std::vector<Ranked>& list, std::vector<uint64_t>& keys,
 
 }  // namespace
 
+std::vector<double> fusion_term_table(uint64_t rrf_k, std::size_t count) {
+    std::vector<double> table(count);
+    for (std::size_t r = 0; r < count; ++r) table[r] = fusion_term(rrf_k, r);
+    return table;
+}
+
 Scratch::Scratch(std::size_t targets)
     : text_sum(targets, 0.0), sparse_sum(targets, 0.0), dense_sum(targets, 0.0),
       reached(targets, 0), raw_text(targets, 0.0),
@@ -129,19 +130,14 @@ double ElementScorer::fuzzy_similarity(const std::string& a, bool a_ascii, uint3
 }
 
 void ElementScorer::text_channel(const std::string& text) {
-    const uint64_t rrf_k = ctx_.config.rrf_k;
     // BM25 order is also the order in which the candidates are reached.
-    s_.ranked = s_.bm25_hits;
-    rank_floats(s_.ranked, s_.keys, s_.keys_tmp, s_.sorted);
-    for (std::size_t r = 0; r < s_.ranked.size(); ++r) {
-        const uint32_t t = s_.ranked[r].target;
-        if (fuse_) s_.text_sum[t] += fusion_term(rrf_k, r);
-        reach(t);
-    }
+    const std::vector<Ranked>& by_bm25 = bm25_ranking();
+    for (const Ranked& c : by_bm25) reach(c.target);
+    add_fusion_terms(by_bm25.data(), by_bm25.size(), s_.text_sum);
     // The first bm25_candidates by BM25 are ranked again by fuzzy similarity.
     const std::size_t k = static_cast<std::size_t>(
-        std::min<uint64_t>(s_.ranked.size(), ctx_.config.bm25_candidates));
-    s_.ranked.resize(k);
+        std::min<uint64_t>(by_bm25.size(), ctx_.config.bm25_candidates));
+    s_.ranked.assign(by_bm25.begin(), by_bm25.begin() + static_cast<std::ptrdiff_t>(k));
     const bool ascii = fuzz::text::is_ascii(text);
     src_chars_ready_ = false;
     for (std::size_t r = 0; r < k; ++r) {
@@ -152,14 +148,31 @@ void ElementScorer::text_channel(const std::string& text) {
     }
     if (!fuse_) return;
     rank(s_.ranked);
-    for (std::size_t r = 0; r < k; ++r) s_.text_sum[s_.ranked[r].target] += fusion_term(rrf_k, r);
+    add_fusion_terms(s_.ranked.data(), k, s_.text_sum);
 }
 
-void ElementScorer::add_fusion_terms(std::vector<double>& sums) {
+const std::vector<Ranked>& ElementScorer::bm25_ranking() {
+    if (!bm25_ranked_) {
+        s_.bm25_ranked = s_.bm25_hits;
+        rank_floats(s_.bm25_ranked, s_.keys, s_.keys_tmp, s_.sorted);
+        bm25_ranked_ = true;
+    }
+    return s_.bm25_ranked;
+}
+
+void ElementScorer::add_fusion_terms(const Ranked* ranking, std::size_t count,
+                                     std::vector<double>& sums) {
     if (!fuse_) return;  // one active channel scores by its own score: ranks are not needed
+    const std::vector<double>& table = ctx_.fusion_terms;
+    double* out = sums.data();
+    for (std::size_t r = 0; r < count; ++r)
+        out[ranking[r].target] += r < table.size() ? table[r] : fusion_term(ctx_.config.rrf_k, r);
+}
+
+void ElementScorer::rank_and_add_fusion_terms(std::vector<double>& sums) {
+    if (!fuse_) return;
     rank_floats(s_.ranked, s_.keys, s_.keys_tmp, s_.sorted);
-    for (std::size_t r = 0; r < s_.ranked.size(); ++r)
-        sums[s_.ranked[r].target] += fusion_term(ctx_.config.rrf_k, r);
+    add_fusion_terms(s_.ranked.data(), s_.ranked.size(), sums);
 }
 
 void ElementScorer::sparse_channel(const JoinElement& source) {
@@ -185,9 +198,12 @@ void ElementScorer::sparse_channel(const JoinElement& source) {
             s_.raw_sparse[c.target] = c.score;
             reach(c.target);
         }
-        s_.ranked = s_.bm25_hits;
+        if (!fuse_) return;
+        const std::vector<Ranked>& by_bm25 = bm25_ranking();
+        add_fusion_terms(by_bm25.data(), by_bm25.size(), s_.sparse_sum);
+        return;
     }
-    add_fusion_terms(s_.sparse_sum);
+    rank_and_add_fusion_terms(s_.sparse_sum);
 }
 
 void ElementScorer::dense_channel(std::span<const float> dense_row) {
@@ -214,7 +230,7 @@ void ElementScorer::dense_channel(std::span<const float> dense_row) {
     Ranked* ranked = s_.ranked.data();
     for (std::size_t i = 0; i < size; ++i)
         ranked[i] = Ranked{static_cast<double>(row[i]), targets[i], static_cast<uint32_t>(i)};
-    add_fusion_terms(s_.dense_sum);
+    rank_and_add_fusion_terms(s_.dense_sum);
 }
 
 void ElementScorer::score_element(const JoinElement& source, std::span<const float> dense_row,
@@ -229,6 +245,7 @@ void ElementScorer::score_element(const JoinElement& source, std::span<const flo
     const int active = int{text_on} + int{sparse_on} + int{dense_on};
     fuse_ = active >= 2;
 
+    bm25_ranked_ = false;
     if (need_bm25) bm25_candidates(*source.text);
     if (text_on) text_channel(*source.text);
     if (sparse_on) sparse_channel(source);

@@ -39,9 +39,19 @@ struct PairContext {
     const DensePanel& dense;              // the targets' dense vectors, laid out for dots
     const SparsePanel& sparse;            // the targets' sparse vectors, laid out for merges
     std::vector<uint8_t> target_ascii;    // per target: its text is pure ASCII
+    std::vector<double> fusion_terms;     // fusion_term(rrf_k, r) for the first ranks
     uint64_t n;
     std::optional<double> score_cutoff;
 };
+
+/// The fusion term of rank r: 1 / (rrf_k + 1 + r), the denominator formed as an unsigned
+/// 64-bit integer.
+inline double fusion_term(uint64_t rrf_k, std::size_t rank) {
+    return 1.0 / static_cast<double>(rrf_k + 1 + static_cast<uint64_t>(rank));
+}
+
+/// fusion_term(rrf_k, r) for r = 0 .. count - 1.
+std::vector<double> fusion_term_table(uint64_t rrf_k, std::size_t count);
 
 /// One match of a source element.
 struct Match {
@@ -77,7 +87,9 @@ private:
     // Buffers reused from element to element.
     std::vector<std::string> tokens;
     std::vector<uint32_t> src_chars, tgt_chars;
-    std::vector<Ranked> bm25_hits, ranked, sorted;
+    std::vector<Ranked> bm25_hits;    // BM25 candidates in touched order
+    std::vector<Ranked> bm25_ranked;  // the same in BM25 order
+    std::vector<Ranked> ranked, sorted;
     std::vector<uint64_t> keys, keys_tmp;  // radix sort buffers
     SparseSource sparse_source;
 };
@@ -98,7 +110,9 @@ private:
     void text_channel(const std::string& text);
     void sparse_channel(const JoinElement& source);
     void dense_channel(std::span<const float> dense_row);
-    void add_fusion_terms(std::vector<double>& sums);
+    const std::vector<Ranked>& bm25_ranking();
+    void add_fusion_terms(const Ranked* ranking, std::size_t count, std::vector<double>& sums);
+    void rank_and_add_fusion_terms(std::vector<double>& sums);
     void reach(uint32_t target);
     double fuzzy_similarity(const std::string& a, bool a_ascii, uint32_t target);
     void reset(bool text_on, bool sparse_on, bool dense_on);
@@ -107,6 +121,7 @@ private:
     Scratch& s_;
     bool src_chars_ready_ = false;
     bool fuse_ = false;  // two or more channels are active for the element being scored
+    bool bm25_ranked_ = false;  // bm25_ranked holds this element's BM25 ranking
 };
 
 }  // namespace tarnwick::join
