@@ -15,13 +15,12 @@ the ratios compare the work a user gets, not identical arithmetic.
 import json
 import os
 import random
-import subprocess
 import sys
 import time
 
 import numpy as np
 
-from common import ASCII_LETTERS, fmt_time, mutate, optional
+from common import ASCII_LETTERS, fmt_time, mutate, optional, ours_in_fresh_process
 
 import tarnwick
 
@@ -87,17 +86,8 @@ def ours():
 
 
 def ours_with(threads):
-    env = dict(os.environ)
-    env.pop("RAYON_RS_NUM_CPUS", None)
-    env["OPENBLAS_NUM_THREADS"] = "1"  # numpy only normalises the data here
-    if threads is None:
-        env.pop("RAYON_NUM_THREADS", None)
-    else:
-        env["RAYON_NUM_THREADS"] = str(threads)
-    out = subprocess.run([sys.executable, os.path.abspath(__file__), "--ours"], env=env,
-                         capture_output=True, text=True, check=True,
-                         cwd=os.path.dirname(os.path.abspath(__file__)))
-    return json.loads(out.stdout)
+    # numpy only normalises the data there: no BLAS threads competing with the pool.
+    return ours_in_fresh_process(__file__, threads, {"OPENBLAS_NUM_THREADS": "1"})
 
 
 def peer_text(a, b):
