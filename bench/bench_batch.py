@@ -11,9 +11,8 @@ import json
 import os
 import random
 import sys
-import time
 
-from common import ROOT, fmt_time, optional, ours_in_fresh_process, words
+from common import ROOT, best_of, fmt_time, optional, ours_in_fresh_process, words
 
 import _tarnwick
 import tarnwick
@@ -29,15 +28,6 @@ def data():
     choices = words(rng, max(EXTRACT_SIZES))
     queries = words(rng, 5)
     return cd, choices, queries
-
-
-def best_of(fn, repeat=3):
-    best = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
 
 
 def ours():

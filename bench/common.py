@@ -67,6 +67,16 @@ def per_call(fn, pairs, repeat=3):
     return best / len(pairs)
 
 
+def best_of(fn, repeat=3):
+    """Best wall time, in seconds, of fn() over `repeat` calls."""
+    best = float("inf")
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - t0)
+    return best
+
+
 def optional(module):
     try:
         return importlib.import_module(module)

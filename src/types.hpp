@@ -5,8 +5,7 @@
 //   Chars  32-bit  the code points of any other str (owned)
 //   Items  64-bit  one element per item of any other iterable (owned)
 //
-// The pure part (Seq, widening) is free of Python; the conversions from Python objects
-// at the bottom are declared with an opaque PyObject and defined in types.cpp.
+// Free of Python: the conversions from Python objects are in types_py.hpp.
 #pragma once
 
 #include <cstddef>
@@ -16,8 +15,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-struct _object;
 
 namespace tarnwick::types {
 
@@ -170,22 +167,5 @@ decltype(auto) visit_pair(const Seq& a, const Seq& b, F&& f) {
         });
     });
 }
-
-// ---- Conversions from Python objects (defined in types.cpp; need the interpreter) ----
-
-/// The sequence of a Python object: str, bytes or any iterable. Throws the binding
-/// layer's errors (TypeError "expected str, bytes, or sequence", hashing and text errors).
-/// A Bytes result views the object's buffer: keep the object alive while using it.
-Seq extract_single(_object* obj);
-
-/// Missing-value test: None, an object whose float value is NaN, or an object without a
-/// float value whose str() is exactly "<NA>". Never raises.
-bool is_none(_object* obj) noexcept;
-
-/// Processor hook: with a processor (not null, not None), *out1 and *out2 receive new
-/// references to processor(s1) and processor(s2); without one, new references to s1 and
-/// s2. The processor's error propagates (it is not called for s2 when s1 fails).
-void get_processed_args(_object* s1, _object* s2, _object* processor, _object** out1,
-                        _object** out2);
 
 }  // namespace tarnwick::types

@@ -1,15 +1,30 @@
-// The Python side of input preparation shared by every scorer and metric: missing-value
-// test, processor hook and conversion of both inputs, with the processed objects kept
-// alive while their sequences are in use.
+// The Python side of the input sequences, shared by every adapter: conversion of a Python
+// object to a Seq, the missing-value test, the processor hook, and the prepared pair of
+// both inputs, with the processed objects kept alive while their sequences are in use.
 #pragma once
 
 #include "py/object.hpp"
 #include "types.hpp"
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace tarnwick::types {
+
+/// The sequence of a Python object: str, bytes or any iterable. Throws the binding
+/// layer's errors (TypeError "expected str, bytes, or sequence", hashing and text errors).
+/// A Bytes result views the object's buffer: keep the object alive while using it.
+Seq to_seq(PyObject* obj);
+
+/// Missing-value test: None, an object whose float value is NaN, or an object without a
+/// float value whose str() is exactly "<NA>". Never raises.
+bool is_missing(PyObject* obj) noexcept;
+
+/// Processor hook: processor(s1) and processor(s2) with a processor (not null, not
+/// None), s1 and s2 themselves without one. The processor's error propagates (it is not
+/// called for s2 when s1 fails).
+std::pair<py::Object, py::Object> process_pair(PyObject* s1, PyObject* s2, PyObject* processor);
 
 /// Two processed inputs and their sequences. Byte sequences view the processed objects
 /// and code points may be decoded into this thread's scratch buffers, which the pair

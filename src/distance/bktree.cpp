@@ -3,6 +3,9 @@
 // iteration) cannot use the same tree at the same time.
 #include "distance/bktree.hpp"
 
+#include "module.hpp"
+#include "py/module.hpp"
+
 #include <string_view>
 #include <vector>
 
@@ -11,17 +14,9 @@ namespace {
 
 using distance::bktree::BKTree;
 
-constexpr Signature<0> kNewSig{"BKTree.__new__()", {}, 0};
-constexpr Signature<1> kInsertSig{"BKTree.insert()", {{{"item", true}}}, 1};
-constexpr Signature<2> kDedupeSig{"BKTree.dedupe()", {{{"items", true}, {"threshold", true}}}, 2};
-constexpr Signature<1> kSetStateSig{"BKTree.__setstate__()", {{{"state", true}}}, 1};
+constexpr Signature<0> kNew{"__new__", {}};
 
-PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guard([&]() -> PyObject* {
-        bind_tuple(kNewSig, args, kwargs);
-        return Class<BKTree>::create_in(type, BKTree{}).release();
-    });
-}
+Object new_(PyTypeObject* type, const Args<0>&) { return Class<BKTree>::create_in(type, BKTree{}); }
 
 /// The strings of `items` (a sequence of str, a str itself refused), each kept alive by
 /// its object. TypeErrors name the argument `items`.
@@ -53,96 +48,79 @@ Object str_list(const std::vector<std::string_view>& values) {
     return list;
 }
 
-PyObject* insert(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                 PyObject* kwnames) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind(kInsertSig, args, nargs, kwnames);
-        RefMut<BKTree> tree(self);
-        const std::string_view item = arg("item", [&] { return to_str(a[0]); });
-        tree->insert(item);
-        return Py_NewRef(Py_None);
-    });
+constexpr Signature<1> kInsert{"insert", {{{"item"}}}};
+Object insert(PyObject* self, const Args<1>& a) {
+    RefMut<BKTree> tree(self);
+    const std::string_view item = arg("item", [&] { return to_str(a[0]); });
+    tree->insert(item);
+    return Object::borrow(Py_None);
 }
 
-PyObject* dedupe(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                 PyObject* kwnames) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind(kDedupeSig, args, nargs, kwnames);
-        RefMut<BKTree> tree(self);
-        const StrList items = read_items(a[0]);
-        const uint64_t threshold = arg("threshold", [&] { return to_u64(a[1]); });
-        const std::vector<std::size_t> kept = tree->dedupe(items.views, threshold);
-        Object list = check(PyList_New(static_cast<Py_ssize_t>(kept.size())));
-        for (std::size_t i = 0; i < kept.size(); ++i)
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
-                           items.objects[kept[i]].copy().release());
-        return list.release();
-    });
+constexpr Signature<2> kDedupe{"dedupe", {{{"items"}, {"threshold"}}}};
+Object dedupe(PyObject* self, const Args<2>& a) {
+    RefMut<BKTree> tree(self);
+    const StrList items = read_items(a[0]);
+    const uint64_t threshold = arg("threshold", [&] { return to_u64(a[1]); });
+    const std::vector<std::size_t> kept = tree->dedupe(items.views, threshold);
+    Object list = check(PyList_New(static_cast<Py_ssize_t>(kept.size())));
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), items.objects[kept[i]].copy().release());
+    return list;
 }
 
-PyObject* all_values(PyObject* self, PyObject*) noexcept {
-    return guard([&]() -> PyObject* {
+constexpr Signature<0> kAllValues{"all_values", {}, 0, "Collect all values in the tree via DFS."};
+constexpr Signature<0> kGetState{"__getstate__", {}};
+Object all_values(PyObject* self) {
+    Ref<BKTree> tree(self);
+    return str_list(tree->values());
+}
+
+constexpr Signature<0> kReduce{
+    "__reduce__", {}, 0,
+    "Pickle support: serialise as (cls, args, state) \u2014 pickle calls cls(), then "
+    "__setstate__(state)."};
+Object reduce(PyObject* self) {
+    Object state;
+    {
         Ref<BKTree> tree(self);
-        return str_list(tree->values()).release();
-    });
+        state = str_list(tree->values());
+    }
+    const Object empty = check(PyTuple_New(0));
+    return check(PyTuple_Pack(3, reinterpret_cast<PyObject*>(Class<BKTree>::type()), empty.get(),
+                              state.get()));
 }
 
-PyObject* reduce(PyObject* self, PyObject*) noexcept {
-    return guard([&]() -> PyObject* {
-        Object state;
-        {
-            Ref<BKTree> tree(self);
-            state = str_list(tree->values());
-        }
-        const Object empty = check(PyTuple_New(0));
-        return check(PyTuple_Pack(3, reinterpret_cast<PyObject*>(Class<BKTree>::type()),
-                                  empty.get(), state.get()))
-            .release();
-    });
-}
-
-PyObject* setstate(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind(kSetStateSig, args, nargs, kwnames);
-        RefMut<BKTree> tree(self);
-        tree->clear();
-        // An error of the iteration itself (its __iter__ included) is raised unchanged.
-        const Object it = check(PyObject_GetIter(a[0]));
-        while (const Object item = Object::steal(PyIter_Next(it.get())))
-            tree->insert(arg("state", [&] { return to_str(item.get()); }));
-        check_error();
-        return Py_NewRef(Py_None);
-    });
-}
-
-template <auto F>
-PyCFunction fastcall_method() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(F));
+constexpr Signature<1> kSetState{"__setstate__", {{{"state"}}}};
+Object setstate(PyObject* self, const Args<1>& a) {
+    RefMut<BKTree> tree(self);
+    tree->clear();
+    // An error of the iteration itself (its __iter__ included) is raised unchanged.
+    const Object it = check(PyObject_GetIter(a[0]));
+    while (const Object item = Object::steal(PyIter_Next(it.get())))
+        tree->insert(arg("state", [&] { return to_str(item.get()); }));
+    check_error();
+    return Object::borrow(Py_None);
 }
 
 PyMethodDef methods[] = {
-    {"insert", fastcall_method<&insert>(), METH_FASTCALL | METH_KEYWORDS,
-     "insert($self, item)\n--\n\n"},
-    {"dedupe", fastcall_method<&dedupe>(), METH_FASTCALL | METH_KEYWORDS,
-     "dedupe($self, items, threshold)\n--\n\n"},
-    {"all_values", reinterpret_cast<PyCFunction>(&all_values), METH_NOARGS,
-     "all_values($self)\n--\n\nCollect all values in the tree via DFS."},
-    {"__reduce__", reinterpret_cast<PyCFunction>(&reduce), METH_NOARGS,
-     "__reduce__($self)\n--\n\nPickle support: serialise as (cls, args, state) \u2014 pickle "
-     "calls cls(), then __setstate__(state)."},
-    {"__getstate__", reinterpret_cast<PyCFunction>(&all_values), METH_NOARGS,
-     "__getstate__($self)\n--\n\n"},
-    {"__setstate__", fastcall_method<&setstate>(), METH_FASTCALL | METH_KEYWORDS,
-     "__setstate__($self, state)\n--\n\n"},
+    method<BKTree, kInsert, &insert>(),
+    method<BKTree, kDedupe, &dedupe>(),
+    method<BKTree, kAllValues, &all_values>(),
+    method<BKTree, kReduce, &reduce>(),
+    method<BKTree, kGetState, &all_values>(),
+    method<BKTree, kSetState, &setstate>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
 }  // namespace
 
 void ClassInfo<BKTree>::slots(std::vector<PyType_Slot>& s) {
-    s.push_back({Py_tp_new, reinterpret_cast<void*>(&new_)});
+    add_constructor<BKTree, kNew, &new_>(s);
     s.push_back({Py_tp_methods, methods});
 }
 
 }  // namespace tarnwick::py
+
+namespace tarnwick::distance::bktree {
+void register_class(py::Module& m) { m.add_class<BKTree>(); }
+}  // namespace tarnwick::distance::bktree

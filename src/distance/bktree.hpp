@@ -9,7 +9,6 @@ namespace tarnwick::py {
 template <>
 struct ClassInfo<distance::bktree::BKTree> {
     static constexpr const char* name = "BKTree";
-    static const char* doc() { return "BKTree()\n--\n\n"; }
     static void slots(std::vector<PyType_Slot>& s);
 };
 }  // namespace tarnwick::py

@@ -3,9 +3,9 @@
 #include "algorithms/gotoh.hpp"
 #include "distance/metrics.hpp"
 #include "distance/same_width.hpp"
-#include "py/args.hpp"
+#include "module.hpp"
 #include "py/convert.hpp"
-#include "py/function.hpp"
+#include "py/module.hpp"
 
 #include <optional>
 
@@ -30,12 +30,23 @@ namespace {
 /// The four functions.
 enum class Fn { Distance, Similarity, NormalizedDistance, NormalizedSimilarity };
 
-constexpr std::array<py::Param, 6> kParams{{{"s1", true},
-                                            {"s2", true},
-                                            {"open_penalty", false},
-                                            {"extend_penalty", false},
-                                            {"processor", false},
-                                            {"score_cutoff", false}}};
+/// Every function's signature: "name(s1, s2, *, open_penalty=1.0, extend_penalty=0.5,
+/// processor=None, score_cutoff=None)".
+constexpr py::Signature<6> gotoh_signature(const char* name) {
+    return {name,
+            {{{"s1"},
+              {"s2"},
+              {"open_penalty", "1.0"},
+              {"extend_penalty", "0.5"},
+              {"processor", "None"},
+              {"score_cutoff", "None"}}},
+            2};
+}
+
+constexpr auto kDistance = gotoh_signature("gotoh_distance");
+constexpr auto kSimilarity = gotoh_signature("gotoh_similarity");
+constexpr auto kNormalizedDistance = gotoh_signature("gotoh_normalized_distance");
+constexpr auto kNormalizedSimilarity = gotoh_signature("gotoh_normalized_similarity");
 
 /// A penalty argument: its default when absent; None and non-numbers are TypeErrors
 /// naming the argument.
@@ -65,10 +76,7 @@ double result(Raw r, std::optional<double> cutoff) {
 }
 
 template <Fn F>
-py::Object body(const char* display, PyObject* const* args, Py_ssize_t nargs,
-                PyObject* kwnames) {
-    const py::Signature<6> sig{display, kParams, 2};
-    const auto a = py::bind(sig, args, nargs, kwnames);
+py::Object body(const py::Args<6>& a) {
     const double open = penalty("open_penalty", a[2], 1.0);
     const double extend = penalty("extend_penalty", a[3], 0.5);
     const std::optional<double> cutoff =
@@ -79,35 +87,13 @@ py::Object body(const char* display, PyObject* const* args, Py_ssize_t nargs,
     return py::from_f64(result<F>(gotoh_raw(in.a, in.b, o, e), cutoff));
 }
 
-py::Object distance_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return body<Fn::Distance>("gotoh_distance()", args, nargs, kwnames);
-}
-py::Object similarity_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames) {
-    return body<Fn::Similarity>("gotoh_similarity()", args, nargs, kwnames);
-}
-py::Object normalized_distance_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                    PyObject* kwnames) {
-    return body<Fn::NormalizedDistance>("gotoh_normalized_distance()", args, nargs, kwnames);
-}
-py::Object normalized_similarity_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                                      PyObject* kwnames) {
-    return body<Fn::NormalizedSimilarity>("gotoh_normalized_similarity()", args, nargs, kwnames);
-}
-
-#define TARNWICK_GOTOH_DOC(name)                                                              \
-    name "(s1, s2, *, open_penalty=1.0, extend_penalty=0.5, processor=None, score_cutoff=None)" \
-         "\n--\n\n"
-
 }  // namespace
 
-PyMethodDef gotoh_distance_def =
-    py::method_def<distance_body>("gotoh_distance", TARNWICK_GOTOH_DOC("gotoh_distance"));
-PyMethodDef gotoh_similarity_def =
-    py::method_def<similarity_body>("gotoh_similarity", TARNWICK_GOTOH_DOC("gotoh_similarity"));
-PyMethodDef gotoh_normalized_distance_def = py::method_def<normalized_distance_body>(
-    "gotoh_normalized_distance", TARNWICK_GOTOH_DOC("gotoh_normalized_distance"));
-PyMethodDef gotoh_normalized_similarity_def = py::method_def<normalized_similarity_body>(
-    "gotoh_normalized_similarity", TARNWICK_GOTOH_DOC("gotoh_normalized_similarity"));
+void register_functions(py::Module& m) {
+    m.add_function<kDistance, &body<Fn::Distance>>();
+    m.add_function<kSimilarity, &body<Fn::Similarity>>();
+    m.add_function<kNormalizedDistance, &body<Fn::NormalizedDistance>>();
+    m.add_function<kNormalizedSimilarity, &body<Fn::NormalizedSimilarity>>();
+}
 
 }  // namespace tarnwick::distance::gotoh

@@ -3,7 +3,6 @@
 // refuse inputs of different element widths and return floats throughout.
 #pragma once
 
-#include "py/python.hpp"
 #include "types.hpp"
 
 #include <cstdint>
@@ -23,9 +22,5 @@ uint64_t scale_penalty(double penalty) noexcept;
 /// Cost and maximum of `a` and `b` with gap opening `open` and extension `extend`;
 /// ValueError "Mismatched sequence types" when their element widths differ.
 Raw gotoh_raw(const types::Seq& a, const types::Seq& b, uint64_t open, uint64_t extend);
-
-/// Module builtins, in registration order.
-extern PyMethodDef gotoh_distance_def, gotoh_similarity_def, gotoh_normalized_distance_def,
-    gotoh_normalized_similarity_def;
 
 }  // namespace tarnwick::distance::gotoh

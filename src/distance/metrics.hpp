@@ -16,12 +16,13 @@
 // raises TypeError there).
 //
 // A family is a struct with
-//   static constexpr const char* kName;      // "osa": the prefix of the function names
-//   static constexpr const char* kParam;     // nullptr, or the keyword of its parameter
-//   static constexpr const char* kParamDoc;  // "" or that keyword with its default and ", "
-//   using Param;                             // NoParam, or the converted parameter
-//   static Param param(PyObject* o);         // with kParam only; `o` is null when absent
+//   static constexpr const char* kName;          // "osa": the prefix of the function names
+//   static constexpr const char* kParam;         // nullptr, or the keyword of its parameter
+//   static constexpr const char* kParamDefault;  // with kParam: its default in the signature
+//   using Param;                                 // NoParam, or the converted parameter
+//   static Param param(PyObject* o);             // with kParam only; `o` is null when absent
 //   static constexpr Score kScore;
+//   static constexpr bool kEditScripts;          // it has _editops and _opcodes functions
 // and, for Score::EditCount (integer distance d, similarity max(maximum - d, 0)):
 //   static constexpr bool kBounded;          // the kernel accepts a bound
 //   static uint64_t maximum(std::size_t l1, std::size_t l2, const Param&);
@@ -40,9 +41,9 @@
 #pragma once
 
 #include "algorithms/common.hpp"
-#include "py/args.hpp"
+#include "module.hpp"
 #include "py/convert.hpp"
-#include "py/function.hpp"
+#include "py/module.hpp"
 #include "types.hpp"
 #include "types_py.hpp"
 
@@ -52,7 +53,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
-#include <string>
+#include <string_view>
 #include <type_traits>
 
 namespace tarnwick::distance::metrics {
@@ -221,20 +222,49 @@ py::Object to_python(Value<K> v) {
     else return py::from_f64(v);
 }
 
-/// Name, message name and docstring of one metric function.
-struct FunctionText {
-    std::string name;     // "osa_distance"
-    std::string display;  // "osa_distance()" (argument errors)
-    std::string doc;      // "osa_distance(s1, s2, *, processor=None, score_cutoff=None)\n--\n\n"
-};
-
-/// The text of function `<family>_<suffix>`; `param_doc` is "" or "<param>=<default>, ";
-/// edit-script functions have no score_cutoff.
-FunctionText make_text(const char* family, const char* suffix, const char* param_doc,
-                       bool score_cutoff);
-
 /// The name suffix of an ending ("_distance", ...).
-const char* ending_suffix(Ending e) noexcept;
+constexpr std::string_view ending_suffix(Ending e) noexcept {
+    switch (e) {
+        case Ending::Distance: return "_distance";
+        case Ending::Similarity: return "_similarity";
+        case Ending::NormalizedDistance: return "_normalized_distance";
+        default: return "_normalized_similarity";
+    }
+}
+
+/// `a` followed by `b` as a NUL-terminated constant of N characters.
+template <std::size_t N>
+constexpr std::array<char, N + 1> join_name(std::string_view a, std::string_view b) noexcept {
+    std::array<char, N + 1> out{};
+    for (std::size_t i = 0; i < a.size(); ++i) out[i] = a[i];
+    for (std::size_t i = 0; i < b.size(); ++i) out[a.size() + i] = b[i];
+    return out;
+}
+
+/// The name of a family's function: the family's name followed by `suffix`.
+template <class Family, const std::string_view& Suffix>
+inline constexpr auto kFunctionName =
+    join_name<std::string_view(Family::kName).size() + Suffix.size()>(Family::kName, Suffix);
+
+template <Ending E>
+inline constexpr std::string_view kEndingSuffix = ending_suffix(E);
+
+/// "<family>_<ending>(s1, s2, *, [param=default, ]processor=None, score_cutoff=None)".
+template <class Family, Ending E>
+inline constexpr auto kScoreSignature = [] {
+    const char* name = kFunctionName<Family, kEndingSuffix<E>>.data();
+    if constexpr (Family::kParam == nullptr)
+        return py::Signature<4>{
+            name, {{{"s1"}, {"s2"}, {"processor", "None"}, {"score_cutoff", "None"}}}, 2};
+    else
+        return py::Signature<5>{name,
+                                {{{"s1"},
+                                  {"s2"},
+                                  {Family::kParam, Family::kParamDefault},
+                                  {"processor", "None"},
+                                  {"score_cutoff", "None"}}},
+                                2};
+}();
 
 // ---- The generic score function ----
 
@@ -267,50 +297,35 @@ py::Object run_score(PyObject* s1, PyObject* s2, const typename Family::Param& p
     }
 }
 
-/// The text of `Family`'s function with `ending`, built once.
+/// The builtin body of `Family`'s function with `ending`: step 2, then run_score.
 template <class Family, Ending E>
-const FunctionText& score_text() {
-    static const FunctionText text =
-        make_text(Family::kName, ending_suffix(E), Family::kParamDoc, true);
-    return text;
-}
-
-/// Parameters of a score function without and with a family parameter.
-inline constexpr std::array<py::Param, 4> kScoreParams{
-    {{"s1", true}, {"s2", true}, {"processor", false}, {"score_cutoff", false}}};
-template <class Family>
-inline constexpr std::array<py::Param, 5> kScoreParamsWith{{{"s1", true},
-                                                            {"s2", true},
-                                                            {Family::kParam, false},
-                                                            {"processor", false},
-                                                            {"score_cutoff", false}}};
-
-/// The builtin body of `Family`'s function with `ending`: steps 1 and 2, then run_score.
-template <class Family, Ending E>
-py::Object score_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+py::Object score_body(const py::Args<py::kArity<kScoreSignature<Family, E>>>& a) {
     constexpr Kind K = kind_of(Family::kScore, E);
-    const char* display = score_text<Family, E>().display.c_str();
     if constexpr (Family::kParam == nullptr) {
-        const py::Signature<4> sig{display, kScoreParams, 2};
-        const auto a = py::bind(sig, args, nargs, kwnames);
         const auto cutoff = convert_cutoff<K>(a[3]);
         return run_score<Family, K>(a[0], a[1], typename Family::Param{}, a[2], cutoff);
     } else {
-        const py::Signature<5> sig{display, kScoreParamsWith<Family>, 2};
-        const auto a = py::bind(sig, args, nargs, kwnames);
         const auto param = py::arg(Family::kParam, [&] { return Family::param(a[2]); });
         const auto cutoff = convert_cutoff<K>(a[4]);
         return run_score<Family, K>(a[0], a[1], param, a[3], cutoff);
     }
 }
 
-/// The method definition of `Family`'s function with `ending`.
-template <class Family, Ending E>
-PyMethodDef score_def() {
-    PyMethodDef def = py::method_def<score_body<Family, E>>(nullptr, nullptr);
-    def.ml_name = score_text<Family, E>().name.c_str();
-    def.ml_doc = score_text<Family, E>().doc.c_str();
-    return def;
+/// Registers `Family`'s _editops and _opcodes functions (defined with the edit-script
+/// families).
+template <class Family>
+void register_script_functions(py::Module& m);
+
+template <class Family>
+void register_metric_family(py::Module& m) {
+    m.add_function<kScoreSignature<Family, Ending::Distance>, &score_body<Family, Ending::Distance>>();
+    m.add_function<kScoreSignature<Family, Ending::Similarity>,
+                   &score_body<Family, Ending::Similarity>>();
+    m.add_function<kScoreSignature<Family, Ending::NormalizedDistance>,
+                   &score_body<Family, Ending::NormalizedDistance>>();
+    m.add_function<kScoreSignature<Family, Ending::NormalizedSimilarity>,
+                   &score_body<Family, Ending::NormalizedSimilarity>>();
+    if constexpr (Family::kEditScripts) register_script_functions<Family>(m);
 }
 
 }  // namespace tarnwick::distance::metrics

@@ -2,7 +2,6 @@
 // hamming counts mismatches in place, padded by the length difference unless pad is
 // false; indel and lcs_seq hand a bound derived from the cutoff to the LCS kernels. The
 // _editops and _opcodes functions run the family's trace on the widened pair.
-#include "distance/metrics_edit.hpp"
 
 #include "algorithms/editops.hpp"
 #include "algorithms/lcs.hpp"
@@ -13,26 +12,46 @@
 #include <algorithm>
 
 namespace tarnwick::distance::metrics {
-namespace {
+
+/// Kernel trace selectors.
+struct LevenshteinTrace {
+    template <class T>
+    auto operator()(std::span<const T> a, std::span<const T> b) const {
+        return algorithms::levenshtein_editops_trace(a, b);
+    }
+};
+struct IndelTrace {
+    template <class T>
+    auto operator()(std::span<const T> a, std::span<const T> b) const {
+        return algorithms::indel_editops_trace(a, b);
+    }
+};
+struct HammingTrace {
+    template <class T>
+    auto operator()(std::span<const T> a, std::span<const T> b) const {
+        return algorithms::hamming_editops_trace(a, b);
+    }
+};
+
+// Besides the metric traits, an edit-script family names its kernel trace (`Trace`) and
+// whether its parameter applies to the scripts too (`kScriptParam`; they are always
+// unit-cost, so only hamming's pad does).
 
 struct Levenshtein {
     static constexpr const char* kName = "levenshtein";
     static constexpr const char* kParam = "weights";
-    static constexpr const char* kParamDoc = "weights=None, ";
+    static constexpr const char* kParamDefault = "None";
     using Param = algorithms::LevenshteinWeights;
     static constexpr Score kScore = Score::EditCount;
     static constexpr bool kBounded = false;
+    static constexpr bool kEditScripts = true;
+    using Trace = LevenshteinTrace;
+    static constexpr bool kScriptParam = false;
 
     /// None or absent: (1, 1, 1); else a tuple of exactly three unsigned integers.
     static Param param(PyObject* o) {
         if (py::is_absent(o)) return {};
-        if (!PyTuple_Check(o))
-            throw py::Error{PyExc_TypeError,
-                            "'" + py::type_name(o) + "' object cannot be converted to 'PyTuple'", {}};
-        const Py_ssize_t n = PyTuple_Size(o);
-        if (n != 3)
-            throw py::Error{PyExc_ValueError, "expected tuple of length 3, but got tuple of length " +
-                                                  std::to_string(n), {}};
+        py::check_tuple(o, 3);
         return {py::to_u64(PyTuple_GetItem(o, 0)), py::to_u64(PyTuple_GetItem(o, 1)),
                 py::to_u64(PyTuple_GetItem(o, 2))};
     }
@@ -48,10 +67,13 @@ struct Levenshtein {
 struct Hamming {
     static constexpr const char* kName = "hamming";
     static constexpr const char* kParam = "pad";
-    static constexpr const char* kParamDoc = "pad=True, ";
+    static constexpr const char* kParamDefault = "True";
     using Param = bool;
     static constexpr Score kScore = Score::EditCount;
     static constexpr bool kBounded = false;
+    static constexpr bool kEditScripts = true;
+    using Trace = HammingTrace;
+    static constexpr bool kScriptParam = true;
 
     static Param param(PyObject* o) { return o == nullptr ? true : py::to_bool(o); }
     static void check(const types::Seq& a, const types::Seq& b, const Param& pad) {
@@ -75,10 +97,12 @@ struct Hamming {
 struct Indel {
     static constexpr const char* kName = "indel";
     static constexpr const char* kParam = nullptr;
-    static constexpr const char* kParamDoc = "";
     using Param = NoParam;
     static constexpr Score kScore = Score::EditCount;
     static constexpr bool kBounded = true;
+    static constexpr bool kEditScripts = true;
+    using Trace = IndelTrace;
+    static constexpr bool kScriptParam = false;
 
     static uint64_t maximum(std::size_t l1, std::size_t l2, const Param&) noexcept {
         return static_cast<uint64_t>(l1) + l2;
@@ -92,10 +116,12 @@ struct Indel {
 struct LcsSeq {
     static constexpr const char* kName = "lcs_seq";
     static constexpr const char* kParam = nullptr;
-    static constexpr const char* kParamDoc = "";
     using Param = NoParam;
     static constexpr Score kScore = Score::EditCount;
     static constexpr bool kBounded = true;
+    static constexpr bool kEditScripts = true;
+    using Trace = IndelTrace;
+    static constexpr bool kScriptParam = false;
 
     static uint64_t maximum(std::size_t l1, std::size_t l2, const Param&) noexcept {
         return std::max(l1, l2);
@@ -113,6 +139,8 @@ struct LcsSeq {
 };
 
 // ---- Edit-script functions ----
+
+namespace {
 
 using algorithms::EditOp;
 using initialize::Editops;
@@ -134,102 +162,52 @@ py::Object script_result(const Prepared& in, Trace trace) {
 
 /// Steps 3 to 5 of an edit-script function: a missing input raises TypeError.
 Prepared prepare_script(PyObject* s1, PyObject* s2, PyObject* processor) {
-    if (types::is_none(s1) || types::is_none(s2))
+    if (types::is_missing(s1) || types::is_missing(s2))
         throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
     return prepare_required(s1, s2, processor);
 }
 
-constexpr std::array<py::Param, 3> kScriptParams{{{"s1", true}, {"s2", true}, {"processor", false}}};
-constexpr std::array<py::Param, 4> kHammingScriptParams{
-    {{"s1", true}, {"s2", true}, {"pad", false}, {"processor", false}}};
+constexpr std::string_view kEditopsSuffix = "_editops";
+constexpr std::string_view kOpcodesSuffix = "_opcodes";
 
-/// Kernel trace selectors.
-struct LevenshteinTrace {
-    template <class T>
-    auto operator()(std::span<const T> a, std::span<const T> b) const {
-        return algorithms::levenshtein_editops_trace(a, b);
-    }
-};
-struct IndelTrace {
-    template <class T>
-    auto operator()(std::span<const T> a, std::span<const T> b) const {
-        return algorithms::indel_editops_trace(a, b);
-    }
-};
-struct HammingTrace {
-    template <class T>
-    auto operator()(std::span<const T> a, std::span<const T> b) const {
-        return algorithms::hamming_editops_trace(a, b);
-    }
-};
-
+/// "<family>_editops(s1, s2, *, [param=default, ]processor=None)", likewise _opcodes.
 template <class Family, bool AsOpcodes>
-const FunctionText& script_text() {
-    // Of the family parameters only pad applies to the scripts (they are always unit-cost).
-    static const FunctionText text =
-        make_text(Family::kName, AsOpcodes ? "_opcodes" : "_editops",
-                  std::is_same_v<Family, Hamming> ? Family::kParamDoc : "", false);
-    return text;
-}
+inline constexpr auto kScriptSignature = [] {
+    const char* name =
+        kFunctionName<Family, AsOpcodes ? kOpcodesSuffix : kEditopsSuffix>.data();
+    if constexpr (Family::kScriptParam)
+        return py::Signature<4>{
+            name, {{{"s1"}, {"s2"}, {Family::kParam, Family::kParamDefault}, {"processor", "None"}}}, 2};
+    else
+        return py::Signature<3>{name, {{{"s1"}, {"s2"}, {"processor", "None"}}}, 2};
+}();
 
-/// Builtin body of `<Family>_editops` / `<Family>_opcodes` for the families without a
-/// parameter.
-template <class Family, class Trace, bool AsOpcodes>
-py::Object script_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    const py::Signature<3> sig{script_text<Family, AsOpcodes>().display.c_str(), kScriptParams, 2};
-    const auto a = py::bind(sig, args, nargs, kwnames);
-    const Prepared in = prepare_script(a[0], a[1], a[2]);
-    return script_result<AsOpcodes>(in, Trace{});
-}
-
-/// The hamming edit-script functions: pad is converted first and checked on the pair.
-template <bool AsOpcodes>
-py::Object hamming_script_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                               PyObject* kwnames) {
-    const py::Signature<4> sig{script_text<Hamming, AsOpcodes>().display.c_str(),
-                               kHammingScriptParams, 2};
-    const auto a = py::bind(sig, args, nargs, kwnames);
-    const bool pad = py::arg("pad", [&] { return Hamming::param(a[2]); });
-    const Prepared in = prepare_script(a[0], a[1], a[3]);
-    Hamming::check(in.a, in.b, pad);
-    return script_result<AsOpcodes>(in, HammingTrace{});
-}
-
-template <class Family, bool AsOpcodes, py::FastBody Body>
-PyMethodDef script_def() {
-    PyMethodDef def = py::method_def<Body>(nullptr, nullptr);
-    def.ml_name = script_text<Family, AsOpcodes>().name.c_str();
-    def.ml_doc = script_text<Family, AsOpcodes>().doc.c_str();
-    return def;
-}
-
-template <class Family, class Trace, bool AsOpcodes>
-PyMethodDef plain_script_def() {
-    return script_def<Family, AsOpcodes, &script_body<Family, Trace, AsOpcodes>>();
+/// Builtin body of `<Family>_editops` / `<Family>_opcodes`: the parameter (when it applies)
+/// is converted first and checked on the pair.
+template <class Family, bool AsOpcodes>
+py::Object script_body(const py::Args<py::kArity<kScriptSignature<Family, AsOpcodes>>>& a) {
+    if constexpr (Family::kScriptParam) {
+        const auto param = py::arg(Family::kParam, [&] { return Family::param(a[2]); });
+        const Prepared in = prepare_script(a[0], a[1], a[3]);
+        Family::check(in.a, in.b, param);
+        return script_result<AsOpcodes>(in, typename Family::Trace{});
+    } else {
+        const Prepared in = prepare_script(a[0], a[1], a[2]);
+        return script_result<AsOpcodes>(in, typename Family::Trace{});
+    }
 }
 
 }  // namespace
 
-#define TARNWICK_SCORE_DEFS(prefix, Family)                                                  \
-    PyMethodDef prefix##_distance_def = score_def<Family, Ending::Distance>();                \
-    PyMethodDef prefix##_similarity_def = score_def<Family, Ending::Similarity>();            \
-    PyMethodDef prefix##_normalized_distance_def = score_def<Family, Ending::NormalizedDistance>(); \
-    PyMethodDef prefix##_normalized_similarity_def =                                          \
-        score_def<Family, Ending::NormalizedSimilarity>();
+template <class Family>
+void register_script_functions(py::Module& m) {
+    m.add_function<kScriptSignature<Family, false>, &script_body<Family, false>>();
+    m.add_function<kScriptSignature<Family, true>, &script_body<Family, true>>();
+}
 
-TARNWICK_SCORE_DEFS(levenshtein, Levenshtein)
-TARNWICK_SCORE_DEFS(hamming, Hamming)
-TARNWICK_SCORE_DEFS(indel, Indel)
-TARNWICK_SCORE_DEFS(lcs_seq, LcsSeq)
-#undef TARNWICK_SCORE_DEFS
-
-PyMethodDef levenshtein_editops_def = plain_script_def<Levenshtein, LevenshteinTrace, false>();
-PyMethodDef levenshtein_opcodes_def = plain_script_def<Levenshtein, LevenshteinTrace, true>();
-PyMethodDef hamming_editops_def = script_def<Hamming, false, &hamming_script_body<false>>();
-PyMethodDef hamming_opcodes_def = script_def<Hamming, true, &hamming_script_body<true>>();
-PyMethodDef indel_editops_def = plain_script_def<Indel, IndelTrace, false>();
-PyMethodDef indel_opcodes_def = plain_script_def<Indel, IndelTrace, true>();
-PyMethodDef lcs_seq_editops_def = plain_script_def<LcsSeq, IndelTrace, false>();
-PyMethodDef lcs_seq_opcodes_def = plain_script_def<LcsSeq, IndelTrace, true>();
+template void register_metric_family<Levenshtein>(py::Module&);
+template void register_metric_family<Hamming>(py::Module&);
+template void register_metric_family<Indel>(py::Module&);
+template void register_metric_family<LcsSeq>(py::Module&);
 
 }  // namespace tarnwick::distance::metrics

@@ -2,8 +2,6 @@
 // max(len1, len2); prefix and postfix count the elements outside the common prefix or
 // suffix; Jaro and Jaro-Winkler are float similarities. None of them takes a kernel bound:
 // the value is computed in full and the cutoff rule applied to it.
-#include "distance/metrics_score.hpp"
-
 #include "algorithms/damerau_levenshtein.hpp"
 #include "algorithms/jaro.hpp"
 #include "algorithms/osa.hpp"
@@ -12,16 +10,15 @@
 #include <algorithm>
 
 namespace tarnwick::distance::metrics {
-namespace {
 
 /// Shared traits of the edit-count families of this file: no parameter, no bound, the
 /// longer length as the maximum.
 struct LongerLengthFamily {
     static constexpr const char* kParam = nullptr;
-    static constexpr const char* kParamDoc = "";
     using Param = NoParam;
     static constexpr Score kScore = Score::EditCount;
     static constexpr bool kBounded = false;
+    static constexpr bool kEditScripts = false;
     static uint64_t maximum(std::size_t l1, std::size_t l2, const Param&) noexcept {
         return std::max(l1, l2);
     }
@@ -64,9 +61,9 @@ struct Postfix : LongerLengthFamily {
 struct Jaro {
     static constexpr const char* kName = "jaro";
     static constexpr const char* kParam = nullptr;
-    static constexpr const char* kParamDoc = "";
     using Param = NoParam;
     static constexpr Score kScore = Score::Similarity;
+    static constexpr bool kEditScripts = false;
     template <class T>
     static double similarity(std::span<const T> a, std::span<const T> b, const Param&) {
         return algorithms::jaro(a, b);
@@ -76,9 +73,10 @@ struct Jaro {
 struct JaroWinkler {
     static constexpr const char* kName = "jaro_winkler";
     static constexpr const char* kParam = "prefix_weight";
-    static constexpr const char* kParamDoc = "prefix_weight=0.1, ";
+    static constexpr const char* kParamDefault = "0.1";
     using Param = double;
     static constexpr Score kScore = Score::Similarity;
+    static constexpr bool kEditScripts = false;
     /// Any float value, unchecked (None is rejected by the float conversion).
     static double param(PyObject* o) { return o ? py::to_f64(o) : 0.1; }
     template <class T>
@@ -87,22 +85,11 @@ struct JaroWinkler {
     }
 };
 
-}  // namespace
-
-#define TARNWICK_SCORE_FAMILY(prefix, Family)                                               \
-    PyMethodDef prefix##_distance_def = score_def<Family, Ending::Distance>();             \
-    PyMethodDef prefix##_similarity_def = score_def<Family, Ending::Similarity>();         \
-    PyMethodDef prefix##_normalized_distance_def =                                         \
-        score_def<Family, Ending::NormalizedDistance>();                                   \
-    PyMethodDef prefix##_normalized_similarity_def =                                       \
-        score_def<Family, Ending::NormalizedSimilarity>();
-
-TARNWICK_SCORE_FAMILY(jaro, Jaro)
-TARNWICK_SCORE_FAMILY(jaro_winkler, JaroWinkler)
-TARNWICK_SCORE_FAMILY(osa, Osa)
-TARNWICK_SCORE_FAMILY(damerau_levenshtein, DamerauLevenshtein)
-TARNWICK_SCORE_FAMILY(prefix, Prefix)
-TARNWICK_SCORE_FAMILY(postfix, Postfix)
-#undef TARNWICK_SCORE_FAMILY
+template void register_metric_family<Jaro>(py::Module&);
+template void register_metric_family<JaroWinkler>(py::Module&);
+template void register_metric_family<Osa>(py::Module&);
+template void register_metric_family<DamerauLevenshtein>(py::Module&);
+template void register_metric_family<Prefix>(py::Module&);
+template void register_metric_family<Postfix>(py::Module&);
 
 }  // namespace tarnwick::distance::metrics

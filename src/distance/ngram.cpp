@@ -3,9 +3,9 @@
 #include "algorithms/ngram.hpp"
 #include "distance/metrics.hpp"
 #include "distance/same_width.hpp"
-#include "py/args.hpp"
+#include "module.hpp"
 #include "py/convert.hpp"
-#include "py/function.hpp"
+#include "py/module.hpp"
 
 #include <optional>
 
@@ -31,39 +31,32 @@ double similarity(Measure measure, const types::Seq& a, const types::Seq& b, uin
 
 namespace {
 
-constexpr std::array<py::Param, 5> kParams{{{"s1", true},
-                                            {"s2", true},
-                                            {"n", false},
-                                            {"processor", false},
-                                            {"score_cutoff", false}}};
+/// Both functions' signature: "name(s1, s2, *, n=2, processor=None, score_cutoff=None)".
+constexpr py::Signature<5> ngram_signature(const char* name) {
+    return {name,
+            {{{"s1"}, {"s2"}, {"n", "2"}, {"processor", "None"}, {"score_cutoff", "None"}}},
+            2};
+}
 
-py::Object body(Measure measure, const char* display, PyObject* const* args, Py_ssize_t nargs,
-                PyObject* kwnames) {
-    const py::Signature<5> sig{display, kParams, 2};
-    const auto a = py::bind(sig, args, nargs, kwnames);
+constexpr auto kSorensenDice = ngram_signature("sorensen_dice");
+constexpr auto kJaccard = ngram_signature("jaccard");
+
+template <Measure M>
+py::Object body(const py::Args<5>& a) {
     // None is no default here: only an absent n means 2.
     const uint64_t n = a[2] == nullptr ? 2 : py::arg("n", [&] { return py::to_u64(a[2]); });
     const std::optional<double> cutoff =
         py::arg("score_cutoff", [&] { return py::to_opt_f64(a[4]); });
     const metrics::Prepared in = metrics::prepare_required(a[0], a[1], a[3]);
-    const double v = similarity(measure, in.a, in.b, n);
+    const double v = similarity(M, in.a, in.b, n);
     return py::from_f64(cutoff && v < *cutoff ? 0.0 : v);
-}
-
-py::Object sorensen_dice_body(PyObject*, PyObject* const* args, Py_ssize_t nargs,
-                              PyObject* kwnames) {
-    return body(Measure::SorensenDice, "sorensen_dice()", args, nargs, kwnames);
-}
-
-py::Object jaccard_body(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return body(Measure::Jaccard, "jaccard()", args, nargs, kwnames);
 }
 
 }  // namespace
 
-PyMethodDef sorensen_dice_def = py::method_def<sorensen_dice_body>(
-    "sorensen_dice", "sorensen_dice(s1, s2, *, n=2, processor=None, score_cutoff=None)\n--\n\n");
-PyMethodDef jaccard_def = py::method_def<jaccard_body>(
-    "jaccard", "jaccard(s1, s2, *, n=2, processor=None, score_cutoff=None)\n--\n\n");
+void register_functions(py::Module& m) {
+    m.add_function<kSorensenDice, &body<Measure::SorensenDice>>();
+    m.add_function<kJaccard, &body<Measure::Jaccard>>();
+}
 
 }  // namespace tarnwick::distance::ngram

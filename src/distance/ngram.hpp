@@ -3,7 +3,6 @@
 // widths.
 #pragma once
 
-#include "py/python.hpp"
 #include "types.hpp"
 
 #include <cstdint>
@@ -17,8 +16,5 @@ enum class Measure { SorensenDice, Jaccard };
 /// 1.0 when both are empty, 0.0 when either is shorter than n. ValueError "Mismatched
 /// sequence types" when their element widths differ.
 double similarity(Measure measure, const types::Seq& a, const types::Seq& b, uint64_t n);
-
-/// Module builtins, in registration order.
-extern PyMethodDef sorensen_dice_def, jaccard_def;
 
 }  // namespace tarnwick::distance::ngram

@@ -5,6 +5,9 @@
 // records before a join starts, and rows become Python objects only after it ends.
 #include "join/joiner.hpp"
 
+#include "module.hpp"
+#include "py/module.hpp"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -18,46 +21,51 @@ using join::JoinElement;
 using join::JoinRow;
 using join::MultiJoiner;
 
-constexpr Signature<8> kNewSig{"MultiJoiner.__new__()",
-                               {{{"text_weight"},
-                                 {"sparse_weight"},
-                                 {"dense_weight"},
-                                 {"bm25_k1"},
-                                 {"bm25_b"},
-                                 {"bm25_variant"},
-                                 {"rrf_k"},
-                                 {"bm25_candidates"}}},
-                               8};
-constexpr Signature<4> kAddArraySig{
-    "MultiJoiner.add_array()", {{{"name", true}, {"texts"}, {"sparse"}, {"dense"}}}, 4};
-constexpr Signature<2> kJoinSig{"MultiJoiner.join()", {{{"n"}, {"score_cutoff"}}}, 2};
-constexpr Signature<4> kJoinPairSig{
-    "MultiJoiner.join_pair()",
-    {{{"src_name", true}, {"tgt_name", true}, {"n"}, {"score_cutoff"}}},
-    4};
+constexpr Signature<8> kNew{
+    "__new__",
+    {{{"text_weight", "1.0"},
+      {"sparse_weight", "1.0"},
+      {"dense_weight", "1.0"},
+      {"bm25_k1", "1.5"},
+      {"bm25_b", "0.75"},
+      {"bm25_variant", "..."},
+      {"rrf_k", "60"},
+      {"bm25_candidates", "100"}}},
+    8,
+    "Fuzzy full-join across multiple named arrays.\n"
+    "\n"
+    "Each array element may carry a text string, a sparse vector, and/or a dense vector.\n"
+    "All active channels are fused with weighted Reciprocal Rank Fusion (RRF).\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "text_weight : float, default 1.0\n"
+    "sparse_weight : float, default 1.0\n"
+    "dense_weight : float, default 1.0\n"
+    "bm25_k1 : float, default 1.5\n"
+    "bm25_b : float, default 0.75\n"
+    "rrf_k : int, default 60\n"
+    "    RRF smoothing constant."};
 
-PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind_tuple(kNewSig, args, kwargs);
-        join::JoinConfig c;
-        auto f64 = [&](std::size_t i, const char* name, double& out) {
-            if (a[i]) out = arg(name, [&] { return to_f64(a[i]); });
-        };
-        auto u64 = [&](std::size_t i, const char* name, uint64_t& out) {
-            if (a[i]) out = arg(name, [&] { return to_u64(a[i]); });
-        };
-        f64(0, "text_weight", c.text_weight);
-        f64(1, "sparse_weight", c.sparse_weight);
-        f64(2, "dense_weight", c.dense_weight);
-        f64(3, "bm25_k1", c.bm25_k1);
-        f64(4, "bm25_b", c.bm25_b);
-        if (a[5]) c.bm25_variant = std::string(arg("bm25_variant", [&] { return to_str(a[5]); }));
-        u64(6, "rrf_k", c.rrf_k);
-        u64(7, "bm25_candidates", c.bm25_candidates);
-        MultiJoiner joiner;
-        joiner.config = std::move(c);
-        return Class<MultiJoiner>::create_in(type, std::move(joiner)).release();
-    });
+Object new_(PyTypeObject* type, const Args<8>& a) {
+    join::JoinConfig c;
+    auto f64 = [&](std::size_t i, const char* name, double& out) {
+        if (a[i]) out = arg(name, [&] { return to_f64(a[i]); });
+    };
+    auto u64 = [&](std::size_t i, const char* name, uint64_t& out) {
+        if (a[i]) out = arg(name, [&] { return to_u64(a[i]); });
+    };
+    f64(0, "text_weight", c.text_weight);
+    f64(1, "sparse_weight", c.sparse_weight);
+    f64(2, "dense_weight", c.dense_weight);
+    f64(3, "bm25_k1", c.bm25_k1);
+    f64(4, "bm25_b", c.bm25_b);
+    if (a[5]) c.bm25_variant = std::string(arg("bm25_variant", [&] { return to_str(a[5]); }));
+    u64(6, "rrf_k", c.rrf_k);
+    u64(7, "bm25_candidates", c.bm25_candidates);
+    MultiJoiner joiner;
+    joiner.config = std::move(c);
+    return Class<MultiJoiner>::create_in(type, std::move(joiner));
 }
 
 /// Calls f(item) for every item of `seq` (a sequence, not a str); conversion TypeErrors
@@ -106,57 +114,70 @@ std::vector<float> to_dense(PyObject* seq) {
     return out;
 }
 
-PyObject* add_array(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind(kAddArraySig, args, nargs, kwnames);
-        RefMut<MultiJoiner> joiner(self);
-        std::string name(arg("name", [&] { return to_str(a[0]); }));
+constexpr Signature<4> kAddArray{
+    "add_array",
+    {{{"name"}, {"texts", "None"}, {"sparse", "None"}, {"dense", "None"}}},
+    4,
+    "Add a named array.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "name : str\n"
+    "    Unique array name.\n"
+    "texts : list[str | None] | None\n"
+    "    Text per element. None disables the text channel for this array.\n"
+    "sparse : list[dict[int, float]] | None\n"
+    "    Sparse vectors as {token_id: weight}. Sorted by key internally.\n"
+    "dense : list[list[float]] | None\n"
+    "    Dense embedding vectors. Assumed pre-normalised for cosine similarity."};
 
-        std::optional<std::vector<std::optional<std::string>>> texts;
-        if (!is_absent(a[1])) {
-            texts.emplace();
-            for_each_item("texts", a[1], [&](PyObject* item) {
-                if (item == Py_None) texts->emplace_back();
-                else texts->emplace_back(std::string(to_str(item)));
-            });
-        }
-        std::optional<std::vector<std::optional<join::SparseVector>>> sparse;
-        if (!is_absent(a[2])) {
-            sparse.emplace();
-            for_each_item("sparse", a[2], [&](PyObject* item) {
-                if (item == Py_None) sparse->emplace_back();
-                else sparse->emplace_back(to_sparse(item));
-            });
-        }
-        std::optional<std::vector<std::optional<std::vector<float>>>> dense;
-        if (!is_absent(a[3])) {
-            dense.emplace();
-            for_each_item("dense", a[3], [&](PyObject* item) {
-                if (item == Py_None) dense->emplace_back();
-                else dense->emplace_back(to_dense(item));
-            });
-        }
+Object add_array(PyObject* self, const Args<4>& a) {
+    RefMut<MultiJoiner> joiner(self);
+    std::string name(arg("name", [&] { return to_str(a[0]); }));
 
-        if (!texts && !sparse && !dense)
-            throw Error{PyExc_ValueError,
-                        "add_array: at least one of texts, sparse, dense must be provided", {}};
-        const std::size_t n = texts ? texts->size() : sparse ? sparse->size() : dense->size();
-        if (sparse && sparse->size() != n)
-            throw Error{PyExc_ValueError, "add_array: sparse length mismatch", {}};
-        if (dense && dense->size() != n)
-            throw Error{PyExc_ValueError, "add_array: dense length mismatch", {}};
+    std::optional<std::vector<std::optional<std::string>>> texts;
+    if (!is_absent(a[1])) {
+        texts.emplace();
+        for_each_item("texts", a[1], [&](PyObject* item) {
+            if (item == Py_None) texts->emplace_back();
+            else texts->emplace_back(std::string(to_str(item)));
+        });
+    }
+    std::optional<std::vector<std::optional<join::SparseVector>>> sparse;
+    if (!is_absent(a[2])) {
+        sparse.emplace();
+        for_each_item("sparse", a[2], [&](PyObject* item) {
+            if (item == Py_None) sparse->emplace_back();
+            else sparse->emplace_back(to_sparse(item));
+        });
+    }
+    std::optional<std::vector<std::optional<std::vector<float>>>> dense;
+    if (!is_absent(a[3])) {
+        dense.emplace();
+        for_each_item("dense", a[3], [&](PyObject* item) {
+            if (item == Py_None) dense->emplace_back();
+            else dense->emplace_back(to_dense(item));
+        });
+    }
 
-        join::JoinArray array{std::move(name), std::vector<JoinElement>(n)};
-        for (std::size_t i = 0; i < n; ++i) {
-            JoinElement& e = array.elements[i];
-            if (texts) e.text = std::move((*texts)[i]);
-            if (sparse) e.sparse = std::move((*sparse)[i]);
-            if (dense) e.dense = std::move((*dense)[i]);
-        }
-        joiner->arrays.push_back(std::move(array));
-        return Py_NewRef(Py_None);
-    });
+    if (!texts && !sparse && !dense)
+        throw Error{PyExc_ValueError,
+                    "add_array: at least one of texts, sparse, dense must be provided", {}};
+    const std::size_t n = texts ? texts->size() : sparse ? sparse->size() : dense->size();
+    if (sparse && sparse->size() != n)
+        throw Error{PyExc_ValueError, "add_array: sparse length mismatch", {}};
+    if (dense && dense->size() != n)
+        throw Error{PyExc_ValueError, "add_array: dense length mismatch", {}};
+
+    join::JoinArray array{std::move(name), std::vector<JoinElement>(n)};
+    for (std::size_t i = 0; i < n; ++i) {
+        JoinElement& e = array.elements[i];
+        if (texts) e.text = std::move((*texts)[i]);
+        if (sparse) e.sparse = std::move((*sparse)[i]);
+        if (dense) e.dense = std::move((*dense)[i]);
+    }
+    joiner->arrays.push_back(std::move(array));
+    return Object::borrow(Py_None);
 }
 
 /// The rows as a list of dicts with ten keys each, in the rows' field order.
@@ -195,36 +216,50 @@ std::optional<double> read_cutoff(PyObject* o) {
     return arg("score_cutoff", [&] { return to_opt_f64(o); });
 }
 
-PyObject* join_all(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind(kJoinSig, args, nargs, kwnames);
-        Ref<MultiJoiner> joiner(self);
-        const uint64_t n = read_n(a[0]);
-        const std::optional<double> cutoff = read_cutoff(a[1]);
-        return rows_to_py(joiner->join_all(n, cutoff)).release();
-    });
+constexpr Signature<2> kJoin{
+    "join",
+    {{{"n", "1"}, {"score_cutoff", "None"}}},
+    2,
+    "Run the full join across every ordered pair of arrays (src \u2260 tgt).\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "n : int, default 1\n"
+    "    Number of top target matches to return per source element.\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "list[dict]\n"
+    "    Each row: src_array, src_idx, src_text, tgt_array, tgt_idx, tgt_text,\n"
+    "    score, text_score, sparse_score, dense_score."};
+
+Object join_all(PyObject* self, const Args<2>& a) {
+    Ref<MultiJoiner> joiner(self);
+    const uint64_t n = read_n(a[0]);
+    const std::optional<double> cutoff = read_cutoff(a[1]);
+    return rows_to_py(joiner->join_all(n, cutoff));
 }
 
-PyObject* join_pair(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                    PyObject* kwnames) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind(kJoinPairSig, args, nargs, kwnames);
-        Ref<MultiJoiner> joiner(self);
-        const std::string_view src_name = arg("src_name", [&] { return to_str(a[0]); });
-        const std::string_view tgt_name = arg("tgt_name", [&] { return to_str(a[1]); });
-        const uint64_t n = read_n(a[2]);
-        const std::optional<double> cutoff = read_cutoff(a[3]);
-        auto lookup = [&](std::string_view name) {
-            const join::JoinArray* array = joiner->find(name);
-            if (!array)
-                throw Error{PyExc_KeyError, "unknown array '" + std::string(name) + "'", {}};
-            return array;
-        };
-        const join::JoinArray* src = lookup(src_name);
-        const join::JoinArray* tgt = lookup(tgt_name);
-        return rows_to_py(joiner->join_arrays_inner(*src, *tgt, n, cutoff)).release();
-    });
+constexpr Signature<4> kJoinPair{
+    "join_pair",
+    {{{"src_name"}, {"tgt_name"}, {"n", "1"}, {"score_cutoff", "None"}}},
+    4,
+    "Run the join for one specific ordered pair."};
+
+Object join_pair(PyObject* self, const Args<4>& a) {
+    Ref<MultiJoiner> joiner(self);
+    const std::string_view src_name = arg("src_name", [&] { return to_str(a[0]); });
+    const std::string_view tgt_name = arg("tgt_name", [&] { return to_str(a[1]); });
+    const uint64_t n = read_n(a[2]);
+    const std::optional<double> cutoff = read_cutoff(a[3]);
+    auto lookup = [&](std::string_view name) {
+        const join::JoinArray* array = joiner->find(name);
+        if (!array) throw Error{PyExc_KeyError, "unknown array '" + std::string(name) + "'", {}};
+        return array;
+    };
+    const join::JoinArray* src = lookup(src_name);
+    const join::JoinArray* tgt = lookup(tgt_name);
+    return rows_to_py(joiner->join_arrays_inner(*src, *tgt, n, cutoff));
 }
 
 PyObject* get_num_arrays(PyObject* self, void*) noexcept {
@@ -234,43 +269,10 @@ PyObject* get_num_arrays(PyObject* self, void*) noexcept {
     });
 }
 
-template <auto F>
-PyCFunction fastcall_method() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(F));
-}
-
 PyMethodDef methods[] = {
-    {"add_array", fastcall_method<&add_array>(), METH_FASTCALL | METH_KEYWORDS,
-     "add_array($self, name, texts=None, sparse=None, dense=None)\n--\n\n"
-     "Add a named array.\n"
-     "\n"
-     "Parameters\n"
-     "----------\n"
-     "name : str\n"
-     "    Unique array name.\n"
-     "texts : list[str | None] | None\n"
-     "    Text per element. None disables the text channel for this array.\n"
-     "sparse : list[dict[int, float]] | None\n"
-     "    Sparse vectors as {token_id: weight}. Sorted by key internally.\n"
-     "dense : list[list[float]] | None\n"
-     "    Dense embedding vectors. Assumed pre-normalised for cosine similarity."},
-    {"join", fastcall_method<&join_all>(), METH_FASTCALL | METH_KEYWORDS,
-     "join($self, n=1, score_cutoff=None)\n--\n\n"
-     "Run the full join across every ordered pair of arrays (src \u2260 tgt).\n"
-     "\n"
-     "Parameters\n"
-     "----------\n"
-     "n : int, default 1\n"
-     "    Number of top target matches to return per source element.\n"
-     "\n"
-     "Returns\n"
-     "-------\n"
-     "list[dict]\n"
-     "    Each row: src_array, src_idx, src_text, tgt_array, tgt_idx, tgt_text,\n"
-     "    score, text_score, sparse_score, dense_score."},
-    {"join_pair", fastcall_method<&join_pair>(), METH_FASTCALL | METH_KEYWORDS,
-     "join_pair($self, src_name, tgt_name, n=1, score_cutoff=None)\n--\n\n"
-     "Run the join for one specific ordered pair."},
+    method<MultiJoiner, kAddArray, &add_array>(),
+    method<MultiJoiner, kJoin, &join_all>(),
+    method<MultiJoiner, kJoinPair, &join_pair>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -282,29 +284,14 @@ PyGetSetDef getset[] = {
 
 }  // namespace
 
-const char* ClassInfo<MultiJoiner>::doc() {
-    return "MultiJoiner(text_weight=1.0, sparse_weight=1.0, dense_weight=1.0, bm25_k1=1.5, "
-           "bm25_b=0.75, bm25_variant=..., rrf_k=60, bm25_candidates=100)\n--\n\n"
-           "Fuzzy full-join across multiple named arrays.\n"
-           "\n"
-           "Each array element may carry a text string, a sparse vector, and/or a dense vector.\n"
-           "All active channels are fused with weighted Reciprocal Rank Fusion (RRF).\n"
-           "\n"
-           "Parameters\n"
-           "----------\n"
-           "text_weight : float, default 1.0\n"
-           "sparse_weight : float, default 1.0\n"
-           "dense_weight : float, default 1.0\n"
-           "bm25_k1 : float, default 1.5\n"
-           "bm25_b : float, default 0.75\n"
-           "rrf_k : int, default 60\n"
-           "    RRF smoothing constant.";
-}
-
 void ClassInfo<MultiJoiner>::slots(std::vector<PyType_Slot>& s) {
-    s.push_back({Py_tp_new, reinterpret_cast<void*>(&new_)});
+    add_constructor<MultiJoiner, kNew, &new_>(s);
     s.push_back({Py_tp_methods, methods});
     s.push_back({Py_tp_getset, getset});
 }
 
 }  // namespace tarnwick::py
+
+namespace tarnwick::join {
+void register_class(py::Module& m) { m.add_class<MultiJoiner>(); }
+}  // namespace tarnwick::join

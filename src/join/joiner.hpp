@@ -9,7 +9,6 @@ namespace tarnwick::py {
 template <>
 struct ClassInfo<join::MultiJoiner> {
     static constexpr const char* name = "MultiJoiner";
-    static const char* doc();
     static void slots(std::vector<PyType_Slot>& s);
 };
 }  // namespace tarnwick::py

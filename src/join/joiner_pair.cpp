@@ -4,7 +4,7 @@
 #include "join/joiner_model.hpp"
 #include "join/joiner_score.hpp"
 #include "join/joiner_sparse.hpp"
-#include "fuzz_text.hpp"
+#include "fuzz/fuzz_text.hpp"
 #include "parallel.hpp"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "join/joiner_score.hpp"
 
 #include "algorithms/lcs.hpp"
-#include "fuzz_text.hpp"
+#include "fuzz/fuzz_text.hpp"
 #include "search/tokenise.hpp"
 
 #include <algorithm>

@@ -7,13 +7,18 @@
 //
 // A class is described by specialising ClassInfo<T>:
 //   static constexpr const char* name;            // "Editop"
-//   static const char* doc();                      // "Editop(tag, src_pos, dest_pos)\n--\n\n"
 //   static void slots(std::vector<PyType_Slot>&);  // the class's own slots and tables
-// and is used through Class<T>.
+// and is used through Class<T>. Its constructor and methods are declared from signature
+// descriptions (py/args.hpp), which give their argument errors ("Editop.__new__()",
+// "BKTree.insert()") and text signatures (the class's tp_doc "Editop(tag, src_pos,
+// dest_pos)\n--\n\n", a method's "insert($self, item)\n--\n\n"):
+//   slots: add_constructor<T, kNewSig, &new_body>(s);   // Object new_body(PyTypeObject*, const Args<N>&)
+//   table: method<T, kInsertSig, &insert>()              // Object insert(PyObject* self, const Args<N>&)
 #pragma once
 
 #include "py/args.hpp"
 #include "py/convert.hpp"
+#include "py/function.hpp"
 
 #include <cstdint>
 #include <new>
@@ -42,11 +47,6 @@ public:
     static PyTypeObject* type() noexcept {
         if (!type_) type_ = build();
         return type_;
-    }
-    /// New reference to the type object (for registration), or null with an error set.
-    static PyObject* type_ref() noexcept {
-        PyTypeObject* t = type();
-        return t ? Py_NewRef(reinterpret_cast<PyObject*>(t)) : nullptr;
     }
     /// Whether `o` is an instance (subclasses included).
     static bool check(PyObject* o) noexcept {
@@ -92,7 +92,6 @@ private:
             static std::string qualname = std::string("tarnwick.") + ClassInfo<T>::name;
             std::vector<PyType_Slot> slots;
             slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(&Class<T>::dealloc)});
-            slots.push_back({Py_tp_doc, const_cast<char*>(ClassInfo<T>::doc())});
             ClassInfo<T>::slots(slots);
             slots.push_back({0, nullptr});
             PyType_Spec spec{qualname.c_str(), static_cast<int>(sizeof(Instance<T>)), 0,
@@ -138,6 +137,53 @@ public:
 private:
     Instance<T>* inst_;
 };
+
+// ---- Constructors and methods from signature descriptions ----
+
+/// tp_new of the constructor `Sig` with `Body`, which builds the instance of `type`.
+template <class T, const auto& Sig, auto Body>
+PyObject* constructor_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+    return guard([&]() -> PyObject* {
+        return Body(type, bind_tuple(Sig, ClassInfo<T>::name, args, kwargs)).release();
+    });
+}
+
+/// Adds tp_new and the tp_doc that carries the constructor's text signature.
+template <class T, const auto& Sig, auto Body>
+void add_constructor(std::vector<PyType_Slot>& slots) {
+    static const std::string doc = text_signature(Sig, Role::Constructor, ClassInfo<T>::name);
+    slots.push_back({Py_tp_new, reinterpret_cast<void*>(&constructor_entry<T, Sig, Body>)});
+    slots.push_back({Py_tp_doc, const_cast<char*>(doc.c_str())});
+}
+
+/// The fastcall entry point of a method with parameters.
+template <class T, const auto& Sig, auto Body>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                       PyObject* kwnames) noexcept {
+    return guard([&]() -> PyObject* {
+        return Body(self, bind(Sig, ClassInfo<T>::name, args, nargs, kwnames)).release();
+    });
+}
+
+/// The entry point of a method without parameters (the interpreter checks that none
+/// is given).
+template <auto Body>
+PyObject* noargs_entry(PyObject* self, PyObject*) noexcept {
+    return guard([&]() -> PyObject* { return Body(self).release(); });
+}
+
+/// The method-table entry of method `Sig` of the class holding a T: METH_NOARGS with
+/// `Object Body(PyObject* self)` when it has no parameters, else METH_FASTCALL |
+/// METH_KEYWORDS with `Object Body(PyObject* self, const Args<N>&)`.
+template <class T, const auto& Sig, auto Body>
+PyMethodDef method() {
+    static const std::string doc = text_signature(Sig, Role::Method);
+    if constexpr (kArity<Sig> == 0)
+        return PyMethodDef{Sig.name, as_cfunction(&noargs_entry<Body>), METH_NOARGS, doc.c_str()};
+    else
+        return PyMethodDef{Sig.name, as_cfunction(&method_entry<T, Sig, Body>),
+                           METH_FASTCALL | METH_KEYWORDS, doc.c_str()};
+}
 
 // ---- Field conversions used by the generic getters and setters ----
 

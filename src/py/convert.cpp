@@ -1,6 +1,6 @@
 #include "py/convert.hpp"
 
-#include <cmath>
+#include <algorithm>
 
 namespace tarnwick::py {
 
@@ -22,13 +22,31 @@ double to_f64(PyObject* o) {
     return v;
 }
 
-float to_f32(PyObject* o) {
-    const double v = to_f64(o);
-    // Below this magnitude a double rounds to a finite float; from it on, to an infinity.
-    constexpr double kOverflow = 0x1.ffffffp127;
-    if (std::fabs(v) >= kOverflow) return std::signbit(v) ? -INFINITY : INFINITY;
-    return static_cast<float>(v);
+namespace {
+
+/// Whether `o` is a numpy bool scalar (numpy.bool_, named numpy.bool from numpy 2 on).
+bool is_numpy_bool(PyObject* o) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
+    const Object module = Object::steal(PyObject_GetAttrString(type, "__module__"));
+    if (!module) {
+        PyErr_Clear();
+        return false;
+    }
+    if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0)
+        return false;
+    const Object name = Object::steal(PyObject_GetAttrString(type, "__name__"));
+    if (!name) {
+        PyErr_Clear();
+        return false;
+    }
+    return PyUnicode_Check(name.get()) &&
+           (PyUnicode_CompareWithASCIIString(name.get(), "bool_") == 0 ||
+            PyUnicode_CompareWithASCIIString(name.get(), "bool") == 0);
 }
+
+}  // namespace
+
+float to_f32(PyObject* o) { return round_f32(to_f64(o)); }
 
 void require_sequence(PyObject* o, const char* what) {
     if (PyUnicode_Check(o))
@@ -41,6 +59,11 @@ void require_sequence(PyObject* o, const char* what) {
 bool to_bool(PyObject* o) {
     if (o == Py_True) return true;
     if (o == Py_False) return false;
+    if (is_numpy_bool(o)) {
+        const int v = PyObject_IsTrue(o);
+        if (v < 0) throw_already_set();
+        return v != 0;
+    }
     throw Error{PyExc_TypeError, "'" + type_name(o) + "' object cannot be converted to 'PyBool'", {}};
 }
 
@@ -52,6 +75,71 @@ std::string_view to_str(PyObject* o) {
     const char* p = PyUnicode_AsUTF8AndSize(o, &n);
     if (!p) throw_already_set();
     return {p, static_cast<std::size_t>(n)};
+}
+
+StrList to_str_list(PyObject* o) {
+    require_sequence(o, "a sequence of str");
+    StrList out;
+    const Py_ssize_t n = PySequence_Size(o);
+    if (n < 0) throw_already_set();
+    out.objects.reserve(static_cast<std::size_t>(n));
+    out.views.reserve(static_cast<std::size_t>(n));
+    const Object it = check(PyObject_GetIter(o));
+    while (Object item = Object::steal(PyIter_Next(it.get()))) {
+        out.views.push_back(to_str(item.get()));
+        out.objects.push_back(std::move(item));
+    }
+    check_error();
+    return out;
+}
+
+std::vector<uint8_t> to_bool_list(PyObject* o) {
+    require_sequence(o, "a sequence of bool");
+    std::vector<uint8_t> out;
+    const Py_ssize_t n = PySequence_Size(o);
+    if (n < 0) throw_already_set();
+    out.reserve(static_cast<std::size_t>(n));
+    const Object it = check(PyObject_GetIter(o));
+    while (const Object item = Object::steal(PyIter_Next(it.get()))) out.push_back(to_bool(item.get()) ? 1 : 0);
+    check_error();
+    return out;
+}
+
+void check_tuple(PyObject* o, Py_ssize_t n) {
+    if (!PyTuple_Check(o))
+        throw Error{PyExc_TypeError,
+                    "'" + type_name(o) + "' object cannot be converted to 'PyTuple'", {}};
+    const Py_ssize_t len = PyTuple_Size(o);
+    if (len != n)
+        throw Error{PyExc_ValueError, "expected tuple of length " + std::to_string(n) +
+                                          ", but got tuple of length " + std::to_string(len),
+                    {}};
+}
+
+void append_f32(PyObject* seq, std::vector<float>& out) {
+    if (PyList_CheckExact(seq)) {
+        // Reading an exact float runs no Python code, so the list cannot change under the
+        // loop; any other item may run __float__ or __index__, after which the length is
+        // read again, as the list's own iterator would.
+        const std::size_t base = out.size();
+        Py_ssize_t n = PyList_Size(seq);
+        const std::size_t need = base + static_cast<std::size_t>(n);
+        if (need > out.capacity()) out.reserve(std::max(need, 2 * out.capacity()));
+        out.resize(need);
+        for (Py_ssize_t k = 0; k < n; ++k) {
+            PyObject* x = PyList_GetItem(seq, k);
+            if (PyFloat_CheckExact(x)) {
+                out[base + static_cast<std::size_t>(k)] = round_f32(PyFloat_AsDouble(x));
+                continue;
+            }
+            const Object held = Object::borrow(x);
+            out[base + static_cast<std::size_t>(k)] = to_f32(x);
+            n = std::max(PyList_Size(seq), k + 1);
+            out.resize(base + static_cast<std::size_t>(n));
+        }
+        return;
+    }
+    for_each_item(seq, [&](PyObject* x) { out.push_back(to_f32(x)); });
 }
 
 Object from_f64(double v) { return check(PyFloat_FromDouble(v)); }

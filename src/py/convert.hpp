@@ -23,16 +23,57 @@ double to_f64(PyObject* o);
 /// beyond the float range become infinities, NaN stays NaN).
 float to_f32(PyObject* o);
 
+/// A double rounded to the nearest 32-bit float, as `to_f32` rounds it.
+inline float round_f32(double v) noexcept {
+    // Below this magnitude a double rounds to a finite float; from it on, to an infinity.
+    constexpr double kOverflow = 0x1.ffffffp127;
+    if (v >= kOverflow) return __builtin_inff();
+    if (v <= -kOverflow) return -__builtin_inff();
+    return static_cast<float>(v);
+}
+
 /// Accepts any object that passes the interpreter's sequence check except a str: TypeError
 /// "a str is not accepted as {what}" for a str, "'{type}' object cannot be converted to
 /// 'Sequence'" for a non-sequence.
 void require_sequence(PyObject* o, const char* what);
 
-/// A bool object (True/False only).
+/// A boolean: True or False, or a numpy bool scalar through its truth value; anything
+/// else (the ints 0 and 1 included) is refused.
 bool to_bool(PyObject* o);
 
 /// The UTF-8 text of a str; the view lives as long as the str.
 std::string_view to_str(PyObject* o);
+
+/// The texts of a sequence of str, as UTF-8 views kept alive by the item objects held
+/// beside them. A str itself and objects that are not sequences are refused.
+struct StrList {
+    std::vector<Object> objects;
+    std::vector<std::string_view> views;
+};
+StrList to_str_list(PyObject* o);
+
+/// The booleans of a sequence as 0/1 bytes (each converted by to_bool); a str and objects that are not
+/// sequences are refused.
+std::vector<uint8_t> to_bool_list(PyObject* o);
+/// Calls f(item) with each item of a sequence other than str, in iteration order; the item
+/// is a borrowed reference that lives until f returns.
+template <class F>
+void for_each_item(PyObject* seq, F&& f) {
+    require_sequence(seq, "a sequence");
+    const Object it = check(PyObject_GetIter(seq));
+    while (Object item = Object::steal(PyIter_Next(it.get()))) f(item.get());
+    check_error();
+}
+
+/// Refuses anything but a tuple of exactly `n` items: TypeError "'{type}' object cannot be
+/// converted to 'PyTuple'", ValueError "expected tuple of length {n}, but got tuple of
+/// length {len}".
+void check_tuple(PyObject* o, Py_ssize_t n);
+
+/// Appends the items of a sequence of numbers (other than str) to `out`, each through the
+/// float conversion and then rounded to the nearest 32-bit float. Exact floats in a list
+/// are read without a call into Python code.
+void append_f32(PyObject* seq, std::vector<float>& out);
 
 /// Optional float: absent or None gives nothing.
 inline std::optional<double> to_opt_f64(PyObject* o) {

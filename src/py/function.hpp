@@ -1,28 +1,46 @@
-// Module-level builtins: METH_FASTCALL | METH_KEYWORDS functions bound to the module, with
-// the docstring "name(params)\n--\n\n" that gives them a __text_signature__.
+// Module-level builtins made from a signature description and a body: METH_FASTCALL |
+// METH_KEYWORDS functions bound to the module, whose docstring "name(params)\n--\n\n"
+// (generated from the signature) gives them a __text_signature__.
+//
+//   constexpr py::Signature<2> kSig{"default_process", {{{"s"}, {"processor", "None"}}}, 1};
+//   py::Object body(const py::Args<2>& a);   // the bound arguments in, a new reference out
+//   module.add_function<kSig, &body>();
 #pragma once
 
-#include "py/error.hpp"
+#include "py/args.hpp"
+
+#include <string>
+#include <tuple>
 
 namespace tarnwick::py {
 
-/// Signature of the C++ body of a fastcall builtin: the bound arguments in, a new
-/// reference out (or an exception).
-using FastBody = Object (*)(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                            PyObject* kwnames);
+/// Number of parameters of a signature.
+template <const auto& Sig>
+inline constexpr std::size_t kArity = std::tuple_size_v<decltype(Sig.params)>;
 
-/// The fastcall entry point for `Body`, with the exception barrier around it.
-template <FastBody Body>
-PyObject* fastcall(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                   PyObject* kwnames) noexcept {
-    return guard([&]() -> PyObject* { return Body(self, args, nargs, kwnames).release(); });
+/// A C function pointer in the PyCFunction slot of a method table.
+template <class F>
+PyCFunction as_cfunction(F* f) noexcept {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(f));
 }
 
-/// A method definition for `Body`; `doc` starts with the signature block.
-template <FastBody Body>
-constexpr PyMethodDef method_def(const char* name, const char* doc) {
-    return PyMethodDef{name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&fastcall<Body>)),
-                       METH_FASTCALL | METH_KEYWORDS, doc};
+/// The fastcall entry point of a module function: binds, runs `Body` on the bound
+/// arguments, and turns any exception into a set Python error.
+template <const auto& Sig, auto Body>
+PyObject* function_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                         PyObject* kwnames) noexcept {
+    return guard([&]() -> PyObject* {
+        return Body(bind(Sig, nullptr, args, nargs, kwnames)).release();
+    });
+}
+
+/// The method definition of the module function `Sig` with `Body`, built once.
+template <const auto& Sig, auto Body>
+PyMethodDef* function_def() {
+    static const std::string doc = text_signature(Sig, Role::Function);
+    static PyMethodDef def{Sig.name, as_cfunction(&function_entry<Sig, Body>),
+                           METH_FASTCALL | METH_KEYWORDS, doc.c_str()};
+    return &def;
 }
 
 /// A builtin function bound to `module` (its __module__ is the module's name).

@@ -9,16 +9,12 @@ namespace tarnwick::py {
 template <>
 struct ClassInfo<distance::initialize::MatchingBlock> {
     static constexpr const char* name = "MatchingBlock";
-    static const char* doc() { return "MatchingBlock(a, b, size)\n--\n\n"; }
     static void slots(std::vector<PyType_Slot>& s);
     static Object args(const distance::initialize::MatchingBlock& v);
 };
 template <>
 struct ClassInfo<distance::initialize::ScoreAlignment> {
     static constexpr const char* name = "ScoreAlignment";
-    static const char* doc() {
-        return "ScoreAlignment(score, src_start, src_end, dest_start, dest_end)\n--\n\n";
-    }
     static void slots(std::vector<PyType_Slot>& s);
     static Object args(const distance::initialize::ScoreAlignment& v);
 };

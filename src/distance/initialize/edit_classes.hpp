@@ -12,30 +12,24 @@ namespace tarnwick::py {
 template <>
 struct ClassInfo<distance::initialize::Editop> {
     static constexpr const char* name = "Editop";
-    static const char* doc() { return "Editop(tag, src_pos, dest_pos)\n--\n\n"; }
     static void slots(std::vector<PyType_Slot>& s);
     static Object args(const distance::initialize::Editop& v);
 };
 template <>
 struct ClassInfo<distance::initialize::Opcode> {
     static constexpr const char* name = "Opcode";
-    static const char* doc() {
-        return "Opcode(tag=\"equal\", src_start=0, src_end=0, dest_start=0, dest_end=0)\n--\n\n";
-    }
     static void slots(std::vector<PyType_Slot>& s);
     static Object args(const distance::initialize::Opcode& v);
 };
 template <>
 struct ClassInfo<distance::initialize::Editops> {
     static constexpr const char* name = "Editops";
-    static const char* doc() { return "Editops(ops, src_len, dest_len)\n--\n\n"; }
     static void slots(std::vector<PyType_Slot>& s);
     static Object args(const distance::initialize::Editops& v);
 };
 template <>
 struct ClassInfo<distance::initialize::Opcodes> {
     static constexpr const char* name = "Opcodes";
-    static const char* doc() { return "Opcodes(ops, src_len, dest_len)\n--\n\n"; }
     static void slots(std::vector<PyType_Slot>& s);
     static Object args(const distance::initialize::Opcodes& v);
 };

@@ -7,18 +7,14 @@ namespace {
 
 using distance::initialize::Editop;
 
-constexpr Signature<3> kNewSig{
-    "Editop.__new__()", {{{"tag", true}, {"src_pos", true}, {"dest_pos", true}}}, 3};
+constexpr Signature<3> kNew{"__new__", {{{"tag"}, {"src_pos"}, {"dest_pos"}}}};
 
-PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind_tuple(kNewSig, args, kwargs);
-        Editop v;
-        v.tag = arg("tag", [&] { return std::string(to_str(a[0])); });
-        v.src_pos = arg("src_pos", [&] { return to_u64(a[1]); });
-        v.dest_pos = arg("dest_pos", [&] { return to_u64(a[2]); });
-        return Class<Editop>::create_in(type, std::move(v)).release();
-    });
+Object new_(PyTypeObject* type, const Args<3>& a) {
+    Editop v;
+    v.tag = arg("tag", [&] { return std::string(to_str(a[0])); });
+    v.src_pos = arg("src_pos", [&] { return to_u64(a[1]); });
+    v.dest_pos = arg("dest_pos", [&] { return to_u64(a[2]); });
+    return Class<Editop>::create_in(type, std::move(v));
 }
 
 PyObject* repr(PyObject* self) noexcept {
@@ -126,7 +122,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 void ClassInfo<Editop>::slots(std::vector<PyType_Slot>& s) {
-    s.push_back({Py_tp_new, reinterpret_cast<void*>(&new_)});
+    add_constructor<Editop, kNew, &new_>(s);
     s.push_back({Py_tp_repr, reinterpret_cast<void*>(&repr)});
     s.push_back({Py_tp_richcompare, reinterpret_cast<void*>(&richcompare)});
     s.push_back({Py_tp_hash, reinterpret_cast<void*>(&hash)});

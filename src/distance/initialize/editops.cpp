@@ -10,25 +10,20 @@ using distance::initialize::Editops;
 using distance::initialize::Opcodes;
 using Common = distance::initialize::ListClass<Editops>;
 
-constexpr Signature<3> kNewSig{
-    "Editops.__new__()", {{{"ops", true}, {"src_len", true}, {"dest_len", true}}}, 3};
-constexpr Signature<1> kRemoveSig{"Editops.remove_subsequence()", {{{"other", true}}}, 1};
+constexpr Signature<3> kNew{"__new__", {{{"ops"}, {"src_len"}, {"dest_len"}}}};
 
-PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind_tuple(kNewSig, args, kwargs);
-        Editops v;
-        Object it = Common::lengths_and_iter(a[0], a[1], a[2], v);
-        while (Object item = Object::steal(PyIter_Next(it.get()))) {
-            if (auto e = distance::initialize::read_editop(item.get())) {
-                v.ops.push_back(std::move(*e));
-            } else if (auto o = distance::initialize::read_opcode(item.get())) {
-                distance::initialize::expand_opcode(*o, v.ops);
-            }
+Object new_(PyTypeObject* type, const Args<3>& a) {
+    Editops v;
+    Object it = Common::lengths_and_iter(a[0], a[1], a[2], v);
+    while (Object item = Object::steal(PyIter_Next(it.get()))) {
+        if (auto e = distance::initialize::read_editop(item.get())) {
+            v.ops.push_back(std::move(*e));
+        } else if (auto o = distance::initialize::read_opcode(item.get())) {
+            distance::initialize::expand_opcode(*o, v.ops);
         }
-        check_error();
-        return Class<Editops>::create_in(type, std::move(v)).release();
-    });
+    }
+    check_error();
+    return Class<Editops>::create_in(type, std::move(v));
 }
 
 /// Start, step and count of the records a slice selects, resolved against `len`.
@@ -123,24 +118,21 @@ PyObject* as_matching_blocks(PyObject* self, PyObject*) noexcept {
     });
 }
 
-PyObject* remove_subsequence(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind(kRemoveSig, args, nargs, kwnames);
-        arg("other", [&] {
-            if (!Class<Editops>::check(a[0]))
-                throw Error{PyExc_TypeError,
-                            "'" + type_name(a[0]) + "' object cannot be converted to 'Editops'", {}};
-            return 0;
-        });
-        Editops v;
-        {
-            Ref<Editops> r(self);
-            Ref<Editops> o(a[0]);
-            v = distance::initialize::remove_subsequence(*r, *o);
-        }
-        return Class<Editops>::create(std::move(v)).release();
+constexpr Signature<1> kRemoveSubsequence{"remove_subsequence", {{{"other"}}}};
+Object remove_subsequence(PyObject* self, const Args<1>& a) {
+    arg("other", [&] {
+        if (!Class<Editops>::check(a[0]))
+            throw Error{PyExc_TypeError,
+                        "'" + type_name(a[0]) + "' object cannot be converted to 'Editops'", {}};
+        return 0;
     });
+    Editops v;
+    {
+        Ref<Editops> r(self);
+        Ref<Editops> o(a[0]);
+        v = distance::initialize::remove_subsequence(*r, *o);
+    }
+    return Class<Editops>::create(std::move(v));
 }
 
 PyGetSetDef getset[] = {
@@ -155,9 +147,7 @@ PyMethodDef methods[] = {
     {"as_list", reinterpret_cast<PyCFunction>(&Common::as_list), METH_NOARGS, nullptr},
     {"copy", reinterpret_cast<PyCFunction>(&Common::copy), METH_NOARGS, nullptr},
     {"inverse", reinterpret_cast<PyCFunction>(&Common::inverse_), METH_NOARGS, nullptr},
-    {"remove_subsequence",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(&remove_subsequence)),
-     METH_FASTCALL | METH_KEYWORDS, "remove_subsequence($self, other)\n--\n\n"},
+    method<Editops, kRemoveSubsequence, &remove_subsequence>(),
     reduce_def<Editops>(),
     {nullptr, nullptr, 0, nullptr},
 };
@@ -165,7 +155,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 void ClassInfo<Editops>::slots(std::vector<PyType_Slot>& s) {
-    s.push_back({Py_tp_new, reinterpret_cast<void*>(&new_)});
+    add_constructor<Editops, kNew, &new_>(s);
     s.push_back({Py_tp_repr, reinterpret_cast<void*>(&Common::repr)});
     s.push_back({Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_value<Editops>)});
     s.push_back({Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)});

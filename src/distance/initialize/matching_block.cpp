@@ -6,17 +6,14 @@ namespace {
 
 using distance::initialize::MatchingBlock;
 
-constexpr Signature<3> kNewSig{"MatchingBlock.__new__()", {{{"a", true}, {"b", true}, {"size", true}}}, 3};
+constexpr Signature<3> kNew{"__new__", {{{"a"}, {"b"}, {"size"}}}};
 
-PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind_tuple(kNewSig, args, kwargs);
-        MatchingBlock v;
-        v.a = arg("a", [&] { return to_u64(a[0]); });
-        v.b = arg("b", [&] { return to_u64(a[1]); });
-        v.size = arg("size", [&] { return to_u64(a[2]); });
-        return Class<MatchingBlock>::create_in(type, v).release();
-    });
+Object new_(PyTypeObject* type, const Args<3>& a) {
+    MatchingBlock v;
+    v.a = arg("a", [&] { return to_u64(a[0]); });
+    v.b = arg("b", [&] { return to_u64(a[1]); });
+    v.size = arg("size", [&] { return to_u64(a[2]); });
+    return Class<MatchingBlock>::create_in(type, v);
 }
 
 PyObject* repr(PyObject* self) noexcept {
@@ -43,7 +40,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 void ClassInfo<MatchingBlock>::slots(std::vector<PyType_Slot>& s) {
-    s.push_back({Py_tp_new, reinterpret_cast<void*>(&new_)});
+    add_constructor<MatchingBlock, kNew, &new_>(s);
     s.push_back({Py_tp_repr, reinterpret_cast<void*>(&repr)});
     s.push_back({Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_value<MatchingBlock>)});
     s.push_back({Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)});

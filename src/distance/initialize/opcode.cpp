@@ -7,25 +7,21 @@ namespace {
 
 using distance::initialize::Opcode;
 
-constexpr Signature<5> kNewSig{"Opcode.__new__()",
-                               {{{"tag", false},
-                                 {"src_start", false},
-                                 {"src_end", false},
-                                 {"dest_start", false},
-                                 {"dest_end", false}}},
-                               5};
+constexpr Signature<5> kNew{"__new__",
+                            {{{"tag", "\"equal\""},
+                              {"src_start", "0"},
+                              {"src_end", "0"},
+                              {"dest_start", "0"},
+                              {"dest_end", "0"}}}};
 
-PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind_tuple(kNewSig, args, kwargs);
-        Opcode v;
-        if (a[0]) v.tag = arg("tag", [&] { return std::string(to_str(a[0])); });
-        if (a[1]) v.src_start = arg("src_start", [&] { return to_u64(a[1]); });
-        if (a[2]) v.src_end = arg("src_end", [&] { return to_u64(a[2]); });
-        if (a[3]) v.dest_start = arg("dest_start", [&] { return to_u64(a[3]); });
-        if (a[4]) v.dest_end = arg("dest_end", [&] { return to_u64(a[4]); });
-        return Class<Opcode>::create_in(type, std::move(v)).release();
-    });
+Object new_(PyTypeObject* type, const Args<5>& a) {
+    Opcode v;
+    if (a[0]) v.tag = arg("tag", [&] { return std::string(to_str(a[0])); });
+    if (a[1]) v.src_start = arg("src_start", [&] { return to_u64(a[1]); });
+    if (a[2]) v.src_end = arg("src_end", [&] { return to_u64(a[2]); });
+    if (a[3]) v.dest_start = arg("dest_start", [&] { return to_u64(a[3]); });
+    if (a[4]) v.dest_end = arg("dest_end", [&] { return to_u64(a[4]); });
+    return Class<Opcode>::create_in(type, std::move(v));
 }
 
 PyObject* repr(PyObject* self) noexcept {
@@ -123,7 +119,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 void ClassInfo<Opcode>::slots(std::vector<PyType_Slot>& s) {
-    s.push_back({Py_tp_new, reinterpret_cast<void*>(&new_)});
+    add_constructor<Opcode, kNew, &new_>(s);
     s.push_back({Py_tp_repr, reinterpret_cast<void*>(&repr)});
     s.push_back({Py_tp_richcompare, reinterpret_cast<void*>(&richcompare)});
     s.push_back({Py_tp_hash, reinterpret_cast<void*>(&hash)});

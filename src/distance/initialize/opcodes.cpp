@@ -11,36 +11,32 @@ using distance::initialize::Opcode;
 using distance::initialize::Opcodes;
 using Common = distance::initialize::ListClass<Opcodes>;
 
-constexpr Signature<3> kNewSig{
-    "Opcodes.__new__()", {{{"ops", true}, {"src_len", true}, {"dest_len", true}}}, 3};
+constexpr Signature<3> kNew{"__new__", {{{"ops"}, {"src_len"}, {"dest_len"}}}};
 
 // Items are read as opcodes first, then as editops. One opcode item makes the list a
 // normalised run list and every editop item is dropped; editop items alone are
 // converted as a script; no item at all gives one "equal" run over the lengths.
-PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind_tuple(kNewSig, args, kwargs);
-        Opcodes v;
-        Object it = Common::lengths_and_iter(a[0], a[1], a[2], v);
-        std::vector<Opcode> runs;
-        std::vector<Editop> edits;
-        while (Object item = Object::steal(PyIter_Next(it.get()))) {
-            if (auto o = distance::initialize::read_opcode(item.get())) {
-                runs.push_back(std::move(*o));
-            } else if (auto e = distance::initialize::read_editop(item.get())) {
-                edits.push_back(std::move(*e));
-            }
+Object new_(PyTypeObject* type, const Args<3>& a) {
+    Opcodes v;
+    Object it = Common::lengths_and_iter(a[0], a[1], a[2], v);
+    std::vector<Opcode> runs;
+    std::vector<Editop> edits;
+    while (Object item = Object::steal(PyIter_Next(it.get()))) {
+        if (auto o = distance::initialize::read_opcode(item.get())) {
+            runs.push_back(std::move(*o));
+        } else if (auto e = distance::initialize::read_editop(item.get())) {
+            edits.push_back(std::move(*e));
         }
-        check_error();
-        if (!runs.empty()) {
-            v.ops = distance::initialize::normalize_opcodes(runs, v.src_len, v.dest_len);
-        } else if (!edits.empty()) {
-            v.ops = distance::initialize::editops_to_opcodes(edits, v.src_len, v.dest_len);
-        } else if (v.src_len != 0 || v.dest_len != 0) {
-            v.ops.push_back(Opcode{"equal", 0, v.src_len, 0, v.dest_len});
-        }
-        return Class<Opcodes>::create_in(type, std::move(v)).release();
-    });
+    }
+    check_error();
+    if (!runs.empty()) {
+        v.ops = distance::initialize::normalize_opcodes(runs, v.src_len, v.dest_len);
+    } else if (!edits.empty()) {
+        v.ops = distance::initialize::editops_to_opcodes(edits, v.src_len, v.dest_len);
+    } else if (v.src_len != 0 || v.dest_len != 0) {
+        v.ops.push_back(Opcode{"equal", 0, v.src_len, 0, v.dest_len});
+    }
+    return Class<Opcodes>::create_in(type, std::move(v));
 }
 
 PyObject* getitem(PyObject* self, PyObject* key) noexcept {
@@ -100,7 +96,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 void ClassInfo<Opcodes>::slots(std::vector<PyType_Slot>& s) {
-    s.push_back({Py_tp_new, reinterpret_cast<void*>(&new_)});
+    add_constructor<Opcodes, kNew, &new_>(s);
     s.push_back({Py_tp_repr, reinterpret_cast<void*>(&Common::repr)});
     s.push_back({Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_value<Opcodes>)});
     s.push_back({Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)});

@@ -7,25 +7,17 @@ namespace {
 
 using distance::initialize::ScoreAlignment;
 
-constexpr Signature<5> kNewSig{"ScoreAlignment.__new__()",
-                               {{{"score", true},
-                                 {"src_start", true},
-                                 {"src_end", true},
-                                 {"dest_start", true},
-                                 {"dest_end", true}}},
-                               5};
+constexpr Signature<5> kNew{
+    "__new__", {{{"score"}, {"src_start"}, {"src_end"}, {"dest_start"}, {"dest_end"}}}};
 
-PyObject* new_(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-    return guard([&]() -> PyObject* {
-        const auto a = bind_tuple(kNewSig, args, kwargs);
-        ScoreAlignment v;
-        v.score = arg("score", [&] { return to_f64(a[0]); });
-        v.src_start = arg("src_start", [&] { return to_u64(a[1]); });
-        v.src_end = arg("src_end", [&] { return to_u64(a[2]); });
-        v.dest_start = arg("dest_start", [&] { return to_u64(a[3]); });
-        v.dest_end = arg("dest_end", [&] { return to_u64(a[4]); });
-        return Class<ScoreAlignment>::create_in(type, v).release();
-    });
+Object new_(PyTypeObject* type, const Args<5>& a) {
+    ScoreAlignment v;
+    v.score = arg("score", [&] { return to_f64(a[0]); });
+    v.src_start = arg("src_start", [&] { return to_u64(a[1]); });
+    v.src_end = arg("src_end", [&] { return to_u64(a[2]); });
+    v.dest_start = arg("dest_start", [&] { return to_u64(a[3]); });
+    v.dest_end = arg("dest_end", [&] { return to_u64(a[4]); });
+    return Class<ScoreAlignment>::create_in(type, v);
 }
 
 PyObject* repr(PyObject* self) noexcept {
@@ -92,7 +84,7 @@ PyMethodDef methods[] = {
 }  // namespace
 
 void ClassInfo<ScoreAlignment>::slots(std::vector<PyType_Slot>& s) {
-    s.push_back({Py_tp_new, reinterpret_cast<void*>(&new_)});
+    add_constructor<ScoreAlignment, kNew, &new_>(s);
     s.push_back({Py_tp_repr, reinterpret_cast<void*>(&repr)});
     s.push_back({Py_tp_richcompare, reinterpret_cast<void*>(&richcompare_value<ScoreAlignment>)});
     s.push_back({Py_tp_hash, reinterpret_cast<void*>(&PyObject_HashNotImplemented)});

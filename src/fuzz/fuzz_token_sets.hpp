@@ -5,7 +5,7 @@
 // comparisons of short ASCII texts build no 256-entry tables.
 #pragma once
 
-#include "fuzz.hpp"
+#include "fuzz/fuzz_token.hpp"
 
 #include <algorithm>
 #include <cmath>

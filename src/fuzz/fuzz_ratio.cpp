@@ -1,4 +1,4 @@
-#include "fuzz.hpp"
+#include "fuzz/fuzz_ratio.hpp"
 
 #include "algorithms/lcs.hpp"
 

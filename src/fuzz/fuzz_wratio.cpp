@@ -1,11 +1,12 @@
 // Weighted ratio: the plain ratio, improved by the token scores for inputs of similar
 // length and by the scaled partial scores for inputs of different length, with the
 // cut-off handed down so that comparisons that cannot matter stop early.
-#include "fuzz.hpp"
+#include "fuzz/fuzz_wratio.hpp"
 
 #include "algorithms/lcs.hpp"
-#include "fuzz_text.hpp"
-#include "fuzz_token_util.hpp"
+#include "fuzz/fuzz_partial.hpp"
+#include "fuzz/fuzz_text.hpp"
+#include "fuzz/fuzz_token_sets.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -198,7 +199,7 @@ double wratio(const types::Seq& a, const types::Seq& b, std::optional<double> cu
     if (ratio == 100.0) return 100.0;
     const bool as_text = text_like(a) && text_like(b);
     const double result = weighted(
-        la, lb, ratio, cutoff.value_or(0.0), [&] { return partial_ratio_vecs_sc(a, b); },
+        la, lb, ratio, cutoff.value_or(0.0), [&] { return partial_ratio_vecs(a, b); },
         [&] {
             if (bytes && as_text)
                 return TextPair{text::Utf8Text::view(ascii_view(a)), text::Utf8Text::view(ascii_view(b)),

@@ -1,6 +1,8 @@
-#include "process.hpp"
+#include "process/process_scorer.hpp"
 
 #include "algorithms/lcs.hpp"
+#include "fuzz/fuzz_partial.hpp"
+#include "fuzz/fuzz_wratio.hpp"
 
 #include <bit>
 #include <cmath>

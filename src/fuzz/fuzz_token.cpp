@@ -1,10 +1,10 @@
-// Token scorers: texts compared as collections of whitespace-separated words, by their
-// sorted tokens (token sort), their token sets (token set) or both.
-#include "fuzz.hpp"
+#include "fuzz/fuzz_token.hpp"
 
 #include "algorithms/lcs.hpp"
-#include "fuzz_text.hpp"
-#include "fuzz_token_util.hpp"
+#include "fuzz/fuzz_partial.hpp"
+#include "fuzz/fuzz_text.hpp"
+#include "fuzz/fuzz_token_sets.hpp"
+#include "fuzz/fuzz_wratio.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -174,61 +174,6 @@ using token::SetParts;
 using token::TokenList;
 using token::Tokenised;
 
-// ---- Building blocks ----
-
-std::string tokens_sort_key(std::string_view s) {
-    const text::Utf8Text ws = text::well_formed(s);
-    s = ws.str();
-    TokenList t;
-    token::sorted_tokens(s, t);
-    std::string storage;
-    return std::string(token::join(t, storage));
-}
-
-TokenSets tokens_to_set_intersection_diff(std::string_view a, std::string_view b,
-                                          const QueryTokenCache* cache) {
-    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
-    a = wa.str();
-    b = wb.str();
-    TokenList A, B;
-    if (cache) {
-        for (const std::string& t : cache->tokens) A.push_back(t);
-    } else {
-        token::sorted_tokens(a, A);
-        token::dedup(A);
-    }
-    token::sorted_tokens(b, B);
-    token::dedup(B);
-    TokenSets r;
-    std::size_t i = 0, j = 0;
-    while (i < A.size() && j < B.size()) {
-        if (A[i] == B[j]) {
-            r.intersection.push_back(A[i]);
-            ++i;
-            ++j;
-        } else if (token::token_less(A[i], B[j])) {
-            r.a_minus_b.push_back(A[i++]);
-        } else {
-            r.b_minus_a.push_back(B[j++]);
-        }
-    }
-    r.a_minus_b.insert(r.a_minus_b.end(), A.begin() + i, A.end());
-    r.b_minus_a.insert(r.b_minus_a.end(), B.begin() + j, B.end());
-    return r;
-}
-
-std::string build_token_set_strings_borrow(std::string_view s,
-                                           const std::vector<std::string_view>& diff) {
-    std::string d;
-    for (std::string_view t : diff) {
-        if (!d.empty()) d += ' ';
-        d += t;
-    }
-    if (diff.empty()) return std::string(s);
-    if (s.empty()) return d;
-    return std::string(s) + ' ' + d;
-}
-
 double indel_score_100(std::string_view a, std::string_view b) {
     return token::indel_cmp(a, b, std::nullopt);
 }
@@ -293,24 +238,10 @@ double partial_token_ratio_impl(std::string_view a, std::string_view b, const Qu
     return std::max(partial_ratio_str(key_a, tb.key()), set);
 }
 
-}  // namespace
+// The three partial token algorithms on two texts (read as UTF-8, lossily when malformed),
+// without a cut-off.
 
-double token_sort_text(std::string_view a, std::string_view b) {
-    return token_sort_impl(a, b, std::nullopt, nullptr);
-}
-
-double token_set_text(std::string_view a, std::string_view b) {
-    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
-    a = wa.str();
-    b = wb.str();
-    return token_set_impl(a, b, std::nullopt, nullptr);
-}
-
-double token_ratio_text(std::string_view a, std::string_view b) {
-    const auto [sort, set] = token_sort_and_set_cutoff(a, b, 0.0);
-    return std::max(sort, set);
-}
-
+/// Partial token sort: the partial ratio of the two sort keys.
 double partial_token_sort_text(std::string_view a, std::string_view b) {
     const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
     a = wa.str();
@@ -318,6 +249,8 @@ double partial_token_sort_text(std::string_view a, std::string_view b) {
     return partial_token_sort_impl(a, b, nullptr);
 }
 
+/// Partial token set: 100 for a shared token, 0 when neither text has a token, else the
+/// partial ratio of the two joined difference lists.
 double partial_token_set_score(std::string_view a, std::string_view b) {
     const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
     a = wa.str();
@@ -327,12 +260,15 @@ double partial_token_set_score(std::string_view a, std::string_view b) {
     return token::partial_token_set_of(d);
 }
 
+/// Partial token ratio: the greater of partial token sort and partial token set.
 double partial_token_ratio_text(std::string_view a, std::string_view b) {
     const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
     a = wa.str();
     b = wb.str();
     return partial_token_ratio_impl(a, b, nullptr);
 }
+
+}  // namespace
 
 // ---- On converted sequences (the Python scorers) ----
 

@@ -7,10 +7,10 @@
 // first k), the shrinking suffixes likewise from one pass of the reversed needle over the
 // reversed haystack, and each full window is one pass over its elements. The scores and
 // the order in which windows are compared are those of trying every window in turn.
-#include "fuzz.hpp"
+#include "fuzz/fuzz_partial.hpp"
 
 #include "algorithms/pattern_mask.hpp"
-#include "fuzz_text.hpp"
+#include "fuzz/fuzz_text.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -281,10 +281,6 @@ double partial_ratio_vecs(const types::Seq& a, const types::Seq& b) {
         if (first == 100.0 || la != lb) return first;
         return std::max(first, partial_ratio_short_long(sb, sa).score);
     });
-}
-
-double partial_ratio_vecs_sc(const types::Seq& a, const types::Seq& b) {
-    return partial_ratio_vecs(a, b);
 }
 
 double partial_ratio_str(std::string_view a, std::string_view b) {

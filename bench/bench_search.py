@@ -1,0 +1,187 @@
+"""BM25 search: build time, top-10 latency, batch scores and memory, against bm25s,
+rank_bm25 and SQLite FTS5 on the same synthetic corpora.
+
+The corpora have a Zipf-distributed vocabulary and 20-120 words a document (fixed
+seed); the peers get the same tokens (lowercase words split at spaces), SQLite its own
+tokeniser over the same text. One-thread numbers come from a fresh interpreter with
+RAYON_NUM_THREADS=1, since the pool is sized once per process. Run with sizes as
+arguments (default 100000 1000000); slow peers are timed on fewer queries.
+"""
+import gc
+import json
+import os
+import pickle
+import random
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+
+from common import ROOT, fmt_time, optional
+
+SIZES = [100_000, 1_000_000]
+N_QUERIES = 50
+CACHE = os.path.join(tempfile.gettempdir(), "tarnwick-bench-search")
+
+ASCII_SYLLABLES = ["ka", "to", "ri", "men", "sa", "lo", "ver", "in", "da", "pe", "mu", "qua", "ze", "ob"]
+WIDE_SYLLABLES = ["ká", "tö", "ри", "мен", "σα", "λο", "vér", "ïn", "да", "πε", "mü", "çu", "ζε", "ßo"]
+
+
+def vocabulary(syllables, size, rng):
+    out, seen = [], set()
+    while len(out) < size:
+        w = "".join(rng.choice(syllables) for _ in range(rng.randint(1, 4)))
+        if w not in seen:
+            seen.add(w)
+            out.append(w)
+    return out
+
+
+def corpus(n, wide=False, seed=42):
+    path = f"{CACHE}-{n}-{int(wide)}.pickle"
+    if os.path.exists(path):
+        with open(path, "rb") as f:
+            return pickle.load(f)
+    import numpy as np
+    rng = random.Random(seed)
+    vocab = vocabulary(WIDE_SYLLABLES if wide else ASCII_SYLLABLES, 50_000, rng)
+    ranks = np.arange(1, len(vocab) + 1)
+    p = 1.0 / ranks ** 1.07
+    p /= p.sum()
+    nrng = np.random.default_rng(seed)
+    lengths = nrng.integers(20, 121, size=n)
+    ids = nrng.choice(len(vocab), size=int(lengths.sum()), p=p)
+    words = np.array(vocab, dtype=object)[ids]
+    docs, pos = [], 0
+    for length in lengths:
+        docs.append(" ".join(words[pos:pos + length]))
+        pos += length
+    qrng = random.Random(seed + 1)
+    queries = [" ".join(vocab[min(int(qrng.paretovariate(0.7)), len(vocab) - 1)] for _ in range(qrng.randint(1, 4)))
+               for _ in range(N_QUERIES)]
+    with open(path, "wb") as f:
+        pickle.dump((docs, queries), f)
+    return docs, queries
+
+
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def timed(fn):
+    t0 = time.perf_counter()
+    out = fn()
+    return time.perf_counter() - t0, out
+
+
+def per_query(fn, queries, repeat=2):
+    best = float("inf")
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        for q in queries:
+            fn(q)
+        best = min(best, time.perf_counter() - t0)
+    return best / len(queries)
+
+
+def ours(n, wide):
+    """Our numbers in this process: build, memory, top-10, batch of 100 queries."""
+    import _tarnwick
+    docs, queries = corpus(n, wide)
+    gc.collect()
+    before = rss()
+    t_build, idx = timed(lambda: _tarnwick.BM25Index(docs))
+    mem = rss() - before
+    t_top = per_query(lambda q: idx.get_top_n(q, 10), queries)
+    batch = (queries * 3)[:100]
+    t_batch, _ = timed(lambda: idx.get_batch_scores(batch))
+    return {"build": t_build, "memory": mem, "top": t_top, "batch": t_batch}
+
+
+def ours_in_child(n, wide, threads):
+    env = dict(os.environ)
+    if threads:
+        env["RAYON_NUM_THREADS"] = str(threads)
+    code = (f"import sys; sys.path.insert(0, {os.path.dirname(__file__)!r}); import json, bench_search; "
+            f"print(json.dumps(bench_search.ours({n}, {wide})))")
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
+    return json.loads(out.stdout.strip().splitlines()[-1])
+
+
+def peers(n, wide):
+    docs, queries = corpus(n, wide)
+    tokens = [d.split(" ") for d in docs]
+    out = {}
+    bm25s = optional("bm25s")
+    if bm25s is not None:
+        import numpy as np
+        gc.collect()
+        before = rss()
+        def build():
+            r = bm25s.BM25()
+            r.index(tokens, show_progress=False)
+            return r
+        t_build, r = timed(build)
+        out["bm25s"] = {"build": t_build, "memory": rss() - before}
+        qt = [q.split(" ") for q in queries]
+        for threads in (1, os.cpu_count()):
+            t = per_query(lambda q: r.retrieve([q], k=10, show_progress=False, n_threads=threads), qt)
+            out["bm25s"][f"top{threads}"] = t
+        del r
+    rank_bm25 = optional("rank_bm25")
+    if rank_bm25 is not None and n <= 100_000:
+        t_build, r = timed(lambda: rank_bm25.BM25Okapi(tokens))
+        t = per_query(lambda q: r.get_top_n(q.split(" "), docs, n=10), queries[:3], repeat=1)
+        out["rank_bm25"] = {"build": t_build, "top1": t}
+        del r
+    con = sqlite3.connect(":memory:")
+    try:
+        con.execute("CREATE VIRTUAL TABLE d USING fts5(body)")
+        t_build, _ = timed(lambda: (con.executemany("INSERT INTO d(body) VALUES (?)", ((d,) for d in docs)),
+                                    con.commit()))
+        def query(q):
+            match = " OR ".join('"%s"' % w for w in q.split(" "))
+            return con.execute("SELECT rowid, bm25(d) FROM d WHERE d MATCH ? ORDER BY bm25(d) LIMIT 10",
+                               (match,)).fetchall()
+        out["sqlite fts5"] = {"build": t_build, "top1": per_query(query, queries)}
+    except sqlite3.OperationalError as e:
+        print("  sqlite fts5 unavailable:", e)
+    con.close()
+    return out
+
+
+def report(n, wide):
+    docs, _ = corpus(n, wide)
+    mb = sum(len(d.encode()) for d in docs) / 1e6
+    kind = "accented/Greek/Cyrillic" if wide else "ASCII"
+    print(f"\n{n:,} documents, {kind}, {mb:.0f} MB of text")
+    one = ours_in_child(n, wide, 1)
+    allt = ours_in_child(n, wide, 0)
+    others = peers(n, wide) if not wide else {}
+    print(f"  {'':<22}{'build':>10}{'MB/s':>8}{'memory/text':>13}{'top-10 1 thr':>15}{'top-10 all':>13}{'batch 100':>12}")
+    print(f"  {'tarnwick BM25Index':<22}{one['build']:9.2f}s{mb / one['build']:8.1f}{allt['memory'] / 1e6 / mb:12.2f}x"
+          f"{fmt_time(one['top']):>15}{fmt_time(allt['top']):>13}{fmt_time(allt['batch']):>12}")
+    for name, r in others.items():
+        mem = f"{r['memory'] / 1e6 / mb:12.2f}x" if "memory" in r else f"{'':>13}"
+        t1 = fmt_time(r["top1"]) if "top1" in r else ""
+        ta = fmt_time(r[f"top{os.cpu_count()}"]) if f"top{os.cpu_count()}" in r else ""
+        print(f"  {name:<22}{r['build']:9.2f}s{mb / r['build']:8.1f}{mem}{t1:>15}{ta:>13}")
+    for name, r in others.items():
+        if "top1" in r:
+            print(f"  top-10 on one thread: ours faster than {name} by {r['top1'] / one['top']:.1f}x")
+        if f"top{os.cpu_count()}" in r:
+            print(f"  top-10 on all threads: ours faster than {name} by "
+                  f"{r[f'top{os.cpu_count()}'] / allt['top']:.1f}x")
+        print(f"  build: ours faster than {name} by {r['build'] / one['build']:.1f}x")
+
+
+def run(sizes=None):
+    for n in sizes or SIZES:
+        report(n, False)
+    report((sizes or SIZES)[0], True)
+
+
+if __name__ == "__main__":
+    run([int(a) for a in sys.argv[1:]] or None)

@@ -1,0 +1,78 @@
+// Python adapter of the ratio scorers: the eleven fuzz_ builtins.
+#include "distance/initialize/classes.hpp"
+#include "fuzz/fuzz_partial.hpp"
+#include "fuzz/fuzz_ratio.hpp"
+#include "fuzz/fuzz_token.hpp"
+#include "fuzz/fuzz_wratio.hpp"
+#include "module.hpp"
+#include "py/convert.hpp"
+#include "py/module.hpp"
+#include "types_py.hpp"
+
+#include <optional>
+
+namespace tarnwick::fuzz {
+namespace {
+
+/// A score computation over two converted sequences with an optional cut-off; it applies
+/// the cut-off rule itself (the weighted ratio keeps a perfect score whatever the cut-off).
+using ScoreFn = double (*)(const types::Seq&, const types::Seq&, std::optional<double>);
+
+/// Every scorer's signature: "name(s1, s2, *, processor=None, score_cutoff=None)".
+constexpr py::Signature<4> scorer_signature(const char* name) {
+    return {name, {{{"s1"}, {"s2"}, {"processor", "None"}, {"score_cutoff", "None"}}}, 2};
+}
+
+constexpr auto kRatio = scorer_signature("fuzz_ratio");
+constexpr auto kPartialRatio = scorer_signature("fuzz_partial_ratio");
+constexpr auto kPartialRatioAlignment = scorer_signature("fuzz_partial_ratio_alignment");
+constexpr auto kTokenSortRatio = scorer_signature("fuzz_token_sort_ratio");
+constexpr auto kTokenSetRatio = scorer_signature("fuzz_token_set_ratio");
+constexpr auto kTokenRatio = scorer_signature("fuzz_token_ratio");
+constexpr auto kPartialTokenSortRatio = scorer_signature("fuzz_partial_token_sort_ratio");
+constexpr auto kPartialTokenSetRatio = scorer_signature("fuzz_partial_token_set_ratio");
+constexpr auto kPartialTokenRatio = scorer_signature("fuzz_partial_token_ratio");
+constexpr auto kWRatio = scorer_signature("fuzz_wratio");
+constexpr auto kQRatio = scorer_signature("fuzz_qratio");
+
+std::optional<double> cutoff_argument(PyObject* o) {
+    return py::arg("score_cutoff", [&] { return py::to_opt_f64(o); });
+}
+
+/// The builtin of the scorer computed by `Score`: missing inputs give 0.0, then the
+/// processor, conversion of s1 then s2, and the score with its cut-off rule.
+template <ScoreFn Score>
+py::Object scorer_body(const py::Args<4>& a) {
+    const std::optional<double> cutoff = cutoff_argument(a[3]);
+    const std::optional<types::PreparedPair> p = types::prepare_pair(a[0], a[1], a[2]);
+    return py::from_f64(p ? Score(p->a, p->b, cutoff) : 0.0);
+}
+
+/// fuzz_partial_ratio_alignment: None for a missing input or a score below the cut-off,
+/// else a new ScoreAlignment (src positions in s1, dest positions in s2).
+py::Object partial_ratio_alignment_body(const py::Args<4>& a) {
+    const std::optional<double> cutoff = cutoff_argument(a[3]);
+    const std::optional<types::PreparedPair> p = types::prepare_pair(a[0], a[1], a[2]);
+    if (!p) return py::Object::borrow(Py_None);
+    const auto al = partial_ratio_alignment(p->a, p->b, cutoff);
+    if (!al) return py::Object::borrow(Py_None);
+    return py::Class<distance::initialize::ScoreAlignment>::create(*al);
+}
+
+}  // namespace
+
+void register_functions(py::Module& m) {
+    m.add_function<kRatio, &scorer_body<&ratio>>();
+    m.add_function<kPartialRatio, &scorer_body<&partial_ratio>>();
+    m.add_function<kPartialRatioAlignment, &partial_ratio_alignment_body>();
+    m.add_function<kTokenSortRatio, &scorer_body<&token_sort_ratio>>();
+    m.add_function<kTokenSetRatio, &scorer_body<&token_set_ratio>>();
+    m.add_function<kTokenRatio, &scorer_body<&token_ratio>>();
+    m.add_function<kPartialTokenSortRatio, &scorer_body<&partial_token_sort_ratio>>();
+    m.add_function<kPartialTokenSetRatio, &scorer_body<&partial_token_set_ratio>>();
+    m.add_function<kPartialTokenRatio, &scorer_body<&partial_token_ratio>>();
+    m.add_function<kWRatio, &scorer_body<&wratio>>();
+    m.add_function<kQRatio, &scorer_body<&qratio>>();
+}
+
+}  // namespace tarnwick::fuzz

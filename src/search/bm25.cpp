@@ -1,0 +1,305 @@
+// Python classes BM25Index, BM25L, BM25Plus and BM25T: one adapter over the shared engine,
+// instantiated per variant. Only BM25Index carries the full docstrings and pickles.
+#include "module.hpp"
+#include "parallel.hpp"
+#include "py/args.hpp"
+#include "py/class.hpp"
+#include "py/convert.hpp"
+#include "py/module.hpp"
+#include "search/bm25_engine.hpp"
+
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::search {
+
+/// The value held by a Python instance of the variant's class.
+template <Variant V>
+struct Bm25Object {
+    Bm25Engine engine;
+};
+
+}  // namespace tarnwick::search
+
+namespace tarnwick::py {
+
+template <>
+struct ClassInfo<search::Bm25Object<search::Variant::Okapi>> {
+    static constexpr const char* name = "BM25Index";
+    static void slots(std::vector<PyType_Slot>& s);
+};
+template <>
+struct ClassInfo<search::Bm25Object<search::Variant::L>> {
+    static constexpr const char* name = "BM25L";
+    static void slots(std::vector<PyType_Slot>& s);
+};
+template <>
+struct ClassInfo<search::Bm25Object<search::Variant::Plus>> {
+    static constexpr const char* name = "BM25Plus";
+    static void slots(std::vector<PyType_Slot>& s);
+};
+template <>
+struct ClassInfo<search::Bm25Object<search::Variant::T>> {
+    static constexpr const char* name = "BM25T";
+    static void slots(std::vector<PyType_Slot>& s);
+};
+
+}  // namespace tarnwick::py
+
+namespace tarnwick::search {
+namespace {
+
+template <Variant V>
+constexpr bool kFullDocs = V == Variant::Okapi;
+template <Variant V>
+constexpr bool kHasDelta = V == Variant::L || V == Variant::Plus;
+
+constexpr const char* kIndexDoc =
+    "BM25Okapi index over a text corpus.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "corpus : list[str]\n"
+    "    Documents to index.\n"
+    "k1 : float, default 1.5\n"
+    "    Term frequency saturation parameter.\n"
+    "b : float, default 0.75\n"
+    "    Length normalisation factor.";
+
+template <Variant V>
+constexpr const char* doc_if_full(const char* doc) {
+    return kFullDocs<V> ? doc : nullptr;
+}
+
+// ---- Signatures ----
+
+template <Variant V>
+constexpr py::Signature<4> kNewSig{
+    "__new__", {{{"corpus"}, {"k1", "1.5"}, {"b", "0.75"}, {"normalize", "False"}}}, 4,
+    doc_if_full<V>(kIndexDoc)};
+template <Variant V>
+constexpr py::Signature<5> kNewDeltaSig{
+    "__new__",
+    {{{"corpus"}, {"k1", "1.5"}, {"b", "0.75"}, {"delta", V == Variant::L ? "0.5" : "1.0"},
+      {"normalize", "False"}}}};
+template <Variant V>
+constexpr py::Signature<1> kScoresSig{
+    "get_scores", {{{"query"}}}, 1,
+    doc_if_full<V>("Return BM25 score for `query` against every document.")};
+template <Variant V>
+constexpr py::Signature<2> kScoresFilteredSig{
+    "get_scores_filtered", {{{"query"}, {"allowed", "None"}}}, 2,
+    doc_if_full<V>("Return BM25 scores with an optional boolean mask.\n"
+                   "Documents where `allowed[i]` is false get a score of 0.0.")};
+template <Variant V>
+constexpr py::Signature<1> kBatchSig{
+    "get_batch_scores", {{{"queries"}}}, 1,
+    "BM25 scores for a batch of queries \xe2\x80\x94 Rayon-parallel over queries."};
+template <Variant V>
+constexpr py::Signature<2> kTopNSig{
+    "get_top_n", {{{"query"}, {"n", "5"}}}, 2,
+    doc_if_full<V>("Return top-N `(document, score)` pairs for `query`.")};
+template <Variant V>
+constexpr py::Signature<3> kTopNFilteredSig{
+    "get_top_n_filtered", {{{"query"}, {"n", "5"}, {"allowed", "None"}}}, 3,
+    doc_if_full<V>("Return top-N with an optional allowed mask.")};
+constexpr py::Signature<0> kReduceSig{"__reduce__", {}};
+
+// ---- Conversions ----
+
+std::string_view query_arg(PyObject* o) {
+    return py::arg("query", [&] { return py::to_str(o); });
+}
+
+uint64_t count_arg(const char* name, PyObject* o, uint64_t fallback) {
+    return o ? py::arg(name, [&] { return py::to_u64(o); }) : fallback;
+}
+
+std::optional<std::vector<uint8_t>> mask_arg(PyObject* o) {
+    if (py::is_absent(o)) return std::nullopt;
+    return py::arg("allowed", [&] { return py::to_bool_list(o); });
+}
+
+py::Object float_list(const std::vector<double>& values) {
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::from_f64(values[i]).release());
+    return list;
+}
+
+/// (document text, score) tuples, best first.
+py::Object ranked_list(const Bm25Engine& engine, const std::vector<Scored>& ranked) {
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(ranked.size())));
+    for (std::size_t i = 0; i < ranked.size(); ++i) {
+        py::Object text = py::from_str(engine.doc(static_cast<std::size_t>(ranked[i].doc)));
+        py::Object score = py::from_f64(ranked[i].score);
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
+                       py::check(PyTuple_Pack(2, text.get(), score.get())).release());
+    }
+    return list;
+}
+
+template <Variant V>
+py::Object create(PyTypeObject* type, std::span<const std::string_view> corpus, Bm25Params params) {
+    try {
+        return py::Class<Bm25Object<V>>::create_in(type, Bm25Object<V>{Bm25Engine(V, corpus, params)});
+    } catch (const std::length_error& e) {
+        throw py::Error{PyExc_OverflowError, e.what(), {}};
+    }
+}
+
+// ---- Bodies ----
+
+template <Variant V>
+py::Object new_plain(PyTypeObject* type, const py::Args<4>& a) {
+    const py::StrList corpus = py::arg("corpus", [&] { return py::to_str_list(a[0]); });
+    Bm25Params p;
+    if (a[1]) p.k1 = py::arg("k1", [&] { return py::to_f64(a[1]); });
+    if (a[2]) p.b = py::arg("b", [&] { return py::to_f64(a[2]); });
+    if (a[3]) p.normalize = py::arg("normalize", [&] { return py::to_bool(a[3]); });
+    return create<V>(type, corpus.views, p);
+}
+
+template <Variant V>
+py::Object new_delta(PyTypeObject* type, const py::Args<5>& a) {
+    const py::StrList corpus = py::arg("corpus", [&] { return py::to_str_list(a[0]); });
+    Bm25Params p;
+    p.delta = V == Variant::L ? 0.5 : 1.0;
+    if (a[1]) p.k1 = py::arg("k1", [&] { return py::to_f64(a[1]); });
+    if (a[2]) p.b = py::arg("b", [&] { return py::to_f64(a[2]); });
+    if (a[3]) p.delta = py::arg("delta", [&] { return py::to_f64(a[3]); });
+    if (a[4]) p.normalize = py::arg("normalize", [&] { return py::to_bool(a[4]); });
+    return create<V>(type, corpus.views, p);
+}
+
+template <Variant V>
+py::Object get_scores(PyObject* self, const py::Args<1>& a) {
+    const std::string_view query = query_arg(a[0]);
+    py::Ref<Bm25Object<V>> idx(self);
+    const Bm25Engine& e = idx->engine;
+    return float_list(e.scores(e.parse(query)));
+}
+
+template <Variant V>
+py::Object get_scores_filtered(PyObject* self, const py::Args<2>& a) {
+    const std::string_view query = query_arg(a[0]);
+    const auto mask = mask_arg(a[1]);
+    py::Ref<Bm25Object<V>> idx(self);
+    const Bm25Engine& e = idx->engine;
+    std::vector<double> scores = e.scores(e.parse(query));
+    if (mask)
+        for (std::size_t i = 0; i < std::min(scores.size(), mask->size()); ++i)
+            if (!(*mask)[i]) scores[i] = 0.0;
+    return float_list(scores);
+}
+
+template <Variant V>
+py::Object get_batch_scores(PyObject* self, const py::Args<1>& a) {
+    const py::StrList queries = py::arg("queries", [&] { return py::to_str_list(a[0]); });
+    py::Ref<Bm25Object<V>> idx(self);
+    const Bm25Engine& e = idx->engine;
+    const auto all = parallel::map(queries.views.size(), true,
+                                   [&](std::size_t i) { return e.scores(e.parse(queries.views[i])); });
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(all.size())));
+    for (std::size_t i = 0; i < all.size(); ++i)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), float_list(all[i]).release());
+    return list;
+}
+
+template <Variant V>
+py::Object get_top_n(PyObject* self, const py::Args<2>& a) {
+    const std::string_view query = query_arg(a[0]);
+    const uint64_t n = count_arg("n", a[1], 5);
+    py::Ref<Bm25Object<V>> idx(self);
+    const Bm25Engine& e = idx->engine;
+    return ranked_list(e, e.top_n(e.parse(query), n));
+}
+
+template <Variant V>
+py::Object get_top_n_filtered(PyObject* self, const py::Args<3>& a) {
+    const std::string_view query = query_arg(a[0]);
+    const uint64_t n = count_arg("n", a[1], 5);
+    const auto mask = mask_arg(a[2]);
+    py::Ref<Bm25Object<V>> idx(self);
+    const Bm25Engine& e = idx->engine;
+    std::optional<std::span<const uint8_t>> allowed;
+    if (mask) allowed = std::span<const uint8_t>(*mask);
+    return ranked_list(e, e.top_n(e.parse(query), n, allowed));
+}
+
+py::Object reduce_index(PyObject* self) {
+    py::Ref<Bm25Object<Variant::Okapi>> idx(self);
+    const Bm25Engine& e = idx->engine;
+    py::Object corpus = py::check(PyList_New(static_cast<Py_ssize_t>(e.num_docs())));
+    for (std::size_t i = 0; i < e.num_docs(); ++i)
+        PyList_SetItem(corpus.get(), static_cast<Py_ssize_t>(i), py::from_str(e.doc(i)).release());
+    const py::Object k1 = py::from_f64(e.params().k1), b = py::from_f64(e.params().b);
+    const py::Object normalize = py::from_bool(e.params().normalize);
+    const py::Object args = py::check(PyTuple_Pack(4, corpus.get(), k1.get(), b.get(), normalize.get()));
+    auto* type = reinterpret_cast<PyObject*>(py::Class<Bm25Object<Variant::Okapi>>::type());
+    return py::check(PyTuple_Pack(2, type, args.get()));
+}
+
+template <Variant V>
+PyObject* num_docs(PyObject* self, void*) noexcept {
+    return py::guard([&]() -> PyObject* {
+        py::Ref<Bm25Object<V>> idx(self);
+        return py::from_u64(idx->engine.num_docs()).release();
+    });
+}
+
+template <Variant V>
+void add_slots(std::vector<PyType_Slot>& slots) {
+    using T = Bm25Object<V>;
+    if constexpr (kHasDelta<V>)
+        py::add_constructor<T, kNewDeltaSig<V>, &new_delta<V>>(slots);
+    else
+        py::add_constructor<T, kNewSig<V>, &new_plain<V>>(slots);
+    static PyMethodDef methods[] = {
+        py::method<T, kScoresSig<V>, &get_scores<V>>(),
+        py::method<T, kScoresFilteredSig<V>, &get_scores_filtered<V>>(),
+        py::method<T, kBatchSig<V>, &get_batch_scores<V>>(),
+        py::method<T, kTopNSig<V>, &get_top_n<V>>(),
+        py::method<T, kTopNFilteredSig<V>, &get_top_n_filtered<V>>(),
+        kFullDocs<V> ? py::method<T, kReduceSig, &reduce_index>() : PyMethodDef{nullptr, nullptr, 0, nullptr},
+        {nullptr, nullptr, 0, nullptr},
+    };
+    static PyGetSetDef getset[] = {
+        {"num_docs", &num_docs<V>, nullptr, nullptr, nullptr},
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
+    slots.push_back({Py_tp_methods, methods});
+    slots.push_back({Py_tp_getset, getset});
+}
+
+}  // namespace
+}  // namespace tarnwick::search
+
+
+namespace tarnwick::py {
+using search::Variant;
+void ClassInfo<search::Bm25Object<Variant::Okapi>>::slots(std::vector<PyType_Slot>& s) {
+    search::add_slots<Variant::Okapi>(s);
+}
+void ClassInfo<search::Bm25Object<Variant::L>>::slots(std::vector<PyType_Slot>& s) {
+    search::add_slots<Variant::L>(s);
+}
+void ClassInfo<search::Bm25Object<Variant::Plus>>::slots(std::vector<PyType_Slot>& s) {
+    search::add_slots<Variant::Plus>(s);
+}
+void ClassInfo<search::Bm25Object<Variant::T>>::slots(std::vector<PyType_Slot>& s) {
+    search::add_slots<Variant::T>(s);
+}
+}  // namespace tarnwick::py
+
+namespace tarnwick::search {
+
+void register_bm25_classes(py::Module& m) {
+    m.add_class<Bm25Object<Variant::Okapi>>();
+    m.add_class<Bm25Object<Variant::L>>();
+    m.add_class<Bm25Object<Variant::Plus>>();
+    m.add_class<Bm25Object<Variant::T>>();
+}
+
+}  // namespace tarnwick::search

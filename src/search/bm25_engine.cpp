@@ -1,0 +1,495 @@
+#include "search/bm25_engine.hpp"
+
+#include "parallel.hpp"
+#include "search/tokenise.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+namespace tarnwick::search {
+namespace {
+
+constexpr std::size_t kTermChunkBytes = 64 * 1024;
+/// Documents per task when one query is scored on the pool; a multiple of 64, so that
+/// tasks never share a word of the touched-document bits.
+constexpr std::size_t kDocsPerTask = 8192;
+
+/// Machine epsilon: the BM25T saturation uses its limit value 1.0 within it of k1 = 1.
+constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
+
+/// Calls f(d) for every set bit d of `bits` (words [0, nwords)), in increasing order.
+template <class F>
+void for_each_bit(const uint64_t* bits, std::size_t nwords, F&& f) {
+    for (std::size_t w = 0; w < nwords; ++w) {
+        uint64_t word = bits[w];
+        while (word) {
+            const int b = std::countr_zero(word);
+            word &= word - 1;
+            f(w * 64 + static_cast<std::size_t>(b));
+        }
+    }
+}
+
+/// Per-thread accumulators of the top-n selection, sized to the largest corpus seen and
+/// left all zero between calls (only the touched entries are reset).
+struct Scratch {
+    std::vector<double> acc;
+    std::vector<uint64_t> touched;
+    void ensure(std::size_t n) {
+        if (acc.size() < n) acc.assign(n, 0.0);
+        const std::size_t words = (n + 63) / 64;
+        if (touched.size() < words) touched.assign(words, 0);
+    }
+};
+
+}  // namespace
+
+Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus,
+                       Bm25Params params)
+    : variant_(variant), params_(params) {
+    const std::size_t n = corpus.size();
+    if (n >= UINT32_MAX) throw std::length_error("corpus has too many documents");
+
+    // The texts, one after another.
+    std::size_t total_bytes = 0;
+    for (const std::string_view s : corpus) total_bytes += s.size();
+    text_.reserve(total_bytes);
+    doc_offsets_.reserve(n + 1);
+    doc_offsets_.push_back(0);
+    for (const std::string_view s : corpus) {
+        text_.append(s);
+        doc_offsets_.push_back(text_.size());
+    }
+    if (n == 0) {
+        tok_offsets_.push_back(0);
+        post_offsets_.push_back(0);
+        avgdl_ = 1.0;
+        return;
+    }
+
+    // Tokenise every document once, interning its terms.
+    doc_index_.reserve(n);
+    tok_offsets_.reserve(n + 1);
+    tok_offsets_.push_back(0);
+    tokens_.reserve(total_bytes / 6 + 16);
+    std::size_t chunk_used = kTermChunkBytes;
+    const auto store = [&](std::string_view term) -> std::string_view {
+        if (term.size() > kTermChunkBytes) {
+            term_chunks_.push_back(std::make_unique<char[]>(term.size()));
+            std::memcpy(term_chunks_.back().get(), term.data(), term.size());
+            return {term_chunks_.back().get(), term.size()};
+        }
+        if (chunk_used + term.size() > kTermChunkBytes) {
+            term_chunks_.push_back(std::make_unique<char[]>(kTermChunkBytes));
+            chunk_used = 0;
+        }
+        char* dst = term_chunks_.back().get() + chunk_used;
+        if (!term.empty()) std::memcpy(dst, term.data(), term.size());
+        chunk_used += term.size();
+        return {dst, term.size()};
+    };
+    const auto intern = [&](std::string_view term) {
+        auto it = term_ids_.find(term);
+        if (it == term_ids_.end()) {
+            if (terms_.size() >= UINT32_MAX - 1) throw std::length_error("corpus has too many terms");
+            const std::string_view stored = store(term);
+            it = term_ids_.emplace(stored, static_cast<uint32_t>(terms_.size())).first;
+            terms_.push_back(stored);
+        }
+        tokens_.push_back(it->second);
+    };
+    for (std::size_t d = 0; d < n; ++d) {
+        const std::string_view s = doc(d);
+        if (params_.normalize) {
+            for (const std::string& t : tokenise(s, true)) intern(t);
+        } else {
+            for_each_word(s, intern);
+        }
+        tok_offsets_.push_back(tokens_.size());
+        doc_index_.insert_or_assign(s, static_cast<uint32_t>(d));
+    }
+    tokens_.shrink_to_fit();
+
+    avgdl_ = static_cast<double>(static_cast<uint64_t>(tokens_.size())) / static_cast<double>(n);
+
+    // Document frequencies, then the postings of every term in document order.
+    const std::size_t v = terms_.size();
+    std::vector<uint32_t> last(v, UINT32_MAX);
+    std::vector<uint64_t> df(v, 0);
+    for (std::size_t d = 0; d < n; ++d)
+        for (const uint32_t t : doc_terms(d))
+            if (last[t] != d) {
+                last[t] = static_cast<uint32_t>(d);
+                ++df[t];
+            }
+    post_offsets_.resize(v + 1);
+    post_offsets_[0] = 0;
+    for (std::size_t t = 0; t < v; ++t) post_offsets_[t + 1] = post_offsets_[t] + df[t];
+    postings_.resize(post_offsets_[v]);
+    std::vector<uint64_t> cursor(post_offsets_.begin(), post_offsets_.end() - 1);
+    std::fill(last.begin(), last.end(), UINT32_MAX);
+    for (std::size_t d = 0; d < n; ++d)
+        for (const uint32_t t : doc_terms(d)) {
+            if (last[t] != d) {
+                last[t] = static_cast<uint32_t>(d);
+                postings_[cursor[t]++] = Posting{static_cast<uint32_t>(d), 1};
+            } else {
+                Posting& p = postings_[cursor[t] - 1];
+                if (p.tf == UINT32_MAX) throw std::length_error("a document repeats a term too often");
+                ++p.tf;
+            }
+        }
+
+    // idf of every term.
+    idf_.resize(v);
+    for (std::size_t t = 0; t < v; ++t) {
+        const double f = static_cast<double>(df[t]);
+        switch (variant_) {
+            case Variant::Okapi:
+            case Variant::T:
+                idf_[t] = std::log((static_cast<double>(n - df[t]) + 0.5) / (f + 0.5) + 1.0);
+                break;
+            case Variant::L:
+                idf_[t] = std::log(static_cast<double>(static_cast<uint64_t>(n) + 1) / (f + 0.5));
+                break;
+            case Variant::Plus:
+                idf_[t] = std::log(static_cast<double>(static_cast<uint64_t>(n) + 1) / f);
+                break;
+        }
+    }
+
+    // Length factor K(d) = (1 - b) + (b * dl) / avgdl.
+    length_factor_.resize(n);
+    for (std::size_t d = 0; d < n; ++d) {
+        const double dl = static_cast<double>(tok_offsets_[d + 1] - tok_offsets_[d]);
+        length_factor_[d] = (1.0 - params_.b) + (params_.b * dl) / avgdl_;
+    }
+
+    // BM25T: each term's own saturation from the mean of ln(c + 1) over its documents.
+    if (variant_ == Variant::T) {
+        const double k1 = params_.k1;
+        const double g = std::fabs(k1 - 1.0) < kEpsilon ? 1.0 : std::log(k1) * (k1 / (k1 - 1.0));
+        term_k1_.resize(v);
+        for (std::size_t t = 0; t < v; ++t) {
+            double sum = 0.0;
+            for (const Posting& p : postings(static_cast<uint32_t>(t))) {
+                const double c = static_cast<double>(p.tf) / length_factor_[p.doc];
+                sum += std::log(c + 1.0);
+            }
+            const double m = sum / static_cast<double>(df[t]);
+            term_k1_[t] = (g - m) * (g - m);
+        }
+    }
+    compute_max_weights();
+}
+
+void Bm25Engine::compute_max_weights() {
+    const std::size_t v = idf_.size();
+    max_weight_.assign(v, 0.0);
+    prunable_ = true;
+    for (std::size_t t = 0; t < v; ++t) {
+        const auto id = static_cast<uint32_t>(t);
+        double m = 0.0;
+        for (const Posting& p : postings(id)) {
+            const double w = weight(id, p.doc, p.tf);
+            if (!(w >= 0.0)) prunable_ = false;  // negative or NaN
+            if (w > m) m = w;
+        }
+        max_weight_[t] = m;
+    }
+}
+
+template <Variant V>
+double Bm25Engine::weight_v(uint32_t id, std::size_t d, uint32_t tf_count) const noexcept {
+    const double tf = static_cast<double>(tf_count);
+    const double k = length_factor_[d];
+    const double k1 = params_.k1;
+    if constexpr (V == Variant::Okapi) {
+        return ((k1 + 1.0) * tf) / (k1 * k + tf);
+    } else if constexpr (V == Variant::Plus) {
+        return params_.delta + ((k1 + 1.0) * tf) / (k1 * k + tf);
+    } else if constexpr (V == Variant::L) {
+        const double c = tf / k;
+        return ((k1 + 1.0) * (params_.delta + c)) / (params_.delta + (k1 + c));
+    } else {
+        const double c = tf / k;
+        const double kt = term_k1_[id];
+        return ((kt + 1.0) * c) / (kt + c);
+    }
+}
+
+double Bm25Engine::weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
+    switch (variant_) {
+        case Variant::Okapi: return weight_v<Variant::Okapi>(id, d, tf);
+        case Variant::L: return weight_v<Variant::L>(id, d, tf);
+        case Variant::Plus: return weight_v<Variant::Plus>(id, d, tf);
+        case Variant::T: break;
+    }
+    return weight_v<Variant::T>(id, d, tf);
+}
+
+std::optional<uint64_t> Bm25Engine::doc_index(std::string_view text) const {
+    const auto it = doc_index_.find(text);
+    if (it == doc_index_.end()) return std::nullopt;
+    return it->second;
+}
+
+std::optional<uint32_t> Bm25Engine::term_id(std::string_view term) const {
+    const auto it = term_ids_.find(term);
+    if (it == term_ids_.end()) return std::nullopt;
+    return it->second;
+}
+
+uint32_t Bm25Engine::tf(uint32_t id, std::size_t d) const noexcept {
+    const auto list = postings(id);
+    const auto it = std::lower_bound(list.begin(), list.end(), d,
+                                     [](const Posting& p, std::size_t doc) { return p.doc < doc; });
+    return it != list.end() && it->doc == d ? it->tf : 0;
+}
+
+Query Bm25Engine::parse(std::string_view text) const {
+    Query q;
+    const auto resolve = [&](std::string_view term) {
+        const auto id = term_id(term);
+        q.terms.push_back(id ? *id : Query::kNoTerm);
+    };
+    if (params_.normalize) {
+        for (const std::string& t : tokenise(text, true)) resolve(t);
+    } else {
+        for_each_word(text, resolve);
+    }
+    return q;
+}
+
+double Bm25Engine::doc_score(const Query& q, std::size_t d) const {
+    double sum = -0.0;
+    for (const uint32_t t : q.terms) {
+        if (t == Query::kNoTerm) {
+            sum += 0.0 * 0.0;
+            continue;
+        }
+        const uint32_t f = tf(t, d);
+        sum += idf_[t] * (f ? weight(t, d, f) : 0.0);
+    }
+    return sum;
+}
+
+template <Variant V>
+void Bm25Engine::accumulate_v(const Query& q, std::size_t begin, std::size_t end, double* acc,
+                              uint64_t* touched) const {
+    for (const uint32_t t : q.terms) {
+        if (t == Query::kNoTerm) continue;
+        const double idf = idf_[t];
+        auto list = postings(t);
+        const Posting* p = list.data();
+        const Posting* const stop = p + list.size();
+        if (begin > 0)
+            p = std::lower_bound(p, stop, begin,
+                                 [](const Posting& x, std::size_t doc) { return x.doc < doc; });
+        for (; p != stop && p->doc < end; ++p) {
+            const std::size_t i = p->doc - begin;
+            acc[i] += idf * weight_v<V>(t, p->doc, p->tf);
+            touched[i >> 6] |= uint64_t{1} << (i & 63);
+        }
+    }
+}
+
+void Bm25Engine::accumulate(const Query& q, std::size_t begin, std::size_t end, double* acc,
+                            uint64_t* touched) const {
+    switch (variant_) {
+        case Variant::Okapi: return accumulate_v<Variant::Okapi>(q, begin, end, acc, touched);
+        case Variant::L: return accumulate_v<Variant::L>(q, begin, end, acc, touched);
+        case Variant::Plus: return accumulate_v<Variant::Plus>(q, begin, end, acc, touched);
+        case Variant::T: return accumulate_v<Variant::T>(q, begin, end, acc, touched);
+    }
+}
+
+std::vector<double> Bm25Engine::scores(const Query& q) const {
+    const std::size_t n = num_docs();
+    if (n == 0) return {};
+    // Without tokens every sum stays at its start, -0.0.
+    if (q.terms.empty()) return std::vector<double>(n, -0.0);
+    // With tokens, a document that none of them reaches sums only +0.0 products: +0.0.
+    std::vector<double> out(n, 0.0);
+    std::vector<uint64_t> touched((n + 63) / 64, 0);
+    const std::size_t tasks = (n + kDocsPerTask - 1) / kDocsPerTask;
+    parallel::for_each_index(tasks, n >= parallel::kBm25MinDocs, [&](std::size_t k) {
+        const std::size_t begin = k * kDocsPerTask, end = std::min(n, begin + kDocsPerTask);
+        accumulate(q, begin, end, out.data() + begin, touched.data() + begin / 64);
+    });
+    // A reached document whose sum of products is zero may have the other sign of zero
+    // than its full sum (which also adds +0.0 for every token it lacks): settle it there.
+    for_each_bit(touched.data(), touched.size(), [&](std::size_t d) {
+        if (out[d] == 0.0) out[d] = doc_score(q, d);
+    });
+    return out;
+}
+
+// The pruned heap path (document at a time, "max-score" pruning).
+//
+// With every weight non-negative, the product of a query term with a document is at most
+// U(t) = idf(t) * (the term's largest weight), and floating-point products and sums are
+// monotone, so a document's score is at most the same sum in query order with U(t) in
+// place of the products of the terms it may contain and +0.0 for the others. Terms are
+// ranked by U; once the heap is full, the longest prefix of that ranking whose bound is at
+// most the heap minimum is "non-essential": a document holding only those terms cannot
+// enter the heap, so only documents of the essential terms' postings are visited, in
+// document order, and the others are looked up in them. A visited document whose bound
+// with its essential products is still at most the minimum is skipped without the
+// look-ups. Every document skipped is one the heap would have dropped, so the heap sees
+// the same sequence of changes as in the plain selection.
+template <Variant V>
+std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
+                                             std::optional<std::span<const uint8_t>> allowed) const {
+    // Distinct known terms, and for each token its term's slot (or -1 when unknown).
+    std::vector<uint32_t> ids;
+    std::vector<int> slot_of_token;
+    slot_of_token.reserve(q.terms.size());
+    for (const uint32_t t : q.terms) {
+        if (t == Query::kNoTerm) {
+            slot_of_token.push_back(-1);
+            continue;
+        }
+        const auto it = std::find(ids.begin(), ids.end(), t);
+        slot_of_token.push_back(static_cast<int>(it - ids.begin()));
+        if (it == ids.end()) ids.push_back(t);
+    }
+    const std::size_t m = ids.size();
+    std::vector<double> bound(m);       // U(t) by slot
+    std::vector<const Posting*> cur(m), stop(m);
+    for (std::size_t j = 0; j < m; ++j) {
+        bound[j] = idf_[ids[j]] * max_weight_[ids[j]];
+        const auto list = postings(ids[j]);
+        cur[j] = list.data();
+        stop[j] = list.data() + list.size();
+    }
+    // Slots by increasing bound; the first `k` of them are non-essential.
+    std::vector<std::size_t> order(m);
+    for (std::size_t j = 0; j < m; ++j) order[j] = j;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return bound[a] < bound[b] || (bound[a] == bound[b] && a < b);
+    });
+    std::vector<uint8_t> essential(m, 1);
+    std::size_t k = 0;
+    // The sum in query order with `value(slot)` for each known token and +0.0 otherwise.
+    const auto fold = [&](auto&& value) {
+        double sum = -0.0;
+        for (const int j : slot_of_token) sum += j < 0 ? 0.0 * 0.0 : value(static_cast<std::size_t>(j));
+        return sum;
+    };
+    const auto prefix_bound = [&](std::size_t count) {
+        return fold([&](std::size_t j) {
+            for (std::size_t i = 0; i < count; ++i)
+                if (order[i] == j) return bound[j];
+            return 0.0;
+        });
+    };
+
+    const std::size_t mask_len = allowed ? allowed->size() : 0;
+    TopHeap heap(static_cast<std::size_t>(n));
+    std::vector<double> product(m);
+    for (;;) {
+        // The next document of the essential terms.
+        uint32_t d = UINT32_MAX;
+        for (std::size_t j = 0; j < m; ++j)
+            if (essential[j] && cur[j] != stop[j] && cur[j]->doc < d) d = cur[j]->doc;
+        if (d == UINT32_MAX) break;
+        for (std::size_t j = 0; j < m; ++j) {
+            product[j] = 0.0;
+            if (essential[j] && cur[j] != stop[j] && cur[j]->doc == d) {
+                product[j] = idf_[ids[j]] * weight_v<V>(ids[j], d, cur[j]->tf);
+                ++cur[j];
+            }
+        }
+        if (d < mask_len && !(*allowed)[d]) continue;
+        if (heap.full()) {
+            const double upper = fold([&](std::size_t j) { return essential[j] ? product[j] : bound[j]; });
+            if (!(upper > heap.min_score())) continue;
+        }
+        for (std::size_t j = 0; j < m; ++j) {
+            if (essential[j]) continue;
+            // Gallop the non-essential cursor to the first posting at or after d.
+            const Posting* p = cur[j];
+            std::size_t step = 1;
+            while (p + step < stop[j] && p[step].doc < d) {
+                p += step;
+                step *= 2;
+            }
+            const Posting* hi = std::min(p + step + 1, stop[j]);
+            p = std::lower_bound(p, hi, d, [](const Posting& x, uint32_t doc) { return x.doc < doc; });
+            cur[j] = p;
+            if (p != stop[j] && p->doc == d) product[j] = idf_[ids[j]] * weight_v<V>(ids[j], d, p->tf);
+        }
+        const double score = fold([&](std::size_t j) { return product[j]; });
+        if (!(score > 0.0)) continue;
+        const bool was_full = heap.full();
+        const double old_min = was_full ? heap.min_score() : 0.0;
+        heap.offer({d, score});
+        if (heap.full() && (!was_full || heap.min_score() != old_min)) {
+            const double theta = heap.min_score();
+            while (k < m && prefix_bound(k + 1) <= theta) essential[order[k++]] = 0;
+        }
+    }
+    return std::move(heap).take_sorted();
+}
+
+std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
+                                      std::optional<std::span<const uint8_t>> allowed) const {
+    const std::size_t docs = num_docs();
+    // Without tokens no score is positive.
+    if (docs == 0 || q.terms.empty() || n == 0) return {};
+    if (prunable_ && !use_sort_path(docs, n)) {
+        switch (variant_) {
+            case Variant::Okapi: return top_n_pruned<Variant::Okapi>(q, n, allowed);
+            case Variant::L: return top_n_pruned<Variant::L>(q, n, allowed);
+            case Variant::Plus: return top_n_pruned<Variant::Plus>(q, n, allowed);
+            case Variant::T: return top_n_pruned<Variant::T>(q, n, allowed);
+        }
+    }
+    thread_local Scratch scratch;
+    scratch.ensure(docs);
+    double* acc = scratch.acc.data();
+    uint64_t* touched = scratch.touched.data();
+    const std::size_t words = (docs + 63) / 64;
+    const std::size_t tasks = (docs + kDocsPerTask - 1) / kDocsPerTask;
+    struct Reset {
+        double* acc;
+        uint64_t* touched;
+        std::size_t words;
+        ~Reset() {
+            for_each_bit(touched, words, [&](std::size_t d) { acc[d] = 0.0; });
+            std::memset(touched, 0, words * sizeof(uint64_t));
+        }
+    } reset{acc, touched, words};
+    parallel::for_each_index(tasks, docs >= parallel::kBm25MinDocs, [&](std::size_t k) {
+        const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
+        accumulate(q, begin, end, acc + begin, touched + begin / 64);
+    });
+    // Only positive scores are candidates, and a document that no token reaches scores
+    // zero, so the selection visits the reached documents in index order.
+    const std::size_t mask_len = allowed ? allowed->size() : 0;
+    return select_top_n(docs, n, [&](auto&& visit) {
+        for_each_bit(touched, words, [&](std::size_t d) {
+            if (d < mask_len && !(*allowed)[d]) return;
+            visit(d, acc[d]);
+        });
+    });
+}
+
+std::size_t Bm25Engine::memory_bytes() const noexcept {
+    std::size_t bytes = text_.capacity() + doc_offsets_.capacity() * 8 +
+                        tok_offsets_.capacity() * 8 + tokens_.capacity() * 4 +
+                        length_factor_.capacity() * 8 + post_offsets_.capacity() * 8 +
+                        postings_.capacity() * sizeof(Posting) + idf_.capacity() * 8 +
+                        term_k1_.capacity() * 8 + terms_.capacity() * sizeof(std::string_view) +
+                        term_chunks_.size() * kTermChunkBytes;
+    bytes += doc_index_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
+    bytes += term_ids_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
+    return bytes;
+}
+
+}  // namespace tarnwick::search

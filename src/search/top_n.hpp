@@ -1,0 +1,134 @@
+// Ranked-list selection shared by every search ranking: the top-n selection over a score
+// list (only scores above 0; all candidates sorted for small corpora or n at least the
+// corpus size, else a bounded min-heap in which a later document displaces the minimum
+// only with a strictly greater score), and the sort by descending score (stable insertion
+// sort up to 20 entries, an unstable sort beyond).
+//
+// The heap's sift rules are fixed, because with tied scores they decide which documents
+// remain: sifting up stops at a parent whose score equals the new one; sifting down moves
+// to the child with the smaller score (the right one when both are equal) and stops at a
+// child whose score is greater than or equal to the entry's.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tarnwick::search {
+
+/// One ranked entry: a document index and its score; compared by score alone.
+struct Scored {
+    uint64_t doc;
+    double score;
+};
+
+/// Corpus size up to which the selection sorts all candidates instead of using a heap.
+inline constexpr std::size_t kSortPathMaxDocs = 256;
+/// Longest list sorted stably by insertion.
+inline constexpr std::size_t kStableSortMax = 20;
+
+/// Sorts by descending score. Up to 20 entries an entry moves in front of every earlier
+/// entry with a strictly smaller score, so equal scores keep their order; longer lists use
+/// an unstable sort whose comparison is a strict weak order even with NaN (NaN last).
+inline void sort_ranked(std::vector<Scored>& v) {
+    if (v.size() <= kStableSortMax) {
+        for (std::size_t i = 1; i < v.size(); ++i) {
+            const Scored e = v[i];
+            std::size_t j = i;
+            while (j > 0 && v[j - 1].score < e.score) {
+                v[j] = v[j - 1];
+                --j;
+            }
+            v[j] = e;
+        }
+        return;
+    }
+    std::sort(v.begin(), v.end(), [](const Scored& a, const Scored& b) {
+        const bool an = a.score != a.score, bn = b.score != b.score;
+        if (an || bn) return !an && bn;
+        return a.score > b.score;
+    });
+}
+
+/// The bounded min-heap of the top-n selection. Entries are offered in document order.
+class TopHeap {
+public:
+    explicit TopHeap(std::size_t n) : n_(n) { heap_.reserve(n < 100 ? n : 100); }
+
+    /// The smallest kept score when the heap is full (a later candidate must exceed it).
+    bool full() const noexcept { return heap_.size() >= n_; }
+    double min_score() const noexcept { return heap_.front().score; }
+
+    void offer(Scored e) {
+        if (n_ == 0) return;
+        if (heap_.size() < n_) {
+            std::size_t p = heap_.size();
+            heap_.push_back(e);
+            while (p > 0) {
+                const std::size_t parent = (p - 1) / 2;
+                if (!(heap_[parent].score > e.score)) break;
+                heap_[p] = heap_[parent];
+                p = parent;
+            }
+            heap_[p] = e;
+            return;
+        }
+        if (!(e.score > heap_[0].score)) return;
+        const std::size_t len = heap_.size();
+        std::size_t p = 0;
+        while (2 * p + 2 <= len - 1) {
+            const std::size_t l = 2 * p + 1, r = 2 * p + 2;
+            const std::size_t c = heap_[l].score < heap_[r].score ? l : r;
+            if (heap_[c].score >= e.score) {
+                heap_[p] = e;
+                return;
+            }
+            heap_[p] = heap_[c];
+            p = c;
+        }
+        if (2 * p + 1 == len - 1 && heap_[2 * p + 1].score < e.score) {
+            heap_[p] = heap_[2 * p + 1];
+            p = 2 * p + 1;
+        }
+        heap_[p] = e;
+    }
+
+    /// The kept entries, best first.
+    std::vector<Scored> take_sorted() && {
+        sort_ranked(heap_);
+        return std::move(heap_);
+    }
+
+private:
+    std::size_t n_;
+    std::vector<Scored> heap_;
+};
+
+/// Whether the selection over `num_docs` documents with count `n` sorts all candidates.
+inline bool use_sort_path(std::size_t num_docs, uint64_t n) noexcept {
+    return num_docs <= kSortPathMaxDocs || n >= num_docs;
+}
+
+/// Top-n selection over candidates produced in document order by `each(visit)`, which
+/// calls visit(doc, score) for every document whose score may be positive (the others may
+/// be skipped: they are never candidates).
+template <class Each>
+std::vector<Scored> select_top_n(std::size_t num_docs, uint64_t n, Each&& each) {
+    if (use_sort_path(num_docs, n)) {
+        std::vector<Scored> all;
+        each([&](uint64_t doc, double s) {
+            if (s > 0.0) all.push_back({doc, s});
+        });
+        sort_ranked(all);
+        if (all.size() > n) all.resize(static_cast<std::size_t>(n));
+        return all;
+    }
+    TopHeap heap(static_cast<std::size_t>(n));
+    each([&](uint64_t doc, double s) {
+        if (s > 0.0) heap.offer({doc, s});
+    });
+    return std::move(heap).take_sorted();
+}
+
+}  // namespace tarnwick::search

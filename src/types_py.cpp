@@ -1,0 +1,219 @@
+#include "types_py.hpp"
+
+#include "py/convert.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <tuple>
+#include <utility>
+
+namespace tarnwick::types {
+namespace {
+
+/// One element of an Items sequence.
+uint64_t item_element(PyObject* item) {
+    if (PyUnicode_Check(item)) {
+        Py_ssize_t n = 0;
+        if (!PyUnicode_AsUTF8AndSize(item, &n)) py::throw_already_set();
+        if (PyUnicode_GetLength(item) == 1) return PyUnicode_ReadChar(item, 0);
+    } else if (PyLong_Check(item)) {
+        const unsigned long long v = PyLong_AsUnsignedLongLong(item);
+        if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
+        PyErr_Clear();
+    } else if (PyIndex_Check(item)) {
+        py::Object idx = py::Object::steal(PyNumber_Index(item));
+        if (idx) {
+            const unsigned long long v = PyLong_AsUnsignedLongLong(idx.get());
+            if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
+        }
+        PyErr_Clear();
+    }
+    const Py_hash_t h = PyObject_Hash(item);
+    if (h == -1 && PyErr_Occurred()) py::throw_already_set();
+    return static_cast<uint64_t>(h);
+}
+
+/// The text forms of the conversion: str and bytes. Returns false for any other
+/// object. Non-ASCII text is decoded into the buffer that `buffer()` gives (asked only
+/// then), viewed when `view` is set once the buffer is given.
+template <class Buffer>
+bool extract_text(PyObject* obj, Buffer&& buffer, const bool& view, Seq& out) {
+    if (PyUnicode_Check(obj)) {
+        Py_ssize_t n = 0;
+        const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
+        if (!p) py::throw_already_set();
+        const Py_ssize_t len = PyUnicode_GetLength(obj);
+        // The UTF-8 form has one byte per code point exactly when the text is ASCII.
+        if (len == n) {
+            out = Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+            return true;
+        }
+        // The code points are copied from the string's own storage, which lies next to the
+        // object, rather than decoded from its separately allocated UTF-8 form.
+        std::vector<uint32_t>& buf = buffer();
+        static_assert(sizeof(Py_UCS4) == sizeof(uint32_t));
+        buf.resize(static_cast<std::size_t>(len));
+        if (len > 0 && !PyUnicode_AsUCS4(obj, reinterpret_cast<Py_UCS4*>(buf.data()), len, 0))
+            py::throw_already_set();
+        out = view ? Seq::chars_view(buf) : Seq::chars(std::move(buf));
+        return true;
+    }
+    if (PyBytes_Check(obj)) {
+        char* p = nullptr;
+        Py_ssize_t n = 0;
+        if (PyBytes_AsStringAndSize(obj, &p, &n) < 0) py::throw_already_set();
+        out = Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+        return true;
+    }
+    return false;
+}
+
+/// The items form of the conversion: one element per item of any iterable.
+Seq extract_items(PyObject* obj) {
+    py::Object it = py::Object::steal(PyObject_GetIter(obj));
+    if (!it) {
+        PyErr_Clear();
+        throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
+    }
+    std::vector<uint64_t> items;
+    if (PyList_Check(obj)) items.reserve(static_cast<std::size_t>(PyList_Size(obj)));
+    else if (PyTuple_Check(obj)) items.reserve(static_cast<std::size_t>(PyTuple_Size(obj)));
+    while (true) {
+        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        if (!item) {
+            if (PyErr_Occurred()) py::throw_already_set();
+            break;
+        }
+        items.push_back(item_element(item.get()));
+    }
+    return Seq::items(std::move(items));
+}
+
+}  // namespace
+
+Seq to_seq(PyObject* obj) {
+    std::vector<uint32_t> buffer;
+    Seq out;
+    const bool view = false;
+    if (extract_text(obj, [&]() -> std::vector<uint32_t>& { return buffer; }, view, out))
+        return out;
+    return extract_items(obj);
+}
+
+bool is_missing(PyObject* obj) noexcept {
+    if (obj == Py_None) return true;
+    // Exact str and bytes have no float value: skip the failing conversion.
+    if (PyUnicode_CheckExact(obj)) {
+        if (PyUnicode_GetLength(obj) != 4) return false;
+        Py_ssize_t n = 0;
+        const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
+        if (!p) {
+            PyErr_Clear();
+            return false;
+        }
+        return n == 4 && std::memcmp(p, "<NA>", 4) == 0;
+    }
+    if (PyBytes_CheckExact(obj)) return false;
+    if (PyFloat_Check(obj)) return std::isnan(PyFloat_AsDouble(obj));
+    const double v = PyFloat_AsDouble(obj);
+    if (!(v == -1.0 && PyErr_Occurred())) return std::isnan(v);
+    PyErr_Clear();
+    py::Object s = py::Object::steal(PyObject_Str(obj));
+    if (!s) {
+        PyErr_Clear();
+        return false;
+    }
+    Py_ssize_t n = 0;
+    const char* p = PyUnicode_AsUTF8AndSize(s.get(), &n);
+    if (!p) {
+        PyErr_Clear();
+        return false;
+    }
+    return n == 4 && std::memcmp(p, "<NA>", 4) == 0;
+}
+
+std::pair<py::Object, py::Object> process_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
+    if (processor == nullptr || processor == Py_None)
+        return {py::Object::borrow(s1), py::Object::borrow(s2)};
+    py::Object a = py::check(PyObject_CallFunctionObjArgs(processor, s1, nullptr));
+    py::Object b = py::check(PyObject_CallFunctionObjArgs(processor, s2, nullptr));
+    return {std::move(a), std::move(b)};
+}
+
+
+// ---- Prepared pairs ----
+
+namespace {
+
+/// Per-thread buffers for the code points of two inputs, lent to one prepared pair at a
+/// time (a nested call, e.g. from a __hash__ or a finalizer, gets owned vectors instead).
+struct Scratch {
+    std::vector<uint32_t> chars[2];
+    bool busy = false;
+};
+
+Scratch& scratch() noexcept {
+    static thread_local Scratch s;
+    return s;
+}
+
+/// Buffers above this many elements are released after use rather than kept.
+constexpr std::size_t kScratchKeep = std::size_t{1} << 16;
+
+}  // namespace
+
+PreparedPair::PreparedPair(PreparedPair&& o) noexcept
+    : p1(std::move(o.p1)), p2(std::move(o.p2)), a(std::move(o.a)), b(std::move(o.b)),
+      holds_scratch_(std::exchange(o.holds_scratch_, false)) {}
+
+PreparedPair::~PreparedPair() {
+    if (!holds_scratch_) return;
+    Scratch& s = scratch();
+    for (auto& v : s.chars)
+        if (v.capacity() > kScratchKeep) std::vector<uint32_t>().swap(v);
+    s.busy = false;
+}
+
+namespace {
+
+/// One input of a prepared pair, written into `out`: text is decoded into scratch buffer
+/// `slot` of this thread when the pair holds (or can take) the scratch, else into an
+/// owned vector.
+void extract_prepared(PyObject* obj, std::size_t slot, bool& holds_scratch, Seq& out) {
+    std::vector<uint32_t> own;
+    bool view = false;
+    auto buffer = [&]() -> std::vector<uint32_t>& {
+        Scratch& s = scratch();
+        if (!holds_scratch && !s.busy) {
+            s.busy = true;
+            holds_scratch = true;
+        }
+        if (!holds_scratch) return own;
+        view = true;
+        return s.chars[slot];
+    };
+    if (!extract_text(obj, buffer, view, out)) out = extract_items(obj);
+}
+
+}  // namespace
+
+void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor) {
+    std::tie(p1, p2) = process_pair(s1, s2, processor);
+    extract_prepared(p1.get(), 0, holds_scratch_, a);
+    extract_prepared(p2.get(), 1, holds_scratch_, b);
+}
+
+PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {
+    PreparedPair p;
+    p.fill(s1, s2, processor);
+    return p;
+}
+
+std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
+    std::optional<PreparedPair> p;
+    if (is_missing(s1) || is_missing(s2)) return p;
+    p.emplace().fill(s1, s2, processor);
+    return p;
+}
+
+}  // namespace tarnwick::types

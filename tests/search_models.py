@@ -1,0 +1,168 @@
+"""Plain-Python models of the search indexes, written from the formulas, for comparison."""
+import math
+import unicodedata
+
+
+def div(a, b):
+    """IEEE division: a zero divisor gives an infinity or NaN instead of an error."""
+    if b == 0:
+        if a == 0 or a != a:
+            return math.nan
+        return math.copysign(math.inf, a) * math.copysign(1.0, b)
+    return a / b
+
+
+def log(x):
+    """IEEE natural logarithm: -inf at zero, NaN below."""
+    if x != x or x < 0:
+        return math.nan
+    if x == 0:
+        return -math.inf
+    return math.log(x)
+
+
+def is_word_char(c):
+    o = ord(c)
+    if o < 0x80:
+        return c.isascii() and c.isalnum()
+    if o < 0xAA:
+        return False
+    # Alphabetic is the letters, Nl and Other_Alphabetic; the generators of the tests
+    # avoid Other_Alphabetic marks, which unicodedata cannot name.
+    return c.isalpha() or unicodedata.category(c) in ("Nd", "Nl", "No")
+
+
+def split_words(text):
+    """The word-splitting mode: runs of word characters, each lowercased as a whole."""
+    out, cur = [], []
+    for c in text:
+        if is_word_char(c):
+            cur.append(c)
+        elif cur:
+            out.append("".join(cur).lower())
+            cur = []
+    if cur:
+        out.append("".join(cur).lower())
+    return out
+
+
+class Bm25Model:
+    """Index data and scores of the four variants, evaluated as the formulas read."""
+
+    def __init__(self, corpus, variant="okapi", k1=1.5, b=0.75, delta=0.5):
+        self.corpus = list(corpus)
+        self.variant, self.k1, self.b, self.delta = variant, k1, b, delta
+        n = len(self.corpus)
+        self.tokens = [split_words(t) for t in self.corpus]
+        self.idf, self.w = {}, [dict() for _ in range(n)]
+        if n == 0:
+            self.avgdl = 1.0
+            return
+        total = sum(len(t) for t in self.tokens)
+        self.avgdl = total / n
+        df, tf = {}, []
+        for toks in self.tokens:
+            counts = {}
+            for t in toks:
+                counts[t] = counts.get(t, 0) + 1
+            tf.append(counts)
+            for t in counts:
+                df[t] = df.get(t, 0) + 1
+        for t, f in df.items():
+            if variant in ("okapi", "t"):
+                self.idf[t] = log(((n - f) + 0.5) / (f + 0.5) + 1)
+            elif variant == "l":
+                self.idf[t] = log((n + 1) / (f + 0.5))
+            else:
+                self.idf[t] = log((n + 1) / f)
+        K = [(1 - b) + div(b * len(toks), self.avgdl) for toks in self.tokens]
+        term_k1 = {}
+        if variant == "t":
+            g = 1.0 if abs(k1 - 1) < 2.0 ** -52 else log(k1) * div(k1, k1 - 1)
+            sums = {}
+            for d, counts in enumerate(tf):
+                for t, c in counts.items():
+                    sums[t] = sums.get(t, 0.0) + log(div(c, K[d]) + 1)
+            term_k1 = {t: (g - sums[t] / df[t]) * (g - sums[t] / df[t]) for t in df}
+        for d, counts in enumerate(tf):
+            for t, c in counts.items():
+                if variant == "okapi":
+                    w = div((k1 + 1) * c, k1 * K[d] + c)
+                elif variant == "plus":
+                    w = delta + div((k1 + 1) * c, k1 * K[d] + c)
+                elif variant == "l":
+                    cc = div(c, K[d])
+                    w = div((k1 + 1) * (delta + cc), delta + (k1 + cc))
+                else:
+                    cc = div(c, K[d])
+                    kt = term_k1[t]
+                    w = div((kt + 1) * cc, kt + cc)
+                self.w[d][t] = w
+
+    def scores(self, query):
+        toks = split_words(query)
+        out = []
+        for d in range(len(self.corpus)):
+            s = -0.0
+            for t in toks:
+                s += self.idf.get(t, 0.0) * self.w[d].get(t, 0.0)
+            out.append(s)
+        return out
+
+    def top_n(self, query, n=5, allowed=None):
+        scores = self.scores(query)
+        if allowed is not None:
+            for i in range(min(len(scores), len(allowed))):
+                if not allowed[i]:
+                    scores[i] = 0.0
+        return [(self.corpus[i], s) for i, s in select_top_n(scores, n)]
+
+
+def sort_ranked(entries):
+    """Descending by score; stable (insertion) up to 20 entries, else any order of ties."""
+    if len(entries) <= 20:
+        out = []
+        for e in entries:
+            j = len(out)
+            while j > 0 and out[j - 1][1] < e[1]:
+                j -= 1
+            out.insert(j, e)
+        return out
+    return sorted(entries, key=lambda e: -e[1])
+
+
+def select_top_n(scores, n):
+    """The top-n selection: sort path for small corpora or n >= N, else the min-heap."""
+    big_n = len(scores)
+    cands = [(i, s) for i, s in enumerate(scores) if s > 0.0]
+    if big_n <= 256 or n >= big_n:
+        return sort_ranked(cands)[:n]
+    heap = []
+    for i, s in cands:
+        if n == 0:
+            break
+        if len(heap) < n:
+            heap.append((i, s))
+            p = len(heap) - 1
+            while p > 0 and heap[(p - 1) // 2][1] > s:
+                heap[p] = heap[(p - 1) // 2]
+                p = (p - 1) // 2
+            heap[p] = (i, s)
+        elif s > heap[0][1]:
+            L, p = len(heap), 0
+            placed = False
+            while 2 * p + 2 <= L - 1:
+                l, r = 2 * p + 1, 2 * p + 2
+                c = l if heap[l][1] < heap[r][1] else r
+                if heap[c][1] >= s:
+                    heap[p] = (i, s)
+                    placed = True
+                    break
+                heap[p] = heap[c]
+                p = c
+            if not placed:
+                if 2 * p + 1 == L - 1 and heap[2 * p + 1][1] < s:
+                    heap[p] = heap[2 * p + 1]
+                    p = 2 * p + 1
+                heap[p] = (i, s)
+    return sort_ranked(heap)
