@@ -9,11 +9,11 @@
 // the order in which windows are compared are those of trying every window in turn.
 #include "fuzz/fuzz_partial.hpp"
 
+#include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 #include "fuzz/fuzz_text.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -26,8 +26,7 @@ using algorithms::last_word_mask;
 /// Score of a window of length w whose LCS with a needle of length n is `lcs`.
 inline double window_score(std::size_t n, std::size_t w, uint64_t lcs) noexcept {
     const uint64_t lensum = n + w;
-    const uint64_t d = lensum - 2 * lcs;
-    return 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(lensum));
+    return ratio_from_distance(lensum - 2 * lcs, lensum);
 }
 
 /// Bit-parallel LCS of one fixed pattern against many texts. Texts are read forwards or,
@@ -67,43 +66,28 @@ private:
         const std::size_t n = text.size();
         if (n == 0) return;
         if (m_ <= 64) {
-            uint64_t S = ~uint64_t{0};
+            uint64_t S = algorithms::kLcsStart;
             for (std::size_t j = 0; j < n; ++j) {
                 const T c = Reverse ? text[n - 1 - j] : text[j];
-                const uint64_t M = single_.get(c);
-                S = (S + (S & M)) | (S & ~M);
-                if constexpr (Every) f(j + 1, static_cast<uint64_t>(std::popcount(~S & live_)));
+                S = algorithms::lcs_word_step(S, single_.get(c));
+                if constexpr (Every) f(j + 1, algorithms::lcs_word_count(S, live_));
             }
-            if constexpr (!Every) f(n, static_cast<uint64_t>(std::popcount(~S & live_)));
+            if constexpr (!Every) f(n, algorithms::lcs_word_count(S, live_));
             return;
         }
         const std::size_t blocks = state_.size();
         uint64_t* state = state_.data();
-        std::fill(state_.begin(), state_.end(), ~uint64_t{0});
-        auto count = [&]() noexcept {
-            uint64_t cur = 0;
-            for (std::size_t w = 0; w + 1 < blocks; ++w) cur += std::popcount(~state[w]);
-            return cur + std::popcount(~state[blocks - 1] & live_);
-        };
+        std::fill(state_.begin(), state_.end(), algorithms::kLcsStart);
         for (std::size_t j = 0; j < n; ++j) {
             const T c = Reverse ? text[n - 1 - j] : text[j];
-            const uint64_t* M = multi_.get(c);
-            uint64_t carry = 0;
-            uint64_t zeros = 0;  // bits of the new state that are clear (the LCS, with Every)
-            for (std::size_t w = 0; w < blocks; ++w) {
-                const uint64_t s = state[w];
-                const uint64_t u = s & M[w];
-                const uint64_t t = s + carry;
-                const uint64_t r = t + u;
-                const uint64_t next = (s & ~M[w]) | r;
-                state[w] = next;
-                carry = static_cast<uint64_t>(t < s) + static_cast<uint64_t>(r < t);
-                if constexpr (Every) zeros += static_cast<uint64_t>(std::popcount(~next));
+            if constexpr (Every) {
+                const uint64_t clear = algorithms::lcs_words_step<true>(state, multi_.get(c), blocks);
+                f(j + 1, algorithms::lcs_words_count(clear, state[blocks - 1], live_));
+            } else {
+                algorithms::lcs_words_step(state, multi_.get(c), blocks);
             }
-            if constexpr (Every)
-                f(j + 1, zeros - static_cast<uint64_t>(std::popcount(~state[blocks - 1] & ~live_)));
         }
-        if constexpr (!Every) f(n, count());
+        if constexpr (!Every) f(n, algorithms::lcs_words_count(state, blocks, live_));
     }
 
     std::size_t m_;
@@ -233,20 +217,17 @@ double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
     // is cheaper than clearing the whole table.
     uint64_t masks[256];
     if (m < 256) {
-        for (uint8_t c : haystack) masks[c] = 0;
-        for (uint8_t c : needle) masks[c] = 0;
+        algorithms::clear_byte_masks(masks, haystack);
+        algorithms::clear_byte_masks(masks, needle);
     } else {
         std::memset(masks, 0, sizeof masks);
     }
-    for (std::size_t i = 0; i < n; ++i) masks[needle[i]] |= uint64_t{1} << i;
+    algorithms::set_byte_masks(masks, needle);
     const uint64_t live = last_word_mask(n);
     auto lcs_of = [&](const uint8_t* p, std::size_t len) noexcept {
-        uint64_t V = ~uint64_t{0};
-        for (std::size_t j = 0; j < len; ++j) {
-            const uint64_t M = masks[p[j]];
-            V = (V + (V & M)) | (V & ~M);
-        }
-        return static_cast<uint64_t>(std::popcount(~V & live));
+        uint64_t S = algorithms::kLcsStart;
+        for (std::size_t j = 0; j < len; ++j) S = algorithms::lcs_word_step(S, masks[p[j]]);
+        return algorithms::lcs_word_count(S, live);
     };
 
     double best = 0.0;

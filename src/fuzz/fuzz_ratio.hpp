@@ -10,6 +10,8 @@
 
 #include "types.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -26,6 +28,16 @@ double indel_normalized_sim(const types::Seq& a, const types::Seq& b,
 template <class T>
 double indel_normalized_sim(std::span<const T> a, std::span<const T> b,
                             std::optional<double> cutoff);
+
+/// The cut-off that prunes a comparison: a NaN cut-off counts as 100, and so does one
+/// above 100.
+inline double clamp_cutoff(double c) noexcept { return std::isnan(c) ? 100.0 : std::min(c, 100.0); }
+
+/// The ratio of two sequences with `lensum` (> 0) elements together at Indel distance `d`:
+/// 100 * (1 - d / lensum), evaluated in that order.
+inline double ratio_from_distance(uint64_t d, uint64_t lensum) noexcept {
+    return 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(lensum));
+}
 
 /// Largest Indel distance over `lensum` elements that may still reach the cut-off `c`
 /// (0..100, already clamped): one above floor((1 - c/100) * lensum), so that rounding never

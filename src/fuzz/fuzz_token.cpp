@@ -1,6 +1,7 @@
 #include "fuzz/fuzz_token.hpp"
 
 #include "algorithms/lcs.hpp"
+#include "algorithms/pattern_mask.hpp"
 #include "fuzz/fuzz_partial.hpp"
 #include "fuzz/fuzz_text.hpp"
 #include "fuzz/fuzz_token_sets.hpp"
@@ -43,9 +44,8 @@ std::string_view join(const TokenList& t, std::string& storage) {
 bool length_prunes(std::size_t la, std::size_t lb, double c) noexcept {
     const std::size_t lensum = la + lb;
     if (lensum == 0) return false;
-    const double cc = std::isnan(c) ? 100.0 : std::min(c, 100.0);
     const std::size_t diff = la > lb ? la - lb : lb - la;
-    return 100.0 * (1.0 - static_cast<double>(diff) / static_cast<double>(lensum)) < cc;
+    return ratio_from_distance(diff, lensum) < clamp_cutoff(c);
 }
 
 namespace {
@@ -86,30 +86,23 @@ double indel_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
     const bool a_shorter = a.size() <= b.size();
     const std::span<const uint8_t> pat = a_shorter ? a : b;
     const std::span<const uint8_t> txt = a_shorter ? b : a;
-    auto score_of = [lensum](uint64_t d) {
-        return 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(lensum));
-    };
     double c = 0.0;
     if (cutoff) {
-        c = std::isnan(*cutoff) ? 100.0 : std::min(*cutoff, 100.0);
+        c = clamp_cutoff(*cutoff);
         // The distance is at least the length difference, and the score falls as the
         // distance grows.
-        if (score_of(txt.size() - pat.size()) < c) return 0.0;
+        if (ratio_from_distance(txt.size() - pat.size(), lensum) < c) return 0.0;
     }
     if (pat.size() > 64 || txt.size() > 256) return 100.0 * indel_normalized_sim(a, b, cutoff);
     uint64_t lcs = 0;
     if (!pat.empty()) {
         uint64_t masks[256];
-        for (uint8_t ch : txt) masks[ch] = 0;
-        for (uint8_t ch : pat) masks[ch] = 0;
-        uint64_t bit = 1;
-        for (uint8_t ch : pat) {
-            masks[ch] |= bit;
-            bit <<= 1;
-        }
+        algorithms::clear_byte_masks(masks, txt);
+        algorithms::clear_byte_masks(masks, pat);
+        algorithms::set_byte_masks(masks, pat);
         lcs = algorithms::lcs_from_pm64(masks, pat.size(), txt);
     }
-    const double score = score_of(lensum - 2 * lcs);
+    const double score = ratio_from_distance(lensum - 2 * lcs, lensum);
     return (cutoff && score < c) ? 0.0 : score;
 }
 
@@ -184,8 +177,8 @@ QueryTokenCache::QueryTokenCache(std::string_view query) {
     for (std::string_view t : q.set()) tokens.emplace_back(t);
     for (unsigned char c : sorted_key) ++histogram[c];
     if (!sorted_key.empty() && sorted_key.size() <= 64 && text::is_ascii(sorted_key)) {
-        for (std::size_t i = 0; i < sorted_key.size(); ++i)
-            masks[static_cast<unsigned char>(sorted_key[i])] |= uint64_t{1} << i;
+        algorithms::set_byte_masks(masks, {reinterpret_cast<const uint8_t*>(sorted_key.data()),
+                                           sorted_key.size()});
         valid = true;
     }
 }

@@ -32,7 +32,7 @@ double token_cutoff(double c) noexcept { return (c / kTokenScale) * (1.0 - 1e-12
 double cached_sort_score(const QueryTokenCache& cache, std::string_view key_b, double c) {
     const uint64_t la = cache.sorted_key.size();
     const uint64_t L = la + key_b.size();
-    const double cc = std::isnan(c) ? 100.0 : std::min(c, 100.0);
+    const double cc = clamp_cutoff(c);
     const uint64_t bound = max_distance(cc, L);
     uint32_t hist_b[256] = {};
     for (unsigned char ch : key_b) ++hist_b[ch];
@@ -45,7 +45,7 @@ double cached_sort_score(const QueryTokenCache& cache, std::string_view key_b, d
     const uint64_t lcs = algorithms::lcs_from_pm64(cache.masks, la, text, bound);
     const uint64_t d = L - 2 * lcs;
     if (d > bound) return 0.0;
-    const double score = 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(L));
+    const double score = ratio_from_distance(d, L);
     return score < cc ? 0.0 : score;
 }
 
