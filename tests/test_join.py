@@ -575,6 +575,28 @@ def test_random_joins_match_reference(rng):
                   reference_pair(ref_cfg, arrs[0], arrs[0], n, cutoff))
 
 
+def test_long_ranked_lists_match_reference(rng):
+    """Hundreds of candidates per channel, with many equal scores and some NaN."""
+    values = [0.5, -0.25, 1.0, 0.1, 3.0, 0.0, -0.0]
+    for case in range(6):
+        def element():
+            text = " ".join(rng.choice(VOCAB) for _ in range(rng.randint(1, 3)))
+            ids = rng.sample(range(60), rng.randint(0, 30))
+            sparse = {i: rng.choice([0.5, 1.0, 2.0, 0.25]) for i in ids}
+            dense = [rng.choice(values) for _ in range(rng.choice([3, 3, 2]))]
+            if rng.random() < 0.02:
+                dense[0] = float("nan")
+            return (text, sparse, dense)
+        src = ("s", [element() for _ in range(4)])
+        tgt = ("t", [element() for _ in range(rng.randint(150, 300))])
+        cfg = dict(DEFAULTS, bm25_candidates=rng.choice([100, 5]),
+                   text_weight=rng.choice([1.0, 0.0]), sparse_weight=rng.choice([1.0, 0.0]))
+        j = make([src, tgt], **cfg)
+        n = rng.choice([3, 400])
+        arrs = normalised([src, tgt])
+        same_rows(j.join_pair("s", "t", n=n), reference_pair(cfg, arrs[0], arrs[1], n, None))
+
+
 def test_single_source_matches_pool(rng):
     """A one-element source (scored on the calling thread) gives the rows it gets in a
     larger source array (scored on the pool)."""
