@@ -148,7 +148,7 @@ using initialize::Opcodes;
 
 /// Runs `trace` on the widened pair and wraps the script as Editops or Opcodes.
 template <bool AsOpcodes, class Trace>
-py::Object script_result(const Prepared& in, Trace trace) {
+py::Object script_result(const types::PreparedPair& in, Trace trace) {
     const std::vector<EditOp> ops =
         types::visit_pair(in.a, in.b, [&](auto x, auto y) { return trace(x, y); });
     const uint64_t l1 = in.a.size(), l2 = in.b.size();
@@ -161,10 +161,10 @@ py::Object script_result(const Prepared& in, Trace trace) {
 }
 
 /// Steps 3 to 5 of an edit-script function: a missing input raises TypeError.
-Prepared prepare_script(PyObject* s1, PyObject* s2, PyObject* processor) {
+types::PreparedPair prepare_script(PyObject* s1, PyObject* s2, PyObject* processor) {
     if (types::is_missing(s1) || types::is_missing(s2))
         throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
-    return prepare_required(s1, s2, processor);
+    return types::prepare_required(s1, s2, processor);
 }
 
 constexpr std::string_view kEditopsSuffix = "_editops";
@@ -188,11 +188,11 @@ template <class Family, bool AsOpcodes>
 py::Object script_body(const py::Args<py::kArity<kScriptSignature<Family, AsOpcodes>>>& a) {
     if constexpr (Family::kScriptParam) {
         const auto param = py::arg(Family::kParam, [&] { return Family::param(a[2]); });
-        const Prepared in = prepare_script(a[0], a[1], a[3]);
+        const types::PreparedPair in = prepare_script(a[0], a[1], a[3]);
         Family::check(in.a, in.b, param);
         return script_result<AsOpcodes>(in, typename Family::Trace{});
     } else {
-        const Prepared in = prepare_script(a[0], a[1], a[2]);
+        const types::PreparedPair in = prepare_script(a[0], a[1], a[2]);
         return script_result<AsOpcodes>(in, typename Family::Trace{});
     }
 }
