@@ -38,3 +38,13 @@ print("\n== BKTree: drop near-duplicates (Levenshtein distance up to 1)")
 tree = tw.BKTree()
 print("  ", tree.dedupe(["color", "colour", "flavor", "flavour", "colr", "taste"], 1))
 print("   kept in the tree:", sorted(tree.all_values()))
+
+print("\n== MultiJoiner: join named arrays by text, sparse and dense vectors")
+joiner = tw.MultiJoiner()
+joiner.add_array("shop", texts=["red apple pie", "banana bread", "cherry tart"],
+                 dense=[[1.0, 0.0], [0.0, 1.0], [0.6, 0.8]])
+joiner.add_array("menu", texts=["apple pie (red)", "tart with cherries", "bread of banana"],
+                 dense=[[0.9, 0.1], [0.5, 0.9], [0.1, 1.0]])
+for row in joiner.join_pair("shop", "menu"):
+    print(f"  {row['src_text']!r:<16} -> {row['tgt_text']!r:<22} score {row['score']:.4f}"
+          f"  (text {row['text_score']:.3f}, dense {row['dense_score']:.3f})")
