@@ -391,6 +391,16 @@ def test_worked_example():
     assert row["score"] == 1 - 4 / 14 and row["sparse_score"] is None
 
 
+def test_huge_rrf_k_keeps_fusion_terms_tiny():
+    # rrf_k + 1 + rank is not cut to 64 bits: 2**64 - 1 gives terms 1 / 2**64, not 1 / 0.
+    j = MultiJoiner(rrf_k=2 ** 64 - 1)
+    j.add_array("src", texts=["apple"])
+    j.add_array("tgt", texts=["apple pie", "banana"])
+    row = j.join_pair("src", "tgt")[0]
+    assert row["score"] == (2 / 2.0 ** 64 + 1 / 2.0 ** 64) / 2
+    assert row["text_score"] == 1 - 4 / 14
+
+
 def test_no_active_channel():
     arrays = [("a", [("x", {1: 1.0}, [1.0])] * 2), ("b", [("x", {1: 1.0}, [1.0])] * 3)]
     j = make(arrays, text_weight=0, sparse_weight=0, dense_weight=0)
