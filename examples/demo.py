@@ -39,6 +39,15 @@ tree = tw.BKTree()
 print("  ", tree.dedupe(["color", "colour", "flavor", "flavour", "colr", "taste"], 1))
 print("   kept in the tree:", sorted(tree.all_values()))
 
+print("\n== Score utilities")
+ranking = [("doc a", 7.2), ("doc b", 3.1), ("doc c", 0.0), ("doc d", 5.0)]
+print("  normalize_bayes:", [(t, round(s, 3)) for t, s in tw.normalize_bayes(ranking)])
+queries = [[1.0, 0.0], [0.6, 0.8]]
+corpus = [[1.0, 0.0], [0.0, 1.0], [0.8, 0.6]]
+flat, nq, nc = tw.cosine_similarity_matrix(queries, corpus)
+for i in range(nq):
+    print(f"  cosine_similarity_matrix row {i}:", [round(x, 3) for x in flat[i * nc:(i + 1) * nc]])
+
 print("\n== MultiJoiner: join named arrays by text, sparse and dense vectors")
 joiner = tw.MultiJoiner()
 joiner.add_array("shop", texts=["red apple pie", "banana bread", "cherry tart"],

@@ -6,7 +6,7 @@
 #include "algorithms/editops.hpp"
 #include "algorithms/lcs.hpp"
 #include "algorithms/levenshtein.hpp"
-#include "distance/initialize/edit_classes.hpp"
+#include "distance/initialize/classes.hpp"
 #include "distance/metrics.hpp"
 
 #include <algorithm>

@@ -13,7 +13,8 @@
 //   `MemberOrder::AsWritten` keeps the members in text order, repeats included, for a
 //   reader that must see them as written (the filter decoder); a lookup there finds the
 //   last member with the key.
-// - A failed parse leaves the store exactly as it was and reports the parser's message:
+// - A failed parse leaves the store's roots and values as they were (keys it met may stay
+//   interned, which no value sees) and reports the parser's message:
 //   nlohmann/json's own wording and position for malformed JSON, "recursion limit exceeded
 //   at line {} column {}" for nesting deeper than kMaxDepth.
 // - Reading (every const member, and JsonRef) is safe from many threads at once and never
@@ -112,8 +113,9 @@ public:
     JsonStore(const JsonStore&) = delete;
     JsonStore& operator=(const JsonStore&) = delete;
 
-    /// Parses `text` as one more root. Returns the error message on failure, when the store
-    /// is left as it was. Throws std::bad_alloc when memory or the 2^32 values run out.
+    /// Parses `text` as one more root. Returns the error message on failure, when the roots
+    /// and values are left as they were. Throws std::bad_alloc when memory or the 2^32
+    /// values run out.
     std::optional<std::string> parse(std::string_view text,
                                      MemberOrder order = MemberOrder::Unique);
 
