@@ -47,3 +47,13 @@ corpus = [[1.0, 0.0], [0.0, 1.0], [0.8, 0.6]]
 flat, nq, nc = tw.cosine_similarity_matrix(queries, corpus)
 for i in range(nq):
     print(f"  cosine_similarity_matrix row {i}:", [round(x, 3) for x in flat[i * nc:(i + 1) * nc]])
+
+print("\n== MultiJoiner: join named arrays by text, sparse and dense vectors")
+joiner = tw.MultiJoiner()
+joiner.add_array("shop", texts=["red apple pie", "banana bread", "cherry tart"],
+                 dense=[[1.0, 0.0], [0.0, 1.0], [0.6, 0.8]])
+joiner.add_array("menu", texts=["apple pie (red)", "tart with cherries", "bread of banana"],
+                 dense=[[0.9, 0.1], [0.5, 0.9], [0.1, 1.0]])
+for row in joiner.join_pair("shop", "menu"):
+    print(f"  {row['src_text']!r:<16} -> {row['tgt_text']!r:<22} score {row['score']:.4f}"
+          f"  (text {row['text_score']:.3f}, dense {row['dense_score']:.3f})")

@@ -44,10 +44,14 @@ struct PairContext {
     std::optional<double> score_cutoff;
 };
 
-/// The fusion term of rank r: 1 / (rrf_k + 1 + r), the denominator formed as an unsigned
-/// 64-bit integer.
+/// The fusion term of rank r: 1 / (rrf_k + 1 + r), the denominator summed exactly as an
+/// integer and then rounded to a double. The sum is formed in 128 bits: in 64 bits an
+/// rrf_k near 2^64 would wrap around to a tiny denominator (rank 0 of rrf_k 2^64 - 1 would
+/// divide by zero) and give the best ranks the largest terms.
 inline double fusion_term(uint64_t rrf_k, std::size_t rank) {
-    return 1.0 / static_cast<double>(rrf_k + 1 + static_cast<uint64_t>(rank));
+    const unsigned __int128 denominator =
+        static_cast<unsigned __int128>(rrf_k) + 1 + static_cast<uint64_t>(rank);
+    return 1.0 / static_cast<double>(denominator);
 }
 
 /// fusion_term(rrf_k, r) for r = 0 .. count - 1.

@@ -1,14 +1,16 @@
-// Dot products of id-sorted sparse vectors by merging them, four ids at a time.
+// Dot products of id-sorted sparse vectors by merging them a block of ids at a time.
 //
 // The targets' vectors are copied once per joined pair into two flat arrays (ids and
-// weights). A merge compares a block of four ids of each side all against all; a block
-// whose largest id is not above the other's is done and the merge moves past it. Every
-// common id lies in one block of each side, and that pair of blocks is always compared,
-// so each common id is found exactly once; and since the merge only moves forward on both
-// sides, the common ids are found in ascending order. When one side has fewer than four
-// ids left the merge goes on one id at a time. The sum is therefore exactly the one of the
-// plain merge: the float products of the common ids' weights, added in ascending id order
-// to a float sum that starts at 0.0.
+// weights). A merge step compares the next block of w ids of each side all against all,
+// then moves past the block whose largest id is not above the other's (both when equal).
+// Before every step, each common id that lies before the current position on either side
+// has been counted once, and no other: a common id in a block that is moved past is either
+// in the other side's current block (and was counted in this step) or before it (and was
+// counted earlier). Each step's ids lie after all ids counted before, so the common ids are
+// found in ascending order. This holds for any w, also when w changes between steps: eight
+// (with AVX2, chosen at run time), then four, then one id at a time. The sum is therefore
+// exactly the plain merge's: the float products of the common ids' weights, added in
+// ascending id order to a float sum that starts at 0.0.
 #pragma once
 
 #include "join/joiner_model.hpp"
