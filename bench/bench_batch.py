@@ -10,10 +10,9 @@ import heapq
 import json
 import os
 import random
-import subprocess
 import sys
 
-from common import ROOT, best_of, fmt_time, optional, words
+from common import ROOT, best_of, fmt_time, optional, ours_in_fresh_process, words
 
 import _tarnwick
 import tarnwick
@@ -52,16 +51,7 @@ def ours():
 
 
 def ours_with(threads):
-    env = dict(os.environ)
-    env.pop("RAYON_RS_NUM_CPUS", None)
-    if threads is None:
-        env.pop("RAYON_NUM_THREADS", None)
-    else:
-        env["RAYON_NUM_THREADS"] = str(threads)
-    out = subprocess.run([sys.executable, os.path.abspath(__file__), "--ours"], env=env,
-                         capture_output=True, text=True, check=True,
-                         cwd=os.path.dirname(os.path.abspath(__file__)))
-    return json.loads(out.stdout)
+    return ours_in_fresh_process(__file__, threads)
 
 
 def peer_cdist(cd, fn, rows):

@@ -4,8 +4,10 @@ Benchmarks compare tarnwick with peer libraries in one process and one run and p
 times per call and ratios; they never assert anything about speed.
 """
 import importlib
+import json
 import os
 import random
+import subprocess
 import sys
 import time
 
@@ -97,3 +99,19 @@ def table(title, ours_name, ours, peers):
     print(f"  {ours_name:<44}{fmt_time(ours):>13}{'':>16}")
     for name, t in peers:
         print(f"  {name:<44}{fmt_time(t):>13}{t / ours:15.1f}x")
+
+
+def ours_in_fresh_process(script, threads, env_extra=None):
+    """The JSON that `script --ours` prints, run in a fresh interpreter whose pool has
+    `threads` threads (None: the default size); the pool is sized once per process."""
+    env = dict(os.environ)
+    env.pop("RAYON_RS_NUM_CPUS", None)
+    env.update(env_extra or {})
+    if threads is None:
+        env.pop("RAYON_NUM_THREADS", None)
+    else:
+        env["RAYON_NUM_THREADS"] = str(threads)
+    out = subprocess.run([sys.executable, os.path.abspath(script), "--ours"], env=env,
+                         capture_output=True, text=True, check=True,
+                         cwd=os.path.dirname(os.path.abspath(script)))
+    return json.loads(out.stdout)

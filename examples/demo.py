@@ -1,17 +1,59 @@
-"""Scores a few pairs with the ratio scorers and prints them."""
-import tarnwick
+"""What tarnwick does, a few lines per capability."""
+import tarnwick as tw
 
-PAIRS = [
-    ("kitten", "sitting"),
-    ("New York Mets", "new york mets"),
-    ("caf\u00e9 au lait", "cafe au lait"),
-    ("fuzzy wuzzy was a bear", "wuzzy fuzzy was a bear"),
-    ("", ""),
-]
+print("== Scorers: how alike two strings are, 0 to 100")
+pairs = [("kitten", "sitting"), ("New York Mets", "new york mets"),
+         ("fuzzy wuzzy was a bear", "wuzzy fuzzy was a bear"), ("Mr. Smith", "Smith")]
+print(f"  {'s1':<26}{'s2':<26}{'ratio':>7}{'token_sort':>12}{'partial':>9}{'wratio':>8}")
+for a, b in pairs:
+    print(f"  {a!r:<26}{b!r:<26}{tw.fuzz_ratio(a, b):7.1f}{tw.fuzz_token_sort_ratio(a, b):12.1f}"
+          f"{tw.fuzz_partial_ratio(a, b):9.1f}{tw.fuzz_wratio(a, b):8.1f}")
+print("  with default_process:",
+      tw.fuzz_ratio("New York Mets!", "new york mets", processor=tw.default_process))
 
-print(f"{'s1':<26}{'s2':<26}{'ratio':>8}{'qratio':>8}{'processed':>11}")
-for a, b in PAIRS:
-    r = tarnwick.fuzz_ratio(a, b)
-    q = tarnwick.fuzz_qratio(a, b)
-    p = tarnwick.fuzz_ratio(a, b, processor=tarnwick.default_process)
-    print(f"{a!r:<26}{b!r:<26}{r:8.2f}{q:8.2f}{p:11.2f}")
+print("\n== A metric and its edit script")
+print("  levenshtein_distance('kitten', 'sitting') =", tw.levenshtein_distance("kitten", "sitting"))
+for op in tw.levenshtein_editops("kitten", "sitting"):
+    print("   ", op)
+print("  jaro_winkler_similarity('martha', 'marhta') =",
+      round(tw.jaro_winkler_similarity("martha", "marhta"), 4))
+
+cities = ["New York", "Newark", "New Orleans", "Boston", "Los Angeles", "San Francisco",
+          "San Diego", "Santa Fe", "Philadelphia", "Phoenix", "Chicago", "Houston"]
+print("\n== extract: the best matches of a query in a list")
+for choice, score, index in tw.extract("new yrok", cities, processor=tw.default_process, limit=3):
+    print(f"  {choice:<14}{score:6.1f}  (index {index})")
+print("  extract_one('sna fransisco'):",
+      tw.extract_one("sna fransisco", cities, processor=tw.default_process))
+
+print("\n== cdist: every query against every choice")
+queries = ["san fran", "phila", "chicgo"]
+scores, n, m = tw.cdist(queries, cities, scorer=tw.fuzz_wratio, processor=tw.default_process)
+for i, q in enumerate(queries):
+    row = scores[i * m:(i + 1) * m]
+    best = max(range(m), key=row.__getitem__)
+    print(f"  {q:<10} best {cities[best]!r} ({row[best]:.1f})")
+
+print("\n== BKTree: drop near-duplicates (Levenshtein distance up to 1)")
+tree = tw.BKTree()
+print("  ", tree.dedupe(["color", "colour", "flavor", "flavour", "colr", "taste"], 1))
+print("   kept in the tree:", sorted(tree.all_values()))
+
+print("\n== Score utilities")
+ranking = [("doc a", 7.2), ("doc b", 3.1), ("doc c", 0.0), ("doc d", 5.0)]
+print("  normalize_bayes:", [(t, round(s, 3)) for t, s in tw.normalize_bayes(ranking)])
+queries = [[1.0, 0.0], [0.6, 0.8]]
+corpus = [[1.0, 0.0], [0.0, 1.0], [0.8, 0.6]]
+flat, nq, nc = tw.cosine_similarity_matrix(queries, corpus)
+for i in range(nq):
+    print(f"  cosine_similarity_matrix row {i}:", [round(x, 3) for x in flat[i * nc:(i + 1) * nc]])
+
+print("\n== MultiJoiner: join named arrays by text, sparse and dense vectors")
+joiner = tw.MultiJoiner()
+joiner.add_array("shop", texts=["red apple pie", "banana bread", "cherry tart"],
+                 dense=[[1.0, 0.0], [0.0, 1.0], [0.6, 0.8]])
+joiner.add_array("menu", texts=["apple pie (red)", "tart with cherries", "bread of banana"],
+                 dense=[[0.9, 0.1], [0.5, 0.9], [0.1, 1.0]])
+for row in joiner.join_pair("shop", "menu"):
+    print(f"  {row['src_text']!r:<16} -> {row['tgt_text']!r:<22} score {row['score']:.4f}"
+          f"  (text {row['text_score']:.3f}, dense {row['dense_score']:.3f})")

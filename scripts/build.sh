@@ -7,6 +7,10 @@ cd "$(dirname "$0")/.."
 PYTHON="${PYTHON:-python3}"
 DIR="${1:-build}"
 shift || true
-cmake -S . -B "$DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DPython_EXECUTABLE="$(command -v "$PYTHON")" "$@" >/dev/null
+# The configure step is quiet when it succeeds and shows everything it printed when not.
+if ! log="$(cmake -S . -B "$DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DPython_EXECUTABLE="$(command -v "$PYTHON")" "$@" 2>&1)"; then
+  printf '%s\n' "$log" >&2
+  exit 1
+fi
 cmake --build "$DIR" -j "$(nproc)"

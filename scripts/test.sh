@@ -15,8 +15,10 @@ PYTHONPATH=build:python "$PYTHON" -m pytest tests -q -p no:cacheprovider
 
 echo "== sanitizer build"
 bash scripts/build.sh build-sanitize -DTARNWICK_WERROR=ON -DTARNWICK_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-ASAN_LIB="$(g++ -print-file-name=libasan.so)"
-UBSAN_LIB="$(g++ -print-file-name=libubsan.so)"
+# The sanitizer runtimes of the compiler that built the module.
+CXX_USED="$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build-sanitize/CMakeCache.txt)"
+ASAN_LIB="$("$CXX_USED" -print-file-name=libasan.so)"
+UBSAN_LIB="$("$CXX_USED" -print-file-name=libubsan.so)"
 LD_PRELOAD="$ASAN_LIB:$UBSAN_LIB" \
 ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
@@ -25,9 +27,12 @@ PYTHONPATH=build-sanitize:python "$PYTHON" -m pytest tests -q -p no:cacheprovide
 echo "== other interpreters"
 main_version="$("$PYTHON" -c 'import sys; print("%d.%d" % sys.version_info[:2])')"
 declare -A seen=(["$main_version"]=1)
+# Interpreters on PATH, and those installed by pyenv when it is there.
+PYENV_VERSIONS=""
+command -v pyenv >/dev/null 2>&1 && PYENV_VERSIONS="$(pyenv root)/versions"
 candidates=()
 for v in 10 11 12 13 14 15; do
-  for exe in "python3.$v" /root/.pyenv/versions/3."$v".*/bin/python3.$v /usr/bin/python3.$v /usr/local/bin/python3.$v; do
+  for exe in "python3.$v" ${PYENV_VERSIONS:+"$PYENV_VERSIONS"/3."$v".*/bin/python3.$v}; do
     command -v "$exe" >/dev/null 2>&1 && candidates+=("$(command -v "$exe")")
   done
 done

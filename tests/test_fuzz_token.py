@@ -87,11 +87,6 @@ class TestTokenisation:
         assert t.fuzz_token_sort_ratio(f"b{chr(sep)}a", "a b") < 100.0
         assert t.fuzz_token_set_ratio(f"b{chr(sep)}a", f"b{chr(sep)}a x") == 100.0
 
-    def test_white_space_table_matches_python(self):
-        """The model's separator set is str.isspace without the information separators."""
-        python_space = {c for c in range(0x110000) if chr(c).isspace()}
-        assert m.WHITE_SPACE == python_space - {0x1C, 0x1D, 0x1E, 0x1F}
-
     def test_byte_wise_token_order(self):
         """B (0x42) sorts before a (0x61), é (C3 A9) after z; no case folding."""
         assert m.sort_key("a B") == "B a"

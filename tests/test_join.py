@@ -391,6 +391,16 @@ def test_worked_example():
     assert row["score"] == 1 - 4 / 14 and row["sparse_score"] is None
 
 
+def test_huge_rrf_k_keeps_fusion_terms_tiny():
+    # rrf_k + 1 + rank is not cut to 64 bits: 2**64 - 1 gives terms 1 / 2**64, not 1 / 0.
+    j = MultiJoiner(rrf_k=2 ** 64 - 1)
+    j.add_array("src", texts=["apple"])
+    j.add_array("tgt", texts=["apple pie", "banana"])
+    row = j.join_pair("src", "tgt")[0]
+    assert row["score"] == (2 / 2.0 ** 64 + 1 / 2.0 ** 64) / 2
+    assert row["text_score"] == 1 - 4 / 14
+
+
 def test_no_active_channel():
     arrays = [("a", [("x", {1: 1.0}, [1.0])] * 2), ("b", [("x", {1: 1.0}, [1.0])] * 3)]
     j = make(arrays, text_weight=0, sparse_weight=0, dense_weight=0)
@@ -452,6 +462,31 @@ def test_sparse_and_dense_channels():
         == [(3, 2.0), (2, -0.0), (1, -0.5), (0, 0.0)]
     assert [(r["tgt_idx"], r["score"]) for r in j.join_pair("a", "b", n=4, score_cutoff=0.5)] \
         == [(3, 2.0)]
+
+
+def test_sparse_dots_of_long_vectors(rng):
+    """Vectors of up to 40 entries, merged block by block, against the plain float sum."""
+    for _ in range(20):
+        span = rng.choice([50, 200, 5000])
+
+        def vec():
+            return {i: rng.uniform(-1, 2) for i in rng.sample(range(span), rng.randint(0, 40))}
+
+        src = [vec() for _ in range(3)]
+        tgt = [vec() for _ in range(60)]
+        j = MultiJoiner(text_weight=0, dense_weight=0)
+        j.add_array("s", sparse=src)
+        j.add_array("t", sparse=tgt)
+        rows = j.join_pair("s", "t", n=60, score_cutoff=1e-30)
+        got = {(r["src_idx"], r["tgt_idx"]): r["sparse_score"] for r in rows}
+        norm = lambda v: {k: float(f32(x)) for k, x in v.items()}
+        want = {}
+        for si, s in enumerate(src):
+            for ti, t in enumerate(tgt):
+                d = float(sparse_dot(norm(s), norm(t))) if s and t else 0.0
+                if d >= 1e-30:
+                    want[(si, ti)] = d
+        assert got == want
 
 
 def test_cutoffs_and_nan():
@@ -573,6 +608,28 @@ def test_random_joins_match_reference(rng):
         name = arrays[0][0]
         same_rows(j.join_pair(name, name, n, cutoff),
                   reference_pair(ref_cfg, arrs[0], arrs[0], n, cutoff))
+
+
+def test_long_ranked_lists_match_reference(rng):
+    """Hundreds of candidates per channel, with many equal scores and some NaN."""
+    values = [0.5, -0.25, 1.0, 0.1, 3.0, 0.0, -0.0]
+    for case in range(6):
+        def element():
+            text = " ".join(rng.choice(VOCAB) for _ in range(rng.randint(1, 3)))
+            ids = rng.sample(range(60), rng.randint(0, 30))
+            sparse = {i: rng.choice([0.5, 1.0, 2.0, 0.25]) for i in ids}
+            dense = [rng.choice(values) for _ in range(rng.choice([3, 3, 2]))]
+            if rng.random() < 0.02:
+                dense[0] = float("nan")
+            return (text, sparse, dense)
+        src = ("s", [element() for _ in range(4)])
+        tgt = ("t", [element() for _ in range(rng.randint(150, 300))])
+        cfg = dict(DEFAULTS, bm25_candidates=rng.choice([100, 5]),
+                   text_weight=rng.choice([1.0, 0.0]), sparse_weight=rng.choice([1.0, 0.0]))
+        j = make([src, tgt], **cfg)
+        n = rng.choice([3, 400])
+        arrs = normalised([src, tgt])
+        same_rows(j.join_pair("s", "t", n=n), reference_pair(cfg, arrs[0], arrs[1], n, None))
 
 
 def test_single_source_matches_pool(rng):

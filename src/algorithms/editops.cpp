@@ -104,7 +104,7 @@ std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T
     {
         std::vector<uint64_t> S(blocks, ~uint64_t{0});
         for (std::size_t j = 0; j < m; ++j) {
-            detail::lcs_words_step(S.data(), pm.get(b[j]), blocks);
+            lcs_words_step(S.data(), pm.get(b[j]), blocks);
             std::copy(S.begin(), S.end(), cols + j * blocks);
         }
     }

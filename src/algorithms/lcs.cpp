@@ -3,7 +3,6 @@
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 
-#include <bit>
 #include <vector>
 
 namespace tarnwick::algorithms {
@@ -18,50 +17,42 @@ inline uint64_t lcs_needed(uint64_t lensum, uint64_t bound) noexcept {
 }
 
 /// One-word LCS over `text`, masks given by `get(c)`; `m` is the pattern length (1..64).
+/// With `need`, gives up (answers 0) once the LCS cannot reach it.
 template <class Text, class Get>
 inline uint64_t lcs_one_word(std::size_t m, Text text, uint64_t need, Get get) noexcept {
-    const uint64_t mask = last_word_mask(m);
-    uint64_t S = ~uint64_t{0};
+    const uint64_t live = last_word_mask(m);
+    uint64_t S = kLcsStart;
     const std::size_t n = text.size();
     if (need == 0) {
-        for (std::size_t j = 0; j < n; ++j) {
-            const uint64_t M = get(text[j]);
-            const uint64_t u = S & M;
-            S = (S + u) | (S & ~M);
-        }
+        for (std::size_t j = 0; j < n; ++j) S = lcs_word_step(S, get(text[j]));
     } else {
         for (std::size_t j = 0; j < n; ++j) {
-            const uint64_t M = get(text[j]);
-            const uint64_t u = S & M;
-            S = (S + u) | (S & ~M);
-            const uint64_t cur = static_cast<uint64_t>(std::popcount(~S & mask));
-            if (cur + (n - 1 - j) < need) return 0;
+            S = lcs_word_step(S, get(text[j]));
+            if (lcs_word_count(S, live) + (n - 1 - j) < need) return 0;
         }
     }
-    return static_cast<uint64_t>(std::popcount(~S & mask));
+    return lcs_word_count(S, live);
 }
 
 template <class T>
 uint64_t lcs_multi_word(std::span<const T> a, std::span<const T> b, uint64_t need) {
     const PatternMaskMulti<T> pm(a);
     const std::size_t blocks = pm.blocks();
-    const uint64_t last = last_word_mask(a.size());
+    const uint64_t live = last_word_mask(a.size());
     // Each word's new value depends only on its old value and the carry out of the word
     // below, so the state is updated in place.
-    std::vector<uint64_t> S(blocks, ~uint64_t{0});
+    std::vector<uint64_t> S(blocks, kLcsStart);
     uint64_t* st = S.data();
-    auto zeros = [&]() noexcept {
-        uint64_t cur = 0;
-        for (std::size_t w = 0; w + 1 < blocks; ++w) cur += std::popcount(~st[w]);
-        cur += std::popcount(~st[blocks - 1] & last);
-        return cur;
-    };
     const std::size_t n = b.size();
-    for (std::size_t j = 0; j < n; ++j) {
-        detail::lcs_words_step(st, pm.get(b[j]), blocks);
-        if (need != 0 && zeros() + (n - 1 - j) < need) return 0;
+    if (need == 0) {
+        for (std::size_t j = 0; j < n; ++j) lcs_words_step(st, pm.get(b[j]), blocks);
+    } else {
+        for (std::size_t j = 0; j < n; ++j) {
+            const uint64_t clear = lcs_words_step<true>(st, pm.get(b[j]), blocks);
+            if (lcs_words_count(clear, st[blocks - 1], live) + (n - 1 - j) < need) return 0;
+        }
     }
-    return zeros();
+    return lcs_words_count(st, blocks, live);
 }
 
 /// Masks of a pattern of at most 64 elements in per-thread tables that stay all zero

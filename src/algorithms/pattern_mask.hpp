@@ -31,6 +31,24 @@ inline constexpr uint64_t last_word_mask(std::size_t len) noexcept {
     return (len % 64) == 0 ? ~uint64_t{0} : (uint64_t{1} << (len % 64)) - 1;
 }
 
+/// Sets bit i of `table[pattern[i]]` for each byte of a pattern of at most 64 bytes, in a
+/// 256-entry table whose entries for those bytes are zero.
+inline void set_byte_masks(uint64_t* table, std::span<const uint8_t> pattern) noexcept {
+    uint64_t bit = 1;
+    for (const uint8_t c : pattern) {
+        table[c] |= bit;
+        bit <<= 1;
+    }
+}
+
+/// Zeroes the entries of a 256-entry table for each byte of `bytes`. A table is reused (per
+/// query, per thread) by zeroing the entries its last pattern set; and for a short pair,
+/// zeroing the entries of the bytes of both sides makes every entry the kernel reads valid
+/// at less cost than clearing the 2 KiB table.
+inline void clear_byte_masks(uint64_t* table, std::span<const uint8_t> bytes) noexcept {
+    for (const uint8_t c : bytes) table[c] = 0;
+}
+
 /// Masks of a pattern of at most 64 elements: one word per value. The table lives
 /// inside the object (2 KiB, on the stack for callers); nothing is allocated unless a
 /// value of 256 or more occurs.

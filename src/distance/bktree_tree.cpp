@@ -2,6 +2,7 @@
 
 #include "algorithms/levenshtein.hpp"
 #include "algorithms/myers_step.hpp"
+#include "algorithms/pattern_mask.hpp"
 
 #include <algorithm>
 #include <new>
@@ -20,17 +21,10 @@ inline std::span<const uint8_t> bytes_of(std::string_view s) noexcept {
 }  // namespace
 
 void QueryDistance::set(std::string_view query) noexcept {
-    if (query_.size() <= 64)
-        for (const char c : query_) masks_[static_cast<uint8_t>(c)] = 0;
+    if (query_.size() <= 64) algorithms::clear_byte_masks(masks_, bytes_of(query_));
     query_ = query;
     bytes_ = byte_set(query);
-    if (query_.size() <= 64) {
-        uint64_t bit = 1;
-        for (const char c : query_) {
-            masks_[static_cast<uint8_t>(c)] |= bit;
-            bit <<= 1;
-        }
-    }
+    if (query_.size() <= 64) algorithms::set_byte_masks(masks_, bytes_of(query_));
 }
 
 uint64_t QueryDistance::operator()(std::string_view value) const noexcept {

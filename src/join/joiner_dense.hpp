@@ -7,9 +7,10 @@
 // float before the addition (nothing is fused). The result for one target is therefore
 // bit for bit the plain sequential dot over the common length min(len(source), len(target)).
 // Within a block, elements below every lane's common length go through the vector loop;
-// a lane whose vector is longer than the shortest one of its block finishes alone. Several
-// sources are multiplied with one block while it is in registers, which keeps the panel's
-// memory traffic per source low.
+// a lane whose vector is longer than the shortest one of its block finishes alone. Eight
+// sources are multiplied with one block while it is in registers, and the panel is read a
+// cache-sized chunk at a time by every group of sources of a call, which keeps its memory
+// traffic per source low.
 #pragma once
 
 #include "join/joiner_model.hpp"
@@ -31,8 +32,8 @@ class DensePanel {
 public:
     /// Lanes of one block (targets per vector register).
     static constexpr std::size_t kLanes = 8;
-    /// Most sources multiplied with a block at once.
-    static constexpr std::size_t kMaxSources = 8;
+    /// Most sources of one call of dots().
+    static constexpr std::size_t kMaxSources = 64;
 
     /// Lays out the dense vectors of `targets` (those that have one).
     explicit DensePanel(std::span<const JoinElement> targets);

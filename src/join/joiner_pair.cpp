@@ -3,7 +3,8 @@
 #include "join/joiner_index.hpp"
 #include "join/joiner_model.hpp"
 #include "join/joiner_score.hpp"
-#include "fuzz_text.hpp"
+#include "join/joiner_sparse.hpp"
+#include "fuzz/fuzz_text.hpp"
 #include "parallel.hpp"
 
 #include <algorithm>
@@ -39,7 +40,10 @@ std::vector<JoinRow> MultiJoiner::join_arrays_inner(const JoinArray& src, const 
     const bool dense_on = config.dense_weight > 0;
     const DensePanel panel(dense_on ? std::span<const JoinElement>(targets)
                                     : std::span<const JoinElement>());
-    PairContext ctx{config, targets, index ? &*index : nullptr, panel, {}, n, score_cutoff};
+    const SparsePanel sparse(config.sparse_weight > 0 ? std::span<const JoinElement>(targets)
+                                                      : std::span<const JoinElement>());
+    PairContext ctx{config, targets, index ? &*index : nullptr, panel, sparse, {},
+                    fusion_term_table(config.rrf_k, targets.size() + 1), n, score_cutoff};
     if (index) {
         ctx.target_ascii.resize(targets.size(), 0);
         for (std::size_t t = 0; t < targets.size(); ++t)
@@ -54,7 +58,7 @@ std::vector<JoinRow> MultiJoiner::join_arrays_inner(const JoinArray& src, const 
                                                                         std::size_t e) {
         Scratch scratch(targets.size());
         ElementScorer scorer(ctx, scratch);
-        std::vector<float> dots(DensePanel::kMaxSources * panel_size);
+        std::vector<float> dots(std::min(e - b, DensePanel::kMaxSources) * panel_size);
         std::vector<Match> matches;
         for (std::size_t first = b; first < e; first += DensePanel::kMaxSources) {
             const std::size_t last = std::min(e, first + DensePanel::kMaxSources);

@@ -1,65 +1,94 @@
 #include "join/joiner_score.hpp"
 
 #include "algorithms/lcs.hpp"
-#include "fuzz_text.hpp"
+#include "fuzz/fuzz_text.hpp"
 #include "search/tokenise.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace tarnwick::join {
 namespace {
 
-/// The fusion term of rank r: 1 / (rrf_k + 1 + r), the denominator formed as an unsigned
-/// 64-bit integer.
-double fusion_term(uint64_t rrf_k, std::size_t rank) {
-    return 1.0 / static_cast<double>(rrf_k + 1 + static_cast<uint64_t>(rank));
-}
 
 /// The ranking order: a higher score first, NaN after every number, equal scores (and two
 /// NaNs) in list order. A total order, so any sort gives one result.
-template <class R>
-bool ranks_before(const R& a, const R& b) noexcept {
-    const bool a_nan = std::isnan(a.score), b_nan = std::isnan(b.score);
-    if (a_nan != b_nan) return b_nan;
-    if (!a_nan && a.score != b.score) return a.score > b.score;
-    return a.order < b.order;
-}
-
-template <class R>
-void rank(std::vector<R>& list) {
-    std::sort(list.begin(), list.end(), ranks_before<R>);
-}
-
-/// Dot product of two id-sorted sparse vectors: the float sum, in ascending id, of the
-/// float products of the weights of the ids present in both.
-float sparse_dot(const SparseVector& a, const SparseVector& b) noexcept {
-    float sum = 0.0f;
-    std::size_t i = 0, j = 0;
-    const std::size_t na = a.size(), nb = b.size();
-    while (i < na && j < nb) {
-        const uint32_t x = a[i].id, y = b[j].id;
-        if (x == y) {
-            const float prod = a[i].weight * b[j].weight;
-            sum += prod;
-        }
-        i += x <= y;
-        j += y <= x;
+struct RankOrder {
+    bool operator()(const Ranked& a, const Ranked& b) const noexcept {
+        const bool a_nan = std::isnan(a.score), b_nan = std::isnan(b.score);
+        if (a_nan != b_nan) return b_nan;
+        if (!a_nan && a.score != b.score) return a.score > b.score;
+        return a.order < b.order;
     }
-    return sum;
+};
+
+/// Sorts `list` (whose `order` fields count 0, 1, 2, ...) into ranking order.
+void rank(std::vector<Ranked>& list) { std::sort(list.begin(), list.end(), RankOrder{}); }
+
+/// A float's radix key in ranking order: ascending keys give descending scores, -0.0 and
+/// 0.0 share a key, every NaN gets the largest key.
+uint32_t rank_key(float f) noexcept {
+    if (std::isnan(f)) return ~uint32_t{0};
+    if (f == 0.0f) f = 0.0f;
+    const uint32_t u = std::bit_cast<uint32_t>(f);
+    const uint32_t ascending = (u & 0x80000000u) ? ~u : (u | 0x80000000u);
+    return ~ascending;
+}
+
+/// rank() for a list whose scores are all floats widened to double (BM25, sparse and
+/// dense scores): a stable radix sort on rank_key, which keeps equal keys in list order
+/// and so gives exactly rank()'s order, in time linear in the list.
+void rank_floats(std::vector<Ranked>& list, std::vector<uint64_t>& keys,
+                 std::vector<uint64_t>& tmp, std::vector<Ranked>& out) {
+    const std::size_t n = list.size();
+    if (n < 128) {
+        rank(list);
+        return;
+    }
+    keys.resize(n);
+    tmp.resize(n);
+    std::size_t count[4][256] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint32_t key = rank_key(static_cast<float>(list[i].score));
+        keys[i] = (uint64_t{key} << 32) | i;
+        for (int d = 0; d < 4; ++d) ++count[d][(key >> (8 * d)) & 0xFF];
+    }
+    for (int d = 0; d < 4; ++d) {
+        const uint64_t first = (keys[0] >> (32 + 8 * d)) & 0xFF;
+        if (count[d][first] == n) continue;  // every key has this byte: nothing moves
+        std::size_t pos[256];
+        std::size_t sum = 0;
+        for (int b = 0; b < 256; ++b) {
+            pos[b] = sum;
+            sum += count[d][b];
+        }
+        for (std::size_t i = 0; i < n; ++i) tmp[pos[(keys[i] >> (32 + 8 * d)) & 0xFF]++] = keys[i];
+        keys.swap(tmp);
+    }
+    out.resize(n);
+    for (std::size_t r = 0; r < n; ++r) out[r] = list[keys[r] & 0xFFFFFFFFu];
+    list.swap(out);
 }
 
 }  // namespace
 
+std::vector<double> fusion_term_table(uint64_t rrf_k, std::size_t count) {
+    std::vector<double> table(count);
+    for (std::size_t r = 0; r < count; ++r) table[r] = fusion_term(rrf_k, r);
+    return table;
+}
+
 Scratch::Scratch(std::size_t targets)
     : text_sum(targets, 0.0), sparse_sum(targets, 0.0), dense_sum(targets, 0.0),
       reached(targets, 0), raw_text(targets, 0.0),
-      raw_sparse(targets, 0.0), raw_dense(targets, 0.0), bm25(targets, 0.0f) {}
+      raw_sparse(targets, 0.0), raw_dense(targets, 0.0), bm25(targets, 0.0f),
+      reached_list(targets) {}
 
 void ElementScorer::reach(uint32_t target) {
     if (s_.reached[target]) return;
     s_.reached[target] = 1;
-    s_.reached_list.push_back(target);
+    s_.reached_list[s_.reached_count++] = target;
 }
 
 void ElementScorer::bm25_candidates(const std::string& text) {
@@ -101,73 +130,107 @@ double ElementScorer::fuzzy_similarity(const std::string& a, bool a_ascii, uint3
 }
 
 void ElementScorer::text_channel(const std::string& text) {
-    const uint64_t rrf_k = ctx_.config.rrf_k;
-    s_.ranked = s_.bm25_hits;
-    rank(s_.ranked);
-    for (std::size_t r = 0; r < s_.ranked.size(); ++r) {
-        const uint32_t t = s_.ranked[r].target;
-        s_.text_sum[t] += fusion_term(rrf_k, r);
-        reach(t);
-    }
+    // BM25 order is also the order in which the candidates are reached.
+    const std::vector<Ranked>& by_bm25 = bm25_ranking();
+    for (const Ranked& c : by_bm25) reach(c.target);
+    add_fusion_terms(by_bm25.data(), by_bm25.size(), s_.text_sum);
     // The first bm25_candidates by BM25 are ranked again by fuzzy similarity.
     const std::size_t k = static_cast<std::size_t>(
-        std::min<uint64_t>(s_.ranked.size(), ctx_.config.bm25_candidates));
-    s_.ranked.resize(k);
+        std::min<uint64_t>(by_bm25.size(), ctx_.config.bm25_candidates));
+    s_.ranked.assign(by_bm25.begin(), by_bm25.begin() + static_cast<std::ptrdiff_t>(k));
     const bool ascii = fuzz::text::is_ascii(text);
     src_chars_ready_ = false;
     for (std::size_t r = 0; r < k; ++r) {
-        Scratch::Ranked& c = s_.ranked[r];
+        Ranked& c = s_.ranked[r];
         c.score = fuzzy_similarity(text, ascii, c.target);
         c.order = static_cast<uint32_t>(r);
         s_.raw_text[c.target] = c.score;
     }
+    if (!fuse_) return;
     rank(s_.ranked);
-    for (std::size_t r = 0; r < k; ++r) s_.text_sum[s_.ranked[r].target] += fusion_term(rrf_k, r);
+    add_fusion_terms(s_.ranked.data(), k, s_.text_sum);
+}
+
+const std::vector<Ranked>& ElementScorer::bm25_ranking() {
+    if (!bm25_ranked_) {
+        s_.bm25_ranked = s_.bm25_hits;
+        rank_floats(s_.bm25_ranked, s_.keys, s_.keys_tmp, s_.sorted);
+        bm25_ranked_ = true;
+    }
+    return s_.bm25_ranked;
+}
+
+void ElementScorer::add_fusion_terms(const Ranked* ranking, std::size_t count,
+                                     std::vector<double>& sums) {
+    if (!fuse_) return;  // one active channel scores by its own score: ranks are not needed
+    const std::vector<double>& table = ctx_.fusion_terms;
+    double* out = sums.data();
+    for (std::size_t r = 0; r < count; ++r)
+        out[ranking[r].target] += r < table.size() ? table[r] : fusion_term(ctx_.config.rrf_k, r);
+}
+
+void ElementScorer::rank_and_add_fusion_terms(std::vector<double>& sums) {
+    if (!fuse_) return;
+    rank_floats(s_.ranked, s_.keys, s_.keys_tmp, s_.sorted);
+    add_fusion_terms(s_.ranked.data(), s_.ranked.size(), sums);
 }
 
 void ElementScorer::sparse_channel(const JoinElement& source) {
     s_.ranked.clear();
     if (source.sparse) {
-        const SparseVector& sv = *source.sparse;
-        if (!sv.empty()) {
-            for (std::size_t t = 0; t < ctx_.targets.size(); ++t) {
-                const auto& tv = ctx_.targets[t].sparse;
-                if (!tv || tv->empty()) continue;
-                const float sum = sparse_dot(sv, *tv);
+        if (!source.sparse->empty()) {
+            const SparseView sv = s_.sparse_source.set(*source.sparse);
+            const SparsePanel& panel = ctx_.sparse;
+            const std::span<const uint32_t> targets = panel.targets();
+            for (std::size_t i = 0; i < targets.size(); ++i) {
+                const float sum = sparse_dot(sv, panel.vector(i));
                 if (!(sum > 0.0f)) continue;
-                const auto target = static_cast<uint32_t>(t);
+                const uint32_t t = targets[i];
                 s_.raw_sparse[t] = static_cast<double>(sum);
-                reach(target);
-                s_.ranked.push_back({static_cast<double>(sum), target,
+                reach(t);
+                s_.ranked.push_back({static_cast<double>(sum), t,
                                      static_cast<uint32_t>(s_.ranked.size())});
             }
         }
     } else {
         // BM25 in place of the missing sparse vector: every candidate, in touched order.
-        for (const Scratch::Ranked& c : s_.bm25_hits) {
+        for (const Ranked& c : s_.bm25_hits) {
             s_.raw_sparse[c.target] = c.score;
             reach(c.target);
         }
-        s_.ranked = s_.bm25_hits;
+        if (!fuse_) return;
+        const std::vector<Ranked>& by_bm25 = bm25_ranking();
+        add_fusion_terms(by_bm25.data(), by_bm25.size(), s_.sparse_sum);
+        return;
     }
-    rank(s_.ranked);
-    for (std::size_t r = 0; r < s_.ranked.size(); ++r)
-        s_.sparse_sum[s_.ranked[r].target] += fusion_term(ctx_.config.rrf_k, r);
+    rank_and_add_fusion_terms(s_.sparse_sum);
 }
 
 void ElementScorer::dense_channel(std::span<const float> dense_row) {
     const std::span<const uint32_t> panel = ctx_.dense.targets();
-    s_.ranked.clear();
-    for (std::size_t i = 0; i < panel.size(); ++i) {
-        const uint32_t t = panel[i];
-        const double score = static_cast<double>(dense_row[i]);
-        s_.raw_dense[t] = score;
-        reach(t);
-        s_.ranked.push_back({score, t, static_cast<uint32_t>(i)});
+    // Every target of the panel; plain pointers keep this loop free of reloads.
+    const std::size_t size = panel.size();
+    const uint32_t* targets = panel.data();
+    const float* row = dense_row.data();
+    double* raw = s_.raw_dense.data();
+    uint8_t* reached = s_.reached.data();
+    uint32_t* list = s_.reached_list.data();
+    std::size_t count = s_.reached_count;
+    for (std::size_t i = 0; i < size; ++i) {
+        const uint32_t t = targets[i];
+        raw[t] = static_cast<double>(row[i]);
+        if (!reached[t]) {
+            reached[t] = 1;
+            list[count++] = t;
+        }
     }
-    rank(s_.ranked);
-    for (std::size_t r = 0; r < s_.ranked.size(); ++r)
-        s_.dense_sum[s_.ranked[r].target] += fusion_term(ctx_.config.rrf_k, r);
+    s_.reached_count = count;
+    if (!fuse_) return;
+    s_.ranked.resize(size);
+    Ranked* ranked = s_.ranked.data();
+    for (std::size_t i = 0; i < size; ++i)
+        ranked[i] = Ranked{static_cast<double>(row[i]), targets[i], static_cast<uint32_t>(i)};
+    rank_and_add_fusion_terms(s_.dense_sum);
 }
 
 void ElementScorer::score_element(const JoinElement& source, std::span<const float> dense_row,
@@ -179,38 +242,50 @@ void ElementScorer::score_element(const JoinElement& source, std::span<const flo
     const bool sparse_on = cfg.sparse_weight > 0 && (source.sparse || (source.text && has_index));
     const bool dense_on = cfg.dense_weight > 0 && source.dense;
     const bool need_bm25 = has_index && source.text && (text_on || (sparse_on && !source.sparse));
+    const int active = int{text_on} + int{sparse_on} + int{dense_on};
+    fuse_ = active >= 2;
 
+    bm25_ranked_ = false;
     if (need_bm25) bm25_candidates(*source.text);
     if (text_on) text_channel(*source.text);
     if (sparse_on) sparse_channel(source);
     if (dense_on) dense_channel(dense_row);
 
     // Fusion, over the reached targets in the order first reached.
-    const int active = int{text_on} + int{sparse_on} + int{dense_on};
     double weight_sum = 0.0;
     if (text_on) weight_sum += cfg.text_weight;
     if (sparse_on) weight_sum += cfg.sparse_weight;
     if (dense_on) weight_sum += cfg.dense_weight;
     if (!(weight_sum >= 1e-10)) weight_sum = 1e-10;
-    s_.ranked.clear();
-    for (std::size_t i = 0; i < s_.reached_list.size(); ++i) {
-        const uint32_t t = s_.reached_list[i];
+    const std::size_t count = s_.reached_count;
+    const uint32_t* list = s_.reached_list.data();
+    const double* single = text_on ? s_.raw_text.data() : sparse_on ? s_.raw_sparse.data()
+                                                                   : s_.raw_dense.data();
+    const double* sums[3] = {s_.text_sum.data(), s_.sparse_sum.data(), s_.dense_sum.data()};
+    const bool has_cutoff = ctx_.score_cutoff.has_value();
+    const double cutoff = ctx_.score_cutoff.value_or(0.0);
+    s_.ranked.resize(count);
+    Ranked* kept = s_.ranked.data();
+    std::size_t n_kept = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint32_t t = list[i];
         double score;
         if (active == 1) {
-            score = text_on ? s_.raw_text[t] : sparse_on ? s_.raw_sparse[t] : s_.raw_dense[t];
+            score = single[t];
         } else {
             double sum = 0.0;
-            if (text_on) sum += s_.text_sum[t] * cfg.text_weight;
-            if (sparse_on) sum += s_.sparse_sum[t] * cfg.sparse_weight;
-            if (dense_on) sum += s_.dense_sum[t] * cfg.dense_weight;
+            if (text_on) sum += sums[0][t] * cfg.text_weight;
+            if (sparse_on) sum += sums[1][t] * cfg.sparse_weight;
+            if (dense_on) sum += sums[2][t] * cfg.dense_weight;
             score = sum / weight_sum;
         }
-        if (ctx_.score_cutoff && !(score >= *ctx_.score_cutoff)) continue;
-        s_.ranked.push_back({score, t, static_cast<uint32_t>(i)});
+        if (has_cutoff && !(score >= cutoff)) continue;
+        kept[n_kept++] = Ranked{score, t, static_cast<uint32_t>(i)};
     }
+    s_.ranked.resize(n_kept);
     const std::size_t keep = static_cast<std::size_t>(std::min<uint64_t>(s_.ranked.size(), ctx_.n));
     std::partial_sort(s_.ranked.begin(), s_.ranked.begin() + static_cast<std::ptrdiff_t>(keep),
-                      s_.ranked.end(), ranks_before<Scratch::Ranked>);
+                      s_.ranked.end(), RankOrder{});
 
     auto make = [&](uint32_t t, double score) {
         Match m{t, score, std::nullopt, std::nullopt, std::nullopt};
@@ -227,16 +302,29 @@ void ElementScorer::score_element(const JoinElement& source, std::span<const flo
         for (std::size_t t = 0; t < ctx_.targets.size() && out.size() < ctx_.n; ++t)
             if (!s_.reached[t]) make(static_cast<uint32_t>(t), 0.0);
     }
-    reset();
+    reset(text_on, sparse_on, dense_on);
 }
 
-void ElementScorer::reset() {
-    for (const uint32_t t : s_.reached_list) {
-        s_.text_sum[t] = s_.sparse_sum[t] = s_.dense_sum[t] = 0.0;
-        s_.raw_text[t] = s_.raw_sparse[t] = s_.raw_dense[t] = 0.0;
-        s_.reached[t] = 0;
-    }
-    s_.reached_list.clear();
+void ElementScorer::reset(bool text_on, bool sparse_on, bool dense_on) {
+    // Only the arrays the active channels wrote, at the reached entries; when most targets
+    // were reached a whole-array fill is cheaper than the scattered stores.
+    const bool whole = s_.reached_count * 4 >= ctx_.targets.size();
+    auto clear = [&](auto& v, bool used) {
+        if (!used) return;
+        if (whole) {
+            std::fill(v.begin(), v.end(), 0);
+            return;
+        }
+        for (std::size_t i = 0; i < s_.reached_count; ++i) v[s_.reached_list[i]] = 0;
+    };
+    clear(s_.text_sum, text_on && fuse_);
+    clear(s_.sparse_sum, sparse_on && fuse_);
+    clear(s_.dense_sum, dense_on && fuse_);
+    clear(s_.raw_text, text_on);
+    clear(s_.raw_sparse, sparse_on);
+    clear(s_.raw_dense, dense_on);
+    clear(s_.reached, true);
+    s_.reached_count = 0;
 }
 
 }  // namespace tarnwick::join

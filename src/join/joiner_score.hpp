@@ -20,6 +20,7 @@
 #include "join/joiner_dense.hpp"
 #include "join/joiner_index.hpp"
 #include "join/joiner_model.hpp"
+#include "join/joiner_sparse.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -36,10 +37,25 @@ struct PairContext {
     std::span<const JoinElement> targets;
     const Bm25Index* index;               // null when the pair has no index
     const DensePanel& dense;              // the targets' dense vectors, laid out for dots
+    const SparsePanel& sparse;            // the targets' sparse vectors, laid out for merges
     std::vector<uint8_t> target_ascii;    // per target: its text is pure ASCII
+    std::vector<double> fusion_terms;     // fusion_term(rrf_k, r) for the first ranks
     uint64_t n;
     std::optional<double> score_cutoff;
 };
+
+/// The fusion term of rank r: 1 / (rrf_k + 1 + r), the denominator summed exactly as an
+/// integer and then rounded to a double. The sum is formed in 128 bits: in 64 bits an
+/// rrf_k near 2^64 would wrap around to a tiny denominator (rank 0 of rrf_k 2^64 - 1 would
+/// divide by zero) and give the best ranks the largest terms.
+inline double fusion_term(uint64_t rrf_k, std::size_t rank) {
+    const unsigned __int128 denominator =
+        static_cast<unsigned __int128>(rrf_k) + 1 + static_cast<uint64_t>(rank);
+    return 1.0 / static_cast<double>(denominator);
+}
+
+/// fusion_term(rrf_k, r) for r = 0 .. count - 1.
+std::vector<double> fusion_term_table(uint64_t rrf_k, std::size_t count);
 
 /// One match of a source element.
 struct Match {
@@ -48,6 +64,13 @@ struct Match {
     std::optional<double> text_score;  // present exactly when the channel was active
     std::optional<double> sparse_score;
     std::optional<double> dense_score;
+};
+
+/// One entry of a ranked list.
+struct Ranked {
+    double score;
+    uint32_t target;
+    uint32_t order;  // position in the list before ranking
 };
 
 /// Per-task state, one entry per target in each array. Allocated zero-filled once per run
@@ -62,17 +85,17 @@ private:
     std::vector<uint8_t> reached;
     std::vector<double> raw_text, raw_sparse, raw_dense;
     std::vector<float> bm25;              // the BM25 accumulator
-    std::vector<uint32_t> reached_list;   // targets in the order first reached
+    std::vector<uint32_t> reached_list;   // targets in the order first reached: the first
+    std::size_t reached_count = 0;        // reached_count entries
     std::vector<uint32_t> touched;        // targets the BM25 accumulator touched
     // Buffers reused from element to element.
     std::vector<std::string> tokens;
     std::vector<uint32_t> src_chars, tgt_chars;
-    struct Ranked {
-        double score;
-        uint32_t target;
-        uint32_t order;  // position in the list before ranking
-    };
-    std::vector<Ranked> bm25_hits, ranked;
+    std::vector<Ranked> bm25_hits;    // BM25 candidates in touched order
+    std::vector<Ranked> bm25_ranked;  // the same in BM25 order
+    std::vector<Ranked> ranked, sorted;
+    std::vector<uint64_t> keys, keys_tmp;  // radix sort buffers
+    SparseSource sparse_source;
 };
 
 /// Scores source elements of one pair with one Scratch.
@@ -91,13 +114,18 @@ private:
     void text_channel(const std::string& text);
     void sparse_channel(const JoinElement& source);
     void dense_channel(std::span<const float> dense_row);
+    const std::vector<Ranked>& bm25_ranking();
+    void add_fusion_terms(const Ranked* ranking, std::size_t count, std::vector<double>& sums);
+    void rank_and_add_fusion_terms(std::vector<double>& sums);
     void reach(uint32_t target);
     double fuzzy_similarity(const std::string& a, bool a_ascii, uint32_t target);
-    void reset();
+    void reset(bool text_on, bool sparse_on, bool dense_on);
 
     const PairContext& ctx_;
     Scratch& s_;
     bool src_chars_ready_ = false;
+    bool fuse_ = false;  // two or more channels are active for the element being scored
+    bool bm25_ranked_ = false;  // bm25_ranked holds this element's BM25 ranking
 };
 
 }  // namespace tarnwick::join

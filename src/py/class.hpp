@@ -138,6 +138,12 @@ private:
     Instance<T>* inst_;
 };
 
+/// A type slot: `id` with the function or table `p`.
+template <class P>
+PyType_Slot slot(int id, P* p) noexcept {
+    return PyType_Slot{id, reinterpret_cast<void*>(p)};
+}
+
 // ---- Constructors and methods from signature descriptions ----
 
 /// tp_new of the constructor `Sig` with `Body`, which builds the instance of `type`.
@@ -274,10 +280,15 @@ PyObject* reduce(PyObject* self, PyObject*) noexcept {
     });
 }
 
+/// The method-table entry of a method without parameters and without a docstring.
+inline PyMethodDef noargs(const char* name, PyObject* (*f)(PyObject*, PyObject*)) noexcept {
+    return PyMethodDef{name, f, METH_NOARGS, nullptr};
+}
+
 /// The method-table entry of `reduce<T>`.
 template <class T>
 PyMethodDef reduce_def() {
-    return PyMethodDef{"__reduce__", reinterpret_cast<PyCFunction>(&reduce<T>), METH_NOARGS, nullptr};
+    return noargs("__reduce__", &reduce<T>);
 }
 
 /// Normalises a sequence index: negative values get `count` added once; IndexError

@@ -1,27 +1,11 @@
 // Behaviour shared by the list classes Editops and Opcodes, written once over the list
-// type: length, iteration, repr, copy, as_list, inverse and the constructor's arguments.
+// type: length, iteration, repr, value equality, the two length attributes, copy, as_list,
+// inverse and the constructor's arguments.
 #pragma once
 
-#include "distance/initialize/edit_classes.hpp"
+#include "distance/initialize/classes.hpp"
 
 namespace tarnwick::distance::initialize {
-
-/// Record tuples: (tag, src_pos, dest_pos) and (tag, src_start, src_end, dest_start,
-/// dest_end).
-inline py::Object record_tuple(const Editop& e) {
-    return py::check(Py_BuildValue("(s#KK)", e.tag.data(), static_cast<Py_ssize_t>(e.tag.size()),
-                                   static_cast<unsigned long long>(e.src_pos),
-                                   static_cast<unsigned long long>(e.dest_pos)));
-}
-inline py::Object record_tuple(const Opcode& o) {
-    return py::check(Py_BuildValue("(s#KKKK)", o.tag.data(), static_cast<Py_ssize_t>(o.tag.size()),
-                                   static_cast<unsigned long long>(o.src_start),
-                                   static_cast<unsigned long long>(o.src_end),
-                                   static_cast<unsigned long long>(o.dest_start),
-                                   static_cast<unsigned long long>(o.dest_end)));
-}
-inline std::string record_repr(const Editop& e) { return editop_repr(e); }
-inline std::string record_repr(const Opcode& o) { return opcode_repr(o); }
 
 /// The list classes' shared slots and methods; L is Editops or Opcodes.
 template <class L>
@@ -52,7 +36,7 @@ struct ListClass {
             std::string s = std::string(py::ClassInfo<L>::name) + "([";
             for (std::size_t i = 0; i < r->ops.size(); ++i) {
                 if (i > 0) s += ", ";
-                s += record_repr(r->ops[i]);
+                s += py::record_repr(r->ops[i]);
             }
             s += "], src_len=" + std::to_string(r->src_len) +
                  ", dest_len=" + std::to_string(r->dest_len) + ")";
@@ -74,7 +58,7 @@ struct ListClass {
     static py::Object as_list_of(const L& v) {
         py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(v.ops.size())));
         for (std::size_t i = 0; i < v.ops.size(); ++i)
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), record_tuple(v.ops[i]).release());
+            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::record_args(v.ops[i]).release());
         return list;
     }
 
@@ -109,6 +93,24 @@ struct ListClass {
         v.src_len = py::arg("src_len", [&] { return py::to_u64(src); });
         v.dest_len = py::arg("dest_len", [&] { return py::to_u64(dest); });
         return py::check(PyObject_GetIter(ops));
+    }
+
+    static inline PyGetSetDef getset[] = {
+        py::field<L, &L::src_len>("src_len"),
+        py::field<L, &L::dest_len>("dest_len"),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
+
+    /// The slots both list classes have: repr, value equality (unhashable), iteration,
+    /// length and the length attributes.
+    static void add_slots(std::vector<PyType_Slot>& s) {
+        s.push_back(py::slot(Py_tp_repr, &repr));
+        s.push_back(py::slot(Py_tp_richcompare, &py::richcompare_value<L>));
+        s.push_back(py::slot(Py_tp_hash, &PyObject_HashNotImplemented));
+        s.push_back(py::slot(Py_tp_iter, &iter));
+        s.push_back(py::slot(Py_sq_length, &len));
+        s.push_back(py::slot(Py_mp_length, &len));
+        s.push_back(py::slot(Py_tp_getset, getset));
     }
 };
 

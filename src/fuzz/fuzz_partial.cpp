@@ -7,13 +7,13 @@
 // first k), the shrinking suffixes likewise from one pass of the reversed needle over the
 // reversed haystack, and each full window is one pass over its elements. The scores and
 // the order in which windows are compared are those of trying every window in turn.
-#include "fuzz.hpp"
+#include "fuzz/fuzz_partial.hpp"
 
+#include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
-#include "fuzz_text.hpp"
+#include "fuzz/fuzz_text.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -26,8 +26,7 @@ using algorithms::last_word_mask;
 /// Score of a window of length w whose LCS with a needle of length n is `lcs`.
 inline double window_score(std::size_t n, std::size_t w, uint64_t lcs) noexcept {
     const uint64_t lensum = n + w;
-    const uint64_t d = lensum - 2 * lcs;
-    return 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(lensum));
+    return ratio_from_distance(lensum - 2 * lcs, lensum);
 }
 
 /// Bit-parallel LCS of one fixed pattern against many texts. Texts are read forwards or,
@@ -67,43 +66,28 @@ private:
         const std::size_t n = text.size();
         if (n == 0) return;
         if (m_ <= 64) {
-            uint64_t S = ~uint64_t{0};
+            uint64_t S = algorithms::kLcsStart;
             for (std::size_t j = 0; j < n; ++j) {
                 const T c = Reverse ? text[n - 1 - j] : text[j];
-                const uint64_t M = single_.get(c);
-                S = (S + (S & M)) | (S & ~M);
-                if constexpr (Every) f(j + 1, static_cast<uint64_t>(std::popcount(~S & live_)));
+                S = algorithms::lcs_word_step(S, single_.get(c));
+                if constexpr (Every) f(j + 1, algorithms::lcs_word_count(S, live_));
             }
-            if constexpr (!Every) f(n, static_cast<uint64_t>(std::popcount(~S & live_)));
+            if constexpr (!Every) f(n, algorithms::lcs_word_count(S, live_));
             return;
         }
         const std::size_t blocks = state_.size();
         uint64_t* state = state_.data();
-        std::fill(state_.begin(), state_.end(), ~uint64_t{0});
-        auto count = [&]() noexcept {
-            uint64_t cur = 0;
-            for (std::size_t w = 0; w + 1 < blocks; ++w) cur += std::popcount(~state[w]);
-            return cur + std::popcount(~state[blocks - 1] & live_);
-        };
+        std::fill(state_.begin(), state_.end(), algorithms::kLcsStart);
         for (std::size_t j = 0; j < n; ++j) {
             const T c = Reverse ? text[n - 1 - j] : text[j];
-            const uint64_t* M = multi_.get(c);
-            uint64_t carry = 0;
-            uint64_t zeros = 0;  // bits of the new state that are clear (the LCS, with Every)
-            for (std::size_t w = 0; w < blocks; ++w) {
-                const uint64_t s = state[w];
-                const uint64_t u = s & M[w];
-                const uint64_t t = s + carry;
-                const uint64_t r = t + u;
-                const uint64_t next = (s & ~M[w]) | r;
-                state[w] = next;
-                carry = static_cast<uint64_t>(t < s) + static_cast<uint64_t>(r < t);
-                if constexpr (Every) zeros += static_cast<uint64_t>(std::popcount(~next));
+            if constexpr (Every) {
+                const uint64_t clear = algorithms::lcs_words_step<true>(state, multi_.get(c), blocks);
+                f(j + 1, algorithms::lcs_words_count(clear, state[blocks - 1], live_));
+            } else {
+                algorithms::lcs_words_step(state, multi_.get(c), blocks);
             }
-            if constexpr (Every)
-                f(j + 1, zeros - static_cast<uint64_t>(std::popcount(~state[blocks - 1] & ~live_)));
         }
-        if constexpr (!Every) f(n, count());
+        if constexpr (!Every) f(n, algorithms::lcs_words_count(state, blocks, live_));
     }
 
     std::size_t m_;
@@ -136,12 +120,6 @@ std::size_t find_exact(std::span<const T> needle, std::span<const T> haystack) {
         return it == haystack.end() ? std::string_view::npos
                                     : static_cast<std::size_t>(it - haystack.begin());
     }
-}
-
-/// Calls f(span, span) with both sequences in their common width.
-template <class F>
-decltype(auto) with_pair(const types::Seq& a, const types::Seq& b, F&& f) {
-    return types::visit_pair(a, b, std::forward<F>(f));
 }
 
 /// The fast kernel on the shorter of two byte strings (`a` on equal lengths).
@@ -233,20 +211,17 @@ double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
     // is cheaper than clearing the whole table.
     uint64_t masks[256];
     if (m < 256) {
-        for (uint8_t c : haystack) masks[c] = 0;
-        for (uint8_t c : needle) masks[c] = 0;
+        algorithms::clear_byte_masks(masks, haystack);
+        algorithms::clear_byte_masks(masks, needle);
     } else {
         std::memset(masks, 0, sizeof masks);
     }
-    for (std::size_t i = 0; i < n; ++i) masks[needle[i]] |= uint64_t{1} << i;
+    algorithms::set_byte_masks(masks, needle);
     const uint64_t live = last_word_mask(n);
     auto lcs_of = [&](const uint8_t* p, std::size_t len) noexcept {
-        uint64_t V = ~uint64_t{0};
-        for (std::size_t j = 0; j < len; ++j) {
-            const uint64_t M = masks[p[j]];
-            V = (V + (V & M)) | (V & ~M);
-        }
-        return static_cast<uint64_t>(std::popcount(~V & live));
+        uint64_t S = algorithms::kLcsStart;
+        for (std::size_t j = 0; j < len; ++j) S = algorithms::lcs_word_step(S, masks[p[j]]);
+        return algorithms::lcs_word_count(S, live);
     };
 
     double best = 0.0;
@@ -275,16 +250,12 @@ double partial_ratio_vecs(const types::Seq& a, const types::Seq& b) {
     if (a.kind() == types::SeqKind::Bytes && b.kind() == types::SeqKind::Bytes &&
         std::min(la, lb) <= 64)
         return fast_shorter_first(a.as_bytes(), b.as_bytes());
-    return with_pair(a, b, [&](auto sa, auto sb) {
+    return types::visit_pair(a, b, [&](auto sa, auto sb) {
         if (la > lb) return partial_ratio_short_long(sb, sa).score;
         const double first = partial_ratio_short_long(sa, sb).score;
         if (first == 100.0 || la != lb) return first;
         return std::max(first, partial_ratio_short_long(sb, sa).score);
     });
-}
-
-double partial_ratio_vecs_sc(const types::Seq& a, const types::Seq& b) {
-    return partial_ratio_vecs(a, b);
 }
 
 double partial_ratio_str(std::string_view a, std::string_view b) {
@@ -327,7 +298,7 @@ double partial_ratio(const types::Seq& a, const types::Seq& b, std::optional<dou
 std::optional<distance::initialize::ScoreAlignment> partial_ratio_alignment(
     const types::Seq& s1, const types::Seq& s2, std::optional<double> cutoff) {
     const std::size_t l1 = s1.size(), l2 = s2.size();
-    const distance::initialize::ScoreAlignment al = with_pair(s1, s2, [&](auto a, auto b) {
+    const distance::initialize::ScoreAlignment al = types::visit_pair(s1, s2, [&](auto a, auto b) {
         distance::initialize::ScoreAlignment r;
         if (l1 <= l2) {
             const Window w = partial_ratio_short_long(a, b);

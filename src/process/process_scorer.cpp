@@ -1,9 +1,11 @@
-#include "process.hpp"
+#include "process/process_scorer.hpp"
 
 #include "algorithms/lcs.hpp"
+#include "algorithms/lcs_step.hpp"
+#include "algorithms/pattern_mask.hpp"
+#include "fuzz/fuzz_partial.hpp"
+#include "fuzz/fuzz_wratio.hpp"
 
-#include <bit>
-#include <cmath>
 
 namespace tarnwick::process {
 
@@ -62,11 +64,7 @@ PreparedQuery::PreparedQuery(ScorerType scorer, const types::Seq& query)
     for (uint8_t c : bytes_) ++histogram_[c];
     if (!bytes_.empty() && bytes_.size() <= 64) {
         masks_valid_ = true;
-        uint64_t bit = 1;
-        for (uint8_t c : bytes_) {
-            masks_[c] |= bit;
-            bit <<= 1;
-        }
+        algorithms::set_byte_masks(masks_, bytes_);
     }
     if (scorer.uses_token_cache()) cache_.emplace(fuzz::QueryTokenCache::from_bytes(bytes_));
 }
@@ -116,7 +114,7 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<doub
     uint64_t bound = algorithms::kNoBound;
     double c = 0.0;
     if (cutoff) {
-        c = std::isnan(*cutoff) ? 100.0 : std::min(*cutoff, 100.0);
+        c = fuzz::clamp_cutoff(*cutoff);
         bound = fuzz::max_distance(c, L);
         if ((la > lb ? la - lb : lb - la) > bound) return 0.0;
     }
@@ -134,13 +132,9 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<doub
     uint64_t d;
     if (masks_valid_ && bound >= L) {
         // Nothing to prune: the plain bit-parallel LCS step over the choice, inline.
-        uint64_t S = ~uint64_t{0};
-        for (uint8_t x : b) {
-            const uint64_t u = S & masks_[x];
-            S = (S + u) | (S - u);
-        }
-        const uint64_t low = la == 64 ? ~uint64_t{0} : (uint64_t{1} << la) - 1;
-        d = L - 2 * static_cast<uint64_t>(std::popcount(~S & low));
+        uint64_t S = algorithms::kLcsStart;
+        for (uint8_t x : b) S = algorithms::lcs_word_step(S, masks_[x]);
+        d = L - 2 * algorithms::lcs_word_count(S, algorithms::last_word_mask(la));
     } else if (masks_valid_) {
         d = L - 2 * algorithms::lcs_from_pm64(masks_, la, b, bound);
         if (d > bound) return 0.0;
@@ -148,7 +142,7 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<doub
         d = algorithms::indel_distance(bytes_, b, bound);
         if (d == algorithms::kNoBound) return 0.0;
     }
-    const double score = 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(L));
+    const double score = fuzz::ratio_from_distance(d, L);
     return (cutoff && score < c) ? 0.0 : score;
 }
 

@@ -1,11 +1,12 @@
 // Weighted ratio: the plain ratio, improved by the token scores for inputs of similar
 // length and by the scaled partial scores for inputs of different length, with the
 // cut-off handed down so that comparisons that cannot matter stop early.
-#include "fuzz.hpp"
+#include "fuzz/fuzz_wratio.hpp"
 
 #include "algorithms/lcs.hpp"
-#include "fuzz_text.hpp"
-#include "fuzz_token_util.hpp"
+#include "fuzz/fuzz_partial.hpp"
+#include "fuzz/fuzz_text.hpp"
+#include "fuzz/fuzz_token_sets.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -31,7 +32,7 @@ double token_cutoff(double c) noexcept { return (c / kTokenScale) * (1.0 - 1e-12
 double cached_sort_score(const QueryTokenCache& cache, std::string_view key_b, double c) {
     const uint64_t la = cache.sorted_key.size();
     const uint64_t L = la + key_b.size();
-    const double cc = std::isnan(c) ? 100.0 : std::min(c, 100.0);
+    const double cc = clamp_cutoff(c);
     const uint64_t bound = max_distance(cc, L);
     uint32_t hist_b[256] = {};
     for (unsigned char ch : key_b) ++hist_b[ch];
@@ -44,7 +45,7 @@ double cached_sort_score(const QueryTokenCache& cache, std::string_view key_b, d
     const uint64_t lcs = algorithms::lcs_from_pm64(cache.masks, la, text, bound);
     const uint64_t d = L - 2 * lcs;
     if (d > bound) return 0.0;
-    const double score = 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(L));
+    const double score = ratio_from_distance(d, L);
     return score < cc ? 0.0 : score;
 }
 
@@ -198,7 +199,7 @@ double wratio(const types::Seq& a, const types::Seq& b, std::optional<double> cu
     if (ratio == 100.0) return 100.0;
     const bool as_text = text_like(a) && text_like(b);
     const double result = weighted(
-        la, lb, ratio, cutoff.value_or(0.0), [&] { return partial_ratio_vecs_sc(a, b); },
+        la, lb, ratio, cutoff.value_or(0.0), [&] { return partial_ratio_vecs(a, b); },
         [&] {
             if (bytes && as_text)
                 return TextPair{text::Utf8Text::view(ascii_view(a)), text::Utf8Text::view(ascii_view(b)),

@@ -1,10 +1,11 @@
-// Token scorers: texts compared as collections of whitespace-separated words, by their
-// sorted tokens (token sort), their token sets (token set) or both.
-#include "fuzz.hpp"
+#include "fuzz/fuzz_token.hpp"
 
 #include "algorithms/lcs.hpp"
-#include "fuzz_text.hpp"
-#include "fuzz_token_util.hpp"
+#include "algorithms/pattern_mask.hpp"
+#include "fuzz/fuzz_partial.hpp"
+#include "fuzz/fuzz_text.hpp"
+#include "fuzz/fuzz_token_sets.hpp"
+#include "fuzz/fuzz_wratio.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -43,9 +44,8 @@ std::string_view join(const TokenList& t, std::string& storage) {
 bool length_prunes(std::size_t la, std::size_t lb, double c) noexcept {
     const std::size_t lensum = la + lb;
     if (lensum == 0) return false;
-    const double cc = std::isnan(c) ? 100.0 : std::min(c, 100.0);
     const std::size_t diff = la > lb ? la - lb : lb - la;
-    return 100.0 * (1.0 - static_cast<double>(diff) / static_cast<double>(lensum)) < cc;
+    return ratio_from_distance(diff, lensum) < clamp_cutoff(c);
 }
 
 namespace {
@@ -86,30 +86,23 @@ double indel_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
     const bool a_shorter = a.size() <= b.size();
     const std::span<const uint8_t> pat = a_shorter ? a : b;
     const std::span<const uint8_t> txt = a_shorter ? b : a;
-    auto score_of = [lensum](uint64_t d) {
-        return 100.0 * (1.0 - static_cast<double>(d) / static_cast<double>(lensum));
-    };
     double c = 0.0;
     if (cutoff) {
-        c = std::isnan(*cutoff) ? 100.0 : std::min(*cutoff, 100.0);
+        c = clamp_cutoff(*cutoff);
         // The distance is at least the length difference, and the score falls as the
         // distance grows.
-        if (score_of(txt.size() - pat.size()) < c) return 0.0;
+        if (ratio_from_distance(txt.size() - pat.size(), lensum) < c) return 0.0;
     }
     if (pat.size() > 64 || txt.size() > 256) return 100.0 * indel_normalized_sim(a, b, cutoff);
     uint64_t lcs = 0;
     if (!pat.empty()) {
         uint64_t masks[256];
-        for (uint8_t ch : txt) masks[ch] = 0;
-        for (uint8_t ch : pat) masks[ch] = 0;
-        uint64_t bit = 1;
-        for (uint8_t ch : pat) {
-            masks[ch] |= bit;
-            bit <<= 1;
-        }
+        algorithms::clear_byte_masks(masks, txt);
+        algorithms::clear_byte_masks(masks, pat);
+        algorithms::set_byte_masks(masks, pat);
         lcs = algorithms::lcs_from_pm64(masks, pat.size(), txt);
     }
-    const double score = score_of(lensum - 2 * lcs);
+    const double score = ratio_from_distance(lensum - 2 * lcs, lensum);
     return (cutoff && score < c) ? 0.0 : score;
 }
 
@@ -174,61 +167,6 @@ using token::SetParts;
 using token::TokenList;
 using token::Tokenised;
 
-// ---- Building blocks ----
-
-std::string tokens_sort_key(std::string_view s) {
-    const text::Utf8Text ws = text::well_formed(s);
-    s = ws.str();
-    TokenList t;
-    token::sorted_tokens(s, t);
-    std::string storage;
-    return std::string(token::join(t, storage));
-}
-
-TokenSets tokens_to_set_intersection_diff(std::string_view a, std::string_view b,
-                                          const QueryTokenCache* cache) {
-    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
-    a = wa.str();
-    b = wb.str();
-    TokenList A, B;
-    if (cache) {
-        for (const std::string& t : cache->tokens) A.push_back(t);
-    } else {
-        token::sorted_tokens(a, A);
-        token::dedup(A);
-    }
-    token::sorted_tokens(b, B);
-    token::dedup(B);
-    TokenSets r;
-    std::size_t i = 0, j = 0;
-    while (i < A.size() && j < B.size()) {
-        if (A[i] == B[j]) {
-            r.intersection.push_back(A[i]);
-            ++i;
-            ++j;
-        } else if (token::token_less(A[i], B[j])) {
-            r.a_minus_b.push_back(A[i++]);
-        } else {
-            r.b_minus_a.push_back(B[j++]);
-        }
-    }
-    r.a_minus_b.insert(r.a_minus_b.end(), A.begin() + i, A.end());
-    r.b_minus_a.insert(r.b_minus_a.end(), B.begin() + j, B.end());
-    return r;
-}
-
-std::string build_token_set_strings_borrow(std::string_view s,
-                                           const std::vector<std::string_view>& diff) {
-    std::string d;
-    for (std::string_view t : diff) {
-        if (!d.empty()) d += ' ';
-        d += t;
-    }
-    if (diff.empty()) return std::string(s);
-    if (s.empty()) return d;
-    return std::string(s) + ' ' + d;
-}
-
 double indel_score_100(std::string_view a, std::string_view b) {
     return token::indel_cmp(a, b, std::nullopt);
 }
@@ -239,8 +177,8 @@ QueryTokenCache::QueryTokenCache(std::string_view query) {
     for (std::string_view t : q.set()) tokens.emplace_back(t);
     for (unsigned char c : sorted_key) ++histogram[c];
     if (!sorted_key.empty() && sorted_key.size() <= 64 && text::is_ascii(sorted_key)) {
-        for (std::size_t i = 0; i < sorted_key.size(); ++i)
-            masks[static_cast<unsigned char>(sorted_key[i])] |= uint64_t{1} << i;
+        algorithms::set_byte_masks(masks, {reinterpret_cast<const uint8_t*>(sorted_key.data()),
+                                           sorted_key.size()});
         valid = true;
     }
 }
@@ -293,24 +231,10 @@ double partial_token_ratio_impl(std::string_view a, std::string_view b, const Qu
     return std::max(partial_ratio_str(key_a, tb.key()), set);
 }
 
-}  // namespace
+// The three partial token algorithms on two texts (read as UTF-8, lossily when malformed),
+// without a cut-off.
 
-double token_sort_text(std::string_view a, std::string_view b) {
-    return token_sort_impl(a, b, std::nullopt, nullptr);
-}
-
-double token_set_text(std::string_view a, std::string_view b) {
-    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
-    a = wa.str();
-    b = wb.str();
-    return token_set_impl(a, b, std::nullopt, nullptr);
-}
-
-double token_ratio_text(std::string_view a, std::string_view b) {
-    const auto [sort, set] = token_sort_and_set_cutoff(a, b, 0.0);
-    return std::max(sort, set);
-}
-
+/// Partial token sort: the partial ratio of the two sort keys.
 double partial_token_sort_text(std::string_view a, std::string_view b) {
     const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
     a = wa.str();
@@ -318,6 +242,8 @@ double partial_token_sort_text(std::string_view a, std::string_view b) {
     return partial_token_sort_impl(a, b, nullptr);
 }
 
+/// Partial token set: 100 for a shared token, 0 when neither text has a token, else the
+/// partial ratio of the two joined difference lists.
 double partial_token_set_score(std::string_view a, std::string_view b) {
     const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
     a = wa.str();
@@ -327,12 +253,15 @@ double partial_token_set_score(std::string_view a, std::string_view b) {
     return token::partial_token_set_of(d);
 }
 
+/// Partial token ratio: the greater of partial token sort and partial token set.
 double partial_token_ratio_text(std::string_view a, std::string_view b) {
     const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
     a = wa.str();
     b = wb.str();
     return partial_token_ratio_impl(a, b, nullptr);
 }
+
+}  // namespace
 
 // ---- On converted sequences (the Python scorers) ----
 

@@ -1,4 +1,4 @@
-#include "fuzz.hpp"
+#include "fuzz/fuzz_ratio.hpp"
 
 #include "algorithms/lcs.hpp"
 
@@ -26,7 +26,7 @@ double indel_normalized_sim(std::span<const T> a, std::span<const T> b,
     double c = 0.0;
     uint64_t max = algorithms::kNoBound;
     if (cutoff) {
-        c = std::isnan(*cutoff) ? 100.0 : std::min(*cutoff, 100.0);
+        c = clamp_cutoff(*cutoff);
         max = max_distance(c, lensum);
     }
     const uint64_t d = algorithms::indel_distance(a, b, max);

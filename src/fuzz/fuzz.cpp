@@ -1,20 +1,22 @@
-#include "fuzz_py.hpp"
-
+// Python adapter of the ratio scorers: the eleven fuzz_ builtins.
 #include "distance/initialize/classes.hpp"
+#include "fuzz/fuzz_partial.hpp"
+#include "fuzz/fuzz_ratio.hpp"
+#include "fuzz/fuzz_token.hpp"
+#include "fuzz/fuzz_wratio.hpp"
 #include "module.hpp"
 #include "py/convert.hpp"
 #include "py/module.hpp"
+#include "types_py.hpp"
+
+#include <optional>
 
 namespace tarnwick::fuzz {
-
-double call_scorer(ScoreFn score, PyObject* s1, PyObject* s2, PyObject* processor,
-                   std::optional<double> cutoff) {
-    const std::optional<types::PreparedPair> p = types::prepare_pair(s1, s2, processor);
-    if (!p) return 0.0;
-    return score(p->a, p->b, cutoff);
-}
-
 namespace {
+
+/// A score computation over two converted sequences with an optional cut-off; it applies
+/// the cut-off rule itself (the weighted ratio keeps a perfect score whatever the cut-off).
+using ScoreFn = double (*)(const types::Seq&, const types::Seq&, std::optional<double>);
 
 /// Every scorer's signature: "name(s1, s2, *, processor=None, score_cutoff=None)".
 constexpr py::Signature<4> scorer_signature(const char* name) {
@@ -37,11 +39,13 @@ std::optional<double> cutoff_argument(PyObject* o) {
     return py::arg("score_cutoff", [&] { return py::to_opt_f64(o); });
 }
 
-/// The builtin of the scorer computed by `Score`.
+/// The builtin of the scorer computed by `Score`: missing inputs give 0.0, then the
+/// processor, conversion of s1 then s2, and the score with its cut-off rule.
 template <ScoreFn Score>
 py::Object scorer_body(const py::Args<4>& a) {
     const std::optional<double> cutoff = cutoff_argument(a[3]);
-    return py::from_f64(call_scorer(Score, a[0], a[1], a[2], cutoff));
+    const std::optional<types::PreparedPair> p = types::prepare_pair(a[0], a[1], a[2]);
+    return py::from_f64(p ? Score(p->a, p->b, cutoff) : 0.0);
 }
 
 /// fuzz_partial_ratio_alignment: None for a missing input or a score below the cut-off,

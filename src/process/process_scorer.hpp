@@ -8,17 +8,14 @@
 // query); any other pair of sequences takes the scorer's general computation.
 #pragma once
 
-#include "fuzz.hpp"
+#include "fuzz/fuzz_token.hpp"
 #include "types.hpp"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace tarnwick::process {
 
@@ -71,7 +68,6 @@ public:
     /// Same, for a choice given as a byte string (a Bytes sequence without building one).
     double score(std::span<const uint8_t> choice, std::optional<double> cutoff) const;
 
-    /// The scorer.
     ScorerType scorer() const noexcept { return scorer_; }
 
 private:
@@ -87,75 +83,6 @@ private:
     uint32_t histogram_[256] = {};         // occurrences of each byte value
     uint64_t masks_[256] = {};             // bit i of masks_[c]: byte i is c (when valid)
     std::optional<fuzz::QueryTokenCache> cache_;
-};
-
-// ---- Candidates of the extraction functions ----
-
-/// A scored choice: its score and its position in reading order, plus a payload (an
-/// object reference in the adapters).
-template <class P>
-struct Candidate {
-    double score;
-    uint64_t index;
-    P payload;
-};
-
-/// Ranking order of candidates: higher score first, NaN below every number, then lower
-/// index first. A total order, so results do not depend on how work was split.
-struct Better {
-    template <class C>
-    bool operator()(const C& a, const C& b) const noexcept {
-        const bool an = a.score != a.score, bn = b.score != b.score;
-        if (an != bn) return bn;
-        if (!an && a.score != b.score) return a.score > b.score;
-        return a.index < b.index;
-    }
-};
-
-/// Sorts candidates by `Better` and keeps the first `limit` (all without a limit).
-template <class C>
-void rank(std::vector<C>& c, std::optional<uint64_t> limit) {
-    if (limit && *limit < c.size()) {
-        const auto mid = c.begin() + static_cast<std::ptrdiff_t>(*limit);
-        std::partial_sort(c.begin(), mid, c.end(), Better{});
-        c.erase(mid, c.end());
-    } else {
-        std::sort(c.begin(), c.end(), Better{});
-    }
-}
-
-/// Keeps the best `k` candidates offered to it (by `Better`; among equals the earliest
-/// offered when offered in index order).
-template <class C>
-class BoundedHeap {
-public:
-    explicit BoundedHeap(uint64_t k) : k_(k) {
-        heap_.reserve(static_cast<std::size_t>(std::min<uint64_t>(k, 100)));
-    }
-    /// Whether the heap holds k candidates.
-    bool full() const noexcept { return heap_.size() >= k_; }
-    /// Score of the worst kept candidate (only when not empty).
-    double lowest() const noexcept { return heap_.front().score; }
-    /// Offers a candidate; returns whether it was kept.
-    bool offer(C&& c) {
-        if (k_ == 0) return false;
-        if (heap_.size() < k_) {
-            heap_.push_back(std::move(c));
-            std::push_heap(heap_.begin(), heap_.end(), Better{});
-            return true;
-        }
-        if (!Better{}(c, heap_.front())) return false;
-        std::pop_heap(heap_.begin(), heap_.end(), Better{});
-        heap_.back() = std::move(c);
-        std::push_heap(heap_.begin(), heap_.end(), Better{});
-        return true;
-    }
-    /// The kept candidates, in no particular order.
-    std::vector<C> take() && { return std::move(heap_); }
-
-private:
-    uint64_t k_;
-    std::vector<C> heap_;
 };
 
 }  // namespace tarnwick::process

@@ -1,4 +1,4 @@
-#include "fuzz_text.hpp"
+#include "fuzz/fuzz_text.hpp"
 
 #include <cstring>
 

@@ -1,0 +1,722 @@
+// Python adapter of the batch functions: extract, extract_one, extract_iter and cdist.
+//
+// Extraction takes one of two routes. The fast route, for a byte-string query with a known
+// scorer and neither a processor nor a scorer object, reads lists, tuples and dicts
+// directly, calls no Python code for str and bytes choices, prunes with a running cut-off
+// and scores a list of parallel::kExtractMinChoices choices or more on the worker pool with
+// the interpreter lock released. The general route serves every other call through the
+// iteration protocol. Missing choices (None, NaN, "<NA>") and choices that cannot be
+// converted are skipped on the fast route; every other choice gets the score its
+// scorer's fuzz_ function gives.
+//
+// cdist processes and converts every item once, with the interpreter lock held. The rows
+// are then scored with the lock released, on the worker pool from
+// parallel::kCdistMinCells cells on, in blocks of rows: while the pool scores one block,
+// the calling thread (with the lock) stores the block before it into the result list as
+// floats. Byte strings are viewed in the items (or in the processor's results), which are
+// held until every block is scored; other items are converted into owned sequences.
+#include "module.hpp"
+#include "parallel.hpp"
+#include "process/process_cdist.hpp"
+#include "process/process_extract.hpp"
+#include "process/process_rank.hpp"
+#include "process/process_scorer.hpp"
+#include "py/convert.hpp"
+#include "py/module.hpp"
+#include "types_py.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <optional>
+#include <vector>
+
+namespace tarnwick::process {
+namespace {
+
+// ---- Reading Python items ----
+
+/// With a Python error set: clears it when it is an ordinary exception (a subclass of
+/// Exception); anything else (KeyboardInterrupt, SystemExit) is thrown on.
+void discard_ordinary_error() {
+    if (!PyErr_Occurred()) return;
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::ErrorAlreadySet{};
+    PyErr_Clear();
+}
+
+/// The sequence of `obj`, or nothing when its conversion raises an ordinary exception.
+/// A Bytes result views `obj`: keep it alive while the sequence is used.
+std::optional<types::Seq> try_convert(PyObject* obj) {
+    try {
+        return types::to_seq(obj);
+    } catch (const py::ErrorAlreadySet&) {
+        discard_ordinary_error();
+    } catch (const py::Error& e) {
+        if (!PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(e.type),
+                              reinterpret_cast<PyTypeObject*>(PyExc_Exception)))
+            throw;
+    }
+    return std::nullopt;
+}
+
+/// A choice of the fast extraction route as a sequence, or nothing when it is skipped:
+/// None and the other missing values, and objects whose conversion raises an ordinary
+/// exception. Bytes and pure-ASCII text are viewed without a copy.
+std::optional<types::Seq> fast_choice(PyObject* obj) {
+    if (PyUnicode_CheckExact(obj)) {
+        Py_ssize_t n = 0;
+        const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
+        if (!p) {
+            discard_ordinary_error();
+            return std::nullopt;
+        }
+        if (n == 4 && std::memcmp(p, "<NA>", 4) == 0) return std::nullopt;
+        // One UTF-8 byte per code point exactly when the text is ASCII.
+        if (PyUnicode_GetLength(obj) == n)
+            return types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+        return try_convert(obj);
+    }
+    if (PyBytes_CheckExact(obj)) {
+        char* p = nullptr;
+        Py_ssize_t n = 0;
+        if (PyBytes_AsStringAndSize(obj, &p, &n) < 0) {
+            discard_ordinary_error();
+            return std::nullopt;
+        }
+        return types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+    }
+    if (obj == Py_None || types::is_missing(obj)) return std::nullopt;
+    return try_convert(obj);
+}
+
+/// Every item of an iterable, in order, as owned references. The iteration's errors
+/// propagate.
+std::vector<py::Object> collect(PyObject* iterable) {
+    py::Object it = py::check(PyObject_GetIter(iterable));
+    std::vector<py::Object> out;
+    if (PyList_Check(iterable)) out.reserve(static_cast<std::size_t>(PyList_Size(iterable)));
+    else if (PyTuple_Check(iterable)) out.reserve(static_cast<std::size_t>(PyTuple_Size(iterable)));
+    while (true) {
+        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        if (!item) {
+            py::check_error();
+            break;
+        }
+        out.push_back(std::move(item));
+    }
+    return out;
+}
+
+/// The scorer chosen by the `scorer_name` argument (TypeError naming it when it is not a
+/// str).
+ScorerType scorer_argument(PyObject* name) {
+    return ScorerType::from_str(py::arg("scorer_name", [&] { return py::to_str(name); }));
+}
+
+// ---- Extraction ----
+
+/// A kept choice: the object that was scored, its score and its reading position.
+using Cand = Candidate<py::Object>;
+
+/// One extraction call after argument conversion (all pointers borrowed from the call).
+struct Request {
+    ScorerType scorer;
+    PyObject* choices = nullptr;
+    PyObject* scorer_obj = nullptr;  // null when None
+    PyObject* processor = nullptr;   // null when None
+    std::optional<uint64_t> limit;   // nothing: no limit
+    std::optional<double> cutoff;
+};
+
+/// Selection on the calling thread: the best choice only (limit 1), the best `limit`
+/// (a bounded heap), or every kept choice (no limit). The running cut-off `r` rises to the
+/// lowest score that can still enter the result.
+class Selector {
+public:
+    Selector(const PreparedQuery& q, std::optional<uint64_t> limit, double r0, bool keep_none)
+        : q_(q), limit_(limit), r_(r0), keep_none_(keep_none), heap_(limit.value_or(0)) {}
+
+    /// Scores the choice `item` at reading position `index` and keeps it when it may
+    /// belong to the result.
+    void offer(PyObject* item, uint64_t index) {
+        if (keep_none_ || (limit_ && *limit_ == 0)) return;
+        // Held while scoring: converting an unusual choice may run Python code that drops
+        // the container's reference.
+        py::Object held = py::Object::borrow(item);
+        const std::optional<types::Seq> seq = fast_choice(held.get());
+        if (!seq) return;
+        const double score = q_.score(*seq, r_);
+        if (score < r_) return;
+        if (limit_ && *limit_ == 1) {
+            if (!best_ || score > best_->score) {
+                best_ = Cand{score, index, std::move(held)};
+                r_ = std::max(r_, score);
+            }
+        } else if (limit_) {
+            if (heap_.offer(Cand{score, index, std::move(held)}) && heap_.full())
+                r_ = std::max(r_, heap_.lowest());
+        } else {
+            all_.push_back(Cand{score, index, std::move(held)});
+        }
+    }
+
+    /// The kept choices in result order.
+    std::vector<Cand> finish() && {
+        std::vector<Cand> out;
+        if (limit_ && *limit_ == 1) {
+            if (best_) out.push_back(std::move(*best_));
+            return out;
+        }
+        out = limit_ ? std::move(heap_).take() : std::move(all_);
+        rank(out, limit_);
+        return out;
+    }
+
+private:
+    const PreparedQuery& q_;
+    std::optional<uint64_t> limit_;
+    double r_;
+    bool keep_none_;
+    std::optional<Cand> best_;
+    BoundedHeap<Cand> heap_;
+    std::vector<Cand> all_;
+};
+
+/// One block of consecutive list positions: the items (strong references, released with
+/// the interpreter lock held), the views the pool scores and, once scored, the chunks'
+/// candidates.
+struct Block {
+    std::size_t begin = 0;              // list position of item 0
+    std::vector<PyObject*> items;       // null where there is nothing to score
+    std::vector<ChoiceView> views;      // one per item
+    std::vector<types::Seq> others;     // sequences of items that are not byte strings
+    std::vector<std::vector<PoolCandidate>> parts;
+
+    Block() = default;
+    Block(const Block&) = delete;
+    Block& operator=(const Block&) = delete;
+    ~Block() { release(); }
+
+    /// Drops the items' references and empties the block, keeping its storage.
+    void release() {
+        for (PyObject* item : items) Py_XDECREF(item);
+        items.clear();
+        views.clear();
+        others.clear();
+        parts.clear();
+    }
+};
+
+/// Fills `blk` with the list positions [begin, end) (fewer when the list shrinks). Exact
+/// str and bytes items are viewed directly; any other item goes through the general
+/// conversion, which may run Python code that changes the list, so its length is read
+/// again after each such item.
+void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk) {
+    blk.begin = begin;
+    for (std::size_t i = begin; i < end; ++i) {
+        PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(i));
+        PyObject*& held = blk.items.emplace_back(nullptr);
+        ChoiceView& view = blk.views.emplace_back();
+        const char* p = nullptr;
+        Py_ssize_t len = -1;
+        if (PyUnicode_CheckExact(item)) {
+            p = PyUnicode_AsUTF8AndSize(item, &len);
+            if (!p) {
+                discard_ordinary_error();
+                continue;
+            }
+            if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) continue;  // missing
+            if (static_cast<uint64_t>(len) <= UINT32_MAX) {
+                // Whether it is ASCII is left to the worker that scores it.
+                held = Py_NewRef(item);
+                view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
+                                  ChoiceView::kText};
+                continue;
+            }
+            len = -1;
+        } else if (PyBytes_CheckExact(item)) {
+            char* b = nullptr;
+            if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
+                discard_ordinary_error();
+                continue;
+            }
+            p = b;
+        }
+        if (len >= 0 && static_cast<uint64_t>(len) <= UINT32_MAX) {
+            held = Py_NewRef(item);
+            view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
+                              ChoiceView::kBytes};
+            continue;
+        }
+        py::Object own = py::Object::borrow(item);
+        std::optional<types::Seq> seq = fast_choice(own.get());
+        if (seq) {
+            held = own.release();
+            view.other = static_cast<int32_t>(blk.others.size());
+            blk.others.push_back(std::move(*seq));
+        }
+        end = std::min(end, std::max(i + 1, static_cast<std::size_t>(PyList_Size(list))));
+    }
+}
+
+/// List positions per block: the calling thread reads one block while the pool scores the
+/// one before, and the items of a block are released soon after their scoring, while
+/// they are still in cache.
+constexpr std::size_t kBlock = 65536;
+
+/// A list of kExtractMinChoices choices or more, scored on the pool. Every scored item is
+/// held until its block has been scored, and the kept ones until the result is built, so
+/// that the buffers read while the lock is released stay valid and each result reports the
+/// object that was scored, whatever other threads do to the list meanwhile.
+std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::optional<uint64_t> limit,
+                             double r0) {
+    if (limit && *limit == 0) return {};
+    const std::size_t n = static_cast<std::size_t>(PyList_Size(list));
+    RunningCutoff cutoff(r0);
+    BoundedHeap<Cand> best(limit.value_or(0));
+    std::vector<Cand> all;
+    Block blocks[2];
+    parallel::Background pool;  // destroyed first: waits for a block still being scored
+
+    // Waits (with the lock released) for the block being scored, then keeps its candidates.
+    auto collect = [&](Block& blk) {
+        {
+            py::AllowThreads nogil;
+            pool.wait();
+        }
+        for (const auto& part : blk.parts) {
+            for (const PoolCandidate& c : part) {
+                Cand cand{c.score, c.index, py::Object::borrow(blk.items[c.index - blk.begin])};
+                if (!limit) {
+                    all.push_back(std::move(cand));
+                } else if (best.offer(std::move(cand)) && best.full()) {
+                    cutoff.raise(best.lowest());
+                }
+            }
+        }
+        blk.release();
+    };
+
+    Block* running = nullptr;  // the block being scored
+    std::size_t next = 0;
+    for (std::size_t b = 0;; ++b) {
+        const std::size_t end = std::min({n, next + kBlock, static_cast<std::size_t>(PyList_Size(list))});
+        if (next >= end) break;
+        Block& blk = blocks[b % 2];
+        read_block(list, next, end, blk);
+        next = blk.begin + blk.items.size();
+        if (running) collect(*running);
+        pool.run([&q, &blk, &cutoff, limit] {
+            blk.parts = score_block(q, blk.views, blk.others, blk.begin, limit, cutoff);
+        });
+        running = &blk;
+    }
+    if (running) collect(*running);
+    std::vector<Cand> out = limit ? std::move(best).take() : std::move(all);
+    rank(out, limit);
+    return out;
+}
+
+/// The fast route, for a query converted to bytes.
+std::vector<Cand> fast_route(const types::Seq& query, const Request& req) {
+    const PreparedQuery q(req.scorer, query);
+    // The running cut-off starts at the caller's cut-off, at least 0 (NaN gives 0).
+    const double r0 = (req.cutoff && *req.cutoff > 0.0) ? *req.cutoff : 0.0;
+    const bool nan_cutoff = req.cutoff && std::isnan(*req.cutoff);
+    PyObject* choices = req.choices;
+
+    if (PyList_Check(choices) &&
+        static_cast<std::size_t>(PyList_Size(choices)) >= parallel::kExtractMinChoices)
+        return pool_route(q, choices, req.limit, r0);
+
+    if (PyList_Check(choices) || PyTuple_Check(choices)) {
+        const bool is_list = PyList_Check(choices);
+        Selector sel(q, req.limit, r0, false);
+        for (Py_ssize_t i = 0;; ++i) {
+            const Py_ssize_t n = is_list ? PyList_Size(choices) : PyTuple_Size(choices);
+            if (i >= n) break;
+            sel.offer(is_list ? PyList_GetItem(choices, i) : PyTuple_GetItem(choices, i),
+                      static_cast<uint64_t>(i));
+        }
+        return std::move(sel).finish();
+    }
+    if (PyDict_Check(choices)) {
+        // A NaN cut-off keeps no value of a dict, except for the best-only selection.
+        Selector sel(q, req.limit, r0, nan_cutoff && req.limit != std::optional<uint64_t>(1));
+        // The dict is held: converting a value may run Python code that changes it.
+        const py::Object dict = py::Object::borrow(choices);
+        Py_ssize_t pos = 0;
+        PyObject *key, *value;
+        for (uint64_t i = 0; PyDict_Next(dict.get(), &pos, &key, &value); ++i) sel.offer(value, i);
+        return std::move(sel).finish();
+    }
+    // Any other iterable: its iterator; a NaN cut-off keeps nothing.
+    Selector sel(q, req.limit, r0, nan_cutoff);
+    py::Object it = py::check(PyObject_GetIter(choices));
+    for (uint64_t i = 0;; ++i) {
+        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        if (!item) {
+            py::check_error();
+            break;
+        }
+        sel.offer(item.get(), i);
+    }
+    return std::move(sel).finish();
+}
+
+/// Raises the saved exception `exc` again.
+[[noreturn]] void reraise(const py::Object& exc) {
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.get())), exc.get());
+    throw py::ErrorAlreadySet{};
+}
+
+/// Keyword arguments for a scorer object: processor and score_cutoff when given.
+py::Object scorer_kwargs(const Request& req) {
+    if (!req.processor && !req.cutoff) return {};
+    py::Object kw = py::check(PyDict_New());
+    if (req.processor && PyDict_SetItemString(kw.get(), "processor", req.processor) < 0)
+        py::throw_already_set();
+    if (req.cutoff) {
+        py::Object c = py::from_f64(*req.cutoff);
+        if (PyDict_SetItemString(kw.get(), "score_cutoff", c.get()) < 0) py::throw_already_set();
+    }
+    return kw;
+}
+
+/// The general route: every item from the iteration protocol, scored by the named scorer
+/// (the query already processed and converted) or by the caller's scorer object.
+std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::optional<types::Seq>& qseq,
+                                const py::Object& qerr, const Request& req) {
+    py::Object it = py::check(PyObject_GetIter(req.choices));
+    const bool known = req.scorer.known();
+    std::optional<PreparedQuery> prepared;
+    if (known && qseq) prepared.emplace(req.scorer, *qseq);
+    const py::Object kwargs = (!known && req.scorer_obj) ? scorer_kwargs(req) : py::Object{};
+
+    // With a limit only the best `limit` are kept while reading; offered in reading order,
+    // the heap keeps the earliest among equal scores, as a stable sort would.
+    BoundedHeap<Cand> heap(req.limit.value_or(0));
+    std::vector<Cand> all;
+    for (uint64_t i = 0;; ++i) {
+        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        if (!item) {
+            py::check_error();
+            break;
+        }
+        double score = 0.0;
+        if (known) {
+            if (!query_missing && !types::is_missing(item.get())) {
+                if (!prepared) reraise(qerr);
+                py::Object processed =
+                    req.processor ? py::check(PyObject_CallFunctionObjArgs(req.processor, item.get(), nullptr))
+                                  : item.copy();
+                const types::Seq seq = types::to_seq(processed.get());
+                score = prepared->score(seq, req.cutoff);
+            }
+        } else if (req.scorer_obj) {
+            py::Object args = py::check(PyTuple_Pack(2, q, item.get()));
+            py::Object r = py::check(PyObject_Call(req.scorer_obj, args.get(), kwargs.get()));
+            score = py::to_f64(r.get());
+        }
+        if (req.cutoff && score < *req.cutoff) continue;
+        Cand c{score, i, std::move(item)};
+        if (req.limit) heap.offer(std::move(c));
+        else all.push_back(std::move(c));
+    }
+    std::vector<Cand> out = req.limit ? std::move(heap).take() : std::move(all);
+    rank(out, req.limit);
+    return out;
+}
+
+std::vector<Cand> run(PyObject* query, const Request& req) {
+    const bool known = req.scorer.known();
+    // The missing-value test of the scorers, on the raw query only (as the fuzz_ functions
+    // do it): every choice then scores 0.0 and the processor is not called. What the
+    // processor returns is converted like any query, whatever it is.
+    const bool query_missing = known && types::is_missing(query);
+    py::Object q = (req.processor && !query_missing)
+                       ? py::check(PyObject_CallFunctionObjArgs(req.processor, query, nullptr))
+                       : py::Object::borrow(query);
+
+    // Converted once (an iterator query is consumed here); a conversion error is raised
+    // only when a choice is scored against the query.
+    std::optional<types::Seq> qseq;
+    py::Object qerr;
+    if (known && !query_missing) {
+        try {
+            qseq = types::to_seq(q.get());
+        } catch (const py::ErrorAlreadySet&) {
+            if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;  // KeyboardInterrupt and the like
+            qerr = py::fetch_error();
+        } catch (const py::Error& e) {
+            py::raise(e);
+            qerr = py::fetch_error();
+        }
+    }
+    if (known && !req.processor && !req.scorer_obj && qseq && qseq->kind() == types::SeqKind::Bytes)
+        return fast_route(*qseq, req);
+    return general_route(q.get(), query_missing, qseq, qerr, req);
+}
+
+// ---- cdist ----
+
+/// The queries or choices of cdist after the processor and conversion: the objects that
+/// Bytes sequences view, held while the sequences are in use, and the sequences (nothing
+/// for a missing item, or when the processor or conversion failed).
+struct Items {
+    std::vector<py::Object> held;
+    std::vector<std::optional<types::Seq>> seqs;
+
+    /// Prepares every item: the missing-value test on the raw item, the processor, then
+    /// the conversion. Ordinary exceptions make the item absent; others propagate.
+    Items(const std::vector<py::Object>& raw, PyObject* processor) {
+        held.reserve(raw.size());
+        seqs.reserve(raw.size());
+        for (const py::Object& r : raw) {
+            py::Object& obj = held.emplace_back();
+            std::optional<types::Seq>& seq = seqs.emplace_back();
+            if (types::is_missing(r.get())) continue;
+            if (processor) {
+                obj = py::Object::steal(PyObject_CallFunctionObjArgs(processor, r.get(), nullptr));
+                if (!obj) {
+                    discard_ordinary_error();
+                    continue;
+                }
+            } else {
+                obj = r.copy();
+            }
+            seq = try_convert(obj.get());
+        }
+    }
+};
+
+/// Cells per block of rows: the rows of one block are scored (with the interpreter lock
+/// released) while the calling thread turns the block before into floats, so the scores
+/// never need a buffer of the whole matrix.
+constexpr std::size_t kBlockCells = std::size_t{1} << 17;
+
+/// Python floats for the cells: equal scores share one float object, so that a matrix
+/// of many cells with few distinct scores allocates few objects. Direct-mapped by the
+/// value's bits; a collision just creates another float.
+class FloatCache {
+public:
+    FloatCache() = default;
+    FloatCache(const FloatCache&) = delete;
+    FloatCache& operator=(const FloatCache&) = delete;
+    ~FloatCache() {
+        for (const Entry& e : table_) Py_XDECREF(e.obj);
+    }
+
+    /// A new reference to a float of value `v`.
+    PyObject* get(double v) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        Entry& e = table_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kBits)];
+        if (e.obj && e.bits == bits) return Py_NewRef(e.obj);
+        PyObject* f = PyFloat_FromDouble(v);
+        if (!f) py::throw_already_set();
+        Py_XDECREF(e.obj);
+        e.obj = Py_NewRef(f);
+        e.bits = bits;
+        return f;
+    }
+
+private:
+    struct Entry {
+        uint64_t bits = 0;
+        PyObject* obj = nullptr;
+    };
+    static constexpr int kBits = 10;  // 16 KiB: stays in the first-level cache
+    Entry table_[1 << kBits];
+};
+
+/// Scores the matrix into `list` (n * m slots): blocks of rows are scored with the lock
+/// released, on the pool from parallel::kCdistMinCells cells on, and each block is stored
+/// as floats while the next one is scored.
+void score_into(ScorerType scorer, const Items& queries, const Items& choices,
+                std::optional<double> cutoff, PyObject* list, FloatCache& floats) {
+    const std::size_t n = queries.seqs.size(), m = choices.seqs.size();
+    const bool use_pool = n * m >= parallel::kCdistMinCells;
+    // Enough rows per block to keep every worker busy, and at least kBlockCells cells.
+    const std::size_t rows = use_pool ? std::max({kBlockCells / m, 2 * parallel::num_threads(),
+                                                  std::size_t{1}})
+                                      : n;
+    const std::size_t blocks = (n + rows - 1) / rows;
+    std::unique_ptr<double[]> buffers[2];  // each row task writes its whole row
+    for (auto& b : buffers) b.reset(new double[std::min(rows, n) * m]);
+
+    auto store = [&](std::size_t b) {
+        const std::size_t first = b * rows, count = (std::min(n, first + rows) - first) * m;
+        const double* buf = buffers[b % 2].get();
+        for (std::size_t k = 0; k < count; ++k)
+            PyList_SetItem(list, static_cast<Py_ssize_t>(first * m + k), floats.get(buf[k]));
+    };
+    auto block_task = [&](std::size_t b) {
+        return [&, b] {
+            score_rows(scorer, queries.seqs, choices.seqs, cutoff, b * rows,
+                       std::min(n, (b + 1) * rows), use_pool, buffers[b % 2].get());
+        };
+    };
+
+    if (!use_pool) {
+        {
+            py::AllowThreads nogil;
+            block_task(0)();
+        }
+        store(0);
+        return;
+    }
+    parallel::Background pool;  // destroyed first: waits for a block still being scored
+    pool.run(block_task(0));
+    for (std::size_t b = 0; b < blocks; ++b) {
+        {
+            py::AllowThreads nogil;
+            pool.wait();
+        }
+        if (b + 1 < blocks) pool.run(block_task(b + 1));
+        store(b);
+    }
+}
+
+// ---- The builtins ----
+
+constexpr py::Signature<7> kExtract{
+    "extract",
+    {{{"query"}, {"choices"}, {"scorer_name"}, {"scorer_obj"}, {"processor", "None"},
+      {"limit", "..."}, {"score_cutoff", "None"}}},
+    7,
+    "The choices that best match the query under the named scorer, best first, as\n"
+    "(choice, score, index) tuples: at most `limit` of them (5 when not given, all for\n"
+    "None)."};
+// extract_one and extract_iter: the same parameters without limit.
+constexpr py::Signature<6> kExtractOne{
+    "extract_one",
+    {{{"query"}, {"choices"}, {"scorer_name"}, {"scorer_obj"}, {"processor", "None"},
+      {"score_cutoff", "None"}}},
+    6,
+    "The best match as a (choice, score, index) tuple, or None when no choice reaches\n"
+    "score_cutoff."};
+constexpr py::Signature<6> kExtractIter{
+    "extract_iter",
+    kExtractOne.params,
+    6,
+    "Every choice that reaches score_cutoff, best first, as a list of (choice, score,\n"
+    "index) tuples."};
+
+/// Converts the arguments shared by the three functions, in parameter order; `limit`
+/// converts the limit argument between the processor and the cut-off.
+template <class Limit>
+Request request(PyObject* choices, PyObject* name, PyObject* obj, PyObject* processor,
+                Limit&& limit, PyObject* cutoff) {
+    Request r;
+    r.scorer = scorer_argument(name);
+    r.choices = choices;
+    r.scorer_obj = py::is_absent(obj) ? nullptr : obj;
+    r.processor = py::is_absent(processor) ? nullptr : processor;
+    r.limit = limit();
+    r.cutoff = py::arg("score_cutoff", [&] { return py::to_opt_f64(cutoff); });
+    return r;
+}
+
+/// The result item (choice, score, index).
+py::Object result_tuple(Cand& c) {
+    py::Object score = py::from_f64(c.score);
+    py::Object index = py::from_u64(c.index);
+    py::Object t = py::check(PyTuple_New(3));
+    PyTuple_SetItem(t.get(), 0, c.payload.release());
+    PyTuple_SetItem(t.get(), 1, score.release());
+    PyTuple_SetItem(t.get(), 2, index.release());
+    return t;
+}
+
+py::Object result_list(std::vector<Cand>& cands) {
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cands.size())));
+    for (std::size_t i = 0; i < cands.size(); ++i)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), result_tuple(cands[i]).release());
+    return list;
+}
+
+py::Object extract_body(const py::Args<7>& a) {
+    // An absent limit gives 5, None no limit.
+    const auto limit = [&]() -> std::optional<uint64_t> {
+        if (!a[5]) return 5;
+        if (a[5] == Py_None) return std::nullopt;
+        return py::arg("limit", [&] { return py::to_u64(a[5]); });
+    };
+    const Request req = request(a[1], a[2], a[3], a[4], limit, a[6]);
+    std::vector<Cand> cands = run(a[0], req);
+    return result_list(cands);
+}
+
+py::Object extract_one_body(const py::Args<6>& a) {
+    const Request req = request(
+        a[1], a[2], a[3], a[4], [] { return std::optional<uint64_t>(1); }, a[5]);
+    std::vector<Cand> cands = run(a[0], req);
+    if (cands.empty()) return py::Object::borrow(Py_None);
+    return result_tuple(cands.front());
+}
+
+py::Object extract_iter_body(const py::Args<6>& a) {
+    const Request req = request(
+        a[1], a[2], a[3], a[4], [] { return std::optional<uint64_t>(); }, a[5]);
+    std::vector<Cand> cands = run(a[0], req);
+    return result_list(cands);
+}
+
+constexpr py::Signature<6> kCdist{
+    "cdist",
+    {{{"queries"}, {"choices"}, {"scorer_name"}, {"_scorer_obj"}, {"processor", "None"},
+      {"score_cutoff", "None"}}},
+    6,
+    "Compute a full N\xC3\x97M score matrix between two lists of strings.\n\n"
+    "Returns (scores, N, M), scores being a flat row-major list of length N*M (queries by choices).\n"
+    "Query rows are computed in parallel, so the work scales with the number of processor cores."};
+
+py::Object cdist_body(const py::Args<6>& a) {
+    const ScorerType scorer = scorer_argument(a[2]);
+    const std::optional<double> cutoff =
+        py::arg("score_cutoff", [&] { return py::to_opt_f64(a[5]); });
+    PyObject* processor = py::is_absent(a[4]) ? nullptr : a[4];
+
+    std::vector<py::Object> raw_queries = collect(a[0]);
+    std::vector<py::Object> raw_choices = collect(a[1]);
+    const std::size_t n = raw_queries.size(), m = raw_choices.size();
+    if (m != 0 && n > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / m)
+        throw std::bad_alloc();
+    const std::size_t cells = n * m;
+
+    // Every item goes through the processor, even when no cell will be scored, so that an
+    // interrupt raised there propagates on every call.
+    const Items queries(raw_queries, processor), choices(raw_choices, processor);
+
+    // A NaN cut-off is met by no score; an unknown name scores nothing.
+    const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));
+    auto floats = std::make_unique<FloatCache>();
+    if (!score_cells) {
+        for (std::size_t k = 0; k < cells; ++k)
+            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), floats->get(0.0));
+    } else {
+        score_into(scorer, queries, choices, cutoff, list.get(), *floats);
+    }
+    py::Object result = py::check(PyTuple_New(3));
+    PyTuple_SetItem(result.get(), 0, list.release());
+    PyTuple_SetItem(result.get(), 1, py::from_u64(n).release());
+    PyTuple_SetItem(result.get(), 2, py::from_u64(m).release());
+    return result;
+}
+
+}  // namespace
+
+void register_extract(py::Module& m) {
+    m.add_function<kExtract, &extract_body>();
+    m.add_function<kExtractOne, &extract_one_body>();
+    m.add_function<kExtractIter, &extract_iter_body>();
+}
+
+void register_cdist(py::Module& m) { m.add_function<kCdist, &cdist_body>(); }
+
+}  // namespace tarnwick::process
