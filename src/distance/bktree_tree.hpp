@@ -63,7 +63,6 @@ public:
 
     /// Makes `query` the query; its bytes must outlive the following calls.
     void set(std::string_view query) noexcept;
-    /// The query.
     std::string_view query() const noexcept { return query_; }
     /// byte_set of the query.
     uint64_t bytes() const noexcept { return bytes_; }
@@ -115,7 +114,6 @@ public:
     std::vector<std::string_view> values() const;
     /// Removes every string.
     void clear() noexcept;
-    /// Number of stored strings.
     std::size_t size() const noexcept { return nodes_.size(); }
 
 private:

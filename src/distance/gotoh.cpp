@@ -1,11 +1,11 @@
 #include "distance/gotoh.hpp"
 
 #include "algorithms/gotoh.hpp"
-#include "distance/metrics.hpp"
 #include "distance/same_width.hpp"
 #include "module.hpp"
 #include "py/convert.hpp"
 #include "py/module.hpp"
+#include "types_py.hpp"
 
 #include <optional>
 
@@ -27,7 +27,6 @@ Raw gotoh_raw(const types::Seq& a, const types::Seq& b, uint64_t open, uint64_t 
 
 namespace {
 
-/// The four functions.
 enum class Fn { Distance, Similarity, NormalizedDistance, NormalizedSimilarity };
 
 /// Every function's signature: "name(s1, s2, *, open_penalty=1.0, extend_penalty=0.5,
@@ -83,7 +82,7 @@ py::Object body(const py::Args<6>& a) {
         py::arg("score_cutoff", [&] { return py::to_opt_f64(a[5]); });
     const uint64_t o = scale_penalty(open);
     const uint64_t e = scale_penalty(extend);
-    const metrics::Prepared in = metrics::prepare_required(a[0], a[1], a[4]);
+    const types::PreparedPair in = types::prepare_required(a[0], a[1], a[4]);
     return py::from_f64(result<F>(gotoh_raw(in.a, in.b, o, e), cutoff));
 }
 

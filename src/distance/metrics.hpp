@@ -12,7 +12,7 @@
 //   6. the family's check of the pair, when it has one;
 //   7. widening to one element width and the family's computation;
 //   8. the value of the result kind and its cutoff rule.
-// Edit-script functions use steps 1 to 5 through `prepare_required` (a missing input
+// Edit-script functions use steps 1 to 5 through `types::prepare_required` (a missing input
 // raises TypeError there).
 //
 // A family is a struct with
@@ -191,19 +191,6 @@ Bound bound_for(Value<K> c, uint64_t maximum) noexcept {
 
 // ---- Steps with the interpreter ----
 
-/// The processed inputs (kept alive: their sequences may view them) and their sequences.
-using Prepared = types::PreparedPair;
-
-/// Steps 3 to 5: nothing when s1 or s2 is missing, else the processed and converted
-/// pair.
-inline std::optional<Prepared> prepare(PyObject* s1, PyObject* s2, PyObject* processor) {
-    return types::prepare_pair(s1, s2, processor);
-}
-
-/// Steps 4 and 5 for the edit-script functions, after their missing-value test that
-/// raises TypeError "expected str, bytes, or sequence".
-using types::prepare_required;
-
 /// The score_cutoff of kind `K`: absent/None gives nothing; ints (unsigned 64-bit) for
 /// the integer kinds, any float value for the others; TypeErrors name score_cutoff.
 template <Kind K>
@@ -272,7 +259,7 @@ inline constexpr auto kScoreSignature = [] {
 template <class Family, Kind K>
 py::Object run_score(PyObject* s1, PyObject* s2, const typename Family::Param& param,
                      PyObject* processor, std::optional<Value<K>> cutoff) {
-    std::optional<Prepared> in = prepare(s1, s2, processor);
+    std::optional<types::PreparedPair> in = types::prepare_pair(s1, s2, processor);
     if (!in) return to_python<K>(missing_result<K>());
     if constexpr (requires { Family::check(in->a, in->b, param); })
         Family::check(in->a, in->b, param);

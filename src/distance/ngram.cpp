@@ -1,11 +1,11 @@
 #include "distance/ngram.hpp"
 
 #include "algorithms/ngram.hpp"
-#include "distance/metrics.hpp"
 #include "distance/same_width.hpp"
 #include "module.hpp"
 #include "py/convert.hpp"
 #include "py/module.hpp"
+#include "types_py.hpp"
 
 #include <optional>
 
@@ -47,7 +47,7 @@ py::Object body(const py::Args<5>& a) {
     const uint64_t n = a[2] == nullptr ? 2 : py::arg("n", [&] { return py::to_u64(a[2]); });
     const std::optional<double> cutoff =
         py::arg("score_cutoff", [&] { return py::to_opt_f64(a[4]); });
-    const metrics::Prepared in = metrics::prepare_required(a[0], a[1], a[3]);
+    const types::PreparedPair in = types::prepare_required(a[0], a[1], a[3]);
     const double v = similarity(M, in.a, in.b, n);
     return py::from_f64(cutoff && v < *cutoff ? 0.0 : v);
 }

@@ -122,12 +122,6 @@ std::size_t find_exact(std::span<const T> needle, std::span<const T> haystack) {
     }
 }
 
-/// Calls f(span, span) with both sequences in their common width.
-template <class F>
-decltype(auto) with_pair(const types::Seq& a, const types::Seq& b, F&& f) {
-    return types::visit_pair(a, b, std::forward<F>(f));
-}
-
 /// The fast kernel on the shorter of two byte strings (`a` on equal lengths).
 double fast_shorter_first(std::span<const uint8_t> a, std::span<const uint8_t> b) noexcept {
     return a.size() <= b.size() ? partial_ratio_ascii_fast(a, b) : partial_ratio_ascii_fast(b, a);
@@ -256,7 +250,7 @@ double partial_ratio_vecs(const types::Seq& a, const types::Seq& b) {
     if (a.kind() == types::SeqKind::Bytes && b.kind() == types::SeqKind::Bytes &&
         std::min(la, lb) <= 64)
         return fast_shorter_first(a.as_bytes(), b.as_bytes());
-    return with_pair(a, b, [&](auto sa, auto sb) {
+    return types::visit_pair(a, b, [&](auto sa, auto sb) {
         if (la > lb) return partial_ratio_short_long(sb, sa).score;
         const double first = partial_ratio_short_long(sa, sb).score;
         if (first == 100.0 || la != lb) return first;
@@ -304,7 +298,7 @@ double partial_ratio(const types::Seq& a, const types::Seq& b, std::optional<dou
 std::optional<distance::initialize::ScoreAlignment> partial_ratio_alignment(
     const types::Seq& s1, const types::Seq& s2, std::optional<double> cutoff) {
     const std::size_t l1 = s1.size(), l2 = s2.size();
-    const distance::initialize::ScoreAlignment al = with_pair(s1, s2, [&](auto a, auto b) {
+    const distance::initialize::ScoreAlignment al = types::visit_pair(s1, s2, [&](auto a, auto b) {
         distance::initialize::ScoreAlignment r;
         if (l1 <= l2) {
             const Window w = partial_ratio_short_long(a, b);

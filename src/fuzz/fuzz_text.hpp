@@ -40,7 +40,6 @@ public:
         t.owned_ = true;
         return t;
     }
-    /// The text.
     std::string_view str() const noexcept { return owned_ ? std::string_view(own_) : view_; }
 
 private:

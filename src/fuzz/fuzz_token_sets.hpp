@@ -26,7 +26,6 @@ public:
     TokenList(const TokenList&) = delete;
     TokenList& operator=(const TokenList&) = delete;
 
-    /// Appends a token.
     void push_back(std::string_view t) {
         if (heap_.empty() && n_ < kInline) [[likely]] {
             std::construct_at(&inline_.v[n_++], t);
@@ -39,7 +38,6 @@ public:
     std::string_view* end() noexcept { return begin() + n_; }
     const std::string_view* begin() const noexcept { return heap_.empty() ? inline_.v : heap_.data(); }
     const std::string_view* end() const noexcept { return begin() + n_; }
-    /// Number of tokens.
     std::size_t size() const noexcept { return n_; }
     bool empty() const noexcept { return n_ == 0; }
     /// Token `i` (i < size()).
@@ -99,7 +97,6 @@ public:
     Tokenised(const Tokenised&) = delete;
     Tokenised& operator=(const Tokenised&) = delete;
 
-    /// Length of the sort key.
     std::size_t key_length() const noexcept { return key_length_; }
     /// The sort key; valid while this object lives.
     std::string_view key() {

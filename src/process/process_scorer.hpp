@@ -68,7 +68,6 @@ public:
     /// Same, for a choice given as a byte string (a Bytes sequence without building one).
     double score(std::span<const uint8_t> choice, std::optional<double> cutoff) const;
 
-    /// The scorer.
     ScorerType scorer() const noexcept { return scorer_; }
 
 private:
