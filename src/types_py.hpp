@@ -44,7 +44,10 @@ public:
     void fill(PyObject* s1, PyObject* s2, PyObject* processor);
 
 private:
-    bool holds_scratch_ = false;
+    struct Scratch;
+    void extract(PyObject* obj, std::size_t slot, Seq& out);
+
+    Scratch* scratch_ = nullptr;  // this thread's code point buffers, when the pair holds them
 };
 
 /// Processor on s1 then s2 (when given), then conversion of both. Errors propagate.
