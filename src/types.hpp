@@ -14,6 +14,7 @@
 #include <span>
 #include <type_traits>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,12 +30,12 @@ class Seq {
 public:
     Seq() = default;
     Seq(const Seq& o)
-        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), chars_(o.chars_),
-          items_(o.items_) {
+        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), text_(o.text_),
+          chars_(o.chars_), items_(o.items_) {
         repoint();
     }
     Seq(Seq&& o) noexcept
-        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_),
+        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), text_(o.text_),
           chars_(std::move(o.chars_)), items_(std::move(o.items_)) {
         repoint();
     }
@@ -51,6 +52,7 @@ public:
             owned_ = o.owned_;
             data_ = o.data_;
             size_ = o.size_;
+            text_ = o.text_;
             chars_ = std::move(o.chars_);
             items_ = std::move(o.items_);
             repoint();
@@ -100,6 +102,13 @@ public:
     /// Makes this sequence a view of `n` code points at `p`.
     void view_chars(const uint32_t* p, std::size_t n) noexcept { set_view(SeqKind::Chars, p, n); }
 
+    /// Records `utf8` as the text of this sequence of code points: the UTF-8 form of the
+    /// str it was made from, which to_string_lossy() would rebuild. The owner of `utf8`
+    /// must outlive the Seq.
+    void set_text(std::string_view utf8) noexcept { text_ = utf8; }
+    /// The recorded text (see set_text), or null.
+    const std::string_view* text() const noexcept { return text_.data() ? &text_ : nullptr; }
+
     SeqKind kind() const noexcept { return kind_; }
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
@@ -140,6 +149,7 @@ private:
         owned_ = false;
         data_ = p;
         size_ = n;
+        text_ = {};
     }
     /// After a copy or move: owned elements are read from this object's own storage.
     void repoint() noexcept {
@@ -151,6 +161,7 @@ private:
     bool owned_ = false;           // elements live in chars_ or items_
     const void* data_ = nullptr;
     std::size_t size_ = 0;
+    std::string_view text_;        // the UTF-8 text of Chars, when recorded
     std::vector<uint32_t> chars_;  // owned code points (Chars not viewed)
     std::vector<uint64_t> items_;  // owned items
 };

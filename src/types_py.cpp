@@ -54,6 +54,7 @@ bool extract_text(PyObject* obj, Buffer&& buffer, Seq& out, Make&& make) {
         uint32_t* buf = buffer(static_cast<std::size_t>(len));
         if (!PyUnicode_AsUCS4(obj, reinterpret_cast<Py_UCS4*>(buf), len, 0)) py::throw_already_set();
         make(out, buf, static_cast<std::size_t>(len));
+        out.set_text({p, static_cast<std::size_t>(n)});
         return true;
     }
     if (PyBytes_Check(obj)) {

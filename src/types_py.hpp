@@ -14,7 +14,8 @@ namespace tarnwick::types {
 
 /// The sequence of a Python object: str, bytes or any iterable. Throws the binding
 /// layer's errors (TypeError "expected str, bytes, or sequence", hashing and text errors).
-/// A Bytes result views the object's buffer: keep the object alive while using it.
+/// A Bytes result views the object's buffer, and the code points of a str record its
+/// UTF-8 form as their text (Seq::set_text): keep the object alive while using it.
 Seq to_seq(PyObject* obj);
 
 /// Missing-value test: None, an object whose float value is NaN, or an object without a

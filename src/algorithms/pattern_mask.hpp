@@ -4,7 +4,7 @@
 // A pattern of at most 16 elements (a word) can be compared with an element in a few
 // vector instructions, which costs less than building and clearing any table; longer
 // patterns index a dense table with values below 256, and larger values (32- and 64-bit
-// elements only) go through a hash map that is created only when such a value occurs.
+// elements only) go through a hash table that is set up only when such a value occurs.
 #pragma once
 
 #include <absl/container/flat_hash_map.h>
@@ -128,7 +128,9 @@ private:
 };
 
 /// Masks of a pattern of at most 64 elements: one word per value. A pattern of 32- or
-/// 64-bit elements of at most ShortMask::kMax elements is held as a ShortMask. The table lives
+/// 64-bit elements of at most ShortMask::kMax elements is held as a ShortMask; a longer
+/// one keeps its values of 256 and more in a small open-addressing table. Nothing is
+/// allocated. The table lives
 /// inside the object (2 KiB, on the stack for callers); nothing is allocated unless a
 /// value of 256 or more occurs.
 template <class T>
@@ -139,7 +141,7 @@ public:
 
     /// Fills the masks from `pattern` (at most 64 elements); previous content is kept,
     /// so call it on a fresh object.
-    void build(std::span<const T> pattern) noexcept(sizeof(T) == 1) {
+    void build(std::span<const T> pattern) noexcept {
         if constexpr (sizeof(T) > 1) {
             if (pattern.size() <= ShortMask<T>::kMax) {
                 short_.assign(pattern);
@@ -154,7 +156,7 @@ public:
             if (static_cast<uint64_t>(c) < 256)
                 table_[static_cast<std::size_t>(c)] |= bit;
             else if constexpr (sizeof(T) > 1)
-                map_[static_cast<uint64_t>(c)] |= bit;
+                wide_.add(static_cast<uint64_t>(c), bit);
             bit <<= 1;
         }
     }
@@ -165,24 +167,48 @@ public:
             if (is_short_) return short_.get(c);
         }
         if (static_cast<uint64_t>(c) < 256) return table_[static_cast<std::size_t>(c)];
-        if constexpr (sizeof(T) > 1) {
-            if (map_.empty()) return 0;
-            auto it = map_.find(static_cast<uint64_t>(c));
-            return it == map_.end() ? 0 : it->second;
-        } else {
-            return 0;
-        }
+        if constexpr (sizeof(T) > 1) return wide_.get(static_cast<uint64_t>(c));
+        return 0;
     }
 
 private:
+    /// The masks of values of 256 and more: at most 64 of them, in an open-addressing
+    /// table of 128 slots whose masks are cleared when the first such value arrives (a slot
+    /// with mask 0 is empty).
+    class Wide {
+    public:
+        void add(uint64_t v, uint64_t bit) noexcept {
+            if (!used_) {
+                std::memset(masks_, 0, sizeof masks_);
+                used_ = true;
+            }
+            std::size_t h = ElementHash{}(v) & (kSlots - 1);
+            while (masks_[h] != 0 && keys_[h] != v) h = (h + 1) & (kSlots - 1);
+            keys_[h] = v;
+            masks_[h] |= bit;
+        }
+        uint64_t get(uint64_t v) const noexcept {
+            if (!used_) return 0;
+            std::size_t h = ElementHash{}(v) & (kSlots - 1);
+            while (masks_[h] != 0) {
+                if (keys_[h] == v) return masks_[h];
+                h = (h + 1) & (kSlots - 1);
+            }
+            return 0;
+        }
+
+    private:
+        static constexpr std::size_t kSlots = 128;
+        bool used_ = false;
+        uint64_t keys_[kSlots];
+        uint64_t masks_[kSlots];
+    };
+
     struct Empty {};
     // The table is cleared by build(): a short pattern never reads it.
     uint64_t table_[256];
-    using Map = std::conditional_t<sizeof(T) == 1, Empty,
-                                   absl::flat_hash_map<uint64_t, uint64_t, ElementHash>>;
-    [[no_unique_address]] Map map_;
-    using Short = std::conditional_t<sizeof(T) == 1, Empty, ShortMask<T>>;
-    [[no_unique_address]] Short short_;
+    [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, Wide> wide_;
+    [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, ShortMask<T>> short_;
     // Set by build(); a default-constructed object is to be built before use.
     bool is_short_ = true;
 };

@@ -135,7 +135,7 @@ double partial_token_ratio_sc(std::string_view a, std::string_view b, const Quer
     token::decompose_texts(a, b, cache, d);
     if (!d.inter.empty()) return 100.0;
     if (d.none()) return 0.0;
-    return partial_ratio_str(d.d_ab(), d.d_ba());
+    return partial_ratio_text(d.d_ab(), d.d_ba());
 }
 
 namespace {
