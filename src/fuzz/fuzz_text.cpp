@@ -61,6 +61,19 @@ bool has_ascii_space_or_control(std::string_view s) noexcept {
     return false;
 }
 
+bool has_space_or_control(std::string_view s) noexcept {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (p[i] <= 0x20) return true;
+        if (kByteClass[p[i]] == 2) {
+            std::size_t len = 1;
+            if (is_white_space(decode_at(p, n, i, len))) return true;
+        }
+    }
+    return false;
+}
+
 bool is_ascii(std::string_view s) noexcept {
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     const std::size_t n = s.size();

@@ -20,6 +20,10 @@ bool is_ascii(std::string_view s) noexcept;
 /// character); without one it is a single token or empty.
 bool has_ascii_space_or_control(std::string_view s) noexcept;
 
+/// Whether `s` (UTF-8) holds a byte of 0x20 or below or a White_Space character; without
+/// one it is a single token or empty.
+bool has_space_or_control(std::string_view s) noexcept;
+
 /// Whether `s` is well-formed UTF-8 (no overlongs, surrogates or values above U+10FFFF).
 bool is_valid_utf8(std::span<const uint8_t> s) noexcept;
 

@@ -62,8 +62,9 @@ double ascii_pruned_cmp(std::string_view a, std::string_view b, double c, bool a
 std::pair<double, double> token_pair(std::string_view a, std::string_view b, double c,
                                      const QueryTokenCache* cache, bool ascii, bool keys_below_c) {
     // Two different single tokens: the sort keys and the set texts are the texts themselves.
-    if (keys_below_c && ascii && !a.empty() && !b.empty() && !text::has_ascii_space_or_control(a) &&
-        !text::has_ascii_space_or_control(b))
+    if (keys_below_c && !a.empty() && !b.empty() &&
+        (ascii ? !text::has_ascii_space_or_control(a) && !text::has_ascii_space_or_control(b)
+               : !text::has_space_or_control(a) && !text::has_space_or_control(b)))
         return {0.0, 0.0};
 
     token::Tokenised tb(b);
