@@ -1,7 +1,10 @@
 #include "search/bm25_engine.hpp"
 
 #include "parallel.hpp"
+#include "search/explain.hpp"
 #include "search/tokenise.hpp"
+
+#include <absl/container/flat_hash_map.h>
 
 #include <algorithm>
 #include <bit>
@@ -478,6 +481,92 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
             visit(d, acc[d]);
         });
     });
+}
+
+std::vector<TermValue> Bm25Engine::idf_map() const {
+    std::vector<TermValue> out;
+    out.reserve(terms_.size());
+    for (std::size_t t = 0; t < terms_.size(); ++t) out.push_back({terms_[t], idf_[t]});
+    return out;
+}
+
+std::vector<TermValue> Bm25Engine::document_vector(std::size_t d) const {
+    // Term frequencies from the forward list, then each distinct term's weight.
+    absl::flat_hash_map<uint32_t, uint32_t> tf_of;
+    for (const uint32_t t : doc_terms(d)) ++tf_of[t];
+    std::vector<TermValue> out;
+    out.reserve(tf_of.size());
+    for (const auto& [t, f] : tf_of) out.push_back({terms_[t], weight(t, d, f)});
+    return out;
+}
+
+std::vector<IdfWeight> Bm25Engine::term_weights(std::span<const std::string> tokens,
+                                                std::size_t d) const {
+    std::vector<IdfWeight> out;
+    out.reserve(tokens.size());
+    for (const std::string& token : tokens) {
+        const auto id = term_id(token);
+        if (!id) {
+            out.push_back({0.0, 0.0});
+            continue;
+        }
+        const uint32_t f = tf(*id, d);
+        out.push_back({idf_[*id], f ? weight(*id, d, f) : 0.0});
+    }
+    return out;
+}
+
+std::vector<double> Bm25Engine::proximities(std::span<const std::string> tokens,
+                                            std::span<const uint64_t> docs,
+                                            uint64_t window) const {
+    // The query's distinct known terms, and each token's slot among them.
+    std::vector<uint32_t> ids;
+    std::vector<int> slot_of_token;
+    slot_of_token.reserve(tokens.size());
+    for (const std::string& token : tokens) {
+        const auto id = term_id(token);
+        if (!id) {
+            slot_of_token.push_back(-1);
+            continue;
+        }
+        const auto it = std::find(ids.begin(), ids.end(), *id);
+        slot_of_token.push_back(static_cast<int>(it - ids.begin()));
+        if (it == ids.end()) ids.push_back(*id);
+    }
+    // A few terms are found by comparing ids, many through a map from id to slot.
+    constexpr std::size_t kLinearSlots = 8;
+    absl::flat_hash_map<uint32_t, std::size_t> slot_of_id;
+    if (ids.size() > kLinearSlots)
+        for (std::size_t j = 0; j < ids.size(); ++j) slot_of_id.emplace(ids[j], j);
+    std::vector<std::vector<uint64_t>> positions(ids.size());
+    std::vector<TokenPositions> per_token(tokens.size());
+    std::vector<double> out;
+    out.reserve(docs.size());
+    for (const uint64_t d : docs) {
+        // One scan of the document's forward list gives every slot its ascending positions.
+        for (auto& p : positions) p.clear();
+        const std::span<const uint32_t> terms = doc_terms(static_cast<std::size_t>(d));
+        for (std::size_t pos = 0; pos < terms.size(); ++pos) {
+            if (ids.size() > kLinearSlots) {
+                const auto it = slot_of_id.find(terms[pos]);
+                if (it != slot_of_id.end()) positions[it->second].push_back(pos);
+                continue;
+            }
+            for (std::size_t j = 0; j < ids.size(); ++j)
+                if (terms[pos] == ids[j]) {
+                    positions[j].push_back(pos);
+                    break;
+                }
+        }
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            const int j = slot_of_token[i];
+            per_token[i] = j < 0 || positions[static_cast<std::size_t>(j)].empty()
+                               ? TokenPositions{}
+                               : TokenPositions{true, positions[static_cast<std::size_t>(j)]};
+        }
+        out.push_back(phrase_proximity_boost(per_token, window));
+    }
+    return out;
 }
 
 std::size_t Bm25Engine::memory_bytes() const noexcept {
