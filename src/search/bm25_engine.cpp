@@ -64,7 +64,7 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
     doc_offsets_.reserve(n + 1);
     doc_offsets_.push_back(0);
     for (const std::string_view s : corpus) {
-        text_.append(s);
+        text_.insert(text_.end(), s.begin(), s.end());
         doc_offsets_.push_back(text_.size());
     }
     if (n == 0) {

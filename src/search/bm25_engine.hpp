@@ -77,7 +77,7 @@ public:
     // ---- Bm25Reader ----
     std::size_t num_docs() const noexcept override { return doc_offsets_.size() - 1; }
     std::string_view doc(std::size_t d) const noexcept override {
-        return std::string_view(text_).substr(doc_offsets_[d], doc_offsets_[d + 1] - doc_offsets_[d]);
+        return {text_.data() + doc_offsets_[d], doc_offsets_[d + 1] - doc_offsets_[d]};
     }
     std::optional<uint64_t> doc_index(std::string_view text) const override;
     bool normalize() const noexcept override { return params_.normalize; }
@@ -153,7 +153,9 @@ private:
     Bm25Params params_;
     double avgdl_ = 1.0;
 
-    std::string text_;                    // the corpus texts, one after another
+    // The corpus texts, one after another. A vector, not a string: `doc_index_` views it,
+    // and moving a short string would move its characters out from under those views.
+    std::vector<char> text_;
     std::vector<uint64_t> doc_offsets_;   // N + 1 offsets into text_
     absl::flat_hash_map<std::string_view, uint32_t, FxHash> doc_index_;
 
