@@ -88,6 +88,16 @@ class TestFuzzyOnly:
                 for n in (0, 1, 5, 30, 100):
                     assert idx.fuzzy_only(q, n) == fuzzy_only(corpus, q, n)
 
+    def test_query_lengths_around_one_word(self, rng):
+        # ASCII queries of up to 64 bytes score many documents at once; longer ones, and
+        # wide ones, one at a time. Documents of every length, mixed with wide ones.
+        corpus = ["".join(rng.choice("abcd ") for _ in range(rng.randint(0, 150))) for _ in range(60)]
+        corpus += ["abcé" * rng.randint(0, 20) for _ in range(10)]
+        idx = BM25Index(corpus)
+        for m in (1, 2, 63, 64, 65, 130):
+            q = "".join(rng.choice("abcd ") for _ in range(m))
+            assert idx.fuzzy_only(q, 70) == fuzzy_only(corpus, q, 70)
+
     def test_zero_scores_kept_and_empty_documents_first_for_empty_query(self):
         idx = BM25Index(["abc", "", "xyz", ""])
         assert idx.fuzzy_only("", 4) == [("", 1.0), ("", 1.0), ("abc", 0.0), ("xyz", 0.0)]

@@ -105,13 +105,14 @@ class TestSearch:
     @pytest.mark.parametrize("name,variant,default_delta", ALGORITHMS)
     def test_equals_model(self, name, variant, default_delta, rng):
         corpus = random_corpus(rng, 40)
-        rows = random_rows(rng, 40, 6)
+        # 19 dimensions: two blocks of eight elements and three single ones.
+        rows = random_rows(rng, 40, 19)
         h = HybridSearchIndex(corpus, rows, 1.3, 0.6, name)
         model = Bm25Model(corpus, variant, 1.3, 0.6, default_delta or 0.5)
         exact = rounded(rows)
         for _ in range(12):
             q = random_query(rng)
-            e = [rng.uniform(-1, 1) for _ in range(6)]
+            e = [rng.uniform(-1, 1) for _ in range(19)]
             mask = [rng.random() < 0.7 for _ in range(rng.randint(0, 50))]
             for n, k, cands in ((5, 60, 100), (3, 0, 2), (30, 7, 10)):
                 assert h.search(q, None, n, k, cands) == fused(model, q, n, k, cands)
@@ -239,18 +240,31 @@ print(json.dumps([h.search(q, e, 25, 60, 2500) for q, e in queries]))
             assert json.loads(out.stdout) == [[list(p) for p in r] for r in here]
 
 
+    def test_pool_of_many_chunks_equals_model(self):
+        # 35,000 candidates: the channels' rankings are distributed in several chunks.
+        rng = random.Random(3)
+        corpus = ["".join(rng.choice("abcd") for _ in range(rng.randint(0, 6))) for _ in range(35000)]
+        rows = [[rng.choice([0.0, 1.0, -0.5]) for _ in range(3)] for _ in range(35000)]
+        h = HybridSearchIndex(corpus, rows)
+        model = Bm25Model(corpus)
+        for q, e in (("dcbaz", [1.0, 0.5, -1.0]), ("zz", None)):
+            want = fused(model, q, 30, 60, 100, rows=rounded(rows) if e else None, q=e)
+            assert h.search(q, e, 30) == want
+
+
 def large_case():
     rng = random.Random(77)
     words = ["ka", "to", "ri", "men", "sa", "lo", "vér", "ïn", "да", "pe"]
     corpus = [" ".join(rng.choice(words) + rng.choice(words) for _ in range(rng.randint(1, 4)))
               for _ in range(2600)]
-    rows = [[rng.choice([0.0, 0.5, 1.0, -1.0, rng.uniform(-1, 1)]) for _ in range(5)] for _ in range(2600)]
-    queries = [("zzz", [0.5, 0.0, 1.0, 0.0, 0.25]),   # no hit: all 2600 candidates
+    rows = [[rng.choice([0.0, 0.5, 1.0, -1.0, rng.uniform(-1, 1)]) for _ in range(11)] for _ in range(2600)]
+    e = [rng.uniform(-1, 1) for _ in range(11)]
+    queries = [("zzz", e),   # no hit: all 2600 candidates
                ("kato", None),
-               ("kato rimen", [1.0, 1.0, 0.0, 0.0, 0.0]),
-               ("sa", [0.0, 0.0, 0.0, 0.0, 0.0]),
+               ("kato rimen", e[::-1]),
+               ("sa", [0.0] * 11),
                # Every word: 2500 of the 2600 documents hit.
-               (" ".join(a + b for a in words for b in words), [0.0, 1.0, 0.0, -1.0, 0.5])]
+               (" ".join(a + b for a in words for b in words), e)]
     return corpus, rows, queries
 
 

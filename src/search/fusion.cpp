@@ -2,6 +2,7 @@
 
 #include "parallel.hpp"
 #include "search/fuzzy.hpp"
+#include "search/ranked_sort.hpp"
 
 #include <absl/container/flat_hash_map.h>
 
@@ -24,13 +25,12 @@ Candidates allowed_docs(std::size_t num_docs, Mask allowed) {
     return c;
 }
 
-/// Adds the fusion term of every rank of `ranked` (whose entries are distinct candidates)
-/// to fused[candidate].
-void add_ranks(const std::vector<Scored>& ranked, uint64_t rrf_k, std::vector<double>& fused,
+/// Adds the fusion term of every rank to fused[order[rank]] (the positions of `order` are
+/// distinct candidates).
+void add_ranks(const std::vector<uint64_t>& order, uint64_t rrf_k, std::vector<double>& fused,
                bool use_pool) {
-    parallel::for_each_range(ranked.size(), use_pool, 4096, [&](std::size_t b, std::size_t e) {
-        for (std::size_t r = b; r < e; ++r)
-            fused[static_cast<std::size_t>(ranked[r].doc)] += fusion_term(rrf_k, r);
+    parallel::for_each_range(order.size(), use_pool, 4096, [&](std::size_t b, std::size_t e) {
+        for (std::size_t r = b; r < e; ++r) fused[static_cast<std::size_t>(order[r])] += fusion_term(rrf_k, r);
     });
 }
 
@@ -68,17 +68,17 @@ std::vector<Scored> fused_search(const Bm25Reader& index, const FusionQuery& que
     const std::size_t m = c.docs.size();
     const bool use_pool = query.parallel && m >= parallel::kHybridMinCandidates;
 
-    // Fuzzy channel. Entries name candidates, so ties in a sort keep candidate order.
+    // Fuzzy channel. Rankings are of candidate positions: equal scores keep candidate order.
     const FuzzyQuery fq(query.text);
-    std::vector<Scored> fuzzy(m);
+    std::vector<double> similarity(m);
     parallel::for_each_range(m, use_pool, kFuzzyGrain, [&](std::size_t b, std::size_t e) {
-        for (std::size_t j = b; j < e; ++j)
-            fuzzy[j] = {j, compute_fuzzy_score(fq, index.doc(static_cast<std::size_t>(c.docs[j])))};
+        compute_fuzzy_scores(fq, index, std::span<const uint64_t>(c.docs).subspan(b, e - b),
+                             similarity.data() + b);
     });
-    sort_ranked(fuzzy, use_pool);
+    const std::vector<uint64_t> fuzzy = rank_positions(similarity, use_pool);
 
     // Dense channel.
-    std::vector<Scored> cosine;
+    std::vector<uint64_t> cosine;
     if (dense) {
         if (dense->embedding.size() != dense->rows.dim)
             throw EmbeddingDimMismatch{dense->embedding.size(), dense->rows.dim};
@@ -89,9 +89,7 @@ std::vector<Scored> fused_search(const Bm25Reader& index, const FusionQuery& que
             cosines(dense->rows, dense->embedding, qn,
                     std::span<const uint64_t>(c.docs).subspan(b, e - b), values.data() + b);
         });
-        cosine.resize(m);
-        for (std::size_t j = 0; j < m; ++j) cosine[j] = {j, static_cast<double>(values[j])};
-        sort_ranked(cosine, dense_pool);
+        cosine = rank_positions(std::vector<double>(values.begin(), values.end()), dense_pool);
     }
 
     // Fusion: the BM25 terms of every hit, then each candidate's fuzzy and dense terms.

@@ -21,8 +21,9 @@
 
 namespace tarnwick::search {
 
-/// A query prepared once per request: its text, whether it is pure ASCII, and its code
-/// points. Read-only, so worker threads may share it.
+/// A query prepared once per request: its text, whether it is pure ASCII, its code points,
+/// and for an ASCII query of 1 to 64 bytes the match masks of the bit-parallel LCS step
+/// (lcs_step.hpp). Read-only, so worker threads may share it.
 class FuzzyQuery {
 public:
     explicit FuzzyQuery(std::string_view text);
@@ -30,11 +31,14 @@ public:
     std::string_view text() const noexcept { return text_; }
     bool ascii() const noexcept { return ascii_; }
     std::span<const uint32_t> code_points() const noexcept { return code_points_; }
+    /// The 256 byte masks, or null when the query is not an ASCII text of 1 to 64 bytes.
+    const uint64_t* masks() const noexcept { return masks_.empty() ? nullptr : masks_.data(); }
 
 private:
     std::string_view text_;
     bool ascii_;
     std::vector<uint32_t> code_points_;
+    std::vector<uint64_t> masks_;
 };
 
 /// The number of BM25 candidates a re-ranking of n results starts from: max(10 n,
@@ -43,6 +47,12 @@ uint64_t candidate_pool_size(uint64_t n, uint64_t bm25_candidates) noexcept;
 
 /// The fuzzy score of the query against `doc`, in [0, 1]. Safe on any thread.
 double compute_fuzzy_score(const FuzzyQuery& query, std::string_view doc);
+
+/// out[i] = compute_fuzzy_score(query, index.doc(docs[i])) for every i. With the query's
+/// masks, pure-ASCII documents run the LCS step four at a time, each on its own state, so
+/// that the four dependency chains overlap; the results are those of one at a time.
+void compute_fuzzy_scores(const FuzzyQuery& query, const Bm25Reader& index,
+                          std::span<const uint64_t> docs, double* out);
 
 /// The n best documents by fuzzy score (top_n.hpp's heap and sort, no score excluded).
 std::vector<Scored> fuzzy_only(const Bm25Reader& index, std::string_view query, uint64_t n);

@@ -57,7 +57,8 @@ inline void sort_ranked(std::vector<Scored>& v, bool use_pool = false) {
         }
         return;
     }
-    parallel::sort(v.begin(), v.end(), use_pool, ranked_before);
+    parallel::sort(v.begin(), v.end(), use_pool,
+                   [](const Scored& a, const Scored& b) { return ranked_before(a, b); });
 }
 
 /// Keeps the first n entries of sort_ranked(v) in that order, without sorting the rest:
@@ -70,9 +71,10 @@ inline void take_ranked(std::vector<Scored>& v, uint64_t n, bool use_pool = fals
         return;
     }
     const std::size_t keep = static_cast<std::size_t>(n);
-    const auto best_first = [keep](auto first, auto last) {
+    const auto before = [](const Scored& a, const Scored& b) { return ranked_before(a, b); };
+    const auto best_first = [keep, before](auto first, auto last) {
         if (static_cast<std::size_t>(last - first) > keep)
-            std::nth_element(first, first + static_cast<std::ptrdiff_t>(keep), last, ranked_before);
+            std::nth_element(first, first + static_cast<std::ptrdiff_t>(keep), last, before);
     };
     const std::size_t chunk = std::max<std::size_t>(4 * keep, 1 << 14);
     if (use_pool && v.size() >= 2 * chunk) {
@@ -95,7 +97,7 @@ inline void take_ranked(std::vector<Scored>& v, uint64_t n, bool use_pool = fals
     }
     best_first(v.begin(), v.end());
     v.resize(keep);
-    std::sort(v.begin(), v.end(), ranked_before);
+    std::sort(v.begin(), v.end(), before);
 }
 
 /// The bounded min-heap of the top-n selection. Entries are offered in document order.
