@@ -8,9 +8,9 @@
 //    appearance, each hit mapped to a document through its text (`doc_index`), so hits of
 //    identical texts meet in one candidate; without any hit, every allowed document in
 //    index order (a document beyond the end of the mask is not allowed here).
-// 2. Each channel ranks the candidates by descending score (top_n.hpp's sort): the fuzzy
-//    score of the raw query text against the candidate's text, and the cosine of the query
-//    embedding with the candidate's embedding.
+// 2. Each channel ranks the candidates by descending score (ranked_sort.hpp: equal scores
+//    in candidate order): the fuzzy score of the raw query text against the candidate's
+//    text, and the cosine of the query embedding with the candidate's embedding.
 // 3. A candidate's fused score is the sum, over every BM25 hit that maps to it and then
 //    over its place in the fuzzy and the dense ranking, in that order, of the fusion term
 //    1 / (rrf_k + 1 + rank), rank counted from 0. The fused scores live in one array
