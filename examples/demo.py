@@ -39,6 +39,15 @@ tree = tw.BKTree()
 print("  ", tree.dedupe(["color", "colour", "flavor", "flavour", "colr", "taste"], 1))
 print("   kept in the tree:", sorted(tree.all_values()))
 
+print("\n== BM25 search over a small corpus")
+corpus = ["The quick brown fox jumps over the lazy dog", "A fox, a dog and a cat",
+          "Dogs and cats living together", "Café au lait à Paris", "Πολύ καλός καφές"]
+index = tw.BM25Index(corpus)
+for text, score in index.get_top_n("fox dog", n=2):
+    print(f"  {score:6.3f}  {text}")
+print("  normalize=True matches accents away:",
+      tw.BM25Index(corpus, normalize=True).get_top_n("cafe paris", n=1))
+
 print("\n== Score utilities")
 ranking = [("doc a", 7.2), ("doc b", 3.1), ("doc c", 0.0), ("doc d", 5.0)]
 print("  normalize_bayes:", [(t, round(s, 3)) for t, s in tw.normalize_bayes(ranking)])
