@@ -350,8 +350,8 @@ std::vector<double> Bm25Engine::scores(const Query& q) const {
 // look-ups. Every document skipped is one the heap would have dropped, so the heap sees
 // the same sequence of changes as in the plain selection.
 template <Variant V>
-std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
-                                             std::optional<std::span<const uint8_t>> allowed) const {
+void Bm25Engine::pruned_scan(const Query& q, std::size_t begin, std::size_t end,
+                             std::optional<std::span<const uint8_t>> allowed, TopHeap& heap) const {
     // Distinct known terms, and for each token its term's slot (or -1 when unknown).
     std::vector<uint32_t> ids;
     std::vector<int> slot_of_token;
@@ -367,12 +367,14 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
     }
     const std::size_t m = ids.size();
     std::vector<double> bound(m);       // U(t) by slot
-    std::vector<const Posting*> cur(m), stop(m);
+    std::vector<const Posting*> first(m), cur(m), stop(m);
+    const auto by_doc = [](const Posting& x, std::size_t doc) { return x.doc < doc; };
     for (std::size_t j = 0; j < m; ++j) {
         bound[j] = idf_[ids[j]] * max_weight_[ids[j]];
         const auto list = postings(ids[j]);
-        cur[j] = list.data();
-        stop[j] = list.data() + list.size();
+        first[j] = list.data();
+        cur[j] = std::lower_bound(list.data(), list.data() + list.size(), begin, by_doc);
+        stop[j] = std::lower_bound(cur[j], list.data() + list.size(), end, by_doc);
     }
     // Slots by increasing bound; the first `k` of them are non-essential.
     std::vector<std::size_t> order(m);
@@ -397,7 +399,7 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
     };
 
     // The block of each cursor: the largest product of its postings and where it ends.
-    std::vector<const Posting*> first(cur), block_end(m);
+    std::vector<const Posting*> block_end(m);
     std::vector<double> block_bound(m);
     const auto enter_block = [&](std::size_t j) {
         if (cur[j] == stop[j]) {
@@ -413,7 +415,6 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
     std::vector<std::size_t> ess(order), rest;  // essential and non-essential slots
 
     const std::size_t mask_len = allowed ? allowed->size() : 0;
-    TopHeap heap(static_cast<std::size_t>(n));
     std::vector<double> product(m, 0.0);
     double theta = 0.0;
     bool blocks_changed = true;
@@ -496,6 +497,58 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
             }
         }
     }
+}
+
+template <Variant V>
+std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
+                                             std::optional<std::span<const uint8_t>> allowed) const {
+    const std::size_t docs = num_docs();
+    const std::size_t size = static_cast<std::size_t>(n);
+    const std::size_t chunks = std::min<std::size_t>(docs / kDocsPerTask, 8 * parallel::num_threads());
+    if (docs >= parallel::kBm25MinDocs && chunks > 1) {
+        // Every part of the corpus keeps its own top n on the pool. The n-th best score T
+        // of their union is the n-th best of the whole corpus. When no part that filled
+        // its heap kept a minimum as high as T, every score of at least T is in the
+        // union; when exactly n of them reach T (or there are fewer than n candidates in
+        // all) they are the selection, and when their scores also differ from each other
+        // (or more than 20 are sorted, where ties are unordered) the order is theirs by
+        // score. Otherwise, which of several tied documents the heap keeps, and in what
+        // order, depends on its history: the selection runs again over the whole corpus.
+        std::vector<std::vector<Scored>> parts(chunks);
+        std::vector<double> part_min(chunks);
+        std::vector<uint8_t> part_full(chunks);
+        parallel::for_each_index(chunks, true, [&](std::size_t c) {
+            const std::size_t b = docs * c / chunks, e = docs * (c + 1) / chunks;
+            TopHeap heap(size);
+            pruned_scan<V>(q, b, e, allowed, heap);
+            part_full[c] = heap.full();
+            part_min[c] = heap.full() ? heap.min_score() : 0.0;
+            parts[c] = std::move(heap).take_sorted();
+        });
+        std::vector<Scored> all;
+        for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+        std::sort(all.begin(), all.end(), [](const Scored& a, const Scored& b) {
+            return a.score > b.score || (a.score == b.score && a.doc < b.doc);
+        });
+        bool exact = true;
+        if (all.size() <= size) {
+            // Fewer than n kept: exact only when no part dropped anything.
+            for (std::size_t c = 0; c < chunks; ++c)
+                if (part_full[c]) exact = false;
+        } else {
+            const double t = all[size - 1].score;
+            exact = all[size].score < t;
+            for (std::size_t c = 0; c < chunks && exact; ++c)
+                if (part_full[c] && !(part_min[c] < t)) exact = false;
+            all.resize(size);
+        }
+        if (exact && all.size() <= kStableSortMax)
+            for (std::size_t i = 1; i < all.size(); ++i)
+                if (all[i].score == all[i - 1].score) exact = false;
+        if (exact) return all;
+    }
+    TopHeap heap(size);
+    pruned_scan<V>(q, 0, docs, allowed, heap);
     return std::move(heap).take_sorted();
 }
 

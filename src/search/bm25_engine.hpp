@@ -134,6 +134,9 @@ private:
     void compute_max_weights();
     /// The heap path of top_n, document at a time with pruning (see the .cpp).
     template <Variant V>
+    void pruned_scan(const Query& q, std::size_t begin, std::size_t end,
+                     std::optional<std::span<const uint8_t>> allowed, TopHeap& heap) const;
+    template <Variant V>
     std::vector<Scored> top_n_pruned(const Query& q, uint64_t n,
                                      std::optional<std::span<const uint8_t>> allowed) const;
 
