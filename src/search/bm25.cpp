@@ -8,7 +8,6 @@
 #include "py/module.hpp"
 #include "search/bm25_engine.hpp"
 
-#include <stdexcept>
 #include <string_view>
 #include <vector>
 
@@ -142,11 +141,7 @@ py::Object ranked_list(const Bm25Engine& engine, const std::vector<Scored>& rank
 
 template <Variant V>
 py::Object create(PyTypeObject* type, std::span<const std::string_view> corpus, Bm25Params params) {
-    try {
-        return py::Class<Bm25Object<V>>::create_in(type, Bm25Object<V>{Bm25Engine(V, corpus, params)});
-    } catch (const std::length_error& e) {
-        throw py::Error{PyExc_OverflowError, e.what(), {}};
-    }
+    return py::Class<Bm25Object<V>>::create_in(type, Bm25Object<V>{Bm25Engine(V, corpus, params)});
 }
 
 // ---- Bodies ----
