@@ -73,14 +73,15 @@ def joiner(workload, a, b):
 
 
 def ours():
-    """Seconds per join for every workload, in this process's pool."""
+    """(wall seconds, processor seconds of all threads) per join for every workload, in
+    this process's pool."""
     a, b = data()
     out = {}
     for w in WORKLOADS:
         j = joiner(w, a, b)
-        t0 = time.perf_counter()
+        t0, c0 = time.perf_counter(), time.process_time()
         rows = j.join()
-        out[w] = time.perf_counter() - t0
+        out[w] = (time.perf_counter() - t0, time.process_time() - c0)
         assert len(rows) == 2 * N
     return out
 
@@ -144,19 +145,21 @@ def run():
     sparse = peer_sparse(a, b)
     if sparse is not None:
         peers["sparse"] = ("scipy.sparse matmul + argmax", sparse)
-    if sparse is not None:
         peers["all"] = ("sum of the three peers",
                         peers["text"][1] + peers["dense"][1] + sparse)
     print(f"\nMultiJoiner.join, {N:,} x {N:,} elements, both directions, n=1; "
           f"pool of {len(os.sched_getaffinity(0))} threads")
-    print(f"  {'workload':<10}{'1 thread':>12}{'pool':>12}{'speed-up':>10}"
+    print("  (cores: processor time over wall time of the pool run; below the pool size when")
+    print("  other processes share the machine)")
+    print(f"  {'workload':<10}{'1 thread':>12}{'pool':>12}{'speed-up':>10}{'cores':>7}"
           f"  {'peer':<30}{'peer time':>12}{'peer/ours':>11}")
     for w in WORKLOADS:
+        (t1, _), (tp, cpu) = one[w], pool[w]
         name, t = peers.get(w, ("-", None))
-        peer_cols = (f"  {name:<30}{fmt_time(t):>12}{t / pool[w]:10.2f}x" if t is not None
+        peer_cols = (f"  {name:<30}{fmt_time(t):>12}{t / tp:10.2f}x" if t is not None
                      else f"  {name:<30}")
-        print(f"  {w:<10}{fmt_time(one[w]):>12}{fmt_time(pool[w]):>12}"
-              f"{one[w] / pool[w]:9.1f}x{peer_cols}")
+        print(f"  {w:<10}{fmt_time(t1):>12}{fmt_time(tp):>12}{t1 / tp:9.1f}x{cpu / tp:7.1f}"
+              f"{peer_cols}")
 
 
 if __name__ == "__main__":

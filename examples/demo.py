@@ -39,7 +39,16 @@ tree = tw.BKTree()
 print("  ", tree.dedupe(["color", "colour", "flavor", "flavour", "colr", "taste"], 1))
 print("   kept in the tree:", sorted(tree.all_values()))
 
-print("\n== BM25 search, fuzzy re-ranking, rank fusion and phrase boosting")
+print("\n== BM25 search over a small corpus")
+corpus = ["The quick brown fox jumps over the lazy dog", "A fox, a dog and a cat",
+          "Dogs and cats living together", "Café au lait à Paris", "Πολύ καλός καφές"]
+index = tw.BM25Index(corpus)
+for text, score in index.get_top_n("fox dog", n=2):
+    print(f"  {score:6.3f}  {text}")
+print("  normalize=True matches accents away:",
+      tw.BM25Index(corpus, normalize=True).get_top_n("cafe paris", n=1))
+
+print("\n== BM25 re-ranking: fuzzy blend, rank fusion, phrase boosting, explanations")
 docs = ["the quick brown fox", "a quick brown dog", "brown bread recipe", "the fox and the hound",
         "quick fox facts"]
 index = tw.BM25Index(docs)

@@ -45,6 +45,8 @@ inline constexpr std::size_t kBm25MinDocs = 10000;
 inline constexpr std::size_t kFilterMinDocs = 5000;
 /// Hybrid re-scoring: candidates (more than 2000).
 inline constexpr std::size_t kHybridMinCandidates = 2001;
+/// Join of one ordered pair of arrays: source elements.
+inline constexpr std::size_t kJoinMinSources = 2;
 
 // ---- Pool size ----
 

@@ -336,9 +336,9 @@ def test_add_array_elements_and_names():
     assert rows[0]["src_text"] is None and rows[1]["tgt_text"] is None
     j.add_array("s", texts=[])
     assert j.num_arrays == 3
-    # The empty array contributes no rows; the second "s" is joined with the others.
-    assert j.join_pair("s", "t") == j.join_pair("s", "t")
-    assert len(j.join()) == 3 + 2
+    # join_pair takes the first "s"; the empty second one contributes no rows to join.
+    assert [r["src_idx"] for r in j.join_pair("s", "t")] == [0, 1, 2]
+    assert [(r["src_array"], r["tgt_array"]) for r in j.join()] == [("s", "t")] * 3 + [("t", "s")] * 2
     # Numbers are rounded to float32; beyond its range they become infinities.
     big = float(np.finfo(np.float32).max)
     k = MultiJoiner(text_weight=0, sparse_weight=0)

@@ -54,8 +54,8 @@ std::vector<JoinRow> MultiJoiner::join_arrays_inner(const JoinArray& src, const 
     // up to kMaxSources sources are computed together.
     std::vector<std::vector<JoinRow>> rows_of(sources.size());
     const std::size_t panel_size = panel.targets().size();
-    parallel::for_each_range(sources.size(), sources.size() >= 2, 1, [&](std::size_t b,
-                                                                        std::size_t e) {
+    const bool use_pool = sources.size() >= parallel::kJoinMinSources;
+    parallel::for_each_range(sources.size(), use_pool, 1, [&](std::size_t b, std::size_t e) {
         Scratch scratch(targets.size());
         ElementScorer scorer(ctx, scratch);
         std::vector<float> dots(std::min(e - b, DensePanel::kMaxSources) * panel_size);

@@ -11,7 +11,6 @@
 namespace tarnwick::join {
 namespace {
 
-
 /// The ranking order: a higher score first, NaN after every number, equal scores (and two
 /// NaNs) in list order. A total order, so any sort gives one result.
 struct RankOrder {

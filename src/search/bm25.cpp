@@ -9,7 +9,6 @@
 #include "search/bm25_engine.hpp"
 #include "search/bm25_methods.hpp"
 
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -160,11 +159,7 @@ constexpr py::Signature<0> kReduceSig{"__reduce__", {}};
 
 template <Variant V>
 py::Object create(PyTypeObject* type, std::span<const std::string_view> corpus, Bm25Params params) {
-    try {
-        return py::Class<Bm25Object<V>>::create_in(type, Bm25Object<V>{Bm25Engine(V, corpus, params)});
-    } catch (const std::length_error& e) {
-        throw py::Error{PyExc_OverflowError, e.what(), {}};
-    }
+    return py::Class<Bm25Object<V>>::create_in(type, Bm25Object<V>{Bm25Engine(V, corpus, params)});
 }
 
 // ---- Bodies ----

@@ -142,9 +142,14 @@ private:
                       uint64_t* touched) const;
     template <Variant V>
     double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
-    /// Fills max_weight_ and prunable_.
+    /// Postings per block of the block maxima.
+    static constexpr std::size_t kBlock = 64;
+    /// Fills max_weight_, the block maxima and prunable_.
     void compute_max_weights();
     /// The heap path of top_n, document at a time with pruning (see the .cpp).
+    template <Variant V>
+    void pruned_scan(const Query& q, std::size_t begin, std::size_t end,
+                     std::optional<std::span<const uint8_t>> allowed, TopHeap& heap) const;
     template <Variant V>
     std::vector<Scored> top_n_pruned(const Query& q, uint64_t n,
                                      std::optional<std::span<const uint8_t>> allowed) const;
@@ -165,6 +170,8 @@ private:
     std::vector<double> idf_;      // by term id
     std::vector<double> term_k1_;  // by term id; T only
     std::vector<double> max_weight_;  // largest w(d, t) over the term's postings
+    std::vector<uint64_t> block_base_;  // V + 1 offsets into block_max_
+    std::vector<double> block_max_;     // largest weight of each block of kBlock postings
     bool prunable_ = false;           // every weight is a non-negative number
 
     std::vector<uint64_t> tok_offsets_;  // N + 1 offsets into tokens_

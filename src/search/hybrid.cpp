@@ -76,8 +76,6 @@ py::Object new_index(PyTypeObject* type, const py::Args<6>& a) {
         return py::Class<Index>::create_in(type, Index::create(corpus.views, std::move(embeddings), std::move(p)));
     } catch (const std::invalid_argument& e) {
         throw py::Error{PyExc_ValueError, e.what(), {}};
-    } catch (const std::length_error& e) {
-        throw py::Error{PyExc_OverflowError, e.what(), {}};
     }
 }
 

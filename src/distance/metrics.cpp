@@ -1,11 +1,21 @@
-// The edit-script metric families. Levenshtein takes a weight triple and no bound;
-// hamming counts mismatches in place, padded by the length difference unless pad is
-// false; indel and lcs_seq hand a bound derived from the cutoff to the LCS kernels. The
-// _editops and _opcodes functions run the family's trace on the widened pair.
-
+// Python adapter of the metric families: each family's traits on the calling convention
+// of metrics.hpp, and its registration.
+//
+// The edit-script families: levenshtein takes a weight triple and no bound; hamming counts
+// mismatches in place, padded by the length difference unless pad is false; indel and
+// lcs_seq hand a bound derived from the cutoff to the LCS kernels. Their _editops and
+// _opcodes functions run the family's trace on the widened pair.
+//
+// The score families: osa and damerau_levenshtein count edits up to max(len1, len2);
+// prefix and postfix count the elements outside the common prefix or suffix; jaro and
+// jaro_winkler are float similarities. None of them takes a kernel bound: the value is
+// computed in full and the cutoff rule applied to it.
+#include "algorithms/damerau_levenshtein.hpp"
 #include "algorithms/editops.hpp"
+#include "algorithms/jaro.hpp"
 #include "algorithms/lcs.hpp"
 #include "algorithms/levenshtein.hpp"
+#include "algorithms/osa.hpp"
 #include "distance/initialize/classes.hpp"
 #include "distance/metrics.hpp"
 
@@ -138,6 +148,82 @@ struct LcsSeq {
     }
 };
 
+// ---- The score families ----
+
+/// Shared traits of osa, damerau_levenshtein, prefix and postfix: no parameter, no bound, the
+/// longer length as the maximum.
+struct LongerLengthFamily {
+    static constexpr const char* kParam = nullptr;
+    using Param = NoParam;
+    static constexpr Score kScore = Score::EditCount;
+    static constexpr bool kBounded = false;
+    static constexpr bool kEditScripts = false;
+    static uint64_t maximum(std::size_t l1, std::size_t l2, const Param&) noexcept {
+        return std::max(l1, l2);
+    }
+};
+
+struct Osa : LongerLengthFamily {
+    static constexpr const char* kName = "osa";
+    template <class T>
+    static uint64_t distance(std::span<const T> a, std::span<const T> b, const Param&, uint64_t) {
+        return algorithms::osa_distance(a, b);
+    }
+};
+
+struct DamerauLevenshtein : LongerLengthFamily {
+    static constexpr const char* kName = "damerau_levenshtein";
+    template <class T>
+    static uint64_t distance(std::span<const T> a, std::span<const T> b, const Param&, uint64_t) {
+        return algorithms::damerau_levenshtein_distance(a, b);
+    }
+};
+
+struct Prefix : LongerLengthFamily {
+    static constexpr const char* kName = "prefix";
+    template <class T>
+    static uint64_t distance(std::span<const T> a, std::span<const T> b, const Param&,
+                             uint64_t) noexcept {
+        return std::max(a.size(), b.size()) - algorithms::common_prefix(a, b);
+    }
+};
+
+struct Postfix : LongerLengthFamily {
+    static constexpr const char* kName = "postfix";
+    template <class T>
+    static uint64_t distance(std::span<const T> a, std::span<const T> b, const Param&,
+                             uint64_t) noexcept {
+        return std::max(a.size(), b.size()) - algorithms::common_suffix(a, b);
+    }
+};
+
+struct Jaro {
+    static constexpr const char* kName = "jaro";
+    static constexpr const char* kParam = nullptr;
+    using Param = NoParam;
+    static constexpr Score kScore = Score::Similarity;
+    static constexpr bool kEditScripts = false;
+    template <class T>
+    static double similarity(std::span<const T> a, std::span<const T> b, const Param&) {
+        return algorithms::jaro(a, b);
+    }
+};
+
+struct JaroWinkler {
+    static constexpr const char* kName = "jaro_winkler";
+    static constexpr const char* kParam = "prefix_weight";
+    static constexpr const char* kParamDefault = "0.1";
+    using Param = double;
+    static constexpr Score kScore = Score::Similarity;
+    static constexpr bool kEditScripts = false;
+    /// Any float value, unchecked (None is rejected by the float conversion).
+    static double param(PyObject* o) { return o ? py::to_f64(o) : 0.1; }
+    template <class T>
+    static double similarity(std::span<const T> a, std::span<const T> b, double prefix_weight) {
+        return algorithms::jaro_winkler(a, b, prefix_weight);
+    }
+};
+
 // ---- Edit-script functions ----
 
 namespace {
@@ -162,7 +248,7 @@ py::Object script_result(const types::PreparedPair& in, Trace trace) {
 
 /// Steps 3 to 5 of an edit-script function: a missing input raises TypeError.
 types::PreparedPair prepare_script(PyObject* s1, PyObject* s2, PyObject* processor) {
-    if (types::is_missing(s1) || types::is_missing(s2))
+    if (types::is_none(s1) || types::is_none(s2))
         throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
     return types::prepare_required(s1, s2, processor);
 }
@@ -209,5 +295,12 @@ template void register_metric_family<Levenshtein>(py::Module&);
 template void register_metric_family<Hamming>(py::Module&);
 template void register_metric_family<Indel>(py::Module&);
 template void register_metric_family<LcsSeq>(py::Module&);
+template void register_metric_family<Jaro>(py::Module&);
+template void register_metric_family<JaroWinkler>(py::Module&);
+template void register_metric_family<Osa>(py::Module&);
+template void register_metric_family<DamerauLevenshtein>(py::Module&);
+template void register_metric_family<Prefix>(py::Module&);
+template void register_metric_family<Postfix>(py::Module&);
+
 
 }  // namespace tarnwick::distance::metrics
