@@ -1,5 +1,9 @@
 #include "py/error.hpp"
 
+#include <pthread.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <exception>
 
 namespace tarnwick::py {
@@ -36,6 +40,11 @@ void raise(const Error& e) {
 void set_error_from_current_exception() noexcept {
     try {
         throw;
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        // A thread ended at interpreter exit inside Python code that an entry point called.
+        park_thread();
+#endif
     } catch (const ErrorAlreadySet&) {
         if (!PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
@@ -48,6 +57,54 @@ void set_error_from_current_exception() noexcept {
     } catch (...) {
         PyErr_SetString(PyExc_SystemError, "unknown internal error");
     }
+}
+
+void drop_current_exception() noexcept {
+    try {
+        throw;
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        park_thread();
+#endif
+    } catch (...) {
+    }
+}
+
+namespace {
+
+/// The calling thread's stack: lowest and highest address, and the address below which an
+/// entry point refuses to run. All zero when the bounds are unknown.
+struct StackBounds {
+    uintptr_t low = 0, high = 0, limit = 0;
+};
+
+/// Space kept free below the deepest entry point: enough for the deepest computation the
+/// module runs without calling Python, and for the Python frames between two entries.
+constexpr uintptr_t kStackMargin = uintptr_t{64} << 10;
+
+StackBounds read_stack_bounds() noexcept {
+    StackBounds b;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return b;
+    void* addr = nullptr;
+    std::size_t size = 0;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr && size) {
+        b.low = reinterpret_cast<uintptr_t>(addr);
+        b.high = b.low + size;
+        b.limit = b.low + std::min<uintptr_t>(kStackMargin, size / 4);
+    }
+    pthread_attr_destroy(&attr);
+    return b;
+}
+
+}  // namespace
+
+void check_stack() {
+    static thread_local const StackBounds bounds = read_stack_bounds();
+    const auto sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    // A frame outside the thread's own stack (a coroutine library's stack) is not checked.
+    if (sp < bounds.limit && sp >= bounds.low)
+        throw Error{PyExc_RecursionError, "maximum recursion depth exceeded", {}};
 }
 
 std::string exception_message(PyObject* exc) {

@@ -1,8 +1,20 @@
-// Owning references to Python objects and release of the interpreter lock.
+// Owning references to Python objects, release of the interpreter lock, and calls into
+// Python code.
+//
+// Threads ended at interpreter exit: before Python 3.14, a thread that takes the
+// interpreter lock back after finalisation has started is ended by pthread_exit, whose
+// forced unwind runs through the thread's C++ frames. Unwinding would abort at the first
+// noexcept frame (every entry point is one) and would run destructors that touch Python
+// objects without the lock. Where this module takes the lock back or calls Python code,
+// such a thread is parked instead (as Python 3.14 does itself): it sleeps until the
+// process exits and never touches a Python object again.
 #pragma once
 
 #include "py/python.hpp"
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
 #include <utility>
 
 namespace tarnwick::py {
@@ -44,17 +56,45 @@ private:
     PyObject* p_ = nullptr;
 };
 
+/// Sleeps until the process exits; for a thread that the interpreter ends at exit.
+[[noreturn]] void park_thread() noexcept;
+
+/// Runs f(); a thread that the interpreter ends at exit while f runs is parked here,
+/// before any destructor of the calling frames runs.
+template <class F>
+decltype(auto) park_if_ended(F&& f) {
+#if defined(__GLIBCXX__)
+    try {
+        return f();
+    } catch (abi::__forced_unwind&) {
+        park_thread();
+    }
+#else
+    return f();
+#endif
+}
+
+/// Takes the interpreter lock back (PyEval_RestoreThread); a thread that the interpreter
+/// ends at exit is parked.
+void restore_thread(PyThreadState* state) noexcept;
+
 /// Releases the interpreter lock for its lifetime. No Python object may be touched and
 /// no reference count changed while it is alive.
 class AllowThreads {
 public:
     AllowThreads() noexcept : state_(PyEval_SaveThread()) {}
-    ~AllowThreads() { PyEval_RestoreThread(state_); }
+    ~AllowThreads() { restore_thread(state_); }
     AllowThreads(const AllowThreads&) = delete;
     AllowThreads& operator=(const AllowThreads&) = delete;
 
 private:
     PyThreadState* state_;
 };
+
+/// f(arg): a new reference, or null with the error set (as PyObject_CallFunctionObjArgs).
+PyObject* call(PyObject* f, PyObject* arg);
+
+/// f(*args, **kwargs), `kwargs` may be null (as PyObject_Call).
+PyObject* call(PyObject* f, PyObject* args, PyObject* kwargs);
 
 }  // namespace tarnwick::py
