@@ -5,9 +5,11 @@ callbacks on small thread stacks, and Ctrl-C during long calls.
 Each case runs in a fresh interpreter, since a failure is a crash of the process.
 """
 import os
+import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 
@@ -120,3 +122,49 @@ class TestRecursionOnSmallStacks:
         """
         out = run_script(script)
         assert (out.returncode, out.stdout.strip()) == (0, "['abc']"), out.stderr
+
+
+class TestInterrupt:
+    """SIGINT during a long call raises KeyboardInterrupt out of the call while it runs,
+    not after it: each call below would run for minutes, and the child is given one."""
+
+    SETUP = """
+        import os, random, sys, time
+        import _tarnwick as m
+        rng = random.Random(7)
+        def text(n): return "".join(rng.choice("abcdefghij") for _ in range(n))
+        a, b = text(3000), text(300_000)
+    """
+    CALLS = {
+        "partial ratio on the calling thread": "m.fuzz_partial_ratio(a, b * 10)",
+        "partial ratio alignment": "m.fuzz_partial_ratio_alignment(b * 10, a)",
+        "cdist on the calling thread, lock released": "m.cdist([a], [b * 10], 'partial_ratio', None)",
+        "cdist on the pool": "m.cdist([a] * 40, [b] * 25, 'partial_ratio', None)",
+        "extract on the pool": "m.extract(a, [b] * 256, 'partial_ratio', None)",
+        "extract of a tuple": "m.extract(a, (b,) * 100, 'partial_ratio', None)",
+        "extract_one of a dict": "m.extract_one(a, dict.fromkeys(range(100), b), 'partial_ratio', None)",
+        "extract with a text query": "m.extract(a + 'é', [b] * 100, 'partial_ratio', None)",
+    }
+
+    @pytest.mark.parametrize("call", sorted(CALLS))
+    def test_sigint_interrupts(self, call):
+        script = textwrap.dedent(self.SETUP) + textwrap.dedent(f"""
+            print("started", flush=True)
+            try:
+                {self.CALLS[call]}
+                print("returned", flush=True)
+            except KeyboardInterrupt:
+                print("interrupted", flush=True)
+        """)
+        child = subprocess.Popen([sys.executable, "-c", script], env=python_env(),
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            assert child.stdout.readline().strip() == "started"
+            time.sleep(0.5)
+            child.send_signal(signal.SIGINT)
+            out, err = child.communicate(timeout=60)
+        finally:
+            if child.poll() is None:
+                child.kill()
+                child.wait()
+        assert (child.returncode, out.strip()) == (0, "interrupted"), err

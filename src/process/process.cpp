@@ -143,6 +143,7 @@ public:
     /// belong to the result.
     void offer(PyObject* item, uint64_t index) {
         if (keep_none_ || (limit_ && *limit_ == 0)) return;
+        cancel::cancellation_point();
         // Held while scoring: converting an unusual choice may run Python code that drops
         // the container's reference.
         py::Object held = py::Object::borrow(item);
@@ -405,6 +406,7 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
     BoundedHeap<Cand> heap(req.limit.value_or(0));
     std::vector<Cand> all;
     for (uint64_t i = 0;; ++i) {
+        cancel::cancellation_point();
         py::Object item = py::Object::steal(PyIter_Next(it.get()));
         if (!item) {
             py::check_error();
@@ -480,6 +482,7 @@ struct Items {
         held.reserve(raw.size());
         seqs.reserve(raw.size());
         for (const py::Object& r : raw) {
+            cancel::cancellation_point();
             py::Object& obj = held.emplace_back();
             std::optional<types::Seq>& seq = seqs.emplace_back();
             if (types::is_missing(r.get())) continue;

@@ -1,5 +1,11 @@
 #include "py/error.hpp"
 
+#include "cancel.hpp"
+
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
 #include <pthread.h>
 
 #include <algorithm>
@@ -7,6 +13,18 @@
 #include <exception>
 
 namespace tarnwick::py {
+namespace {
+
+/// In a catch block: parks the thread when the exception being handled is no C++
+/// exception, which for this module means the forced unwind of a thread that the
+/// interpreter ends at exit (see object.hpp); it must be neither stopped nor let through.
+void park_if_foreign() noexcept {
+#if defined(__GLIBCXX__)
+    if (!abi::__cxa_current_exception_type()) park_thread();
+#endif
+}
+
+}  // namespace
 
 void throw_already_set() {
     if (!PyErr_Occurred())
@@ -38,13 +56,13 @@ void raise(const Error& e) {
 }
 
 void set_error_from_current_exception() noexcept {
+    park_if_foreign();
     try {
         throw;
-#if defined(__GLIBCXX__)
-    } catch (abi::__forced_unwind&) {
-        // A thread ended at interpreter exit inside Python code that an entry point called.
-        park_thread();
-#endif
+    } catch (const cancel::Cancelled&) {
+        // The stop test set the error (a signal handler's exception) when it stopped the call.
+        cancel::reset();
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     } catch (const ErrorAlreadySet&) {
         if (!PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
@@ -60,14 +78,7 @@ void set_error_from_current_exception() noexcept {
 }
 
 void drop_current_exception() noexcept {
-    try {
-        throw;
-#if defined(__GLIBCXX__)
-    } catch (abi::__forced_unwind&) {
-        park_thread();
-#endif
-    } catch (...) {
-    }
+    park_if_foreign();
 }
 
 namespace {

@@ -12,9 +12,6 @@
 
 #include "py/python.hpp"
 
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#endif
 #include <utility>
 
 namespace tarnwick::py {
@@ -59,19 +56,16 @@ private:
 /// Sleeps until the process exits; for a thread that the interpreter ends at exit.
 [[noreturn]] void park_thread() noexcept;
 
-/// Runs f(); a thread that the interpreter ends at exit while f runs is parked here,
-/// before any destructor of the calling frames runs.
+/// Runs f(), a call of the interpreter's C API; a thread that the interpreter ends at exit
+/// while f runs is parked here, before any destructor of the calling frames runs. The C
+/// API throws no C++ exception: anything unwinding out of f is that thread's end.
 template <class F>
 decltype(auto) park_if_ended(F&& f) {
-#if defined(__GLIBCXX__)
     try {
         return f();
-    } catch (abi::__forced_unwind&) {
+    } catch (...) {
         park_thread();
     }
-#else
-    return f();
-#endif
 }
 
 /// Takes the interpreter lock back (PyEval_RestoreThread); a thread that the interpreter
@@ -79,17 +73,27 @@ decltype(auto) park_if_ended(F&& f) {
 void restore_thread(PyThreadState* state) noexcept;
 
 /// Releases the interpreter lock for its lifetime. No Python object may be touched and
-/// no reference count changed while it is alive.
+/// no reference count changed while it is alive (the stop test, below, takes the lock
+/// for a moment itself).
 class AllowThreads {
 public:
-    AllowThreads() noexcept : state_(PyEval_SaveThread()) {}
-    ~AllowThreads() { restore_thread(state_); }
+    AllowThreads() noexcept;
+    ~AllowThreads();
     AllowThreads(const AllowThreads&) = delete;
     AllowThreads& operator=(const AllowThreads&) = delete;
 
 private:
     PyThreadState* state_;
 };
+
+/// The stop test of long calls (cancel.hpp): on the main thread, runs the interpreter's
+/// signal handlers (taking the lock for a moment when an AllowThreads released it) and
+/// says stop when one raised, its exception (KeyboardInterrupt) being set. Other threads
+/// never stop: the interpreter handles signals on the main thread only.
+bool stop_test();
+
+/// Installs stop_test for the calling thread's interpreter; at module initialisation.
+void install_stop_test();
 
 /// f(arg): a new reference, or null with the error set (as PyObject_CallFunctionObjArgs).
 PyObject* call(PyObject* f, PyObject* arg);
