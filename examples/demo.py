@@ -39,6 +39,34 @@ tree = tw.BKTree()
 print("  ", tree.dedupe(["color", "colour", "flavor", "flavour", "colr", "taste"], 1))
 print("   kept in the tree:", sorted(tree.all_values()))
 
+print("\n== BM25 search over a small corpus")
+corpus = ["The quick brown fox jumps over the lazy dog", "A fox, a dog and a cat",
+          "Dogs and cats living together", "Café au lait à Paris", "Πολύ καλός καφές"]
+index = tw.BM25Index(corpus)
+for text, score in index.get_top_n("fox dog", n=2):
+    print(f"  {score:6.3f}  {text}")
+print("  normalize=True matches accents away:",
+      tw.BM25Index(corpus, normalize=True).get_top_n("cafe paris", n=1))
+
+print("\n== BM25 re-ranking: fuzzy blend, rank fusion, phrase boosting, explanations")
+docs = ["the quick brown fox", "a quick brown dog", "brown bread recipe", "the fox and the hound",
+        "quick fox facts"]
+index = tw.BM25Index(docs)
+print("  get_top_n('quick fox', 3):", [(t, round(s, 3)) for t, s in index.get_top_n("quick fox", 3)])
+print("  get_top_n_fuzzy('quikc fox', 2):",
+      [(t, round(s, 3)) for t, s in index.get_top_n_fuzzy("quikc fox", 2)])
+print("  get_top_n_rrf('quick fox', 2):",
+      [(t, round(s, 4)) for t, s in index.get_top_n_rrf("quick fox", 2)])
+print("  get_top_n_phrase('quick fox', 2):",
+      [(t, round(s, 3)) for t, s in index.get_top_n_phrase("quick fox", 2, proximity_window=1)])
+print("  explain('quick fox', 4):",
+      [(t, round(idf, 3), round(w, 3)) for t, idf, w, _ in index.explain("quick fox", 4)])
+
+print("\n== HybridSearchIndex: BM25, fuzzy and embedding rankings fused by rank")
+hybrid = tw.HybridSearchIndex(docs, [[1.0, 0.0], [0.8, 0.6], [0.0, 1.0], [0.9, 0.1], [0.7, 0.7]])
+for t, s in hybrid.search("quick fox", [1.0, 0.0], n=3):
+    print(f"  {t!r:<24} {s:.4f}")
+
 print("\n== Score utilities")
 ranking = [("doc a", 7.2), ("doc b", 3.1), ("doc c", 0.0), ("doc d", 5.0)]
 print("  normalize_bayes:", [(t, round(s, 3)) for t, s in tw.normalize_bayes(ranking)])

@@ -18,8 +18,10 @@
 
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
+#include <oneapi/tbb/parallel_sort.h>
 #include <oneapi/tbb/task_arena.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <exception>
@@ -128,6 +130,22 @@ auto map(std::size_t n, bool use_pool, F&& f) {
     std::vector<T> out(n);
     for_each_index(n, use_pool, [&](std::size_t i) { out[i] = f(i); });
     return out;
+}
+
+/// Sorts [first, last) by `less`: on the pool when `use_pool`, else on the calling thread.
+/// `less` must order every two distinct elements (a strict total order): the sorted list is
+/// then the same on any number of threads.
+template <class It, class Less>
+void sort(It first, It last, bool use_pool, Less less) {
+    // Below this length the pool's coordination costs more than it saves.
+    constexpr std::ptrdiff_t kMinParallel = 4096;
+    if (!use_pool || num_threads() <= 1 || last - first < kMinParallel) {
+        std::sort(first, last, less);
+        return;
+    }
+    arena().execute([&] {
+        oneapi::tbb::this_task_arena::isolate([&] { oneapi::tbb::parallel_sort(first, last, less); });
+    });
 }
 
 /// Work started on the pool that runs while the calling thread goes on with other things

@@ -91,7 +91,7 @@ Seq extract_items(PyObject* obj) {
 
 }  // namespace
 
-Seq to_seq(PyObject* obj) {
+Seq extract_single(PyObject* obj) {
     std::vector<uint32_t> buffer;
     Seq out;
     const bool view = false;
@@ -100,7 +100,7 @@ Seq to_seq(PyObject* obj) {
     return extract_items(obj);
 }
 
-bool is_missing(PyObject* obj) {
+bool is_none(PyObject* obj) {
     if (obj == Py_None) return true;
     // Exact str and bytes have no float value: skip the failing conversion.
     if (PyUnicode_CheckExact(obj)) {
@@ -132,7 +132,7 @@ bool is_missing(PyObject* obj) {
     return n == 4 && std::memcmp(p, "<NA>", 4) == 0;
 }
 
-std::pair<py::Object, py::Object> process_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
+std::pair<py::Object, py::Object> get_processed_args(PyObject* s1, PyObject* s2, PyObject* processor) {
     if (processor == nullptr || processor == Py_None)
         return {py::Object::borrow(s1), py::Object::borrow(s2)};
     py::Object a = py::check(py::call(processor, s1));
@@ -198,7 +198,7 @@ void extract_prepared(PyObject* obj, std::size_t slot, bool& holds_scratch, Seq&
 }  // namespace
 
 void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor) {
-    std::tie(p1, p2) = process_pair(s1, s2, processor);
+    std::tie(p1, p2) = get_processed_args(s1, s2, processor);
     extract_prepared(p1.get(), 0, holds_scratch_, a);
     extract_prepared(p2.get(), 1, holds_scratch_, b);
 }
@@ -211,7 +211,7 @@ PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {
 
 std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
     std::optional<PreparedPair> p;
-    if (is_missing(s1) || is_missing(s2)) return p;
+    if (is_none(s1) || is_none(s2)) return p;
     p.emplace().fill(s1, s2, processor);
     return p;
 }

@@ -51,7 +51,7 @@ void discard_ordinary_error() {
 /// A Bytes result views `obj`: keep it alive while the sequence is used.
 std::optional<types::Seq> try_convert(PyObject* obj) {
     try {
-        return types::to_seq(obj);
+        return types::extract_single(obj);
     } catch (const py::ErrorAlreadySet&) {
         discard_ordinary_error();
     } catch (const py::Error& e) {
@@ -88,7 +88,7 @@ std::optional<types::Seq> fast_choice(PyObject* obj) {
         }
         return types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
     }
-    if (obj == Py_None || types::is_missing(obj)) return std::nullopt;
+    if (obj == Py_None || types::is_none(obj)) return std::nullopt;
     return try_convert(obj);
 }
 
@@ -414,12 +414,12 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
         }
         double score = 0.0;
         if (known) {
-            if (!query_missing && !types::is_missing(item.get())) {
+            if (!query_missing && !types::is_none(item.get())) {
                 if (!prepared) reraise(qerr);
                 py::Object processed =
                     req.processor ? py::check(py::call(req.processor, item.get()))
                                   : item.copy();
-                const types::Seq seq = types::to_seq(processed.get());
+                const types::Seq seq = types::extract_single(processed.get());
                 score = prepared->score(seq, req.cutoff);
             }
         } else if (req.scorer_obj) {
@@ -442,7 +442,7 @@ std::vector<Cand> run(PyObject* query, const Request& req) {
     // The missing-value test of the scorers, on the raw query only (as the fuzz_ functions
     // do it): every choice then scores 0.0 and the processor is not called. What the
     // processor returns is converted like any query, whatever it is.
-    const bool query_missing = known && types::is_missing(query);
+    const bool query_missing = known && types::is_none(query);
     py::Object q = (req.processor && !query_missing)
                        ? py::check(py::call(req.processor, query))
                        : py::Object::borrow(query);
@@ -453,7 +453,7 @@ std::vector<Cand> run(PyObject* query, const Request& req) {
     py::Object qerr;
     if (known && !query_missing) {
         try {
-            qseq = types::to_seq(q.get());
+            qseq = types::extract_single(q.get());
         } catch (const py::ErrorAlreadySet&) {
             if (!PyErr_ExceptionMatches(PyExc_Exception)) throw;  // KeyboardInterrupt and the like
             qerr = py::fetch_error();
@@ -485,7 +485,7 @@ struct Items {
             cancel::cancellation_point();
             py::Object& obj = held.emplace_back();
             std::optional<types::Seq>& seq = seqs.emplace_back();
-            if (types::is_missing(r.get())) continue;
+            if (types::is_none(r.get())) continue;
             if (processor) {
                 obj = py::Object::steal(py::call(processor, r.get()));
                 if (!obj) {

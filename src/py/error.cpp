@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <stdexcept>
 #include <exception>
 
 namespace tarnwick::py {
@@ -70,6 +71,9 @@ void set_error_from_current_exception() noexcept {
         raise(e);
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+    } catch (const std::length_error& e) {
+        // A size beyond what a structure or library can hold.
+        PyErr_SetString(PyExc_OverflowError, e.what());
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
     } catch (...) {

@@ -44,8 +44,8 @@ inline bool is_ascii_word(unsigned char c) noexcept {
     return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
 }
 
-/// Decodes one character at s[i] (i < s.size()), advancing i; malformed input reads as
-/// U+FFFD, one byte at a time.
+/// Decodes one character at s[i] (i < s.size()), advancing i; a malformed sequence reads
+/// as one U+FFFD.
 char32_t decode_utf8(std::string_view s, std::size_t& i) noexcept;
 
 }  // namespace detail
