@@ -1,6 +1,7 @@
 #include "algorithms/lcs_windows.hpp"
 
 #include "algorithms/pattern_mask.hpp"
+#include "cancel.hpp"
 
 #include <absl/container/flat_hash_map.h>
 
@@ -51,22 +52,36 @@ inline void comb_cells(int32_t* __restrict h, const uint32_t* __restrict a,
     }
 }
 
-/// Combs the rows of one band across all columns. The column arrays are stored from the
-/// last column to the first, so that along an anti-diagonal (rows down, columns left)
-/// both sides are read at increasing addresses. Compiled for the baseline and, on x86-64,
-/// also with AVX2 (chosen at load time); both make the same moves.
+/// Combs the anti-diagonals [d_begin, d_end) of a band of `rows` rows. The column arrays
+/// are stored from the last column to the first, so that along an anti-diagonal (rows
+/// down, columns left) both sides are read at increasing addresses. Compiled for the
+/// baseline and, on x86-64, also with AVX2 (chosen at load time); both make the same
+/// moves. It must not throw: an exception does not pass through the clones' dispatch.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("avx2", "default")))
 #endif
-void comb_band(int32_t* h, const uint32_t* a, std::size_t rows, int32_t* v_rev,
-               const uint32_t* b_rev, std::size_t cols) noexcept {
-    for (std::size_t d = 0; d + 1 < rows + cols; ++d) {
+void comb_diagonals(int32_t* h, const uint32_t* a, std::size_t rows, int32_t* v_rev,
+                    const uint32_t* b_rev, std::size_t cols, std::size_t d_begin,
+                    std::size_t d_end) noexcept {
+    for (std::size_t d = d_begin; d < d_end; ++d) {
         // Cells (i, d - i) with 0 <= i < rows and 0 <= d - i < cols; column j sits at
         // cols - 1 - j in the reversed arrays.
         const std::size_t first = d >= cols ? d - cols + 1 : 0;
         const std::size_t last = std::min(rows - 1, d);
         const std::size_t k = cols - 1 + first - d;
         comb_cells(h + first, a + first, v_rev + k, b_rev + k, last - first + 1);
+    }
+}
+
+/// Combs the rows of one band across all columns, with a cancellation point every few
+/// microseconds.
+void comb_band(int32_t* h, const uint32_t* a, std::size_t rows, int32_t* v_rev,
+               const uint32_t* b_rev, std::size_t cols) {
+    constexpr std::size_t kStep = 64;  // diagonals between cancellation points
+    const std::size_t diagonals = rows + cols - 1;
+    for (std::size_t d = 0; d < diagonals; d += kStep) {
+        cancel::cancellation_point();
+        comb_diagonals(h, a, rows, v_rev, b_rev, cols, d, std::min(d + kStep, diagonals));
     }
 }
 

@@ -14,6 +14,7 @@
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/lcs_windows.hpp"
 #include "algorithms/pattern_mask.hpp"
+#include "cancel.hpp"
 #include "fuzz/fuzz_text.hpp"
 
 #include <algorithm>
@@ -81,7 +82,9 @@ private:
         const std::size_t blocks = state_.size();
         uint64_t* state = state_.data();
         std::fill(state_.begin(), state_.end(), algorithms::kLcsStart);
+        cancel::Budget budget;
         for (std::size_t j = 0; j < n; ++j) {
+            budget.spend(blocks);
             const T c = Reverse ? text[n - 1 - j] : text[j];
             if constexpr (Every) {
                 const uint64_t clear = algorithms::lcs_words_step<true>(state, multi_.get(c), blocks);
@@ -136,7 +139,7 @@ std::size_t find_exact(std::span<const T> needle, std::span<const T> haystack) {
 }
 
 /// The fast kernel on the shorter of two byte strings (`a` on equal lengths).
-double fast_shorter_first(std::span<const uint8_t> a, std::span<const uint8_t> b) noexcept {
+double fast_shorter_first(std::span<const uint8_t> a, std::span<const uint8_t> b) {
     return a.size() <= b.size() ? partial_ratio_ascii_fast(a, b) : partial_ratio_ascii_fast(b, a);
 }
 
@@ -181,7 +184,9 @@ Window partial_ratio_short_long(std::span<const T> needle, std::span<const T> ha
         for (std::size_t s = 0; s < lcs.size(); ++s) consider(window_score(n, n, lcs[s]), s, s + n);
     } else {
         uint64_t need = lcs_to_beat(best.score, n, n);
+        cancel::Budget budget;
         for (std::size_t s = 0; s + n <= m;) {
+            budget.spend(n);
             const uint64_t lcs = forward.lcs(haystack.subspan(s, n));
             const double score = window_score(n, n, lcs);
             if (score > best.score) {
@@ -217,7 +222,7 @@ template Window partial_ratio_short_long<uint64_t>(std::span<const uint64_t>,
                                                    std::span<const uint64_t>);
 
 double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
-                                std::span<const uint8_t> haystack) noexcept {
+                                std::span<const uint8_t> haystack) {
     const std::size_t n = needle.size();
     const std::size_t m = haystack.size();
     if (n == 0) return m == 0 ? 100.0 : 0.0;
@@ -243,7 +248,9 @@ double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
 
     double best = 0.0;
     uint64_t need = 1;  // beating a best of 0.0 takes one common element
+    cancel::Budget budget;
     for (std::size_t s = 0; s + n <= m;) {
+        budget.spend(n);
         const uint64_t lcs = lcs_of(haystack.data() + s, n);
         const double score = window_score(n, n, lcs);
         if (score == 100.0) return 100.0;
