@@ -85,37 +85,18 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
 
     avgdl_ = bm25::average_length(tokens_.size(), n);
 
-    // Document frequencies, then the postings of every term in document order.
+    // The postings of every term in document order; a term's df is its list's length.
     const std::size_t v = terms_.size();
-    std::vector<uint32_t> last(v, UINT32_MAX);
-    std::vector<uint64_t> df(v, 0);
-    for (std::size_t d = 0; d < n; ++d)
-        for (const uint32_t t : doc_terms(d))
-            if (last[t] != d) {
-                last[t] = static_cast<uint32_t>(d);
-                ++df[t];
-            }
-    post_offsets_.resize(v + 1);
-    post_offsets_[0] = 0;
-    for (std::size_t t = 0; t < v; ++t) post_offsets_[t + 1] = post_offsets_[t] + df[t];
-    postings_.resize(post_offsets_[v]);
-    std::vector<uint64_t> cursor(post_offsets_.begin(), post_offsets_.end() - 1);
-    std::fill(last.begin(), last.end(), UINT32_MAX);
-    for (std::size_t d = 0; d < n; ++d)
-        for (const uint32_t t : doc_terms(d)) {
-            if (last[t] != d) {
-                last[t] = static_cast<uint32_t>(d);
-                postings_[cursor[t]++] = Posting{static_cast<uint32_t>(d), 1};
-            } else {
-                Posting& p = postings_[cursor[t] - 1];
-                if (p.tf == UINT32_MAX) throw std::length_error("a document repeats a term too often");
-                ++p.tf;
-            }
-        }
+    {
+        InvertedLists lists = invert(tok_offsets_, tokens_, v);
+        post_offsets_ = std::move(lists.offsets);
+        postings_ = std::move(lists.postings);
+    }
+    const auto df = [&](std::size_t t) { return post_offsets_[t + 1] - post_offsets_[t]; };
 
     // idf of every term.
     idf_.resize(v);
-    for (std::size_t t = 0; t < v; ++t) idf_[t] = bm25::idf(variant_, n, df[t]);
+    for (std::size_t t = 0; t < v; ++t) idf_[t] = bm25::idf(variant_, n, df(t));
 
     // Length factor K(d) of every document.
     length_factor_.resize(n);
@@ -130,7 +111,7 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
             double sum = 0.0;
             for (const Posting& p : postings(static_cast<uint32_t>(t)))
                 sum += bm25::saturation_term(p.tf, length_factor_[p.doc]);
-            term_k1_[t] = bm25::term_saturation(g, sum, df[t]);
+            term_k1_[t] = bm25::term_saturation(g, sum, df(t));
         }
     }
     compute_max_weights();

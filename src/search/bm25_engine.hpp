@@ -29,6 +29,7 @@
 #include "fx_hash.hpp"
 #include "search/bm25_formula.hpp"
 #include "search/bm25_reader.hpp"
+#include "search/postings.hpp"
 #include "search/term_table.hpp"
 #include "search/top_n.hpp"
 
@@ -116,10 +117,7 @@ public:
     std::size_t memory_bytes() const noexcept;
 
 private:
-    struct Posting {
-        uint32_t doc;
-        uint32_t tf;
-    };
+    using Posting = TermPosting;
     std::span<const Posting> postings(uint32_t id) const noexcept {
         return std::span<const Posting>(postings_).subspan(
             post_offsets_[id], post_offsets_[id + 1] - post_offsets_[id]);
