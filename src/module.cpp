@@ -64,6 +64,7 @@ PyObject* init() {
                         {}};
     }
     if (module_cache) return Py_NewRef(module_cache);
+    py::install_stop_test();
     py::Object module = py::check(PyModule_Create2(&module_def, 3));
     py::Module registry(module.get());
     register_all(registry);

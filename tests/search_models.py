@@ -6,6 +6,8 @@ import struct
 import unicodedata
 from decimal import Decimal
 
+from naive import lcs_length
+
 
 def div(a, b):
     """IEEE division: a zero divisor gives an infinity or NaN instead of an error."""
@@ -176,17 +178,6 @@ def select_top_n(scores, n, positive_only=True):
 
 
 # ---- Fuzzy score and the rankings built on it ----
-
-def lcs_length(a, b):
-    """Longest common subsequence by the textbook dynamic program."""
-    prev = [0] * (len(b) + 1)
-    for x in a:
-        cur = [0]
-        for j, y in enumerate(b):
-            cur.append(prev[j] + 1 if x == y else max(prev[j + 1], cur[j]))
-        prev = cur
-    return prev[-1]
-
 
 def fuzzy_score(a, b):
     """1 - Indel distance / total length, over code points; 1.0 for two empty texts."""

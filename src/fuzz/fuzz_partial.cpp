@@ -10,6 +10,7 @@
 #include "fuzz/fuzz_partial.hpp"
 
 #include "algorithms/lcs_step.hpp"
+#include "cancel.hpp"
 #include "algorithms/pattern_mask.hpp"
 #include "fuzz/fuzz_text.hpp"
 
@@ -78,7 +79,9 @@ private:
         const std::size_t blocks = state_.size();
         uint64_t* state = state_.data();
         std::fill(state_.begin(), state_.end(), algorithms::kLcsStart);
+        cancel::Budget budget;
         for (std::size_t j = 0; j < n; ++j) {
+            budget.spend(blocks);
             const T c = Reverse ? text[n - 1 - j] : text[j];
             if constexpr (Every) {
                 const uint64_t clear = algorithms::lcs_words_step<true>(state, multi_.get(c), blocks);
@@ -123,7 +126,7 @@ std::size_t find_exact(std::span<const T> needle, std::span<const T> haystack) {
 }
 
 /// The fast kernel on the shorter of two byte strings (`a` on equal lengths).
-double fast_shorter_first(std::span<const uint8_t> a, std::span<const uint8_t> b) noexcept {
+double fast_shorter_first(std::span<const uint8_t> a, std::span<const uint8_t> b) {
     return a.size() <= b.size() ? partial_ratio_ascii_fast(a, b) : partial_ratio_ascii_fast(b, a);
 }
 
@@ -164,7 +167,9 @@ Window partial_ratio_short_long(std::span<const T> needle, std::span<const T> ha
         consider(window_score(n, m, forward.lcs(haystack)), 0, m);
     } else {
         uint64_t need = lcs_to_beat(best.score, n, n);
+        cancel::Budget budget;
         for (std::size_t s = 0; s + n <= m;) {
+            budget.spend(n);
             const uint64_t lcs = forward.lcs(haystack.subspan(s, n));
             const double score = window_score(n, n, lcs);
             if (score > best.score) {
@@ -200,7 +205,7 @@ template Window partial_ratio_short_long<uint64_t>(std::span<const uint64_t>,
                                                    std::span<const uint64_t>);
 
 double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
-                                std::span<const uint8_t> haystack) noexcept {
+                                std::span<const uint8_t> haystack) {
     const std::size_t n = needle.size();
     const std::size_t m = haystack.size();
     if (n == 0) return m == 0 ? 100.0 : 0.0;
@@ -226,7 +231,9 @@ double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
 
     double best = 0.0;
     uint64_t need = 1;  // beating a best of 0.0 takes one common element
+    cancel::Budget budget;
     for (std::size_t s = 0; s + n <= m;) {
+        budget.spend(n);
         const uint64_t lcs = lcs_of(haystack.data() + s, n);
         const double score = window_score(n, n, lcs);
         if (score == 100.0) return 100.0;

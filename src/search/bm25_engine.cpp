@@ -231,6 +231,7 @@ std::vector<double> Bm25Engine::scores(const Query& q) const {
     std::vector<uint64_t> touched((n + 63) / 64, 0);
     const std::size_t tasks = (n + kDocsPerTask - 1) / kDocsPerTask;
     parallel::for_each_index(tasks, n >= parallel::kBm25MinDocs, [&](std::size_t k) {
+        cancel::cancellation_point();
         const std::size_t begin = k * kDocsPerTask, end = std::min(n, begin + kDocsPerTask);
         accumulate(q, begin, end, out.data() + begin, touched.data() + begin / 64);
     });
@@ -424,6 +425,7 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
         std::vector<double> part_min(chunks);
         std::vector<uint8_t> part_full(chunks);
         parallel::for_each_index(chunks, true, [&](std::size_t c) {
+            cancel::cancellation_point();
             const std::size_t b = docs * c / chunks, e = docs * (c + 1) / chunks;
             TopHeap heap(size);
             pruned_scan<V>(q, b, e, allowed, heap);
@@ -487,6 +489,7 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
         }
     } reset{acc, touched, words};
     parallel::for_each_index(tasks, docs >= parallel::kBm25MinDocs, [&](std::size_t k) {
+        cancel::cancellation_point();
         const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
         accumulate(q, begin, end, acc + begin, touched + begin / 64);
     });

@@ -2,6 +2,8 @@
 
 #include "search/tokenise.hpp"
 
+#include <algorithm>
+
 namespace tarnwick::search {
 namespace {
 

@@ -6,6 +6,8 @@
 
 #include <absl/container/flat_hash_map.h>
 
+#include <algorithm>
+
 namespace tarnwick::search {
 namespace {
 
