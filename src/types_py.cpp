@@ -90,7 +90,7 @@ Seq extract_items(PyObject* obj) {
 
 }  // namespace
 
-Seq to_seq(PyObject* obj) {
+Seq extract_single(PyObject* obj) {
     std::vector<uint32_t> buffer;
     Seq out;
     if (extract_text(
@@ -104,7 +104,7 @@ Seq to_seq(PyObject* obj) {
     return extract_items(obj);
 }
 
-bool is_missing(PyObject* obj) noexcept {
+bool is_none(PyObject* obj) {
     if (obj == Py_None) return true;
     // Exact str and bytes have no float value: skip the failing conversion.
     if (PyUnicode_CheckExact(obj)) {
@@ -136,11 +136,11 @@ bool is_missing(PyObject* obj) noexcept {
     return n == 4 && std::memcmp(p, "<NA>", 4) == 0;
 }
 
-std::pair<py::Object, py::Object> process_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
+std::pair<py::Object, py::Object> get_processed_args(PyObject* s1, PyObject* s2, PyObject* processor) {
     if (processor == nullptr || processor == Py_None)
         return {py::Object::borrow(s1), py::Object::borrow(s2)};
-    py::Object a = py::check(PyObject_CallFunctionObjArgs(processor, s1, nullptr));
-    py::Object b = py::check(PyObject_CallFunctionObjArgs(processor, s2, nullptr));
+    py::Object a = py::check(py::call(processor, s1));
+    py::Object b = py::check(py::call(processor, s2));
     return {std::move(a), std::move(b)};
 }
 
@@ -209,7 +209,7 @@ void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out) {
 }
 
 void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor) {
-    std::tie(p1, p2) = process_pair(s1, s2, processor);
+    std::tie(p1, p2) = get_processed_args(s1, s2, processor);
     extract(p1.get(), 0, a);
     extract(p2.get(), 1, b);
 }
@@ -222,7 +222,7 @@ PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {
 
 std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
     std::optional<PreparedPair> p;
-    if (is_missing(s1) || is_missing(s2)) return p;
+    if (is_none(s1) || is_none(s2)) return p;
     p.emplace().fill(s1, s2, processor);
     return p;
 }

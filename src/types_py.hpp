@@ -16,16 +16,16 @@ namespace tarnwick::types {
 /// layer's errors (TypeError "expected str, bytes, or sequence", hashing and text errors).
 /// A Bytes result views the object's buffer, and the code points of a str record its
 /// UTF-8 form as their text (Seq::set_text): keep the object alive while using it.
-Seq to_seq(PyObject* obj);
+Seq extract_single(PyObject* obj);
 
-/// Missing-value test: None, an object whose float value is NaN, or an object without a
-/// float value whose str() is exactly "<NA>". Never raises.
-bool is_missing(PyObject* obj) noexcept;
+/// Missing-value test, wider than its name: None, an object whose float value is NaN, or
+/// an object without a float value whose str() is exactly "<NA>". Never raises.
+bool is_none(PyObject* obj);
 
 /// Processor hook: processor(s1) and processor(s2) with a processor (not null, not
 /// None), s1 and s2 themselves without one. The processor's error propagates (it is not
 /// called for s2 when s1 fails).
-std::pair<py::Object, py::Object> process_pair(PyObject* s1, PyObject* s2, PyObject* processor);
+std::pair<py::Object, py::Object> get_processed_args(PyObject* s1, PyObject* s2, PyObject* processor);
 
 /// Two processed inputs and their sequences. Byte sequences view the processed objects
 /// and code points may be decoded into this thread's scratch buffers, which the pair

@@ -1,6 +1,12 @@
 """Plain-Python models of the search indexes, written from the formulas, for comparison."""
+import json
 import math
+import os
+import struct
 import unicodedata
+from decimal import Decimal
+
+from naive import lcs_length
 
 
 def div(a, b):
@@ -119,7 +125,9 @@ class Bm25Model:
 
 
 def sort_ranked(entries):
-    """Descending by score; stable (insertion) up to 20 entries, else any order of ties."""
+    """Descending by score; stable (insertion) up to 20 entries. Beyond 20 the order of
+    ties is open; the module puts them in order of their first element (a document or
+    candidate index) and NaN last, and so does this model."""
     if len(entries) <= 20:
         out = []
         for e in entries:
@@ -128,13 +136,14 @@ def sort_ranked(entries):
                 j -= 1
             out.insert(j, e)
         return out
-    return sorted(entries, key=lambda e: -e[1])
+    return sorted(entries, key=lambda e: (e[1] != e[1], -e[1] if e[1] == e[1] else 0.0, e[0]))
 
 
-def select_top_n(scores, n):
-    """The top-n selection: sort path for small corpora or n >= N, else the min-heap."""
+def select_top_n(scores, n, positive_only=True):
+    """The top-n selection: sort path for small corpora or n >= N, else the min-heap.
+    Only positive scores are candidates, unless `positive_only` is false."""
     big_n = len(scores)
-    cands = [(i, s) for i, s in enumerate(scores) if s > 0.0]
+    cands = [(i, s) for i, s in enumerate(scores) if s > 0.0 or not positive_only]
     if big_n <= 256 or n >= big_n:
         return sort_ranked(cands)[:n]
     heap = []
@@ -166,3 +175,186 @@ def select_top_n(scores, n):
                     p = 2 * p + 1
                 heap[p] = (i, s)
     return sort_ranked(heap)
+
+
+# ---- Fuzzy score and the rankings built on it ----
+
+def fuzzy_score(a, b):
+    """1 - Indel distance / total length, over code points; 1.0 for two empty texts."""
+    total = len(a) + len(b)
+    if total == 0:
+        return 1.0
+    return 1.0 - (total - 2 * lcs_length(a, b)) / total
+
+
+def fuzzy_only(corpus, query, n):
+    scores = [fuzzy_score(query, t) for t in corpus]
+    return [(corpus[i], s) for i, s in select_top_n(scores, n, positive_only=False)]
+
+
+def pool_size(n, bm25_candidates):
+    return max(min(10 * n, 2 ** 64 - 1), bm25_candidates)
+
+
+def top_n_fuzzy(model, query, n=5, bm25_candidates=50, w=0.3):
+    cands = model.top_n(query, pool_size(n, bm25_candidates))
+    if not cands:
+        return fuzzy_only(model.corpus, query, n)
+    hi, lo = max(s for _, s in cands), min(s for _, s in cands)
+    rng = max(hi - lo, 1e-10)
+    blended = [(i, (1 - w) * ((s - lo) / rng) + w * fuzzy_score(query, t))
+               for i, (t, s) in enumerate(cands)]
+    return [(cands[i][0], s) for i, s in sort_ranked(blended)[:n]]
+
+
+def fusion_term(rrf_k, rank):
+    return 1.0 / float(min(rrf_k + rank + 1, 2 ** 64 - 1))
+
+
+def f32(x):
+    """x rounded to the nearest 32-bit float (one rounding of a double result of two
+    32-bit operands equals the correctly rounded 32-bit operation)."""
+    return struct.unpack("<f", struct.pack("<f", x))[0]
+
+
+def cosine(row, q, qn):
+    t = s = -0.0
+    for a, b in zip(row, q):
+        t = f32(t + f32(a * a))
+        s = f32(s + f32(b * a))
+    dn = f32(math.sqrt(t)) if t > 0 else 1.0
+    return f32(s / f32(dn * qn))
+
+
+def fused(model, query, n=5, rrf_k=60, bm25_candidates=100, allowed=None, rows=None, q=None):
+    """The fused ranking of the two- or three-channel search, as (text, score) pairs."""
+    corpus = model.corpus
+    hits = model.top_n(query, pool_size(n, bm25_candidates), allowed)
+    doc_index = {t: i for i, t in enumerate(corpus)}
+    if hits:
+        cands = list(dict.fromkeys(doc_index[t] for t, _ in hits))
+    else:
+        cands = [i for i in range(len(corpus))
+                 if allowed is None or (i < len(allowed) and allowed[i])]
+    slot = {d: j for j, d in enumerate(cands)}
+    F = [0.0] * len(cands)
+    for r, (t, _) in enumerate(hits):
+        F[slot[doc_index[t]]] += fusion_term(rrf_k, r)
+    channels = [sort_ranked([(j, fuzzy_score(query, corpus[d])) for j, d in enumerate(cands)])]
+    if rows is not None and q is not None:
+        qs = -0.0
+        for x in q:
+            qs = f32(qs + f32(x * x))
+        qn = f32(math.sqrt(qs)) if qs > 0 else 1.0
+        channels.append(sort_ranked([(j, cosine(rows[d], q, qn)) for j, d in enumerate(cands)]))
+    for ranked in channels:
+        for r, (j, _) in enumerate(ranked):
+            F[j] += fusion_term(rrf_k, r)
+    return [(corpus[cands[j]], s) for j, s in sort_ranked(list(enumerate(F)))[:n]]
+
+
+# ---- Explanations and phrase proximity ----
+
+def positions(model, d):
+    out = {}
+    for p, t in enumerate(model.tokens[d]):
+        out.setdefault(t, []).append(p)
+    return out
+
+
+def proximity(tokens, pos, window):
+    k = len(tokens)
+    if k == 0:
+        return 0.0
+    if k == 1:
+        return 1.0 if tokens[0] in pos else 0.0
+    if not pos:
+        return 0.0
+    close = 0
+    for a, b in zip(tokens, tokens[1:]):
+        if a in pos and b in pos and any(abs(p - q) <= window for p in pos[a] for q in pos[b]):
+            close += 1
+    return close / (k - 1)
+
+
+def top_n_phrase(model, query, n=5, window=3, boost=2.0):
+    scores = model.scores(query)
+    toks = split_words(query)
+    g = boost - 1.0
+    ranked = [(d, s * (g * proximity(toks, positions(model, d), window) + 1.0))
+              for d, s in enumerate(scores) if s > 0]
+    return [(model.corpus[d], s) for d, s in sort_ranked(ranked)[:n]]
+
+
+# ---- Index directories ----
+
+def json_number(x):
+    """A double as the index directory's JSON writes it: Python's shortest round-trip
+    digits (repr) laid out by the position p of the decimal point: integers with p <= 16
+    in full with ".0", 0 < p <= 16 plain, -5 < p <= 0 as "0.000ddd", otherwise
+    d.ddde<p - 1>; null when not finite."""
+    if not math.isfinite(x):
+        return "null"
+    if x == 0:
+        return "-0.0" if math.copysign(1.0, x) < 0 else "0.0"
+    sign, digits, exp = Decimal(repr(x)).as_tuple()
+    d = "".join(map(str, digits))
+    short = d.rstrip("0")
+    k = exp + len(d) - len(short)  # value = short x 10^k
+    d, p = short, len(short) + k
+    s = "-" if sign else ""
+    if k >= 0 and p <= 16:
+        return s + d + "0" * k + ".0"
+    if 0 < p <= 16:
+        return s + d[:p] + "." + d[p:]
+    if -5 < p <= 0:
+        return s + "0." + "0" * (-p) + d
+    return s + d[0] + ("." + d[1:] if len(d) > 1 else "") + "e" + str(p - 1)
+
+
+def json_text(value):
+    """Compact JSON as the index directory's writer lays it out (member order as given)."""
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, int):
+        return str(value)
+    if isinstance(value, float):
+        return json_number(value)
+    if isinstance(value, str):
+        return json.dumps(value, ensure_ascii=False)
+    if isinstance(value, list) and value and isinstance(value[0], tuple):
+        return "{" + ",".join(json_text(k) + ":" + json_text(v) for k, v in value) + "}"
+    if isinstance(value, list):
+        return "[" + ",".join(json_text(v) for v in value) + "]"
+    raise TypeError(value)
+
+
+def read_meta(path):
+    """meta.json as nested lists of (key, value) pairs, keeping member order."""
+    with open(os.path.join(path, "meta.json"), "rb") as f:
+        raw = f.read()
+    return raw, json.loads(raw.decode("utf-8"), object_pairs_hook=list)
+
+
+def read_index_dir(path):
+    """(meta as a dict, postings as (doc_id, weight, n_positions) triples, positions)."""
+    raw, pairs = read_meta(path)
+    meta = dict(pairs)
+    meta["idf"], meta["dictionary"] = dict(meta["idf"]), dict(meta["dictionary"])
+    with open(os.path.join(path, "postings.bin"), "rb") as f:
+        data = f.read()
+    assert len(data) % 12 == 0
+    postings = list(struct.iter_unpack("<IfI", data))
+    with open(os.path.join(path, "positions.bin"), "rb") as f:
+        data = f.read()
+    assert len(data) % 4 == 0
+    positions = [p for (p,) in struct.iter_unpack("<I", data)]
+    return meta, postings, positions
+
+
+def terms_with_positions(tokens):
+    """term -> ascending positions in a token list."""
+    out = {}
+    for p, t in enumerate(tokens):
+        out.setdefault(t, []).append(p)
+    return out

@@ -177,6 +177,23 @@ class TestTopN:
                 # More than 20 sorted entries: ties may come in any order.
                 assert [s for _, s in got] == [s for _, s in want]
 
+    def test_large_corpora_on_the_pool(self):
+        # From 10000 documents the selection runs in parts on the pool and falls back to
+        # one pass when ties make the parts' answer uncertain: both must equal the heap.
+        rng = random.Random(9)
+        for vocab in [["a", "b", "c"], ["w%d" % i for i in range(2000)]]:
+            corpus = random_corpus(rng, 30000, vocab)
+            idx, model = BM25Index(corpus), Bm25Model(corpus)
+            for q in [" ".join(rng.choice(vocab) for _ in range(k)) for k in (1, 2, 3, 4)]:
+                scores = model.scores(q)
+                for n in [1, 3, 10, 20, 50]:
+                    got = idx.get_top_n(q, n)
+                    want = select_top_n(scores, n)
+                    if n <= 20:
+                        assert got == [(corpus[i], s) for i, s in want], (q, n)
+                    else:
+                        assert [s for _, s in got] == [s for _, s in want]
+
     def test_sort_path_tie_keeps_document_order(self):
         idx = BM25Index(["k", "K", "k zz", "q"])
         scores = idx.get_scores("k")

@@ -248,7 +248,7 @@ py::Object script_result(const types::PreparedPair& in, Trace trace) {
 
 /// Steps 3 to 5 of an edit-script function: a missing input raises TypeError.
 types::PreparedPair prepare_script(PyObject* s1, PyObject* s2, PyObject* processor) {
-    if (types::is_missing(s1) || types::is_missing(s2))
+    if (types::is_none(s1) || types::is_none(s2))
         throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
     return types::prepare_required(s1, s2, processor);
 }

@@ -1,14 +1,15 @@
 // Python classes BM25Index, BM25L, BM25Plus and BM25T: one adapter over the shared engine,
-// instantiated per variant. Only BM25Index carries the full docstrings and pickles.
+// instantiated per variant, whose query methods are the shared bodies of bm25_methods.hpp.
+// Only BM25Index carries the full docstrings and pickles.
 #include "module.hpp"
-#include "parallel.hpp"
 #include "py/args.hpp"
 #include "py/class.hpp"
 #include "py/convert.hpp"
 #include "py/module.hpp"
 #include "search/bm25_engine.hpp"
+#include "search/bm25_methods.hpp"
 
-#include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +19,12 @@ namespace tarnwick::search {
 template <Variant V>
 struct Bm25Object {
     Bm25Engine engine;
+
+    const Bm25Reader& reader() const noexcept { return engine; }
+    static std::string doc_out_of_range(uint64_t d, std::size_t n) {
+        return "doc_idx " + std::to_string(d) + " out of range (corpus has " + std::to_string(n) +
+               " docs)";
+    }
 };
 
 }  // namespace tarnwick::search
@@ -104,49 +111,55 @@ template <Variant V>
 constexpr py::Signature<3> kTopNFilteredSig{
     "get_top_n_filtered", {{{"query"}, {"n", "5"}, {"allowed", "None"}}}, 3,
     doc_if_full<V>("Return top-N with an optional allowed mask.")};
+template <Variant V>
+constexpr py::Signature<2> kFuzzyOnlySig{"fuzzy_only", {{{"query"}, {"n"}}}};
+template <Variant V>
+constexpr py::Signature<4> kTopNFuzzySig{
+    "get_top_n_fuzzy",
+    {{{"query"}, {"n", "5"}, {"bm25_candidates", "50"}, {"fuzzy_weight", "0.3"}}}, 4,
+    "BM25 + fuzzy hybrid: run BM25, take top `bm25_candidates`, then re-rank\n"
+    "with indel fuzzy similarity."};
+template <Variant V>
+constexpr const char* kRrfDoc =
+    V == Variant::Okapi ? "Reciprocal Rank Fusion of BM25 + fuzzy ranks.\n"
+                          "More robust than linear interpolation \xe2\x80\x94 insensitive to score scale "
+                          "differences.\n"
+                          "k=60 is the standard RRF constant."
+    : V == Variant::L   ? "Reciprocal Rank Fusion of BM25 + fuzzy ranks."
+                        : nullptr;
+template <Variant V>
+constexpr py::Signature<4> kTopNRrfSig{
+    "get_top_n_rrf", {{{"query"}, {"n", "5"}, {"bm25_candidates", "100"}, {"rrf_k", "60"}}}, 4,
+    kRrfDoc<V>};
+template <Variant V>
+constexpr py::Signature<5> kTopNRrfFilteredSig{
+    "get_top_n_rrf_filtered",
+    {{{"query"}, {"n", "5"}, {"bm25_candidates", "100"}, {"rrf_k", "60"}, {"allowed", "None"}}}, 5,
+    doc_if_full<V>("RRF with optional allowed mask.")};
+template <Variant V>
+constexpr py::Signature<2> kExplainSig{
+    "explain", {{{"query"}, {"doc_idx"}}}, 2,
+    doc_if_full<V>("Per-term score breakdown for a query against a specific document.\n"
+                   "Returns a list of (term, idf, tf_norm, term_score).")};
+template <Variant V>
+constexpr py::Signature<0> kIdfMapSig{"get_idf_map", {}, 0,
+                                      doc_if_full<V>("Return the IDF map: term \xe2\x86\x92 idf value.")};
+template <Variant V>
+constexpr py::Signature<1> kDocVectorSig{
+    "get_document_vector", {{{"doc_idx"}}}, 1,
+    doc_if_full<V>("Return the TF-norm vector for a specific document.")};
+template <Variant V>
+constexpr py::Signature<4> kTopNPhraseSig{
+    "get_top_n_phrase",
+    {{{"query"}, {"n", "5"}, {"proximity_window", "3"}, {"phrase_boost", "2.0"}}}, 4,
+    doc_if_full<V>("BM25 scoring with phrase proximity boost.\n"
+                   "Documents where query terms appear adjacent or within `window` positions\n"
+                   "get a multiplicative boost.")};
 constexpr py::Signature<0> kReduceSig{"__reduce__", {}};
-
-// ---- Conversions ----
-
-std::string_view query_arg(PyObject* o) {
-    return py::arg("query", [&] { return py::to_str(o); });
-}
-
-uint64_t count_arg(const char* name, PyObject* o, uint64_t fallback) {
-    return o ? py::arg(name, [&] { return py::to_u64(o); }) : fallback;
-}
-
-std::optional<std::vector<uint8_t>> mask_arg(PyObject* o) {
-    if (py::is_absent(o)) return std::nullopt;
-    return py::arg("allowed", [&] { return py::to_bool_list(o); });
-}
-
-py::Object float_list(const std::vector<double>& values) {
-    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(values.size())));
-    for (std::size_t i = 0; i < values.size(); ++i)
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::from_f64(values[i]).release());
-    return list;
-}
-
-/// (document text, score) tuples, best first.
-py::Object ranked_list(const Bm25Engine& engine, const std::vector<Scored>& ranked) {
-    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(ranked.size())));
-    for (std::size_t i = 0; i < ranked.size(); ++i) {
-        py::Object text = py::from_str(engine.doc(static_cast<std::size_t>(ranked[i].doc)));
-        py::Object score = py::from_f64(ranked[i].score);
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
-                       py::check(PyTuple_Pack(2, text.get(), score.get())).release());
-    }
-    return list;
-}
 
 template <Variant V>
 py::Object create(PyTypeObject* type, std::span<const std::string_view> corpus, Bm25Params params) {
-    try {
-        return py::Class<Bm25Object<V>>::create_in(type, Bm25Object<V>{Bm25Engine(V, corpus, params)});
-    } catch (const std::length_error& e) {
-        throw py::Error{PyExc_OverflowError, e.what(), {}};
-    }
+    return py::Class<Bm25Object<V>>::create_in(type, Bm25Object<V>{Bm25Engine(V, corpus, params)});
 }
 
 // ---- Bodies ----
@@ -171,61 +184,6 @@ py::Object new_delta(PyTypeObject* type, const py::Args<5>& a) {
     if (a[3]) p.delta = py::arg("delta", [&] { return py::to_f64(a[3]); });
     if (a[4]) p.normalize = py::arg("normalize", [&] { return py::to_bool(a[4]); });
     return create<V>(type, corpus.views, p);
-}
-
-template <Variant V>
-py::Object get_scores(PyObject* self, const py::Args<1>& a) {
-    const std::string_view query = query_arg(a[0]);
-    py::Ref<Bm25Object<V>> idx(self);
-    const Bm25Engine& e = idx->engine;
-    return float_list(e.scores(e.parse(query)));
-}
-
-template <Variant V>
-py::Object get_scores_filtered(PyObject* self, const py::Args<2>& a) {
-    const std::string_view query = query_arg(a[0]);
-    const auto mask = mask_arg(a[1]);
-    py::Ref<Bm25Object<V>> idx(self);
-    const Bm25Engine& e = idx->engine;
-    std::vector<double> scores = e.scores(e.parse(query));
-    if (mask)
-        for (std::size_t i = 0; i < std::min(scores.size(), mask->size()); ++i)
-            if (!(*mask)[i]) scores[i] = 0.0;
-    return float_list(scores);
-}
-
-template <Variant V>
-py::Object get_batch_scores(PyObject* self, const py::Args<1>& a) {
-    const py::StrList queries = py::arg("queries", [&] { return py::to_str_list(a[0]); });
-    py::Ref<Bm25Object<V>> idx(self);
-    const Bm25Engine& e = idx->engine;
-    const auto all = parallel::map(queries.views.size(), true,
-                                   [&](std::size_t i) { return e.scores(e.parse(queries.views[i])); });
-    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(all.size())));
-    for (std::size_t i = 0; i < all.size(); ++i)
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), float_list(all[i]).release());
-    return list;
-}
-
-template <Variant V>
-py::Object get_top_n(PyObject* self, const py::Args<2>& a) {
-    const std::string_view query = query_arg(a[0]);
-    const uint64_t n = count_arg("n", a[1], 5);
-    py::Ref<Bm25Object<V>> idx(self);
-    const Bm25Engine& e = idx->engine;
-    return ranked_list(e, e.top_n(e.parse(query), n));
-}
-
-template <Variant V>
-py::Object get_top_n_filtered(PyObject* self, const py::Args<3>& a) {
-    const std::string_view query = query_arg(a[0]);
-    const uint64_t n = count_arg("n", a[1], 5);
-    const auto mask = mask_arg(a[2]);
-    py::Ref<Bm25Object<V>> idx(self);
-    const Bm25Engine& e = idx->engine;
-    std::optional<std::span<const uint8_t>> allowed;
-    if (mask) allowed = std::span<const uint8_t>(*mask);
-    return ranked_list(e, e.top_n(e.parse(query), n, allowed));
 }
 
 py::Object reduce_index(PyObject* self) {
@@ -257,11 +215,19 @@ void add_slots(std::vector<PyType_Slot>& slots) {
     else
         py::add_constructor<T, kNewSig<V>, &new_plain<V>>(slots);
     static PyMethodDef methods[] = {
-        py::method<T, kScoresSig<V>, &get_scores<V>>(),
-        py::method<T, kScoresFilteredSig<V>, &get_scores_filtered<V>>(),
-        py::method<T, kBatchSig<V>, &get_batch_scores<V>>(),
-        py::method<T, kTopNSig<V>, &get_top_n<V>>(),
-        py::method<T, kTopNFilteredSig<V>, &get_top_n_filtered<V>>(),
+        py::method<T, kScoresSig<V>, &methods::get_scores<T>>(),
+        py::method<T, kScoresFilteredSig<V>, &methods::get_scores_filtered<T>>(),
+        py::method<T, kBatchSig<V>, &methods::get_batch_scores<T>>(),
+        py::method<T, kTopNSig<V>, &methods::get_top_n<T>>(),
+        py::method<T, kTopNFilteredSig<V>, &methods::get_top_n_filtered<T>>(),
+        py::method<T, kFuzzyOnlySig<V>, &methods::fuzzy_only<T>>(),
+        py::method<T, kTopNFuzzySig<V>, &methods::get_top_n_fuzzy<T>>(),
+        py::method<T, kTopNRrfSig<V>, &methods::get_top_n_rrf<T, 4>>(),
+        py::method<T, kTopNRrfFilteredSig<V>, &methods::get_top_n_rrf<T, 5>>(),
+        py::method<T, kExplainSig<V>, &methods::explain<T>>(),
+        py::method<T, kIdfMapSig<V>, &methods::get_idf_map<T>>(),
+        py::method<T, kDocVectorSig<V>, &methods::get_document_vector<T>>(),
+        py::method<T, kTopNPhraseSig<V>, &methods::get_top_n_phrase<T>>(),
         kFullDocs<V> ? py::method<T, kReduceSig, &reduce_index>() : PyMethodDef{nullptr, nullptr, 0, nullptr},
         {nullptr, nullptr, 0, nullptr},
     };

@@ -1,7 +1,10 @@
 #include "search/bm25_engine.hpp"
 
 #include "parallel.hpp"
+#include "search/explain.hpp"
 #include "search/tokenise.hpp"
+
+#include <absl/container/flat_hash_map.h>
 
 #include <algorithm>
 #include <bit>
@@ -13,13 +16,9 @@
 namespace tarnwick::search {
 namespace {
 
-constexpr std::size_t kTermChunkBytes = 64 * 1024;
 /// Documents per task when one query is scored on the pool; a multiple of 64, so that
 /// tasks never share a word of the touched-document bits.
 constexpr std::size_t kDocsPerTask = 8192;
-
-/// Machine epsilon: the BM25T saturation uses its limit value 1.0 within it of k1 = 1.
-constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 
 /// Calls f(d) for every set bit d of `bits` (words [0, nwords)), in increasing order.
 template <class F>
@@ -61,7 +60,7 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
     doc_offsets_.reserve(n + 1);
     doc_offsets_.push_back(0);
     for (const std::string_view s : corpus) {
-        text_.append(s);
+        text_.insert(text_.end(), s.begin(), s.end());
         doc_offsets_.push_back(text_.size());
     }
     if (n == 0) {
@@ -76,112 +75,43 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
     tok_offsets_.reserve(n + 1);
     tok_offsets_.push_back(0);
     tokens_.reserve(total_bytes / 6 + 16);
-    std::size_t chunk_used = kTermChunkBytes;
-    const auto store = [&](std::string_view term) -> std::string_view {
-        if (term.size() > kTermChunkBytes) {
-            term_chunks_.push_back(std::make_unique<char[]>(term.size()));
-            std::memcpy(term_chunks_.back().get(), term.data(), term.size());
-            return {term_chunks_.back().get(), term.size()};
-        }
-        if (chunk_used + term.size() > kTermChunkBytes) {
-            term_chunks_.push_back(std::make_unique<char[]>(kTermChunkBytes));
-            chunk_used = 0;
-        }
-        char* dst = term_chunks_.back().get() + chunk_used;
-        if (!term.empty()) std::memcpy(dst, term.data(), term.size());
-        chunk_used += term.size();
-        return {dst, term.size()};
-    };
-    const auto intern = [&](std::string_view term) {
-        auto it = term_ids_.find(term);
-        if (it == term_ids_.end()) {
-            if (terms_.size() >= UINT32_MAX - 1) throw std::length_error("corpus has too many terms");
-            const std::string_view stored = store(term);
-            it = term_ids_.emplace(stored, static_cast<uint32_t>(terms_.size())).first;
-            terms_.push_back(stored);
-        }
-        tokens_.push_back(it->second);
-    };
     for (std::size_t d = 0; d < n; ++d) {
         const std::string_view s = doc(d);
-        if (params_.normalize) {
-            for (const std::string& t : tokenise(s, true)) intern(t);
-        } else {
-            for_each_word(s, intern);
-        }
+        for_each_term(s, params_.normalize, [&](std::string_view t) { tokens_.push_back(terms_.intern(t)); });
         tok_offsets_.push_back(tokens_.size());
         doc_index_.insert_or_assign(s, static_cast<uint32_t>(d));
     }
     tokens_.shrink_to_fit();
 
-    avgdl_ = static_cast<double>(static_cast<uint64_t>(tokens_.size())) / static_cast<double>(n);
+    avgdl_ = bm25::average_length(tokens_.size(), n);
 
-    // Document frequencies, then the postings of every term in document order.
+    // The postings of every term in document order; a term's df is its list's length.
     const std::size_t v = terms_.size();
-    std::vector<uint32_t> last(v, UINT32_MAX);
-    std::vector<uint64_t> df(v, 0);
-    for (std::size_t d = 0; d < n; ++d)
-        for (const uint32_t t : doc_terms(d))
-            if (last[t] != d) {
-                last[t] = static_cast<uint32_t>(d);
-                ++df[t];
-            }
-    post_offsets_.resize(v + 1);
-    post_offsets_[0] = 0;
-    for (std::size_t t = 0; t < v; ++t) post_offsets_[t + 1] = post_offsets_[t] + df[t];
-    postings_.resize(post_offsets_[v]);
-    std::vector<uint64_t> cursor(post_offsets_.begin(), post_offsets_.end() - 1);
-    std::fill(last.begin(), last.end(), UINT32_MAX);
-    for (std::size_t d = 0; d < n; ++d)
-        for (const uint32_t t : doc_terms(d)) {
-            if (last[t] != d) {
-                last[t] = static_cast<uint32_t>(d);
-                postings_[cursor[t]++] = Posting{static_cast<uint32_t>(d), 1};
-            } else {
-                Posting& p = postings_[cursor[t] - 1];
-                if (p.tf == UINT32_MAX) throw std::length_error("a document repeats a term too often");
-                ++p.tf;
-            }
-        }
+    {
+        InvertedLists lists = invert(tok_offsets_, tokens_, v);
+        post_offsets_ = std::move(lists.offsets);
+        postings_ = std::move(lists.postings);
+    }
+    const auto df = [&](std::size_t t) { return post_offsets_[t + 1] - post_offsets_[t]; };
 
     // idf of every term.
     idf_.resize(v);
-    for (std::size_t t = 0; t < v; ++t) {
-        const double f = static_cast<double>(df[t]);
-        switch (variant_) {
-            case Variant::Okapi:
-            case Variant::T:
-                idf_[t] = std::log((static_cast<double>(n - df[t]) + 0.5) / (f + 0.5) + 1.0);
-                break;
-            case Variant::L:
-                idf_[t] = std::log(static_cast<double>(static_cast<uint64_t>(n) + 1) / (f + 0.5));
-                break;
-            case Variant::Plus:
-                idf_[t] = std::log(static_cast<double>(static_cast<uint64_t>(n) + 1) / f);
-                break;
-        }
-    }
+    for (std::size_t t = 0; t < v; ++t) idf_[t] = bm25::idf(variant_, n, df(t));
 
-    // Length factor K(d) = (1 - b) + (b * dl) / avgdl.
+    // Length factor K(d) of every document.
     length_factor_.resize(n);
-    for (std::size_t d = 0; d < n; ++d) {
-        const double dl = static_cast<double>(tok_offsets_[d + 1] - tok_offsets_[d]);
-        length_factor_[d] = (1.0 - params_.b) + (params_.b * dl) / avgdl_;
-    }
+    for (std::size_t d = 0; d < n; ++d)
+        length_factor_[d] = bm25::length_factor(params_.b, tok_offsets_[d + 1] - tok_offsets_[d], avgdl_);
 
     // BM25T: each term's own saturation from the mean of ln(c + 1) over its documents.
     if (variant_ == Variant::T) {
-        const double k1 = params_.k1;
-        const double g = std::fabs(k1 - 1.0) < kEpsilon ? 1.0 : std::log(k1) * (k1 / (k1 - 1.0));
+        const double g = bm25::saturation_base(params_.k1);
         term_k1_.resize(v);
         for (std::size_t t = 0; t < v; ++t) {
             double sum = 0.0;
-            for (const Posting& p : postings(static_cast<uint32_t>(t))) {
-                const double c = static_cast<double>(p.tf) / length_factor_[p.doc];
-                sum += std::log(c + 1.0);
-            }
-            const double m = sum / static_cast<double>(df[t]);
-            term_k1_[t] = (g - m) * (g - m);
+            for (const Posting& p : postings(static_cast<uint32_t>(t)))
+                sum += bm25::saturation_term(p.tf, length_factor_[p.doc]);
+            term_k1_[t] = bm25::term_saturation(g, sum, df(t));
         }
     }
     compute_max_weights();
@@ -190,36 +120,29 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
 void Bm25Engine::compute_max_weights() {
     const std::size_t v = idf_.size();
     max_weight_.assign(v, 0.0);
+    block_base_.assign(v + 1, 0);
+    for (std::size_t t = 0; t < v; ++t)
+        block_base_[t + 1] = block_base_[t] + (postings(static_cast<uint32_t>(t)).size() + kBlock - 1) / kBlock;
+    block_max_.assign(block_base_[v], 0.0);
     prunable_ = true;
     for (std::size_t t = 0; t < v; ++t) {
         const auto id = static_cast<uint32_t>(t);
+        const auto list = postings(id);
         double m = 0.0;
-        for (const Posting& p : postings(id)) {
-            const double w = weight(id, p.doc, p.tf);
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            const double w = weight(id, list[i].doc, list[i].tf);
             if (!(w >= 0.0)) prunable_ = false;  // negative or NaN
             if (w > m) m = w;
+            double& bm = block_max_[block_base_[t] + i / kBlock];
+            if (w > bm) bm = w;
         }
         max_weight_[t] = m;
     }
 }
 
 template <Variant V>
-double Bm25Engine::weight_v(uint32_t id, std::size_t d, uint32_t tf_count) const noexcept {
-    const double tf = static_cast<double>(tf_count);
-    const double k = length_factor_[d];
-    const double k1 = params_.k1;
-    if constexpr (V == Variant::Okapi) {
-        return ((k1 + 1.0) * tf) / (k1 * k + tf);
-    } else if constexpr (V == Variant::Plus) {
-        return params_.delta + ((k1 + 1.0) * tf) / (k1 * k + tf);
-    } else if constexpr (V == Variant::L) {
-        const double c = tf / k;
-        return ((k1 + 1.0) * (params_.delta + c)) / (params_.delta + (k1 + c));
-    } else {
-        const double c = tf / k;
-        const double kt = term_k1_[id];
-        return ((kt + 1.0) * c) / (kt + c);
-    }
+double Bm25Engine::weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
+    return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor_[d]);
 }
 
 double Bm25Engine::weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
@@ -238,12 +161,6 @@ std::optional<uint64_t> Bm25Engine::doc_index(std::string_view text) const {
     return it->second;
 }
 
-std::optional<uint32_t> Bm25Engine::term_id(std::string_view term) const {
-    const auto it = term_ids_.find(term);
-    if (it == term_ids_.end()) return std::nullopt;
-    return it->second;
-}
-
 uint32_t Bm25Engine::tf(uint32_t id, std::size_t d) const noexcept {
     const auto list = postings(id);
     const auto it = std::lower_bound(list.begin(), list.end(), d,
@@ -257,11 +174,7 @@ Query Bm25Engine::parse(std::string_view text) const {
         const auto id = term_id(term);
         q.terms.push_back(id ? *id : Query::kNoTerm);
     };
-    if (params_.normalize) {
-        for (const std::string& t : tokenise(text, true)) resolve(t);
-    } else {
-        for_each_word(text, resolve);
-    }
+    for_each_term(text, params_.normalize, resolve);
     return q;
 }
 
@@ -318,6 +231,7 @@ std::vector<double> Bm25Engine::scores(const Query& q) const {
     std::vector<uint64_t> touched((n + 63) / 64, 0);
     const std::size_t tasks = (n + kDocsPerTask - 1) / kDocsPerTask;
     parallel::for_each_index(tasks, n >= parallel::kBm25MinDocs, [&](std::size_t k) {
+        cancel::cancellation_point();
         const std::size_t begin = k * kDocsPerTask, end = std::min(n, begin + kDocsPerTask);
         accumulate(q, begin, end, out.data() + begin, touched.data() + begin / 64);
     });
@@ -343,8 +257,8 @@ std::vector<double> Bm25Engine::scores(const Query& q) const {
 // look-ups. Every document skipped is one the heap would have dropped, so the heap sees
 // the same sequence of changes as in the plain selection.
 template <Variant V>
-std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
-                                             std::optional<std::span<const uint8_t>> allowed) const {
+void Bm25Engine::pruned_scan(const Query& q, std::size_t begin, std::size_t end,
+                             std::optional<std::span<const uint8_t>> allowed, TopHeap& heap) const {
     // Distinct known terms, and for each token its term's slot (or -1 when unknown).
     std::vector<uint32_t> ids;
     std::vector<int> slot_of_token;
@@ -360,12 +274,14 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
     }
     const std::size_t m = ids.size();
     std::vector<double> bound(m);       // U(t) by slot
-    std::vector<const Posting*> cur(m), stop(m);
+    std::vector<const Posting*> first(m), cur(m), stop(m);
+    const auto by_doc = [](const Posting& x, std::size_t doc) { return x.doc < doc; };
     for (std::size_t j = 0; j < m; ++j) {
         bound[j] = idf_[ids[j]] * max_weight_[ids[j]];
         const auto list = postings(ids[j]);
-        cur[j] = list.data();
-        stop[j] = list.data() + list.size();
+        first[j] = list.data();
+        cur[j] = std::lower_bound(list.data(), list.data() + list.size(), begin, by_doc);
+        stop[j] = std::lower_bound(cur[j], list.data() + list.size(), end, by_doc);
     }
     // Slots by increasing bound; the first `k` of them are non-essential.
     std::vector<std::size_t> order(m);
@@ -389,29 +305,73 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
         });
     };
 
+    // The block of each cursor: the largest product of its postings and where it ends.
+    std::vector<const Posting*> block_end(m);
+    std::vector<double> block_bound(m);
+    const auto enter_block = [&](std::size_t j) {
+        if (cur[j] == stop[j]) {
+            block_bound[j] = 0.0;
+            block_end[j] = stop[j];
+            return;
+        }
+        const std::size_t i = static_cast<std::size_t>(cur[j] - first[j]) / kBlock;
+        block_end[j] = std::min(first[j] + (i + 1) * kBlock, stop[j]);
+        block_bound[j] = idf_[ids[j]] * block_max_[block_base_[ids[j]] + i];
+    };
+    for (std::size_t j = 0; j < m; ++j) enter_block(j);
+    std::vector<std::size_t> ess(order), rest;  // essential and non-essential slots
+
     const std::size_t mask_len = allowed ? allowed->size() : 0;
-    TopHeap heap(static_cast<std::size_t>(n));
-    std::vector<double> product(m);
+    std::vector<double> product(m, 0.0);
+    double theta = 0.0;
+    bool blocks_changed = true;
+    double block_upper = 0.0;  // bound of every document up to block_last
+    uint32_t block_last = 0;
     for (;;) {
         // The next document of the essential terms.
         uint32_t d = UINT32_MAX;
-        for (std::size_t j = 0; j < m; ++j)
-            if (essential[j] && cur[j] != stop[j] && cur[j]->doc < d) d = cur[j]->doc;
+        for (const std::size_t j : ess)
+            if (cur[j] != stop[j] && cur[j]->doc < d) d = cur[j]->doc;
         if (d == UINT32_MAX) break;
-        for (std::size_t j = 0; j < m; ++j) {
+        if (heap.full()) {
+            // Every document from d to the end of the essential block that ends first
+            // holds at most each essential term's block maximum: when even that cannot
+            // beat the heap, all of them are skipped.
+            if (blocks_changed) {
+                block_last = UINT32_MAX;
+                for (const std::size_t j : ess)
+                    if (cur[j] != stop[j]) block_last = std::min(block_last, block_end[j][-1].doc);
+                block_upper = fold([&](std::size_t j) { return essential[j] ? block_bound[j] : bound[j]; });
+                blocks_changed = false;
+            }
+            if (!(block_upper > theta)) {
+                for (const std::size_t j : ess) {
+                    if (cur[j] == stop[j]) continue;
+                    cur[j] = std::upper_bound(cur[j], block_end[j], block_last,
+                                              [](uint32_t doc, const Posting& x) { return doc < x.doc; });
+                    if (cur[j] == block_end[j]) enter_block(j);
+                }
+                blocks_changed = true;
+                continue;
+            }
+        }
+        for (const std::size_t j : ess) {
             product[j] = 0.0;
-            if (essential[j] && cur[j] != stop[j] && cur[j]->doc == d) {
+            if (cur[j] != stop[j] && cur[j]->doc == d) {
                 product[j] = idf_[ids[j]] * weight_v<V>(ids[j], d, cur[j]->tf);
-                ++cur[j];
+                if (++cur[j] == block_end[j]) {
+                    enter_block(j);
+                    blocks_changed = true;
+                }
             }
         }
         if (d < mask_len && !(*allowed)[d]) continue;
-        if (heap.full()) {
+        for (const std::size_t j : rest) product[j] = 0.0;
+        if (heap.full() && !rest.empty()) {
             const double upper = fold([&](std::size_t j) { return essential[j] ? product[j] : bound[j]; });
-            if (!(upper > heap.min_score())) continue;
+            if (!(upper > theta)) continue;
         }
-        for (std::size_t j = 0; j < m; ++j) {
-            if (essential[j]) continue;
+        for (const std::size_t j : rest) {
             // Gallop the non-essential cursor to the first posting at or after d.
             const Posting* p = cur[j];
             std::size_t step = 1;
@@ -426,14 +386,77 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
         }
         const double score = fold([&](std::size_t j) { return product[j]; });
         if (!(score > 0.0)) continue;
-        const bool was_full = heap.full();
-        const double old_min = was_full ? heap.min_score() : 0.0;
         heap.offer({d, score});
-        if (heap.full() && (!was_full || heap.min_score() != old_min)) {
-            const double theta = heap.min_score();
-            while (k < m && prefix_bound(k + 1) <= theta) essential[order[k++]] = 0;
+        if (heap.full() && heap.min_score() != theta) {
+            theta = heap.min_score();
+            blocks_changed = true;
+            bool moved = false;
+            while (k < m && prefix_bound(k + 1) <= theta) {
+                essential[order[k++]] = 0;
+                moved = true;
+            }
+            if (moved) {
+                ess.assign(order.begin() + static_cast<std::ptrdiff_t>(k), order.end());
+                rest.assign(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(k));
+                // A term leaving the essential set may have fallen behind; its block is
+                // found again from its cursor when it is next galloped (the bound of a
+                // non-essential term is its global one).
+            }
         }
     }
+}
+
+template <Variant V>
+std::vector<Scored> Bm25Engine::top_n_pruned(const Query& q, uint64_t n,
+                                             std::optional<std::span<const uint8_t>> allowed) const {
+    const std::size_t docs = num_docs();
+    const std::size_t size = static_cast<std::size_t>(n);
+    const std::size_t chunks = std::min<std::size_t>(docs / kDocsPerTask, 8 * parallel::num_threads());
+    if (docs >= parallel::kBm25MinDocs && chunks > 1) {
+        // Every part of the corpus keeps its own top n on the pool. The n-th best score T
+        // of their union is the n-th best of the whole corpus. When no part that filled
+        // its heap kept a minimum as high as T, every score of at least T is in the
+        // union; when exactly n of them reach T (or there are fewer than n candidates in
+        // all) they are the selection, and when their scores also differ from each other
+        // (or more than 20 are sorted, where ties are unordered) the order is theirs by
+        // score. Otherwise, which of several tied documents the heap keeps, and in what
+        // order, depends on its history: the selection runs again over the whole corpus.
+        std::vector<std::vector<Scored>> parts(chunks);
+        std::vector<double> part_min(chunks);
+        std::vector<uint8_t> part_full(chunks);
+        parallel::for_each_index(chunks, true, [&](std::size_t c) {
+            cancel::cancellation_point();
+            const std::size_t b = docs * c / chunks, e = docs * (c + 1) / chunks;
+            TopHeap heap(size);
+            pruned_scan<V>(q, b, e, allowed, heap);
+            part_full[c] = heap.full();
+            part_min[c] = heap.full() ? heap.min_score() : 0.0;
+            parts[c] = std::move(heap).take_sorted();
+        });
+        std::vector<Scored> all;
+        for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+        std::sort(all.begin(), all.end(), [](const Scored& a, const Scored& b) {
+            return a.score > b.score || (a.score == b.score && a.doc < b.doc);
+        });
+        bool exact = true;
+        if (all.size() <= size) {
+            // Fewer than n kept: exact only when no part dropped anything.
+            for (std::size_t c = 0; c < chunks; ++c)
+                if (part_full[c]) exact = false;
+        } else {
+            const double t = all[size - 1].score;
+            exact = all[size].score < t;
+            for (std::size_t c = 0; c < chunks && exact; ++c)
+                if (part_full[c] && !(part_min[c] < t)) exact = false;
+            all.resize(size);
+        }
+        if (exact && all.size() <= kStableSortMax)
+            for (std::size_t i = 1; i < all.size(); ++i)
+                if (all[i].score == all[i - 1].score) exact = false;
+        if (exact) return all;
+    }
+    TopHeap heap(size);
+    pruned_scan<V>(q, 0, docs, allowed, heap);
     return std::move(heap).take_sorted();
 }
 
@@ -466,6 +489,7 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
         }
     } reset{acc, touched, words};
     parallel::for_each_index(tasks, docs >= parallel::kBm25MinDocs, [&](std::size_t k) {
+        cancel::cancellation_point();
         const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
         accumulate(q, begin, end, acc + begin, touched + begin / 64);
     });
@@ -480,15 +504,99 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
     });
 }
 
+std::vector<TermValue> Bm25Engine::idf_map() const {
+    std::vector<TermValue> out;
+    out.reserve(terms_.size());
+    for (std::size_t t = 0; t < terms_.size(); ++t) out.push_back({terms_.term(static_cast<uint32_t>(t)), idf_[t]});
+    return out;
+}
+
+std::vector<TermValue> Bm25Engine::document_vector(std::size_t d) const {
+    // Term frequencies from the forward list, then each distinct term's weight.
+    absl::flat_hash_map<uint32_t, uint32_t> tf_of;
+    for (const uint32_t t : doc_terms(d)) ++tf_of[t];
+    std::vector<TermValue> out;
+    out.reserve(tf_of.size());
+    for (const auto& [t, f] : tf_of) out.push_back({terms_.term(t), weight(t, d, f)});
+    return out;
+}
+
+std::vector<IdfWeight> Bm25Engine::term_weights(std::span<const std::string> tokens,
+                                                std::size_t d) const {
+    std::vector<IdfWeight> out;
+    out.reserve(tokens.size());
+    for (const std::string& token : tokens) {
+        const auto id = term_id(token);
+        if (!id) {
+            out.push_back({0.0, 0.0});
+            continue;
+        }
+        const uint32_t f = tf(*id, d);
+        out.push_back({idf_[*id], f ? weight(*id, d, f) : 0.0});
+    }
+    return out;
+}
+
+std::vector<double> Bm25Engine::proximities(std::span<const std::string> tokens,
+                                            std::span<const uint64_t> docs,
+                                            uint64_t window) const {
+    // The query's distinct known terms, and each token's slot among them.
+    std::vector<uint32_t> ids;
+    std::vector<int> slot_of_token;
+    slot_of_token.reserve(tokens.size());
+    for (const std::string& token : tokens) {
+        const auto id = term_id(token);
+        if (!id) {
+            slot_of_token.push_back(-1);
+            continue;
+        }
+        const auto it = std::find(ids.begin(), ids.end(), *id);
+        slot_of_token.push_back(static_cast<int>(it - ids.begin()));
+        if (it == ids.end()) ids.push_back(*id);
+    }
+    // A few terms are found by comparing ids, many through a map from id to slot.
+    constexpr std::size_t kLinearSlots = 8;
+    absl::flat_hash_map<uint32_t, std::size_t> slot_of_id;
+    if (ids.size() > kLinearSlots)
+        for (std::size_t j = 0; j < ids.size(); ++j) slot_of_id.emplace(ids[j], j);
+    std::vector<std::vector<uint64_t>> positions(ids.size());
+    std::vector<TokenPositions> per_token(tokens.size());
+    std::vector<double> out;
+    out.reserve(docs.size());
+    for (const uint64_t d : docs) {
+        // One scan of the document's forward list gives every slot its ascending positions.
+        for (auto& p : positions) p.clear();
+        const std::span<const uint32_t> terms = doc_terms(static_cast<std::size_t>(d));
+        for (std::size_t pos = 0; pos < terms.size(); ++pos) {
+            if (ids.size() > kLinearSlots) {
+                const auto it = slot_of_id.find(terms[pos]);
+                if (it != slot_of_id.end()) positions[it->second].push_back(pos);
+                continue;
+            }
+            for (std::size_t j = 0; j < ids.size(); ++j)
+                if (terms[pos] == ids[j]) {
+                    positions[j].push_back(pos);
+                    break;
+                }
+        }
+        for (std::size_t i = 0; i < tokens.size(); ++i) {
+            const int j = slot_of_token[i];
+            per_token[i] = j < 0 || positions[static_cast<std::size_t>(j)].empty()
+                               ? TokenPositions{}
+                               : TokenPositions{true, positions[static_cast<std::size_t>(j)]};
+        }
+        out.push_back(phrase_proximity_boost(per_token, window));
+    }
+    return out;
+}
+
 std::size_t Bm25Engine::memory_bytes() const noexcept {
     std::size_t bytes = text_.capacity() + doc_offsets_.capacity() * 8 +
                         tok_offsets_.capacity() * 8 + tokens_.capacity() * 4 +
                         length_factor_.capacity() * 8 + post_offsets_.capacity() * 8 +
                         postings_.capacity() * sizeof(Posting) + idf_.capacity() * 8 +
-                        term_k1_.capacity() * 8 + terms_.capacity() * sizeof(std::string_view) +
-                        term_chunks_.size() * kTermChunkBytes;
+                        term_k1_.capacity() * 8 + terms_.memory_bytes();
     bytes += doc_index_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
-    bytes += term_ids_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
     return bytes;
 }
 

@@ -20,10 +20,17 @@
 // - Top-n on the heap path may skip a document only when its score provably cannot exceed
 //   the heap's minimum, which the heap would drop anyway; it then visits the others in
 //   document order, so the selection equals the plain one, ties included.
-// Nothing changes after construction: any number of threads may query at once.
+// - Term positions are not stored: the positions of a term in a document are the indexes
+//   of its id in the document's forward list, found by one scan of that list.
+// Nothing changes after construction: any number of threads may query at once. The engine
+// is the in-memory implementation of Bm25Reader, through which the rankings read it.
 #pragma once
 
 #include "fx_hash.hpp"
+#include "search/bm25_formula.hpp"
+#include "search/bm25_reader.hpp"
+#include "search/postings.hpp"
+#include "search/term_table.hpp"
 #include "search/top_n.hpp"
 
 #include <absl/container/flat_hash_map.h>
@@ -39,17 +46,6 @@
 
 namespace tarnwick::search {
 
-/// The four BM25 variants: they differ only in idf and term weight.
-enum class Variant : uint8_t { Okapi, L, Plus, T };
-
-/// Constructor parameters; `delta` is read by L and Plus only.
-struct Bm25Params {
-    double k1 = 1.5;
-    double b = 0.75;
-    double delta = 0.0;
-    bool normalize = false;
-};
-
 /// A query's tokens resolved against the dictionary: a term id per token in query order,
 /// or kNoTerm for a token that occurs nowhere in the corpus.
 struct Query {
@@ -57,7 +53,7 @@ struct Query {
     std::vector<uint32_t> terms;
 };
 
-class Bm25Engine {
+class Bm25Engine final : public Bm25Reader {
 public:
     /// Builds the index over `corpus` (UTF-8 texts). Throws std::length_error when the
     /// corpus has 2^32 - 1 documents or more, or a document repeats one term 2^32 times.
@@ -68,15 +64,25 @@ public:
 
     Variant variant() const noexcept { return variant_; }
     const Bm25Params& params() const noexcept { return params_; }
-    std::size_t num_docs() const noexcept { return doc_offsets_.size() - 1; }
     double avgdl() const noexcept { return avgdl_; }
 
-    /// Text of document d.
-    std::string_view doc(std::size_t d) const noexcept {
-        return std::string_view(text_).substr(doc_offsets_[d], doc_offsets_[d + 1] - doc_offsets_[d]);
+    // ---- Bm25Reader ----
+    std::size_t num_docs() const noexcept override { return doc_offsets_.size() - 1; }
+    std::string_view doc(std::size_t d) const noexcept override {
+        return {text_.data() + doc_offsets_[d], doc_offsets_[d + 1] - doc_offsets_[d]};
     }
-    /// The last document holding `text`, if any.
-    std::optional<uint64_t> doc_index(std::string_view text) const;
+    std::optional<uint64_t> doc_index(std::string_view text) const override;
+    bool normalize() const noexcept override { return params_.normalize; }
+    std::vector<double> scores(std::string_view query) const override { return scores(parse(query)); }
+    std::vector<Scored> top_n(std::string_view query, uint64_t n, Mask allowed) const override {
+        return top_n(parse(query), n, allowed);
+    }
+    std::vector<TermValue> idf_map() const override;
+    std::vector<TermValue> document_vector(std::size_t d) const override;
+    std::vector<IdfWeight> term_weights(std::span<const std::string> tokens,
+                                        std::size_t d) const override;
+    std::vector<double> proximities(std::span<const std::string> tokens,
+                                    std::span<const uint64_t> docs, uint64_t window) const override;
 
     /// Tokenises `text` in the index's mode and resolves its tokens.
     Query parse(std::string_view text) const;
@@ -94,9 +100,9 @@ public:
 
     // ---- Term statistics ----
     std::size_t num_terms() const noexcept { return idf_.size(); }
-    std::string_view term(uint32_t id) const noexcept { return terms_[id]; }
+    std::string_view term(uint32_t id) const noexcept { return terms_.term(id); }
     double idf(uint32_t id) const noexcept { return idf_[id]; }
-    std::optional<uint32_t> term_id(std::string_view term) const;
+    std::optional<uint32_t> term_id(std::string_view term) const { return terms_.find(term); }
     /// Term frequency of term `id` in document d (0 when absent).
     uint32_t tf(uint32_t id, std::size_t d) const noexcept;
     /// w(d, t) for a term occurring `tf` times in document d (tf >= 1).
@@ -111,10 +117,7 @@ public:
     std::size_t memory_bytes() const noexcept;
 
 private:
-    struct Posting {
-        uint32_t doc;
-        uint32_t tf;
-    };
+    using Posting = TermPosting;
     std::span<const Posting> postings(uint32_t id) const noexcept {
         return std::span<const Posting>(postings_).subspan(
             post_offsets_[id], post_offsets_[id + 1] - post_offsets_[id]);
@@ -128,9 +131,14 @@ private:
                       uint64_t* touched) const;
     template <Variant V>
     double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
-    /// Fills max_weight_ and prunable_.
+    /// Postings per block of the block maxima.
+    static constexpr std::size_t kBlock = 64;
+    /// Fills max_weight_, the block maxima and prunable_.
     void compute_max_weights();
     /// The heap path of top_n, document at a time with pruning (see the .cpp).
+    template <Variant V>
+    void pruned_scan(const Query& q, std::size_t begin, std::size_t end,
+                     std::optional<std::span<const uint8_t>> allowed, TopHeap& heap) const;
     template <Variant V>
     std::vector<Scored> top_n_pruned(const Query& q, uint64_t n,
                                      std::optional<std::span<const uint8_t>> allowed) const;
@@ -139,16 +147,18 @@ private:
     Bm25Params params_;
     double avgdl_ = 1.0;
 
-    std::string text_;                    // the corpus texts, one after another
+    // The corpus texts, one after another. A vector, not a string: `doc_index_` views it,
+    // and moving a short string would move its characters out from under those views.
+    std::vector<char> text_;
     std::vector<uint64_t> doc_offsets_;   // N + 1 offsets into text_
     absl::flat_hash_map<std::string_view, uint32_t, FxHash> doc_index_;
 
-    std::vector<std::unique_ptr<char[]>> term_chunks_;  // storage of the term texts
-    std::vector<std::string_view> terms_;               // term text by id
-    absl::flat_hash_map<std::string_view, uint32_t, FxHash> term_ids_;
+    TermTable terms_;
     std::vector<double> idf_;      // by term id
     std::vector<double> term_k1_;  // by term id; T only
     std::vector<double> max_weight_;  // largest w(d, t) over the term's postings
+    std::vector<uint64_t> block_base_;  // V + 1 offsets into block_max_
+    std::vector<double> block_max_;     // largest weight of each block of kBlock postings
     bool prunable_ = false;           // every weight is a non-negative number
 
     std::vector<uint64_t> tok_offsets_;  // N + 1 offsets into tokens_

@@ -10,6 +10,7 @@
 #include "py/module.hpp"
 #include "search/score_utils_bayes.hpp"
 #include "search/score_utils_matrix.hpp"
+#include "search/search_py.hpp"
 
 #include <algorithm>
 #include <limits>
@@ -74,27 +75,13 @@ constexpr py::Signature<2> kCosineSimilarityMatrix{
     "(flat_scores: list[float], nq: int, nc: int)\n"
     "    Row-major matrix of shape (nq, nc)"};
 
-/// A matrix argument: a sequence (not str) of rows, each a sequence (not str) of numbers.
-FloatRows read_rows(const char* name, PyObject* matrix) {
-    FloatRows rows;
-    py::arg(name, [&] {
-        py::for_each_item(matrix, [&](PyObject* row) {
-            py::require_sequence(row, "a sequence");
-            py::append_f32(row, rows.values);
-            rows.end_row();
-        });
-        return 0;
-    });
-    return rows;
-}
-
 /// Cells per block of matrix rows: the pool computes one block while this thread turns
 /// the block before it into Python floats.
 constexpr std::size_t kBlockCells = std::size_t{1} << 17;
 
 py::Object cosine_similarity_matrix_body(const py::Args<2>& a) {
-    const FloatRows qa = read_rows("a", a[0]);
-    const FloatRows qb = read_rows("b", a[1]);
+    const FloatRows qa = rows_arg("a", a[0]);
+    const FloatRows qb = rows_arg("b", a[1]);
     const std::size_t nq = qa.size(), nc = qb.size();
     if (nc != 0 && nq > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / nc)
         throw std::bad_alloc();

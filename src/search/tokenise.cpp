@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <new>
+#include <stdexcept>
 
 namespace tarnwick::search {
 namespace detail {
@@ -68,6 +69,8 @@ char32_t decode_utf8(std::string_view s, std::size_t& i) noexcept {
 }
 
 void lower_fragment(std::string_view fragment, std::string& out) {
+    // The case map takes 32-bit lengths; a longer word is refused rather than cut short.
+    if (fragment.size() > INT32_MAX / 3 - 8) throw std::length_error("a word of 700 MB or more cannot be lowercased");
     // Lowercasing grows a text by at most three times (the longest full lowercase mapping
     // of one character is three UTF-8 bytes longer per input byte at most); retry once on
     // overflow anyway.

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 #include <string_view>
 
 namespace tarnwick::search {
@@ -120,6 +121,8 @@ public:
     /// Replaces `term` with the normalised `token` of a run of `script`; returns whether it
     /// is a word (holds a character that is not a separator).
     bool run(std::string_view token, unsigned flags, int script, std::string& term) {
+        // The normaliser takes 32-bit lengths; a longer token is refused rather than cut short.
+        if (token.size() > INT32_MAX / 4) throw std::length_error("a term of 500 MB or more cannot be normalised");
         std::string_view src = token;
         if (flags & kMalformed) {
             fixed_.clear();

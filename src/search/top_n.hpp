@@ -2,13 +2,17 @@
 // list (only scores above 0; all candidates sorted for small corpora or n at least the
 // corpus size, else a bounded min-heap in which a later document displaces the minimum
 // only with a strictly greater score), and the sort by descending score (stable insertion
-// sort up to 20 entries, an unstable sort beyond).
+// sort up to 20 entries; beyond, a sort by a total order that puts NaN last and breaks ties
+// by the entry's index, so that its result is one fixed list, whether it ran on one thread
+// or on the pool).
 //
 // The heap's sift rules are fixed, because with tied scores they decide which documents
 // remain: sifting up stops at a parent whose score equals the new one; sifting down moves
 // to the child with the smaller score (the right one when both are equal) and stops at a
 // child whose score is greater than or equal to the entry's.
 #pragma once
+
+#include "parallel.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -28,10 +32,19 @@ inline constexpr std::size_t kSortPathMaxDocs = 256;
 /// Longest list sorted stably by insertion.
 inline constexpr std::size_t kStableSortMax = 20;
 
+/// The total order of long ranked lists: descending score, NaN after every number, then
+/// ascending index. Equal indexes never meet in one list, so no two entries tie.
+inline bool ranked_before(const Scored& a, const Scored& b) noexcept {
+    const bool an = a.score != a.score, bn = b.score != b.score;
+    if (an != bn) return bn;
+    if (!an && a.score != b.score) return a.score > b.score;
+    return a.doc < b.doc;
+}
+
 /// Sorts by descending score. Up to 20 entries an entry moves in front of every earlier
-/// entry with a strictly smaller score, so equal scores keep their order; longer lists use
-/// an unstable sort whose comparison is a strict weak order even with NaN (NaN last).
-inline void sort_ranked(std::vector<Scored>& v) {
+/// entry with a strictly smaller score, so equal scores keep their order; longer lists are
+/// sorted by ranked_before, on the pool when `use_pool`.
+inline void sort_ranked(std::vector<Scored>& v, bool use_pool = false) {
     if (v.size() <= kStableSortMax) {
         for (std::size_t i = 1; i < v.size(); ++i) {
             const Scored e = v[i];
@@ -44,11 +57,47 @@ inline void sort_ranked(std::vector<Scored>& v) {
         }
         return;
     }
-    std::sort(v.begin(), v.end(), [](const Scored& a, const Scored& b) {
-        const bool an = a.score != a.score, bn = b.score != b.score;
-        if (an || bn) return !an && bn;
-        return a.score > b.score;
-    });
+    parallel::sort(v.begin(), v.end(), use_pool,
+                   [](const Scored& a, const Scored& b) { return ranked_before(a, b); });
+}
+
+/// Keeps the first n entries of sort_ranked(v) in that order, without sorting the rest:
+/// a long list keeps its best n by ranked_before (per chunk on the pool when `use_pool`,
+/// then among the chunks' survivors), which are the first n of its full sort.
+inline void take_ranked(std::vector<Scored>& v, uint64_t n, bool use_pool = false) {
+    if (v.size() <= kStableSortMax || n >= v.size()) {
+        sort_ranked(v, use_pool);
+        if (v.size() > n) v.resize(static_cast<std::size_t>(n));
+        return;
+    }
+    const std::size_t keep = static_cast<std::size_t>(n);
+    const auto before = [](const Scored& a, const Scored& b) { return ranked_before(a, b); };
+    const auto best_first = [keep, before](auto first, auto last) {
+        if (static_cast<std::size_t>(last - first) > keep)
+            std::nth_element(first, first + static_cast<std::ptrdiff_t>(keep), last, before);
+    };
+    const std::size_t chunk = std::max<std::size_t>(4 * keep, 1 << 14);
+    if (use_pool && v.size() >= 2 * chunk) {
+        // Every entry of the overall best n is among the best n of its own chunk.
+        const std::size_t chunks = (v.size() + chunk - 1) / chunk;
+        parallel::for_each_index(chunks, true, [&](std::size_t c) {
+            const auto first = v.begin() + static_cast<std::ptrdiff_t>(c * chunk);
+            best_first(first, first + static_cast<std::ptrdiff_t>(std::min(chunk, v.size() - c * chunk)));
+        });
+        std::size_t out = 0;
+        for (std::size_t c = 0; c < chunks; ++c) {
+            const std::size_t begin = c * chunk, len = std::min({chunk, v.size() - begin, keep});
+            if (out != begin)
+                std::move(v.begin() + static_cast<std::ptrdiff_t>(begin),
+                          v.begin() + static_cast<std::ptrdiff_t>(begin + len),
+                          v.begin() + static_cast<std::ptrdiff_t>(out));
+            out += len;
+        }
+        v.resize(out);
+    }
+    best_first(v.begin(), v.end());
+    v.resize(keep);
+    std::sort(v.begin(), v.end(), before);
 }
 
 /// The bounded min-heap of the top-n selection. Entries are offered in document order.

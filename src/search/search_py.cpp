@@ -1,0 +1,63 @@
+#include "search/search_py.hpp"
+
+namespace tarnwick::search {
+
+std::string_view query_arg(PyObject* o) {
+    return py::arg("query", [&] { return py::to_str(o); });
+}
+
+uint64_t count_arg(const char* name, PyObject* o, uint64_t fallback) {
+    return o ? py::arg(name, [&] { return py::to_u64(o); }) : fallback;
+}
+
+double float_arg(const char* name, PyObject* o, double fallback) {
+    return o ? py::arg(name, [&] { return py::to_f64(o); }) : fallback;
+}
+
+std::optional<std::vector<uint8_t>> mask_arg(PyObject* o) {
+    if (py::is_absent(o)) return std::nullopt;
+    return py::arg("allowed", [&] { return py::to_bool_list(o); });
+}
+
+FloatRows rows_arg(const char* name, PyObject* matrix) {
+    FloatRows rows;
+    py::arg(name, [&] {
+        py::for_each_item(matrix, [&](PyObject* row) {
+            py::require_sequence(row, "a sequence");
+            py::append_f32(row, rows.values);
+            rows.end_row();
+        });
+        return 0;
+    });
+    return rows;
+}
+
+std::vector<float> vector_arg(const char* name, PyObject* o) {
+    std::vector<float> out;
+    py::arg(name, [&] {
+        py::require_sequence(o, "a sequence");
+        py::append_f32(o, out);
+        return 0;
+    });
+    return out;
+}
+
+py::Object float_list(std::span<const double> values) {
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(values.size())));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::from_f64(values[i]).release());
+    return list;
+}
+
+py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked) {
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(ranked.size())));
+    for (std::size_t i = 0; i < ranked.size(); ++i) {
+        py::Object text = py::from_str(index.doc(static_cast<std::size_t>(ranked[i].doc)));
+        py::Object score = py::from_f64(ranked[i].score);
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
+                       py::check(PyTuple_Pack(2, text.get(), score.get())).release());
+    }
+    return list;
+}
+
+}  // namespace tarnwick::search

@@ -1,0 +1,60 @@
+// The Python side shared by the search adapters: the conversions of their common arguments
+// (a query, counts, weights, the mask of allowed documents, embedding rows) and of their
+// common results (score lists and ranked (document text, score) lists).
+#pragma once
+
+#include "py/args.hpp"
+#include "py/convert.hpp"
+#include "search/bm25_reader.hpp"
+#include "search/index_dir_files.hpp"
+#include "search/score_utils_matrix.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::search {
+
+/// The UTF-8 text of the str argument `query`.
+std::string_view query_arg(PyObject* o);
+
+/// An unsigned 64-bit argument, or `fallback` when it was not given.
+uint64_t count_arg(const char* name, PyObject* o, uint64_t fallback);
+
+/// A float argument, or `fallback` when it was not given.
+double float_arg(const char* name, PyObject* o, double fallback);
+
+/// The mask argument `allowed`: None (or absent) for no mask, else a sequence of bools.
+std::optional<std::vector<uint8_t>> mask_arg(PyObject* o);
+inline Mask mask_view(const std::optional<std::vector<uint8_t>>& mask) {
+    if (!mask) return std::nullopt;
+    return std::span<const uint8_t>(*mask);
+}
+
+/// A matrix argument: a sequence (not str) of rows, each a sequence (not str) of numbers
+/// rounded to 32-bit floats.
+FloatRows rows_arg(const char* name, PyObject* matrix);
+
+/// A vector argument: a sequence (not str) of numbers rounded to 32-bit floats.
+std::vector<float> vector_arg(const char* name, PyObject* o);
+
+/// Runs `f`; a fault in an index directory's files (IndexDirError) becomes OSError with its
+/// message. Failures of the operating system become the binding layer's OSError by kind.
+template <class F>
+auto index_dir_errors(F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const IndexDirError& e) {
+        throw py::Error{PyExc_OSError, e.what(), {}};
+    }
+}
+
+/// A new list of floats.
+py::Object float_list(std::span<const double> values);
+
+/// A new list of (document text, score) tuples.
+py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked);
+
+}  // namespace tarnwick::search
