@@ -7,6 +7,7 @@
 #include "py/convert.hpp"
 #include "search/bm25_reader.hpp"
 #include "search/index_dir_files.hpp"
+#include "search/metadata_sort.hpp"
 #include "search/score_utils_matrix.hpp"
 
 #include <cstdint>
@@ -40,7 +41,8 @@ FloatRows rows_arg(const char* name, PyObject* matrix);
 /// A vector argument: a sequence (not str) of numbers rounded to 32-bit floats.
 std::vector<float> vector_arg(const char* name, PyObject* o);
 
-/// Runs `f`; a fault in an index directory's files (IndexDirError) becomes OSError with its
+/// Runs `f`; a fault in an index directory's files becomes OSError (found while opening or
+/// writing, IndexDirError) or ValueError (met by a query, CorruptIndexError) with its
 /// message. Failures of the operating system become the binding layer's OSError by kind.
 template <class F>
 auto index_dir_errors(F&& f) -> decltype(f()) {
@@ -48,8 +50,23 @@ auto index_dir_errors(F&& f) -> decltype(f()) {
         return f();
     } catch (const IndexDirError& e) {
         throw py::Error{PyExc_OSError, e.what(), {}};
+    } catch (const CorruptIndexError& e) {
+        throw py::Error{PyExc_ValueError, e.what(), {}};
     }
 }
+
+/// A method body `Body` run under index_dir_errors.
+template <auto Body, std::size_t N>
+py::Object with_index_dir_errors(PyObject* self, const py::Args<N>& a) {
+    return index_dir_errors([&] { return Body(self, a); });
+}
+template <auto Body>
+py::Object with_index_dir_errors(PyObject* self) {
+    return index_dir_errors([&] { return Body(self); });
+}
+
+/// The sort keys argument: None (or absent) for none, else a sequence of (str, bool) tuples.
+std::optional<std::vector<SortKey>> sort_keys_arg(const char* name, PyObject* o);
 
 /// A new list of floats.
 py::Object float_list(std::span<const double> values);
