@@ -30,6 +30,8 @@ void register_bm25_classes(py::Module& m);
 void register_mmap_bm25_class(py::Module& m);
 /// HybridSearchIndex.
 void register_hybrid_class(py::Module& m);
+/// MmapHybridSearchIndex.
+void register_mmap_hybrid_class(py::Module& m);
 /// save_mmap_bm25, save_mmap_hybrid.
 void register_index_dir_writers(py::Module& m);
 /// cosine_similarity_matrix, normalize_bayes.

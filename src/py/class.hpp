@@ -273,6 +273,22 @@ int set_field(PyObject* self, PyObject* value, void* closure) noexcept {
         -1);
 }
 
+/// Getter of a read-only attribute computed from the value: `Object Get(const T&)` under a
+/// shared borrow.
+template <class T, auto Get>
+PyObject* get_computed(PyObject* self, void*) noexcept {
+    return guard([&]() -> PyObject* {
+        Ref<T> r(self);
+        return Get(*r).release();
+    });
+}
+
+/// A read-only attribute named `name` computed by `Get`.
+template <class T, auto Get>
+PyGetSetDef computed(const char* name) {
+    return PyGetSetDef{name, &get_computed<T, Get>, nullptr, nullptr, nullptr};
+}
+
 /// A read-write attribute for field `M` named `name`.
 template <class T, auto M>
 PyGetSetDef field(const char* name) {

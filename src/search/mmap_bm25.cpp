@@ -69,14 +69,7 @@ py::Object load(const py::Args<1>& a) {
     return index_dir_errors([&] { return py::Class<T>::create(T{MmapBM25Index::load(path)}); });
 }
 
-py::Object num_docs(PyObject* self) {
-    py::Ref<T> obj(self);
-    return py::from_u64(obj->index.num_docs());
-}
-
-PyObject* num_docs_getter(PyObject* self, void*) noexcept {
-    return py::guard([&]() -> PyObject* { return num_docs(self).release(); });
-}
+py::Object num_docs(const T& obj) { return py::from_u64(obj.index.num_docs()); }
 
 /// search_filtered_sorted: its arguments are converted like those of the hybrid index's
 /// method of that name, then the call is refused.
@@ -129,7 +122,7 @@ void ClassInfo<search::MmapBm25Object>::slots(std::vector<PyType_Slot>& s) {
         {nullptr, nullptr, 0, nullptr},
     };
     static PyGetSetDef getset[] = {
-        {"num_docs", &num_docs_getter, nullptr, nullptr, nullptr},
+        computed<T, &num_docs>("num_docs"),
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     s.push_back({Py_tp_methods, methods});

@@ -58,6 +58,17 @@ std::optional<std::vector<SortKey>> sort_keys_arg(const char* name, PyObject* o)
     return keys;
 }
 
+HybridSearchArgs hybrid_search_args(std::span<PyObject* const> a) {
+    HybridSearchArgs out;
+    out.query = query_arg(a[0]);
+    if (!py::is_absent(a[1])) out.embedding = vector_arg("query_embedding", a[1]);
+    out.n = count_arg("n", a[2], 5);
+    out.rrf_k = count_arg("rrf_k", a[3], 60);
+    out.bm25_candidates = count_arg("bm25_candidates", a[4], 100);
+    if (a.size() > 5) out.mask = mask_arg(a[5]);
+    return out;
+}
+
 py::Object float_list(std::span<const double> values) {
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(values.size())));
     for (std::size_t i = 0; i < values.size(); ++i)

@@ -68,6 +68,24 @@ py::Object with_index_dir_errors(PyObject* self) {
 /// The sort keys argument: None (or absent) for none, else a sequence of (str, bool) tuples.
 std::optional<std::vector<SortKey>> sort_keys_arg(const char* name, PyObject* o);
 
+/// The arguments of a hybrid search: (query, query_embedding=None, n=5, rrf_k=60,
+/// bm25_candidates=100) and, for a filtered search, allowed=None.
+struct HybridSearchArgs {
+    std::string_view query;
+    std::optional<std::vector<float>> embedding;
+    uint64_t n;
+    uint64_t rrf_k;
+    uint64_t bm25_candidates;
+    std::optional<std::vector<uint8_t>> mask;
+
+    std::optional<std::span<const float>> embedding_view() const {
+        if (!embedding) return std::nullopt;
+        return std::span<const float>(*embedding);
+    }
+};
+/// Converts the first 5 (search) or 6 (search_filtered) arguments of `a`.
+HybridSearchArgs hybrid_search_args(std::span<PyObject* const> a);
+
 /// A new list of floats.
 py::Object float_list(std::span<const double> values);
 
