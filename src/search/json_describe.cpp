@@ -31,8 +31,16 @@ std::string quoted(std::string_view s) {
             default: break;
         }
         unsigned code = c;
-        if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F)
-            code = static_cast<unsigned char>(s[i + 1]);  // a C1 control character
+        if (c >= 0x80) {
+            // Only the two-byte forms C2 80 to C2 9F (the C1 controls) are escaped; every
+            // other byte of a multi-byte character is copied.
+            const auto next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0u;
+            if (c != 0xC2 || next < 0x80 || next > 0x9F) {
+                out += static_cast<char>(c);
+                continue;
+            }
+            code = next;
+        }
         if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
             out += "\\u{";
             if (code >= 0x10) out += kHex[code >> 4];

@@ -58,7 +58,10 @@ public:
 
     /// Reads `padded` (the text with the parser's padding behind it).
     MmapMeta read(simdjson::padded_string_view padded) {
-        if (auto e = parser_.iterate(padded).get(doc_)) syntax(e);
+        if (auto e = parser_.iterate(padded).get(doc_)) {
+            if (e == simdjson::EMPTY) syntax(e);
+            refuse(simdjson::error_message(e), std::nullopt);  // no document to place it in
+        }
         sj::json_type type;
         if (auto e = doc_.type().get(type)) syntax(e);
         const std::size_t at = token_end(doc_);
