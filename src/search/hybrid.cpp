@@ -83,20 +83,12 @@ py::Object new_index(PyTypeObject* type, const py::Args<6>& a) {
 /// bm25_candidates, allowed).
 template <std::size_t N>
 py::Object search(PyObject* self, const py::Args<N>& a) {
-    const std::string_view query = query_arg(a[0]);
-    std::optional<std::vector<float>> embedding;
-    if (!py::is_absent(a[1])) embedding = vector_arg("query_embedding", a[1]);
-    const uint64_t n = count_arg("n", a[2], 5);
-    const uint64_t rrf_k = count_arg("rrf_k", a[3], 60);
-    const uint64_t candidates = count_arg("bm25_candidates", a[4], 100);
-    std::optional<std::vector<uint8_t>> mask;
-    if constexpr (N == 6) mask = mask_arg(a[5]);
+    const HybridSearchArgs s = hybrid_search_args(a);
     py::Ref<Index> index(self);
-    std::optional<std::span<const float>> e;
-    if (embedding) e = std::span<const float>(*embedding);
     try {
         return ranked_list(index->engine(),
-                           index->search_filtered(query, e, n, rrf_k, candidates, mask_view(mask)));
+                           index->search_filtered(s.query, s.embedding_view(), s.n, s.rrf_k,
+                                                  s.bm25_candidates, mask_view(s.mask)));
     } catch (const EmbeddingDimMismatch& m) {
         throw py::Error{PyExc_ValueError,
                         "query_embedding has " + std::to_string(m.got) + " dims, expected " +
@@ -133,15 +125,6 @@ py::Object reduce_index(PyObject* self) {
     return py::check(PyTuple_Pack(2, type, args.get()));
 }
 
-/// A read-only attribute computed from the index.
-template <auto Get>
-PyObject* getter(PyObject* self, void*) noexcept {
-    return py::guard([&]() -> PyObject* {
-        py::Ref<Index> index(self);
-        return Get(*index).release();
-    });
-}
-
 py::Object dim(const Index& i) { return py::from_u64(i.dim()); }
 py::Object num_docs(const Index& i) { return py::from_u64(i.num_docs()); }
 py::Object has_vectors(const Index& i) { return py::from_bool(i.has_vectors()); }
@@ -164,10 +147,10 @@ void ClassInfo<search::HybridSearchIndex>::slots(std::vector<PyType_Slot>& s) {
         {nullptr, nullptr, 0, nullptr},
     };
     static PyGetSetDef getset[] = {
-        {"dim", &search::getter<&search::dim>, nullptr, nullptr, nullptr},
-        {"num_docs", &search::getter<&search::num_docs>, nullptr, nullptr, nullptr},
-        {"has_vectors", &search::getter<&search::has_vectors>, nullptr, nullptr, nullptr},
-        {"has_metadata", &search::getter<&search::has_metadata>, nullptr, nullptr, nullptr},
+        computed<Index, &search::dim>("dim"),
+        computed<Index, &search::num_docs>("num_docs"),
+        computed<Index, &search::has_vectors>("has_vectors"),
+        computed<Index, &search::has_metadata>("has_metadata"),
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     s.push_back({Py_tp_methods, methods});
