@@ -61,6 +61,23 @@ class TestSetMetadata:
         assert h.evaluate_filter_mask('["exists", "é.ß"]') == [False] * 7 + [True]
         assert h.evaluate_filter_mask('["not", ["exists", ""]]') == [True] * 8
 
+    def test_number_forms(self):
+        # Each metadata number equals, as a double, Python's reading of its text.
+        forms = ["0", "-0", "-0.0", "0e0", "-0E+00", "1", "-1", "9223372036854775807", "9223372036854775808",
+                 "-9223372036854775808", "-9223372036854775809", "18446744073709551615", "18446744073709551616",
+                 "123456789012345678901234567890", "1e308", "1.7976931348623157e308", "4.9e-324", "2.4e-324",
+                 "1e-400", "-1e-400", "2.2250738585072011e-308", "0.1000000000000000055511151231257827",
+                 "3.14159265358979323846264338327950288", "1E+2", "-2.5e-3", "12345678901234567890.5e-10"]
+        h = HybridSearchIndex(forms)
+        h.set_metadata_json(['{"z": 0, "v": %s}' % f for f in forms])
+        for i, f in enumerate(forms):
+            x = float(f) if any(c in f for c in ".eE") else float(int(f))
+            mask = h.evaluate_filter_mask(json.dumps(["range", "v", x, x]))
+            assert mask[i], f
+            assert sum(mask) == sum(float(g) == x for g in forms)
+        with pytest.raises(ValueError, match="^Failed to parse metadata JSON: .*1e400"):
+            HybridSearchIndex(["a"]).set_metadata_json(['{"v": 1e400}'])
+
     def test_nesting_limit(self):
         h = HybridSearchIndex(["a"])
         h.set_metadata_json(["[" * 128 + "]" * 128])
