@@ -27,12 +27,12 @@ print("  extract_one('sna fransisco'):",
       tw.extract_one("sna fransisco", cities, processor=tw.default_process))
 
 print("\n== cdist: every query against every choice")
-queries = ["san fran", "phila", "chicgo"]
-scores, n, m = tw.cdist(queries, cities, scorer=tw.fuzz_wratio, processor=tw.default_process)
-for i, q in enumerate(queries):
-    row = scores[i * m:(i + 1) * m]
-    best = max(range(m), key=row.__getitem__)
-    print(f"  {q:<10} best {cities[best]!r} ({row[best]:.1f})")
+names = ["san fran", "phila", "chicgo"]
+scores, n, m = tw.cdist(names, cities, scorer=tw.fuzz_wratio, processor=tw.default_process)
+for i, q in enumerate(names):
+    cells = scores[i * m:(i + 1) * m]
+    best = max(range(m), key=cells.__getitem__)
+    print(f"  {q:<10} best {cities[best]!r} ({cells[best]:.1f})")
 
 print("\n== BKTree: drop near-duplicates (Levenshtein distance up to 1)")
 tree = tw.BKTree()
@@ -42,8 +42,8 @@ print("   kept in the tree:", sorted(tree.all_values()))
 print("\n== BM25 search over a small corpus")
 corpus = ["The quick brown fox jumps over the lazy dog", "A fox, a dog and a cat",
           "Dogs and cats living together", "Café au lait à Paris", "Πολύ καλός καφές"]
-index = tw.BM25Index(corpus)
-for text, score in index.get_top_n("fox dog", n=2):
+corpus_index = tw.BM25Index(corpus)
+for text, score in corpus_index.get_top_n("fox dog", n=2):
     print(f"  {score:6.3f}  {text}")
 print("  normalize=True matches accents away:",
       tw.BM25Index(corpus, normalize=True).get_top_n("cafe paris", n=1))
@@ -51,16 +51,16 @@ print("  normalize=True matches accents away:",
 print("\n== BM25 re-ranking: fuzzy blend, rank fusion, phrase boosting, explanations")
 docs = ["the quick brown fox", "a quick brown dog", "brown bread recipe", "the fox and the hound",
         "quick fox facts"]
-index = tw.BM25Index(docs)
-print("  get_top_n('quick fox', 3):", [(t, round(s, 3)) for t, s in index.get_top_n("quick fox", 3)])
+docs_index = tw.BM25Index(docs)
+print("  get_top_n('quick fox', 3):", [(t, round(s, 3)) for t, s in docs_index.get_top_n("quick fox", 3)])
 print("  get_top_n_fuzzy('quikc fox', 2):",
-      [(t, round(s, 3)) for t, s in index.get_top_n_fuzzy("quikc fox", 2)])
+      [(t, round(s, 3)) for t, s in docs_index.get_top_n_fuzzy("quikc fox", 2)])
 print("  get_top_n_rrf('quick fox', 2):",
-      [(t, round(s, 4)) for t, s in index.get_top_n_rrf("quick fox", 2)])
+      [(t, round(s, 4)) for t, s in docs_index.get_top_n_rrf("quick fox", 2)])
 print("  get_top_n_phrase('quick fox', 2):",
-      [(t, round(s, 3)) for t, s in index.get_top_n_phrase("quick fox", 2, proximity_window=1)])
+      [(t, round(s, 3)) for t, s in docs_index.get_top_n_phrase("quick fox", 2, proximity_window=1)])
 print("  explain('quick fox', 4):",
-      [(t, round(idf, 3), round(w, 3)) for t, idf, w, _ in index.explain("quick fox", 4)])
+      [(t, round(idf, 3), round(w, 3)) for t, idf, w, _ in docs_index.explain("quick fox", 4)])
 
 print("\n== HybridSearchIndex: BM25, fuzzy and embedding rankings fused by rank")
 hybrid = tw.HybridSearchIndex(docs, [[1.0, 0.0], [0.8, 0.6], [0.0, 1.0], [0.9, 0.1], [0.7, 0.7]])
@@ -70,9 +70,9 @@ for t, s in hybrid.search("quick fox", [1.0, 0.0], n=3):
 print("\n== Score utilities")
 ranking = [("doc a", 7.2), ("doc b", 3.1), ("doc c", 0.0), ("doc d", 5.0)]
 print("  normalize_bayes:", [(t, round(s, 3)) for t, s in tw.normalize_bayes(ranking)])
-queries = [[1.0, 0.0], [0.6, 0.8]]
-corpus = [[1.0, 0.0], [0.0, 1.0], [0.8, 0.6]]
-flat, nq, nc = tw.cosine_similarity_matrix(queries, corpus)
+query_rows = [[1.0, 0.0], [0.6, 0.8]]
+corpus_rows = [[1.0, 0.0], [0.0, 1.0], [0.8, 0.6]]
+flat, nq, nc = tw.cosine_similarity_matrix(query_rows, corpus_rows)
 for i in range(nq):
     print(f"  cosine_similarity_matrix row {i}:", [round(x, 3) for x in flat[i * nc:(i + 1) * nc]])
 
@@ -82,6 +82,6 @@ joiner.add_array("shop", texts=["red apple pie", "banana bread", "cherry tart"],
                  dense=[[1.0, 0.0], [0.0, 1.0], [0.6, 0.8]])
 joiner.add_array("menu", texts=["apple pie (red)", "tart with cherries", "bread of banana"],
                  dense=[[0.9, 0.1], [0.5, 0.9], [0.1, 1.0]])
-for row in joiner.join_pair("shop", "menu"):
-    print(f"  {row['src_text']!r:<16} -> {row['tgt_text']!r:<22} score {row['score']:.4f}"
-          f"  (text {row['text_score']:.3f}, dense {row['dense_score']:.3f})")
+for joined in joiner.join_pair("shop", "menu"):
+    print(f"  {joined['src_text']!r:<16} -> {joined['tgt_text']!r:<22} score {joined['score']:.4f}"
+          f"  (text {joined['text_score']:.3f}, dense {joined['dense_score']:.3f})")

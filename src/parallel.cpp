@@ -109,7 +109,12 @@ oneapi::tbb::task_arena& arena() {
     return *instance;
 }
 
-void Background::wait() {
+bool in_pool() noexcept {
+    return oneapi::tbb::this_task_arena::current_thread_index() !=
+           oneapi::tbb::task_arena::not_initialized;
+}
+
+void Background::wait(bool polling) {
     if (deferred_) {
         std::function<void()> f = std::move(deferred_);
         deferred_ = nullptr;
@@ -119,11 +124,16 @@ void Background::wait() {
     if (!state_) return;
     const std::shared_ptr<State> st = std::move(state_);
     state_ = nullptr;
+    bool cancelled = false;
     {
         std::unique_lock<std::mutex> lock(st->m);
-        st->cv.wait(lock, [&] { return st->done; });
+        if (polling)
+            cancelled = cancel::wait_polling(lock, st->cv, [&] { return st->done; });
+        else
+            st->cv.wait(lock, [&] { return st->done; });
     }
     if (st->error) std::rethrow_exception(st->error);
+    if (cancelled) throw cancel::Cancelled{};
 }
 
 std::vector<std::size_t> chunk_bounds(std::size_t n, std::size_t min_chunk) {

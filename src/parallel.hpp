@@ -14,6 +14,8 @@
 // build Python results after it.
 #pragma once
 
+#include "cancel.hpp"
+
 #include <oneapi/tbb/blocked_range.h>
 #include <oneapi/tbb/parallel_for.h>
 #include <oneapi/tbb/parallel_sort.h>
@@ -71,9 +73,19 @@ oneapi::tbb::task_arena& arena();
 
 // ---- Loops ----
 
+/// Whether the calling thread is one of the pool's.
+bool in_pool() noexcept;
+
+/// Runs f() on the pool and waits for it, running the stop test meanwhile (see
+/// Background); rethrows f's error.
+template <class F>
+void run_and_wait(F&& f);
+
 /// Calls f(begin, end) over consecutive ranges covering [0, n): on the pool when `use_pool`
 /// (ranges of at least `grain` indices, in any order and concurrently), else once with
-/// (0, n) on the calling thread.
+/// (0, n) on the calling thread. Pool tasks serve the caller's cancellation state (see
+/// cancel.hpp); a caller from outside the pool runs the stop test while it waits, and a
+/// cancelled loop throws cancel::Cancelled once every task has ended.
 template <class F>
 void for_each_range(std::size_t n, bool use_pool, std::size_t grain, F&& f) {
     if (n == 0) return;
@@ -81,15 +93,24 @@ void for_each_range(std::size_t n, bool use_pool, std::size_t grain, F&& f) {
         f(std::size_t{0}, n);
         return;
     }
-    // Isolated: while this thread waits for the loop's tasks it runs only those, never an
+    cancel::State* const caller = &cancel::current();
+    // Isolated: while a thread waits for the loop's tasks it runs only those, never an
     // unrelated task that could keep it from returning.
-    arena().execute([&] {
+    auto loop = [&] {
         oneapi::tbb::this_task_arena::isolate([&] {
             oneapi::tbb::parallel_for(
                 oneapi::tbb::blocked_range<std::size_t>(0, n, grain),
-                [&](const oneapi::tbb::blocked_range<std::size_t>& r) { f(r.begin(), r.end()); });
+                [&](const oneapi::tbb::blocked_range<std::size_t>& r) {
+                    cancel::Serving serving(caller);
+                    f(r.begin(), r.end());
+                });
         });
-    });
+    };
+    if (in_pool()) {
+        loop();
+        return;
+    }
+    run_and_wait(loop);
 }
 
 /// Calls f(i) for every i in [0, n): on the pool when `use_pool`, else in index order on
@@ -132,8 +153,10 @@ void sort(It first, It last, bool use_pool, Less less) {
 /// waits for the previous one first. The piece is enqueued in the arena and waited for
 /// from outside it, so a waiting caller never runs unrelated tasks on its own stack, and
 /// no thread of the pool ever waits for it. With a pool of one thread the piece runs in
-/// `wait`. Destruction waits for a piece still running, so the data it reads must outlive
-/// this object.
+/// `wait`. The piece serves the cancellation state of the thread that started it, and
+/// `wait` runs that thread's stop test while it waits (cancel.hpp). Destruction waits for
+/// a piece still running (without the stop test), so the data it reads must outlive this
+/// object.
 class Background {
 public:
     Background() = default;
@@ -141,7 +164,7 @@ public:
     Background& operator=(const Background&) = delete;
     ~Background() {
         try {
-            wait();
+            wait(false);
         } catch (...) {
             // Already leaving on an error; the piece's own error is dropped.
         }
@@ -156,8 +179,9 @@ public:
             return;
         }
         state_ = std::make_shared<State>();
-        arena().enqueue([st = state_, f = std::forward<F>(f)] {
+        arena().enqueue([st = state_, caller = &cancel::current(), f = std::forward<F>(f)] {
             try {
+                cancel::Serving serving(caller);
                 f();
             } catch (...) {
                 st->error = std::current_exception();
@@ -168,8 +192,9 @@ public:
         });
     }
 
-    /// Waits for the running piece; rethrows its error.
-    void wait();
+    /// Waits for the running piece; rethrows its error, and throws cancel::Cancelled when
+    /// the stop test stopped the call meanwhile.
+    void wait() { wait(true); }
 
     /// Whether a piece was started and not yet waited for.
     bool pending() const noexcept { return state_ != nullptr || deferred_ != nullptr; }
@@ -181,9 +206,18 @@ private:
         bool done = false;
         std::exception_ptr error;
     };
+    void wait(bool polling);
+
     std::shared_ptr<State> state_;    // the enqueued piece, shared with its task
     std::function<void()> deferred_;  // the piece, when the pool has one thread
 };
+
+template <class F>
+void run_and_wait(F&& f) {
+    Background piece;
+    piece.run(std::forward<F>(f));
+    piece.wait();
+}
 
 /// Splits [0, n) into consecutive chunks for per-chunk work on the pool: about eight per
 /// worker, none smaller than `min_chunk` indices. Returns the chunk boundaries (first 0,

@@ -100,7 +100,7 @@ Seq extract_single(PyObject* obj) {
     return extract_items(obj);
 }
 
-bool is_none(PyObject* obj) noexcept {
+bool is_none(PyObject* obj) {
     if (obj == Py_None) return true;
     // Exact str and bytes have no float value: skip the failing conversion.
     if (PyUnicode_CheckExact(obj)) {
@@ -135,8 +135,8 @@ bool is_none(PyObject* obj) noexcept {
 std::pair<py::Object, py::Object> get_processed_args(PyObject* s1, PyObject* s2, PyObject* processor) {
     if (processor == nullptr || processor == Py_None)
         return {py::Object::borrow(s1), py::Object::borrow(s2)};
-    py::Object a = py::check(PyObject_CallFunctionObjArgs(processor, s1, nullptr));
-    py::Object b = py::check(PyObject_CallFunctionObjArgs(processor, s2, nullptr));
+    py::Object a = py::check(py::call(processor, s1));
+    py::Object b = py::check(py::call(processor, s2));
     return {std::move(a), std::move(b)};
 }
 

@@ -19,7 +19,7 @@ Seq extract_single(PyObject* obj);
 
 /// Missing-value test, wider than its name: None, an object whose float value is NaN, or
 /// an object without a float value whose str() is exactly "<NA>". Never raises.
-bool is_none(PyObject* obj) noexcept;
+bool is_none(PyObject* obj);
 
 /// Processor hook: processor(s1) and processor(s2) with a processor (not null, not
 /// None), s1 and s2 themselves without one. The processor's error propagates (it is not

@@ -3,6 +3,7 @@
 #include "algorithms/levenshtein.hpp"
 #include "algorithms/myers_step.hpp"
 #include "algorithms/pattern_mask.hpp"
+#include "cancel.hpp"
 
 #include <algorithm>
 #include <new>
@@ -89,6 +90,7 @@ bool BKTree::insert(const QueryDistance& q) {
         auto it = std::lower_bound(kids.begin(), kids.end(), d,
                                    [](const BKTreeChild& c, uint64_t k) { return c.key < k; });
         if (it != kids.end() && it->key == d) {
+            if (journal_) journal_->push_back({p, d, *it});
             // The string joins this subtree (or is already in it): widen its summary.
             it->min_length = std::min<uint64_t>(it->min_length, s.size());
             it->max_length = std::max<uint64_t>(it->max_length, s.size());
@@ -100,6 +102,7 @@ bool BKTree::insert(const QueryDistance& q) {
         }
         // Make room for the link first, so that a failed allocation changes nothing.
         const auto at = it - kids.begin();
+        if (journal_) journal_->push_back({p, d, std::nullopt});
         if (kids.size() == kids.capacity()) kids.reserve(2 * kids.size() + 1);
         // Appending may move the nodes, but not their child arrays: `link` stays valid.
         const uint64_t added = append(s);
@@ -132,6 +135,7 @@ bool BKTree::has_within(const QueryDistance& q, uint64_t threshold,
     queue.push_back({0, reach_of(root_children.empty() ? 0 : root_children.back().key)});
     for (std::size_t head = 0; head < queue.size(); ++head) {
         const Pending next = queue[head];
+        cancel::cancellation_point();
         const BKTreeNode& node = nodes_[next.node];
         const std::string_view v = value(node);
         // The length difference bounds the distance from below: past the node's reach
@@ -169,14 +173,47 @@ const SegmentIndex* BKTree::index_for(uint64_t threshold) {
     }
 }
 
+void BKTree::roll_back(std::size_t nodes, std::size_t pool,
+                       const std::vector<Undo>& journal) noexcept {
+    for (auto e = journal.rbegin(); e != journal.rend(); ++e) {
+        if (e->parent >= nodes) continue;  // a node that goes anyway
+        std::vector<BKTreeChild>& kids = nodes_[e->parent].children;
+        const auto it = std::lower_bound(kids.begin(), kids.end(), e->key,
+                                         [](const BKTreeChild& c, uint64_t k) { return c.key < k; });
+        if (it == kids.end() || it->key != e->key) continue;  // its change never happened
+        if (e->before) *it = *e->before;
+        else if (it->node >= nodes) kids.erase(it);
+    }
+    nodes_.erase(nodes_.begin() + static_cast<std::ptrdiff_t>(nodes), nodes_.end());
+    pool_.resize(pool);
+    indexes_.clear();  // they hold the dropped nodes; built again when needed
+}
+
 std::vector<std::size_t> BKTree::dedupe(std::span<const std::string_view> items,
                                         uint64_t threshold) {
+    const std::size_t nodes = nodes_.size(), pool = pool_.size();
+    std::vector<Undo> journal;
+    journal_ = &journal;
+    try {
+        std::vector<std::size_t> kept = dedupe_items(items, threshold);
+        journal_ = nullptr;
+        return kept;
+    } catch (...) {
+        journal_ = nullptr;
+        roll_back(nodes, pool, journal);
+        throw;
+    }
+}
+
+std::vector<std::size_t> BKTree::dedupe_items(std::span<const std::string_view> items,
+                                              uint64_t threshold) {
     std::vector<std::size_t> kept;
     std::vector<Pending> queue;
     std::vector<uint64_t> candidates;
     QueryDistance q;
     const bool indexed = index_for(threshold) != nullptr;
     for (std::size_t i = 0; i < items.size(); ++i) {
+        cancel::cancellation_point();
         q.set(items[i]);
         // Looked up again for every item: an insertion may have dropped the indexes.
         const SegmentIndex* index = nullptr;
@@ -185,8 +222,10 @@ std::vector<std::size_t> BKTree::dedupe(std::span<const std::string_view> items,
                 if (ix.threshold() == threshold) index = &ix;
         bool near;
         if (index && index->candidates(q.query(), candidates)) {
-            near = std::any_of(candidates.begin(), candidates.end(),
-                               [&](uint64_t n) { return q(value(nodes_[n])) <= threshold; });
+            near = std::any_of(candidates.begin(), candidates.end(), [&](uint64_t n) {
+                cancel::cancellation_point();
+                return q(value(nodes_[n])) <= threshold;
+            });
         } else {
             near = has_within(q, threshold, queue);
         }

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -106,7 +107,9 @@ public:
     /// space reused between calls.
     bool has_within(const QueryDistance& q, uint64_t threshold, std::vector<Pending>& queue) const;
     /// The indices of `items` to keep: an item is kept and added at once when no stored
-    /// string (earlier kept items included) lies within `threshold` of it.
+    /// string (earlier kept items included) lies within `threshold` of it. All or nothing:
+    /// when it throws (cancel::Cancelled, std::bad_alloc) the tree holds what it held
+    /// before.
     std::vector<std::size_t> dedupe(std::span<const std::string_view> items, uint64_t threshold);
     /// Largest threshold for which dedupe builds and keeps a segment index.
     static constexpr uint64_t kMaxIndexedThreshold = 3;
@@ -120,14 +123,28 @@ private:
     std::string_view value(const BKTreeNode& node) const noexcept;
     /// Appends a node for `s` (no links) and adds it to the segment indexes.
     uint64_t append(std::string_view s);
+    /// dedupe without the journal.
+    std::vector<std::size_t> dedupe_items(std::span<const std::string_view> items, uint64_t threshold);
     /// Appends a node for `s` only.
     uint64_t append_node(std::string_view s);
     /// The segment index for `threshold`, built on first use; null when there is none.
     const SegmentIndex* index_for(uint64_t threshold);
 
+    /// A change that insert is about to make to a link: the link of key `key` among the
+    /// children of node `parent`, as it was (nothing when the link is being added).
+    struct Undo {
+        uint64_t parent;
+        uint64_t key;
+        std::optional<BKTreeChild> before;
+    };
+    /// Undoes the changes in `journal` (newest first) and drops the nodes from `nodes` on
+    /// and the pool bytes from `pool` on: the tree as it was when it had that many.
+    void roll_back(std::size_t nodes, std::size_t pool, const std::vector<Undo>& journal) noexcept;
+
     std::string pool_;
     std::vector<BKTreeNode> nodes_;
     std::vector<SegmentIndex> indexes_;  // each holds every stored string
+    std::vector<Undo>* journal_ = nullptr;  // where insert records its changes, when set
 };
 
 }  // namespace tarnwick::distance::bktree

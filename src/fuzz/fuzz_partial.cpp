@@ -5,12 +5,16 @@
 // once per direction: the LCS of the needle with every growing prefix of the haystack is
 // read off one bit-parallel pass (the state after k text elements holds the LCS with the
 // first k), the shrinking suffixes likewise from one pass of the reversed needle over the
-// reversed haystack, and each full window is one pass over its elements. The scores and
-// the order in which windows are compared are those of trying every window in turn.
+// reversed haystack. The full windows come from one comb of the needle against the whole
+// haystack (algorithms/lcs_windows.hpp), or, when there are few of them, from one pass
+// over each. The scores and the order in which windows are compared are those of trying
+// every window in turn.
 #include "fuzz/fuzz_partial.hpp"
 
 #include "algorithms/lcs_step.hpp"
+#include "algorithms/lcs_windows.hpp"
 #include "algorithms/pattern_mask.hpp"
+#include "cancel.hpp"
 #include "fuzz/fuzz_text.hpp"
 
 #include <algorithm>
@@ -78,7 +82,9 @@ private:
         const std::size_t blocks = state_.size();
         uint64_t* state = state_.data();
         std::fill(state_.begin(), state_.end(), algorithms::kLcsStart);
+        cancel::Budget budget;
         for (std::size_t j = 0; j < n; ++j) {
+            budget.spend(blocks);
             const T c = Reverse ? text[n - 1 - j] : text[j];
             if constexpr (Every) {
                 const uint64_t clear = algorithms::lcs_words_step<true>(state, multi_.get(c), blocks);
@@ -108,6 +114,16 @@ inline uint64_t lcs_to_beat(double best, std::size_t n, std::size_t w) noexcept 
     return L;
 }
 
+/// Whether the full windows of a needle of n elements in a haystack of m >= n are scored
+/// from one comb of the whole grid (about n * m cell steps) rather than by one
+/// bit-parallel pass per window (n steps of blocks_for(n) words each, fewer when windows
+/// are skipped). A word step costs about as much as four cell steps; a needle of one word
+/// is always faster per window.
+inline bool comb_full_windows(std::size_t n, std::size_t m) noexcept {
+    if (n <= 64 || !algorithms::lcs_of_windows_fits(n, m)) return false;
+    return (m - n + 1) * algorithms::blocks_for(n) * 4 >= m;
+}
+
 /// Position of the first occurrence of `needle` in `haystack`, or npos.
 template <class T>
 std::size_t find_exact(std::span<const T> needle, std::span<const T> haystack) {
@@ -123,7 +139,7 @@ std::size_t find_exact(std::span<const T> needle, std::span<const T> haystack) {
 }
 
 /// The fast kernel on the shorter of two byte strings (`a` on equal lengths).
-double fast_shorter_first(std::span<const uint8_t> a, std::span<const uint8_t> b) noexcept {
+double fast_shorter_first(std::span<const uint8_t> a, std::span<const uint8_t> b) {
     return a.size() <= b.size() ? partial_ratio_ascii_fast(a, b) : partial_ratio_ascii_fast(b, a);
 }
 
@@ -162,9 +178,15 @@ Window partial_ratio_short_long(std::span<const T> needle, std::span<const T> ha
     // cannot reach the `need` that beating the best takes, and are not scanned.
     if (n > m) {
         consider(window_score(n, m, forward.lcs(haystack)), 0, m);
+    } else if (comb_full_windows(n, m)) {
+        std::vector<uint32_t> lcs;
+        algorithms::lcs_of_windows(needle, haystack, n, lcs);
+        for (std::size_t s = 0; s < lcs.size(); ++s) consider(window_score(n, n, lcs[s]), s, s + n);
     } else {
         uint64_t need = lcs_to_beat(best.score, n, n);
+        cancel::Budget budget;
         for (std::size_t s = 0; s + n <= m;) {
+            budget.spend(n);
             const uint64_t lcs = forward.lcs(haystack.subspan(s, n));
             const double score = window_score(n, n, lcs);
             if (score > best.score) {
@@ -200,7 +222,7 @@ template Window partial_ratio_short_long<uint64_t>(std::span<const uint64_t>,
                                                    std::span<const uint64_t>);
 
 double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
-                                std::span<const uint8_t> haystack) noexcept {
+                                std::span<const uint8_t> haystack) {
     const std::size_t n = needle.size();
     const std::size_t m = haystack.size();
     if (n == 0) return m == 0 ? 100.0 : 0.0;
@@ -226,7 +248,9 @@ double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
 
     double best = 0.0;
     uint64_t need = 1;  // beating a best of 0.0 takes one common element
+    cancel::Budget budget;
     for (std::size_t s = 0; s + n <= m;) {
+        budget.spend(n);
         const uint64_t lcs = lcs_of(haystack.data() + s, n);
         const double score = window_score(n, n, lcs);
         if (score == 100.0) return 100.0;

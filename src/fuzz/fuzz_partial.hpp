@@ -29,7 +29,7 @@ Window partial_ratio_short_long(std::span<const T> needle, std::span<const T> ha
 /// Fast kernel for a needle of 0..64 bytes in a haystack not shorter than it: exact
 /// occurrence, then full windows, then suffixes (no growing prefixes). Allocates nothing.
 double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
-                                std::span<const uint8_t> haystack) noexcept;
+                                std::span<const uint8_t> haystack);
 
 /// Partial ratio of two sequences: the fast kernel when both are bytes and the shorter has
 /// at most 64, else the window search (both directions when the lengths are equal).

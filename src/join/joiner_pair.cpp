@@ -61,6 +61,7 @@ std::vector<JoinRow> MultiJoiner::join_arrays_inner(const JoinArray& src, const 
         std::vector<float> dots(std::min(e - b, DensePanel::kMaxSources) * panel_size);
         std::vector<Match> matches;
         for (std::size_t first = b; first < e; first += DensePanel::kMaxSources) {
+            cancel::cancellation_point();
             const std::size_t last = std::min(e, first + DensePanel::kMaxSources);
             std::span<const float> vectors[DensePanel::kMaxSources];
             std::size_t row_of[DensePanel::kMaxSources];

@@ -143,6 +143,7 @@ public:
     /// belong to the result.
     void offer(PyObject* item, uint64_t index) {
         if (keep_none_ || (limit_ && *limit_ == 0)) return;
+        cancel::cancellation_point();
         // Held while scoring: converting an unusual choice may run Python code that drops
         // the container's reference.
         py::Object held = py::Object::borrow(item);
@@ -322,7 +323,10 @@ std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::option
 
 /// The fast route, for a query converted to bytes.
 std::vector<Cand> fast_route(const types::Seq& query, const Request& req) {
-    const PreparedQuery q(req.scorer, query);
+    // On the heap: reading the choices may call Python code, which may call this module
+    // again, and the prepared query (several KiB) would be on the stack of every level.
+    const auto prepared = std::make_unique<const PreparedQuery>(req.scorer, query);
+    const PreparedQuery& q = *prepared;
     // The running cut-off starts at the caller's cut-off, at least 0 (NaN gives 0).
     const double r0 = (req.cutoff && *req.cutoff > 0.0) ? *req.cutoff : 0.0;
     const bool nan_cutoff = req.cutoff && std::isnan(*req.cutoff);
@@ -392,8 +396,9 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
                                 const py::Object& qerr, const Request& req) {
     py::Object it = py::check(PyObject_GetIter(req.choices));
     const bool known = req.scorer.known();
-    std::optional<PreparedQuery> prepared;
-    if (known && qseq) prepared.emplace(req.scorer, *qseq);
+    // On the heap, as in fast_route: the loop calls Python code.
+    std::unique_ptr<const PreparedQuery> prepared;
+    if (known && qseq) prepared = std::make_unique<const PreparedQuery>(req.scorer, *qseq);
     const py::Object kwargs = (!known && req.scorer_obj) ? scorer_kwargs(req) : py::Object{};
 
     // With a limit only the best `limit` are kept while reading; offered in reading order,
@@ -401,6 +406,7 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
     BoundedHeap<Cand> heap(req.limit.value_or(0));
     std::vector<Cand> all;
     for (uint64_t i = 0;; ++i) {
+        cancel::cancellation_point();
         py::Object item = py::Object::steal(PyIter_Next(it.get()));
         if (!item) {
             py::check_error();
@@ -411,14 +417,14 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
             if (!query_missing && !types::is_none(item.get())) {
                 if (!prepared) reraise(qerr);
                 py::Object processed =
-                    req.processor ? py::check(PyObject_CallFunctionObjArgs(req.processor, item.get(), nullptr))
+                    req.processor ? py::check(py::call(req.processor, item.get()))
                                   : item.copy();
                 const types::Seq seq = types::extract_single(processed.get());
                 score = prepared->score(seq, req.cutoff);
             }
         } else if (req.scorer_obj) {
             py::Object args = py::check(PyTuple_Pack(2, q, item.get()));
-            py::Object r = py::check(PyObject_Call(req.scorer_obj, args.get(), kwargs.get()));
+            py::Object r = py::check(py::call(req.scorer_obj, args.get(), kwargs.get()));
             score = py::to_f64(r.get());
         }
         if (req.cutoff && score < *req.cutoff) continue;
@@ -438,7 +444,7 @@ std::vector<Cand> run(PyObject* query, const Request& req) {
     // processor returns is converted like any query, whatever it is.
     const bool query_missing = known && types::is_none(query);
     py::Object q = (req.processor && !query_missing)
-                       ? py::check(PyObject_CallFunctionObjArgs(req.processor, query, nullptr))
+                       ? py::check(py::call(req.processor, query))
                        : py::Object::borrow(query);
 
     // Converted once (an iterator query is consumed here); a conversion error is raised
@@ -476,11 +482,12 @@ struct Items {
         held.reserve(raw.size());
         seqs.reserve(raw.size());
         for (const py::Object& r : raw) {
+            cancel::cancellation_point();
             py::Object& obj = held.emplace_back();
             std::optional<types::Seq>& seq = seqs.emplace_back();
             if (types::is_none(r.get())) continue;
             if (processor) {
-                obj = py::Object::steal(PyObject_CallFunctionObjArgs(processor, r.get(), nullptr));
+                obj = py::Object::steal(py::call(processor, r.get()));
                 if (!obj) {
                     discard_ordinary_error();
                     continue;

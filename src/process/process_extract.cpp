@@ -26,6 +26,7 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
     std::vector<PoolCandidate> all;
     std::vector<uint32_t> code_points;
     for (std::size_t i = begin; i < end; ++i) {
+        if (i % 16 == 0) cancel::cancellation_point();
         const ChoiceView& v = views[i];
         if (i + 4 < end) __builtin_prefetch(views[i + 4].data);
         if (v.other == ChoiceView::kNone) continue;

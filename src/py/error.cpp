@@ -1,10 +1,33 @@
 #include "py/error.hpp"
 
-#include <stdexcept>
+#include "cancel.hpp"
 
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
+#include <pthread.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <stdexcept>
 #include <exception>
+#include <system_error>
 
 namespace tarnwick::py {
+namespace {
+
+/// In a catch block: parks the thread when the exception being handled is no C++
+/// exception, which for this module means the forced unwind of a thread that the
+/// interpreter ends at exit (see object.hpp); it must be neither stopped nor let through.
+void park_if_foreign() noexcept {
+#if defined(__GLIBCXX__)
+    if (!abi::__cxa_current_exception_type()) park_thread();
+#endif
+}
+
+}  // namespace
 
 void throw_already_set() {
     if (!PyErr_Occurred())
@@ -35,9 +58,51 @@ void raise(const Error& e) {
     }
 }
 
+namespace {
+
+/// The OSError subclass of an errno value: the kinds that have their own exception class,
+/// plain OSError for every other.
+PyObject* os_error_type(int err) noexcept {
+    switch (err) {
+        case ENOENT: return PyExc_FileNotFoundError;
+        case EACCES:
+        case EPERM: return PyExc_PermissionError;
+        case EEXIST: return PyExc_FileExistsError;
+        case EINTR: return PyExc_InterruptedError;
+        case ETIMEDOUT: return PyExc_TimeoutError;
+        case EAGAIN: return PyExc_BlockingIOError;
+        case EPIPE: return PyExc_BrokenPipeError;
+        case ECONNABORTED: return PyExc_ConnectionAbortedError;
+        case ECONNRESET: return PyExc_ConnectionResetError;
+        case ECONNREFUSED: return PyExc_ConnectionRefusedError;
+        default: return PyExc_OSError;
+    }
+}
+
+}  // namespace
+
+void raise_os_error(const std::error_code& code) noexcept {
+    try {
+        if (code.category() != std::generic_category() && code.category() != std::system_category()) {
+            PyErr_SetString(PyExc_OSError, code.message().c_str());
+            return;
+        }
+        const std::string message =
+            code.message() + " (os error " + std::to_string(code.value()) + ")";
+        PyErr_SetString(os_error_type(code.value()), message.c_str());
+    } catch (...) {
+        PyErr_NoMemory();
+    }
+}
+
 void set_error_from_current_exception() noexcept {
+    park_if_foreign();
     try {
         throw;
+    } catch (const cancel::Cancelled&) {
+        // The stop test set the error (a signal handler's exception) when it stopped the call.
+        cancel::reset();
+        if (!PyErr_Occurred()) PyErr_SetNone(PyExc_KeyboardInterrupt);
     } catch (const ErrorAlreadySet&) {
         if (!PyErr_Occurred())
             PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
@@ -45,6 +110,8 @@ void set_error_from_current_exception() noexcept {
         raise(e);
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
+    } catch (const std::system_error& e) {
+        raise_os_error(e.code());
     } catch (const std::length_error& e) {
         // A size beyond what a structure or library can hold.
         PyErr_SetString(PyExc_OverflowError, e.what());
@@ -53,6 +120,47 @@ void set_error_from_current_exception() noexcept {
     } catch (...) {
         PyErr_SetString(PyExc_SystemError, "unknown internal error");
     }
+}
+
+void drop_current_exception() noexcept {
+    park_if_foreign();
+}
+
+namespace {
+
+/// The calling thread's stack: lowest and highest address, and the address below which an
+/// entry point refuses to run. All zero when the bounds are unknown.
+struct StackBounds {
+    uintptr_t low = 0, high = 0, limit = 0;
+};
+
+/// Space kept free below the deepest entry point: enough for the deepest computation the
+/// module runs without calling Python, and for the Python frames between two entries.
+constexpr uintptr_t kStackMargin = uintptr_t{64} << 10;
+
+StackBounds read_stack_bounds() noexcept {
+    StackBounds b;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return b;
+    void* addr = nullptr;
+    std::size_t size = 0;
+    if (pthread_attr_getstack(&attr, &addr, &size) == 0 && addr && size) {
+        b.low = reinterpret_cast<uintptr_t>(addr);
+        b.high = b.low + size;
+        b.limit = b.low + std::min<uintptr_t>(kStackMargin, size / 4);
+    }
+    pthread_attr_destroy(&attr);
+    return b;
+}
+
+}  // namespace
+
+void check_stack() {
+    static thread_local const StackBounds bounds = read_stack_bounds();
+    const auto sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+    // A frame outside the thread's own stack (a coroutine library's stack) is not checked.
+    if (sp < bounds.limit && sp >= bounds.low)
+        throw Error{PyExc_RecursionError, "maximum recursion depth exceeded", {}};
 }
 
 std::string exception_message(PyObject* exc) {

@@ -8,6 +8,7 @@
 
 #include <new>
 #include <string>
+#include <system_error>
 
 namespace tarnwick::py {
 
@@ -41,14 +42,31 @@ Object fetch_error();
 /// Sets `e` as the current Python error.
 void raise(const Error& e);
 
-/// Sets the error of the exception currently being handled; for use in catch blocks.
+/// Sets the OSError of an operating-system error: for an errno value, the subclass of its
+/// kind (FileNotFoundError, PermissionError, ...) or OSError, with the message "{system's
+/// description} (os error {errno})".
+void raise_os_error(const std::error_code& code) noexcept;
+
+/// Sets the error of the exception currently being handled; for use in catch blocks; a
+/// std::system_error becomes the OSError of raise_os_error. A thread ended at interpreter
+/// exit (see object.hpp) is parked.
 void set_error_from_current_exception() noexcept;
+
+/// Drops the exception currently being handled; for catch (...) blocks around code that
+/// may run Python code. A thread ended at interpreter exit (see object.hpp) is parked.
+void drop_current_exception() noexcept;
+
+/// Throws RecursionError when the calling thread's stack is nearly used up: a recursion
+/// through Python code that calls this module again ends with RecursionError rather
+/// than a stack overflow, whatever the thread's stack size.
+void check_stack();
 
 /// Runs `body` (which returns PyObject* or a value convertible to it) and turns any
 /// exception into a set Python error and a null (or `fail`) return.
 template <class F, class R = decltype(std::declval<F&>()())>
 inline R guard(F&& body, R fail = R{}) noexcept {
     try {
+        check_stack();
         return body();
     } catch (...) {
         set_error_from_current_exception();

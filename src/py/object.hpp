@@ -1,4 +1,13 @@
-// Owning references to Python objects and release of the interpreter lock.
+// Owning references to Python objects, release of the interpreter lock, and calls into
+// Python code.
+//
+// Threads ended at interpreter exit: before Python 3.14, a thread that takes the
+// interpreter lock back after finalisation has started is ended by pthread_exit, whose
+// forced unwind runs through the thread's C++ frames. Unwinding would abort at the first
+// noexcept frame (every entry point is one) and would run destructors that touch Python
+// objects without the lock. Where this module takes the lock back or calls Python code,
+// such a thread is parked instead (as Python 3.14 does itself): it sleeps until the
+// process exits and never touches a Python object again.
 #pragma once
 
 #include "py/python.hpp"
@@ -44,17 +53,52 @@ private:
     PyObject* p_ = nullptr;
 };
 
+/// Sleeps until the process exits; for a thread that the interpreter ends at exit.
+[[noreturn]] void park_thread() noexcept;
+
+/// Runs f(), a call of the interpreter's C API; a thread that the interpreter ends at exit
+/// while f runs is parked here, before any destructor of the calling frames runs. The C
+/// API throws no C++ exception: anything unwinding out of f is that thread's end.
+template <class F>
+decltype(auto) park_if_ended(F&& f) {
+    try {
+        return f();
+    } catch (...) {
+        park_thread();
+    }
+}
+
+/// Takes the interpreter lock back (PyEval_RestoreThread); a thread that the interpreter
+/// ends at exit is parked.
+void restore_thread(PyThreadState* state) noexcept;
+
 /// Releases the interpreter lock for its lifetime. No Python object may be touched and
-/// no reference count changed while it is alive.
+/// no reference count changed while it is alive (the stop test, below, takes the lock
+/// for a moment itself).
 class AllowThreads {
 public:
-    AllowThreads() noexcept : state_(PyEval_SaveThread()) {}
-    ~AllowThreads() { PyEval_RestoreThread(state_); }
+    AllowThreads() noexcept;
+    ~AllowThreads();
     AllowThreads(const AllowThreads&) = delete;
     AllowThreads& operator=(const AllowThreads&) = delete;
 
 private:
     PyThreadState* state_;
 };
+
+/// The stop test of long calls (cancel.hpp): on the main thread, runs the interpreter's
+/// signal handlers (taking the lock for a moment when an AllowThreads released it) and
+/// says stop when one raised, its exception (KeyboardInterrupt) being set. Other threads
+/// never stop: the interpreter handles signals on the main thread only.
+bool stop_test();
+
+/// Installs stop_test for the calling thread's interpreter; at module initialisation.
+void install_stop_test();
+
+/// f(arg): a new reference, or null with the error set (as PyObject_CallFunctionObjArgs).
+PyObject* call(PyObject* f, PyObject* arg);
+
+/// f(*args, **kwargs), `kwargs` may be null (as PyObject_Call).
+PyObject* call(PyObject* f, PyObject* args, PyObject* kwargs);
 
 }  // namespace tarnwick::py

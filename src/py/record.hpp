@@ -207,6 +207,7 @@ std::optional<T> record_from_items(PyObject* seq) noexcept {
         });
         return v;
     } catch (...) {
+        drop_current_exception();
         PyErr_Clear();
         return std::nullopt;
     }
@@ -217,16 +218,16 @@ std::optional<T> record_from_items(PyObject* seq) noexcept {
 /// left set, when one is missing or does not convert.
 template <class T>
 std::optional<T> record_from_attributes(PyObject* obj) noexcept {
-    std::array<Object, record::kCount<T>> values;
-    bool found = true;
-    record::for_each_field<T>([&](const auto& f, std::size_t i) {
-        if (found) found = static_cast<bool>(values[i] = Object::steal(PyObject_GetAttrString(obj, f.name)));
-    });
-    if (!found) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
     try {
+        std::array<Object, record::kCount<T>> values;
+        bool found = true;
+        record::for_each_field<T>([&](const auto& f, std::size_t i) {
+            if (found) found = static_cast<bool>(values[i] = Object::steal(PyObject_GetAttrString(obj, f.name)));
+        });
+        if (!found) {
+            PyErr_Clear();
+            return std::nullopt;
+        }
         T v{};
         record::for_each_field<T>([&](const auto& f, std::size_t i) {
             using V = decltype(member_type_of(std::remove_cvref_t<decltype(f)>::member));
@@ -234,6 +235,7 @@ std::optional<T> record_from_attributes(PyObject* obj) noexcept {
         });
         return v;
     } catch (...) {
+        drop_current_exception();
         PyErr_Clear();
         return std::nullopt;
     }

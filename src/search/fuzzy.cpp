@@ -3,6 +3,7 @@
 #include "algorithms/lcs.hpp"
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
+#include "cancel.hpp"
 #include "fuzz/fuzz_text.hpp"
 
 #include <algorithm>
@@ -127,12 +128,15 @@ FuzzyQuery::FuzzyQuery(std::string_view text) : text_(text), ascii_(fuzz::text::
 void compute_fuzzy_scores(const FuzzyQuery& query, const Bm25Reader& index,
                           std::span<const uint64_t> docs, double* out) {
     if (!query.masks()) {
-        for (std::size_t i = 0; i < docs.size(); ++i)
+        for (std::size_t i = 0; i < docs.size(); ++i) {
+            cancel::cancellation_point();
             out[i] = compute_fuzzy_score(query, index.doc(static_cast<std::size_t>(docs[i])));
+        }
         return;
     }
     AsciiLanes lanes(query, out);
     for (std::size_t i = 0; i < docs.size(); ++i) {
+        cancel::cancellation_point();
         const std::string_view doc = index.doc(static_cast<std::size_t>(docs[i]));
         if (fuzz::text::is_ascii(doc)) lanes.push(doc, i);
         else out[i] = compute_fuzzy_score(query, doc);

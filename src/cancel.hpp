@@ -1,0 +1,142 @@
+// Cancellation of long calls: how a call that runs for seconds stops within milliseconds
+// when its caller asks (the interpreter's Ctrl-C), without the kernels knowing who asks.
+//
+// Every thread has a stop flag. Kernels and engines call cancellation_point() between
+// units of work of about a microsecond or more; once the flag of the call they work for
+// is set, it throws Cancelled, which unwinds the computation (RAII leaves nothing
+// allocated) up to the adapter, where the caller's error is already set. On the thread
+// that made the call, cancellation_point() also runs the stop test every few
+// milliseconds: a function installed once by the adapter layer (it checks the
+// interpreter's signals), which sets the flag when the call must stop. Pool tasks read
+// the flag of the thread whose call they serve (see parallel.hpp, which passes it on);
+// a thread waiting for the pool runs the stop test itself while it waits (wait_polling).
+//
+// Free of Python.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace tarnwick::cancel {
+
+/// Thrown at a cancellation point once the call has been cancelled.
+struct Cancelled {};
+
+/// The stop test: true when the call running on the calling thread must stop (the
+/// reason, such as a KeyboardInterrupt, is then the caller's to report).
+using StopTest = bool (*)();
+
+/// Installs the stop test (once, before any call runs); null: calls never stop.
+void set_stop_test(StopTest test) noexcept;
+
+/// The cancellation state of the calls of one thread.
+struct State {
+    std::atomic<bool> stop{false};
+    // Read and written by the owning thread only:
+    std::chrono::steady_clock::time_point next_test{};  // when the stop test runs next
+    std::chrono::steady_clock::time_point last_read{};  // the last reading of the clock
+    uint32_t countdown = 1;  // cancellation points until the clock is read again
+    uint32_t stride = 1;     // cancellation points between clock readings
+};
+
+namespace detail {
+struct ThreadContext {
+    State own;                  // the calls this thread makes
+    State* serving = nullptr;   // in a pool task: the state of the call it serves
+};
+ThreadContext& context() noexcept;
+/// Reads the clock, runs the stop test when it is due and adapts the stride; true when
+/// the call must stop.
+bool tick(State& s);
+}  // namespace detail
+
+/// The state that work on this thread serves: a pool task's caller's, else this thread's.
+inline State& current() noexcept {
+    detail::ThreadContext& c = detail::context();
+    return c.serving ? *c.serving : c.own;
+}
+
+/// Throws Cancelled when the call this thread works for is cancelled. On the calling
+/// thread itself, runs the stop test every few milliseconds.
+inline void cancellation_point() {
+    detail::ThreadContext& c = detail::context();
+    if (c.serving) {
+        if (c.serving->stop.load(std::memory_order_relaxed)) throw Cancelled{};
+        return;
+    }
+    State& s = c.own;
+    if (s.stop.load(std::memory_order_relaxed)) throw Cancelled{};
+    if (--s.countdown == 0 && detail::tick(s)) {
+        s.stop.store(true, std::memory_order_relaxed);
+        throw Cancelled{};
+    }
+}
+
+/// A cancellation point every kUnits units of work, for loops whose steps cost anything
+/// from a nanosecond to milliseconds: `spend(units)` after each step, counting units of
+/// roughly a nanosecond (one machine word of bit-parallel state, one element compared).
+class Budget {
+public:
+    static constexpr uint64_t kUnits = uint64_t{1} << 16;
+    void spend(uint64_t units) {
+        if (units < left_) {
+            left_ -= units;
+            return;
+        }
+        left_ = kUnits;
+        cancellation_point();
+    }
+
+private:
+    uint64_t left_ = kUnits;
+};
+
+/// Runs the stop test now (on the calling thread); sets the flag and returns true when
+/// the call must stop.
+bool test_now();
+
+/// Clears the calling thread's stop flag, once its cancelled call has been reported.
+void reset() noexcept;
+
+/// Makes pool work on this thread serve the call of `s` for its lifetime.
+class Serving {
+public:
+    explicit Serving(State* s) noexcept : c_(detail::context()), prev_(c_.serving) { c_.serving = s; }
+    ~Serving() { c_.serving = prev_; }
+    Serving(const Serving&) = delete;
+    Serving& operator=(const Serving&) = delete;
+
+private:
+    detail::ThreadContext& c_;
+    State* prev_;
+};
+
+/// Waits on `cv` until `done()`, running the stop test every few milliseconds when this
+/// thread is the caller (not a pool task): when it says stop, sets `s.stop` (the work sees
+/// it at its next cancellation point) and keeps waiting for the work to end. Returns
+/// whether the call was cancelled.
+template <class Done>
+bool wait_polling(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Done done) {
+    detail::ThreadContext& c = detail::context();
+    if (c.serving) {
+        cv.wait(lock, done);
+        return c.serving->stop.load(std::memory_order_relaxed);
+    }
+    bool stopped = c.own.stop.load(std::memory_order_relaxed);
+    while (!done()) {
+        if (stopped) {
+            cv.wait(lock, done);
+            break;
+        }
+        if (cv.wait_for(lock, std::chrono::milliseconds(5), done)) break;
+        lock.unlock();
+        stopped = test_now();
+        lock.lock();
+    }
+    return stopped || c.own.stop.load(std::memory_order_relaxed);
+}
+
+}  // namespace tarnwick::cancel

@@ -1,0 +1,198 @@
+"""The process survives what a hostile caller does to the runtime around a call: the
+interpreter exiting while daemon threads are inside the module, recursion through Python
+callbacks on small thread stacks, and Ctrl-C during long calls.
+
+Each case runs in a fresh interpreter, since a failure is a crash of the process.
+"""
+import os
+import signal
+import subprocess
+import sys
+import textwrap
+import time
+
+import pytest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def python_env():
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(
+        [p for p in sys.path if p] + [os.path.join(ROOT, "build"), os.path.join(ROOT, "python")])
+    return env
+
+
+def run_script(script, timeout=120):
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(script)], env=python_env(),
+                          capture_output=True, text=True, timeout=timeout)
+
+
+class TestExitWithDaemonThreads:
+    """The interpreter exits while daemon threads are inside the module: with the lock
+    released (the thread is ended when it takes the lock back) or inside a Python
+    callback the module called. Exit status 0 and nothing on stderr, every time."""
+
+    LOOPS = {
+        "cdist on the pool": 'm.cdist(q, q, "token_set_ratio", None)',
+        "cdist below the pool threshold": 'm.cdist(q[:3], q[:3], "ratio", None)',
+        "extract on the pool": 'm.extract("abc xyz 7", q, "wratio", None, limit=None)',
+        "cdist with a processor": 'm.cdist(q, q[:20], "ratio", None, processor=lambda s: s.upper())',
+        "scorer with a processor": 'm.fuzz_ratio("abc", "abd", processor=lambda s: s[::-1] + "")',
+        "extract with a scorer object":
+            'm.extract("abc", q, "", lambda a, b, **kw: float(len(a) + len(b)))',
+    }
+
+    @pytest.mark.parametrize("loop", sorted(LOOPS))
+    def test_exit_is_clean(self, loop):
+        script = f"""
+            import threading, time
+            import _tarnwick as m
+            q = ["abc xyz %d" % i for i in range(300)]
+            def loop():
+                while True:
+                    {self.LOOPS[loop]}
+            for _ in range(3):
+                threading.Thread(target=loop, daemon=True).start()
+            time.sleep(0.2)
+        """
+        for _ in range(4):
+            out = run_script(script)
+            assert (out.returncode, out.stderr) == (0, "")
+
+
+class TestRecursionOnSmallStacks:
+    """A processor, scorer object or __hash__ that calls the module again, on a thread
+    with a small stack, ends with RecursionError rather than a stack overflow."""
+
+    CALLS = {
+        "fuzz_ratio processor": "m.fuzz_ratio(x, 'abc', processor=f) and x",
+        "token_set_ratio processor": "m.fuzz_token_set_ratio(x, 'abc', processor=f) and x",
+        "levenshtein processor": "m.levenshtein_distance(x, 'abc', processor=f) and x",
+        "editops processor": "m.levenshtein_editops(x, 'abc', processor=f) and x",
+        "extract processor": "m.extract(x, ['abc'], 'ratio', None, processor=f) and x",
+        "extract_one scorer object":
+            "m.extract_one('abc', [x], '', lambda a, b, **kw: f(b) and 1.0) and x",
+        "extract iterator choices": "m.extract('abc', (f(y) for y in [x]), 'ratio', None) and x",
+        "sequence item hash": "m.fuzz_ratio([H(x)], 'abc') and x",
+    }
+
+    @pytest.mark.parametrize("call", sorted(CALLS))
+    @pytest.mark.parametrize("stack_kib", [256, 1024])
+    def test_recursion_error(self, call, stack_kib):
+        script = f"""
+            import threading
+            import _tarnwick as m
+            class H:
+                def __init__(self, x): self.x = x
+                def __hash__(self): return hash(f(self.x))
+            def f(x):
+                return {self.CALLS[call]}
+            threading.stack_size({stack_kib} << 10)
+            result = []
+            def run():
+                try:
+                    f("abc")
+                except RecursionError:
+                    result.append("RecursionError")
+            t = threading.Thread(target=run)
+            t.start()
+            t.join()
+            print(result)
+        """
+        out = run_script(script)
+        assert (out.returncode, out.stdout.strip()) == (0, "['RecursionError']"), out.stderr
+
+    def test_recursion_still_works_below_the_limit(self):
+        # A bounded recursion through the module returns normally.
+        script = """
+            import threading
+            import _tarnwick as m
+            threading.stack_size(1 << 20)
+            def f(x, depth=[0]):
+                depth[0] += 1
+                if depth[0] >= 100:
+                    return x
+                return m.fuzz_ratio(x, "abc", processor=f) and x
+            out = []
+            t = threading.Thread(target=lambda: out.append(f("abc")))
+            t.start()
+            t.join()
+            print(out)
+        """
+        out = run_script(script)
+        assert (out.returncode, out.stdout.strip()) == (0, "['abc']"), out.stderr
+
+
+class TestInterrupt:
+    """SIGINT during a long call raises KeyboardInterrupt out of the call while it runs,
+    not after it: each call below would run for minutes, and the child is given one."""
+
+    SETUP = """
+        import os, random, sys, time
+        import _tarnwick as m
+        rng = random.Random(7)
+        def text(n): return "".join(rng.choice("abcdefghij") for _ in range(n))
+        a, b = text(3000), text(300_000)
+    """
+    CALLS = {
+        "partial ratio on the calling thread": "m.fuzz_partial_ratio(a * 10, b * 10)",
+        "partial ratio alignment": "m.fuzz_partial_ratio_alignment(b * 10, a * 10)",
+        "cdist on the calling thread, lock released": "m.cdist([a * 10], [b * 10], 'partial_ratio', None)",
+        "cdist on the pool": "m.cdist([a] * 40, [b] * 25, 'partial_ratio', None)",
+        "extract on the pool": "m.extract(a, [b] * 256, 'partial_ratio', None)",
+        "extract of a tuple": "m.extract(a, (b,) * 100, 'partial_ratio', None)",
+        "extract_one of a dict": "m.extract_one(a, dict.fromkeys(range(100), b), 'partial_ratio', None)",
+        "extract with a text query": "m.extract(a + 'é', [b] * 100, 'partial_ratio', None)",
+    }
+
+    @staticmethod
+    def interrupt(script):
+        """Runs `script` in a child, sends SIGINT once it prints "started", and returns
+        what it printed after that."""
+        child = subprocess.Popen([sys.executable, "-c", script], env=python_env(),
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        try:
+            assert child.stdout.readline().strip() == "started"
+            time.sleep(0.5)
+            child.send_signal(signal.SIGINT)
+            out, err = child.communicate(timeout=60)
+        finally:
+            if child.poll() is None:
+                child.kill()
+                child.wait()
+        assert child.returncode == 0, err
+        return out.split()
+
+    @pytest.mark.parametrize("call", sorted(CALLS))
+    def test_sigint_interrupts(self, call):
+        script = textwrap.dedent(self.SETUP) + textwrap.dedent(f"""
+            print("started", flush=True)
+            try:
+                {self.CALLS[call]}
+                print("returned", flush=True)
+            except KeyboardInterrupt:
+                print("interrupted", flush=True)
+        """)
+        assert self.interrupt(script) == ["interrupted"]
+
+    def test_interrupted_dedupe_leaves_the_tree_as_it_was(self):
+        # Items far apart under a wide threshold: every item is compared with every
+        # stored string, for hours; the interrupted call must not keep the items it had
+        # already added.
+        script = textwrap.dedent(self.SETUP) + textwrap.dedent("""
+            tree = m.BKTree()
+            tree.dedupe([text(3000) for _ in range(30)], 0)
+            before = sorted(tree.all_values())
+            items = [text(3000) for _ in range(3000)]
+            print("started", flush=True)
+            try:
+                tree.dedupe(items, 500)
+                print("returned", flush=True)
+            except KeyboardInterrupt:
+                print("interrupted", flush=True)
+            print(sorted(tree.all_values()) == before, len(tree.all_values()))
+            # The tree still works: one more item is added and found.
+            print(tree.dedupe(["abc", "abd"], 1) == ["abc"], "abc" in tree.all_values())
+        """)
+        assert self.interrupt(script) == ["interrupted", "True", "30", "True", "True"]
