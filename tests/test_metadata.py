@@ -277,6 +277,13 @@ class TestSearchFilteredSorted:
             h.search_filtered_sorted("a", filter_json=5)
         with pytest.raises(TypeError, match="query"):
             h.search_filtered_sorted(None)
+        # Arguments are converted in order: the first bad one is reported.
+        with pytest.raises(TypeError, match="query_embedding"):
+            h.search_filtered_sorted("a", "xy", -1, -1, -1, 5, 5)
+        with pytest.raises(OverflowError):
+            h.search_filtered_sorted("a", None, -1, 60, 100, 5, 5)
+        with pytest.raises(TypeError, match="filter_json"):
+            h.search_filtered_sorted("a", None, 1, 60, 100, 5, 5)
 
 
 def sorted_texts(metas, keys, query="w"):

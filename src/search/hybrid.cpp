@@ -132,14 +132,15 @@ struct SearchArgs {
     std::optional<std::vector<float>> embedding;
     uint64_t n, rrf_k, candidates;
 
+    // Converted in parameter order, so that the first bad argument is the one reported.
     template <std::size_t N>
     explicit SearchArgs(const py::Args<N>& a)
         : query(query_arg(a[0])),
+          embedding(py::is_absent(a[1]) ? std::nullopt
+                                        : std::optional(vector_arg("query_embedding", a[1]))),
           n(count_arg("n", a[2], 5)),
           rrf_k(count_arg("rrf_k", a[3], 60)),
-          candidates(count_arg("bm25_candidates", a[4], 100)) {
-        if (!py::is_absent(a[1])) embedding = vector_arg("query_embedding", a[1]);
-    }
+          candidates(count_arg("bm25_candidates", a[4], 100)) {}
     std::optional<std::span<const float>> embedding_view() const {
         if (!embedding) return std::nullopt;
         return std::span<const float>(*embedding);
