@@ -78,6 +78,16 @@ class TestSetMetadata:
         with pytest.raises(ValueError, match="^Failed to parse metadata JSON: .*1e400"):
             HybridSearchIndex(["a"]).set_metadata_json(['{"v": 1e400}'])
 
+    def test_texts_of_growing_length(self):
+        # Lengths from a few bytes to beyond a megabyte, up and down again.
+        sizes = [0, 10, 5000, 100, 70000, 1 << 20, (1 << 20) + 1, 3_000_000, 50, 2_000_000, 8]
+        metas = [{"s": "é" * (k // 2), "n": k, "t": ["x"] * (k // 100000)} for k in sizes]
+        h = HybridSearchIndex([str(k) for k in sizes])
+        h.set_metadata_json([json.dumps(m, ensure_ascii=False) for m in metas])
+        assert h.evaluate_filter_mask('["starts_with", "s", "éé"]') == [k >= 4 for k in sizes]
+        assert h.evaluate_filter_mask('["in", "t", ["x"]]') == [k >= 100000 for k in sizes]
+        assert h.evaluate_filter_mask('["range", "n", 1000000, 1e9]') == [k >= 1000000 for k in sizes]
+
     def test_nesting_limit(self):
         h = HybridSearchIndex(["a"])
         h.set_metadata_json(["[" * 128 + "]" * 128])

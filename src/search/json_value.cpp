@@ -188,11 +188,15 @@ private:
 
     /// Reads `text` into pending_ through simdjson; false when nlohmann/json must read it.
     bool read_fast(std::string_view text) {
+        // simdjson's buffers take about 14 bytes per byte of text; longer texts, rare as
+        // metadata, go to nlohmann/json, which needs no more than the values themselves.
+        constexpr std::size_t kFastMaxBytes = std::size_t{1} << 20;
+        if (text.size() > kFastMaxBytes) return false;
         if (text.size() > capacity_) {
             // Grown by doubling, so a run of growing texts reallocates only a few times.
-            const std::size_t want = std::max({text.size(), 2 * capacity_, std::size_t{4096}});
-            if (want > simdjson::SIMDJSON_MAXSIZE_BYTES || dom_.allocate(want) != simdjson::SUCCESS)
-                return false;
+            const std::size_t want =
+                std::min(kFastMaxBytes, std::max({text.size(), 2 * capacity_, std::size_t{4096}}));
+            if (dom_.allocate(want) != simdjson::SUCCESS) return false;
             capacity_ = want;
         }
         simdjson::dom::element root;
