@@ -132,9 +132,9 @@ struct SearchArgs {
     std::optional<std::vector<float>> embedding;
     uint64_t n, rrf_k, candidates;
 
-    // Converted in parameter order, so that the first bad argument is the one reported.
-    template <std::size_t N>
-    explicit SearchArgs(const py::Args<N>& a)
+    // `a` holds the bound arguments in parameter order (at least five), converted in that
+    // order so that the first bad argument is the one reported.
+    explicit SearchArgs(PyObject* const* a)
         : query(query_arg(a[0])),
           embedding(py::is_absent(a[1]) ? std::nullopt
                                         : std::optional(vector_arg("query_embedding", a[1]))),
@@ -164,7 +164,7 @@ py::Object ranked(const Index& index, F&& search) {
 /// bm25_candidates, allowed).
 template <std::size_t N>
 py::Object search(PyObject* self, const py::Args<N>& a) {
-    const SearchArgs s(a);
+    const SearchArgs s(a.data());
     std::optional<std::vector<uint8_t>> mask;
     if constexpr (N == 6) mask = mask_arg(a[5]);
     py::Ref<Index> index(self);
@@ -230,7 +230,7 @@ py::Object evaluate_filter_mask_body(PyObject* self, const py::Args<1>& a) {
 }
 
 py::Object search_filtered_sorted(PyObject* self, const py::Args<7>& a) {
-    const SearchArgs s(a);
+    const SearchArgs s(a.data());
     std::optional<std::string_view> filter_text;
     if (!py::is_absent(a[5])) filter_text = py::arg("filter_json", [&] { return py::to_str(a[5]); });
     const std::vector<SortKey> keys = sort_keys_arg(a[6]);
