@@ -220,8 +220,9 @@ private:
                 if (!open()) return false;
                 simdjson::dom::object o;
                 if (e.get(o) != simdjson::SUCCESS) return false;
+                std::size_t i = 0;
                 for (const simdjson::dom::key_value_pair member : o) {
-                    key_ = s_.intern_key(member.key);
+                    key_ = member_key(i++, member.key);
                     if (!walk(member.value)) return false;
                 }
                 return close(true);
@@ -256,6 +257,20 @@ private:
             case element_type::NULL_VALUE: return push(kNull, 0);
         }
         return false;
+    }
+
+    /// The key id of member i of the object being read, guessed first from member i of
+    /// the last object read at the same depth: documents of one corpus mostly repeat their
+    /// keys in one order, and comparing one key text is cheaper than hashing it.
+    uint32_t member_key(std::size_t i, std::string_view key) {
+        const std::size_t depth = frames_.size();
+        if (recent_keys_.size() < depth) recent_keys_.resize(depth);
+        std::vector<uint32_t>& recent = recent_keys_[depth - 1];
+        if (i < recent.size() && s_.key_text(recent[i]) == key) return recent[i];
+        const uint32_t id = s_.intern_key(key);
+        if (i < recent.size()) recent[i] = id;
+        else recent.push_back(id);
+        return id;
     }
 
     bool push(uint8_t tag, uint64_t payload) {
@@ -302,11 +317,25 @@ private:
             if (order_ == MemberOrder::Unique) count = drop_repeated_keys(f.first, count);
             keys_.clear();
             for (std::size_t i = f.first; i < f.first + count; ++i) keys_.push_back(pending_[i].key);
-            second = s_.intern_shape(keys_);
+            second = object_shape(frames_.size());
         }
         const uint32_t first = append_run(f.first, count);
         key_ = f.key;
         return push(object ? kObject : kArray, pack(first, second));
+    }
+
+    /// The shape of keys_, guessed first as the shape of the last object closed at the same
+    /// depth (one comparison of key ids instead of hashing them).
+    uint32_t object_shape(std::size_t depth) {
+        if (recent_shapes_.size() <= depth) recent_shapes_.resize(depth + 1, JsonStore::kNoKey);
+        uint32_t& recent = recent_shapes_[depth];
+        if (recent != JsonStore::kNoKey) {
+            const uint32_t* begin = s_.shape_keys_.data() + s_.shape_begin_[recent];
+            const uint32_t* end = s_.shape_keys_.data() + s_.shape_begin_[recent + 1];
+            if (std::equal(begin, end, keys_.begin(), keys_.end())) return recent;
+        }
+        recent = s_.intern_shape(keys_);
+        return recent;
     }
 
     /// Keeps, of the members pending_[first, first + count) that share a key, only the
@@ -336,9 +365,11 @@ private:
     uint32_t append_run(std::size_t first, std::size_t count) {
         const std::size_t at = s_.tag_.size();
         if (at + count >= std::numeric_limits<uint32_t>::max()) throw std::bad_alloc();
-        for (std::size_t i = first; i < first + count; ++i) {
-            s_.tag_.push_back(pending_[i].tag);
-            s_.payload_.push_back(pending_[i].payload);
+        s_.tag_.resize(at + count);
+        s_.payload_.resize(at + count);
+        for (std::size_t i = 0; i < count; ++i) {
+            s_.tag_[at + i] = pending_[first + i].tag;
+            s_.payload_[at + i] = pending_[first + i].payload;
         }
         pending_.resize(first);
         return static_cast<uint32_t>(at);
@@ -355,6 +386,8 @@ private:
     simdjson::dom::parser dom_;  // allocates nothing until the first text
     std::size_t capacity_ = 0;
     std::string_view text_;  // the text read_fast reads
+    std::vector<std::vector<uint32_t>> recent_keys_;  // per depth: the last object's key ids
+    std::vector<uint32_t> recent_shapes_;              // per depth: the last object's shape
 };
 
 // ---- Building ----
