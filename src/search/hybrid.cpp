@@ -125,28 +125,6 @@ py::Object new_index(PyTypeObject* type, const py::Args<6>& a) {
     }
 }
 
-/// The arguments every search method starts with: (query, query_embedding, n, rrf_k,
-/// bm25_candidates).
-struct SearchArgs {
-    std::string_view query;
-    std::optional<std::vector<float>> embedding;
-    uint64_t n, rrf_k, candidates;
-
-    // `a` holds the bound arguments in parameter order (at least five), converted in that
-    // order so that the first bad argument is the one reported.
-    explicit SearchArgs(PyObject* const* a)
-        : query(query_arg(a[0])),
-          embedding(py::is_absent(a[1]) ? std::nullopt
-                                        : std::optional(vector_arg("query_embedding", a[1]))),
-          n(count_arg("n", a[2], 5)),
-          rrf_k(count_arg("rrf_k", a[3], 60)),
-          candidates(count_arg("bm25_candidates", a[4], 100)) {}
-    std::optional<std::span<const float>> embedding_view() const {
-        if (!embedding) return std::nullopt;
-        return std::span<const float>(*embedding);
-    }
-};
-
 /// Runs a search of `index`, turning a query embedding of the wrong length into ValueError.
 template <class F>
 py::Object ranked(const Index& index, F&& search) {
@@ -164,13 +142,11 @@ py::Object ranked(const Index& index, F&& search) {
 /// bm25_candidates, allowed).
 template <std::size_t N>
 py::Object search(PyObject* self, const py::Args<N>& a) {
-    const SearchArgs s(a.data());
-    std::optional<std::vector<uint8_t>> mask;
-    if constexpr (N == 6) mask = mask_arg(a[5]);
+    const HybridSearchArgs s = hybrid_search_args(a);
     py::Ref<Index> index(self);
     return ranked(*index, [&] {
-        return index->search_filtered(s.query, s.embedding_view(), s.n, s.rrf_k, s.candidates,
-                                      mask_view(mask));
+        return index->search_filtered(s.query, s.embedding_view(), s.n, s.rrf_k, s.bm25_candidates,
+                                      mask_view(s.mask));
     });
 }
 
@@ -230,7 +206,7 @@ py::Object evaluate_filter_mask_body(PyObject* self, const py::Args<1>& a) {
 }
 
 py::Object search_filtered_sorted(PyObject* self, const py::Args<7>& a) {
-    const SearchArgs s(a.data());
+    const HybridSearchArgs s = hybrid_search_args(std::span<PyObject* const>(a).first(5));
     std::optional<std::string_view> filter_text;
     if (!py::is_absent(a[5])) filter_text = py::arg("filter_json", [&] { return py::to_str(a[5]); });
     const std::vector<SortKey> keys = sort_keys_arg(a[6]);
@@ -239,7 +215,7 @@ py::Object search_filtered_sorted(PyObject* self, const py::Args<7>& a) {
     std::optional<FilterAst> filter;
     if (filter_text && index->has_metadata()) filter = filter_arg(*filter_text);
     return ranked(*index, [&] {
-        return index->search_filtered_sorted(s.query, s.embedding_view(), s.n, s.rrf_k, s.candidates,
+        return index->search_filtered_sorted(s.query, s.embedding_view(), s.n, s.rrf_k, s.bm25_candidates,
                                              filter ? &*filter : nullptr, keys);
     });
 }
@@ -272,15 +248,6 @@ py::Object reduce_index(PyObject* self) {
     return py::check(PyTuple_Pack(2, type, args.get()));
 }
 
-/// A read-only attribute computed from the index.
-template <auto Get>
-PyObject* getter(PyObject* self, void*) noexcept {
-    return py::guard([&]() -> PyObject* {
-        py::Ref<Index> index(self);
-        return Get(*index).release();
-    });
-}
-
 py::Object dim(const Index& i) { return py::from_u64(i.dim()); }
 py::Object num_docs(const Index& i) { return py::from_u64(i.num_docs()); }
 py::Object has_vectors(const Index& i) { return py::from_bool(i.has_vectors()); }
@@ -306,10 +273,10 @@ void ClassInfo<search::HybridSearchIndex>::slots(std::vector<PyType_Slot>& s) {
         {nullptr, nullptr, 0, nullptr},
     };
     static PyGetSetDef getset[] = {
-        {"dim", &search::getter<&search::dim>, nullptr, nullptr, nullptr},
-        {"num_docs", &search::getter<&search::num_docs>, nullptr, nullptr, nullptr},
-        {"has_vectors", &search::getter<&search::has_vectors>, nullptr, nullptr, nullptr},
-        {"has_metadata", &search::getter<&search::has_metadata>, nullptr, nullptr, nullptr},
+        computed<Index, &search::dim>("dim"),
+        computed<Index, &search::num_docs>("num_docs"),
+        computed<Index, &search::has_vectors>("has_vectors"),
+        computed<Index, &search::has_metadata>("has_metadata"),
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     s.push_back({Py_tp_methods, methods});
