@@ -68,6 +68,13 @@ print("\n== HybridSearchIndex: BM25, fuzzy and embedding rankings fused by rank"
 hybrid = tw.HybridSearchIndex(docs, [[1.0, 0.0], [0.8, 0.6], [0.0, 1.0], [0.9, 0.1], [0.7, 0.7]])
 for t, s in hybrid.search("quick fox", [1.0, 0.0], n=3):
     print(f"  {t!r:<24} {s:.4f}")
+hybrid.set_metadata_json(['{"year": 2019, "tags": ["animal"]}', '{"year": 2023, "tags": ["animal"]}',
+                          '{"year": 2021, "tags": ["food"]}', '{"year": 1981}', '{"year": 2024, "tags": []}'])
+recent = '{"type": "range", "attribute": "year", "low": 2020, "high": 2030}'
+print("  evaluate_filter_mask(year in 2020..2030):", hybrid.evaluate_filter_mask(recent))
+print("  search_filtered_sorted('quick', filter, newest first):")
+for t, s in hybrid.search_filtered_sorted("quick", n=3, filter_json=recent, sort_keys=[("year", True)]):
+    print(f"  {t!r:<24} {s:.4f}")
 
 print("\n== Index directories: written once, opened by memory mapping")
 with tempfile.TemporaryDirectory() as directory:

@@ -30,7 +30,8 @@ constexpr auto kAsciiProcessed = [] {
     std::array<char, 256> t{};
     for (int c = 0; c < 256; ++c) {
         const auto u = static_cast<uint32_t>(c);
-        t[u] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : ascii_alnum(u) ? static_cast<char>(c) : ' ';
+        if (c >= 'A' && c <= 'Z') t[u] = static_cast<char>(c + 32);
+        else t[u] = ascii_alnum(u) ? static_cast<char>(c) : ' ';
     }
     return t;
 }();
@@ -202,7 +203,8 @@ std::vector<char32_t> decode(std::string_view s) {
 
 std::string_view default_process_ascii(std::string_view s, std::string& out) {
     out.resize(s.size());
-    for (std::size_t i = 0; i < s.size(); ++i) out[i] = kAsciiProcessed[static_cast<unsigned char>(s[i])];
+    for (std::size_t i = 0; i < s.size(); ++i)
+        out[i] = kAsciiProcessed[static_cast<unsigned char>(s[i])];
     return trimmed(std::string_view(out));
 }
 

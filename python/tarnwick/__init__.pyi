@@ -555,6 +555,18 @@ class _HybridSearchBase:
         bm25_candidates: int = 100,
         allowed: Sequence[bool] | None = None,
     ) -> list[tuple[str, float]]: ...
+    def set_metadata_json(self, json_strings: Sequence[str]) -> None: ...
+    def evaluate_filter_mask(self, filter_json: str) -> list[bool]: ...
+    def search_filtered_sorted(
+        self,
+        query: str,
+        query_embedding: Sequence[float] | None = None,
+        n: int = 5,
+        rrf_k: int = 60,
+        bm25_candidates: int = 100,
+        filter_json: str | None = None,
+        sort_keys: Sequence[tuple[str, bool]] | None = None,
+    ) -> list[tuple[str, float]]: ...
 
 @final
 class HybridSearchIndex(_HybridSearchBase):

@@ -100,8 +100,8 @@ uint64_t damerau_levenshtein_distance(std::span<const T> s1, std::span<const T> 
     if constexpr (sizeof(T) == 1) {
         return dl_dispatch(ax.a, ax.b, 256);
     } else {
-        if (const auto d = with_dense_codes(ax.a, ax.b, [](auto x, auto y) { return dl_dispatch(x, y, 256); }))
-            return *d;
+        const auto coded = [](auto x, auto y) { return dl_dispatch(x, y, 256); };
+        if (const auto d = with_dense_codes(ax.a, ax.b, coded)) return *d;
         absl::flat_hash_map<uint64_t, uint32_t, ElementHash> ids;
         std::vector<uint32_t> kb(ax.b.size());
         for (std::size_t j = 0; j < ax.b.size(); ++j) {

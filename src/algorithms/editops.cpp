@@ -87,8 +87,8 @@ std::vector<EditOp> hamming_editops_trace(std::span<const T> s1, std::span<const
 template <class T>
 std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T> s2) {
     // Wide elements: the byte codes take the dense mask tables (positions are the same).
-    if (auto ops = with_dense_codes(s1, s2, [](auto x, auto y) { return indel_editops_trace(x, y); }))
-        return std::move(*ops);
+    const auto coded = [](auto x, auto y) { return indel_editops_trace(x, y); };
+    if (auto ops = with_dense_codes(s1, s2, coded)) return std::move(*ops);
     std::vector<EditOp> out;
     const Affix<T> ax = strip_affix(s1, s2);
     const std::size_t p = ax.prefix;
@@ -155,8 +155,8 @@ std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T
 template <class T>
 std::vector<EditOp> levenshtein_editops_trace(std::span<const T> s1, std::span<const T> s2) {
     // Wide elements: the byte codes take the dense mask tables (positions are the same).
-    if (auto ops = with_dense_codes(s1, s2, [](auto x, auto y) { return levenshtein_editops_trace(x, y); }))
-        return std::move(*ops);
+    const auto coded = [](auto x, auto y) { return levenshtein_editops_trace(x, y); };
+    if (auto ops = with_dense_codes(s1, s2, coded)) return std::move(*ops);
     std::vector<EditOp> out;
     const Affix<T> ax = strip_affix(s1, s2);
     const std::size_t p = ax.prefix;

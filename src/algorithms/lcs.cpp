@@ -141,8 +141,8 @@ uint64_t lcs_length(std::span<const T> a, std::span<const T> b, uint64_t bound) 
         return lcs_one_word(a.size(), b, need, [&pm](T c) noexcept { return pm.get(c); });
     }
     // Patterns of wide elements over one word: their byte codes take the dense tables.
-    if (const auto l = with_dense_codes(a, b, [need](auto x, auto y) { return lcs_multi_word(x, y, need); }))
-        return *l;
+    const auto coded = [need](auto x, auto y) { return lcs_multi_word(x, y, need); };
+    if (const auto l = with_dense_codes(a, b, coded)) return *l;
     return lcs_multi_word(a, b, need);
 }
 

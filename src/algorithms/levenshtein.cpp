@@ -79,8 +79,8 @@ uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
         return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
     }
     // Longer patterns of wide elements: their byte codes take the dense tables.
-    if (const auto d = with_dense_codes(a, b, [](auto x, auto y) { return uniform_bitparallel(x, y); }))
-        return *d;
+    const auto coded = [](auto x, auto y) { return uniform_bitparallel(x, y); };
+    if (const auto d = with_dense_codes(a, b, coded)) return *d;
     if (a.size() <= 64) {
         const PatternMask64<T> pm(a);
         return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });

@@ -102,8 +102,8 @@ public:
                 const __m128 b = _mm_castsi128_ps(_mm_cmpeq_epi64(load(2 * r + 1), v));
                 q[r] = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
             }
-            return movemask(_mm_packs_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3]))) &
-                   valid_;
+            const __m128i lanes = _mm_packs_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3]));
+            return movemask(lanes) & valid_;
         }
 #endif
         uint64_t x = 0;

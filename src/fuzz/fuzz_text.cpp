@@ -61,6 +61,28 @@ bool has_ascii_space_or_control(std::string_view s) noexcept {
     return false;
 }
 
+namespace {
+
+/// The character at p[i] (i < n, p[i] >= 0x80) when it is one of the common well-formed
+/// ones that need no range checks: two bytes, or three bytes led by E1 to EC, EE or EF.
+/// Returns its length and sets `c`; 0 for any other sequence (decode_at decides).
+inline std::size_t decode_common(const uint8_t* p, std::size_t n, std::size_t i,
+                                 uint32_t& c) noexcept {
+    const uint32_t b = p[i];
+    if (b >= 0xC2 && b <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
+        c = ((b & 0x1F) << 6) | (p[i + 1] & 0x3Fu);
+        return 2;
+    }
+    if (b >= 0xE1 && b <= 0xEF && b != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
+        (p[i + 2] & 0xC0) == 0x80) {
+        c = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
+        return 3;
+    }
+    return 0;
+}
+
+}  // namespace
+
 bool has_space_or_control(std::string_view s) noexcept {
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     const std::size_t n = s.size();
@@ -101,15 +123,9 @@ bool is_valid_utf8(std::span<const uint8_t> s) noexcept {
             while (i < n && p[i] < 0x80) ++i;
             continue;
         }
-        // Two-byte characters and three-byte characters without the range checks of E0 and
-        // ED inline, as in decode_into; the rest through decode_at.
-        if (b >= 0xC2 && b <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
-            i += 2;
-            continue;
-        }
-        if (b >= 0xE1 && b <= 0xEF && b != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
-            (p[i + 2] & 0xC0) == 0x80) {
-            i += 3;
+        uint32_t c;
+        if (const std::size_t common = decode_common(p, n, i, c)) {
+            i += common;
             continue;
         }
         std::size_t len = 0;
@@ -146,17 +162,10 @@ std::size_t decode_into(std::string_view s, uint32_t* out) noexcept {
             i += 1;
             continue;
         }
-        // Two-byte characters (Latin, Greek, Cyrillic, ...) and three-byte characters
-        // without the range checks of E0 and ED (CJK, ...) inline; the rest as decode_at.
-        if (b >= 0xC2 && b <= 0xDF && i + 1 < n && (p[i + 1] & 0xC0) == 0x80) {
-            *o++ = ((b & 0x1F) << 6) | (p[i + 1] & 0x3Fu);
-            i += 2;
-            continue;
-        }
-        if (b >= 0xE1 && b <= 0xEF && b != 0xED && i + 2 < n && (p[i + 1] & 0xC0) == 0x80 &&
-            (p[i + 2] & 0xC0) == 0x80) {
-            *o++ = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
-            i += 3;
+        // Latin, Greek, Cyrillic, CJK, ... inline; the rest as decode_at decodes them.
+        if (const std::size_t common = decode_common(p, n, i, *o)) {
+            ++o;
+            i += common;
             continue;
         }
         std::size_t len = 1;
