@@ -207,6 +207,27 @@ class TestBatches:
                 assert got == {(c, f(q, c), i) for i, c in enumerate(choices)}, name
 
 
+    def test_list_of_choices_for_a_wide_query_as_any_iterable(self, rng):
+        # A list of 32 choices or more is scored on the pool; a tuple, or a generator, is
+        # read item after item: both read missing values as 0.0 and raise what the
+        # conversion of a choice raises.
+        choices = [b for _, b in pairs(rng, 1)][:80]
+        choices[3:3] = [None, "<NA>", float("nan"), b"bytes", ["\u03b1", "\u03b2"], ""]
+        query = "\u03b1\u03b2\u03b3 \u4e2d\u6587"
+        for name in ("fuzz_ratio", "fuzz_qratio", "fuzz_wratio", "fuzz_partial_ratio",
+                     "fuzz_token_sort_ratio", "fuzz_partial_token_ratio"):
+            for limit, cutoff in ((None, None), (5, None), (1, 30.0), (3, -1.0), (None, 101.0)):
+                kw = {"limit": limit, "score_cutoff": cutoff}
+                got = t.extract(query, choices, name, None, **kw)
+                assert got == t.extract(query, tuple(choices), name, None, **kw), (name, kw)
+                assert got == t.extract(query, iter(choices), name, None, **kw), (name, kw)
+            assert t.extract_one(query, choices, name, None) == \
+                t.extract_one(query, tuple(choices), name, None)
+        for bad in (5, object()):
+            with pytest.raises(TypeError):
+                t.extract(query, choices + [bad], "fuzz_ratio", None)
+
+
 class TestDefaultProcess:
     def test_characters_alone_against_the_whole_text(self, rng):
         # A capital dotted I makes the processor lowercase the whole text with ICU; the
