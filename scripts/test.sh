@@ -2,9 +2,10 @@
 # Sets up, builds and runs the whole test suite:
 #   1. the normal build (warnings are errors),
 #   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer, the runtime preloaded,
-#   3. the type stubs against the built module (mypy's stubtest) and the examples under
+#   3. a short fuzzing run of every entry point on the sanitizer build (scripts/fuzz.sh),
+#   4. the type stubs against the built module (mypy's stubtest) and the examples under
 #      mypy --strict,
-#   4. the same abi3 module under every other CPython >= 3.10 found on the machine.
+#   5. the same abi3 module under every other CPython >= 3.10 found on the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +26,9 @@ LD_PRELOAD="$ASAN_LIB:$UBSAN_LIB" \
 ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 PYTHONPATH=build-sanitize:python "$PYTHON" -m pytest tests -q -p no:cacheprovider -x
+
+echo "== fuzzing the sanitizer build (fixed seeds)"
+FUZZ_RUNS=2000 FUZZ_SEED=20261207 bash scripts/fuzz.sh
 
 echo "== type stubs"
 PYTHONPATH=build:python MYPYPATH=python "$PYTHON" -m mypy.stubtest tarnwick

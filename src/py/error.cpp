@@ -70,7 +70,8 @@ void set_error_from_current_exception() noexcept {
     } catch (const Error& e) {
         raise(e);
     } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+        // Said in words: a caller cannot tell an empty MemoryError from a failed check.
+        PyErr_SetString(PyExc_MemoryError, "out of memory");
     } catch (const std::length_error& e) {
         // A size beyond what a structure or library can hold.
         PyErr_SetString(PyExc_OverflowError, e.what());
