@@ -22,6 +22,7 @@ void register_all(py::Module& m) {
     // search and join classes and functions
     search::register_bm25_classes(m);
     search::register_hybrid_class(m);
+    search::register_index_dir_writers(m);
     search::register_score_utils(m);
     join::register_class(m);
     // ratio scorers

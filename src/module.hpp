@@ -28,6 +28,8 @@ namespace search {
 void register_bm25_classes(py::Module& m);
 /// HybridSearchIndex.
 void register_hybrid_class(py::Module& m);
+/// save_mmap_bm25, save_mmap_hybrid.
+void register_index_dir_writers(py::Module& m);
 /// cosine_similarity_matrix, normalize_bayes.
 void register_score_utils(py::Module& m);
 }  // namespace search

@@ -1,7 +1,10 @@
 """Plain-Python models of the search indexes, written from the formulas, for comparison."""
+import json
 import math
+import os
 import struct
 import unicodedata
+from decimal import Decimal
 
 from naive import lcs_length
 
@@ -281,3 +284,77 @@ def top_n_phrase(model, query, n=5, window=3, boost=2.0):
     ranked = [(d, s * (g * proximity(toks, positions(model, d), window) + 1.0))
               for d, s in enumerate(scores) if s > 0]
     return [(model.corpus[d], s) for d, s in sort_ranked(ranked)[:n]]
+
+
+# ---- Index directories ----
+
+def json_number(x):
+    """A double as the index directory's JSON writes it: Python's shortest round-trip
+    digits (repr) laid out by the position p of the decimal point: integers with p <= 16
+    in full with ".0", 0 < p <= 16 plain, -5 < p <= 0 as "0.000ddd", otherwise
+    d.ddde<p - 1>; null when not finite."""
+    if not math.isfinite(x):
+        return "null"
+    if x == 0:
+        return "-0.0" if math.copysign(1.0, x) < 0 else "0.0"
+    sign, digits, exp = Decimal(repr(x)).as_tuple()
+    d = "".join(map(str, digits))
+    short = d.rstrip("0")
+    k = exp + len(d) - len(short)  # value = short x 10^k
+    d, p = short, len(short) + k
+    s = "-" if sign else ""
+    if k >= 0 and p <= 16:
+        return s + d + "0" * k + ".0"
+    if 0 < p <= 16:
+        return s + d[:p] + "." + d[p:]
+    if -5 < p <= 0:
+        return s + "0." + "0" * (-p) + d
+    return s + d[0] + ("." + d[1:] if len(d) > 1 else "") + "e" + str(p - 1)
+
+
+def json_text(value):
+    """Compact JSON as the index directory's writer lays it out (member order as given)."""
+    if isinstance(value, bool):
+        return "true" if value else "false"
+    if isinstance(value, int):
+        return str(value)
+    if isinstance(value, float):
+        return json_number(value)
+    if isinstance(value, str):
+        return json.dumps(value, ensure_ascii=False)
+    if isinstance(value, list) and value and isinstance(value[0], tuple):
+        return "{" + ",".join(json_text(k) + ":" + json_text(v) for k, v in value) + "}"
+    if isinstance(value, list):
+        return "[" + ",".join(json_text(v) for v in value) + "]"
+    raise TypeError(value)
+
+
+def read_meta(path):
+    """meta.json as nested lists of (key, value) pairs, keeping member order."""
+    with open(os.path.join(path, "meta.json"), "rb") as f:
+        raw = f.read()
+    return raw, json.loads(raw.decode("utf-8"), object_pairs_hook=list)
+
+
+def read_index_dir(path):
+    """(meta as a dict, postings as (doc_id, weight, n_positions) triples, positions)."""
+    raw, pairs = read_meta(path)
+    meta = dict(pairs)
+    meta["idf"], meta["dictionary"] = dict(meta["idf"]), dict(meta["dictionary"])
+    with open(os.path.join(path, "postings.bin"), "rb") as f:
+        data = f.read()
+    assert len(data) % 12 == 0
+    postings = list(struct.iter_unpack("<IfI", data))
+    with open(os.path.join(path, "positions.bin"), "rb") as f:
+        data = f.read()
+    assert len(data) % 4 == 0
+    positions = [p for (p,) in struct.iter_unpack("<I", data)]
+    return meta, postings, positions
+
+
+def terms_with_positions(tokens):
+    """term -> ascending positions in a token list."""
+    out = {}
+    for p, t in enumerate(tokens):
+        out.setdefault(t, []).append(p)
+    return out

@@ -136,9 +136,9 @@ class TestInterrupt:
         a, b = text(3000), text(300_000)
     """
     CALLS = {
-        "partial ratio on the calling thread": "m.fuzz_partial_ratio(a, b * 10)",
-        "partial ratio alignment": "m.fuzz_partial_ratio_alignment(b * 10, a)",
-        "cdist on the calling thread, lock released": "m.cdist([a], [b * 10], 'partial_ratio', None)",
+        "partial ratio on the calling thread": "m.fuzz_partial_ratio(a * 10, b * 10)",
+        "partial ratio alignment": "m.fuzz_partial_ratio_alignment(b * 10, a * 10)",
+        "cdist on the calling thread, lock released": "m.cdist([a * 10], [b * 10], 'partial_ratio', None)",
         "cdist on the pool": "m.cdist([a] * 40, [b] * 25, 'partial_ratio', None)",
         "extract on the pool": "m.extract(a, [b] * 256, 'partial_ratio', None)",
         "extract of a tuple": "m.extract(a, (b,) * 100, 'partial_ratio', None)",

@@ -20,6 +20,8 @@ __all__ = [
     "BM25Plus",
     "BM25T",
     "HybridSearchIndex",
+    "save_mmap_bm25",
+    "save_mmap_hybrid",
     "cosine_similarity_matrix",
     "normalize_bayes",
     "MultiJoiner",
@@ -550,6 +552,30 @@ class HybridSearchIndex:
         bm25_candidates: int = 100,
         allowed: Sequence[bool] | None = None,
     ) -> list[tuple[str, float]]: ...
+
+# ---- Index directories ----
+
+def save_mmap_bm25(
+    path: str,
+    corpus_iter: Iterable[Any],
+    k1: float,
+    b: float,
+    normalize: bool,
+    algorithm: str = "bm25",
+    delta: float | None = None,
+    include_positions: bool = False,
+) -> None: ...
+def save_mmap_hybrid(
+    path: str,
+    corpus_iter: Iterable[Any],
+    k1: float,
+    b: float,
+    normalize: bool,
+    algorithm: str = "bm25",
+    delta: float | None = None,
+    embeddings: Sequence[Sequence[float]] | None = None,
+    include_positions: bool = False,
+) -> None: ...
 
 # ---- Join ----
 

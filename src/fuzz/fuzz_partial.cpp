@@ -5,13 +5,16 @@
 // once per direction: the LCS of the needle with every growing prefix of the haystack is
 // read off one bit-parallel pass (the state after k text elements holds the LCS with the
 // first k), the shrinking suffixes likewise from one pass of the reversed needle over the
-// reversed haystack, and each full window is one pass over its elements. The scores and
-// the order in which windows are compared are those of trying every window in turn.
+// reversed haystack. The full windows come from one comb of the needle against the whole
+// haystack (algorithms/lcs_windows.hpp), or, when there are few of them, from one pass
+// over each. The scores and the order in which windows are compared are those of trying
+// every window in turn.
 #include "fuzz/fuzz_partial.hpp"
 
 #include "algorithms/lcs_step.hpp"
-#include "cancel.hpp"
+#include "algorithms/lcs_windows.hpp"
 #include "algorithms/pattern_mask.hpp"
+#include "cancel.hpp"
 #include "fuzz/fuzz_text.hpp"
 
 #include <algorithm>
@@ -111,6 +114,16 @@ inline uint64_t lcs_to_beat(double best, std::size_t n, std::size_t w) noexcept 
     return L;
 }
 
+/// Whether the full windows of a needle of n elements in a haystack of m >= n are scored
+/// from one comb of the whole grid (about n * m cell steps) rather than by one
+/// bit-parallel pass per window (n steps of blocks_for(n) words each, fewer when windows
+/// are skipped). A word step costs about as much as four cell steps; a needle of one word
+/// is always faster per window.
+inline bool comb_full_windows(std::size_t n, std::size_t m) noexcept {
+    if (n <= 64 || !algorithms::lcs_of_windows_fits(n, m)) return false;
+    return (m - n + 1) * algorithms::blocks_for(n) * 4 >= m;
+}
+
 /// Position of the first occurrence of `needle` in `haystack`, or npos.
 template <class T>
 std::size_t find_exact(std::span<const T> needle, std::span<const T> haystack) {
@@ -165,6 +178,10 @@ Window partial_ratio_short_long(std::span<const T> needle, std::span<const T> ha
     // cannot reach the `need` that beating the best takes, and are not scanned.
     if (n > m) {
         consider(window_score(n, m, forward.lcs(haystack)), 0, m);
+    } else if (comb_full_windows(n, m)) {
+        std::vector<uint32_t> lcs;
+        algorithms::lcs_of_windows(needle, haystack, n, lcs);
+        for (std::size_t s = 0; s < lcs.size(); ++s) consider(window_score(n, n, lcs[s]), s, s + n);
     } else {
         uint64_t need = lcs_to_beat(best.score, n, n);
         cancel::Budget budget;

@@ -77,6 +77,34 @@ std::string_view to_str(PyObject* o) {
     return {p, static_cast<std::size_t>(n)};
 }
 
+std::string to_str_lossy(PyObject* o) {
+    if (!PyUnicode_Check(o))
+        throw Error{PyExc_TypeError,
+                    "'" + type_name(o) + "' object cannot be converted to 'PyString'", {}};
+    Py_ssize_t n = 0;
+    if (const char* p = PyUnicode_AsUTF8AndSize(o, &n)) return std::string(p, static_cast<std::size_t>(n));
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw_already_set();
+    PyErr_Clear();
+    // With "surrogatepass" a surrogate becomes the three bytes ED A0..BF 80..BF, which no
+    // well-formed UTF-8 holds (ED is followed by 80..9F there): each such triple is one
+    // code point to replace.
+    const Object bytes = check(PyUnicode_AsEncodedString(o, "utf-8", "surrogatepass"));
+    char* data = nullptr;
+    if (PyBytes_AsStringAndSize(bytes.get(), &data, &n) < 0) throw_already_set();
+    std::string out;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (static_cast<unsigned char>(data[i]) == 0xED && i + 2 < n &&
+            static_cast<unsigned char>(data[i + 1]) >= 0xA0) {
+            out.append("\xef\xbf\xbd");
+            i += 2;
+            continue;
+        }
+        out.push_back(data[i]);
+    }
+    return out;
+}
+
 StrList to_str_list(PyObject* o) {
     require_sequence(o, "a sequence of str");
     StrList out;

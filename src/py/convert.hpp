@@ -4,6 +4,7 @@
 
 #include "cancel.hpp"
 #include "py/error.hpp"
+#include "round_f32.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -26,13 +27,7 @@ double to_f64(PyObject* o);
 float to_f32(PyObject* o);
 
 /// A double rounded to the nearest 32-bit float, as `to_f32` rounds it.
-inline float round_f32(double v) noexcept {
-    // Below this magnitude a double rounds to a finite float; from it on, to an infinity.
-    constexpr double kOverflow = 0x1.ffffffp127;
-    if (v >= kOverflow) return __builtin_inff();
-    if (v <= -kOverflow) return -__builtin_inff();
-    return static_cast<float>(v);
-}
+using tarnwick::round_f32;
 
 /// Accepts any object that passes the interpreter's sequence check except a str: TypeError
 /// "a str is not accepted as {what}" for a str, "'{type}' object cannot be converted to
@@ -45,6 +40,10 @@ bool to_bool(PyObject* o);
 
 /// The UTF-8 text of a str; the view lives as long as the str.
 std::string_view to_str(PyObject* o);
+
+/// The UTF-8 text of a str in which every code point that UTF-8 cannot encode (a lone
+/// surrogate) is replaced by U+FFFD; TypeError for anything but a str.
+std::string to_str_lossy(PyObject* o);
 
 /// The texts of a sequence of str, as UTF-8 views kept alive by the item objects held
 /// beside them. A str itself and objects that are not sequences are refused.

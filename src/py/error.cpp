@@ -9,9 +9,11 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <stdexcept>
 #include <exception>
+#include <system_error>
 
 namespace tarnwick::py {
 namespace {
@@ -56,6 +58,43 @@ void raise(const Error& e) {
     }
 }
 
+namespace {
+
+/// The OSError subclass of an errno value: the kinds that have their own exception class,
+/// plain OSError for every other.
+PyObject* os_error_type(int err) noexcept {
+    switch (err) {
+        case ENOENT: return PyExc_FileNotFoundError;
+        case EACCES:
+        case EPERM: return PyExc_PermissionError;
+        case EEXIST: return PyExc_FileExistsError;
+        case EINTR: return PyExc_InterruptedError;
+        case ETIMEDOUT: return PyExc_TimeoutError;
+        case EAGAIN: return PyExc_BlockingIOError;
+        case EPIPE: return PyExc_BrokenPipeError;
+        case ECONNABORTED: return PyExc_ConnectionAbortedError;
+        case ECONNRESET: return PyExc_ConnectionResetError;
+        case ECONNREFUSED: return PyExc_ConnectionRefusedError;
+        default: return PyExc_OSError;
+    }
+}
+
+}  // namespace
+
+void raise_os_error(const std::error_code& code) noexcept {
+    try {
+        if (code.category() != std::generic_category() && code.category() != std::system_category()) {
+            PyErr_SetString(PyExc_OSError, code.message().c_str());
+            return;
+        }
+        const std::string message =
+            code.message() + " (os error " + std::to_string(code.value()) + ")";
+        PyErr_SetString(os_error_type(code.value()), message.c_str());
+    } catch (...) {
+        PyErr_NoMemory();
+    }
+}
+
 void set_error_from_current_exception() noexcept {
     park_if_foreign();
     try {
@@ -72,6 +111,8 @@ void set_error_from_current_exception() noexcept {
     } catch (const std::bad_alloc&) {
         // Said in words: a caller cannot tell an empty MemoryError from a failed check.
         PyErr_SetString(PyExc_MemoryError, "out of memory");
+    } catch (const std::system_error& e) {
+        raise_os_error(e.code());
     } catch (const std::length_error& e) {
         // A size beyond what a structure or library can hold.
         PyErr_SetString(PyExc_OverflowError, e.what());

@@ -8,6 +8,7 @@
 
 #include <new>
 #include <string>
+#include <system_error>
 
 namespace tarnwick::py {
 
@@ -41,8 +42,14 @@ Object fetch_error();
 /// Sets `e` as the current Python error.
 void raise(const Error& e);
 
-/// Sets the error of the exception currently being handled; for use in catch blocks. A
-/// thread ended at interpreter exit (see object.hpp) is parked.
+/// Sets the OSError of an operating-system error: for an errno value, the subclass of its
+/// kind (FileNotFoundError, PermissionError, ...) or OSError, with the message "{system's
+/// description} (os error {errno})".
+void raise_os_error(const std::error_code& code) noexcept;
+
+/// Sets the error of the exception currently being handled; for use in catch blocks; a
+/// std::system_error becomes the OSError of raise_os_error. A thread ended at interpreter
+/// exit (see object.hpp) is parked.
 void set_error_from_current_exception() noexcept;
 
 /// Drops the exception currently being handled; for catch (...) blocks around code that

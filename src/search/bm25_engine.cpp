@@ -16,13 +16,9 @@
 namespace tarnwick::search {
 namespace {
 
-constexpr std::size_t kTermChunkBytes = 64 * 1024;
 /// Documents per task when one query is scored on the pool; a multiple of 64, so that
 /// tasks never share a word of the touched-document bits.
 constexpr std::size_t kDocsPerTask = 8192;
-
-/// Machine epsilon: the BM25T saturation uses its limit value 1.0 within it of k1 = 1.
-constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
 
 /// Calls f(d) for every set bit d of `bits` (words [0, nwords)), in increasing order.
 template <class F>
@@ -79,112 +75,43 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
     tok_offsets_.reserve(n + 1);
     tok_offsets_.push_back(0);
     tokens_.reserve(total_bytes / 6 + 16);
-    std::size_t chunk_used = kTermChunkBytes;
-    const auto store = [&](std::string_view term) -> std::string_view {
-        if (term.size() > kTermChunkBytes) {
-            term_chunks_.push_back(std::make_unique<char[]>(term.size()));
-            std::memcpy(term_chunks_.back().get(), term.data(), term.size());
-            return {term_chunks_.back().get(), term.size()};
-        }
-        if (chunk_used + term.size() > kTermChunkBytes) {
-            term_chunks_.push_back(std::make_unique<char[]>(kTermChunkBytes));
-            chunk_used = 0;
-        }
-        char* dst = term_chunks_.back().get() + chunk_used;
-        if (!term.empty()) std::memcpy(dst, term.data(), term.size());
-        chunk_used += term.size();
-        return {dst, term.size()};
-    };
-    const auto intern = [&](std::string_view term) {
-        auto it = term_ids_.find(term);
-        if (it == term_ids_.end()) {
-            if (terms_.size() >= UINT32_MAX - 1) throw std::length_error("corpus has too many terms");
-            const std::string_view stored = store(term);
-            it = term_ids_.emplace(stored, static_cast<uint32_t>(terms_.size())).first;
-            terms_.push_back(stored);
-        }
-        tokens_.push_back(it->second);
-    };
     for (std::size_t d = 0; d < n; ++d) {
         const std::string_view s = doc(d);
-        if (params_.normalize) {
-            for (const std::string& t : tokenise(s, true)) intern(t);
-        } else {
-            for_each_word(s, intern);
-        }
+        for_each_term(s, params_.normalize, [&](std::string_view t) { tokens_.push_back(terms_.intern(t)); });
         tok_offsets_.push_back(tokens_.size());
         doc_index_.insert_or_assign(s, static_cast<uint32_t>(d));
     }
     tokens_.shrink_to_fit();
 
-    avgdl_ = static_cast<double>(static_cast<uint64_t>(tokens_.size())) / static_cast<double>(n);
+    avgdl_ = bm25::average_length(tokens_.size(), n);
 
-    // Document frequencies, then the postings of every term in document order.
+    // The postings of every term in document order; a term's df is its list's length.
     const std::size_t v = terms_.size();
-    std::vector<uint32_t> last(v, UINT32_MAX);
-    std::vector<uint64_t> df(v, 0);
-    for (std::size_t d = 0; d < n; ++d)
-        for (const uint32_t t : doc_terms(d))
-            if (last[t] != d) {
-                last[t] = static_cast<uint32_t>(d);
-                ++df[t];
-            }
-    post_offsets_.resize(v + 1);
-    post_offsets_[0] = 0;
-    for (std::size_t t = 0; t < v; ++t) post_offsets_[t + 1] = post_offsets_[t] + df[t];
-    postings_.resize(post_offsets_[v]);
-    std::vector<uint64_t> cursor(post_offsets_.begin(), post_offsets_.end() - 1);
-    std::fill(last.begin(), last.end(), UINT32_MAX);
-    for (std::size_t d = 0; d < n; ++d)
-        for (const uint32_t t : doc_terms(d)) {
-            if (last[t] != d) {
-                last[t] = static_cast<uint32_t>(d);
-                postings_[cursor[t]++] = Posting{static_cast<uint32_t>(d), 1};
-            } else {
-                Posting& p = postings_[cursor[t] - 1];
-                if (p.tf == UINT32_MAX) throw std::length_error("a document repeats a term too often");
-                ++p.tf;
-            }
-        }
+    {
+        InvertedLists lists = invert(tok_offsets_, tokens_, v);
+        post_offsets_ = std::move(lists.offsets);
+        postings_ = std::move(lists.postings);
+    }
+    const auto df = [&](std::size_t t) { return post_offsets_[t + 1] - post_offsets_[t]; };
 
     // idf of every term.
     idf_.resize(v);
-    for (std::size_t t = 0; t < v; ++t) {
-        const double f = static_cast<double>(df[t]);
-        switch (variant_) {
-            case Variant::Okapi:
-            case Variant::T:
-                idf_[t] = std::log((static_cast<double>(n - df[t]) + 0.5) / (f + 0.5) + 1.0);
-                break;
-            case Variant::L:
-                idf_[t] = std::log(static_cast<double>(static_cast<uint64_t>(n) + 1) / (f + 0.5));
-                break;
-            case Variant::Plus:
-                idf_[t] = std::log(static_cast<double>(static_cast<uint64_t>(n) + 1) / f);
-                break;
-        }
-    }
+    for (std::size_t t = 0; t < v; ++t) idf_[t] = bm25::idf(variant_, n, df(t));
 
-    // Length factor K(d) = (1 - b) + (b * dl) / avgdl.
+    // Length factor K(d) of every document.
     length_factor_.resize(n);
-    for (std::size_t d = 0; d < n; ++d) {
-        const double dl = static_cast<double>(tok_offsets_[d + 1] - tok_offsets_[d]);
-        length_factor_[d] = (1.0 - params_.b) + (params_.b * dl) / avgdl_;
-    }
+    for (std::size_t d = 0; d < n; ++d)
+        length_factor_[d] = bm25::length_factor(params_.b, tok_offsets_[d + 1] - tok_offsets_[d], avgdl_);
 
     // BM25T: each term's own saturation from the mean of ln(c + 1) over its documents.
     if (variant_ == Variant::T) {
-        const double k1 = params_.k1;
-        const double g = std::fabs(k1 - 1.0) < kEpsilon ? 1.0 : std::log(k1) * (k1 / (k1 - 1.0));
+        const double g = bm25::saturation_base(params_.k1);
         term_k1_.resize(v);
         for (std::size_t t = 0; t < v; ++t) {
             double sum = 0.0;
-            for (const Posting& p : postings(static_cast<uint32_t>(t))) {
-                const double c = static_cast<double>(p.tf) / length_factor_[p.doc];
-                sum += std::log(c + 1.0);
-            }
-            const double m = sum / static_cast<double>(df[t]);
-            term_k1_[t] = (g - m) * (g - m);
+            for (const Posting& p : postings(static_cast<uint32_t>(t)))
+                sum += bm25::saturation_term(p.tf, length_factor_[p.doc]);
+            term_k1_[t] = bm25::term_saturation(g, sum, df(t));
         }
     }
     compute_max_weights();
@@ -214,22 +141,8 @@ void Bm25Engine::compute_max_weights() {
 }
 
 template <Variant V>
-double Bm25Engine::weight_v(uint32_t id, std::size_t d, uint32_t tf_count) const noexcept {
-    const double tf = static_cast<double>(tf_count);
-    const double k = length_factor_[d];
-    const double k1 = params_.k1;
-    if constexpr (V == Variant::Okapi) {
-        return ((k1 + 1.0) * tf) / (k1 * k + tf);
-    } else if constexpr (V == Variant::Plus) {
-        return params_.delta + ((k1 + 1.0) * tf) / (k1 * k + tf);
-    } else if constexpr (V == Variant::L) {
-        const double c = tf / k;
-        return ((k1 + 1.0) * (params_.delta + c)) / (params_.delta + (k1 + c));
-    } else {
-        const double c = tf / k;
-        const double kt = term_k1_[id];
-        return ((kt + 1.0) * c) / (kt + c);
-    }
+double Bm25Engine::weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
+    return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor_[d]);
 }
 
 double Bm25Engine::weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
@@ -248,12 +161,6 @@ std::optional<uint64_t> Bm25Engine::doc_index(std::string_view text) const {
     return it->second;
 }
 
-std::optional<uint32_t> Bm25Engine::term_id(std::string_view term) const {
-    const auto it = term_ids_.find(term);
-    if (it == term_ids_.end()) return std::nullopt;
-    return it->second;
-}
-
 uint32_t Bm25Engine::tf(uint32_t id, std::size_t d) const noexcept {
     const auto list = postings(id);
     const auto it = std::lower_bound(list.begin(), list.end(), d,
@@ -267,11 +174,7 @@ Query Bm25Engine::parse(std::string_view text) const {
         const auto id = term_id(term);
         q.terms.push_back(id ? *id : Query::kNoTerm);
     };
-    if (params_.normalize) {
-        for (const std::string& t : tokenise(text, true)) resolve(t);
-    } else {
-        for_each_word(text, resolve);
-    }
+    for_each_term(text, params_.normalize, resolve);
     return q;
 }
 
@@ -604,7 +507,7 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
 std::vector<TermValue> Bm25Engine::idf_map() const {
     std::vector<TermValue> out;
     out.reserve(terms_.size());
-    for (std::size_t t = 0; t < terms_.size(); ++t) out.push_back({terms_[t], idf_[t]});
+    for (std::size_t t = 0; t < terms_.size(); ++t) out.push_back({terms_.term(static_cast<uint32_t>(t)), idf_[t]});
     return out;
 }
 
@@ -614,7 +517,7 @@ std::vector<TermValue> Bm25Engine::document_vector(std::size_t d) const {
     for (const uint32_t t : doc_terms(d)) ++tf_of[t];
     std::vector<TermValue> out;
     out.reserve(tf_of.size());
-    for (const auto& [t, f] : tf_of) out.push_back({terms_[t], weight(t, d, f)});
+    for (const auto& [t, f] : tf_of) out.push_back({terms_.term(t), weight(t, d, f)});
     return out;
 }
 
@@ -692,10 +595,8 @@ std::size_t Bm25Engine::memory_bytes() const noexcept {
                         tok_offsets_.capacity() * 8 + tokens_.capacity() * 4 +
                         length_factor_.capacity() * 8 + post_offsets_.capacity() * 8 +
                         postings_.capacity() * sizeof(Posting) + idf_.capacity() * 8 +
-                        term_k1_.capacity() * 8 + terms_.capacity() * sizeof(std::string_view) +
-                        term_chunks_.size() * kTermChunkBytes;
+                        term_k1_.capacity() * 8 + terms_.memory_bytes();
     bytes += doc_index_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
-    bytes += term_ids_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
     return bytes;
 }
 

@@ -27,7 +27,10 @@
 #pragma once
 
 #include "fx_hash.hpp"
+#include "search/bm25_formula.hpp"
 #include "search/bm25_reader.hpp"
+#include "search/postings.hpp"
+#include "search/term_table.hpp"
 #include "search/top_n.hpp"
 
 #include <absl/container/flat_hash_map.h>
@@ -42,17 +45,6 @@
 #include <vector>
 
 namespace tarnwick::search {
-
-/// The four BM25 variants: they differ only in idf and term weight.
-enum class Variant : uint8_t { Okapi, L, Plus, T };
-
-/// Constructor parameters; `delta` is read by L and Plus only.
-struct Bm25Params {
-    double k1 = 1.5;
-    double b = 0.75;
-    double delta = 0.0;
-    bool normalize = false;
-};
 
 /// A query's tokens resolved against the dictionary: a term id per token in query order,
 /// or kNoTerm for a token that occurs nowhere in the corpus.
@@ -108,9 +100,9 @@ public:
 
     // ---- Term statistics ----
     std::size_t num_terms() const noexcept { return idf_.size(); }
-    std::string_view term(uint32_t id) const noexcept { return terms_[id]; }
+    std::string_view term(uint32_t id) const noexcept { return terms_.term(id); }
     double idf(uint32_t id) const noexcept { return idf_[id]; }
-    std::optional<uint32_t> term_id(std::string_view term) const;
+    std::optional<uint32_t> term_id(std::string_view term) const { return terms_.find(term); }
     /// Term frequency of term `id` in document d (0 when absent).
     uint32_t tf(uint32_t id, std::size_t d) const noexcept;
     /// w(d, t) for a term occurring `tf` times in document d (tf >= 1).
@@ -125,10 +117,7 @@ public:
     std::size_t memory_bytes() const noexcept;
 
 private:
-    struct Posting {
-        uint32_t doc;
-        uint32_t tf;
-    };
+    using Posting = TermPosting;
     std::span<const Posting> postings(uint32_t id) const noexcept {
         return std::span<const Posting>(postings_).subspan(
             post_offsets_[id], post_offsets_[id + 1] - post_offsets_[id]);
@@ -164,9 +153,7 @@ private:
     std::vector<uint64_t> doc_offsets_;   // N + 1 offsets into text_
     absl::flat_hash_map<std::string_view, uint32_t, FxHash> doc_index_;
 
-    std::vector<std::unique_ptr<char[]>> term_chunks_;  // storage of the term texts
-    std::vector<std::string_view> terms_;               // term text by id
-    absl::flat_hash_map<std::string_view, uint32_t, FxHash> term_ids_;
+    TermTable terms_;
     std::vector<double> idf_;      // by term id
     std::vector<double> term_k1_;  // by term id; T only
     std::vector<double> max_weight_;  // largest w(d, t) over the term's postings

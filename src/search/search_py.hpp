@@ -6,6 +6,7 @@
 #include "py/args.hpp"
 #include "py/convert.hpp"
 #include "search/bm25_reader.hpp"
+#include "search/index_dir_files.hpp"
 #include "search/score_utils_matrix.hpp"
 
 #include <cstdint>
@@ -38,6 +39,17 @@ FloatRows rows_arg(const char* name, PyObject* matrix);
 
 /// A vector argument: a sequence (not str) of numbers rounded to 32-bit floats.
 std::vector<float> vector_arg(const char* name, PyObject* o);
+
+/// Runs `f`; a fault in an index directory's files (IndexDirError) becomes OSError with its
+/// message. Failures of the operating system become the binding layer's OSError by kind.
+template <class F>
+auto index_dir_errors(F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const IndexDirError& e) {
+        throw py::Error{PyExc_OSError, e.what(), {}};
+    }
+}
 
 /// A new list of floats.
 py::Object float_list(std::span<const double> values);

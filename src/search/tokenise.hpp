@@ -32,6 +32,17 @@ std::vector<std::string> split_words(std::string_view text);
 template <class F>
 void for_each_word(std::string_view text, F&& f);
 
+/// Calls f(term) for every term of tokenise(text, normalize), in order, as a string_view
+/// valid only during the call (the word-splitting mode allocates no term).
+template <class F>
+void for_each_term(std::string_view text, bool normalize, F&& f) {
+    if (normalize) {
+        for (const std::string& t : tokenise(text, true)) f(std::string_view(t));
+    } else {
+        for_each_word(text, f);
+    }
+}
+
 namespace detail {
 
 /// Whether a character at or above U+0080 is a word character.
