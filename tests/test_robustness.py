@@ -236,3 +236,16 @@ class TestIterablesTooLongToHold:
             m.levenshtein_distance(BadLen(), [1])
         assert m.levenshtein_distance((c for c in "abc"), ["a", "b", "c"]) == 0
         assert m.cdist(["ab"], (x for x in ["ab", "b"]), "ratio", None)[0] == [100.0, 66.66666666666667]
+
+
+def test_index_path_with_a_nul_is_refused(tmp_path):
+    """A path with an embedded NUL reached the system's calls cut at the NUL: the writer
+    then tried temporary names inside another directory forever (EEXIST on every one)."""
+    import _tarnwick as m
+
+    (tmp_path / "idx").mkdir()
+    for save in (m.save_mmap_bm25, m.save_mmap_hybrid):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            save(str(tmp_path / "idx") + "\0", ["a b"], 1.5, 0.75, True)
+    assert [p.name for p in tmp_path.iterdir()] == ["idx"]
+    assert list((tmp_path / "idx").iterdir()) == []

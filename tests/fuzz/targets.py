@@ -29,7 +29,7 @@ SUBSYSTEMS = {
     "results": lambda n: n in ("Editop", "Editops", "Opcode", "Opcodes", "MatchingBlock",
                                "ScoreAlignment"),
     "bktree": lambda n: n == "BKTree",
-    "search": lambda n: n.startswith("BM25") or n in (
+    "search": lambda n: n.startswith("BM25") or n.startswith("save_mmap_") or n in (
         "HybridSearchIndex", "cosine_similarity_matrix", "normalize_bayes"),
     "join": lambda n: n == "MultiJoiner",
 }
@@ -98,7 +98,10 @@ def _by_name(name, d):
         if name in ("query", "name", "src_name", "tgt_name") and d.chance(180):
             return text(d) if d.chance(200) else json_text(d)
         return any_value(d)
-    if name in ("choices", "queries", "items", "corpus", "texts", "ops", "scores"):
+    if name == "path":
+        return _index_path(d)
+    if name in ("choices", "queries", "items", "corpus", "corpus_iter", "texts", "ops",
+                "scores"):
         if name == "scores" and d.chance(180):
             return [(text(d), number(d)) for _ in range(d.below(5))]
         if name == "ops" and d.chance(180):
@@ -335,6 +338,53 @@ def _bm25(name):
     return run
 
 
+_TMP = None
+
+
+def _index_path(d):
+    """Where an index directory is written: always inside one temporary directory."""
+    global _TMP
+    if _TMP is None:
+        import atexit
+        import shutil
+        import tempfile
+
+        # In memory where there is such a file system: the writers sync their files.
+        _TMP = tempfile.mkdtemp(prefix="tarnwick-fuzz-",
+                                dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+        atexit.register(shutil.rmtree, _TMP, True)
+        with open(os.path.join(_TMP, "a-file"), "w") as f:
+            f.write("not a directory")
+    name = d.pick(["idx%d" % d.below(4), "a-file", "a-file/sub", "missing/deeper/idx",
+                   "\udc80", "", "idx\0"])
+    return os.path.join(_TMP, name) if d.chance(230) else any_value(d, 2)
+
+
+def _save_mmap(name):
+    def run(d):
+        fn = getattr(m, name)
+        if d.chance(40):
+            return call_with_drawn_args(fn, d)
+        corpus = [text(d) if d.chance(230) else any_value(d, 3) for _ in range(d.below(8))]
+        args = [_index_path(d), corpus if d.chance(200) else iter(corpus),
+                _by_name("k1", d) if d.chance(40) else 1.5,
+                _by_name("b", d) if d.chance(40) else 0.75,
+                d.pick([False, True, None, 1])]
+        kwargs = {}
+        if d.chance(100):
+            kwargs["algorithm"] = _by_name("algorithm", d)
+        if d.chance(60):
+            kwargs["delta"] = _by_name("delta", d)
+        if d.chance(100):
+            kwargs["include_positions"] = d.pick([True, False, None, "x"])
+        if name == "save_mmap_hybrid" and d.chance(160):
+            kwargs["embeddings"] = matrix(d, len(corpus))
+        if SHOW:
+            print("call", name, _short(args), _short(kwargs), file=sys.stderr, flush=True)
+        return fn(*args, **kwargs)
+    return run
+
+
 def _joiner(d):
     j = call_with_drawn_args(m.MultiJoiner, d) if d.chance(60) else m.MultiJoiner()
     for _ in range(d.below(4)):
@@ -374,7 +424,12 @@ def drivers():
             out[sub].append((name, _bktree))
         elif sub == "search":
             obj = getattr(m, name)
-            out[sub].append((name, _bm25(name) if isinstance(obj, type) else _function(name)))
+            if isinstance(obj, type):
+                out[sub].append((name, _bm25(name)))
+            elif name.startswith("save_mmap_"):
+                out[sub].append((name, _save_mmap(name)))
+            else:
+                out[sub].append((name, _function(name)))
         elif sub == "join":
             out[sub].append((name, _joiner))
     return out
