@@ -34,7 +34,9 @@ if grep -q '^TARNWICK_SANITIZE:BOOL=ON' "$BUILD/CMakeCache.txt"; then
   PRELOAD="$("$CXX_USED" -print-file-name=libasan.so):$("$CXX_USED" -print-file-name=libubsan.so)"
 fi
 mkdir -p fuzz-artifacts
-export ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+# A huge allocation fails with bad_alloc (MemoryError), as in the normal build, instead
+# of aborting.
+export ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:allocator_may_return_null=1:max_allocation_size_mb=8192 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 for sub in "${SUBSYSTEMS[@]}"; do
   if [ "$ENGINE" = atheris ]; then
     mkdir -p "fuzz-corpus/$sub"
