@@ -1,4 +1,6 @@
 """What tarnwick does, a few lines per capability."""
+import tempfile
+
 import tarnwick as tw
 
 print("== Scorers: how alike two strings are, 0 to 100")
@@ -66,6 +68,28 @@ print("\n== HybridSearchIndex: BM25, fuzzy and embedding rankings fused by rank"
 hybrid = tw.HybridSearchIndex(docs, [[1.0, 0.0], [0.8, 0.6], [0.0, 1.0], [0.9, 0.1], [0.7, 0.7]])
 for t, s in hybrid.search("quick fox", [1.0, 0.0], n=3):
     print(f"  {t!r:<24} {s:.4f}")
+hybrid.set_metadata_json(['{"year": 2019, "tags": ["animal"]}', '{"year": 2023, "tags": ["animal"]}',
+                          '{"year": 2021, "tags": ["food"]}', '{"year": 1981}', '{"year": 2024, "tags": []}'])
+recent = '{"type": "range", "attribute": "year", "low": 2020, "high": 2030}'
+print("  evaluate_filter_mask(year in 2020..2030):", hybrid.evaluate_filter_mask(recent))
+print("  search_filtered_sorted('quick', filter, newest first):")
+for t, s in hybrid.search_filtered_sorted("quick", n=3, filter_json=recent, sort_keys=[("year", True)]):
+    print(f"  {t!r:<24} {s:.4f}")
+
+print("\n== Index directories: written once, opened by memory mapping")
+with tempfile.TemporaryDirectory() as directory:
+    tw.save_mmap_hybrid(directory, docs, 1.5, 0.75, False, embeddings=[[1.0, 0.0], [0.8, 0.6], [0.0, 1.0],
+                                                                        [0.9, 0.1], [0.7, 0.7]],
+                        include_positions=True)
+    mapped = tw.MmapBM25Index.load(directory)
+    print("  MmapBM25Index get_top_n('quick fox', 3):",
+          [(t, round(s, 3)) for t, s in mapped.get_top_n("quick fox", 3)])
+    print("  get_top_n_phrase('quick fox', 2):",
+          [(t, round(s, 3)) for t, s in mapped.get_top_n_phrase("quick fox", 2, proximity_window=1)])
+    mapped_hybrid = tw.MmapHybridSearchIndex.load(directory)
+    print("  MmapHybridSearchIndex search:",
+          [(t, round(s, 4)) for t, s in mapped_hybrid.search("quick fox", [1.0, 0.0], n=3)])
+    del mapped, mapped_hybrid  # the mappings end with the instances
 
 print("\n== Score utilities")
 ranking = [("doc a", 7.2), ("doc b", 3.1), ("doc c", 0.0), ("doc d", 5.0)]

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PYTHON="${PYTHON:-python3}"
-DEBS=(g++ libtbb-dev nlohmann-json3-dev libicu-dev libabsl-dev)
+DEBS=(g++ libtbb-dev nlohmann-json3-dev libsimdjson-dev libicu-dev libabsl-dev)
 
 missing=()
 for pkg in "${DEBS[@]}"; do

@@ -21,7 +21,9 @@ void register_all(py::Module& m) {
     process::register_cdist(m);
     // search and join classes and functions
     search::register_bm25_classes(m);
+    search::register_mmap_bm25_class(m);
     search::register_hybrid_class(m);
+    search::register_mmap_hybrid_class(m);
     search::register_index_dir_writers(m);
     search::register_score_utils(m);
     join::register_class(m);

@@ -26,8 +26,12 @@ void register_cdist(py::Module& m);
 namespace search {
 /// BM25Index, BM25L, BM25Plus, BM25T.
 void register_bm25_classes(py::Module& m);
+/// MmapBM25Index.
+void register_mmap_bm25_class(py::Module& m);
 /// HybridSearchIndex.
 void register_hybrid_class(py::Module& m);
+/// MmapHybridSearchIndex.
+void register_mmap_hybrid_class(py::Module& m);
 /// save_mmap_bm25, save_mmap_hybrid.
 void register_index_dir_writers(py::Module& m);
 /// cosine_similarity_matrix, normalize_bayes.

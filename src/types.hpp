@@ -10,9 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <type_traits>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,12 +30,12 @@ class Seq {
 public:
     Seq() = default;
     Seq(const Seq& o)
-        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), chars_(o.chars_),
-          items_(o.items_) {
+        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), text_(o.text_),
+          chars_(o.chars_), items_(o.items_) {
         repoint();
     }
     Seq(Seq&& o) noexcept
-        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_),
+        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), text_(o.text_),
           chars_(std::move(o.chars_)), items_(std::move(o.items_)) {
         repoint();
     }
@@ -50,6 +52,7 @@ public:
             owned_ = o.owned_;
             data_ = o.data_;
             size_ = o.size_;
+            text_ = o.text_;
             chars_ = std::move(o.chars_);
             items_ = std::move(o.items_);
             repoint();
@@ -92,6 +95,20 @@ public:
         return s;
     }
 
+    // In-place forms of bytes() and chars_view(), for conversions that fill a sequence
+    // many times: no temporary is built and moved.
+    /// Makes this sequence a view of `n` bytes at `p`.
+    void view_bytes(const uint8_t* p, std::size_t n) noexcept { set_view(SeqKind::Bytes, p, n); }
+    /// Makes this sequence a view of `n` code points at `p`.
+    void view_chars(const uint32_t* p, std::size_t n) noexcept { set_view(SeqKind::Chars, p, n); }
+
+    /// Records `utf8` as the text of this sequence of code points: the UTF-8 form of the
+    /// str it was made from, which to_string_lossy() would rebuild. The owner of `utf8`
+    /// must outlive the Seq.
+    void set_text(std::string_view utf8) noexcept { text_ = utf8; }
+    /// The recorded text (see set_text), or null.
+    const std::string_view* text() const noexcept { return text_.data() ? &text_ : nullptr; }
+
     SeqKind kind() const noexcept { return kind_; }
     std::size_t size() const noexcept { return size_; }
     bool empty() const noexcept { return size_ == 0; }
@@ -127,6 +144,13 @@ public:
     std::string to_string_lossy() const;
 
 private:
+    void set_view(SeqKind kind, const void* p, std::size_t n) noexcept {
+        kind_ = kind;
+        owned_ = false;
+        data_ = p;
+        size_ = n;
+        text_ = {};
+    }
     /// After a copy or move: owned elements are read from this object's own storage.
     void repoint() noexcept {
         if (owned_) data_ = kind_ == SeqKind::Chars ? static_cast<const void*>(chars_.data())
@@ -137,6 +161,7 @@ private:
     bool owned_ = false;           // elements live in chars_ or items_
     const void* data_ = nullptr;
     std::size_t size_ = 0;
+    std::string_view text_;        // the UTF-8 text of Chars, when recorded
     std::vector<uint32_t> chars_;  // owned code points (Chars not viewed)
     std::vector<uint64_t> items_;  // owned items
 };
@@ -147,8 +172,18 @@ std::vector<To> widen(std::span<const From> in) {
     return std::vector<To>(in.begin(), in.end());
 }
 
-/// Calls f(std::span<const T>, std::span<const T>) with both sequences in the wider of
-/// their two widths; only the narrower one is copied.
+/// Whether every element of `in` fits the narrower type `To`.
+template <class To, class From>
+bool fits(std::span<const From> in) noexcept {
+    From acc = 0;
+    for (const From v : in) acc |= v;
+    return acc <= From{std::numeric_limits<To>::max()};
+}
+
+/// Calls f(std::span<const T>, std::span<const T>) with both sequences in one width, for
+/// computations that compare elements only for equality: the narrower width of the two
+/// when the elements of the wider sequence all fit it (text whose code points are all
+/// below 256 against bytes), else the wider one. Only one side is copied.
 template <class F>
 decltype(auto) visit_pair(const Seq& a, const Seq& b, F&& f) {
     return a.visit([&](auto sa) -> decltype(auto) {
@@ -158,9 +193,17 @@ decltype(auto) visit_pair(const Seq& a, const Seq& b, F&& f) {
             if constexpr (std::is_same_v<A, B>) {
                 return f(sa, sb);
             } else if constexpr (sizeof(A) > sizeof(B)) {
+                if (fits<B>(sa)) {
+                    const std::vector<B> na(sa.begin(), sa.end());
+                    return f(std::span<const B>(na), sb);
+                }
                 const std::vector<A> wb = widen<A>(sb);
                 return f(sa, std::span<const A>(wb));
             } else {
+                if (fits<A>(sb)) {
+                    const std::vector<A> nb(sb.begin(), sb.end());
+                    return f(sa, std::span<const A>(nb));
+                }
                 const std::vector<B> wa = widen<B>(sa);
                 return f(std::span<const B>(wa), sb);
             }

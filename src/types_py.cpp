@@ -34,11 +34,11 @@ uint64_t item_element(PyObject* item) {
     return static_cast<uint64_t>(h);
 }
 
-/// The text forms of the conversion: str and bytes. Returns false for any other
-/// object. Non-ASCII text is decoded into the buffer that `buffer()` gives (asked only
-/// then), viewed when `view` is set once the buffer is given.
-template <class Buffer>
-bool extract_text(PyObject* obj, Buffer&& buffer, const bool& view, Seq& out) {
+/// The text forms of the conversion: str and bytes. Returns false for any other object.
+/// Non-ASCII text is decoded into the `len` code points at `buffer(len)`, then
+/// `make(out, p, len)` makes `out` the sequence of those code points.
+template <class Buffer, class Make>
+bool extract_text(PyObject* obj, Buffer&& buffer, Seq& out, Make&& make) {
     if (PyUnicode_Check(obj)) {
         Py_ssize_t n = 0;
         const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
@@ -46,24 +46,23 @@ bool extract_text(PyObject* obj, Buffer&& buffer, const bool& view, Seq& out) {
         const Py_ssize_t len = PyUnicode_GetLength(obj);
         // The UTF-8 form has one byte per code point exactly when the text is ASCII.
         if (len == n) {
-            out = Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+            out.view_bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
             return true;
         }
         // The code points are copied from the string's own storage, which lies next to the
         // object, rather than decoded from its separately allocated UTF-8 form.
-        std::vector<uint32_t>& buf = buffer();
         static_assert(sizeof(Py_UCS4) == sizeof(uint32_t));
-        buf.resize(static_cast<std::size_t>(len));
-        if (len > 0 && !PyUnicode_AsUCS4(obj, reinterpret_cast<Py_UCS4*>(buf.data()), len, 0))
-            py::throw_already_set();
-        out = view ? Seq::chars_view(buf) : Seq::chars(std::move(buf));
+        uint32_t* buf = buffer(static_cast<std::size_t>(len));
+        if (!PyUnicode_AsUCS4(obj, reinterpret_cast<Py_UCS4*>(buf), len, 0)) py::throw_already_set();
+        make(out, buf, static_cast<std::size_t>(len));
+        out.set_text({p, static_cast<std::size_t>(n)});
         return true;
     }
     if (PyBytes_Check(obj)) {
         char* p = nullptr;
         Py_ssize_t n = 0;
         if (PyBytes_AsStringAndSize(obj, &p, &n) < 0) py::throw_already_set();
-        out = Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+        out.view_bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
         return true;
     }
     return false;
@@ -97,8 +96,13 @@ Seq extract_items(PyObject* obj) {
 Seq extract_single(PyObject* obj) {
     std::vector<uint32_t> buffer;
     Seq out;
-    const bool view = false;
-    if (extract_text(obj, [&]() -> std::vector<uint32_t>& { return buffer; }, view, out))
+    if (extract_text(
+            obj,
+            [&](std::size_t len) {
+                buffer.resize(len);
+                return buffer.data();
+            },
+            out, [&](Seq& o, const uint32_t*, std::size_t) { o = Seq::chars(std::move(buffer)); }))
         return out;
     return extract_items(obj);
 }
@@ -146,19 +150,21 @@ std::pair<py::Object, py::Object> get_processed_args(PyObject* s1, PyObject* s2,
 
 // ---- Prepared pairs ----
 
-namespace {
-
-/// Per-thread buffers for the code points of two inputs, lent to one prepared pair at a
+/// This thread's buffers for the code points of two inputs, lent to one prepared pair at a
 /// time (a nested call, e.g. from a __hash__ or a finalizer, gets owned vectors instead).
-struct Scratch {
+/// A buffer only grows, so that decoding into it never clears it first.
+struct PreparedPair::Scratch {
     std::vector<uint32_t> chars[2];
     bool busy = false;
+
+    /// This thread's instance.
+    static Scratch& get() noexcept {
+        static thread_local Scratch s;
+        return s;
+    }
 };
 
-Scratch& scratch() noexcept {
-    static thread_local Scratch s;
-    return s;
-}
+namespace {
 
 /// Buffers above this many elements are released after use rather than kept.
 constexpr std::size_t kScratchKeep = std::size_t{1} << 16;
@@ -167,43 +173,48 @@ constexpr std::size_t kScratchKeep = std::size_t{1} << 16;
 
 PreparedPair::PreparedPair(PreparedPair&& o) noexcept
     : p1(std::move(o.p1)), p2(std::move(o.p2)), a(std::move(o.a)), b(std::move(o.b)),
-      holds_scratch_(std::exchange(o.holds_scratch_, false)) {}
+      scratch_(std::exchange(o.scratch_, nullptr)) {}
 
 PreparedPair::~PreparedPair() {
-    if (!holds_scratch_) return;
-    Scratch& s = scratch();
-    for (auto& v : s.chars)
+    if (!scratch_) return;
+    for (auto& v : scratch_->chars)
         if (v.capacity() > kScratchKeep) std::vector<uint32_t>().swap(v);
-    s.busy = false;
+    scratch_->busy = false;
 }
 
-namespace {
-
-/// One input of a prepared pair, written into `out`: text is decoded into scratch buffer
-/// `slot` of this thread when the pair holds (or can take) the scratch, else into an
-/// owned vector.
-void extract_prepared(PyObject* obj, std::size_t slot, bool& holds_scratch, Seq& out) {
+/// One input of the pair, written into `out`: text is decoded into scratch buffer `slot`
+/// of this thread when the pair holds (or can take) the scratch, else into an owned vector.
+void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out) {
     std::vector<uint32_t> own;
     bool view = false;
-    auto buffer = [&]() -> std::vector<uint32_t>& {
-        Scratch& s = scratch();
-        if (!holds_scratch && !s.busy) {
-            s.busy = true;
-            holds_scratch = true;
+    auto buffer = [&](std::size_t len) -> uint32_t* {
+        if (!scratch_) {
+            Scratch& s = Scratch::get();
+            if (!s.busy) {
+                s.busy = true;
+                scratch_ = &s;
+            }
         }
-        if (!holds_scratch) return own;
+        if (!scratch_) {
+            own.resize(len);
+            return own.data();
+        }
+        std::vector<uint32_t>& buf = scratch_->chars[slot];
+        if (buf.size() < len) buf.resize(len);
         view = true;
-        return s.chars[slot];
+        return buf.data();
     };
-    if (!extract_text(obj, buffer, view, out)) out = extract_items(obj);
+    if (!extract_text(obj, buffer, out, [&](Seq& o, const uint32_t* p, std::size_t len) {
+            if (view) o.view_chars(p, len);
+            else o = Seq::chars(std::move(own));
+        }))
+        out = extract_items(obj);
 }
-
-}  // namespace
 
 void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor) {
     std::tie(p1, p2) = get_processed_args(s1, s2, processor);
-    extract_prepared(p1.get(), 0, holds_scratch_, a);
-    extract_prepared(p2.get(), 1, holds_scratch_, b);
+    extract(p1.get(), 0, a);
+    extract(p2.get(), 1, b);
 }
 
 PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {

@@ -14,7 +14,8 @@ namespace tarnwick::types {
 
 /// The sequence of a Python object: str, bytes or any iterable. Throws the binding
 /// layer's errors (TypeError "expected str, bytes, or sequence", hashing and text errors).
-/// A Bytes result views the object's buffer: keep the object alive while using it.
+/// A Bytes result views the object's buffer, and the code points of a str record its
+/// UTF-8 form as their text (Seq::set_text): keep the object alive while using it.
 Seq extract_single(PyObject* obj);
 
 /// Missing-value test, wider than its name: None, an object whose float value is NaN, or
@@ -44,7 +45,10 @@ public:
     void fill(PyObject* s1, PyObject* s2, PyObject* processor);
 
 private:
-    bool holds_scratch_ = false;
+    struct Scratch;
+    void extract(PyObject* obj, std::size_t slot, Seq& out);
+
+    Scratch* scratch_ = nullptr;  // this thread's code point buffers, when the pair holds them
 };
 
 /// Processor on s1 then s2 (when given), then conversion of both. Errors propagate.

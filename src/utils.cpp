@@ -4,22 +4,73 @@
 #include "py/convert.hpp"
 #include "py/module.hpp"
 
+#include <bit>
+#include <string>
+#include <string_view>
+#include <vector>
+
 namespace tarnwick::utils {
 namespace {
 
 constexpr py::Signature<2> kDefaultProcess{"default_process", {{{"s"}, {"processor", "None"}}}, 1};
 
+/// A new str of the code points `s`.
+py::Object from_code_points(std::span<const char32_t> s) {
+    const auto n = static_cast<Py_ssize_t>(s.size());
+    if constexpr (sizeof(wchar_t) == sizeof(char32_t)) {
+        // wchar_t holds code points here: the interpreter copies them without decoding.
+        return py::check(PyUnicode_FromWideChar(reinterpret_cast<const wchar_t*>(s.data()), n));
+    } else {
+        int order = std::endian::native == std::endian::little ? -1 : 1;
+        return py::check(
+            PyUnicode_DecodeUTF32(reinterpret_cast<const char*>(s.data()), n * 4, nullptr, &order));
+    }
+}
+
+/// Output buffers of the processor, one set per thread; released after a call that made
+/// them large.
+struct Buffers {
+    static constexpr std::size_t kKeep = std::size_t{1} << 16;
+    std::string ascii;
+    std::vector<char32_t> chars;
+
+    struct Release {
+        Buffers& b;
+        ~Release() {
+            if (b.ascii.capacity() > kKeep) std::string().swap(b.ascii);
+            if (b.chars.capacity() > kKeep) std::vector<char32_t>().swap(b.chars);
+        }
+    };
+};
+
+/// Whether every byte of `s` is below 0x80.
+bool is_ascii(std::string_view s) noexcept {
+    unsigned char any = 0;
+    for (const char c : s) any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
 py::Object default_process_body(const py::Args<2>& a) {
     PyObject* s = a[0];
     if (s == Py_None) return py::from_str("");
+    std::string_view text;
+    bool latin1 = false;
     if (PyBytes_Check(s)) {
         char* p = nullptr;
         Py_ssize_t n = 0;
         if (PyBytes_AsStringAndSize(s, &p, &n) < 0) py::throw_already_set();
-        return py::from_str(default_process_latin1({p, static_cast<std::size_t>(n)}));
+        text = {p, static_cast<std::size_t>(n)};
+        latin1 = true;
+    } else {
+        text = py::to_str(s);
     }
-    const std::string_view text = py::to_str(s);
-    return py::from_str(default_process(text));
+    // This thread's buffers, kept between calls (never above kKeep elements).
+    static thread_local Buffers buffers;
+    Buffers& buf = buffers;
+    const Buffers::Release release{buf};
+    if (is_ascii(text)) return py::from_str(default_process_ascii(text, buf.ascii));
+    return from_code_points(latin1 ? default_process_latin1(text, buf.chars)
+                                   : default_process_utf8(text, buf.chars));
 }
 
 }  // namespace

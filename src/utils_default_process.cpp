@@ -1,18 +1,40 @@
+// Most characters are processed alone: whether one is kept and what it lowercases to does
+// not depend on its neighbours. The result of each such character is kept in a table of
+// pages of 256 code points, each page built from ICU's answers on first use, so that text
+// made of them costs a table read per character. Lowercasing in the root locale looks at
+// the neighbours of one character only, the capital sigma (final or not), and a few
+// characters lowercase to more than one; text holding any of these takes the general
+// path: every character mapped, then the whole text lowercased by ICU.
 #include "utils_default_process.hpp"
 
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
-#include <unicode/utf8.h>
+#include <unicode/utf16.h>
 
+#include <array>
+#include <atomic>
+#include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 namespace tarnwick::utils {
 namespace {
 
-inline bool ascii_alnum(uint32_t c) noexcept {
+constexpr bool ascii_alnum(uint32_t c) noexcept {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
+
+/// Each ASCII character processed alone (entries 128 to 255 are unused).
+constexpr auto kAsciiProcessed = [] {
+    std::array<char, 256> t{};
+    for (int c = 0; c < 256; ++c) {
+        const auto u = static_cast<uint32_t>(c);
+        if (c >= 'A' && c <= 'Z') t[u] = static_cast<char>(c + 32);
+        else t[u] = ascii_alnum(u) ? static_cast<char>(c) : ' ';
+    }
+    return t;
+}();
 
 /// Whether a character is kept: ASCII letters and digits; beyond ASCII, Alphabetic or a
 /// numeric general category (Nd, Nl, No).
@@ -23,27 +45,24 @@ inline bool keep(UChar32 c) noexcept {
     return t == U_DECIMAL_DIGIT_NUMBER || t == U_LETTER_NUMBER || t == U_OTHER_NUMBER;
 }
 
-std::string trim_spaces(std::string s) {
+/// `s` without the spaces at both ends.
+template <class View>
+View trimmed(View s) noexcept {
+    std::size_t b = 0, e = s.size();
+    while (b < e && s[b] == ' ') ++b;
+    while (e > b && s[e - 1] == ' ') --e;
+    return s.subspan(b, e - b);
+}
+inline std::string_view trimmed(std::string_view s) noexcept {
     std::size_t b = 0, e = s.size();
     while (b < e && s[b] == ' ') ++b;
     while (e > b && s[e - 1] == ' ') --e;
     return s.substr(b, e - b);
 }
 
-/// Fast path for pure-ASCII input.
-std::string process_ascii(std::string_view s) {
-    std::string out(s.size(), ' ');
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 'A' && c <= 'Z') out[i] = static_cast<char>(c + 32);
-        else if (ascii_alnum(c)) out[i] = static_cast<char>(c);
-    }
-    return trim_spaces(std::move(out));
-}
-
 /// Lowercases UTF-16 text with ICU's root rules (final sigma and multi-character mappings
-/// included) and appends the result to `out` as UTF-8. `len` is below 2^30.
-void lower_append(const UChar* text, int32_t len, std::string& out) {
+/// included) and appends the result's code points to `out`. `len` is below 2^30.
+void lower_append(const UChar* text, int32_t len, std::vector<char32_t>& out) {
     std::vector<UChar> lower(static_cast<std::size_t>(len) + 16);
     UErrorCode err = U_ZERO_ERROR;
     int32_t n = u_strToLower(lower.data(), static_cast<int32_t>(lower.size()), text, len, "", &err);
@@ -57,25 +76,23 @@ void lower_append(const UChar* text, int32_t len, std::string& out) {
     while (i < n) {
         UChar32 c;
         U16_NEXT(lower.data(), i, n, c);
-        char buf[4];
-        int32_t k = 0;
-        UBool bad = false;
-        U8_APPEND(buf, k, 4, c, bad);
-        (void)bad;
-        out.append(buf, static_cast<std::size_t>(k));
+        out.push_back(static_cast<char32_t>(c));
     }
 }
 
 /// Longest UTF-16 run handed to ICU at once (its lengths are 32-bit).
 constexpr std::size_t kChunk = std::size_t{1} << 28;
 
-/// General path over code points: map, then lowercase. Lowercasing never looks across a
+/// General path over code points: map, then lowercase, into `out` (replaced); the result
+/// is a view of it. Lowercasing never looks across a
 /// space (a space is neither cased nor case-ignorable), so long texts are lowercased in
 /// chunks that end at a space; a run of more than kChunk units without one is refused.
-std::string process_code_points(const std::vector<UChar32>& cps) {
+std::span<const char32_t> process_general(const std::vector<char32_t>& cps,
+                                         std::vector<char32_t>& out) {
     std::vector<UChar> u16;
     u16.reserve(cps.size() + 8);
-    for (UChar32 c : cps) {
+    for (char32_t cp : cps) {
+        UChar32 c = static_cast<UChar32>(cp);
         if (!keep(c)) c = ' ';
         if (c <= 0xFFFF) {
             u16.push_back(static_cast<UChar>(c));
@@ -84,8 +101,8 @@ std::string process_code_points(const std::vector<UChar32>& cps) {
             u16.push_back(U16_TRAIL(c));
         }
     }
-    std::string out;
-    out.reserve(u16.size() + u16.size() / 2);
+    out.clear();
+    out.reserve(cps.size() + 8);
     std::size_t start = 0;
     while (start < u16.size()) {
         std::size_t end = u16.size();
@@ -97,52 +114,146 @@ std::string process_code_points(const std::vector<UChar32>& cps) {
         lower_append(u16.data() + start, static_cast<int32_t>(end - start), out);
         start = end;
     }
-    return trim_spaces(std::move(out));
+    return trimmed(std::span<const char32_t>(out));
 }
 
-}  // namespace
+// ---- The table of characters processed alone ----
 
-std::string default_process(std::string_view s) {
-    bool ascii = true;
-    for (unsigned char c : s) ascii &= c < 0x80;
-    if (ascii) return process_ascii(s);
-    // Valid UTF-8 (the interpreter's encoding of a str) decoded into code points.
-    std::vector<UChar32> cps;
+/// Entry of a character whose result depends on its neighbours or is more than one code
+/// point.
+constexpr char32_t kGeneral = 0xFFFFFFFF;
+
+/// The entry of character `c`: what the general path gives it alone (a space when it is
+/// not kept), or kGeneral.
+char32_t entry_of(char32_t c) {
+    if (c >= 0xD800 && c <= 0xDFFF) return kGeneral;  // no character of a str
+    if (c == 0x03A3) return kGeneral;                 // capital sigma: final or not
+    if (!keep(static_cast<UChar32>(c))) return U' ';
+    UChar one[2];
+    int32_t len = 0;
+    U16_APPEND_UNSAFE(one, len, static_cast<UChar32>(c));
+    UChar lower[8];
+    UErrorCode err = U_ZERO_ERROR;
+    const int32_t n = u_strToLower(lower, 8, one, len, "", &err);
+    if (U_FAILURE(err) || n < 1) return kGeneral;
+    int32_t i = 0;
+    UChar32 l;
+    U16_NEXT(lower, i, n, l);
+    return i == n ? static_cast<char32_t>(l) : kGeneral;
+}
+
+constexpr std::size_t kPageBits = 8;
+constexpr std::size_t kPages = 0x110000 >> kPageBits;
+
+/// The pages built so far; a page is published once and never changes or goes away.
+std::atomic<const char32_t*> g_pages[kPages];
+
+/// Builds the page of characters [hi << 8, (hi + 1) << 8). Threads that build the same
+/// page at once keep the first one published.
+[[gnu::noinline]] const char32_t* build_page(std::size_t hi) {
+    auto fresh = std::make_unique<char32_t[]>(std::size_t{1} << kPageBits);
+    for (std::size_t lo = 0; lo < (std::size_t{1} << kPageBits); ++lo)
+        fresh[lo] = entry_of(static_cast<char32_t>((hi << kPageBits) | lo));
+    const char32_t* p = nullptr;
+    if (g_pages[hi].compare_exchange_strong(p, fresh.get(), std::memory_order_acq_rel))
+        return fresh.release();
+    return p;
+}
+
+/// The table entry of non-ASCII character `c` (below 0x110000).
+inline char32_t entry(char32_t c) {
+    const std::size_t hi = c >> kPageBits;
+    const char32_t* p = g_pages[hi].load(std::memory_order_acquire);
+    if (!p) [[unlikely]] p = build_page(hi);
+    return p[c & ((1u << kPageBits) - 1)];
+}
+
+/// The code points of valid UTF-8 text (a truncated sequence, which no str produces, gives
+/// U+FFFD).
+std::vector<char32_t> decode(std::string_view s) {
+    std::vector<char32_t> cps;
     cps.reserve(s.size());
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     const std::size_t n = s.size();
     std::size_t i = 0;
     while (i < n) {
-        const uint8_t b = p[i];
+        const uint32_t b = p[i];
         if (b < 0x80) {
             cps.push_back(b);
             i += 1;
         } else if (b < 0xE0 && i + 1 < n) {
-            cps.push_back((UChar32(b & 0x1F) << 6) | (p[i + 1] & 0x3F));
+            cps.push_back(((b & 0x1F) << 6) | (p[i + 1] & 0x3Fu));
             i += 2;
         } else if (b < 0xF0 && i + 2 < n) {
-            cps.push_back((UChar32(b & 0x0F) << 12) | (UChar32(p[i + 1] & 0x3F) << 6) |
-                          (p[i + 2] & 0x3F));
+            cps.push_back(((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu));
             i += 3;
         } else if (i + 3 < n) {
-            cps.push_back((UChar32(b & 0x07) << 18) | (UChar32(p[i + 1] & 0x3F) << 12) |
-                          (UChar32(p[i + 2] & 0x3F) << 6) | (p[i + 3] & 0x3F));
+            cps.push_back(((b & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
+                          (p[i + 3] & 0x3Fu));
             i += 4;
         } else {
-            cps.push_back(0xFFFD);  // truncated sequence: cannot come from a str
+            cps.push_back(0xFFFD);
             i += 1;
         }
     }
-    return process_code_points(cps);
+    return cps;
 }
 
-std::string default_process_latin1(std::string_view s) {
-    bool ascii = true;
-    for (unsigned char c : s) ascii &= c < 0x80;
-    if (ascii) return process_ascii(s);
-    std::vector<UChar32> cps(s.begin(), s.end());
-    for (std::size_t i = 0; i < s.size(); ++i) cps[i] = static_cast<unsigned char>(s[i]);
-    return process_code_points(cps);
+}  // namespace
+
+std::string_view default_process_ascii(std::string_view s, std::string& out) {
+    out.resize(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i)
+        out[i] = kAsciiProcessed[static_cast<unsigned char>(s[i])];
+    return trimmed(std::string_view(out));
+}
+
+std::span<const char32_t> default_process_utf8(std::string_view s, std::vector<char32_t>& out) {
+    // At most one code point per byte.
+    if (out.size() < s.size()) out.resize(s.size());
+    char32_t* o = out.data();
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+    for (std::size_t i = 0; i < n;) {
+        const uint32_t b = p[i];
+        if (b < 0x80) {
+            *o++ = static_cast<unsigned char>(kAsciiProcessed[b]);
+            i += 1;
+            continue;
+        }
+        char32_t c;
+        if (b < 0xE0 && i + 1 < n) {
+            c = ((b & 0x1F) << 6) | (p[i + 1] & 0x3Fu);
+            i += 2;
+        } else if (b < 0xF0 && i + 2 < n) {
+            c = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
+            i += 3;
+        } else if (b < 0xF4 && i + 3 < n) {
+            c = ((b & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
+                (p[i + 3] & 0x3Fu);
+            i += 4;
+        } else {
+            return process_general(decode(s), out);
+        }
+        const char32_t e = entry(c);
+        if (e == kGeneral) return process_general(decode(s), out);
+        *o++ = e;
+    }
+    return trimmed(std::span<const char32_t>(out.data(), static_cast<std::size_t>(o - out.data())));
+}
+
+std::span<const char32_t> default_process_latin1(std::string_view s, std::vector<char32_t>& out) {
+    if (out.size() < s.size()) out.resize(s.size());
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const char32_t e = c < 0x80 ? static_cast<unsigned char>(kAsciiProcessed[c]) : entry(c);
+        if (e == kGeneral) {
+            const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+            return process_general(std::vector<char32_t>(p, p + s.size()), out);
+        }
+        out[i] = e;
+    }
+    return trimmed(std::span<const char32_t>(out.data(), s.size()));
 }
 
 }  // namespace tarnwick::utils

@@ -3,15 +3,24 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick::utils {
 
-/// Processes UTF-8 text (valid UTF-8 expected) and returns UTF-8 text.
-std::string default_process(std::string_view utf8);
+// Each function writes into `out` (its previous content is dropped; its storage may be
+// reused from call to call) and returns the result as a view of it.
 
-/// Processes bytes read as Latin-1 (each byte is the code point of the same value).
-std::string default_process_latin1(std::string_view bytes);
+/// Processes pure-ASCII text; the result is ASCII.
+std::string_view default_process_ascii(std::string_view ascii, std::string& out);
+
+/// Processes UTF-8 text (valid UTF-8 expected) into the code points of the result.
+std::span<const char32_t> default_process_utf8(std::string_view utf8, std::vector<char32_t>& out);
+
+/// Processes bytes read as Latin-1 (each byte is the code point of the same value) into
+/// the code points of the result.
+std::span<const char32_t> default_process_latin1(std::string_view bytes, std::vector<char32_t>& out);
 
 }  // namespace tarnwick::utils

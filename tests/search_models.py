@@ -116,12 +116,17 @@ class Bm25Model:
         return out
 
     def top_n(self, query, n=5, allowed=None):
-        scores = self.scores(query)
-        if allowed is not None:
-            for i in range(min(len(scores), len(allowed))):
-                if not allowed[i]:
-                    scores[i] = 0.0
-        return [(self.corpus[i], s) for i, s in select_top_n(scores, n)]
+        return masked_top_n(self.corpus, self.scores(query), n, allowed)
+
+
+def masked_top_n(corpus, scores, n, allowed=None):
+    """The top-n selection over `scores` after the mask, as (text, score) pairs."""
+    scores = list(scores)
+    if allowed is not None:
+        for i in range(min(len(scores), len(allowed))):
+            if not allowed[i]:
+                scores[i] = 0.0
+    return [(corpus[i], s) for i, s in select_top_n(scores, n)]
 
 
 def sort_ranked(entries):
@@ -217,16 +222,28 @@ def f32(x):
     return struct.unpack("<f", struct.pack("<f", x))[0]
 
 
-def cosine(row, q, qn):
+F32_EPSILON = 2.0 ** -23
+
+
+def norm(sum_of_squares, floor):
+    """A norm from its sum of squares: 1.0 for a sum that is not positive, or with `floor`
+    the larger of the root and 2^-23 (2^-23 also for NaN)."""
+    root = f32(math.sqrt(sum_of_squares)) if sum_of_squares >= 0 else math.nan
+    if floor:
+        return root if root > F32_EPSILON else F32_EPSILON
+    return root if sum_of_squares > 0 else 1.0
+
+
+def cosine(row, q, qn, floor=False):
     t = s = -0.0
     for a, b in zip(row, q):
         t = f32(t + f32(a * a))
         s = f32(s + f32(b * a))
-    dn = f32(math.sqrt(t)) if t > 0 else 1.0
-    return f32(s / f32(dn * qn))
+    return f32(s / f32(norm(t, floor) * qn))
 
 
-def fused(model, query, n=5, rrf_k=60, bm25_candidates=100, allowed=None, rows=None, q=None):
+def fused(model, query, n=5, rrf_k=60, bm25_candidates=100, allowed=None, rows=None, q=None,
+          floor=False):
     """The fused ranking of the two- or three-channel search, as (text, score) pairs."""
     corpus = model.corpus
     hits = model.top_n(query, pool_size(n, bm25_candidates), allowed)
@@ -245,8 +262,8 @@ def fused(model, query, n=5, rrf_k=60, bm25_candidates=100, allowed=None, rows=N
         qs = -0.0
         for x in q:
             qs = f32(qs + f32(x * x))
-        qn = f32(math.sqrt(qs)) if qs > 0 else 1.0
-        channels.append(sort_ranked([(j, cosine(rows[d], q, qn)) for j, d in enumerate(cands)]))
+        qn = norm(qs, floor)
+        channels.append(sort_ranked([(j, cosine(rows[d], q, qn, floor)) for j, d in enumerate(cands)]))
     for ranked in channels:
         for r, (j, _) in enumerate(ranked):
             F[j] += fusion_term(rrf_k, r)
@@ -358,3 +375,62 @@ def terms_with_positions(tokens):
     for p, t in enumerate(tokens):
         out.setdefault(t, []).append(p)
     return out
+
+
+class MappedModel:
+    """Scores and rankings of an index directory, read from its files with struct and json:
+    each query term of the dictionary adds idf x stored weight to the documents of its
+    records, term by term, into scores that start at +0.0."""
+
+    def __init__(self, path):
+        self.meta, self.records, self.positions = read_index_dir(path)
+        self.corpus = self.meta["corpus"]
+        self.idf, self.dictionary = self.meta["idf"], self.meta["dictionary"]
+        self.normalize = self.meta["normalize"]
+
+    def run(self, term):
+        off, cnt, poff, _ = self.dictionary[term]
+        at = poff
+        for doc, weight, npos in self.records[off:off + cnt]:
+            yield doc, weight, self.positions[at:at + npos]
+            at += npos
+
+    def scores(self, query):
+        out = [0.0] * len(self.corpus)
+        for t in split_words(query):
+            if t in self.dictionary:
+                idf = self.idf.get(t, 0.0)
+                for doc, weight, _ in self.run(t):
+                    out[doc] += idf * weight
+        return out
+
+    def top_n(self, query, n=5, allowed=None):
+        return masked_top_n(self.corpus, self.scores(query), n, allowed)
+
+    def weight(self, term, d):
+        if term not in self.dictionary:
+            return None
+        for doc, weight, pos in self.run(term):
+            if doc == d:
+                return weight, pos
+        return None
+
+    def explain(self, query, d):
+        out = []
+        for t in split_words(query):
+            found = self.weight(t, d)
+            idf, w = self.idf.get(t, 0.0), (found[0] if found else 0.0)
+            out.append((t, idf, w, idf * w))
+        return out
+
+    def document_vector(self, d):
+        return {t: self.weight(t, d)[0] for t in self.dictionary if self.weight(t, d)}
+
+    def top_n_phrase(self, query, n=5, window=3, boost=2.0):
+        toks = split_words(query)
+        ranked = []
+        for d, s in enumerate(self.scores(query)):
+            if s > 0:
+                pos = {t: self.weight(t, d)[1] for t in toks if self.weight(t, d)}
+                ranked.append((d, s * ((boost - 1.0) * proximity(toks, pos, window) + 1.0)))
+        return [(self.corpus[d], s) for d, s in sort_ranked(ranked)[:n]]

@@ -1,7 +1,7 @@
 """Type stubs of the tarnwick package (the names the native module _tarnwick registers)."""
 
 from collections.abc import Callable, Hashable, Iterable, Iterator, Mapping, Sequence
-from typing import Any, Literal, TypeVar, final, overload
+from typing import Any, Literal, NoReturn, TypeVar, final, overload
 
 __all__ = [
     "Editop",
@@ -19,7 +19,9 @@ __all__ = [
     "BM25L",
     "BM25Plus",
     "BM25T",
+    "MmapBM25Index",
     "HybridSearchIndex",
+    "MmapHybridSearchIndex",
     "save_mmap_bm25",
     "save_mmap_hybrid",
     "cosine_similarity_matrix",
@@ -517,24 +519,25 @@ class BM25T(_BM25Base):
     def __new__(cls, corpus: Iterable[str], k1: float = 1.5, b: float = 0.75, normalize: bool = False) -> BM25T: ...
 
 @final
-class HybridSearchIndex:
-    def __new__(
-        cls,
-        corpus: Iterable[str],
-        embeddings: Sequence[Sequence[float]] | None = None,
-        k1: float = 1.5,
-        b: float = 0.75,
-        algorithm: str | None = None,
-        delta: float | None = None,
-    ) -> HybridSearchIndex: ...
-    @property
-    def dim(self) -> int: ...
+class MmapBM25Index(_BM25Base):
+    @staticmethod
+    def load(path: str) -> MmapBM25Index: ...
+    def search_filtered_sorted(
+        self,
+        query: str,
+        _query_embedding: Sequence[float] | None = None,
+        _n: int = 5,
+        _rrf_k: int = 60,
+        _bm25_candidates: int = 100,
+        _filter_json: str | None = None,
+        _sort_keys: Sequence[tuple[str, bool]] | None = None,
+    ) -> NoReturn: ...
+
+class _HybridSearchBase:
     @property
     def num_docs(self) -> int: ...
     @property
     def has_vectors(self) -> bool: ...
-    @property
-    def has_metadata(self) -> bool: ...
     def search(
         self,
         query: str,
@@ -552,6 +555,40 @@ class HybridSearchIndex:
         bm25_candidates: int = 100,
         allowed: Sequence[bool] | None = None,
     ) -> list[tuple[str, float]]: ...
+    def set_metadata_json(self, json_strings: Sequence[str]) -> None: ...
+    def evaluate_filter_mask(self, filter_json: str) -> list[bool]: ...
+    def search_filtered_sorted(
+        self,
+        query: str,
+        query_embedding: Sequence[float] | None = None,
+        n: int = 5,
+        rrf_k: int = 60,
+        bm25_candidates: int = 100,
+        filter_json: str | None = None,
+        sort_keys: Sequence[tuple[str, bool]] | None = None,
+    ) -> list[tuple[str, float]]: ...
+
+@final
+class HybridSearchIndex(_HybridSearchBase):
+    def __new__(
+        cls,
+        corpus: Iterable[str],
+        embeddings: Sequence[Sequence[float]] | None = None,
+        k1: float = 1.5,
+        b: float = 0.75,
+        algorithm: str | None = None,
+        delta: float | None = None,
+    ) -> HybridSearchIndex: ...
+    @property
+    def dim(self) -> int: ...
+    @property
+    def has_metadata(self) -> bool: ...
+
+@final
+class MmapHybridSearchIndex(_HybridSearchBase):
+    @staticmethod
+    def load(path: str) -> MmapHybridSearchIndex: ...
+    def set_metadata_json(self, json_strings: Sequence[str]) -> None: ...
 
 # ---- Index directories ----
 

@@ -6,12 +6,14 @@
 // hold n + m, larger than any distance, so they never win a minimum.
 //
 // Elements are turned into small keys first so that "last row holding this value" is a
-// plain array: bytes are their own keys; wider values get the dense numbers of the
+// plain array: bytes are their own keys, and so are the dense byte codes of a wider pair
+// with at most 256 distinct values; other wider values get the dense numbers of the
 // distinct values of s2, and a value of s1 that does not occur in s2 gets one shared
 // extra key (it is stored but never looked up). The cells are as narrow as n + m allows.
 #include "algorithms/damerau_levenshtein.hpp"
 
 #include "algorithms/common.hpp"
+#include "algorithms/dense_codes.hpp"
 #include "algorithms/pattern_mask.hpp"
 
 #include <absl/container/flat_hash_map.h>
@@ -98,6 +100,8 @@ uint64_t damerau_levenshtein_distance(std::span<const T> s1, std::span<const T> 
     if constexpr (sizeof(T) == 1) {
         return dl_dispatch(ax.a, ax.b, 256);
     } else {
+        const auto coded = [](auto x, auto y) { return dl_dispatch(x, y, 256); };
+        if (const auto d = with_dense_codes(ax.a, ax.b, coded)) return *d;
         absl::flat_hash_map<uint64_t, uint32_t, ElementHash> ids;
         std::vector<uint32_t> kb(ax.b.size());
         for (std::size_t j = 0; j < ax.b.size(); ++j) {

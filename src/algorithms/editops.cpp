@@ -1,6 +1,7 @@
 #include "algorithms/editops.hpp"
 
 #include "algorithms/common.hpp"
+#include "algorithms/dense_codes.hpp"
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/levenshtein.hpp"
 #include "algorithms/levenshtein_band.hpp"
@@ -85,6 +86,9 @@ std::vector<EditOp> hamming_editops_trace(std::span<const T> s1, std::span<const
 // the full (n+1) x (m+1) table.
 template <class T>
 std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T> s2) {
+    // Wide elements: the byte codes take the dense mask tables (positions are the same).
+    const auto coded = [](auto x, auto y) { return indel_editops_trace(x, y); };
+    if (auto ops = with_dense_codes(s1, s2, coded)) return std::move(*ops);
     std::vector<EditOp> out;
     const Affix<T> ax = strip_affix(s1, s2);
     const std::size_t p = ax.prefix;
@@ -150,6 +154,9 @@ std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T
 // choices as over the full table.
 template <class T>
 std::vector<EditOp> levenshtein_editops_trace(std::span<const T> s1, std::span<const T> s2) {
+    // Wide elements: the byte codes take the dense mask tables (positions are the same).
+    const auto coded = [](auto x, auto y) { return levenshtein_editops_trace(x, y); };
+    if (auto ops = with_dense_codes(s1, s2, coded)) return std::move(*ops);
     std::vector<EditOp> out;
     const Affix<T> ax = strip_affix(s1, s2);
     const std::size_t p = ax.prefix;

@@ -10,6 +10,7 @@
 // position of s2; every unequal pair is half a transposition.
 #include "algorithms/jaro.hpp"
 
+#include "algorithms/dense_codes.hpp"
 #include "algorithms/pattern_mask.hpp"
 
 #include <algorithm>
@@ -158,6 +159,8 @@ double jaro(std::span<const T> s1, std::span<const T> s2) {
     const std::size_t longer = std::max(l1, l2);
     const std::size_t w = longer < 2 ? 0 : longer / 2 - 1;
     if (longer <= kDirectScanMax) return jaro_direct(s1, s2, w);
+    // Longer inputs of wide elements: their byte codes take the dense mask tables.
+    if (const auto j = with_dense_codes(s1, s2, [](auto x, auto y) { return jaro(x, y); })) return *j;
     uint64_t f1_word = 0;
     std::vector<uint64_t> f1_words;
     uint64_t* f1 = &f1_word;

@@ -1,5 +1,6 @@
 #include "algorithms/lcs.hpp"
 
+#include "algorithms/dense_codes.hpp"
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 
@@ -131,10 +132,17 @@ template <class T>
 uint64_t lcs_length(std::span<const T> a, std::span<const T> b, uint64_t bound) {
     if (a.empty() || b.empty()) return 0;
     const uint64_t need = lcs_needed(a.size() + b.size(), bound);
+    if (a.size() <= ShortMask<T>::kMax) {
+        const ShortMask<T> pm(a);
+        return lcs_one_word(a.size(), b, need, [&pm](T c) noexcept { return pm.get(c); });
+    }
     if (a.size() <= 64) {
         const ScratchMask64<T> pm(a);
         return lcs_one_word(a.size(), b, need, [&pm](T c) noexcept { return pm.get(c); });
     }
+    // Patterns of wide elements over one word: their byte codes take the dense tables.
+    const auto coded = [need](auto x, auto y) { return lcs_multi_word(x, y, need); };
+    if (const auto l = with_dense_codes(a, b, coded)) return *l;
     return lcs_multi_word(a, b, need);
 }
 

@@ -1,6 +1,7 @@
 #include "algorithms/levenshtein.hpp"
 
 #include "algorithms/common.hpp"
+#include "algorithms/dense_codes.hpp"
 #include "algorithms/levenshtein_band.hpp"
 #include "algorithms/myers_step.hpp"
 #include "algorithms/pattern_mask.hpp"
@@ -9,10 +10,6 @@
 #include <cstring>
 #include <new>
 #include <vector>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace tarnwick::algorithms {
 namespace {
@@ -75,22 +72,15 @@ uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
     if (a.empty()) return b.size();
     if (b.empty()) return a.size();
     if (b.size() < a.size()) std::swap(a, b);
-#if defined(__SSE2__)
-    // Short byte patterns (words): one vector compare per text element gives the match
-    // mask, so no 256-entry table has to be cleared.
-    if constexpr (sizeof(T) == 1) {
-        if (a.size() <= 16) {
-            alignas(16) uint8_t buf[16] = {};
-            std::memcpy(buf, a.data(), a.size());
-            const __m128i pv = _mm_load_si128(reinterpret_cast<const __m128i*>(buf));
-            const uint64_t valid = (uint64_t{1} << a.size()) - 1;
-            return detail::uniform_one_word(a.size(), b, [pv, valid](T c) noexcept {
-                const __m128i eq = _mm_cmpeq_epi8(pv, _mm_set1_epi8(static_cast<char>(c)));
-                return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) & valid;
-            });
-        }
+    // Short patterns (words): a few vector compares per text element give the match mask,
+    // so no table has to be built or cleared.
+    if (a.size() <= ShortMask<T>::kMax) {
+        const ShortMask<T> pm(a);
+        return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
     }
-#endif
+    // Longer patterns of wide elements: their byte codes take the dense tables.
+    const auto coded = [](auto x, auto y) { return uniform_bitparallel(x, y); };
+    if (const auto d = with_dense_codes(a, b, coded)) return *d;
     if (a.size() <= 64) {
         const PatternMask64<T> pm(a);
         return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });

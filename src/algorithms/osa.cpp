@@ -11,6 +11,7 @@
 #include "algorithms/osa.hpp"
 
 #include "algorithms/common.hpp"
+#include "algorithms/dense_codes.hpp"
 #include "algorithms/pattern_mask.hpp"
 
 #include <cstddef>
@@ -19,9 +20,10 @@
 namespace tarnwick::algorithms {
 namespace {
 
-/// One-word form: pattern `a` of 1..64 elements with masks `pm`, text `b`.
-template <class T>
-uint64_t osa_one_word(const PatternMask64<T>& pm, std::size_t m, std::span<const T> b) noexcept {
+/// One-word form: pattern `a` of 1..64 elements with masks `pm` (a PatternMask64 or a
+/// ShortMask), text `b`.
+template <class Masks, class T>
+uint64_t osa_one_word(const Masks& pm, std::size_t m, std::span<const T> b) noexcept {
     const uint64_t last = uint64_t{1} << (m - 1);
     uint64_t VP = ~uint64_t{0};
     uint64_t VN = 0;
@@ -106,6 +108,10 @@ uint64_t osa_distance(std::span<const T> s1, std::span<const T> s2) {
     std::span<const T> b = ax.b;
     if (a.size() > b.size()) std::swap(a, b);
     if (a.empty()) return b.size();
+    if (a.size() <= ShortMask<T>::kMax) return osa_one_word(ShortMask<T>(a), a.size(), b);
+    // Longer patterns of wide elements: their byte codes take the dense tables.
+    if (const auto d = with_dense_codes(a, b, [](auto x, auto y) { return osa_distance(x, y); }))
+        return *d;
     if (a.size() <= 64) {
         const PatternMask64<T> pm(a);
         return osa_one_word(pm, a.size(), b);

@@ -1,13 +1,23 @@
 // Per-element bit masks of a pattern for the bit-parallel kernels.
 //
 // Bit i of word w of the mask of value c is set exactly when pattern[64*w + i] == c.
-// Values below 256 index a dense table; larger values (32- and 64-bit elements only)
-// go through a hash map that is created only when such a value occurs.
+// A pattern of at most 16 elements (a word) can be compared with an element in a few
+// vector instructions, which costs less than building and clearing any table; longer
+// patterns index a dense table with values below 256, and larger values (32- and 64-bit
+// elements only) go through a hash table that is set up only when such a value occurs.
 #pragma once
 
 #include <absl/container/flat_hash_map.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__SSE4_1__)
+#include <smmintrin.h>
+#endif
+
 #include <bit>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -49,7 +59,78 @@ inline void clear_byte_masks(uint64_t* table, std::span<const uint8_t> bytes) no
     for (const uint8_t c : bytes) table[c] = 0;
 }
 
-/// Masks of a pattern of at most 64 elements: one word per value. The table lives
+/// Masks of a pattern of at most 16 elements, computed per lookup by comparing the element
+/// with every pattern element at once: nothing is built but a copy of the pattern.
+template <class T>
+class ShortMask {
+public:
+    /// The longest pattern.
+    static constexpr std::size_t kMax = 16;
+
+    ShortMask() noexcept = default;
+    explicit ShortMask(std::span<const T> pattern) noexcept { assign(pattern); }
+
+    /// Takes `pattern` (at most kMax elements).
+    void assign(std::span<const T> pattern) noexcept {
+        const std::size_t m = pattern.size();
+        for (std::size_t i = 0; i < m; ++i) lanes_[i] = pattern[i];
+        for (std::size_t i = m; i < kMax; ++i) lanes_[i] = 0;  // masked off by valid_
+        valid_ = m == 0 ? 0 : (~uint64_t{0} >> (64 - m));
+        m_ = m;
+    }
+
+    /// The mask word of value `c`.
+    uint64_t get(T c) const noexcept {
+#if defined(__SSE2__)
+        if constexpr (sizeof(T) == 1) {
+            const __m128i eq = _mm_cmpeq_epi8(load(0), _mm_set1_epi8(static_cast<char>(c)));
+            return movemask(eq) & valid_;
+        } else if constexpr (sizeof(T) == 4) {
+            const __m128i v = _mm_set1_epi32(static_cast<int>(c));
+            const __m128i lo = _mm_packs_epi32(_mm_cmpeq_epi32(load(0), v), _mm_cmpeq_epi32(load(1), v));
+            const __m128i hi = _mm_packs_epi32(_mm_cmpeq_epi32(load(2), v), _mm_cmpeq_epi32(load(3), v));
+            return movemask(_mm_packs_epi16(lo, hi)) & valid_;
+        }
+#endif
+#if defined(__SSE4_1__)
+        if constexpr (sizeof(T) == 8) {
+            // One 32-bit half of each 64-bit comparison, four lanes per register.
+            const __m128i v = _mm_set1_epi64x(static_cast<long long>(c));
+            __m128i q[4];
+            for (int r = 0; r < 4; ++r) {
+                const __m128 a = _mm_castsi128_ps(_mm_cmpeq_epi64(load(2 * r), v));
+                const __m128 b = _mm_castsi128_ps(_mm_cmpeq_epi64(load(2 * r + 1), v));
+                q[r] = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+            }
+            const __m128i lanes = _mm_packs_epi16(_mm_packs_epi32(q[0], q[1]), _mm_packs_epi32(q[2], q[3]));
+            return movemask(lanes) & valid_;
+        }
+#endif
+        uint64_t x = 0;
+        for (std::size_t i = 0; i < m_; ++i) x |= static_cast<uint64_t>(lanes_[i] == c) << i;
+        return x;
+    }
+
+private:
+#if defined(__SSE2__)
+    /// The `r`-th 16 bytes of the pattern.
+    __m128i load(int r) const noexcept {
+        return _mm_load_si128(reinterpret_cast<const __m128i*>(lanes_) + r);
+    }
+    static uint64_t movemask(__m128i bytes) noexcept {
+        return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(bytes)));
+    }
+#endif
+
+    alignas(16) T lanes_[kMax];
+    uint64_t valid_ = 0;  // the bits of the pattern's positions
+    std::size_t m_ = 0;
+};
+
+/// Masks of a pattern of at most 64 elements: one word per value. A pattern of 32- or
+/// 64-bit elements of at most ShortMask::kMax elements is held as a ShortMask; a longer
+/// one keeps its values of 256 and more in a small open-addressing table. Nothing is
+/// allocated. The table lives
 /// inside the object (2 KiB, on the stack for callers); nothing is allocated unless a
 /// value of 256 or more occurs.
 template <class T>
@@ -60,38 +141,76 @@ public:
 
     /// Fills the masks from `pattern` (at most 64 elements); previous content is kept,
     /// so call it on a fresh object.
-    void build(std::span<const T> pattern) noexcept(sizeof(T) == 1) {
+    void build(std::span<const T> pattern) noexcept {
+        if constexpr (sizeof(T) > 1) {
+            if (pattern.size() <= ShortMask<T>::kMax) {
+                short_.assign(pattern);
+                is_short_ = true;
+                return;
+            }
+            is_short_ = false;
+        }
+        std::memset(table_, 0, sizeof table_);
         uint64_t bit = 1;
         for (T c : pattern) {
             if (static_cast<uint64_t>(c) < 256)
                 table_[static_cast<std::size_t>(c)] |= bit;
             else if constexpr (sizeof(T) > 1)
-                map_[static_cast<uint64_t>(c)] |= bit;
+                wide_.add(static_cast<uint64_t>(c), bit);
             bit <<= 1;
         }
     }
 
     /// The mask word of value `c` (0 when `c` does not occur).
     uint64_t get(T c) const noexcept {
-        if (static_cast<uint64_t>(c) < 256) return table_[static_cast<std::size_t>(c)];
         if constexpr (sizeof(T) > 1) {
-            if (map_.empty()) return 0;
-            auto it = map_.find(static_cast<uint64_t>(c));
-            return it == map_.end() ? 0 : it->second;
-        } else {
-            return 0;
+            if (is_short_) return short_.get(c);
         }
+        if (static_cast<uint64_t>(c) < 256) return table_[static_cast<std::size_t>(c)];
+        if constexpr (sizeof(T) > 1) return wide_.get(static_cast<uint64_t>(c));
+        return 0;
     }
 
-    /// The dense 256-word table (values below 256).
-    const uint64_t* table() const noexcept { return table_; }
-
 private:
-    uint64_t table_[256] = {};
+    /// The masks of values of 256 and more: at most 64 of them, in an open-addressing
+    /// table of 128 slots whose masks are cleared when the first such value arrives (a slot
+    /// with mask 0 is empty).
+    class Wide {
+    public:
+        void add(uint64_t v, uint64_t bit) noexcept {
+            if (!used_) {
+                std::memset(masks_, 0, sizeof masks_);
+                used_ = true;
+            }
+            std::size_t h = ElementHash{}(v) & (kSlots - 1);
+            while (masks_[h] != 0 && keys_[h] != v) h = (h + 1) & (kSlots - 1);
+            keys_[h] = v;
+            masks_[h] |= bit;
+        }
+        uint64_t get(uint64_t v) const noexcept {
+            if (!used_) return 0;
+            std::size_t h = ElementHash{}(v) & (kSlots - 1);
+            while (masks_[h] != 0) {
+                if (keys_[h] == v) return masks_[h];
+                h = (h + 1) & (kSlots - 1);
+            }
+            return 0;
+        }
+
+    private:
+        static constexpr std::size_t kSlots = 128;
+        bool used_ = false;
+        uint64_t keys_[kSlots];
+        uint64_t masks_[kSlots];
+    };
+
     struct Empty {};
-    using Map = std::conditional_t<sizeof(T) == 1, Empty,
-                                   absl::flat_hash_map<uint64_t, uint64_t, ElementHash>>;
-    [[no_unique_address]] Map map_;
+    // The table is cleared by build(): a short pattern never reads it.
+    uint64_t table_[256];
+    [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, Wide> wide_;
+    [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, ShortMask<T>> short_;
+    // Set by build(); a default-constructed object is to be built before use.
+    bool is_short_ = true;
 };
 
 /// Masks of a pattern of any length (used from 65 elements on): `blocks` words per value.

@@ -284,8 +284,10 @@ double partial_ratio_vecs(const types::Seq& a, const types::Seq& b) {
 
 double partial_ratio_str(std::string_view a, std::string_view b) {
     const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
-    a = wa.str();
-    b = wb.str();
+    return partial_ratio_text(wa.str(), wb.str());
+}
+
+double partial_ratio_text(std::string_view a, std::string_view b) {
     const bool ascii = text::is_ascii(a) && text::is_ascii(b);
     if (ascii) {
         const std::span<const uint8_t> ba(reinterpret_cast<const uint8_t*>(a.data()), a.size());
@@ -295,10 +297,8 @@ double partial_ratio_str(std::string_view a, std::string_view b) {
         return ba.size() <= bb.size() ? partial_ratio_short_long(ba, bb).score
                                       : partial_ratio_short_long(bb, ba).score;
     }
-    std::vector<uint32_t> ca, cb;
-    text::decode(a, ca);
-    text::decode(b, cb);
-    const std::span<const uint32_t> sa(ca), sb(cb);
+    const text::CodePoints ca(a), cb(b);
+    const std::span<const uint32_t> sa = ca.span(), sb = cb.span();
     return sa.size() <= sb.size() ? partial_ratio_short_long(sa, sb).score
                                   : partial_ratio_short_long(sb, sa).score;
 }

@@ -39,6 +39,10 @@ double partial_ratio_vecs(const types::Seq& a, const types::Seq& b);
 /// whose shorter side has at most 64 bytes, else one window search over code points.
 double partial_ratio_str(std::string_view a, std::string_view b);
 
+/// partial_ratio_str of two texts that are well-formed UTF-8 (token keys built from such
+/// texts), without checking them again.
+double partial_ratio_text(std::string_view a, std::string_view b);
+
 /// Partial ratio of two byte strings for batch callers: 0.0 when either is empty; cut-off
 /// applied.
 double partial_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,

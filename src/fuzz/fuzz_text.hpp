@@ -20,6 +20,10 @@ bool is_ascii(std::string_view s) noexcept;
 /// character); without one it is a single token or empty.
 bool has_ascii_space_or_control(std::string_view s) noexcept;
 
+/// Whether `s` (UTF-8) holds a byte of 0x20 or below or a White_Space character; without
+/// one it is a single token or empty.
+bool has_space_or_control(std::string_view s) noexcept;
+
 /// Whether `s` is well-formed UTF-8 (no overlongs, surrogates or values above U+10FFFF).
 bool is_valid_utf8(std::span<const uint8_t> s) noexcept;
 
@@ -66,6 +70,35 @@ Utf8Text from_seq(const types::Seq& s);
 /// Replaces `out` with the code points of `s` (a malformed byte decodes as U+FFFD).
 void decode(std::string_view s, std::vector<uint32_t>& out);
 
+/// Writes the code points of `s` (a malformed byte decodes as U+FFFD) to `out`, which has
+/// room for s.size() of them; returns their number.
+std::size_t decode_into(std::string_view s, uint32_t* out) noexcept;
+
+/// The code points of a text, held inline for short texts (words and short phrases).
+class CodePoints {
+public:
+    explicit CodePoints(std::string_view s) {
+        uint32_t* out = inline_;
+        if (s.size() > kInline) {
+            heap_.resize(s.size());
+            out = heap_.data();
+        }
+        data_ = out;
+        size_ = decode_into(s, out);
+    }
+    CodePoints(const CodePoints&) = delete;
+    CodePoints& operator=(const CodePoints&) = delete;
+
+    std::span<const uint32_t> span() const noexcept { return {data_, size_}; }
+
+private:
+    static constexpr std::size_t kInline = 128;
+    uint32_t inline_[kInline];
+    std::vector<uint32_t> heap_;
+    const uint32_t* data_;
+    std::size_t size_;
+};
+
 /// Whether `c` has the Unicode White_Space property.
 constexpr bool is_white_space(uint32_t c) noexcept {
     if (c < 0x80) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
@@ -77,12 +110,16 @@ constexpr bool is_white_space(uint32_t c) noexcept {
 /// sequence gives U+FFFD of length 1, so reads never pass the end.
 uint32_t decode_at(const uint8_t* p, std::size_t n, std::size_t i, std::size_t& len) noexcept;
 
-/// Byte classes of the tokeniser: 0 an ASCII character that is not White_Space, 1 ASCII
-/// White_Space, 2 a byte of a multi-byte sequence (decoded to decide).
+/// Byte classes of the tokeniser: 1 ASCII White_Space; 2 the lead byte of a multi-byte
+/// sequence that may encode White_Space (C2, E1, E2, E3: decoded to decide); 0 any other
+/// byte, which never starts a separator. A continuation byte is never one of those lead
+/// bytes, and a lead byte of class 0 starts no White_Space character, so reading the bytes
+/// of a multi-byte character one by one finds the same tokens as decoding it, for
+/// malformed text as well.
 inline constexpr auto kByteClass = [] {
     std::array<uint8_t, 256> t{};
-    for (int c = 0; c < 256; ++c)
-        t[c] = c >= 0x80 ? 2 : is_white_space(static_cast<uint32_t>(c)) ? 1 : 0;
+    for (int c = 0; c < 0x80; ++c) t[c] = is_white_space(static_cast<uint32_t>(c)) ? 1 : 0;
+    for (const int lead : {0xC2, 0xE1, 0xE2, 0xE3}) t[lead] = 2;
     return t;
 }();
 

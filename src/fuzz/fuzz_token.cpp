@@ -133,11 +133,8 @@ double indel_cmp(std::string_view a, std::string_view b, std::optional<double> c
         const std::span<const uint8_t> bb(reinterpret_cast<const uint8_t*>(b.data()), b.size());
         return indel_bytes(ba, bb, cutoff);
     }
-    std::vector<uint32_t> ca, cb;
-    text::decode(a, ca);
-    text::decode(b, cb);
-    return 100.0 * indel_normalized_sim(std::span<const uint32_t>(ca), std::span<const uint32_t>(cb),
-                                        cutoff);
+    const text::CodePoints ca(a), cb(b);
+    return 100.0 * indel_normalized_sim(ca.span(), cb.span(), cutoff);
 }
 
 double token_set_of(SetParts& d, bool none_gives_zero, std::optional<double> cutoff) {
@@ -158,7 +155,7 @@ double token_set_of(SetParts& d, bool none_gives_zero, std::optional<double> cut
 double partial_token_set_of(SetParts& d) {
     if (!d.inter.empty()) return 100.0;
     if (d.ab.empty() || d.ba.empty()) return 0.0;
-    return partial_ratio_str(d.d_ab(), d.d_ba());
+    return partial_ratio_text(d.d_ab(), d.d_ba());
 }
 
 }  // namespace token
@@ -213,9 +210,9 @@ double token_set_impl(std::string_view a, std::string_view b, std::optional<doub
 
 double partial_token_sort_impl(std::string_view a, std::string_view b, const QueryTokenCache* cache) {
     Tokenised tb(b);
-    if (cache) return partial_ratio_str(cache->sorted_key, tb.key());
+    if (cache) return partial_ratio_text(cache->sorted_key, tb.key());
     Tokenised ta(a);
-    return partial_ratio_str(ta.key(), tb.key());
+    return partial_ratio_text(ta.key(), tb.key());
 }
 
 double partial_token_ratio_impl(std::string_view a, std::string_view b, const QueryTokenCache* cache) {
@@ -228,26 +225,20 @@ double partial_token_ratio_impl(std::string_view a, std::string_view b, const Qu
     const double set = token::partial_token_set_of(d);
     if (set == 100.0) return 100.0;
     const std::string_view key_a = cache ? std::string_view(cache->sorted_key) : ta->key();
-    return std::max(partial_ratio_str(key_a, tb.key()), set);
+    return std::max(partial_ratio_text(key_a, tb.key()), set);
 }
 
-// The three partial token algorithms on two texts (read as UTF-8, lossily when malformed),
-// without a cut-off.
+// The three partial token algorithms on two well-formed UTF-8 texts (what on_texts and
+// on_bytes hand on), without a cut-off.
 
 /// Partial token sort: the partial ratio of the two sort keys.
 double partial_token_sort_text(std::string_view a, std::string_view b) {
-    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
-    a = wa.str();
-    b = wb.str();
     return partial_token_sort_impl(a, b, nullptr);
 }
 
 /// Partial token set: 100 for a shared token, 0 when neither text has a token, else the
 /// partial ratio of the two joined difference lists.
 double partial_token_set_score(std::string_view a, std::string_view b) {
-    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
-    a = wa.str();
-    b = wb.str();
     SetParts d;
     token::decompose_texts(a, b, nullptr, d);
     return token::partial_token_set_of(d);
@@ -255,9 +246,6 @@ double partial_token_set_score(std::string_view a, std::string_view b) {
 
 /// Partial token ratio: the greater of partial token sort and partial token set.
 double partial_token_ratio_text(std::string_view a, std::string_view b) {
-    const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
-    a = wa.str();
-    b = wb.str();
     return partial_token_ratio_impl(a, b, nullptr);
 }
 

@@ -62,8 +62,9 @@ double ascii_pruned_cmp(std::string_view a, std::string_view b, double c, bool a
 std::pair<double, double> token_pair(std::string_view a, std::string_view b, double c,
                                      const QueryTokenCache* cache, bool ascii, bool keys_below_c) {
     // Two different single tokens: the sort keys and the set texts are the texts themselves.
-    if (keys_below_c && ascii && !a.empty() && !b.empty() && !text::has_ascii_space_or_control(a) &&
-        !text::has_ascii_space_or_control(b))
+    if (keys_below_c && !a.empty() && !b.empty() &&
+        (ascii ? !text::has_ascii_space_or_control(a) && !text::has_ascii_space_or_control(b)
+               : !text::has_space_or_control(a) && !text::has_space_or_control(b)))
         return {0.0, 0.0};
 
     token::Tokenised tb(b);
@@ -135,7 +136,7 @@ double partial_token_ratio_sc(std::string_view a, std::string_view b, const Quer
     token::decompose_texts(a, b, cache, d);
     if (!d.inter.empty()) return 100.0;
     if (d.none()) return 0.0;
-    return partial_ratio_str(d.d_ab(), d.d_ba());
+    return partial_ratio_text(d.d_ab(), d.d_ba());
 }
 
 namespace {

@@ -186,6 +186,18 @@ private:
     std::vector<Cand> all_;
 };
 
+/// How many list positions ahead of the one being read the items are fetched: their heads
+/// lie scattered over the heap, so they are asked for early enough to arrive by the time
+/// they are read.
+constexpr std::size_t kAhead = 16;
+
+/// Fetches the head of an object for changing its reference count, and the line after
+/// it, which holds the text of a short str.
+inline void prefetch_object(const PyObject* o) noexcept {
+    __builtin_prefetch(o, 1);
+    __builtin_prefetch(reinterpret_cast<const char*>(o) + 64, 0);
+}
+
 /// One block of consecutive list positions: the items (strong references, released with
 /// the interpreter lock held), the views the pool scores and, once scored, the chunks'
 /// candidates.
@@ -203,7 +215,11 @@ struct Block {
 
     /// Drops the items' references and empties the block, keeping its storage.
     void release() {
-        for (PyObject* item : items) Py_XDECREF(item);
+        const std::size_t n = items.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + kAhead < n && items[i + kAhead]) prefetch_object(items[i + kAhead]);
+            Py_XDECREF(items[i]);
+        }
         items.clear();
         views.clear();
         others.clear();
@@ -211,25 +227,53 @@ struct Block {
     }
 };
 
+/// How a block reads its items: as the fast route does (missing items and items that
+/// cannot be converted are skipped), or as the general route does (missing items score
+/// 0.0, and a conversion error is raised).
+enum class ReadMode : bool { Fast, General };
+
 /// Fills `blk` with the list positions [begin, end) (fewer when the list shrinks). Exact
 /// str and bytes items are viewed directly; any other item goes through the general
 /// conversion, which may run Python code that changes the list, so its length is read
-/// again after each such item.
-void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk) {
+/// again after each such item and the items fetched ahead are fetched anew.
+void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, ReadMode mode) {
+    const bool general = mode == ReadMode::General;
     blk.begin = begin;
-    for (std::size_t i = begin; i < end; ++i) {
-        PyObject* item = PyList_GetItem(list, static_cast<Py_ssize_t>(i));
-        PyObject*& held = blk.items.emplace_back(nullptr);
-        ChoiceView& view = blk.views.emplace_back();
+    blk.items.resize(end - begin);
+    blk.views.resize(end - begin);
+    PyObject* ahead[kAhead];  // ahead[k % kAhead]: the item at position k, for k in [i, i + kAhead)
+    auto fetch = [&](std::size_t from, std::size_t to) {
+        for (std::size_t k = from; k < to; ++k) {
+            PyObject* o = PyList_GetItem(list, static_cast<Py_ssize_t>(k));
+            prefetch_object(o);
+            ahead[k % kAhead] = o;
+        }
+    };
+    fetch(begin, std::min(end, begin + kAhead));
+    std::size_t i = begin;
+    for (; i < end; ++i) {
+        PyObject* const item = ahead[i % kAhead];
+        if (i + kAhead < end) fetch(i + kAhead, i + kAhead + 1);
+        PyObject*& held = blk.items[i - begin];
+        ChoiceView& view = blk.views[i - begin];
+        held = nullptr;
+        view = ChoiceView{};
         const char* p = nullptr;
         Py_ssize_t len = -1;
         if (PyUnicode_CheckExact(item)) {
             p = PyUnicode_AsUTF8AndSize(item, &len);
             if (!p) {
+                if (general) py::throw_already_set();
                 discard_ordinary_error();
                 continue;
             }
-            if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) continue;  // missing
+            if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) {  // missing
+                if (general) {
+                    held = Py_NewRef(item);
+                    view.other = ChoiceView::kMissing;
+                }
+                continue;
+            }
             if (static_cast<uint64_t>(len) <= UINT32_MAX) {
                 // Whether it is ASCII is left to the worker that scores it.
                 held = Py_NewRef(item);
@@ -241,6 +285,7 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk) 
         } else if (PyBytes_CheckExact(item)) {
             char* b = nullptr;
             if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
+                if (general) py::throw_already_set();
                 discard_ordinary_error();
                 continue;
             }
@@ -253,14 +298,25 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk) 
             continue;
         }
         py::Object own = py::Object::borrow(item);
-        std::optional<types::Seq> seq = fast_choice(own.get());
+        std::optional<types::Seq> seq;
+        if (!general) {
+            seq = fast_choice(own.get());
+        } else if (types::is_none(own.get())) {
+            held = own.release();
+            view.other = ChoiceView::kMissing;
+        } else {
+            seq = types::extract_single(own.get());
+        }
         if (seq) {
             held = own.release();
             view.other = static_cast<int32_t>(blk.others.size());
             blk.others.push_back(std::move(*seq));
         }
         end = std::min(end, std::max(i + 1, static_cast<std::size_t>(PyList_Size(list))));
+        fetch(i + 1, std::min(end, i + 1 + kAhead));
     }
+    blk.items.resize(i - begin);
+    blk.views.resize(i - begin);
 }
 
 /// List positions per block: the calling thread reads one block while the pool scores the
@@ -272,10 +328,13 @@ constexpr std::size_t kBlock = 65536;
 /// held until its block has been scored, and the kept ones until the result is built, so
 /// that the buffers read while the lock is released stay valid and each result reports the
 /// object that was scored, whatever other threads do to the list meanwhile.
+/// With ReadMode::General the items are read as the general route reads them, and the list
+/// is read to its end as it stands after each block, as its iterator would read it.
 std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::optional<uint64_t> limit,
-                             double r0) {
+                             double r0, ReadMode mode = ReadMode::Fast) {
     if (limit && *limit == 0) return {};
-    const std::size_t n = static_cast<std::size_t>(PyList_Size(list));
+    const std::size_t n =
+        mode == ReadMode::General ? SIZE_MAX : static_cast<std::size_t>(PyList_Size(list));
     RunningCutoff cutoff(r0);
     BoundedHeap<Cand> best(limit.value_or(0));
     std::vector<Cand> all;
@@ -307,7 +366,7 @@ std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::option
         const std::size_t end = std::min({n, next + kBlock, static_cast<std::size_t>(PyList_Size(list))});
         if (next >= end) break;
         Block& blk = blocks[b % 2];
-        read_block(list, next, end, blk);
+        read_block(list, next, end, blk, mode);
         next = blk.begin + blk.items.size();
         if (running) collect(*running);
         pool.run([&q, &blk, &cutoff, limit] {
@@ -465,6 +524,17 @@ std::vector<Cand> run(PyObject* query, const Request& req) {
     }
     if (known && !req.processor && !req.scorer_obj && qseq && qseq->kind() == types::SeqKind::Bytes)
         return fast_route(*qseq, req);
+    // A list of other choices for a query of text beyond ASCII (or of items): the general
+    // route's reading and scores, with the scoring on the pool. A NaN cut-off, which the
+    // scorers apply in their own way, and a limit of 0, for which the general route still
+    // reads (and may fail on) every choice, stay on the calling thread.
+    if (known && !req.processor && !req.scorer_obj && qseq && PyList_Check(req.choices) &&
+        static_cast<std::size_t>(PyList_Size(req.choices)) >= parallel::kExtractMinChoices &&
+        !(req.cutoff && std::isnan(*req.cutoff)) && req.limit != std::optional<uint64_t>(0)) {
+        const auto prepared = std::make_unique<const PreparedQuery>(req.scorer, *qseq);
+        const double r0 = (req.cutoff && *req.cutoff > 0.0) ? *req.cutoff : 0.0;
+        return pool_route(*prepared, req.choices, req.limit, r0, ReadMode::General);
+    }
     return general_route(q.get(), query_missing, qseq, qerr, req);
 }
 

@@ -32,7 +32,9 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
         if (v.other == ChoiceView::kNone) continue;
         const double r = cutoff.get();
         double score;
-        if (v.other >= 0) {
+        if (v.other == ChoiceView::kMissing) {
+            score = 0.0;
+        } else if (v.other >= 0) {
             score = q.score(others[static_cast<std::size_t>(v.other)], r);
         } else if (v.other == ChoiceView::kBytes ||
                    fuzz::text::is_ascii({reinterpret_cast<const char*>(v.data), v.size})) {
@@ -40,8 +42,11 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
         } else {
             // Text with other characters: its code points, as the conversion of a str
             // gives them.
-            fuzz::text::decode({reinterpret_cast<const char*>(v.data), v.size}, code_points);
-            score = q.score(types::Seq::chars_view(code_points), r);
+            const std::string_view text(reinterpret_cast<const char*>(v.data), v.size);
+            fuzz::text::decode(text, code_points);
+            types::Seq seq = types::Seq::chars_view(code_points);
+            seq.set_text(text);
+            score = q.score(seq, r);
         }
         if (score < r) continue;
         const PoolCandidate c{score, base + i, 0};

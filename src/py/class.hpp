@@ -162,6 +162,40 @@ void add_constructor(std::vector<PyType_Slot>& slots) {
     slots.push_back({Py_tp_doc, const_cast<char*>(doc.c_str())});
 }
 
+/// tp_new of a class whose instances come only from its own functions: TypeError "No
+/// constructor defined for {name}".
+template <class T>
+PyObject* no_constructor_entry(PyTypeObject*, PyObject*, PyObject*) noexcept {
+    PyErr_Format(PyExc_TypeError, "No constructor defined for %s", ClassInfo<T>::name);
+    return nullptr;
+}
+
+/// Adds the tp_new that refuses construction (without it the type would inherit object's,
+/// which makes an instance whose value was never built). The class keeps no tp_doc.
+template <class T>
+void add_no_constructor(std::vector<PyType_Slot>& slots) {
+    slots.push_back({Py_tp_new, reinterpret_cast<void*>(&no_constructor_entry<T>)});
+}
+
+/// The fastcall entry point of a static method: binds (errors name "Class.name()") and
+/// runs `Body` on the bound arguments.
+template <class T, const auto& Sig, auto Body>
+PyObject* static_method_entry(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) noexcept {
+    return guard([&]() -> PyObject* {
+        return Body(bind(Sig, ClassInfo<T>::name, args, nargs, kwnames)).release();
+    });
+}
+
+/// The method-table entry of the static method `Sig` of the class holding a T, with
+/// `Object Body(const Args<N>&)`; its text signature has no $self ("load(path)").
+template <class T, const auto& Sig, auto Body>
+PyMethodDef static_method() {
+    static const std::string doc = text_signature(Sig, Role::Function);
+    return PyMethodDef{Sig.name, as_cfunction(&static_method_entry<T, Sig, Body>),
+                       METH_STATIC | METH_FASTCALL | METH_KEYWORDS, doc.c_str()};
+}
+
 /// The fastcall entry point of a method with parameters.
 template <class T, const auto& Sig, auto Body>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
@@ -237,6 +271,22 @@ int set_field(PyObject* self, PyObject* value, void* closure) noexcept {
             return 0;
         },
         -1);
+}
+
+/// Getter of a read-only attribute computed from the value: `Object Get(const T&)` under a
+/// shared borrow.
+template <class T, auto Get>
+PyObject* get_computed(PyObject* self, void*) noexcept {
+    return guard([&]() -> PyObject* {
+        Ref<T> r(self);
+        return Get(*r).release();
+    });
+}
+
+/// A read-only attribute named `name` computed by `Get`.
+template <class T, auto Get>
+PyGetSetDef computed(const char* name) {
+    return PyGetSetDef{name, &get_computed<T, Get>, nullptr, nullptr, nullptr};
 }
 
 /// A read-write attribute for field `M` named `name`.

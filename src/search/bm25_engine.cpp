@@ -2,6 +2,7 @@
 
 #include "parallel.hpp"
 #include "search/explain.hpp"
+#include "search/score_scratch.hpp"
 #include "search/tokenise.hpp"
 
 #include <absl/container/flat_hash_map.h>
@@ -19,31 +20,6 @@ namespace {
 /// Documents per task when one query is scored on the pool; a multiple of 64, so that
 /// tasks never share a word of the touched-document bits.
 constexpr std::size_t kDocsPerTask = 8192;
-
-/// Calls f(d) for every set bit d of `bits` (words [0, nwords)), in increasing order.
-template <class F>
-void for_each_bit(const uint64_t* bits, std::size_t nwords, F&& f) {
-    for (std::size_t w = 0; w < nwords; ++w) {
-        uint64_t word = bits[w];
-        while (word) {
-            const int b = std::countr_zero(word);
-            word &= word - 1;
-            f(w * 64 + static_cast<std::size_t>(b));
-        }
-    }
-}
-
-/// Per-thread accumulators of the top-n selection, sized to the largest corpus seen and
-/// left all zero between calls (only the touched entries are reset).
-struct Scratch {
-    std::vector<double> acc;
-    std::vector<uint64_t> touched;
-    void ensure(std::size_t n) {
-        if (acc.size() < n) acc.assign(n, 0.0);
-        const std::size_t words = (n + 63) / 64;
-        if (touched.size() < words) touched.assign(words, 0);
-    }
-};
 
 }  // namespace
 
@@ -473,21 +449,10 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
             case Variant::T: return top_n_pruned<Variant::T>(q, n, allowed);
         }
     }
-    thread_local Scratch scratch;
-    scratch.ensure(docs);
-    double* acc = scratch.acc.data();
-    uint64_t* touched = scratch.touched.data();
-    const std::size_t words = (docs + 63) / 64;
+    const ScoreScratch scratch(docs);
+    double* acc = scratch.acc();
+    uint64_t* touched = scratch.touched();
     const std::size_t tasks = (docs + kDocsPerTask - 1) / kDocsPerTask;
-    struct Reset {
-        double* acc;
-        uint64_t* touched;
-        std::size_t words;
-        ~Reset() {
-            for_each_bit(touched, words, [&](std::size_t d) { acc[d] = 0.0; });
-            std::memset(touched, 0, words * sizeof(uint64_t));
-        }
-    } reset{acc, touched, words};
     parallel::for_each_index(tasks, docs >= parallel::kBm25MinDocs, [&](std::size_t k) {
         cancel::cancellation_point();
         const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
@@ -497,7 +462,7 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
     // zero, so the selection visits the reached documents in index order.
     const std::size_t mask_len = allowed ? allowed->size() : 0;
     return select_top_n(docs, n, [&](auto&& visit) {
-        for_each_bit(touched, words, [&](std::size_t d) {
+        scratch.for_each_reached([&](std::size_t d) {
             if (d < mask_len && !(*allowed)[d]) return;
             visit(d, acc[d]);
         });

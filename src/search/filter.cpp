@@ -1,7 +1,8 @@
 #include "search/filter.hpp"
 
+#include "search/json_describe.hpp"
+
 #include <array>
-#include <charconv>
 #include <optional>
 
 namespace tarnwick::search {
@@ -40,56 +41,15 @@ struct Refusal {
     std::string message;
 };
 
-/// The text of a double as the messages show it: the shortest digits that read back to it,
-/// never in exponent form, with a decimal point always present.
-std::string float_text(double v) {
-    char buf[400];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-    std::string s(buf, r.ptr);
-    if (s.find('.') == std::string::npos) s += ".0";
-    return s;
-}
-
-/// A string in double quotes with quotes, backslashes and control characters escaped.
-std::string quoted(std::string_view s) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out = "\"";
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        switch (c) {
-            case '\t': out += "\\t"; continue;
-            case '\r': out += "\\r"; continue;
-            case '\n': out += "\\n"; continue;
-            case '\\': out += "\\\\"; continue;
-            case '"': out += "\\\""; continue;
-            case 0: out += "\\0"; continue;
-            default: break;
-        }
-        unsigned code = c;
-        if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) <= 0x9F)
-            code = static_cast<unsigned char>(s[i + 1]);  // a C1 control character
-        if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
-            out += "\\u{";
-            if (code >= 0x10) out += kHex[code >> 4];
-            out += kHex[code & 0xF];
-            out += '}';
-            if (code >= 0x80) ++i;
-            continue;
-        }
-        out += static_cast<char>(c);
-    }
-    return out + "\"";
-}
-
 /// What a value is, as a refusal names it.
 std::string describe(JsonRef v) {
     switch (v.kind()) {
         case JsonKind::Null: return "null";
-        case JsonKind::Bool: return v.boolean() ? "boolean `true`" : "boolean `false`";
-        case JsonKind::Unsigned: return "integer `" + std::to_string(v.unsigned_value()) + "`";
-        case JsonKind::Signed: return "integer `" + std::to_string(v.signed_value()) + "`";
-        case JsonKind::Double: return "floating point `" + float_text(v.number()) + "`";
-        case JsonKind::String: return "string " + quoted(v.string());
+        case JsonKind::Bool: return describe_bool(v.boolean());
+        case JsonKind::Unsigned: return describe_integer(std::to_string(v.unsigned_value()));
+        case JsonKind::Signed: return describe_integer(std::to_string(v.signed_value()));
+        case JsonKind::Double: return describe_float(v.number());
+        case JsonKind::String: return describe_string(v.string());
         case JsonKind::Array: return "sequence";
         case JsonKind::Object: return "map";
     }

@@ -1,6 +1,7 @@
 // Python class HybridSearchIndex: the adapter of search::HybridSearchIndex (hybrid_index.hpp).
 // Arguments are converted into owned data before any work; searches take a shared borrow of
-// the instance and hold the interpreter lock while the pool scores large candidate pools.
+// the instance and hold the interpreter lock while the pool scores large candidate pools;
+// set_metadata_json takes it exclusively.
 #include "module.hpp"
 #include "py/args.hpp"
 #include "py/class.hpp"
@@ -8,10 +9,12 @@
 #include "py/module.hpp"
 #include "search/fusion.hpp"
 #include "search/hybrid_index.hpp"
+#include "search/metadata_store.hpp"
 #include "search/search_py.hpp"
 
 #include <stdexcept>
 #include <string>
+#include <variant>
 
 namespace tarnwick::py {
 template <>
@@ -62,6 +65,49 @@ constexpr py::Signature<6> kSearchFilteredSig{
     6,
     "3-way hybrid search with an optional allowed mask."};
 constexpr py::Signature<0> kReduceSig{"__reduce__", {}, 0, "Pickle support."};
+constexpr py::Signature<1> kSetMetadataSig{
+    "set_metadata_json",
+    {{{"json_strings"}}},
+    1,
+    "Set per-document metadata as JSON strings for fast filter evaluation.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "json_strings : list[str]\n"
+    "    JSON-serialized metadata dicts, one per document."};
+constexpr py::Signature<1> kFilterMaskSig{
+    "evaluate_filter_mask",
+    {{{"filter_json"}}},
+    1,
+    "Evaluate a JSON filter expression against stored metadata and return a boolean mask.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "filter_json : str\n"
+    "    JSON-serialized filter expression (see Python-side serialization).\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "list[bool]\n"
+    "    Boolean mask, True for documents that pass the filter."};
+constexpr py::Signature<7> kSearchSortedSig{
+    "search_filtered_sorted",
+    {{{"query"}, {"query_embedding", "None"}, {"n", "5"}, {"rrf_k", "60"},
+      {"bm25_candidates", "100"}, {"filter_json", "None"}, {"sort_keys", "None"}}},
+    7,
+    "Combine filter, search and sort in a single call.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "query : str\n"
+    "query_embedding : list[float] | None\n"
+    "n : int\n"
+    "rrf_k : int\n"
+    "bm25_candidates : int\n"
+    "filter_json : str | None\n"
+    "    JSON-serialized filter expression.\n"
+    "sort_keys : list[(str, bool)] | None\n"
+    "    List of (attribute_path, reverse) pairs for sorting."};
 
 py::Object new_index(PyTypeObject* type, const py::Args<6>& a) {
     const py::StrList corpus = py::arg("corpus", [&] { return py::to_str_list(a[0]); });
@@ -79,30 +125,99 @@ py::Object new_index(PyTypeObject* type, const py::Args<6>& a) {
     }
 }
 
-/// search and search_filtered: the first N of (query, query_embedding, n, rrf_k,
-/// bm25_candidates, allowed).
-template <std::size_t N>
-py::Object search(PyObject* self, const py::Args<N>& a) {
-    const std::string_view query = query_arg(a[0]);
-    std::optional<std::vector<float>> embedding;
-    if (!py::is_absent(a[1])) embedding = vector_arg("query_embedding", a[1]);
-    const uint64_t n = count_arg("n", a[2], 5);
-    const uint64_t rrf_k = count_arg("rrf_k", a[3], 60);
-    const uint64_t candidates = count_arg("bm25_candidates", a[4], 100);
-    std::optional<std::vector<uint8_t>> mask;
-    if constexpr (N == 6) mask = mask_arg(a[5]);
-    py::Ref<Index> index(self);
-    std::optional<std::span<const float>> e;
-    if (embedding) e = std::span<const float>(*embedding);
+/// Runs a search of `index`, turning a query embedding of the wrong length into ValueError.
+template <class F>
+py::Object ranked(const Index& index, F&& search) {
     try {
-        return ranked_list(index->engine(),
-                           index->search_filtered(query, e, n, rrf_k, candidates, mask_view(mask)));
+        return ranked_list(index.engine(), search());
     } catch (const EmbeddingDimMismatch& m) {
         throw py::Error{PyExc_ValueError,
                         "query_embedding has " + std::to_string(m.got) + " dims, expected " +
                             std::to_string(m.expected),
                         {}};
     }
+}
+
+/// search and search_filtered: the first N of (query, query_embedding, n, rrf_k,
+/// bm25_candidates, allowed).
+template <std::size_t N>
+py::Object search(PyObject* self, const py::Args<N>& a) {
+    const HybridSearchArgs s = hybrid_search_args(a);
+    py::Ref<Index> index(self);
+    return ranked(*index, [&] {
+        return index->search_filtered(s.query, s.embedding_view(), s.n, s.rrf_k, s.bm25_candidates,
+                                      mask_view(s.mask));
+    });
+}
+
+/// The parsed filter of `text`, or ValueError.
+FilterAst filter_arg(std::string_view text) {
+    std::variant<FilterAst, std::string> parsed = parse_filter_json(text);
+    if (std::string* error = std::get_if<std::string>(&parsed))
+        throw py::Error{PyExc_ValueError, "Failed to parse filter JSON: " + *error, {}};
+    return std::move(std::get<FilterAst>(parsed));
+}
+
+/// The sort keys argument: None (or absent) for none, else a sequence of (str, bool) tuples.
+std::vector<SortKey> sort_keys_arg(PyObject* o) {
+    std::vector<SortKey> keys;
+    if (py::is_absent(o)) return keys;
+    py::arg("sort_keys", [&] {
+        py::for_each_item(o, [&](PyObject* item) {
+            if (PyTuple_Check(item) && PyTuple_Size(item) != 2)
+                throw py::Error{PyExc_TypeError,
+                                "expected tuple of length 2, but got tuple of length " +
+                                    std::to_string(PyTuple_Size(item)),
+                                {}};
+            py::check_tuple(item, 2);
+            keys.push_back({std::string(py::to_str(PyTuple_GetItem(item, 0))),
+                            py::to_bool(PyTuple_GetItem(item, 1))});
+        });
+        return 0;
+    });
+    return keys;
+}
+
+py::Object set_metadata_json(PyObject* self, const py::Args<1>& a) {
+    const py::StrList texts = py::arg("json_strings", [&] { return py::to_str_list(a[0]); });
+    py::RefMut<Index> index(self);
+    if (texts.views.size() != index->num_docs())
+        throw py::Error{PyExc_ValueError,
+                        "metadata length (" + std::to_string(texts.views.size()) +
+                            ") must match corpus length (" + std::to_string(index->num_docs()) + ")",
+                        {}};
+    JsonStore metadata;
+    if (std::optional<MetadataError> e = parse_metadata(texts.views, metadata))
+        throw py::Error{PyExc_ValueError, "Failed to parse metadata JSON: " + e->message, {}};
+    index->set_metadata(std::move(metadata));
+    return py::Object::borrow(Py_None);
+}
+
+py::Object evaluate_filter_mask_body(PyObject* self, const py::Args<1>& a) {
+    const std::string_view text = py::arg("filter_json", [&] { return py::to_str(a[0]); });
+    py::Ref<Index> index(self);
+    if (!index->has_metadata())
+        throw py::Error{PyExc_ValueError, "No metadata set. Call set_metadata_json first.", {}};
+    const std::vector<uint8_t> mask = evaluate_filter_mask(filter_arg(text), *index->metadata());
+    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(mask.size())));
+    for (std::size_t i = 0; i < mask.size(); ++i)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), py::from_bool(mask[i] != 0).release());
+    return list;
+}
+
+py::Object search_filtered_sorted(PyObject* self, const py::Args<7>& a) {
+    const HybridSearchArgs s = hybrid_search_args(std::span<PyObject* const>(a).first(5));
+    std::optional<std::string_view> filter_text;
+    if (!py::is_absent(a[5])) filter_text = py::arg("filter_json", [&] { return py::to_str(a[5]); });
+    const std::vector<SortKey> keys = sort_keys_arg(a[6]);
+    py::Ref<Index> index(self);
+    // Without metadata the filter is not even parsed: it has no effect.
+    std::optional<FilterAst> filter;
+    if (filter_text && index->has_metadata()) filter = filter_arg(*filter_text);
+    return ranked(*index, [&] {
+        return index->search_filtered_sorted(s.query, s.embedding_view(), s.n, s.rrf_k, s.bm25_candidates,
+                                             filter ? &*filter : nullptr, keys);
+    });
 }
 
 py::Object reduce_index(PyObject* self) {
@@ -133,15 +248,6 @@ py::Object reduce_index(PyObject* self) {
     return py::check(PyTuple_Pack(2, type, args.get()));
 }
 
-/// A read-only attribute computed from the index.
-template <auto Get>
-PyObject* getter(PyObject* self, void*) noexcept {
-    return py::guard([&]() -> PyObject* {
-        py::Ref<Index> index(self);
-        return Get(*index).release();
-    });
-}
-
 py::Object dim(const Index& i) { return py::from_u64(i.dim()); }
 py::Object num_docs(const Index& i) { return py::from_u64(i.num_docs()); }
 py::Object has_vectors(const Index& i) { return py::from_bool(i.has_vectors()); }
@@ -161,13 +267,16 @@ void ClassInfo<search::HybridSearchIndex>::slots(std::vector<PyType_Slot>& s) {
         method<Index, search::kSearchSig, &search::search<5>>(),
         method<Index, search::kSearchFilteredSig, &search::search<6>>(),
         method<Index, search::kReduceSig, &search::reduce_index>(),
+        method<Index, search::kSetMetadataSig, &search::set_metadata_json>(),
+        method<Index, search::kFilterMaskSig, &search::evaluate_filter_mask_body>(),
+        method<Index, search::kSearchSortedSig, &search::search_filtered_sorted>(),
         {nullptr, nullptr, 0, nullptr},
     };
     static PyGetSetDef getset[] = {
-        {"dim", &search::getter<&search::dim>, nullptr, nullptr, nullptr},
-        {"num_docs", &search::getter<&search::num_docs>, nullptr, nullptr, nullptr},
-        {"has_vectors", &search::getter<&search::has_vectors>, nullptr, nullptr, nullptr},
-        {"has_metadata", &search::getter<&search::has_metadata>, nullptr, nullptr, nullptr},
+        computed<Index, &search::dim>("dim"),
+        computed<Index, &search::num_docs>("num_docs"),
+        computed<Index, &search::has_vectors>("has_vectors"),
+        computed<Index, &search::has_metadata>("has_metadata"),
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     s.push_back({Py_tp_methods, methods});

@@ -1,6 +1,8 @@
 #include "search/hybrid_index.hpp"
 
 #include "search/fusion.hpp"
+#include "search/fuzzy.hpp"
+#include "search/metadata_store.hpp"
 
 #include <stdexcept>
 
@@ -68,6 +70,32 @@ std::vector<Scored> HybridSearchIndex::search_filtered(
     const DenseQuery dense{DenseRows{embeddings_.data(), dim_, num_docs(), NormRule::OneWhenZero},
                            *query_embedding, true};
     return fused_search(engine_, q, &dense);
+}
+
+std::vector<Scored> HybridSearchIndex::search_filtered_sorted(
+    std::string_view query, std::optional<std::span<const float>> query_embedding, uint64_t n,
+    uint64_t rrf_k, uint64_t bm25_candidates, const FilterAst* filter,
+    std::span<const SortKey> sort_keys) const {
+    std::optional<std::vector<uint8_t>> mask;
+    if (filter && metadata_) mask = evaluate_filter_mask(*filter, *metadata_);
+    Mask allowed;
+    if (mask) allowed = std::span<const uint8_t>(*mask);
+    // Ten times as many results as asked for, so that the sort can bring forward results
+    // beyond the first n of the fused order.
+    std::vector<Scored> found =
+        search_filtered(query, query_embedding, candidate_pool_size(n, 0), rrf_k, bm25_candidates, allowed);
+    if (!sort_keys.empty() && metadata_ && found.size() >= 2) {
+        std::vector<std::size_t> docs(found.size());
+        for (std::size_t r = 0; r < found.size(); ++r)
+            docs[r] = static_cast<std::size_t>(
+                *engine_.doc_index(engine_.doc(static_cast<std::size_t>(found[r].doc))));
+        std::vector<Scored> sorted;
+        sorted.reserve(found.size());
+        for (const std::size_t r : sort_by_attributes(*metadata_, docs, sort_keys)) sorted.push_back(found[r]);
+        found = std::move(sorted);
+    }
+    if (found.size() > n) found.resize(static_cast<std::size_t>(n));
+    return found;
 }
 
 }  // namespace tarnwick::search

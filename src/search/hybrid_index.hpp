@@ -14,7 +14,9 @@
 #pragma once
 
 #include "search/bm25_engine.hpp"
+#include "search/filter.hpp"
 #include "search/json_value.hpp"
+#include "search/metadata_sort.hpp"
 #include "search/score_utils_matrix.hpp"
 
 #include <cstddef>
@@ -65,9 +67,22 @@ public:
                                         uint64_t n, uint64_t rrf_k, uint64_t bm25_candidates,
                                         Mask allowed) const;
 
+    /// Filter, search and sort in one: the fused ranking of 10 n results (10 n saturating)
+    /// under the mask of `filter` (no mask without a filter or without metadata), ordered
+    /// by `sort_keys` (metadata_sort.hpp; each result has the metadata of the document its
+    /// text maps to) when there are keys and metadata, then cut to n. Throws as
+    /// search_filtered does.
+    std::vector<Scored> search_filtered_sorted(std::string_view query,
+                                               std::optional<std::span<const float>> query_embedding,
+                                               uint64_t n, uint64_t rrf_k, uint64_t bm25_candidates,
+                                               const FilterAst* filter,
+                                               std::span<const SortKey> sort_keys) const;
+
     /// Per-document metadata: absent until set, then one root per document.
     const std::optional<JsonStore>& metadata() const noexcept { return metadata_; }
     bool has_metadata() const noexcept { return metadata_.has_value(); }
+    /// Replaces the metadata as a whole; `metadata` has one root per document.
+    void set_metadata(JsonStore metadata) noexcept { metadata_ = std::move(metadata); }
 
 private:
     HybridSearchIndex(Bm25Engine engine, Params params, std::vector<float> embeddings,

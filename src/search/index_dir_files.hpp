@@ -44,6 +44,13 @@ struct IndexDirError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+/// Records met by a query that break the directory's invariants (checked lazily, when a
+/// full check at opening would cost more than reading the metadata); its message names the
+/// file, the term and the fault.
+struct CorruptIndexError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 /// One record of "postings.bin".
 struct MmapPosting {
     uint32_t doc_id;       // document number

@@ -42,6 +42,33 @@ std::vector<float> vector_arg(const char* name, PyObject* o) {
     return out;
 }
 
+std::optional<std::vector<SortKey>> sort_keys_arg(const char* name, PyObject* o) {
+    if (py::is_absent(o)) return std::nullopt;
+    std::vector<SortKey> keys;
+    py::arg(name, [&] {
+        py::for_each_item(o, [&](PyObject* item) {
+            py::check_tuple(item, 2);
+            SortKey k;
+            k.path = std::string(py::to_str(PyTuple_GetItem(item, 0)));
+            k.reverse = py::to_bool(PyTuple_GetItem(item, 1));
+            keys.push_back(std::move(k));
+        });
+        return 0;
+    });
+    return keys;
+}
+
+HybridSearchArgs hybrid_search_args(std::span<PyObject* const> a) {
+    HybridSearchArgs out;
+    out.query = query_arg(a[0]);
+    if (!py::is_absent(a[1])) out.embedding = vector_arg("query_embedding", a[1]);
+    out.n = count_arg("n", a[2], 5);
+    out.rrf_k = count_arg("rrf_k", a[3], 60);
+    out.bm25_candidates = count_arg("bm25_candidates", a[4], 100);
+    if (a.size() > 5) out.mask = mask_arg(a[5]);
+    return out;
+}
+
 py::Object float_list(std::span<const double> values) {
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(values.size())));
     for (std::size_t i = 0; i < values.size(); ++i)

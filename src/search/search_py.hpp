@@ -7,6 +7,7 @@
 #include "py/convert.hpp"
 #include "search/bm25_reader.hpp"
 #include "search/index_dir_files.hpp"
+#include "search/metadata_sort.hpp"
 #include "search/score_utils_matrix.hpp"
 
 #include <cstdint>
@@ -40,7 +41,8 @@ FloatRows rows_arg(const char* name, PyObject* matrix);
 /// A vector argument: a sequence (not str) of numbers rounded to 32-bit floats.
 std::vector<float> vector_arg(const char* name, PyObject* o);
 
-/// Runs `f`; a fault in an index directory's files (IndexDirError) becomes OSError with its
+/// Runs `f`; a fault in an index directory's files becomes OSError (found while opening or
+/// writing, IndexDirError) or ValueError (met by a query, CorruptIndexError) with its
 /// message. Failures of the operating system become the binding layer's OSError by kind.
 template <class F>
 auto index_dir_errors(F&& f) -> decltype(f()) {
@@ -48,8 +50,41 @@ auto index_dir_errors(F&& f) -> decltype(f()) {
         return f();
     } catch (const IndexDirError& e) {
         throw py::Error{PyExc_OSError, e.what(), {}};
+    } catch (const CorruptIndexError& e) {
+        throw py::Error{PyExc_ValueError, e.what(), {}};
     }
 }
+
+/// A method body `Body` run under index_dir_errors.
+template <auto Body, std::size_t N>
+py::Object with_index_dir_errors(PyObject* self, const py::Args<N>& a) {
+    return index_dir_errors([&] { return Body(self, a); });
+}
+template <auto Body>
+py::Object with_index_dir_errors(PyObject* self) {
+    return index_dir_errors([&] { return Body(self); });
+}
+
+/// The sort keys argument: None (or absent) for none, else a sequence of (str, bool) tuples.
+std::optional<std::vector<SortKey>> sort_keys_arg(const char* name, PyObject* o);
+
+/// The arguments of a hybrid search: (query, query_embedding=None, n=5, rrf_k=60,
+/// bm25_candidates=100) and, for a filtered search, allowed=None.
+struct HybridSearchArgs {
+    std::string_view query;
+    std::optional<std::vector<float>> embedding;
+    uint64_t n;
+    uint64_t rrf_k;
+    uint64_t bm25_candidates;
+    std::optional<std::vector<uint8_t>> mask;
+
+    std::optional<std::span<const float>> embedding_view() const {
+        if (!embedding) return std::nullopt;
+        return std::span<const float>(*embedding);
+    }
+};
+/// Converts the first 5 (search) or 6 (search_filtered) arguments of `a`.
+HybridSearchArgs hybrid_search_args(std::span<PyObject* const> a);
 
 /// A new list of floats.
 py::Object float_list(std::span<const double> values);

@@ -1,0 +1,210 @@
+"""Text beyond ASCII: every scorer, metric and default_process per call on words (and
+phrases for the text scorers) of Latin with accents, Greek, Cyrillic, CJK, emoji and a
+mixture, beside the same function on ASCII words of the same lengths and the peers that
+compute the same quantity; then realistic batches: person names, company names and
+addresses made by Faker in seven locales, with typos, matched with extract and cdist.
+
+    python3 bench/bench_wide.py [--quick]      (or: python3 bench/run.py bench_wide)
+
+Peers (bench/requirements.txt) that are not installed are left out; without Faker the
+batch section is skipped. Times are the best of several rounds; nothing is asserted.
+"""
+import random
+import sys
+import time
+
+from common import fmt_time, mutate, optional, words  # also puts build/ and python/ on the path
+
+import _tarnwick
+import tarnwick
+
+ALPHABETS = {
+    "ascii": "abcdefghijklmnopqrstuvwxyz",
+    "latin": "abcdeéèêëàâäôöüçñß",
+    "greek": "αβγδεζηθικλμνξοπρστυφχψω",
+    "cyrillic": "абвгдежзийклмнопрстуфхцчшщыэюя",
+    "cjk": "".join(chr(0x4E00 + 37 * i) for i in range(40)),
+    "emoji": "".join(chr(0x1F600 + i) for i in range(40)),
+    "mixed": "abcdéèüßαβγδжзий中文字😀😁",
+}
+TEXT_SCORERS = ("fuzz_token", "fuzz_partial_token", "fuzz_wratio")
+
+
+def word_pairs(alphabet, count, rng):
+    a = words(rng, count, alphabet=alphabet)
+    return [(w, mutate(rng, w, 0.3, alphabet)) for w in a]
+
+
+def phrase_pairs(alphabet, count, rng):
+    out = []
+    for _ in range(count):
+        ws = words(rng, rng.randint(2, 4), lo=3, hi=8, alphabet=alphabet)
+        other = [mutate(rng, w, 0.25, alphabet) for w in rng.sample(ws, len(ws))]
+        out.append((" ".join(ws), " ".join(other)))
+    return out
+
+
+def per_call(fn, pairs, rounds):
+    best = float("inf")
+    for _ in range(rounds):
+        t0 = time.perf_counter()
+        for a, b in pairs:
+            fn(a, b)
+        best = min(best, time.perf_counter() - t0)
+    return best / len(pairs)
+
+
+def peers():
+    """Peer functions by the name of ours that computes the same quantity."""
+    out = {}
+    pl, ed, jf = optional("polyleven"), optional("editdistance"), optional("jellyfish")
+    lev = []
+    if pl:
+        lev.append(("polyleven", pl.levenshtein))
+    if ed:
+        lev.append(("editdistance", ed.eval))
+    if jf:
+        lev.append(("jellyfish", jf.levenshtein_distance))
+        out["damerau_levenshtein_distance"] = [("jellyfish", jf.damerau_levenshtein_distance)]
+        out["hamming_distance"] = [("jellyfish", jf.hamming_distance)]
+        out["jaro_similarity"] = [("jellyfish", jf.jaro_similarity)]
+        out["jaro_winkler_similarity"] = [("jellyfish", jf.jaro_winkler_similarity)]
+    out["levenshtein_distance"] = lev
+    return out
+
+
+def functions():
+    names = [n for n in _tarnwick.__all__ if n.startswith("fuzz_")]
+    names += [n for n in _tarnwick.__all__
+              if n.endswith(("_distance", "_similarity", "_editops", "_opcodes"))
+              or n in ("sorensen_dice", "jaccard")]
+    return names + ["default_process"]
+
+
+def per_call_table(quick):
+    rng = random.Random(7)
+    count = 300 if quick else 1500
+    rounds = 3 if quick else 5
+    words_of = {k: word_pairs(v, count, rng) for k, v in ALPHABETS.items()}
+    phrases_of = {k: phrase_pairs(v, count // 2, rng) for k, v in ALPHABETS.items()}
+    peer_fns = peers()
+    cols = list(ALPHABETS)
+    print("\nper call, ns (words of 5 to 12 letters; [phrase]: 2 to 4 words); "
+          "'worst' is the slowest non-ASCII column over the ASCII one")
+    print(f"  {'function':44}" + "".join(f"{c:>9}" for c in cols) + f"{'worst':>8}")
+
+    def row(label, fn, data):
+        t = {c: per_call(fn, data[c], rounds) for c in cols}
+        worst = max(t[c] / t["ascii"] for c in cols if c != "ascii")
+        print(f"  {label:44}" + "".join(f"{t[c] * 1e9:9.0f}" for c in cols) + f"{worst:8.2f}")
+        return t
+
+    for name in functions():
+        f = getattr(_tarnwick, name)
+        if name == "default_process":
+            call = lambda a, b, f=f: f(a)  # noqa: E731
+        else:
+            call = f
+        data = words_of
+        if name.startswith(("gotoh_", "sorensen_dice", "jaccard")):
+            # These refuse an ASCII text against a non-ASCII one: same-kind pairs only.
+            data = {c: [(a, b) for a, b in v if a.isascii() == b.isascii()] for c, v in words_of.items()}
+        ours = row(name, call, data)
+        if name.startswith(TEXT_SCORERS) or name == "default_process":
+            row(f"{name} [phrase]", call, phrases_of)
+        for peer, pf in peer_fns.get(name, []):
+            t = {c: per_call(pf, data[c], rounds) for c in cols}
+            print(f"  {'  ' + peer:44}" + "".join(f"{t[c] * 1e9:9.0f}" for c in cols)
+                  + "   ours faster by " + " ".join(f"{t[c] / ours[c]:.1f}" for c in cols))
+
+
+# ---- Faker batches ----
+
+LOCALES = ["en_US", "de_DE", "fr_FR", "ru_RU", "el_GR", "ja_JP", "zh_CN"]
+KINDS = {"names": "name", "companies": "company", "addresses": "address"}
+
+
+def typo(rng, s):
+    """One to three single-character edits, letters drawn from the text itself."""
+    chars = list(s)
+    for _ in range(rng.randint(1, 3)):
+        if not chars:
+            break
+        i = rng.randrange(len(chars))
+        op = rng.randrange(4)
+        if op == 0:
+            chars[i] = rng.choice(chars)
+        elif op == 1:
+            chars.insert(i, rng.choice(chars))
+        elif op == 2 and len(chars) > 1:
+            del chars[i]
+        elif i + 1 < len(chars):
+            chars[i], chars[i + 1] = chars[i + 1], chars[i]
+    return "".join(chars)
+
+
+def faker_data(faker_mod, locale, kind, n, queries, seed):
+    fake = faker_mod.Faker(locale)
+    fake.seed_instance(seed)
+    method = getattr(fake, KINDS[kind])
+    choices = [method().replace("\n", ", ") for _ in range(n)]
+    rng = random.Random(seed)
+    return choices, [typo(rng, rng.choice(choices)) for _ in range(queries)]
+
+
+def best_time(fn, rounds):
+    best = float("inf")
+    for _ in range(rounds):
+        t0 = time.perf_counter()
+        fn()
+        best = min(best, time.perf_counter() - t0)
+    return best
+
+
+def faker_tables(quick):
+    faker_mod = optional("faker")
+    if faker_mod is None:
+        print("\n(Faker is not installed: the batch section is skipped)")
+        return
+    pl = optional("polyleven")
+    n = 5_000 if quick else 50_000
+    nq = 5
+    nc = 300 if quick else 1000
+    rounds = 2 if quick else 3
+    print(f"\nFaker batches: extract over {n:,} choices (per query), cdist {nc} x {nc}; "
+          "peer: a Python loop over polyleven.levenshtein (one query, scaled)")
+    print(f"  {'locale / kind':28}{'share':>7}{'extract_one':>13}{'extract 5':>12}{'wratio one':>12}"
+          f"{'cdist ratio':>13}{'cdist tset':>12}{'polyleven':>12}{'x one':>8}{'x cdist':>9}")
+    for locale in LOCALES:
+        for kind in KINDS:
+            choices, queries = faker_data(faker_mod, locale, kind, n, nq, seed=hash((locale, kind)) & 0xFFFF)
+            ascii_share = sum(c.isascii() for c in choices) / len(choices)
+            one = best_time(lambda: [tarnwick.extract_one(q, choices, tarnwick.fuzz_ratio)
+                                     for q in queries], rounds) / nq
+            five = best_time(lambda: [tarnwick.extract(q, choices, tarnwick.fuzz_ratio, limit=5)
+                                      for q in queries], rounds) / nq
+            wone = best_time(lambda: [tarnwick.extract_one(q, choices, tarnwick.fuzz_wratio)
+                                      for q in queries], rounds) / nq
+            sub = choices[:nc]
+            cd = best_time(lambda: tarnwick.cdist(sub, sub, tarnwick.fuzz_ratio), rounds)
+            cdt = best_time(lambda: tarnwick.cdist(sub, sub, tarnwick.fuzz_token_set_ratio), rounds)
+            cells = [f"{locale + ' ' + kind:28}{ascii_share:7.0%}", f"{fmt_time(one):>13}",
+                     f"{fmt_time(five):>12}", f"{fmt_time(wone):>12}", f"{fmt_time(cd):>13}",
+                     f"{fmt_time(cdt):>12}"]
+            if pl:
+                q = queries[0]
+                loop = best_time(lambda: min(range(n), key=lambda i: pl.levenshtein(q, choices[i])), 1)
+                rows = sub[:max(1, nc // 20)]
+                cd_loop = best_time(lambda: [[pl.levenshtein(a, b) for b in sub] for a in rows], 1)
+                cd_loop *= nc / len(rows)
+                cells += [f"{fmt_time(loop):>12}", f"{loop / one:7.1f}x", f"{cd_loop / cd:8.1f}x"]
+            print("  " + "".join(cells))
+
+
+def run(quick=False):
+    per_call_table(quick)
+    faker_tables(quick)
+
+
+if __name__ == "__main__":
+    run("--quick" in sys.argv[1:])

@@ -1,0 +1,247 @@
+"""Text beyond ASCII: every scorer and metric gives on it what it gives on the same text
+given another way (a str against the list of its characters; its UTF-8 bytes for the
+scorers that read text), and what plain models give.
+
+The inputs cover the paths that depend on the alphabet: Latin text whose code points are
+all below 256, Greek, Cyrillic, CJK and emoji, mixtures with ASCII, patterns of up to 16,
+up to 64 and more elements, and pairs with more than 256 distinct characters."""
+import math
+
+import _tarnwick as t
+import fuzz_models as fm
+import naive
+import pytest
+from test_metrics_edit import lev
+from test_metrics_score import dl_model, jaro_model, osa_model
+
+ALPHABETS = {
+    "latin": "abcdeéèêëàâäôöüçñßÀÉ",
+    "greek": "αβγδεζηθικλμνξοπρστυφχψωΣ",
+    "cyrillic": "абвгдежзийклмнопрстуфхцчшщ",
+    "cjk": "".join(chr(0x4E00 + 37 * i) for i in range(40)),
+    "emoji": "".join(chr(0x1F600 + i) for i in range(30)),
+    "mixed": "abcdé中文字😀αβγжз",
+    # More distinct characters than one byte can number.
+    "many": "".join(chr(0x4E00 + i) for i in range(400)),
+}
+LENGTHS = [(1, 8), (9, 16), (17, 40), (60, 70), (100, 160)]
+
+
+def text(rng, alphabet, lo, hi):
+    return "".join(rng.choice(alphabet) for _ in range(rng.randint(lo, hi)))
+
+
+def mutated(rng, s, alphabet, rate=0.25):
+    out = []
+    for c in s:
+        r = rng.random()
+        if r < rate / 3:
+            continue
+        if r < 2 * rate / 3:
+            out.append(rng.choice(alphabet))
+            continue
+        out.append(c)
+        if r < rate:
+            out.append(rng.choice(alphabet))
+    return "".join(out)
+
+
+def pairs(rng, count=6):
+    """(a, b) pairs of every alphabet and length range, related and unrelated."""
+    out = []
+    for alphabet in ALPHABETS.values():
+        for lo, hi in LENGTHS:
+            for _ in range(count):
+                a = text(rng, alphabet, lo, hi)
+                b = mutated(rng, a, alphabet) if rng.random() < 0.7 else text(rng, alphabet, lo, hi)
+                out.append((a, b))
+    # Both sides of an ASCII and a wide text, and mostly-ASCII text with a few wide ones.
+    for _ in range(count * 4):
+        a = text(rng, "abcdefgh", 3, 40)
+        out.append((a, mutated(rng, a, "abcdefgh\u00e9\u4e2d", 0.3)))
+    return out
+
+
+def same(x, y):
+    if isinstance(x, float) and isinstance(y, float):
+        return x == y or (math.isnan(x) and math.isnan(y))
+    return x == y
+
+
+# Functions that compare elements only for equality: a str and the list of its characters
+# are the same sequence to them, whatever the widths of the two sides.
+ELEMENT_FUNCTIONS = sorted(
+    name for name in t.__all__
+    if name.startswith(("levenshtein_", "hamming_", "indel_", "lcs_seq_", "osa_",
+                        "damerau_levenshtein_", "jaro_", "prefix_", "postfix_"))
+) + ["fuzz_ratio", "fuzz_qratio", "fuzz_partial_ratio", "fuzz_partial_ratio_alignment"]
+# These refuse sequences of different widths, so both sides change form together.
+SAME_WIDTH_FUNCTIONS = sorted(
+    name for name in t.__all__ if name.startswith("gotoh_")) + ["sorensen_dice", "jaccard"]
+TOKEN_SCORERS = ["fuzz_token_sort_ratio", "fuzz_token_set_ratio", "fuzz_token_ratio",
+                 "fuzz_partial_token_sort_ratio", "fuzz_partial_token_set_ratio",
+                 "fuzz_partial_token_ratio"]
+
+
+class TestReencoded:
+    @pytest.mark.parametrize("name", ELEMENT_FUNCTIONS)
+    def test_str_against_list_of_characters(self, rng, name):
+        f = getattr(t, name)
+        for a, b in pairs(rng, 2):
+            expected = f(a, b)
+            for x, y in ((list(a), list(b)), (a, list(b)), (list(a), b)):
+                assert same(f(x, y), expected), (name, a, b)
+
+    @pytest.mark.parametrize("name", SAME_WIDTH_FUNCTIONS)
+    def test_same_width_functions(self, rng, name):
+        f = getattr(t, name)
+        for a, b in pairs(rng, 2):
+            if a.isascii() != b.isascii():
+                continue  # a Bytes and a Chars sequence: refused either way
+            assert same(f(list(a), list(b)), f(a, b)), (name, a, b)
+
+    @pytest.mark.parametrize("name", TOKEN_SCORERS + ["fuzz_wratio"])
+    def test_str_against_utf8_bytes(self, rng, name):
+        # The token scorers read bytes as UTF-8, so the text is the same. The weighted
+        # ratio also compares elements, bytes against code points, which only agree on
+        # ASCII; for it the bytes stand on both sides of an ASCII pair only.
+        f = getattr(t, name)
+        for a, b in pairs(rng, 2):
+            if name == "fuzz_wratio" and not (a.isascii() and b.isascii()):
+                continue
+            assert f(a.encode(), b.encode()) == f(a, b), (name, a, b)
+
+
+class TestAgainstModels:
+    """Dynamic programs on code points: they share no code with the kernels."""
+
+    def test_edit_distances(self, rng):
+        for a, b in pairs(rng, 1):
+            ca, cb = [ord(c) for c in a], [ord(c) for c in b]
+            assert t.levenshtein_distance(a, b) == lev(ca, cb), (a, b)
+            assert t.indel_distance(a, b) == naive.indel_distance(ca, cb), (a, b)
+            assert t.lcs_seq_similarity(a, b) == naive.lcs_length(ca, cb), (a, b)
+            assert t.osa_distance(a, b) == osa_model(a, b), (a, b)
+            assert t.damerau_levenshtein_distance(a, b) == dl_model(a, b), (a, b)
+            assert same(t.jaro_similarity(a, b), jaro_model(a, b)), (a, b)
+            assert t.fuzz_ratio(a, b) == naive.ratio(ca, cb), (a, b)
+
+    @pytest.mark.parametrize("distinct", [100, 129, 200, 255, 256, 257, 300])
+    def test_pairs_around_256_distinct_characters(self, rng, distinct):
+        # Up to 256 distinct characters the long-pattern kernels number them as bytes;
+        # beyond, they keep their own width.
+        alphabet = [chr(0x4E00 + 3 * i) for i in range(distinct)]
+        for _ in range(2):
+            rng.shuffle(alphabet)
+            a = "".join(alphabet) + text(rng, "abc", 0, 5)
+            b = mutated(rng, a, alphabet[:20], 0.2)
+            ca, cb = [ord(c) for c in a], [ord(c) for c in b]
+            assert t.levenshtein_distance(a, b) == lev(ca, cb)
+            assert t.indel_distance(a, b) == naive.indel_distance(ca, cb)
+            assert t.osa_distance(a, b) == osa_model(a, b)
+            assert t.damerau_levenshtein_distance(a, b) == dl_model(a, b)
+            assert same(t.jaro_similarity(a, b), jaro_model(a, b))
+            assert t.levenshtein_distance(a[:40], b) == lev(ca[:40], cb)
+
+    def test_edit_scripts_rebuild_the_destination(self, rng):
+        for a, b in pairs(rng, 1):
+            for ops in (t.levenshtein_editops(a, b), t.indel_editops(a, b)):
+                out, src = [], 0
+                for op in ops:
+                    tag, sp, dp = op.tag, op.src_pos, op.dest_pos
+                    out.extend(a[src:sp])
+                    src = sp
+                    if tag == "insert":
+                        out.append(b[dp])
+                    elif tag == "delete":
+                        src += 1
+                    else:
+                        out.append(b[dp])
+                        src += 1
+                out.extend(a[src:])
+                assert "".join(out) == b, (a, b)
+
+    def test_partial_ratio(self, rng):
+        for a, b in pairs(rng, 1)[::3]:
+            assert t.fuzz_partial_ratio(a, b) == fm.partial_ratio(a, b), (a, b)
+            al = t.fuzz_partial_ratio_alignment(a, b)
+            assert (al.score, al.src_start, al.src_end, al.dest_start, al.dest_end) == \
+                fm.partial_ratio_alignment(a, b), (a, b)
+
+    def test_token_scorers_and_weighted_ratio_on_phrases(self, rng):
+        models = [fm.token_sort, lambda x, y: fm.token_set(x, y), fm.token_ratio,
+                  fm.partial_token_sort, fm.partial_token_set, fm.partial_token_ratio]
+        for alphabet in ALPHABETS.values():
+            for _ in range(12):
+                words = [text(rng, alphabet, 1, 7) for _ in range(rng.randint(1, 5))]
+                a = " ".join(words)
+                b = " ".join(mutated(rng, w, alphabet) for w in rng.sample(words, len(words)))
+                if rng.random() < 0.3:
+                    b += " " + text(rng, alphabet, 2, 6)
+                for name, model in zip(TOKEN_SCORERS, models):
+                    assert getattr(t, name)(a, b) == model(a, b), (name, a, b)
+                assert t.fuzz_wratio(a, b) == fm.wratio(a, b), (a, b)
+                assert t.fuzz_wratio(a, words[0]) == fm.wratio(a, words[0]), (a, words[0])
+
+    def test_white_space_beyond_ascii_separates_tokens(self):
+        # No-break space, ideographic space and the en quad separate; a letter led by the
+        # same byte as a space (U+1E00 after U+1680's lead E1) does not.
+        for sep in ("\u00a0", "\u3000", "\u2000", "\u1680"):
+            a, b = f"\u1e00\u03b1{sep}\u03b2", f"\u03b2 \u1e00\u03b1"
+            assert t.fuzz_token_sort_ratio(a, b) == 100.0
+            assert t.fuzz_wratio(a, b) == fm.wratio(a, b)
+        assert t.fuzz_token_sort_ratio("\u1e00\u03b1\u03b2", "\u03b2 \u1e00\u03b1") < 100.0
+
+
+class TestBatches:
+    def test_cdist_and_extract_give_the_scorers_scores(self, rng):
+        choices = [b for _, b in pairs(rng, 1)][:120] + ["plain ascii", ""]
+        queries = [a for a, _ in pairs(rng, 1)][:6]
+        for name in ("fuzz_ratio", "fuzz_wratio", "fuzz_partial_ratio", "fuzz_token_set_ratio"):
+            f = getattr(t, name)
+            scores, n, m = t.cdist(queries, choices, name, f)
+            assert (n, m) == (len(queries), len(choices))
+            assert scores == [f(q, c) for q in queries for c in choices], name
+            for q in queries[:3]:
+                got = {(c, s, i) for c, s, i in t.extract(q, choices, name, None, limit=None)}
+                assert got == {(c, f(q, c), i) for i, c in enumerate(choices)}, name
+
+
+    def test_list_of_choices_for_a_wide_query_as_any_iterable(self, rng):
+        # A list of 32 choices or more is scored on the pool; a tuple, or a generator, is
+        # read item after item: both read missing values as 0.0 and raise what the
+        # conversion of a choice raises.
+        choices = [b for _, b in pairs(rng, 1)][:80]
+        choices[3:3] = [None, "<NA>", float("nan"), b"bytes", ["\u03b1", "\u03b2"], ""]
+        query = "\u03b1\u03b2\u03b3 \u4e2d\u6587"
+        for name in ("fuzz_ratio", "fuzz_qratio", "fuzz_wratio", "fuzz_partial_ratio",
+                     "fuzz_token_sort_ratio", "fuzz_partial_token_ratio"):
+            for limit, cutoff in ((None, None), (5, None), (1, 30.0), (3, -1.0), (None, 101.0)):
+                kw = {"limit": limit, "score_cutoff": cutoff}
+                got = t.extract(query, choices, name, None, **kw)
+                assert got == t.extract(query, tuple(choices), name, None, **kw), (name, kw)
+                assert got == t.extract(query, iter(choices), name, None, **kw), (name, kw)
+            assert t.extract_one(query, choices, name, None) == \
+                t.extract_one(query, tuple(choices), name, None)
+        for bad in (5, object()):
+            with pytest.raises(TypeError):
+                t.extract(query, choices + [bad], "fuzz_ratio", None)
+
+
+class TestDefaultProcess:
+    def test_characters_alone_against_the_whole_text(self, rng):
+        # A capital dotted I makes the processor lowercase the whole text with ICU; the
+        # same characters between two a's take the per-character table.
+        planes = [(0x80, 0x3000), (0x3000, 0x10000), (0x10000, 0x20000)]
+        for lo, hi in planes:
+            for _ in range(150):
+                s = "".join(chr(rng.randrange(lo, hi)) for _ in range(rng.randint(1, 12)))
+                s = "".join(c for c in s if not 0xD800 <= ord(c) <= 0xDFFF)
+                fast = t.default_process("a " + s + " a")
+                general = t.default_process("\u0130 " + s + " \u0130")
+                assert fast[2:-2] == general[3:-3], ascii(s)
+
+    def test_latin1_bytes_as_their_characters(self, rng):
+        for _ in range(200):
+            raw = bytes(rng.randrange(256) for _ in range(rng.randint(0, 20)))
+            assert t.default_process(raw) == t.default_process(raw.decode("latin-1"))
