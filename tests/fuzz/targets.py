@@ -29,7 +29,7 @@ SUBSYSTEMS = {
     "results": lambda n: n in ("Editop", "Editops", "Opcode", "Opcodes", "MatchingBlock",
                                "ScoreAlignment"),
     "bktree": lambda n: n == "BKTree",
-    "search": lambda n: n.startswith("BM25") or n.startswith("save_mmap_") or n in (
+    "search": lambda n: n.startswith(("BM25", "save_mmap_", "Mmap")) or n in (
         "HybridSearchIndex", "cosine_similarity_matrix", "normalize_bayes"),
     "join": lambda n: n == "MultiJoiner",
 }
@@ -385,6 +385,64 @@ def _save_mmap(name):
     return run
 
 
+def _mmap_class(name):
+    """Writes a small index, mutates its files (a byte changed, a file cut short or
+    removed), loads it and calls the methods."""
+    def run(d):
+        cls = getattr(m, name)
+        path = os.path.join(_index_path(d) if False else _tmp_dir(), "load%d" % d.below(4))
+        corpus = [text(d) for _ in range(1 + d.below(6))]
+        if name == "MmapHybridSearchIndex":
+            m.save_mmap_hybrid(path, corpus, 1.5, 0.75, d.chance(128),
+                               embeddings=[[1.0, 0.5]] * len(corpus) if d.chance(128) else None)
+        else:
+            m.save_mmap_bm25(path, corpus, 1.5, 0.75, d.chance(128))
+        files = sorted(os.listdir(path))
+        for _ in range(d.below(3)):
+            f = os.path.join(path, d.pick(files))
+            size = os.path.getsize(f)
+            kind = d.below(4)
+            if kind == 0 and size:
+                with open(f, "r+b") as fh:
+                    fh.seek(d.below(size))
+                    fh.write(bytes([d.byte()]))
+            elif kind == 1:
+                os.truncate(f, d.below(size + 1))
+            elif kind == 2:
+                os.remove(f)
+                files.remove(os.path.basename(f))
+                if not files:
+                    break
+            else:
+                with open(f, "ab") as fh:
+                    fh.write(d.raw(d.below(16)))
+        obj = cls.load(path) if hasattr(cls, "load") else cls(path)
+        if hasattr(obj, "set_metadata_json") and d.chance(128):
+            try:
+                obj.set_metadata_json([json_text(d) for _ in range(d.below(8))])
+            except Exception as e:  # noqa: BLE001
+                check_exception(e)
+        return _method_calls(d, obj, rounds=5)
+    return run
+
+
+def _tmp_dir():
+    if _TMP is None:
+        _index_path(Draw_zero())
+    return _TMP
+
+
+class Draw_zero:
+    def pick(self, options):
+        return options[0]
+
+    def below(self, n):
+        return 0
+
+    def chance(self, x):
+        return True
+
+
 def _joiner(d):
     j = call_with_drawn_args(m.MultiJoiner, d) if d.chance(60) else m.MultiJoiner()
     for _ in range(d.below(4)):
@@ -424,7 +482,9 @@ def drivers():
             out[sub].append((name, _bktree))
         elif sub == "search":
             obj = getattr(m, name)
-            if isinstance(obj, type):
+            if name.startswith("Mmap"):
+                out[sub].append((name, _mmap_class(name)))
+            elif isinstance(obj, type):
                 out[sub].append((name, _bm25(name)))
             elif name.startswith("save_mmap_"):
                 out[sub].append((name, _save_mmap(name)))
