@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <new>
 #include <system_error>
 
 namespace tarnwick::search {
@@ -62,15 +63,25 @@ MemoryMap::~MemoryMap() {
     if (data_) ::munmap(const_cast<char*>(data_), size_);
 }
 
-std::string read_file(const std::string& path, std::size_t spare) {
+FileBytes::~FileBytes() {
+    if (data_) ::munmap(data_, mapped_);
+}
+
+FileBytes read_file(const std::string& path, std::size_t padding) {
     const Descriptor fd(path);
     const std::size_t size = fd.size();
-    std::string out;
-    out.reserve(size + spare);
-    out.resize(size);
+    FileBytes out;
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    out.mapped_ = (size + padding + page - 1) / page * page;
+    if (out.mapped_ == 0) out.mapped_ = page;
+    // Zero-filled, so the padding (and whatever of the file was not read) reads as zeros.
+    void* p = ::mmap(nullptr, out.mapped_, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    out.data_ = static_cast<char*>(p);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd.get(), out.data() + done, size - done);
+        const ssize_t n = ::read(fd.get(), out.data_ + done, size - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             throw_errno(errno);
@@ -78,7 +89,7 @@ std::string read_file(const std::string& path, std::size_t spare) {
         if (n == 0) break;  // the file shrank since its size was read
         done += static_cast<std::size_t>(n);
     }
-    out.resize(done);
+    out.size_ = done;
     return out;
 }
 

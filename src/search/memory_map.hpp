@@ -12,8 +12,10 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace tarnwick::search {
 
@@ -40,8 +42,34 @@ private:
     std::size_t size_ = 0;
 };
 
+/// The content of a file in memory, followed by a number of zero bytes. The buffer is its
+/// own anonymous mapping, faulted in by the system in one pass when it is created rather
+/// than page by page as the read fills it.
+class FileBytes {
+public:
+    FileBytes() = default;
+    FileBytes(FileBytes&& other) noexcept
+        : data_(other.data_), size_(other.size_), mapped_(other.mapped_) {
+        other.data_ = nullptr;
+        other.size_ = other.mapped_ = 0;
+    }
+    FileBytes& operator=(FileBytes&&) = delete;
+    FileBytes(const FileBytes&) = delete;
+    ~FileBytes();
+
+    const char* data() const noexcept { return data_; }
+    std::size_t size() const noexcept { return size_; }
+    std::string_view view() const noexcept { return {data_, size_}; }
+
+private:
+    friend FileBytes read_file(const std::string& path, std::size_t padding);
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t mapped_ = 0;
+};
+
 /// The content of the file at `path`, read with one request for the whole size (repeated
-/// only when the system returns less), in a string with room for `spare` more bytes.
-std::string read_file(const std::string& path, std::size_t spare = 0);
+/// only when the system returns less), followed by `padding` zero bytes.
+FileBytes read_file(const std::string& path, std::size_t padding = 0);
 
 }  // namespace tarnwick::search

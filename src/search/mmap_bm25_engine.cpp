@@ -33,8 +33,8 @@ MmapBM25Index::~MmapBM25Index() = default;
 MmapBM25Index MmapBM25Index::load(const std::string& path) {
     MmapBM25Index index;
     {
-        const std::string json = read_file(index_file(path, kMetaFile), meta_padding());
-        index.meta_ = parse_mmap_meta(json);
+        const FileBytes json = read_file(index_file(path, kMetaFile), meta_padding());
+        index.meta_ = parse_mmap_meta(json.view());
     }
     const MmapMeta& meta = index.meta_;
     if (meta.num_docs != meta.corpus_size())
@@ -60,15 +60,19 @@ MmapBM25Index MmapBM25Index::load(const std::string& path) {
                                 std::to_string(positions) + " positions)");
     }
 
-    index.doc_index_.reserve(meta.corpus_size());
-    for (std::size_t d = 0; d < meta.corpus_size(); ++d) index.doc_index_.insert_or_assign(meta.doc(d), d);
+    index.doc_index_ = std::make_unique<DocIndex>();
     index.checked_ = std::make_unique<std::atomic<uint8_t>[]>(meta.terms.size());
     return index;
 }
 
 std::optional<uint64_t> MmapBM25Index::doc_index(std::string_view text) const {
-    const auto it = doc_index_.find(text);
-    if (it == doc_index_.end()) return std::nullopt;
+    DocIndex& index = *doc_index_;
+    std::call_once(index.built, [&] {
+        index.map.reserve(meta_.corpus_size());
+        for (std::size_t d = 0; d < meta_.corpus_size(); ++d) index.map.insert_or_assign(meta_.doc(d), d);
+    });
+    const auto it = index.map.find(text);
+    if (it == index.map.end()) return std::nullopt;
     return it->second;
 }
 

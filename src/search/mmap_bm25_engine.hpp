@@ -33,6 +33,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -86,7 +87,13 @@ private:
     MmapMeta meta_;
     MemoryMap postings_;
     MemoryMap positions_;
-    absl::flat_hash_map<std::string_view, uint64_t, FxHash> doc_index_;
+    // The text-to-document map, built when first asked for (only the fusion rankings use
+    // it), once, by whichever thread asks first.
+    struct DocIndex {
+        std::once_flag built;
+        absl::flat_hash_map<std::string_view, uint64_t, FxHash> map;
+    };
+    std::unique_ptr<DocIndex> doc_index_;
     // Per term: 0 not checked yet, 1 sound, 2 corrupt.
     std::unique_ptr<std::atomic<uint8_t>[]> checked_;
 };

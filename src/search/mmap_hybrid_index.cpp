@@ -59,10 +59,10 @@ MmapHybridSearchIndex MmapHybridSearchIndex::load(const std::string& path) {
     struct stat st;
     if (::stat(emb_path.c_str(), &st) != 0) return out;
 
-    const std::string dim_text = read_file(index_file(path, kEmbDimFile));
+    const FileBytes dim_text = read_file(index_file(path, kEmbDimFile));
     if (!simdjson::validate_utf8(dim_text.data(), dim_text.size()))
         throw IndexDirError("stream did not contain valid UTF-8");
-    out.dim_ = parse_dimension(dim_text);
+    out.dim_ = parse_dimension(dim_text.view());
     out.embeddings_ = MemoryMap::open(emb_path);
     out.has_vectors_ = true;
 

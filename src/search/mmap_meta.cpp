@@ -80,6 +80,15 @@ public:
         const char* next = nullptr;
         if (!doc_.current_location().get(next) && next && offset(next) < text_.size())
             refuse("trailing characters", offset(next));
+        // The corpus texts view one string of their own.
+        const auto owned = std::make_shared<const std::string>(std::move(text_buffer_));
+        std::size_t start = 0;
+        meta_.docs.reserve(text_ends_.size());
+        for (const std::size_t end : text_ends_) {
+            meta_.docs.push_back(std::string_view(*owned).substr(start, end - start));
+            start = end;
+        }
+        meta_.storage = owned;
         return std::move(meta_);
     }
 
@@ -196,8 +205,8 @@ private:
             if (type_of(x) != sj::json_type::string) invalid_type(x, "a string");
             std::string_view s;
             if (auto e = x.get_string().get(s)) syntax(e);
-            meta_.text.insert(meta_.text.end(), s.begin(), s.end());
-            meta_.doc_offsets.push_back(meta_.text.size());
+            text_buffer_.append(s);
+            text_ends_.push_back(text_buffer_.size());
         }
     }
 
@@ -316,13 +325,15 @@ private:
     sj::parser parser_;
     sj::document doc_;
     MmapMeta meta_;
+    std::string text_buffer_;            // the corpus texts, one after another
+    std::vector<std::size_t> text_ends_;  // where each ends in text_buffer_
 };
 
 /// The metadata of `text` in the form the writer gives it (an object holding the five
 /// members, nothing else, each once and of its type), read through the parser's document
 /// model, which picks the fastest code for the processor at run time; nothing for any other
 /// text, which the Reader then decides on. `text` has room for the padding behind it.
-std::optional<MmapMeta> read_canonical(const std::string& text) {
+std::optional<MmapMeta> read_canonical(std::string_view text) {
     simdjson::dom::parser parser;
     simdjson::dom::element root;
     if (parser.parse(text.data(), text.size(), false).get(root)) return std::nullopt;
@@ -352,8 +363,7 @@ std::optional<MmapMeta> read_canonical(const std::string& text) {
                 for (const simdjson::dom::element e : corpus) {
                     std::string_view s;
                     if (e.get_string().get(s)) return std::nullopt;
-                    meta.text.insert(meta.text.end(), s.begin(), s.end());
-                    meta.doc_offsets.push_back(meta.text.size());
+                    meta.docs.push_back(s);
                 }
                 break;
             }
@@ -398,20 +408,25 @@ std::optional<MmapMeta> read_canonical(const std::string& text) {
     }
     for (const bool s : seen)
         if (!s) return std::nullopt;
+    // The corpus texts stay where the parse wrote them, in the document's string buffer:
+    // the metadata keeps that buffer and nothing else of the parser.
+    auto strings = std::make_shared<simdjson::dom::document>(std::move(parser.doc));
+    strings->tape.reset();
+    meta.storage = std::move(strings);
     return meta;
 }
 
-/// Reads `text`, whose string has room for the padding behind it; throws Refusal.
-MmapMeta read_padded(const std::string& text) {
+/// Reads `text`, which has the padding behind it; throws Refusal.
+MmapMeta read_padded(std::string_view text) {
     Reader reader(text);
-    return reader.read(simdjson::padded_string_view(text.data(), text.size(), text.capacity()));
+    return reader.read(simdjson::padded_string_view(text.data(), text.size(), text.size() + meta_padding()));
 }
 
 }  // namespace
 
 std::size_t meta_padding() noexcept { return simdjson::SIMDJSON_PADDING; }
 
-MmapMeta parse_mmap_meta(const std::string& json) {
+MmapMeta parse_mmap_meta(std::string_view json) {
     const auto fail = [&](const Refusal& r) {
         std::string message = r.message;
         if (r.at) {
@@ -424,15 +439,8 @@ MmapMeta parse_mmap_meta(const std::string& json) {
         throw IndexDirError(message);
     };
     try {
-        if (json.capacity() - json.size() >= meta_padding()) {
-            if (auto meta = read_canonical(json)) return std::move(*meta);
-            return read_padded(json);
-        }
-        std::string copy;
-        copy.reserve(json.size() + meta_padding());
-        copy = json;
-        if (auto meta = read_canonical(copy)) return std::move(*meta);
-        return read_padded(copy);
+        if (auto meta = read_canonical(json)) return std::move(*meta);
+        return read_padded(json);
     } catch (const Refusal& r) {
         // A complete value followed by more than whitespace: the parser may have refused
         // the whole text as malformed; the value alone decides whether it is well formed
@@ -442,11 +450,10 @@ MmapMeta parse_mmap_meta(const std::string& json) {
             std::size_t next = *end;
             while (next < json.size() && is_json_space(json[next])) ++next;
             if (next < json.size()) {
-                std::string prefix;
-                prefix.reserve(*end + meta_padding());
-                prefix.assign(json, 0, *end);
+                std::string prefix(*end + meta_padding(), '\0');
+                prefix.replace(0, *end, json.substr(0, *end));
                 try {
-                    read_padded(prefix);
+                    read_padded(std::string_view(prefix).substr(0, *end));
                 } catch (const Refusal& inner) {
                     fail(inner);
                 }

@@ -20,6 +20,7 @@
 #include "search/term_table.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,8 +36,8 @@ struct DictEntry {
 };
 
 struct MmapMeta {
-    std::vector<char> text;                // the corpus texts, one after another
-    std::vector<uint64_t> doc_offsets{0};  // corpus text d is text[doc_offsets[d], [d + 1])
+    std::shared_ptr<const void> storage;   // owns the bytes the corpus texts view
+    std::vector<std::string_view> docs;    // the corpus texts
     TermTable terms;                       // every key of "idf" and of "dictionary"
     std::vector<double> idf;               // by term id; 0.0 for a term without an idf
     std::vector<uint8_t> has_idf;          // by term id: a key of "idf"
@@ -45,17 +46,16 @@ struct MmapMeta {
     uint64_t num_docs = 0;
     bool normalize = false;
 
-    std::size_t corpus_size() const noexcept { return doc_offsets.size() - 1; }
-    std::string_view doc(std::size_t d) const noexcept {
-        return {text.data() + doc_offsets[d], doc_offsets[d + 1] - doc_offsets[d]};
-    }
+    std::size_t corpus_size() const noexcept { return docs.size(); }
+    std::string_view doc(std::size_t d) const noexcept { return docs[d]; }
 };
 
-/// The padding the parser needs after the text: `json` must have at least this much spare
-/// capacity beyond its size.
+/// The padding the parser reads after the text: `meta_padding()` bytes after the text's end
+/// must be readable.
 std::size_t meta_padding() noexcept;
 
-/// Parses the text of "meta.json". Throws IndexDirError with the refusal's message.
-MmapMeta parse_mmap_meta(const std::string& json);
+/// Parses the text of "meta.json" (followed by meta_padding() readable bytes). Throws
+/// IndexDirError with the refusal's message.
+MmapMeta parse_mmap_meta(std::string_view json);
 
 }  // namespace tarnwick::search
