@@ -357,7 +357,11 @@ def _index_path(d):
             f.write("not a directory")
     name = d.pick(["idx%d" % d.below(4), "a-file", "a-file/sub", "missing/deeper/idx",
                    "\udc80", "", "idx\0"])
-    return os.path.join(_TMP, name) if d.chance(230) else any_value(d, 2)
+    if d.chance(230):
+        return os.path.join(_TMP, name)
+    odd = any_value(d, 2)
+    # A text is a path relative to the working directory: kept inside the temporary one.
+    return os.path.join(_TMP, odd) if isinstance(odd, (str, bytes)) and odd else odd
 
 
 def _save_mmap(name):
