@@ -2,6 +2,7 @@
 #include "distance/initialize/classes.hpp"
 #include "fuzz/fuzz_partial.hpp"
 #include "fuzz/fuzz_ratio.hpp"
+#include "fuzz/fuzz_text.hpp"
 #include "fuzz/fuzz_token.hpp"
 #include "fuzz/fuzz_wratio.hpp"
 #include "module.hpp"
@@ -48,6 +49,51 @@ py::Object scorer_body(const py::Args<4>& a) {
     return py::from_f64(p ? Score(p->a, p->b, cutoff) : 0.0);
 }
 
+/// A token scorer over two texts with an optional cut-off.
+using TextScoreFn = double (*)(std::string_view, std::string_view, std::optional<double>);
+
+/// Two processed inputs read as text, as the token scorers read them (to_string_lossy of
+/// their sequences): a str's UTF-8 form, bytes decoded lossily, and the empty text for any
+/// other input, which is still converted so that its errors are raised. A str needs no
+/// code points here.
+struct PreparedTexts {
+    py::Object p1, p2;
+    text::Utf8Text a, b;
+};
+
+text::Utf8Text text_of(PyObject* obj) {
+    if (PyUnicode_Check(obj)) {
+        Py_ssize_t n = 0;
+        const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
+        if (!p) py::throw_already_set();
+        return text::Utf8Text::view({p, static_cast<std::size_t>(n)});
+    }
+    const types::Seq seq = types::extract_single(obj);
+    return text::from_seq(seq);  // bytes (viewed in obj) or items (the empty text)
+}
+
+/// The missing-value test, the processor and the conversion of s1 then s2, as for the
+/// other scorers; nothing for a missing input.
+std::optional<PreparedTexts> prepare_texts(PyObject* s1, PyObject* s2, PyObject* processor) {
+    std::optional<PreparedTexts> t;
+    if (types::is_none(s1) || types::is_none(s2)) return t;
+    auto [p1, p2] = types::get_processed_args(s1, s2, processor);
+    PreparedTexts& r = t.emplace();
+    r.p1 = std::move(p1);
+    r.p2 = std::move(p2);
+    r.a = text_of(r.p1.get());
+    r.b = text_of(r.p2.get());
+    return t;
+}
+
+/// The builtin of the token scorer computed by `Score` on texts.
+template <TextScoreFn Score>
+py::Object text_scorer_body(const py::Args<4>& a) {
+    const std::optional<double> cutoff = cutoff_argument(a[3]);
+    const std::optional<PreparedTexts> t = prepare_texts(a[0], a[1], a[2]);
+    return py::from_f64(t ? Score(t->a.str(), t->b.str(), cutoff) : 0.0);
+}
+
 /// fuzz_partial_ratio_alignment: None for a missing input or a score below the cut-off,
 /// else a new ScoreAlignment (src positions in s1, dest positions in s2).
 py::Object partial_ratio_alignment_body(const py::Args<4>& a) {
@@ -65,12 +111,12 @@ void register_functions(py::Module& m) {
     m.add_function<kRatio, &scorer_body<&ratio>>();
     m.add_function<kPartialRatio, &scorer_body<&partial_ratio>>();
     m.add_function<kPartialRatioAlignment, &partial_ratio_alignment_body>();
-    m.add_function<kTokenSortRatio, &scorer_body<&token_sort_ratio>>();
-    m.add_function<kTokenSetRatio, &scorer_body<&token_set_ratio>>();
-    m.add_function<kTokenRatio, &scorer_body<&token_ratio>>();
-    m.add_function<kPartialTokenSortRatio, &scorer_body<&partial_token_sort_ratio>>();
-    m.add_function<kPartialTokenSetRatio, &scorer_body<&partial_token_set_ratio>>();
-    m.add_function<kPartialTokenRatio, &scorer_body<&partial_token_ratio>>();
+    m.add_function<kTokenSortRatio, &text_scorer_body<&token_sort_ratio_text>>();
+    m.add_function<kTokenSetRatio, &text_scorer_body<&token_set_ratio_text>>();
+    m.add_function<kTokenRatio, &text_scorer_body<&token_ratio_text>>();
+    m.add_function<kPartialTokenSortRatio, &text_scorer_body<&partial_token_sort_ratio_text>>();
+    m.add_function<kPartialTokenSetRatio, &text_scorer_body<&partial_token_set_ratio_text>>();
+    m.add_function<kPartialTokenRatio, &text_scorer_body<&partial_token_ratio_text>>();
     m.add_function<kWRatio, &scorer_body<&wratio>>();
     m.add_function<kQRatio, &scorer_body<&qratio>>();
 }

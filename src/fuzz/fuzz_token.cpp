@@ -232,7 +232,7 @@ double partial_token_ratio_impl(std::string_view a, std::string_view b, const Qu
 // on_bytes hand on), without a cut-off.
 
 /// Partial token sort: the partial ratio of the two sort keys.
-double partial_token_sort_text(std::string_view a, std::string_view b) {
+double partial_token_sort_score(std::string_view a, std::string_view b) {
     return partial_token_sort_impl(a, b, nullptr);
 }
 
@@ -245,7 +245,7 @@ double partial_token_set_score(std::string_view a, std::string_view b) {
 }
 
 /// Partial token ratio: the greater of partial token sort and partial token set.
-double partial_token_ratio_text(std::string_view a, std::string_view b) {
+double partial_token_ratio_score(std::string_view a, std::string_view b) {
     return partial_token_ratio_impl(a, b, nullptr);
 }
 
@@ -254,13 +254,6 @@ double partial_token_ratio_text(std::string_view a, std::string_view b) {
 // ---- On converted sequences (the Python scorers) ----
 
 namespace {
-
-/// Runs `f` on the texts of two sequences and applies the cut-off.
-template <class F>
-double on_texts(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff, F&& f) {
-    const text::Utf8Text ta = text::from_seq(a), tb = text::from_seq(b);
-    return apply_cutoff(f(ta.str(), tb.str()), cutoff);
-}
 
 /// Runs `f` on two byte strings read as text and applies the cut-off.
 template <class F>
@@ -272,34 +265,65 @@ double on_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b, std::opt
 
 }  // namespace
 
+double token_sort_ratio_text(std::string_view a, std::string_view b, std::optional<double> cutoff) {
+    return apply_cutoff(token_sort_impl(a, b, token::pruning(cutoff), nullptr), cutoff);
+}
+
+double token_set_ratio_text(std::string_view a, std::string_view b, std::optional<double> cutoff) {
+    return apply_cutoff(token_set_impl(a, b, token::pruning(cutoff), nullptr), cutoff);
+}
+
+double token_ratio_text(std::string_view a, std::string_view b, std::optional<double> cutoff) {
+    const auto [sort, set] = token_sort_and_set_text(a, b, token::pruning(cutoff).value_or(0.0));
+    return apply_cutoff(std::max(sort, set), cutoff);
+}
+
+double partial_token_sort_ratio_text(std::string_view a, std::string_view b,
+                                     std::optional<double> cutoff) {
+    return apply_cutoff(partial_token_sort_score(a, b), cutoff);
+}
+
+double partial_token_set_ratio_text(std::string_view a, std::string_view b,
+                                    std::optional<double> cutoff) {
+    return apply_cutoff(partial_token_set_score(a, b), cutoff);
+}
+
+double partial_token_ratio_text(std::string_view a, std::string_view b,
+                                std::optional<double> cutoff) {
+    return apply_cutoff(partial_token_ratio_score(a, b), cutoff);
+}
+
+namespace {
+
+/// Runs the text form `f` of a token scorer on the texts of two sequences.
+double on_texts(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff,
+                double (*f)(std::string_view, std::string_view, std::optional<double>)) {
+    const text::Utf8Text ta = text::from_seq(a), tb = text::from_seq(b);
+    return f(ta.str(), tb.str(), cutoff);
+}
+
+}  // namespace
+
 double token_sort_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {
-    return on_texts(a, b, cutoff, [&](std::string_view x, std::string_view y) {
-        return token_sort_impl(x, y, token::pruning(cutoff), nullptr);
-    });
+    return on_texts(a, b, cutoff, token_sort_ratio_text);
 }
 
 double token_set_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {
-    return on_texts(a, b, cutoff, [&](std::string_view x, std::string_view y) {
-        return token_set_impl(x, y, token::pruning(cutoff), nullptr);
-    });
+    return on_texts(a, b, cutoff, token_set_ratio_text);
 }
 
 double token_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {
-    return on_texts(a, b, cutoff, [&](std::string_view x, std::string_view y) {
-        const auto [sort, set] =
-            token_sort_and_set_cutoff(x, y, token::pruning(cutoff).value_or(0.0));
-        return std::max(sort, set);
-    });
+    return on_texts(a, b, cutoff, token_ratio_text);
 }
 
 double partial_token_sort_ratio(const types::Seq& a, const types::Seq& b,
                                 std::optional<double> cutoff) {
-    return on_texts(a, b, cutoff, partial_token_sort_text);
+    return on_texts(a, b, cutoff, partial_token_sort_ratio_text);
 }
 
 double partial_token_set_ratio(const types::Seq& a, const types::Seq& b,
                                std::optional<double> cutoff) {
-    return on_texts(a, b, cutoff, partial_token_set_score);
+    return on_texts(a, b, cutoff, partial_token_set_ratio_text);
 }
 
 double partial_token_ratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {

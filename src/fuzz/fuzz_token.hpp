@@ -33,6 +33,23 @@ struct QueryTokenCache {
 /// code points otherwise; 100 for two empty texts.
 double indel_score_100(std::string_view a, std::string_view b);
 
+// The token scorers on two well-formed UTF-8 texts, with the cut-off applied: the scores
+// of the fuzz_ functions of the same names on inputs that read as these texts.
+/// fuzz_token_sort_ratio.
+double token_sort_ratio_text(std::string_view a, std::string_view b, std::optional<double> cutoff);
+/// fuzz_token_set_ratio.
+double token_set_ratio_text(std::string_view a, std::string_view b, std::optional<double> cutoff);
+/// fuzz_token_ratio.
+double token_ratio_text(std::string_view a, std::string_view b, std::optional<double> cutoff);
+/// fuzz_partial_token_sort_ratio.
+double partial_token_sort_ratio_text(std::string_view a, std::string_view b,
+                                     std::optional<double> cutoff);
+/// fuzz_partial_token_set_ratio.
+double partial_token_set_ratio_text(std::string_view a, std::string_view b,
+                                    std::optional<double> cutoff);
+/// fuzz_partial_token_ratio.
+double partial_token_ratio_text(std::string_view a, std::string_view b, std::optional<double> cutoff);
+
 // The token scorers on two converted sequences, read as text (Seq::to_string_lossy), with
 // the cut-off applied: the scores of the fuzz_ functions of the same names.
 /// fuzz_token_sort_ratio.

@@ -123,8 +123,11 @@ std::pair<double, double> token_pair(std::string_view a, std::string_view b, dou
 std::pair<double, double> token_sort_and_set_cutoff(std::string_view a, std::string_view b,
                                                     double c, const QueryTokenCache* cache) {
     const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
-    a = wa.str();
-    b = wb.str();
+    return token_sort_and_set_text(wa.str(), wb.str(), c, cache);
+}
+
+std::pair<double, double> token_sort_and_set_text(std::string_view a, std::string_view b, double c,
+                                                  const QueryTokenCache* cache) {
     return token_pair(a, b, c, cache, text::is_ascii(a) && text::is_ascii(b), false);
 }
 

@@ -21,6 +21,10 @@ std::pair<double, double> token_sort_and_set_cutoff(std::string_view a, std::str
                                                     double c,
                                                     const QueryTokenCache* cache = nullptr);
 
+/// token_sort_and_set_cutoff of two texts known to be well-formed UTF-8.
+std::pair<double, double> token_sort_and_set_text(std::string_view a, std::string_view b, double c,
+                                                  const QueryTokenCache* cache = nullptr);
+
 /// Partial token score of the weighted ratio: 100 for a shared token, 0 without tokens,
 /// else the partial ratio of the two joined token sets.
 double partial_token_ratio_sc(std::string_view a, std::string_view b,
