@@ -19,4 +19,4 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 "$PYTHON" -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" "cmake>=3.24" ninja pytest hypothesis numpy "mypy>=1.11"
+  "scikit-build-core>=0.10" "cmake>=3.24" ninja pytest hypothesis numpy "mypy>=1.11" atheris

@@ -2,9 +2,10 @@
 # Sets up, builds and runs the whole test suite:
 #   1. the normal build (warnings are errors),
 #   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer, the runtime preloaded,
-#   3. the type stubs against the built module (mypy's stubtest) and the examples under
+#   3. a short fuzzing run of every entry point on the sanitizer build (scripts/fuzz.sh),
+#   4. the type stubs against the built module (mypy's stubtest) and the examples under
 #      mypy --strict,
-#   4. the same abi3 module under the oldest and the newest other CPython >= 3.10 found on
+#   5. the same abi3 module under the oldest and the newest other CPython >= 3.10 found on
 #      the machine (the ends of the range the one build serves; the versions between add
 #      minutes to every run and little coverage).
 set -euo pipefail
@@ -27,6 +28,13 @@ LD_PRELOAD="$ASAN_LIB:$UBSAN_LIB" \
 ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 PYTHONPATH=build-sanitize:python "$PYTHON" -m pytest tests -q -p no:cacheprovider -x
+
+echo "== fuzzing the sanitizer build (fixed seeds)"
+FUZZ_RUNS=2000 FUZZ_SEED=20261207 bash scripts/fuzz.sh 0 scorers metrics process bktree search join
+# The edit-list classes expand opcodes of any length (a few bytes of input can ask for
+# terabytes): the sanitizer's allocator aborts where the normal build raises MemoryError,
+# so they are fuzzed on the normal build.
+FUZZ_BUILD=build FUZZ_RUNS=2000 FUZZ_SEED=20261207 bash scripts/fuzz.sh 0 results
 
 echo "== type stubs"
 PYTHONPATH=build:python MYPYPATH=python "$PYTHON" -m mypy.stubtest tarnwick

@@ -1,5 +1,6 @@
 #include "types_py.hpp"
 
+#include "cancel.hpp"
 #include "py/convert.hpp"
 
 #include <cmath>
@@ -75,9 +76,11 @@ Seq extract_items(PyObject* obj) {
         throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
     }
     std::vector<uint64_t> items;
-    if (PyList_Check(obj)) items.reserve(static_cast<std::size_t>(PyList_Size(obj)));
-    else if (PyTuple_Check(obj)) items.reserve(static_cast<std::size_t>(PyTuple_Size(obj)));
+    py::reserve_for(obj, items);
     while (true) {
+        // An endless iterator written in C (itertools.count()) runs no Python code that
+        // would see Ctrl-C.
+        cancel::cancellation_point();
         py::Object item = py::Object::steal(PyIter_Next(it.get()));
         if (!item) {
             if (PyErr_Occurred()) py::throw_already_set();

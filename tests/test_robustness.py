@@ -196,3 +196,56 @@ class TestInterrupt:
             print(tree.dedupe(["abc", "abd"], 1) == ["abc"], "abc" in tree.all_values())
         """)
         assert self.interrupt(script) == ["interrupted", "True", "30", "True", "True"]
+
+
+class TestIterablesTooLongToHold:
+    """An iterable that reports a length no memory holds (range(2**63 - 1), a few bytes
+    of Python) is refused at once, before any item is read; before, each conversion read
+    items until the machine ran out of memory."""
+
+    HUGE = range(2**63 - 1)
+    CALLS = {
+        "items of a metric": lambda m, r: m.levenshtein_distance(r, "a"),
+        "editops": lambda m, r: m.hamming_editops(r, frozenset({1})),
+        "cdist choices": lambda m, r: m.cdist(["a"], r, "partial_token_ratio", None),
+        "join dense row": lambda m, r: m.MultiJoiner().add_array("a", dense=[r]),
+        "hybrid embedding": lambda m, r: m.HybridSearchIndex(["a"], [r]),
+        "cosine rows": lambda m, r: m.cosine_similarity_matrix([r], [[1.0]]),
+    }
+
+    @pytest.mark.parametrize("call", sorted(CALLS))
+    def test_refused(self, call):
+        import _tarnwick
+
+        for r in (self.HUGE, range(2**40)):
+            with pytest.raises((OverflowError, MemoryError)) as info:
+                self.CALLS[call](_tarnwick, r)
+            assert str(info.value)
+
+    def test_len_errors_propagate_and_lengthless_iterables_still_work(self):
+        import _tarnwick as m
+
+        class BadLen:
+            def __len__(self):
+                raise ValueError("no length today")
+
+            def __iter__(self):
+                return iter("abc")
+
+        with pytest.raises(ValueError, match="no length today"):
+            m.levenshtein_distance(BadLen(), [1])
+        assert m.levenshtein_distance((c for c in "abc"), ["a", "b", "c"]) == 0
+        assert m.cdist(["ab"], (x for x in ["ab", "b"]), "ratio", None)[0] == [100.0, 66.66666666666667]
+
+
+def test_index_path_with_a_nul_is_refused(tmp_path):
+    """A path with an embedded NUL reached the system's calls cut at the NUL: the writer
+    then tried temporary names inside another directory forever (EEXIST on every one)."""
+    import _tarnwick as m
+
+    (tmp_path / "idx").mkdir()
+    for save in (m.save_mmap_bm25, m.save_mmap_hybrid):
+        with pytest.raises(ValueError, match="embedded null byte"):
+            save(str(tmp_path / "idx") + "\0", ["a b"], 1.5, 0.75, True)
+    assert [p.name for p in tmp_path.iterdir()] == ["idx"]
+    assert list((tmp_path / "idx").iterdir()) == []

@@ -197,11 +197,15 @@ class TestBatches:
     def test_cdist_and_extract_give_the_scorers_scores(self, rng):
         choices = [b for _, b in pairs(rng, 1)][:120] + ["plain ascii", ""]
         queries = [a for a, _ in pairs(rng, 1)][:6]
-        for name in ("fuzz_ratio", "fuzz_wratio", "fuzz_partial_ratio", "fuzz_token_set_ratio"):
+        queries += ["\u03b1", "\u03b1" * 64 + "\u4e00", queries[0] + queries[1]]
+        for name in ("fuzz_ratio", "fuzz_qratio", "fuzz_wratio", "fuzz_partial_ratio",
+                     "fuzz_token_set_ratio"):
             f = getattr(t, name)
-            scores, n, m = t.cdist(queries, choices, name, f)
-            assert (n, m) == (len(queries), len(choices))
-            assert scores == [f(q, c) for q in queries for c in choices], name
+            for cut in (None, 0.0, 50.0, 80.5, 100.0, 101.0):
+                scores, n, m = t.cdist(queries, choices, name, f, score_cutoff=cut)
+                assert (n, m) == (len(queries), len(choices))
+                expected = [f(q, c, score_cutoff=cut) for q in queries for c in choices]
+                assert scores == expected, (name, cut)
             for q in queries[:3]:
                 got = {(c, s, i) for c, s, i in t.extract(q, choices, name, None, limit=None)}
                 assert got == {(c, f(q, c), i) for i, c in enumerate(choices)}, name

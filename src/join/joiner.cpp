@@ -77,10 +77,13 @@ void for_each_item(const char* name, PyObject* seq, F&& f) {
         return 0;
     });
     const Object it = check(PyObject_GetIter(seq));
-    while (const Object item = Object::steal(PyIter_Next(it.get()))) arg(name, [&] {
+    while (const Object item = Object::steal(PyIter_Next(it.get()))) {
+        arg(name, [&] {
             f(item.get());
             return 0;
         });
+        cancel::cancellation_point();
+    }
     check_error();
 }
 
@@ -108,9 +111,8 @@ join::SparseVector to_sparse(PyObject* dict) {
 std::vector<float> to_dense(PyObject* seq) {
     std::vector<float> out;
     require_sequence(seq, "a sequence");
-    const Object it = check(PyObject_GetIter(seq));
-    while (const Object item = Object::steal(PyIter_Next(it.get()))) out.push_back(to_f32(item.get()));
-    check_error();
+    reserve_for(seq, out);
+    py::for_each_item(seq, [&](PyObject* item) { out.push_back(to_f32(item)); });
     return out;
 }
 

@@ -97,9 +97,9 @@ std::optional<types::Seq> fast_choice(PyObject* obj) {
 std::vector<py::Object> collect(PyObject* iterable) {
     py::Object it = py::check(PyObject_GetIter(iterable));
     std::vector<py::Object> out;
-    if (PyList_Check(iterable)) out.reserve(static_cast<std::size_t>(PyList_Size(iterable)));
-    else if (PyTuple_Check(iterable)) out.reserve(static_cast<std::size_t>(PyTuple_Size(iterable)));
+    py::reserve_for(iterable, out);
     while (true) {
+        cancel::cancellation_point();
         py::Object item = py::Object::steal(PyIter_Next(it.get()));
         if (!item) {
             py::check_error();
@@ -420,6 +420,7 @@ std::vector<Cand> fast_route(const types::Seq& query, const Request& req) {
     Selector sel(q, req.limit, r0, nan_cutoff);
     py::Object it = py::check(PyObject_GetIter(choices));
     for (uint64_t i = 0;; ++i) {
+        cancel::cancellation_point();
         py::Object item = py::Object::steal(PyIter_Next(it.get()));
         if (!item) {
             py::check_error();

@@ -6,6 +6,8 @@
 #include "fuzz/fuzz_partial.hpp"
 #include "fuzz/fuzz_wratio.hpp"
 
+#include <algorithm>
+
 
 namespace tarnwick::process {
 
@@ -58,6 +60,18 @@ SeqScoreFn seq_scorer(ScorerType s) noexcept {
 
 PreparedQuery::PreparedQuery(ScorerType scorer, const types::Seq& query)
     : scorer_(scorer), general_(seq_scorer(scorer)), seq_(query) {
+    const bool ratio = scorer.value == ScorerType::Ratio || scorer.value == ScorerType::QRatio;
+    if (ratio && query.kind() == types::SeqKind::Chars && !query.empty() && query.size() <= 64) {
+        const auto cps = query.as_chars();
+        const auto [lo, hi] = std::minmax_element(cps.begin(), cps.end());
+        if (*hi - *lo < kWideSpan) {
+            wide_lo_ = *lo;
+            wide_masks_.assign(*hi - *lo + 1, 0);
+            for (std::size_t i = 0; i < cps.size(); ++i) wide_masks_[cps[i] - *lo] |= uint64_t{1} << i;
+            wide_valid_ = true;
+        }
+        return;
+    }
     if (query.kind() != types::SeqKind::Bytes || !scorer.known()) return;
     is_bytes_ = true;
     bytes_ = query.as_bytes();
@@ -75,12 +89,19 @@ double PreparedQuery::score(const types::Seq& choice, std::optional<double> cuto
     // plain ratio of two empty strings 100.0): the general computation has it.
     if (is_bytes_ && choice.kind() == types::SeqKind::Bytes && !bytes_.empty() && !choice.empty())
         return fuzz::apply_cutoff(score_bytes(choice.as_bytes(), cutoff), cutoff);
+    if (wide_valid_ && !choice.empty()) {
+        if (choice.kind() == types::SeqKind::Chars)
+            return fuzz::apply_cutoff(ratio_wide(choice.as_chars(), cutoff), cutoff);
+        if (choice.kind() == types::SeqKind::Bytes)
+            return fuzz::apply_cutoff(ratio_wide(choice.as_bytes(), cutoff), cutoff);
+    }
     return fuzz::apply_cutoff(general_(seq_, choice, cutoff), cutoff);
 }
 
 double PreparedQuery::score(std::span<const uint8_t> choice, std::optional<double> cutoff) const {
     if (is_bytes_ && !bytes_.empty() && !choice.empty())
         return fuzz::apply_cutoff(score_bytes(choice, cutoff), cutoff);
+    if (wide_valid_ && !choice.empty()) return fuzz::apply_cutoff(ratio_wide(choice, cutoff), cutoff);
     return score(types::Seq::bytes(choice.data(), choice.size()), cutoff);
 }
 
@@ -142,6 +163,37 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<doub
         d = algorithms::indel_distance(bytes_, b, bound);
         if (d == algorithms::kNoBound) return 0.0;
     }
+    const double score = fuzz::ratio_from_distance(d, L);
+    return (cutoff && score < c) ? 0.0 : score;
+}
+
+/// The simple ratio of the wide query and a non-empty choice of code points or bytes, as
+/// fuzz::ratio computes it: the length bound, then one bit-parallel LCS pass over the
+/// choice with the query's masks, stopping once the LCS the cut-off needs is out of reach.
+template <class T>
+double PreparedQuery::ratio_wide(std::span<const T> b, std::optional<double> cutoff) const {
+    const uint64_t la = seq_.size(), lb = b.size(), L = la + lb;
+    uint64_t bound = algorithms::kNoBound;
+    double c = 0.0;
+    if (cutoff) {
+        c = fuzz::clamp_cutoff(*cutoff);
+        bound = fuzz::max_distance(c, L);
+        if ((la > lb ? la - lb : lb - la) > bound) return 0.0;
+    }
+    const uint64_t* masks = wide_masks_.data();
+    const uint64_t span = wide_masks_.size();
+    const uint64_t lo = wide_lo_;
+    const uint64_t live = algorithms::last_word_mask(la);
+    // LCS of at least `need` keeps the distance L - 2 LCS within the bound.
+    const uint64_t need = bound >= L ? 0 : (L - bound + 1) / 2;
+    uint64_t S = algorithms::kLcsStart;
+    for (std::size_t j = 0; j < lb; ++j) {
+        const uint64_t off = static_cast<uint64_t>(b[j]) - lo;
+        S = algorithms::lcs_word_step(S, off < span ? masks[off] : 0);
+        if (need && algorithms::lcs_word_count(S, live) + (lb - 1 - j) < need) return 0.0;
+    }
+    const uint64_t d = L - 2 * algorithms::lcs_word_count(S, live);
+    if (d > bound) return 0.0;
     const double score = fuzz::ratio_from_distance(d, L);
     return (cutoff && score < c) ? 0.0 : score;
 }

@@ -16,6 +16,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace tarnwick::process {
 
@@ -73,6 +74,11 @@ public:
 private:
     double score_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const;
     double ratio_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const;
+    template <class T>
+    double ratio_wide(std::span<const T> b, std::optional<double> cutoff) const;
+
+    /// Code points of a wide query spanning at most this many values get a direct table.
+    static constexpr uint64_t kWideSpan = 4096;
 
     ScorerType scorer_;
     SeqScoreFn general_;
@@ -83,6 +89,11 @@ private:
     uint32_t histogram_[256] = {};         // occurrences of each byte value
     uint64_t masks_[256] = {};             // bit i of masks_[c]: byte i is c (when valid)
     std::optional<fuzz::QueryTokenCache> cache_;
+    // A query of 1 to 64 code points beyond ASCII under the simple or quick ratio: the mask
+    // of code point c is wide_masks_[c - wide_lo_], 0 outside the table.
+    bool wide_valid_ = false;
+    uint64_t wide_lo_ = 0;
+    std::vector<uint64_t> wide_masks_;
 };
 
 }  // namespace tarnwick::process

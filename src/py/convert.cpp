@@ -167,6 +167,8 @@ void append_f32(PyObject* seq, std::vector<float>& out) {
         }
         return;
     }
+    require_sequence(seq, "a sequence");
+    reserve_for(seq, out);
     for_each_item(seq, [&](PyObject* x) { out.push_back(to_f32(x)); });
 }
 

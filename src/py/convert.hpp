@@ -2,9 +2,11 @@
 // come from the interpreter where it has one.
 #pragma once
 
+#include "cancel.hpp"
 #include "py/error.hpp"
 #include "round_f32.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -54,13 +56,34 @@ StrList to_str_list(PyObject* o);
 /// The booleans of a sequence as 0/1 bytes (each converted by to_bool); a str and objects that are not
 /// sequences are refused.
 std::vector<uint8_t> to_bool_list(PyObject* o);
+/// Reserves room in `v` for the items of `o` besides those `v` holds, when `o` reports a
+/// length, so that an iterable too long to hold (range(2**63 - 1)) fails with
+/// OverflowError or MemoryError before any item is read. An object without a length
+/// reserves nothing; an error of its __len__ other than TypeError propagates, as list(o)
+/// lets it.
+template <class T>
+void reserve_for(PyObject* o, std::vector<T>& v) {
+    const Py_ssize_t n = PyObject_Size(o);
+    if (n < 0) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_already_set();
+        PyErr_Clear();
+        return;
+    }
+    const std::size_t need = v.size() + static_cast<std::size_t>(n);
+    if (need > v.capacity()) v.reserve(std::max(need, 2 * v.capacity()));
+}
+
 /// Calls f(item) with each item of a sequence other than str, in iteration order; the item
 /// is a borrowed reference that lives until f returns.
 template <class F>
 void for_each_item(PyObject* seq, F&& f) {
     require_sequence(seq, "a sequence");
     const Object it = check(PyObject_GetIter(seq));
-    while (Object item = Object::steal(PyIter_Next(it.get()))) f(item.get());
+    while (Object item = Object::steal(PyIter_Next(it.get()))) {
+        f(item.get());
+        // An endless iterator written in C runs no Python code that would see Ctrl-C.
+        cancel::cancellation_point();
+    }
     check_error();
 }
 

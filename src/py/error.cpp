@@ -109,7 +109,8 @@ void set_error_from_current_exception() noexcept {
     } catch (const Error& e) {
         raise(e);
     } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+        // Said in words: a caller cannot tell an empty MemoryError from a failed check.
+        PyErr_SetString(PyExc_MemoryError, "out of memory");
     } catch (const std::system_error& e) {
         raise_os_error(e.code());
     } catch (const std::length_error& e) {

@@ -101,7 +101,10 @@ char* DirectoryWrite::File::reserve(std::size_t size) {
 DirectoryWrite::File& DirectoryWrite::open(std::string_view name) {
     Entry& e = files_.emplace_back();
     e.final = index_file(dir_, name);
-    for (;;) {
+    // Each attempt takes a new name; a run of clashes this long means the names do not
+    // reach the file system as made.
+    for (int attempt = 0;; ++attempt) {
+        if (attempt == 1000) throw std::system_error(EEXIST, std::generic_category());
         std::string temp_name(".");
         temp_name.append(name);
         temp_name.append(".tmp-");
