@@ -73,8 +73,8 @@ public:
     /// Takes `pattern` (at most kMax elements).
     void assign(std::span<const T> pattern) noexcept {
         const std::size_t m = pattern.size();
-        for (std::size_t i = 0; i < m; ++i) lanes_[i] = pattern[i];
-        for (std::size_t i = m; i < kMax; ++i) lanes_[i] = 0;  // masked off by valid_
+        std::memset(lanes_, 0, sizeof lanes_);  // lanes past the pattern: masked off by valid_
+        if (m != 0) std::memcpy(lanes_, pattern.data(), m * sizeof(T));
         valid_ = m == 0 ? 0 : (~uint64_t{0} >> (64 - m));
         m_ = m;
     }
