@@ -71,6 +71,16 @@ class TestSearch:
         for q in ["apple", "red", "zzz", ""]:
             assert [t for t, _ in idx.search(q, [1.0, 0.0])] == [t for t, _ in twin.search(q, [1.0, 0.0])]
 
+    def test_norm_floor_is_the_twin_difference(self, tmp_path):
+        # A row whose norm is below 2^-23: the in-memory index divides by the norm itself
+        # (cosine 1.0), the mapped one by 2^-23 (cosine about 1e-13).
+        corpus, rows = ["a", "b"], [[1e-20, 0.0], [0.6, 0.8]]
+        idx = MmapHybridSearchIndex.load(write(tmp_path, corpus, rows))
+        twin = HybridSearchIndex(corpus, rows)
+        q = [1.0, 0.0]
+        assert twin.search("zzz", q) == [("a", 2 * (1 / 61)), ("b", 2 * (1 / 62))]
+        assert idx.search("zzz", q) == [("a", 1 / 61 + 1 / 62), ("b", 1 / 62 + 1 / 61)]
+
     def test_zero_vectors_use_the_norm_floor(self, tmp_path):
         corpus = ["a", "b", "c"]
         rows = [[0.0, 0.0], [3.0, 4.0], [1e-30, 0.0]]

@@ -132,10 +132,25 @@ void MmapBM25Index::accumulate(std::string_view query, double* acc, uint64_t* to
         if (!id) return;
         const double idf = meta_.idf[*id];
         const std::span<const char> recs = records(*id);
-        for (const char* p = recs.data(); p != recs.data() + recs.size(); p += kPostingBytes) {
-            const uint32_t d = load_u32(p);
-            acc[d] += idf * static_cast<double>(load_f32(p + 4));
-            if (touched) touched[d >> 6] |= uint64_t{1} << (d & 63);
+        const char* const end = recs.data() + recs.size();
+        if (!touched) {
+            for (const char* p = recs.data(); p != end; p += kPostingBytes)
+                acc[load_u32(p)] += idf * static_cast<double>(load_f32(p + 4));
+        } else {
+            // The records are in increasing document order: the bits of one word of
+            // `touched` are gathered in a register and stored once per word.
+            uint64_t word = 0, bits = 0;
+            for (const char* p = recs.data(); p != end; p += kPostingBytes) {
+                const uint32_t d = load_u32(p);
+                acc[d] += idf * static_cast<double>(load_f32(p + 4));
+                if ((d >> 6) != word) {
+                    touched[word] |= bits;
+                    word = d >> 6;
+                    bits = 0;
+                }
+                bits |= uint64_t{1} << (d & 63);
+            }
+            touched[word] |= bits;
         }
         budget.spend(recs.size());
     });
@@ -150,15 +165,14 @@ std::vector<double> MmapBM25Index::scores(std::string_view query) const {
 std::vector<Scored> MmapBM25Index::top_n(std::string_view query, uint64_t n, Mask allowed) const {
     const std::size_t docs = num_docs();
     if (docs == 0 || n == 0) return {};
-    const ScoreScratch scratch(docs);
+    ScoreScratch scratch(docs);
     accumulate(query, scratch.acc(), scratch.touched());
     // A document that no token reaches scores +0.0 and is never a candidate.
     const std::size_t mask_len = allowed ? allowed->size() : 0;
-    const double* acc = scratch.acc();
     return select_top_n(docs, n, [&](auto&& visit) {
-        scratch.for_each_reached([&](std::size_t d) {
+        scratch.drain([&](std::size_t d, double score) {
             if (d < mask_len && !(*allowed)[d]) return;
-            visit(d, acc[d]);
+            visit(d, score);
         });
     });
 }

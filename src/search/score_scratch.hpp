@@ -55,6 +55,30 @@ public:
         for_each_bit(touched_, words_, f);
     }
 
+    /// Calls f(d, score) for every reached document, in increasing order, clearing each
+    /// entry as it goes (so that the end of the lease has nothing left to clear).
+    template <class F>
+    void drain(F&& f) {
+        for (std::size_t w = 0; w < words_; ++w) {
+            uint64_t word = touched_[w];
+            touched_[w] = 0;
+            while (word) {
+                const std::size_t d = w * 64 + static_cast<std::size_t>(std::countr_zero(word));
+                word &= word - 1;
+                const double score = acc_[d];
+                acc_[d] = 0.0;
+                try {
+                    f(d, score);
+                } catch (...) {
+                    // The rest of this word is no longer marked: clear its entries here.
+                    for (; word; word &= word - 1)
+                        acc_[w * 64 + static_cast<std::size_t>(std::countr_zero(word))] = 0.0;
+                    throw;
+                }
+            }
+        }
+    }
+
 private:
     struct Arrays {
         std::vector<double> acc;
