@@ -13,7 +13,7 @@ import random
 import sys
 import time
 
-from common import fmt_time, mutate, optional, words  # also puts build/ and python/ on the path
+from common import best_of, fmt_time, mutate, optional, per_call, words  # also puts build/ and python/ on the path
 
 import _tarnwick
 import tarnwick
@@ -42,16 +42,6 @@ def phrase_pairs(alphabet, count, rng):
         other = [mutate(rng, w, 0.25, alphabet) for w in rng.sample(ws, len(ws))]
         out.append((" ".join(ws), " ".join(other)))
     return out
-
-
-def per_call(fn, pairs, rounds):
-    best = float("inf")
-    for _ in range(rounds):
-        t0 = time.perf_counter()
-        for a, b in pairs:
-            fn(a, b)
-        best = min(best, time.perf_counter() - t0)
-    return best / len(pairs)
 
 
 def peers():
@@ -152,15 +142,6 @@ def faker_data(faker_mod, locale, kind, n, queries, seed):
     return choices, [typo(rng, rng.choice(choices)) for _ in range(queries)]
 
 
-def best_time(fn, rounds):
-    best = float("inf")
-    for _ in range(rounds):
-        t0 = time.perf_counter()
-        fn()
-        best = min(best, time.perf_counter() - t0)
-    return best
-
-
 def faker_tables(quick):
     faker_mod = optional("faker")
     if faker_mod is None:
@@ -179,23 +160,23 @@ def faker_tables(quick):
         for kind in KINDS:
             choices, queries = faker_data(faker_mod, locale, kind, n, nq, seed=hash((locale, kind)) & 0xFFFF)
             ascii_share = sum(c.isascii() for c in choices) / len(choices)
-            one = best_time(lambda: [tarnwick.extract_one(q, choices, tarnwick.fuzz_ratio)
+            one = best_of(lambda: [tarnwick.extract_one(q, choices, tarnwick.fuzz_ratio)
                                      for q in queries], rounds) / nq
-            five = best_time(lambda: [tarnwick.extract(q, choices, tarnwick.fuzz_ratio, limit=5)
+            five = best_of(lambda: [tarnwick.extract(q, choices, tarnwick.fuzz_ratio, limit=5)
                                       for q in queries], rounds) / nq
-            wone = best_time(lambda: [tarnwick.extract_one(q, choices, tarnwick.fuzz_wratio)
+            wone = best_of(lambda: [tarnwick.extract_one(q, choices, tarnwick.fuzz_wratio)
                                       for q in queries], rounds) / nq
             sub = choices[:nc]
-            cd = best_time(lambda: tarnwick.cdist(sub, sub, tarnwick.fuzz_ratio), rounds)
-            cdt = best_time(lambda: tarnwick.cdist(sub, sub, tarnwick.fuzz_token_set_ratio), rounds)
+            cd = best_of(lambda: tarnwick.cdist(sub, sub, tarnwick.fuzz_ratio), rounds)
+            cdt = best_of(lambda: tarnwick.cdist(sub, sub, tarnwick.fuzz_token_set_ratio), rounds)
             cells = [f"{locale + ' ' + kind:28}{ascii_share:7.0%}", f"{fmt_time(one):>13}",
                      f"{fmt_time(five):>12}", f"{fmt_time(wone):>12}", f"{fmt_time(cd):>13}",
                      f"{fmt_time(cdt):>12}"]
             if pl:
                 q = queries[0]
-                loop = best_time(lambda: min(range(n), key=lambda i: pl.levenshtein(q, choices[i])), 1)
+                loop = best_of(lambda: min(range(n), key=lambda i: pl.levenshtein(q, choices[i])), 1)
                 rows = sub[:max(1, nc // 20)]
-                cd_loop = best_time(lambda: [[pl.levenshtein(a, b) for b in sub] for a in rows], 1)
+                cd_loop = best_of(lambda: [[pl.levenshtein(a, b) for b in sub] for a in rows], 1)
                 cd_loop *= nc / len(rows)
                 cells += [f"{fmt_time(loop):>12}", f"{loop / one:7.1f}x", f"{cd_loop / cd:8.1f}x"]
             print("  " + "".join(cells))

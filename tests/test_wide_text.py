@@ -11,7 +11,7 @@ import _tarnwick as t
 import fuzz_models as fm
 import naive
 import pytest
-from test_metrics_edit import lev
+from test_metrics_edit import apply_editops, lev
 from test_metrics_score import dl_model, jaro_model, osa_model
 
 ALPHABETS = {
@@ -146,20 +146,8 @@ class TestAgainstModels:
     def test_edit_scripts_rebuild_the_destination(self, rng):
         for a, b in pairs(rng, 1):
             for ops in (t.levenshtein_editops(a, b), t.indel_editops(a, b)):
-                out, src = [], 0
-                for op in ops:
-                    tag, sp, dp = op.tag, op.src_pos, op.dest_pos
-                    out.extend(a[src:sp])
-                    src = sp
-                    if tag == "insert":
-                        out.append(b[dp])
-                    elif tag == "delete":
-                        src += 1
-                    else:
-                        out.append(b[dp])
-                        src += 1
-                out.extend(a[src:])
-                assert "".join(out) == b, (a, b)
+                script = [(op.tag, op.src_pos, op.dest_pos) for op in ops]
+                assert "".join(apply_editops(script, a, b)) == b, (a, b)
 
     def test_partial_ratio(self, rng):
         for a, b in pairs(rng, 1)[::3]:

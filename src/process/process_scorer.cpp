@@ -126,19 +126,35 @@ double PreparedQuery::score_bytes(std::span<const uint8_t> b, std::optional<doub
     }
 }
 
+namespace {
+
+/// The distance bound of the simple ratio of lengths la and lb under a cut-off, as
+/// fuzz::ratio derives it, and whether the length difference alone already exceeds it.
+struct RatioBound {
+    uint64_t bound = algorithms::kNoBound;  // the largest distance that may reach the cut-off
+    double c = 0.0;                         // the clamped cut-off
+    bool rejects = false;
+
+    RatioBound(uint64_t la, uint64_t lb, std::optional<double> cutoff) noexcept {
+        if (!cutoff) return;
+        c = fuzz::clamp_cutoff(*cutoff);
+        bound = fuzz::max_distance(c, la + lb);
+        rejects = (la > lb ? la - lb : lb - la) > bound;
+    }
+};
+
+}  // namespace
+
 /// The simple ratio of two non-empty byte strings, as fuzz::ratio computes it, with the
 /// query's masks and histogram: a cut-off first rejects by length difference and (for long
 /// queries) by the byte histograms, both lower bounds of the Indel distance, then bounds
 /// the LCS computation.
 double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const {
     const uint64_t la = bytes_.size(), lb = b.size(), L = la + lb;
-    uint64_t bound = algorithms::kNoBound;
-    double c = 0.0;
-    if (cutoff) {
-        c = fuzz::clamp_cutoff(*cutoff);
-        bound = fuzz::max_distance(c, L);
-        if ((la > lb ? la - lb : lb - la) > bound) return 0.0;
-    }
+    const RatioBound rb(la, lb, cutoff);
+    if (rb.rejects) return 0.0;
+    const uint64_t bound = rb.bound;
+    const double c = rb.c;
     if (cutoff && !masks_valid_) {
         // Before the quadratic-time kernel: the histogram difference, L - 2 * (bytes the
         // two strings can share). (With masks the bounded LCS pass costs no more than
@@ -173,13 +189,10 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<doub
 template <class T>
 double PreparedQuery::ratio_wide(std::span<const T> b, std::optional<double> cutoff) const {
     const uint64_t la = seq_.size(), lb = b.size(), L = la + lb;
-    uint64_t bound = algorithms::kNoBound;
-    double c = 0.0;
-    if (cutoff) {
-        c = fuzz::clamp_cutoff(*cutoff);
-        bound = fuzz::max_distance(c, L);
-        if ((la > lb ? la - lb : lb - la) > bound) return 0.0;
-    }
+    const RatioBound rb(la, lb, cutoff);
+    if (rb.rejects) return 0.0;
+    const uint64_t bound = rb.bound;
+    const double c = rb.c;
     const uint64_t* masks = wide_masks_.data();
     const uint64_t span = wide_masks_.size();
     const uint64_t lo = wide_lo_;
