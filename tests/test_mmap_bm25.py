@@ -280,6 +280,9 @@ class TestClass:
             idx.get_scores(b"a")
         with pytest.raises(TypeError, match="argument 'path'"):
             MmapBM25Index.load(5)
+        # The directory named up to the NUL is not the one asked for.
+        with pytest.raises(ValueError, match=r"^embedded null byte$"):
+            MmapBM25Index.load(str(tmp_path) + "\0x")
         with pytest.raises(TypeError, match=r"MmapBM25Index\.load\(\) missing 1 required"):
             MmapBM25Index.load()
 

@@ -226,3 +226,5 @@ class TestMetadataAndClass:
             idx.search_filtered("a", None, 5, 60, 100, [1])
         with pytest.raises(TypeError, match="argument 'path'"):
             MmapHybridSearchIndex.load(None)
+        with pytest.raises(ValueError, match=r"^embedded null byte$"):
+            MmapHybridSearchIndex.load(str(tmp_path) + "\0")

@@ -107,10 +107,7 @@ void positions_arg(SaveArgs& s, PyObject* o) {
 /// Converts (path, corpus_iter, k1, b, normalize, algorithm, delta).
 SaveArgs save_args(PyObject* const* a) {
     SaveArgs s;
-    s.path = std::string(py::arg("path", [&] { return py::to_str(a[0]); }));
-    // The system's calls would take the path only up to the NUL, as another directory.
-    if (s.path.find('\0') != std::string::npos)
-        throw py::Error{PyExc_ValueError, "embedded null byte", {}};
+    s.path = path_arg(a[0]);
     s.corpus = a[1];
     s.params.k1 = py::arg("k1", [&] { return py::to_f64(a[2]); });
     s.params.b = py::arg("b", [&] { return py::to_f64(a[3]); });

@@ -65,7 +65,7 @@ constexpr py::Signature<7> kSortedSig{
       {"_bm25_candidates", "100"}, {"_filter_json", "None"}, {"_sort_keys", "None"}}}};
 
 py::Object load(const py::Args<1>& a) {
-    const std::string path(py::arg("path", [&] { return py::to_str(a[0]); }));
+    const std::string path = path_arg(a[0]);
     return index_dir_errors([&] { return py::Class<T>::create(T{MmapBM25Index::load(path)}); });
 }
 

@@ -37,7 +37,7 @@ constexpr py::Signature<6> kSearchFilteredSig{
 constexpr py::Signature<1> kSetMetadataSig{"set_metadata_json", {{{"json_strings"}}}};
 
 py::Object load(const py::Args<1>& a) {
-    const std::string path(py::arg("path", [&] { return py::to_str(a[0]); }));
+    const std::string path = path_arg(a[0]);
     return index_dir_errors([&] { return py::Class<Index>::create(Index::load(path)); });
 }
 

@@ -69,6 +69,12 @@ HybridSearchArgs hybrid_search_args(std::span<PyObject* const> a) {
     return out;
 }
 
+std::string path_arg(PyObject* o) {
+    std::string path(py::arg("path", [&] { return py::to_str(o); }));
+    if (path.find('\0') != std::string::npos) throw py::Error{PyExc_ValueError, "embedded null byte", {}};
+    return path;
+}
+
 py::Object float_list(std::span<const double> values) {
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(values.size())));
     for (std::size_t i = 0; i < values.size(); ++i)

@@ -86,6 +86,10 @@ struct HybridSearchArgs {
 /// Converts the first 5 (search) or 6 (search_filtered) arguments of `a`.
 HybridSearchArgs hybrid_search_args(std::span<PyObject* const> a);
 
+/// The str argument naming an index directory. ValueError "embedded null byte" when it
+/// holds a NUL: the system's calls would take the path only up to it, another directory.
+std::string path_arg(PyObject* o);
+
 /// A new list of floats.
 py::Object float_list(std::span<const double> values);
 
