@@ -12,13 +12,10 @@ Indel), numpy for the cosines, and the fusion in Python; it has no fallback of i
 it is timed on queries with hits only.
 """
 import gc
-import json
-import os
-import subprocess
 import sys
 import time
 
-from common import fmt_time, optional
+from common import call_in_child, fmt_time, optional
 
 CASES = [(100_000, 384), (1_000_000, 64)]
 HIT_QUERIES = 20
@@ -82,18 +79,6 @@ def ours(n, dim):
     return out
 
 
-def ours_in_child(n, dim, threads):
-    env = dict(os.environ)
-    env.pop("RAYON_RS_NUM_CPUS", None)
-    env.pop("RAYON_NUM_THREADS", None)
-    if threads:
-        env["RAYON_NUM_THREADS"] = str(threads)
-    code = (f"import sys; sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r}); "
-            f"import json, bench_hybrid; print(json.dumps(bench_hybrid.ours({n}, {dim})))")
-    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
-    return json.loads(out.stdout.strip().splitlines()[-1])
-
-
 def peer_pipeline(n, dim):
     """bm25s top 100, polyleven similarity, numpy cosines, fusion in Python: per query."""
     bm25s, polyleven, np = optional("bm25s"), optional("polyleven"), optional("numpy")
@@ -127,8 +112,8 @@ def peer_pipeline(n, dim):
 
 def report(n, dim):
     print(f"\n{n:,} documents, embeddings of dimension {dim}, top 10")
-    one = ours_in_child(n, dim, 1)
-    allt = ours_in_child(n, dim, 0)
+    one = call_in_child("bench_hybrid", f"ours({n}, {dim})", 1)
+    allt = call_in_child("bench_hybrid", f"ours({n}, {dim})", 0)
     print("  (cores: processor time over wall time of the all-thread run; below the pool size")
     print("  when the machine is shared)")
     print(f"  {'':<44}{'1 thread':>13}{'all threads':>13}{'ratio':>8}{'cores':>7}")

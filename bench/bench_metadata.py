@@ -14,13 +14,10 @@ size of its JSON text.
 """
 import gc
 import json
-import os
 import random
-import subprocess
-import sys
 import time
 
-from common import fmt_time, optional
+from common import call_in_child, fmt_time, optional, rss
 
 N_DOCS = 1_000_000
 SEARCH_DOCS = 100_000
@@ -52,11 +49,6 @@ def metadata_texts(n, seed=3):
 
 def python_filter(m):
     return 1990 <= m["year"] <= 2010 and (any(t in ("news", "sport") for t in m["tags"]) or m["price"] < 20)
-
-
-def rss():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
 
 
 def best(fn, repeat):
@@ -102,18 +94,6 @@ def ours():
     return out
 
 
-def ours_in_child(threads):
-    env = dict(os.environ)
-    env.pop("RAYON_RS_NUM_CPUS", None)
-    env.pop("RAYON_NUM_THREADS", None)
-    if threads:
-        env["RAYON_NUM_THREADS"] = str(threads)
-    code = (f"import sys; sys.path.insert(0, {os.path.dirname(os.path.abspath(__file__))!r}); "
-            f"import json, bench_metadata; print(json.dumps(bench_metadata.ours()))")
-    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
-    return json.loads(out.stdout.strip().splitlines()[-1])
-
-
 def peers():
     """Times of the Python routes in this process."""
     import _tarnwick
@@ -141,8 +121,8 @@ def peers():
 
 
 def run():
-    one = ours_in_child(1)
-    allt = ours_in_child(0)
+    one = call_in_child("bench_metadata", "ours()", 1)
+    allt = call_in_child("bench_metadata", "ours()", 0)
     peer = peers()
     mb = one["bytes"] / 1e6
     print(f"\n{N_DOCS:,} metadata texts, {mb:.1f} MB of JSON; search over {SEARCH_DOCS:,} documents")

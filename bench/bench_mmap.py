@@ -16,7 +16,7 @@ import sys
 import tempfile
 import time
 
-from common import fmt_time, optional
+from common import fmt_time, optional, per_query
 
 SIZES = [100_000, 1_000_000]
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -42,16 +42,6 @@ def warm(path):
         with open(name, "rb") as f:
             while f.read(1 << 24):
                 pass
-
-
-def per_query(fn, queries, repeat=3):
-    best = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        for q in queries:
-            fn(q)
-        best = min(best, time.perf_counter() - t0)
-    return best / len(queries)
 
 
 # ---- Measurements, each run in its own process (see child()) ----

@@ -8,17 +8,15 @@ RAYON_NUM_THREADS=1, since the pool is sized once per process. Run with sizes as
 arguments (default 100000 1000000); slow peers are timed on fewer queries.
 """
 import gc
-import json
 import os
 import pickle
 import random
 import sqlite3
-import subprocess
 import sys
 import tempfile
 import time
 
-from common import ROOT, fmt_time, optional
+from common import call_in_child, fmt_time, optional, per_query, rss
 
 SIZES = [100_000, 1_000_000]
 N_QUERIES = 50
@@ -66,25 +64,10 @@ def corpus(n, wide=False, seed=42):
     return docs, queries
 
 
-def rss():
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
 def timed(fn):
     t0 = time.perf_counter()
     out = fn()
     return time.perf_counter() - t0, out
-
-
-def per_query(fn, queries, repeat=2):
-    best = float("inf")
-    for _ in range(repeat):
-        t0 = time.perf_counter()
-        for q in queries:
-            fn(q)
-        best = min(best, time.perf_counter() - t0)
-    return best / len(queries)
 
 
 def ours(n, wide, normalize=False):
@@ -99,16 +82,6 @@ def ours(n, wide, normalize=False):
     batch = (queries * 3)[:100]
     t_batch, _ = timed(lambda: idx.get_batch_scores(batch))
     return {"build": t_build, "memory": mem, "top": t_top, "batch": t_batch}
-
-
-def ours_in_child(n, wide, threads, normalize=False):
-    env = dict(os.environ)
-    if threads:
-        env["RAYON_NUM_THREADS"] = str(threads)
-    code = (f"import sys; sys.path.insert(0, {os.path.dirname(__file__)!r}); import json, bench_search; "
-            f"print(json.dumps(bench_search.ours({n}, {wide}, {normalize})))")
-    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
-    return json.loads(out.stdout.strip().splitlines()[-1])
 
 
 def peers(n, wide):
@@ -158,8 +131,8 @@ def report(n, wide):
     mb = sum(len(d.encode()) for d in docs) / 1e6
     kind = "accented/Greek/Cyrillic" if wide else "ASCII"
     print(f"\n{n:,} documents, {kind}, {mb:.0f} MB of text")
-    one = ours_in_child(n, wide, 1)
-    allt = ours_in_child(n, wide, 0)
+    one = call_in_child("bench_search", f"ours({n}, {wide})", 1)
+    allt = call_in_child("bench_search", f"ours({n}, {wide})", 0)
     others = peers(n, wide) if not wide else {}
     print(f"  {'':<22}{'build':>10}{'MB/s':>8}{'memory/text':>13}{'top-10 1 thr':>15}{'top-10 all':>13}{'batch 100':>12}")
 
@@ -168,8 +141,8 @@ def report(n, wide):
               f"{fmt_time(one['top']):>15}{fmt_time(allt['top']):>13}{fmt_time(allt['batch']):>12}")
     row("tarnwick BM25Index", one, allt)
     if wide:
-        norm_one = ours_in_child(n, wide, 1, True)
-        row(" normalize=True", norm_one, ours_in_child(n, wide, 0, True))
+        norm_one = call_in_child("bench_search", f"ours({n}, {wide}, True)", 1)
+        row(" normalize=True", norm_one, call_in_child("bench_search", f"ours({n}, {wide}, True)", 0))
         print(f"  build: normalize=True takes {norm_one['build'] / one['build']:.2f}x the time of the word mode")
     for name, r in others.items():
         mem = f"{r['memory'] / 1e6 / mb:12.2f}x" if "memory" in r else f"{'':>13}"

@@ -115,3 +115,34 @@ def ours_in_fresh_process(script, threads, env_extra=None):
                          capture_output=True, text=True, check=True,
                          cwd=os.path.dirname(os.path.abspath(script)))
     return json.loads(out.stdout)
+
+
+def per_query(fn, queries, repeat=2):
+    """Best time per query, in seconds, of fn(q) over all queries."""
+    best = float("inf")
+    for _ in range(repeat):
+        t0 = time.perf_counter()
+        for q in queries:
+            fn(q)
+        best = min(best, time.perf_counter() - t0)
+    return best / len(queries)
+
+
+def rss():
+    """Resident memory of this process, in bytes."""
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def call_in_child(module, call, threads):
+    """The JSON printed by `module.call` evaluated in a fresh interpreter whose pool has
+    `threads` threads (0: the default size); the pool is sized once per process."""
+    env = dict(os.environ)
+    env.pop("RAYON_RS_NUM_CPUS", None)
+    env.pop("RAYON_NUM_THREADS", None)
+    if threads:
+        env["RAYON_NUM_THREADS"] = str(threads)
+    code = (f"import sys; sys.path.insert(0, {HERE!r}); import json, {module}; "
+            f"print(json.dumps({module}.{call}))")
+    out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
+    return json.loads(out.stdout.strip().splitlines()[-1])
