@@ -1,6 +1,6 @@
 #include "join/joiner_index.hpp"
 
-#include "search/tokenise.hpp"
+#include "search/tokenise/tokenise.hpp"
 
 #include <cmath>
 #include <string_view>

@@ -2,7 +2,7 @@
 
 #include "algorithms/lcs.hpp"
 #include "fuzz/fuzz_text.hpp"
-#include "search/tokenise.hpp"
+#include "search/tokenise/tokenise.hpp"
 
 #include <algorithm>
 #include <bit>

@@ -5,10 +5,10 @@
 
 #include "py/args.hpp"
 #include "py/convert.hpp"
-#include "search/bm25_reader.hpp"
-#include "search/index_dir_files.hpp"
-#include "search/metadata_sort.hpp"
-#include "search/score_utils_matrix.hpp"
+#include "search/bm25/bm25_reader.hpp"
+#include "search/index_dir/index_dir_files.hpp"
+#include "search/metadata/metadata_sort.hpp"
+#include "dense/dot_matrix.hpp"
 
 #include <cstdint>
 #include <optional>

@@ -1,0 +1,172 @@
+// The BM25 engine shared by the four index variants (Okapi, L, Plus and the per-term T).
+//
+// What the structure guarantees:
+// - The corpus is kept as given, in one text buffer; `doc_index` maps each distinct text
+//   (a view into that buffer) to the last document holding it.
+// - Every document is tokenised once. Its terms are kept as term ids in document order
+//   (the forward list: positions of a term are the indexes where its id stands), and every
+//   distinct (term, document) pair is one posting (document id, term frequency) in the
+//   term's list, in increasing document order.
+// - idf is precomputed per term. A term weight w(d, t) is a pure function of the term
+//   frequency, the document's length factor K(d) (precomputed per document) and, for the
+//   T variant, the term's own saturation; it is evaluated with exactly the operations of
+//   its formula wherever it is needed, so every score is the same double whether it was
+//   read from a precomputed table or computed at query time.
+// - Scores are the per-document sum, over the query tokens in query order starting at
+//   -0.0, of idf(t) * w(d, t), where a token absent from a document adds idf * 0.0. The
+//   engine adds only the products of postings (an inverted index); the skipped additions
+//   of +0.0 change a sum only when it would otherwise be zero, so zero sums are settled
+//   by the plain per-document sum (see `scores`).
+// - Top-n on the heap path may skip a document only when its score provably cannot exceed
+//   the heap's minimum, which the heap would drop anyway; it then visits the others in
+//   document order, so the selection equals the plain one, ties included.
+// - Term positions are not stored: the positions of a term in a document are the indexes
+//   of its id in the document's forward list, found by one scan of that list.
+// Nothing changes after construction: any number of threads may query at once. The engine
+// is the in-memory implementation of Bm25Reader, through which the rankings read it.
+#pragma once
+
+#include "fx_hash.hpp"
+#include "search/bm25/bm25_formula.hpp"
+#include "search/bm25/bm25_reader.hpp"
+#include "search/bm25/postings.hpp"
+#include "search/bm25/term_table.hpp"
+#include "search/ranking/top_n.hpp"
+
+#include <absl/container/flat_hash_map.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::search {
+
+/// A query's tokens resolved against the dictionary: a term id per token in query order,
+/// or kNoTerm for a token that occurs nowhere in the corpus.
+struct Query {
+    static constexpr uint32_t kNoTerm = UINT32_MAX;
+    std::vector<uint32_t> terms;
+};
+
+class Bm25Engine final : public Bm25Reader {
+public:
+    /// Builds the index over `corpus` (UTF-8 texts). Throws std::length_error when the
+    /// corpus has 2^32 - 1 documents or more, or a document repeats one term 2^32 times.
+    Bm25Engine(Variant variant, std::span<const std::string_view> corpus, Bm25Params params);
+
+    Bm25Engine(Bm25Engine&&) noexcept = default;
+    Bm25Engine& operator=(Bm25Engine&&) noexcept = default;
+
+    Variant variant() const noexcept { return variant_; }
+    const Bm25Params& params() const noexcept { return params_; }
+    double avgdl() const noexcept { return avgdl_; }
+
+    // ---- Bm25Reader ----
+    std::size_t num_docs() const noexcept override { return doc_offsets_.size() - 1; }
+    std::string_view doc(std::size_t d) const noexcept override {
+        return {text_.data() + doc_offsets_[d], doc_offsets_[d + 1] - doc_offsets_[d]};
+    }
+    std::optional<uint64_t> doc_index(std::string_view text) const override;
+    bool normalize() const noexcept override { return params_.normalize; }
+    std::vector<double> scores(std::string_view query) const override { return scores(parse(query)); }
+    std::vector<Scored> top_n(std::string_view query, uint64_t n, Mask allowed) const override {
+        return top_n(parse(query), n, allowed);
+    }
+    std::vector<TermValue> idf_map() const override;
+    std::vector<TermValue> document_vector(std::size_t d) const override;
+    std::vector<IdfWeight> term_weights(std::span<const std::string> tokens,
+                                        std::size_t d) const override;
+    std::vector<double> proximities(std::span<const std::string> tokens,
+                                    std::span<const uint64_t> docs, uint64_t window) const override;
+
+    /// Tokenises `text` in the index's mode and resolves its tokens.
+    Query parse(std::string_view text) const;
+
+    /// Scores of every document for `q`, in corpus order (on the pool from 10000 documents).
+    std::vector<double> scores(const Query& q) const;
+
+    /// The top-n selection over the scores of `q` with the optional mask applied: only
+    /// documents inside the mask and marked false are excluded.
+    std::vector<Scored> top_n(const Query& q, uint64_t n,
+                              std::optional<std::span<const uint8_t>> allowed = std::nullopt) const;
+
+    /// The per-document sum of `q` over document d, by lookups (the definition of a score).
+    double doc_score(const Query& q, std::size_t d) const;
+
+    // ---- Term statistics ----
+    std::size_t num_terms() const noexcept { return idf_.size(); }
+    std::string_view term(uint32_t id) const noexcept { return terms_.term(id); }
+    double idf(uint32_t id) const noexcept { return idf_[id]; }
+    std::optional<uint32_t> term_id(std::string_view term) const { return terms_.find(term); }
+    /// Term frequency of term `id` in document d (0 when absent).
+    uint32_t tf(uint32_t id, std::size_t d) const noexcept;
+    /// w(d, t) for a term occurring `tf` times in document d (tf >= 1).
+    double weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
+    /// The term ids of document d in order (positions are indexes into this list).
+    std::span<const uint32_t> doc_terms(std::size_t d) const noexcept {
+        return std::span<const uint32_t>(tokens_).subspan(
+            tok_offsets_[d], tok_offsets_[d + 1] - tok_offsets_[d]);
+    }
+
+    /// Approximate heap bytes held (for benchmarks).
+    std::size_t memory_bytes() const noexcept;
+
+private:
+    using Posting = TermPosting;
+    std::span<const Posting> postings(uint32_t id) const noexcept {
+        return std::span<const Posting>(postings_).subspan(
+            post_offsets_[id], post_offsets_[id + 1] - post_offsets_[id]);
+    }
+    /// Adds the products of `q` for documents in [begin, end) into acc[d - begin] and marks
+    /// every touched document in `touched` (bit d - begin; begin is a multiple of 64).
+    void accumulate(const Query& q, std::size_t begin, std::size_t end, double* acc,
+                    uint64_t* touched) const;
+    template <Variant V>
+    void accumulate_v(const Query& q, std::size_t begin, std::size_t end, double* acc,
+                      uint64_t* touched) const;
+    template <Variant V>
+    double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
+    /// Postings per block of the block maxima.
+    static constexpr std::size_t kBlock = 64;
+    /// Fills max_weight_, the block maxima and prunable_.
+    void compute_max_weights();
+    /// The heap path of top_n, document at a time with pruning (see the .cpp).
+    template <Variant V>
+    void pruned_scan(const Query& q, std::size_t begin, std::size_t end,
+                     std::optional<std::span<const uint8_t>> allowed, TopHeap& heap) const;
+    template <Variant V>
+    std::vector<Scored> top_n_pruned(const Query& q, uint64_t n,
+                                     std::optional<std::span<const uint8_t>> allowed) const;
+
+    Variant variant_;
+    Bm25Params params_;
+    double avgdl_ = 1.0;
+
+    // The corpus texts, one after another. A vector, not a string: `doc_index_` views it,
+    // and moving a short string would move its characters out from under those views.
+    std::vector<char> text_;
+    std::vector<uint64_t> doc_offsets_;   // N + 1 offsets into text_
+    absl::flat_hash_map<std::string_view, uint32_t, FxHash> doc_index_;
+
+    TermTable terms_;
+    std::vector<double> idf_;      // by term id
+    std::vector<double> term_k1_;  // by term id; T only
+    std::vector<double> max_weight_;  // largest w(d, t) over the term's postings
+    std::vector<uint64_t> block_base_;  // V + 1 offsets into block_max_
+    std::vector<double> block_max_;     // largest weight of each block of kBlock postings
+    bool prunable_ = false;           // every weight is a non-negative number
+
+    std::vector<uint64_t> tok_offsets_;  // N + 1 offsets into tokens_
+    std::vector<uint32_t> tokens_;       // term ids of every document, in order
+    std::vector<double> length_factor_;  // K(d) by document
+
+    std::vector<uint64_t> post_offsets_;  // V + 1 offsets into postings_
+    std::vector<Posting> postings_;
+};
+
+}  // namespace tarnwick::search

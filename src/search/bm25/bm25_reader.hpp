@@ -1,0 +1,80 @@
+// The read-only interface of a BM25 index, over which every ranking built on BM25 is
+// written once: fuzzy re-ranking, rank fusion, explanations, phrase boosting and hybrid
+// search (fuzzy.hpp, fusion.hpp, explain.hpp).
+//
+// What an implementation guarantees:
+// - A corpus of N texts; document d is text d, kept exactly as given.
+// - `doc_index` maps every corpus text to the last document holding it, so identical texts
+//   share one entry.
+// - Queries are tokenised in the index's own mode (`normalize`), exactly as its documents.
+// - A score is the per-document sum, over the query tokens in query order, of idf times the
+//   stored weight (0.0 for a term the document lacks); `term_weights` reports the same two
+//   factors, so the products of `explain` add up to the score bit for bit.
+// - Every operation is a whole query step (score the corpus, select the top n, gather the
+//   term positions of a set of documents), so a ranking pays one virtual call per step and
+//   never one per posting.
+// - Every operation is const and safe to call from several threads at once.
+#pragma once
+
+#include "search/ranking/top_n.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::search {
+
+/// An optional mask of allowed documents, entry i for document i (0 excluded, 1 allowed).
+/// Documents beyond its end are not restricted by it.
+using Mask = std::optional<std::span<const uint8_t>>;
+
+/// A term with one number: its idf, or its weight in one document.
+struct TermValue {
+    std::string_view term;
+    double value;
+};
+
+/// The two factors of one query token's part of a document's score.
+struct IdfWeight {
+    double idf;     // 0.0 for a term outside the vocabulary
+    double weight;  // 0.0 for a term the document does not hold
+};
+
+class Bm25Reader {
+public:
+    virtual ~Bm25Reader() = default;
+
+    /// N, the number of corpus texts.
+    virtual std::size_t num_docs() const noexcept = 0;
+    /// Text of document d (d < N).
+    virtual std::string_view doc(std::size_t d) const noexcept = 0;
+    /// The last document whose text is `text`, if any.
+    virtual std::optional<uint64_t> doc_index(std::string_view text) const = 0;
+    /// The tokeniser mode of the index and its queries.
+    virtual bool normalize() const noexcept = 0;
+
+    /// Score of every document for `query`, in corpus order.
+    virtual std::vector<double> scores(std::string_view query) const = 0;
+    /// The top-n selection (top_n.hpp: only scores above 0, best first) over the scores of
+    /// `query` with `allowed` applied.
+    virtual std::vector<Scored> top_n(std::string_view query, uint64_t n, Mask allowed) const = 0;
+
+    /// Every term of the corpus with its idf, in no particular order.
+    virtual std::vector<TermValue> idf_map() const = 0;
+    /// Every distinct term of document d (d < N) with its weight, in no particular order.
+    virtual std::vector<TermValue> document_vector(std::size_t d) const = 0;
+    /// For each token in order, its idf and its weight in document d (d < N).
+    virtual std::vector<IdfWeight> term_weights(std::span<const std::string> tokens,
+                                                std::size_t d) const = 0;
+    /// For each document of `docs` (each below N), in order, phrase_proximity_boost
+    /// (explain.hpp) of `tokens` over that document's term positions with `window`.
+    virtual std::vector<double> proximities(std::span<const std::string> tokens,
+                                            std::span<const uint64_t> docs,
+                                            uint64_t window) const = 0;
+};
+
+}  // namespace tarnwick::search

@@ -1,0 +1,101 @@
+// The memory-mapped BM25 index: an index directory (index_dir_writer.hpp) opened for
+// queries without rebuilding anything. "meta.json" is parsed into memory (mmap_meta.hpp);
+// "postings.bin" and "positions.bin" are mapped read-only and read in place, so the
+// operating system pages in only what queries touch.
+//
+// What the index guarantees:
+// - Load checks everything that costs no more than the metadata parse: `num_docs` equals
+//   the number of corpus texts, and every term's range of records and of positions lies
+//   inside its file (overflow-safe). A failed check is an IndexDirError naming the file and
+//   the fault; nothing stays open or mapped.
+// - The records of a term are checked when a query first reads them (once per term, by
+//   whichever thread gets there first): every document number below `num_docs`, in strictly
+//   increasing order, and their position counts adding up to the term's range. A term that
+//   fails raises CorruptIndexError from every query that reads it. So no query reads or
+//   writes outside the mappings or the score list, whatever the files hold.
+// - A score is the sum, over the query's tokens in query order that the dictionary holds,
+//   of idf x stored weight (the 32-bit weight widened), added term by term into a list that
+//   starts at +0.0: unlike the in-memory engine, a document no token reaches scores +0.0
+//   and there is no -0.0. A dictionary term without an idf entry has idf 0.0.
+// - Every operation is const and safe on any thread; the index is the mapped
+//   implementation of Bm25Reader, through which the shared rankings read it.
+#pragma once
+
+#include "fx_hash.hpp"
+#include "search/bm25/bm25_reader.hpp"
+#include "search/index_dir/index_dir_files.hpp"
+#include "search/index_dir/memory_map.hpp"
+#include "search/index_dir/mmap_meta.hpp"
+
+#include <absl/container/flat_hash_map.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::search {
+
+class MmapBM25Index final : public Bm25Reader {
+public:
+    /// Opens the directory `path`: parses "{path}/meta.json", maps "{path}/postings.bin" and
+    /// "{path}/positions.bin", checks them (see above) and builds the text-to-document map.
+    /// Throws std::system_error for a failure of the operating system and IndexDirError for
+    /// a malformed or inconsistent file.
+    static MmapBM25Index load(const std::string& path);
+
+    MmapBM25Index(MmapBM25Index&&) noexcept;
+    MmapBM25Index& operator=(MmapBM25Index&&) noexcept;
+    ~MmapBM25Index() override;
+
+    // ---- Bm25Reader ----
+    std::size_t num_docs() const noexcept override { return meta_.corpus_size(); }
+    std::string_view doc(std::size_t d) const noexcept override { return meta_.doc(d); }
+    std::optional<uint64_t> doc_index(std::string_view text) const override;
+    bool normalize() const noexcept override { return meta_.normalize; }
+    std::vector<double> scores(std::string_view query) const override;
+    std::vector<Scored> top_n(std::string_view query, uint64_t n, Mask allowed) const override;
+    std::vector<TermValue> idf_map() const override;
+    std::vector<TermValue> document_vector(std::size_t d) const override;
+    std::vector<IdfWeight> term_weights(std::span<const std::string> tokens,
+                                        std::size_t d) const override;
+    std::vector<double> proximities(std::span<const std::string> tokens,
+                                    std::span<const uint64_t> docs, uint64_t window) const override;
+
+private:
+    MmapBM25Index() = default;
+
+    /// The dictionary term of `term` that has at least one record, if any.
+    std::optional<uint32_t> term_with_records(std::string_view term) const;
+    /// The records of term `id`, checked (throws CorruptIndexError).
+    std::span<const char> records(uint32_t id) const;
+    /// Checks the records of term `id` (see the file comment); throws CorruptIndexError.
+    void check_records(uint32_t id) const;
+    /// The index of document d's record within the records of term `id`, if it has one.
+    std::optional<std::size_t> find_record(uint32_t id, std::size_t d) const;
+    /// Adds the query's products into acc (one entry per document); marks every document
+    /// reached in `touched` when it is given.
+    void accumulate(std::string_view query, double* acc, uint64_t* touched) const;
+
+    MmapMeta meta_;
+    MemoryMap postings_;
+    MemoryMap positions_;
+    // The text-to-document map, built when first asked for (only the fusion rankings use
+    // it), once, by whichever thread asks first.
+    struct DocIndex {
+        std::once_flag built;
+        absl::flat_hash_map<std::string_view, uint64_t, FxHash> map;
+    };
+    std::unique_ptr<DocIndex> doc_index_;
+    // Per term: 0 not checked yet, 1 sound, 2 corrupt.
+    std::unique_ptr<std::atomic<uint8_t>[]> checked_;
+};
+
+}  // namespace tarnwick::search

@@ -1,0 +1,110 @@
+#include "search/rerank/fusion.hpp"
+
+#include "parallel.hpp"
+#include "search/rerank/fuzzy.hpp"
+#include "search/ranking/ranked_sort.hpp"
+
+#include <absl/container/flat_hash_map.h>
+
+#include <algorithm>
+
+namespace tarnwick::search {
+namespace {
+
+/// Candidates per task of the fuzzy channel on the pool.
+constexpr std::size_t kFuzzyGrain = 64;
+/// Candidates per task of the dense channel on the pool.
+constexpr std::size_t kDenseGrain = 512;
+
+/// Every allowed document in index order: all without a mask, else those inside the mask
+/// and marked true.
+Candidates allowed_docs(std::size_t num_docs, Mask allowed) {
+    Candidates c;
+    const std::size_t end = allowed ? std::min(num_docs, allowed->size()) : num_docs;
+    c.docs.reserve(end);
+    for (std::size_t d = 0; d < end; ++d)
+        if (!allowed || (*allowed)[d]) c.docs.push_back(d);
+    return c;
+}
+
+/// Adds the fusion term of every rank to fused[order[rank]] (the positions of `order` are
+/// distinct candidates).
+void add_ranks(const std::vector<uint64_t>& order, uint64_t rrf_k, std::vector<double>& fused,
+               bool use_pool) {
+    parallel::for_each_range(order.size(), use_pool, 4096, [&](std::size_t b, std::size_t e) {
+        for (std::size_t r = b; r < e; ++r) fused[static_cast<std::size_t>(order[r])] += fusion_term(rrf_k, r);
+    });
+}
+
+}  // namespace
+
+double fusion_term(uint64_t rrf_k, uint64_t rank) noexcept {
+    uint64_t denominator;
+    if (__builtin_add_overflow(rrf_k, rank, &denominator) ||
+        __builtin_add_overflow(denominator, uint64_t{1}, &denominator))
+        denominator = UINT64_MAX;
+    return 1.0 / static_cast<double>(denominator);
+}
+
+Candidates candidate_doc_indices(const Bm25Reader& index, std::span<const Scored> hits) {
+    Candidates c;
+    c.of_hit.reserve(hits.size());
+    absl::flat_hash_map<uint64_t, std::size_t> slot_of;
+    slot_of.reserve(hits.size());
+    for (const Scored& hit : hits) {
+        // A hit's text is a corpus text, so the lookup always succeeds.
+        const uint64_t d = *index.doc_index(index.doc(static_cast<std::size_t>(hit.doc)));
+        const auto [it, inserted] = slot_of.try_emplace(d, c.docs.size());
+        if (inserted) c.docs.push_back(d);
+        c.of_hit.push_back(it->second);
+    }
+    return c;
+}
+
+std::vector<Scored> fused_search(const Bm25Reader& index, const FusionQuery& query,
+                                 const DenseQuery* dense) {
+    const uint64_t k = candidate_pool_size(query.n, query.bm25_candidates);
+    const std::vector<Scored> hits = index.top_n(query.text, k, query.allowed);
+    const Candidates c =
+        hits.empty() ? allowed_docs(index.num_docs(), query.allowed) : candidate_doc_indices(index, hits);
+    const std::size_t m = c.docs.size();
+    const bool use_pool = query.parallel && m >= parallel::kHybridMinCandidates;
+
+    // Fuzzy channel. Rankings are of candidate positions: equal scores keep candidate order.
+    const FuzzyQuery fq(query.text);
+    std::vector<double> similarity(m);
+    parallel::for_each_range(m, use_pool, kFuzzyGrain, [&](std::size_t b, std::size_t e) {
+        compute_fuzzy_scores(fq, index, std::span<const uint64_t>(c.docs).subspan(b, e - b),
+                             similarity.data() + b);
+    });
+    const std::vector<uint64_t> fuzzy = rank_positions(similarity, use_pool);
+
+    // Dense channel.
+    std::vector<uint64_t> cosine;
+    if (dense) {
+        if (dense->embedding.size() != dense->rows.dim)
+            throw EmbeddingDimMismatch{dense->embedding.size(), dense->rows.dim};
+        const bool dense_pool = use_pool && dense->parallel;
+        const float qn = dense_norm(dense->embedding, dense->rows.norm);
+        std::vector<float> values(m);
+        parallel::for_each_range(m, dense_pool, kDenseGrain, [&](std::size_t b, std::size_t e) {
+            cosines(dense->rows, dense->embedding, qn,
+                    std::span<const uint64_t>(c.docs).subspan(b, e - b), values.data() + b);
+        });
+        cosine = rank_positions(std::vector<double>(values.begin(), values.end()), dense_pool);
+    }
+
+    // Fusion: the BM25 terms of every hit, then each candidate's fuzzy and dense terms.
+    std::vector<double> fused(m, 0.0);
+    for (std::size_t r = 0; r < c.of_hit.size(); ++r) fused[c.of_hit[r]] += fusion_term(query.rrf_k, r);
+    add_ranks(fuzzy, query.rrf_k, fused, use_pool);
+    if (dense) add_ranks(cosine, query.rrf_k, fused, use_pool);
+
+    std::vector<Scored> out(m);
+    for (std::size_t j = 0; j < m; ++j) out[j] = {j, fused[j]};
+    take_ranked(out, query.n, use_pool);
+    for (Scored& e : out) e.doc = c.docs[static_cast<std::size_t>(e.doc)];
+    return out;
+}
+
+}  // namespace tarnwick::search
