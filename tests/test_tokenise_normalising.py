@@ -37,9 +37,9 @@ for chars, script in [
     ("ابتأإآٱىةهيمدرس", "Arabic"),
     ("東京都漢字", "Han"),
     ("שלומ\u05b8", "Hebrew"),  # the vowel point is of the Hebrew script
-    ("0123456789=$^①Ⓐ½\x01\x7f\x85ـ\ufffd", "Common"),
+    ("0123456789=$^①Ⓐ½\x01\x7f\x85ـ\ufffd\ufeff\u2060", "Common"),
     ("\u0301\u0308\u064e\u0300\u0323", "Inherited"),
-    (" ,-.+×\u2212«\u00a0\u3000\t\n'\u2019!", "separator"),
+    (" ,-.+×\u2212«\u00a0\u3000\t\n'\u2019!\u200b\u2028", "separator"),
 ]:
     SCRIPT.update(dict.fromkeys(chars, script))
 ALPHABET = sorted(SCRIPT)
@@ -47,7 +47,7 @@ ALPHABET = sorted(SCRIPT)
 
 def is_separator(c):
     cat = unicodedata.category(c)
-    return (cat[0] == "P" or cat == "Zs" or c in "\t\n\r\u2029\u200c`+±×÷"
+    return (cat[0] == "P" or cat == "Zs" or c in "\t\n\r\u2028\u2029\u200b\u200c`+±×÷"
             or 0x2212 <= ord(c) <= 0x22FF)
 
 
@@ -73,7 +73,7 @@ def model_terms(text):
     terms = []
     for chars, script in tokens:
         t = unicodedata.normalize("NFKD", "".join(chars))
-        t = "".join(c for c in t if unicodedata.category(c) != "Cc")
+        t = "".join(c for c in t if unicodedata.category(c) != "Cc" and c not in "\ufeff\u2060")
         if script in ("Latin", "Cyrillic", "Greek"):
             t = t.lower()
         t = t.translate({0x2018: "'", 0x2019: "'", 0x201B: "'", 0xE6: "ae", 0x153: "oe"})
@@ -156,6 +156,41 @@ def test_term_boundaries(text, terms, non_terms):
         assert index.get_scores(t)[0] > 0.0, t
     for t in non_terms:
         assert index.get_scores(t)[0] == 0.0, t
+
+
+@pytest.mark.parametrize("text,terms,non_terms", [
+    # A byte-order mark and a word joiner vanish, joining what stands around them.
+    ("\ufeffhello world", ["hello", "HELLO", "\ufeffhello"], ["\ufeff"]),
+    ("e\u2060mail x\ufeffy", ["email", "xy"], ["e", "mail", "x", "y"]),
+    ("東京\u2060都", ["東京都"], ["東京", "都"]),
+    # A zero-width space and the line and paragraph separators separate words.
+    ("ภาษา\u200bไทย", ["ภาษา", "ไทย"], ["ภาษาไทย"]),
+    ("first\u2028second\u2029third", ["first", "second", "third"], ["firstsecond"]),
+    ("a\u200b\u200bb", ["a", "b"], ["ab"]),
+])
+def test_invisible_characters_are_not_part_of_terms(text, terms, non_terms):
+    index = BM25Index([text, "zzz"], normalize=True)
+    for t in terms:
+        assert index.get_scores(t)[0] > 0.0, t
+    for t in non_terms:
+        assert index.get_scores(t)[0] == 0.0, t
+
+
+def test_invisible_characters_alone_give_no_term():
+    """A document of only such characters has no term and does not lengthen another."""
+    invisible = "\ufeff \u2060 \u200b \u2028 \u2029"
+    scores = BM25Index(["x " + invisible, "x", "y y"], normalize=True).get_scores("x")
+    assert scores[0] == scores[1] > 0.0
+    assert all(is_negative_zero(s) for s in
+               BM25Index(["a", "b"], normalize=True).get_scores(invisible))
+
+
+def test_word_splitting_mode_keeps_its_terms():
+    """Without normalize the invisible characters are not letters or digits: they split."""
+    index = BM25Index(["\ufeffhello e\u2060mail", "zzz"])
+    for t in ["hello", "e", "mail"]:
+        assert index.get_scores(t)[0] > 0.0, t
+    assert index.get_scores("email")[0] == 0.0
 
 
 @pytest.mark.parametrize("query", ["", "!!! ...", "«»—", "\u3000、。", "+×÷ \u2212", "¨ \x01 \u0301"])

@@ -20,14 +20,17 @@ namespace {
 
 // The class of a character is its script code (USCRIPT_COMMON 0, USCRIPT_INHERITED 1, then
 // the particular scripts, all below 200) or one of these two.
-constexpr uint8_t kControl = 254;    // a control character (Cc) that is not a separator
+constexpr uint8_t kControl = 254;    // removed from its token: a control character (Cc) that
+                                     // is not a separator, U+FEFF or U+2060
 constexpr uint8_t kSeparator = 255;  // ends a token and belongs to none
 
 uint8_t classify(UChar32 c) noexcept {
     switch (c) {
         case 0x09: case 0x0A: case 0x0D: case 0x2B: case 0x60: case 0xB1: case 0xD7: case 0xF7:
-        case 0x200C: case 0x2029:
+        case 0x200B: case 0x200C: case 0x2028: case 0x2029:
             return kSeparator;
+        case 0xFEFF: case 0x2060:  // zero-width no-break space (byte-order mark), word joiner
+            return kControl;
         default:
             if (c >= 0x2212 && c <= 0x22FF) return kSeparator;
     }
@@ -111,7 +114,7 @@ void append_utf8(std::string& s, char32_t c) {
 // What the scan saw in a token besides ASCII characters that are neither separators nor
 // controls.
 constexpr unsigned kWide = 1;        // a character at or above U+0080
-constexpr unsigned kHasControl = 2;  // a control character
+constexpr unsigned kHasControl = 2;  // a character that normalisation removes (kControl)
 constexpr unsigned kMalformed = 4;   // a malformed sequence, read as U+FFFD
 
 /// The normalisation of one token, step by step as the rules list them. Its buffers are
@@ -124,41 +127,65 @@ public:
         // The normaliser takes 32-bit lengths; a longer token is refused rather than cut short.
         if (token.size() > INT32_MAX / 4) throw std::length_error("a term of 500 MB or more cannot be normalised");
         std::string_view src = token;
-        if (flags & kMalformed) {
-            fixed_.clear();
-            for (std::size_t i = 0; i < src.size();) append_utf8(fixed_, detail::decode_utf8(src, i));
-            src = fixed_;
-        }
-        const icu::Normalizer2& norm = nfkd();
-        UErrorCode err = U_ZERO_ERROR;
-        if (!norm.isNormalizedUTF8(icu::StringPiece(src.data(), static_cast<int32_t>(src.size())), err)) {
-            decomposed_.clear();
-            icu::StringByteSink<std::string> sink(&decomposed_, static_cast<int32_t>(src.size() + 8));
-            err = U_ZERO_ERROR;
-            norm.normalizeUTF8(0, icu::StringPiece(src.data(), static_cast<int32_t>(src.size())), sink,
-                               nullptr, err);
-            src = decomposed_;
-        }
-        if (U_FAILURE(err)) throw std::bad_alloc();
-        if (flags & kHasControl) {
-            // Decomposition neither makes nor removes controls. The text is well-formed
-            // here, so 0xC2 is always a lead byte; C2 80 to C2 9F are U+0080 to U+009F.
-            uncontrolled_.clear();
-            for (std::size_t i = 0; i < src.size(); ++i) {
-                const auto c = static_cast<unsigned char>(src[i]);
-                if (c < 0x20 || c == 0x7F) continue;
-                if (c == 0xC2 && i + 1 < src.size() && static_cast<unsigned char>(src[i + 1]) <= 0x9F) {
-                    ++i;
-                    continue;
-                }
-                uncontrolled_.push_back(static_cast<char>(c));
-            }
-            src = uncontrolled_;
-        }
+        if (flags & kMalformed) src = repaired(src);
+        src = decomposed(src);
+        if (flags & kHasControl) src = without_removed(src);
         if (is_lowercased(script)) {
             detail::lower_fragment(src, lowered_);
             src = lowered_;
         }
+        return map_characters(src, script, term);
+    }
+
+private:
+    /// Malformed sequences replaced by U+FFFD.
+    std::string_view repaired(std::string_view src) {
+        fixed_.clear();
+        for (std::size_t i = 0; i < src.size();) append_utf8(fixed_, detail::decode_utf8(src, i));
+        return fixed_;
+    }
+
+    /// The compatibility decomposition (NFKD); `src` itself when it is already decomposed.
+    std::string_view decomposed(std::string_view src) {
+        const icu::Normalizer2& norm = nfkd();
+        const icu::StringPiece piece(src.data(), static_cast<int32_t>(src.size()));
+        UErrorCode err = U_ZERO_ERROR;
+        if (!norm.isNormalizedUTF8(piece, err)) {
+            decomposed_.clear();
+            icu::StringByteSink<std::string> sink(&decomposed_, static_cast<int32_t>(src.size() + 8));
+            err = U_ZERO_ERROR;
+            norm.normalizeUTF8(0, piece, sink, nullptr, err);
+            src = decomposed_;
+        }
+        if (U_FAILURE(err)) throw std::bad_alloc();
+        return src;
+    }
+
+    /// The text without control characters, U+FEFF and U+2060. Decomposition neither makes
+    /// nor removes any of them. The text is well-formed here, so 0xC2, 0xE2 and 0xEF are
+    /// always lead bytes; C2 80 to C2 9F are U+0080 to U+009F.
+    std::string_view without_removed(std::string_view src) {
+        uncontrolled_.clear();
+        for (std::size_t i = 0; i < src.size(); ++i) {
+            const auto c = static_cast<unsigned char>(src[i]);
+            if (c < 0x20 || c == 0x7F) continue;
+            if (c == 0xC2 && i + 1 < src.size() && static_cast<unsigned char>(src[i + 1]) <= 0x9F) {
+                ++i;
+                continue;
+            }
+            const std::string_view three = src.substr(i, 3);
+            if (three == "\xEF\xBB\xBF" || three == "\xE2\x81\xA0") {  // U+FEFF, U+2060
+                i += 2;
+                continue;
+            }
+            uncontrolled_.push_back(static_cast<char>(c));
+        }
+        return uncontrolled_;
+    }
+
+    /// The character mappings of the last normalisation steps (quotes, ligatures, Arabic
+    /// letters, nonspacing marks) from `src` into `term`; returns whether `term` is a word.
+    static bool map_characters(std::string_view src, int script, std::string& term) {
         const bool arabic = script == USCRIPT_ARABIC;
         const bool strip = loses_marks(script);
         term.clear();
