@@ -19,4 +19,5 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 "$PYTHON" -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" "cmake>=3.24" ninja pytest hypothesis numpy "mypy>=1.11" atheris
+  "scikit-build-core>=0.10" "cmake>=3.24" ninja pytest hypothesis numpy "mypy>=1.11" atheris \
+  "dask[distributed]"  # for examples/dask_partitions.py and its test only

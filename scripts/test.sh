@@ -4,7 +4,8 @@
 #   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer, the runtime preloaded,
 #   3. a short fuzzing run of every entry point on the sanitizer build (scripts/fuzz.sh),
 #   4. the type stubs against the built module (mypy's stubtest) and the examples under
-#      mypy --strict,
+#      mypy --strict (typed_usage.py passes numpy arrays and pathlib paths to every class;
+#      tests/test_stubs.py checks what stubtest cannot see),
 #   5. the same abi3 module under the oldest and the newest other CPython >= 3.10 found on
 #      the machine (the ends of the range the one build serves; the versions between add
 #      minutes to every run and little coverage).
@@ -68,7 +69,7 @@ if [ "${#versions[@]}" -gt 0 ]; then
 fi
 for ver in "${chosen[@]}"; do
   exe="${exe_of[$ver]}"
-  if ! "$exe" -m pip install -q --disable-pip-version-check pytest hypothesis numpy >/dev/null 2>&1; then
+  if ! "$exe" -m pip install -q --disable-pip-version-check pytest hypothesis numpy "dask[distributed]" >/dev/null 2>&1; then
     echo "-- Python $ver: cannot install the test tools, skipped"
     continue
   fi
