@@ -46,7 +46,8 @@ def stub_table():
 
 def module_members(cls):
     """A class's own names: what it has beyond object, dunders only when defined on it."""
-    names = set(cls.__dict__) - {"__doc__", "__module__", "__text_signature__"}
+    # (__slotnames__ is copyreg's cache, set on a class once pickling has been tried.)
+    names = set(cls.__dict__) - {"__doc__", "__module__", "__text_signature__", "__slotnames__"}
     return {n for n in names if not (n.startswith("__") and getattr(object, n, None) is
                                      getattr(cls, n, None))}
 

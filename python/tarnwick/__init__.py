@@ -191,10 +191,17 @@ def save_mmap_hybrid(path, *args, **kwargs):
     return _tarnwick.save_mmap_hybrid(_fspath(path), *args, **kwargs)
 
 
+for _wrapper, _native in ((save_mmap_bm25, _tarnwick.save_mmap_bm25),
+                         (save_mmap_hybrid, _tarnwick.save_mmap_hybrid)):
+    _wrapper.__text_signature__ = _native.__text_signature__
+del _wrapper, _native
+
+
 def _load_taking_pathlike(cls):
     """Makes ``cls.load`` accept an os.PathLike. The native classes can be neither
     subclassed nor replaced (loaded indexes are their instances), so their static ``load``
-    is wrapped in place; its name, signature and docstring stay those of the native one."""
+    is wrapped in place; its name, text signature and docstring stay those of the native
+    one, and so does everything it does with any other argument."""
     native = cls.__dict__["load"].__func__ if isinstance(
         cls.__dict__["load"], staticmethod) else cls.__dict__["load"]
     if getattr(native, "_takes_pathlike", False):
@@ -204,6 +211,7 @@ def _load_taking_pathlike(cls):
     def load(path):
         return native(_fspath(path))
 
+    load.__text_signature__ = native.__text_signature__
     load._takes_pathlike = True
     cls.load = staticmethod(load)
 

@@ -847,9 +847,11 @@ def save_mmap_bm25(
     """Writes a BM25 index of ``corpus_iter`` (texts, or objects with a ``page_content``
     text, read once) into the directory ``path`` for MmapBM25Index.load: "meta.json", the
     posting records and, with ``include_positions``, the token positions that phrase
-    boosting and explanations need. ``algorithm`` is "bm25", "bm25l", "bm25plus" or
-    "bm25t"; ``normalize`` selects the multilingual terms. Each file is written under a
-    temporary name and replaces the old ones only when all are complete."""
+    boosting and explanations need. ``algorithm`` is "bm25l", "bm25+" (or "bm25plus"),
+    "bm25t", or Okapi BM25 for any other name (compared exactly); ``normalize`` selects the
+    multilingual terms. Each file is written under a temporary name and replaces the old
+    ones only when all are complete.
+    """
 def save_mmap_hybrid(
     path: str | os.PathLike[str],
     corpus_iter: Iterable[Any],
