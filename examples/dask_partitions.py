@@ -66,8 +66,9 @@ def main(count: int, workers: int = 2) -> None:
         cluster = LocalCluster(n_workers=workers, threads_per_worker=1,  # type: ignore[no-untyped-call]
                                processes=True, dashboard_address=None)
         with cluster, Client(cluster) as client:  # type: ignore[no-untyped-call]
-            choices = client.scatter(corpus, broadcast=True)
-            shipped = client.scatter(index, broadcast=True)  # pickled once per worker
+            # Each is sent once to every worker (a list is wrapped: scatter would send its
+            # elements one by one); the index travels pickled.
+            [choices, shipped] = client.scatter([corpus, index], broadcast=True)
             matches = client.gather(client.map(best_matches, parts, choices=choices))
             pickled = client.gather(client.map(search_pickled, [shipped] * len(parts), parts))
             mapped = client.gather(client.map(search_mapped, [str(directory)] * len(parts),
@@ -84,4 +85,4 @@ def main(count: int, workers: int = 2) -> None:
 
 
 if __name__ == "__main__":
-    main(int(sys.argv[1]) if len(sys.argv) > 1 else 20_000)
+    main(int(sys.argv[1]) if len(sys.argv) > 1 else 2_000)
