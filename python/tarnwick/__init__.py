@@ -80,7 +80,12 @@ class _MetricRanking:
     """A metric function as an extraction scorer. The native extraction ranks higher
     scores first, so a distance is handed to it negated; the cut-off is applied here (in
     the metric's own terms, and passed on to the metric when it can shorten its work), so
-    that an integer metric never receives a float cut-off."""
+    that an integer metric never receives a float cut-off.
+
+    A distance is ranked rather than refused: whoever passes one asks for the closest
+    choices, and its similarity counterpart does not always rank alike
+    (levenshtein_similarity, the longer length minus the distance, favours long choices).
+    """
 
     def __init__(self, metric, processor, score_cutoff):
         self.lower, integral, keywords, self.has_missing = _METRICS[metric]
