@@ -144,6 +144,8 @@ class TestInterrupt:
         "extract of a tuple": "m.extract(a, (b,) * 100, 'partial_ratio', None)",
         "extract_one of a dict": "m.extract_one(a, dict.fromkeys(range(100), b), 'partial_ratio', None)",
         "extract with a text query": "m.extract(a + 'é', [b] * 100, 'partial_ratio', None)",
+        "Editops skipping endless items": "m.Editops(range(2**63 - 1), 3, 1)",
+        "Opcodes skipping endless items": "m.Opcodes(range(2**63 - 1), 3, 1)",
     }
 
     @staticmethod

@@ -3,6 +3,7 @@
 // inverse and the constructor's arguments.
 #pragma once
 
+#include "cancel.hpp"
 #include "distance/initialize/classes.hpp"
 
 namespace tarnwick::distance::initialize {

@@ -23,6 +23,7 @@ py::Object new_(PyTypeObject* type, const py::Args<3>& a) {
         } else if (auto e = read_editop(item.get())) {
             edits.push_back(std::move(*e));
         }
+        cancel::cancellation_point();  // skipped items run no Python code (see Editops)
     }
     py::check_error();
     if (!runs.empty()) {
