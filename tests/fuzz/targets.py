@@ -92,6 +92,13 @@ def sparse(d):
     return out
 
 
+def _finite_ops(value):
+    """The edit-list constructors skip items that are not operations one by one
+    (interruptibly, see test_robustness): a huge range as their operations only takes its
+    time, so a short one stands in for it."""
+    return range(50) if isinstance(value, range) and len(value) > 10**6 else value
+
+
 # Values by parameter name: what a caller would plausibly pass, with hostile variants.
 def _by_name(name, d):
     if name in ("s1", "s2", "s", "query", "item", "src_name", "tgt_name", "name"):
@@ -108,7 +115,8 @@ def _by_name(name, d):
             return [(d.pick(["equal", "replace", "insert", "delete", "bogus"]), index(d),
                      index(d)) + ((index(d), index(d)) if d.chance(128) else ())
                     for _ in range(d.below(5))]
-        return string_list(d) if d.chance(200) else any_value(d)
+        value = string_list(d) if d.chance(200) else any_value(d)
+        return _finite_ops(value) if name == "ops" else value
     if name == "processor":
         return processor(d)
     if name == "score_cutoff":
@@ -223,10 +231,7 @@ def _pickle_round(d, obj):
     if args and d.chance(160):
         i = d.below(len(args))
         args[i] = any_value(d, 2) if d.chance(128) else _by_name("ops", d)
-        if isinstance(args[i], range) and len(args[i]) > 10**6:
-            # The edit-list constructors skip items that are not operations, one by one
-            # (interruptible, see test_robustness): a huge range only takes its time.
-            args[i] = range(50)
+        args[i] = _finite_ops(args[i])
     rebuilt = ctor(*args)
     if state is not None or d.chance(60):
         if d.chance(160):
