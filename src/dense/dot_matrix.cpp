@@ -88,6 +88,7 @@ void dot_rows(const FloatRows& a, const DotCorpus& b, std::size_t first, std::si
               float* out) {
     const std::size_t nc = b.size();
     parallel::for_each_index(last - first, true, [&](std::size_t k) {
+        cancel::cancellation_point();
         b.score(a.row(first + k), out + k * nc);
     });
 }

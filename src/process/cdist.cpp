@@ -136,16 +136,8 @@ void score_into(ScorerType scorer, const Items& queries, const Items& choices,
         store(0);
         return;
     }
-    parallel::Background pool;  // destroyed first: waits for a block still being scored
-    pool.run(block_task(0));
-    for (std::size_t b = 0; b < blocks; ++b) {
-        {
-            py::AllowThreads nogil;
-            pool.wait();
-        }
-        if (b + 1 < blocks) pool.run(block_task(b + 1));
-        store(b);
-    }
+    parallel::pipeline<py::AllowThreads>([&](std::size_t b) { return b < blocks; },
+                                         [&](std::size_t b) { block_task(b)(); }, store);
 }
 
 // ---- The builtin ----

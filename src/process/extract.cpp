@@ -283,14 +283,24 @@ std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::option
     BoundedHeap<Cand> best(limit.value_or(0));
     std::vector<Cand> all;
     Block blocks[2];
-    parallel::Background pool;  // destroyed first: waits for a block still being scored
+    std::size_t next = 0;  // the list position the next block starts at
 
-    // Waits (with the lock released) for the block being scored, then keeps its candidates.
-    auto collect = [&](Block& blk) {
-        {
-            py::AllowThreads nogil;
-            pool.wait();
-        }
+    // Reads the next block (false at the end of the list).
+    auto read = [&](std::size_t b) {
+        const std::size_t end = std::min({n, next + kBlock, static_cast<std::size_t>(PyList_Size(list))});
+        if (next >= end) return false;
+        Block& blk = blocks[b % 2];
+        read_block(list, next, end, blk, mode);
+        next = blk.begin + blk.items.size();
+        return true;
+    };
+    auto score = [&](std::size_t b) {
+        Block& blk = blocks[b % 2];
+        blk.parts = score_block(q, blk.views, blk.others, blk.begin, limit, cutoff);
+    };
+    // Keeps the candidates of a scored block.
+    auto keep = [&](std::size_t b) {
+        Block& blk = blocks[b % 2];
         for (const auto& part : blk.parts) {
             for (const PoolCandidate& c : part) {
                 Cand cand{c.score, c.index, py::Object::borrow(blk.items[c.index - blk.begin])};
@@ -303,22 +313,7 @@ std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::option
         }
         blk.release();
     };
-
-    Block* running = nullptr;  // the block being scored
-    std::size_t next = 0;
-    for (std::size_t b = 0;; ++b) {
-        const std::size_t end = std::min({n, next + kBlock, static_cast<std::size_t>(PyList_Size(list))});
-        if (next >= end) break;
-        Block& blk = blocks[b % 2];
-        read_block(list, next, end, blk, mode);
-        next = blk.begin + blk.items.size();
-        if (running) collect(*running);
-        pool.run([&q, &blk, &cutoff, limit] {
-            blk.parts = score_block(q, blk.views, blk.others, blk.begin, limit, cutoff);
-        });
-        running = &blk;
-    }
-    if (running) collect(*running);
+    parallel::pipeline<py::AllowThreads>(read, score, keep);
     std::vector<Cand> out = limit ? std::move(best).take() : std::move(all);
     rank(out, limit);
     return out;
