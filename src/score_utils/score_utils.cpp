@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -101,7 +102,9 @@ py::Object cosine_similarity_matrix_body(const py::Args<2>& a) {
     const std::size_t nq = qa.size(), nc = qb.size();
     py::Object list = result_list(nq, nc);
     if (nq != 0 && nc != 0) {
-        const DotCorpus corpus(qb);
+        std::vector<std::span<const float>> targets(nc);
+        for (std::size_t j = 0; j < nc; ++j) targets[j] = qb.row(j);
+        const DotPanel corpus(targets);
         const std::size_t rows =
             std::max({kBlockCells / nc, 2 * parallel::num_threads(), std::size_t{1}});
         const std::size_t blocks = (nq + rows - 1) / rows;
