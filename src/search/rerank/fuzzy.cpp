@@ -114,7 +114,11 @@ private:
 
 }  // namespace
 
-FuzzyQuery::FuzzyQuery(std::string_view text) : text_(text), ascii_(text::is_ascii(text)) {
+void FuzzyQuery::assign(std::string_view text) {
+    text_ = text;
+    ascii_ = text::is_ascii(text);
+    code_points_.clear();
+    masks_.clear();
     if (!ascii_) {
         text::decode(text, code_points_);
         return;
@@ -125,23 +129,39 @@ FuzzyQuery::FuzzyQuery(std::string_view text) : text_(text), ascii_(text::is_asc
         masks_[static_cast<uint8_t>(text[i])] |= uint64_t{1} << i;
 }
 
-void compute_fuzzy_scores(const FuzzyQuery& query, const Bm25Reader& index,
-                          std::span<const uint64_t> docs, double* out) {
+namespace {
+
+/// out[i] = compute_fuzzy_score(query, doc_at(i)) for i < count.
+template <class DocAt>
+void fuzzy_scores(const FuzzyQuery& query, std::size_t count, DocAt doc_at, double* out) {
     if (!query.masks()) {
-        for (std::size_t i = 0; i < docs.size(); ++i) {
+        for (std::size_t i = 0; i < count; ++i) {
             cancel::cancellation_point();
-            out[i] = compute_fuzzy_score(query, index.doc(static_cast<std::size_t>(docs[i])));
+            out[i] = compute_fuzzy_score(query, doc_at(i));
         }
         return;
     }
     AsciiLanes lanes(query, out);
-    for (std::size_t i = 0; i < docs.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         cancel::cancellation_point();
-        const std::string_view doc = index.doc(static_cast<std::size_t>(docs[i]));
+        const std::string_view doc = doc_at(i);
         if (text::is_ascii(doc)) lanes.push(doc, i);
         else out[i] = compute_fuzzy_score(query, doc);
     }
     lanes.finish();
+}
+
+}  // namespace
+
+void compute_fuzzy_scores(const FuzzyQuery& query, const Bm25Reader& index,
+                          std::span<const uint64_t> docs, double* out) {
+    fuzzy_scores(query, docs.size(),
+                 [&](std::size_t i) { return index.doc(static_cast<std::size_t>(docs[i])); }, out);
+}
+
+void compute_fuzzy_scores(const FuzzyQuery& query, std::span<const std::string_view> docs,
+                          double* out) {
+    fuzzy_scores(query, docs.size(), [&](std::size_t i) { return docs[i]; }, out);
 }
 
 double compute_fuzzy_score(const FuzzyQuery& query, std::string_view doc) {
