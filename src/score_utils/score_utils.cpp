@@ -82,7 +82,7 @@ constexpr py::Signature<2> kCosineSimilarityMatrix{
 /// matrix.
 constexpr std::size_t kBlockCells = std::size_t{1} << 17;
 
-/// A new list of `cells` slots; a MemoryError that says which result did not fit.
+/// A new list of nq * nc slots; a MemoryError that says which result did not fit.
 py::Object result_list(std::size_t nq, std::size_t nc) {
     if (nc != 0 && nq > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / nc)
         throw std::bad_alloc();
