@@ -76,9 +76,13 @@ template <std::size_t G>
     }
     const std::size_t lanes = std::min(kLanes, n_targets - first);
     for (std::size_t g = 0; g < g_count; ++g) {
+        float* row = out + g * n_targets + first;
+        if (block.uniform) {  // no lane is longer than the shortest: the sums are final
+            std::memcpy(row, &acc[g], sizeof acc[g]);
+            continue;
+        }
         float sums[kLanes];
         std::memcpy(sums, &acc[g], sizeof sums);
-        float* row = out + g * n_targets + first;
         for (std::size_t lane = 0; lane < lanes; ++lane) {
             // A lane longer than the block's shortest row finishes alone.
             const std::size_t end = std::min(src_len[g], lengths[first + lane]);
@@ -130,8 +134,9 @@ DotPanel::DotPanel(std::span<const std::span<const float>> rows) {
     for (std::size_t first = 0; first < rows.size(); first += kLanes) {
         const auto b = lengths_.begin() + static_cast<std::ptrdiff_t>(first);
         const auto e = lengths_.begin() + static_cast<std::ptrdiff_t>(std::min(first + kLanes, rows.size()));
-        blocks_.push_back(Block{total, *std::min_element(b, e)});
-        total += *std::max_element(b, e) * kLanes;
+        const std::size_t shortest = *std::min_element(b, e), longest = *std::max_element(b, e);
+        blocks_.push_back(Block{total, shortest, shortest == longest && e - b == kLanes});
+        total += longest * kLanes;
     }
     data_.resize(total);
     // Below this many floats the pool's coordination costs more than the copy.

@@ -77,6 +77,7 @@ public:
     struct Block {
         std::size_t offset;    // first float of the block in data_
         std::size_t shortest;  // length of the block's shortest row
+        bool uniform;          // all its rows have that length (and the block is full)
     };
 
 private:
