@@ -21,22 +21,17 @@ SUBSYSTEMS=("$@")
 ENGINE="${FUZZ_ENGINE:-random}"
 if [ "$ENGINE" = atheris ]; then BUILD="${FUZZ_BUILD:-build}"; else BUILD="${FUZZ_BUILD:-build-sanitize}"; fi
 
+source scripts/sanitizer.sh
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   if [ "$BUILD" = build-sanitize ]; then
-    bash scripts/build.sh "$BUILD" -DTARNWICK_WERROR=ON -DTARNWICK_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    build_sanitizer "$BUILD"
   else
     bash scripts/build.sh "$BUILD" -DTARNWICK_WERROR=ON
   fi
 fi
-PRELOAD=""
-if grep -q '^TARNWICK_SANITIZE:BOOL=ON' "$BUILD/CMakeCache.txt"; then
-  CXX_USED="$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
-  PRELOAD="$("$CXX_USED" -print-file-name=libasan.so):$("$CXX_USED" -print-file-name=libubsan.so)"
-fi
 mkdir -p fuzz-artifacts
 # A huge allocation fails with bad_alloc (MemoryError), as in the normal build, instead
-# of aborting.
-export ASAN_OPTIONS=detect_leaks=0:halt_on_error=1:allocator_may_return_null=1:max_allocation_size_mb=8192 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+# of aborting (scripts/sanitizer.sh says why the tests differ).
 for sub in "${SUBSYSTEMS[@]}"; do
   if [ "$ENGINE" = atheris ]; then
     mkdir -p "fuzz-corpus/$sub"
@@ -46,9 +41,10 @@ for sub in "${SUBSYSTEMS[@]}"; do
           -print_final_stats=1)
     if [ -n "${FUZZ_RUNS:-}" ]; then opts+=(-runs="$FUZZ_RUNS" -seed="${FUZZ_SEED:-1}")
     else opts+=(-max_total_time="$SECONDS_EACH"); fi
-    LD_PRELOAD="$PRELOAD" PYTHONPATH="$BUILD:python" "$PYTHON" tests/fuzz/run.py "$sub" "${opts[@]}" "${corpus[@]}"
+    PYTHONPATH="$BUILD:python" run_sanitized fuzz "$BUILD" \
+      "$PYTHON" tests/fuzz/run.py "$sub" "${opts[@]}" "${corpus[@]}"
   else
-    LD_PRELOAD="$PRELOAD" PYTHONPATH="$BUILD:python" \
+    PYTHONPATH="$BUILD:python" run_sanitized fuzz "$BUILD" \
       "$PYTHON" tests/fuzz/run.py --random "$sub" "${FUZZ_RUNS:-0}" "${FUZZ_SEED:-$RANDOM}" "$SECONDS_EACH"
   fi
 done

@@ -9,10 +9,25 @@
 #   5. the same abi3 module under the oldest and the newest other CPython >= 3.10 found on
 #      the machine (the ends of the range the one build serves; the versions between add
 #      minutes to every run and little coverage).
+#
+# The inner loop while changing the code (CI does not use it):
+#   scripts/test.sh --quick [PYTEST ARGS...]
+# one incremental normal build and one pytest run (of tests/, or of what the arguments
+# name), stopping at the first failure; no setup, no sanitizer, no fuzzing.
+# On a shared machine TARNWICK_JOBS caps the build's parallel jobs (scripts/build.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PYTHON="${PYTHON:-python3}"
+source scripts/sanitizer.sh
+
+if [ "${1:-}" = --quick ]; then
+  shift
+  bash scripts/build.sh build -DTARNWICK_WERROR=ON
+  [ "$#" -eq 0 ] && set -- tests
+  PYTHONPATH=build:python exec "$PYTHON" -m pytest -q -p no:cacheprovider -x "$@"
+fi
+
 bash scripts/setup.sh
 
 echo "== normal build"
@@ -20,15 +35,9 @@ bash scripts/build.sh build -DTARNWICK_WERROR=ON
 PYTHONPATH=build:python "$PYTHON" -m pytest tests -q -p no:cacheprovider
 
 echo "== sanitizer build"
-bash scripts/build.sh build-sanitize -DTARNWICK_WERROR=ON -DTARNWICK_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-# The sanitizer runtimes of the compiler that built the module.
-CXX_USED="$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build-sanitize/CMakeCache.txt)"
-ASAN_LIB="$("$CXX_USED" -print-file-name=libasan.so)"
-UBSAN_LIB="$("$CXX_USED" -print-file-name=libubsan.so)"
-LD_PRELOAD="$ASAN_LIB:$UBSAN_LIB" \
-ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
-UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-PYTHONPATH=build-sanitize:python "$PYTHON" -m pytest tests -q -p no:cacheprovider -x
+build_sanitizer build-sanitize
+PYTHONPATH=build-sanitize:python run_sanitized tests build-sanitize \
+  "$PYTHON" -m pytest tests -q -p no:cacheprovider -x
 
 echo "== fuzzing the sanitizer build (fixed seeds)"
 FUZZ_RUNS=2000 FUZZ_SEED=20261207 bash scripts/fuzz.sh 0 scorers metrics process bktree search join

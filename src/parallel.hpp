@@ -219,6 +219,40 @@ void run_and_wait(F&& f) {
     piece.wait();
 }
 
+/// Blocks of work handed between the calling thread and the pool, two at a time: for
+/// b = 0, 1, ..., `prepare(b)` makes block b ready on the calling thread (false when there
+/// is no block b: the pipeline ends), then `work(b)` runs on the pool while the calling
+/// thread finishes the block before it (`finish(b - 1)`) and prepares the next. At most two
+/// blocks are in flight, so storage indexed by b % 2 suffices. The calling thread waits
+/// for the pool while a `Released` object lives (py::AllowThreads in the adapters: the
+/// interpreter lock is released while waiting), running the stop test meanwhile; every
+/// block starts with a cancellation point. An error of any stage ends the pipeline once
+/// the work running on the pool has ended.
+/// For a pipeline whose calling thread keeps holding what it holds while it waits (the
+/// callers that must keep the interpreter lock during parallel work).
+struct KeepHeld {};
+
+template <class Released, class Prepare, class Work, class Finish>
+void pipeline(Prepare&& prepare, Work&& work, Finish&& finish) {
+    Background pool;
+    auto wait = [&pool] {
+        [[maybe_unused]] Released released;
+        pool.wait();
+    };
+    std::size_t b = 0;
+    for (;; ++b) {
+        cancel::cancellation_point();
+        if (!prepare(b)) break;
+        if (b > 0) wait();
+        pool.run([&work, b] { work(b); });
+        if (b > 0) finish(b - 1);
+    }
+    if (b > 0) {
+        wait();
+        finish(b - 1);
+    }
+}
+
 /// Splits [0, n) into consecutive chunks for per-chunk work on the pool: about eight per
 /// worker, none smaller than `min_chunk` indices. Returns the chunk boundaries (first 0,
 /// last n).

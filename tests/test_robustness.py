@@ -199,6 +199,32 @@ class TestInterrupt:
         """)
         assert self.interrupt(script) == ["interrupted", "True", "30", "True", "True"]
 
+    def test_cosine_matrix_sees_the_signal_while_it_runs(self):
+        # 144 million cells of one-element rows: the time goes into the result's floats,
+        # made on this thread while the pool is ahead of it. Before, the signal was seen
+        # only at the last wait for the pool, with nearly every float made (seconds after
+        # the signal); now it is seen between blocks, with a fraction of them made. The
+        # module still computes a matrix afterwards.
+        script = textwrap.dedent(self.SETUP) + textwrap.dedent("""
+            import signal
+            rows = [[0.5]] * 12000
+            made = []
+            def handler(signum, frame):
+                made.append(sys.getallocatedblocks() - before)
+                raise KeyboardInterrupt
+            signal.signal(signal.SIGINT, handler)
+            before = sys.getallocatedblocks()
+            print("started", flush=True)
+            try:
+                m.cosine_similarity_matrix(rows, rows)
+                print("returned", flush=True)
+            except KeyboardInterrupt:
+                print("interrupted", flush=True)
+            print(len(made) == 1 and made[0] < 12000 * 12000 // 2)
+            print(m.cosine_similarity_matrix([[1.0, 2.0]], [[3.0, 4.0], [0.5]]) == ([11.0, 0.5], 1, 2))
+        """)
+        assert self.interrupt(script) == ["interrupted", "True", "True"]
+
 
 # The sanitizer's allocator ends the process on a request beyond memory instead of failing
 # it, so these run on the normal build only.
@@ -242,6 +268,25 @@ class TestIterablesTooLongToHold:
             m.levenshtein_distance(BadLen(), [1])
         assert m.levenshtein_distance((c for c in "abc"), ["a", "b", "c"]) == 0
         assert m.cdist(["ab"], (x for x in ["ab", "b"]), "ratio", None)[0] == [100.0, 66.66666666666667]
+
+
+@pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="the sanitizer's shadow memory does not fit under an address-space limit")
+def test_score_matrix_beyond_memory_says_so():
+    """A cosine matrix whose result list cannot be allocated raised a MemoryError with an
+    empty message; under an address-space limit of 3 GiB, 20,000 x 20,000 cells (3.2 GB of
+    list alone) cannot be held."""
+    out = run_script("""
+        import resource
+        resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
+        import _tarnwick as m
+        rows = [[1.0]] * 20000
+        try:
+            m.cosine_similarity_matrix(rows, rows)
+        except MemoryError as e:
+            print(str(e))
+    """)
+    assert out.stdout.strip() == "out of memory for the 20000 x 20000 score matrix", out.stderr
 
 
 def test_index_path_with_a_nul_is_refused(tmp_path):

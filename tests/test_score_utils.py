@@ -194,8 +194,9 @@ def test_matrix_additions_are_sequential_in_k():
 
 
 def test_matrix_matches_reference_on_mixed_row_lengths(rng):
-    # 32 equal-length rows form one block of the vector route; the uneven lengths
-    # elsewhere, and the last rows, take the row-by-row route.
+    # Equal-length rows fill whole blocks of the vector route; in the blocks of uneven
+    # lengths the lanes longer than the block's shortest row finish alone, and the last
+    # rows fill a partial block.
     b = [random_row(rng, 7) for _ in range(64)] + [random_row(rng, rng.randint(0, 9))
                                                     for _ in range(37)]
     b[40] = random_row(rng, 3)  # breaks the second block's equal lengths
@@ -227,6 +228,16 @@ def test_matrix_in_several_blocks_equals_row_by_row(rng):
     for _ in range(200):
         i, j = rng.randrange(nq), rng.randrange(nc)
         assert same_floats([flat[i * nc + j]], [dot_reference(a[i], b[j])])
+
+
+def test_matrix_of_uneven_rows_in_many_tasks(rng):
+    # More query rows than one task takes, of lengths that differ within every group of
+    # queries and every block of targets (empty rows included), split over the pool.
+    a = [random_row(rng, rng.choice([0, 1, 4, 11, 12, 13])) for _ in range(70)]
+    b = [random_row(rng, rng.choice([0, 2, 11, 12, 30])) for _ in range(301)]
+    flat, nq, nc = cosine_similarity_matrix(a, b)
+    assert (nq, nc) == (70, 301)
+    assert same_floats(flat, matrix_reference(a, b))
 
 
 def test_matrix_row_kinds():

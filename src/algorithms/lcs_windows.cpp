@@ -2,6 +2,7 @@
 
 #include "algorithms/pattern_mask.hpp"
 #include "cancel.hpp"
+#include "cpu_dispatch.hpp"
 
 #include <absl/container/flat_hash_map.h>
 
@@ -57,9 +58,7 @@ inline void comb_cells(int32_t* __restrict h, const uint32_t* __restrict a,
 /// down, columns left) both sides are read at increasing addresses. Compiled for the
 /// baseline and, on x86-64, also with AVX2 (chosen at load time); both make the same
 /// moves. It must not throw: an exception does not pass through the clones' dispatch.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+TARNWICK_AVX2_CLONES
 void comb_diagonals(int32_t* h, const uint32_t* a, std::size_t rows, int32_t* v_rev,
                     const uint32_t* b_rev, std::size_t cols, std::size_t d_begin,
                     std::size_t d_end) noexcept {

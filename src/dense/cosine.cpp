@@ -1,5 +1,7 @@
 #include "dense/cosine.hpp"
 
+#include "cpu_dispatch.hpp"
+
 #include <cmath>
 #include <cstring>
 
@@ -61,9 +63,7 @@ inline void transpose8(const V8 (&r)[kLanes], V8 (&c)[kLanes]) noexcept {
 /// from every row and transposed, so each lane still adds its products in increasing j.
 /// Compiled for the baseline and, on x86-64, also with AVX2 (chosen at load time); both
 /// give the same bits.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+TARNWICK_AVX2_CLONES
 void sums_eight(const float* const* rows, const float* query, std::size_t dim, float* squares,
                 float* dot) noexcept {
     V8 t = {-0.0f, -0.0f, -0.0f, -0.0f, -0.0f, -0.0f, -0.0f, -0.0f};

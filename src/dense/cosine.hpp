@@ -12,6 +12,11 @@
 // running sums, each lane adding its own products in increasing j. Every lane performs
 // exactly the scalar sequence of roundings, so the result does not depend on how the
 // documents were grouped.
+//
+// Why not the packed panel of dot_matrix.hpp: each call scores a different subset of the
+// documents (the candidates of one query), read in place from row-major embeddings that
+// may be a mapped file, so there is no panel laid out ahead to read; the eight rows are
+// transposed on the fly instead, and each row's sum of squares is added in the same pass.
 #pragma once
 
 #include <cstddef>

@@ -1,7 +1,9 @@
 // Text helpers of the token scorers: UTF-8 views of byte strings, code points, and
-// tokenisation on Unicode White_Space. Free of Python; safe on any thread.
+// tokenisation on Unicode White_Space, built on the shared UTF-8 helpers (text/utf8.hpp).
+// Free of Python; safe on any thread.
 #pragma once
 
+#include "text/utf8.hpp"
 #include "types.hpp"
 
 #include <array>
@@ -13,8 +15,12 @@
 
 namespace tarnwick::fuzz::text {
 
-/// Whether every byte of `s` is below 0x80.
-bool is_ascii(std::string_view s) noexcept;
+using tarnwick::text::decode;
+using tarnwick::text::decode_at;
+using tarnwick::text::decode_into;
+using tarnwick::text::is_ascii;
+using tarnwick::text::is_valid_utf8;
+using tarnwick::text::is_white_space;
 
 /// For pure-ASCII `s`: whether it holds a byte of 0x20 or below (a space or a control
 /// character); without one it is a single token or empty.
@@ -23,9 +29,6 @@ bool has_ascii_space_or_control(std::string_view s) noexcept;
 /// Whether `s` (UTF-8) holds a byte of 0x20 or below or a White_Space character; without
 /// one it is a single token or empty.
 bool has_space_or_control(std::string_view s) noexcept;
-
-/// Whether `s` is well-formed UTF-8 (no overlongs, surrogates or values above U+10FFFF).
-bool is_valid_utf8(std::span<const uint8_t> s) noexcept;
 
 /// UTF-8 text that is either a view of bytes the caller keeps alive or an owned string.
 class Utf8Text {
@@ -67,13 +70,6 @@ inline Utf8Text well_formed(std::string_view s) {
 /// well-formed bytes.
 Utf8Text from_seq(const types::Seq& s);
 
-/// Replaces `out` with the code points of `s` (a malformed byte decodes as U+FFFD).
-void decode(std::string_view s, std::vector<uint32_t>& out);
-
-/// Writes the code points of `s` (a malformed byte decodes as U+FFFD) to `out`, which has
-/// room for s.size() of them; returns their number.
-std::size_t decode_into(std::string_view s, uint32_t* out) noexcept;
-
 /// The code points of a text, held inline for short texts (words and short phrases).
 class CodePoints {
 public:
@@ -98,17 +94,6 @@ private:
     const uint32_t* data_;
     std::size_t size_;
 };
-
-/// Whether `c` has the Unicode White_Space property.
-constexpr bool is_white_space(uint32_t c) noexcept {
-    if (c < 0x80) return c == 0x20 || (c >= 0x09 && c <= 0x0D);
-    return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) ||
-           c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-/// Decodes the code point at p[i] (i < n) and sets `len` to its byte count. A malformed
-/// sequence gives U+FFFD of length 1, so reads never pass the end.
-uint32_t decode_at(const uint8_t* p, std::size_t n, std::size_t i, std::size_t& len) noexcept;
 
 /// Byte classes of the tokeniser: 1 ASCII White_Space; 2 the lead byte of a multi-byte
 /// sequence that may encode White_Space (C2, E1, E2, E3: decoded to decide); 0 any other

@@ -1,18 +1,9 @@
-// Dot products of dense vectors with every target of an array, vectorised across targets.
-//
-// The targets that have a dense vector are grouped, in ascending position, into blocks of
-// kLanes; a block stores element k of its kLanes vectors next to each other. One vector
-// register then holds kLanes running sums, one per target, and each sum still adds its
-// products in increasing element order, starting from -0.0, each product rounded to a
-// float before the addition (nothing is fused). The result for one target is therefore
-// bit for bit the plain sequential dot over the common length min(len(source), len(target)).
-// Within a block, elements below every lane's common length go through the vector loop;
-// a lane whose vector is longer than the shortest one of its block finishes alone. Eight
-// sources are multiplied with one block while it is in registers, and the panel is read a
-// cache-sized chunk at a time by every group of sources of a call, which keeps its memory
-// traffic per source low.
+// Dot products of dense vectors with every target of an array: the targets that have a
+// dense vector, in ascending position, laid out in a DotPanel (dense/dot_matrix.hpp, which
+// says why each product is bit for bit the plain sequential dot over the common length).
 #pragma once
 
+#include "dense/dot_matrix.hpp"
 #include "join/joiner_model.hpp"
 
 #include <cstddef>
@@ -22,18 +13,10 @@
 
 namespace tarnwick::join {
 
-/// One block of a DensePanel.
-struct DenseBlock {
-    std::size_t offset;  // first float of the block in the panel's data
-    uint32_t shortest;   // length of the block's shortest vector
-};
-
 class DensePanel {
 public:
-    /// Lanes of one block (targets per vector register).
-    static constexpr std::size_t kLanes = 8;
     /// Most sources of one call of dots().
-    static constexpr std::size_t kMaxSources = 64;
+    static constexpr std::size_t kMaxSources = search::DotPanel::kMaxSources;
 
     /// Lays out the dense vectors of `targets` (those that have one).
     explicit DensePanel(std::span<const JoinElement> targets);
@@ -43,13 +26,13 @@ public:
 
     /// For each of the (at most kMaxSources) `sources`, the dot products with every panel
     /// target: row g of `out` (targets().size() floats, rows consecutive) for source g.
-    void dots(std::span<const std::span<const float>> sources, float* out) const;
+    void dots(std::span<const std::span<const float>> sources, float* out) const noexcept {
+        panel_.dots(sources, out);
+    }
 
 private:
     std::vector<uint32_t> targets_;
-    std::vector<uint32_t> lengths_;  // per panel target
-    std::vector<DenseBlock> blocks_;
-    std::vector<float> data_;        // per block: (longest length) * kLanes floats, element-major
+    search::DotPanel panel_;
 };
 
 }  // namespace tarnwick::join

@@ -4,7 +4,6 @@
 #include "join/joiner_model.hpp"
 #include "join/joiner_score.hpp"
 #include "join/joiner_sparse.hpp"
-#include "fuzz/fuzz_text.hpp"
 #include "parallel.hpp"
 
 #include <algorithm>
@@ -31,7 +30,7 @@ std::vector<JoinRow> MultiJoiner::join_arrays_inner(const JoinArray& src, const 
     if (sources.empty()) return {};
 
     // What every worker reads: the index over the target texts (when a channel can use
-    // it), the dense panel, and which target texts are pure ASCII.
+    // it) and the dense and sparse panels.
     std::optional<Bm25Index> index;
     if ((config.text_weight > 0 || config.sparse_weight > 0) &&
         std::any_of(sources.begin(), sources.end(), has_text) &&
@@ -42,13 +41,8 @@ std::vector<JoinRow> MultiJoiner::join_arrays_inner(const JoinArray& src, const 
                                     : std::span<const JoinElement>());
     const SparsePanel sparse(config.sparse_weight > 0 ? std::span<const JoinElement>(targets)
                                                       : std::span<const JoinElement>());
-    PairContext ctx{config, targets, index ? &*index : nullptr, panel, sparse, {},
+    PairContext ctx{config, targets, index ? &*index : nullptr, panel, sparse,
                     fusion_term_table(config.rrf_k, targets.size() + 1), n, score_cutoff};
-    if (index) {
-        ctx.target_ascii.resize(targets.size(), 0);
-        for (std::size_t t = 0; t < targets.size(); ++t)
-            if (targets[t].text) ctx.target_ascii[t] = fuzz::text::is_ascii(*targets[t].text);
-    }
 
     // One run of consecutive sources per task, with one scratch state; the dense dots of
     // up to kMaxSources sources are computed together.

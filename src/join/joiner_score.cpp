@@ -1,7 +1,5 @@
 #include "join/joiner_score.hpp"
 
-#include "algorithms/lcs.hpp"
-#include "fuzz/fuzz_text.hpp"
 #include "search/tokenise/tokenise.hpp"
 
 #include <algorithm>
@@ -107,27 +105,6 @@ void ElementScorer::bm25_candidates(const std::string& text) {
     }
 }
 
-double ElementScorer::fuzzy_similarity(const std::string& a, bool a_ascii, uint32_t target) {
-    const std::string& b = *ctx_.targets[target].text;
-    if (a_ascii && ctx_.target_ascii[target]) {
-        const std::size_t total = a.size() + b.size();
-        if (total == 0) return 1.0;
-        const auto* pa = reinterpret_cast<const uint8_t*>(a.data());
-        const auto* pb = reinterpret_cast<const uint8_t*>(b.data());
-        const uint64_t d = algorithms::indel_distance<uint8_t>({pa, a.size()}, {pb, b.size()});
-        return 1.0 - static_cast<double>(d) / static_cast<double>(total);
-    }
-    if (!src_chars_ready_) {
-        fuzz::text::decode(a, s_.src_chars);
-        src_chars_ready_ = true;
-    }
-    fuzz::text::decode(b, s_.tgt_chars);
-    const std::size_t total = s_.src_chars.size() + s_.tgt_chars.size();
-    if (total == 0) return 1.0;
-    const uint64_t d = algorithms::indel_distance<uint32_t>(s_.src_chars, s_.tgt_chars);
-    return 1.0 - static_cast<double>(d) / static_cast<double>(total);
-}
-
 void ElementScorer::text_channel(const std::string& text) {
     // BM25 order is also the order in which the candidates are reached.
     const std::vector<Ranked>& by_bm25 = bm25_ranking();
@@ -137,11 +114,17 @@ void ElementScorer::text_channel(const std::string& text) {
     const std::size_t k = static_cast<std::size_t>(
         std::min<uint64_t>(by_bm25.size(), ctx_.config.bm25_candidates));
     s_.ranked.assign(by_bm25.begin(), by_bm25.begin() + static_cast<std::ptrdiff_t>(k));
-    const bool ascii = fuzz::text::is_ascii(text);
-    src_chars_ready_ = false;
+    // Fuzzy similarity as the search's re-ranking computes it (rerank/fuzzy.hpp).
+    s_.fuzzy_docs.resize(k);
+    s_.fuzzy_scores.resize(k);
+    for (std::size_t r = 0; r < k; ++r) s_.fuzzy_docs[r] = *ctx_.targets[s_.ranked[r].target].text;
+    if (k != 0) {
+        s_.fuzzy_query.assign(text);
+        search::compute_fuzzy_scores(s_.fuzzy_query, s_.fuzzy_docs, s_.fuzzy_scores.data());
+    }
     for (std::size_t r = 0; r < k; ++r) {
         Ranked& c = s_.ranked[r];
-        c.score = fuzzy_similarity(text, ascii, c.target);
+        c.score = s_.fuzzy_scores[r];
         c.order = static_cast<uint32_t>(r);
         s_.raw_text[c.target] = c.score;
     }

@@ -21,11 +21,13 @@
 #include "join/joiner_index.hpp"
 #include "join/joiner_model.hpp"
 #include "join/joiner_sparse.hpp"
+#include "search/rerank/fuzzy.hpp"
 
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick::join {
@@ -38,7 +40,6 @@ struct PairContext {
     const Bm25Index* index;               // null when the pair has no index
     const DensePanel& dense;              // the targets' dense vectors, laid out for dots
     const SparsePanel& sparse;            // the targets' sparse vectors, laid out for merges
-    std::vector<uint8_t> target_ascii;    // per target: its text is pure ASCII
     std::vector<double> fusion_terms;     // fusion_term(rrf_k, r) for the first ranks
     uint64_t n;
     std::optional<double> score_cutoff;
@@ -90,7 +91,9 @@ private:
     std::vector<uint32_t> touched;        // targets the BM25 accumulator touched
     // Buffers reused from element to element.
     std::vector<std::string> tokens;
-    std::vector<uint32_t> src_chars, tgt_chars;
+    search::FuzzyQuery fuzzy_query;         // the element's text
+    std::vector<std::string_view> fuzzy_docs;  // the texts of the candidates it re-ranks
+    std::vector<double> fuzzy_scores;
     std::vector<Ranked> bm25_hits;    // BM25 candidates in touched order
     std::vector<Ranked> bm25_ranked;  // the same in BM25 order
     std::vector<Ranked> ranked, sorted;
@@ -118,12 +121,10 @@ private:
     void add_fusion_terms(const Ranked* ranking, std::size_t count, std::vector<double>& sums);
     void rank_and_add_fusion_terms(std::vector<double>& sums);
     void reach(uint32_t target);
-    double fuzzy_similarity(const std::string& a, bool a_ascii, uint32_t target);
     void reset(bool text_on, bool sparse_on, bool dense_on);
 
     const PairContext& ctx_;
     Scratch& s_;
-    bool src_chars_ready_ = false;
     bool fuse_ = false;  // two or more channels are active for the element being scored
     bool bm25_ranked_ = false;  // bm25_ranked holds this element's BM25 ranking
 };

@@ -1,8 +1,9 @@
 #include "join/joiner_sparse.hpp"
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#include "cpu_dispatch.hpp"
+
+#if defined(TARNWICK_HAS_AVX2_TARGET)
 #include <immintrin.h>
-#define TARNWICK_SPARSE_AVX2 1
 #endif
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -31,10 +32,10 @@ template <std::size_t width>
     j += b_last <= a_last ? width : 0;
 }
 
-#if defined(TARNWICK_SPARSE_AVX2)
+#if defined(TARNWICK_HAS_AVX2_TARGET)
 /// Blocks of eight: the b block, its halves swapped, and each rotated within its halves by
 /// one, two and three places cover all sixty-four pairs.
-__attribute__((target("avx2"))) void merge8(SparseView a, SparseView b, std::size_t& i,
+TARNWICK_AVX2_TARGET void merge8(SparseView a, SparseView b, std::size_t& i,
                                             std::size_t& j, float& sum) {
     const __m256i swap = _mm256_setr_epi32(4, 5, 6, 7, 0, 1, 2, 3);
     while (i + 8 <= a.size && j + 8 <= b.size) {
@@ -51,11 +52,6 @@ __attribute__((target("avx2"))) void merge8(SparseView a, SparseView b, std::siz
         step<8>(a, b, i, j, sum, static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(eq))));
     }
 }
-
-bool has_avx2() noexcept {
-    static const bool yes = __builtin_cpu_supports("avx2");
-    return yes;
-}
 #endif
 
 }  // namespace
@@ -63,8 +59,8 @@ bool has_avx2() noexcept {
 float sparse_dot(SparseView a, SparseView b) noexcept {
     float sum = 0.0f;
     std::size_t i = 0, j = 0;
-#if defined(TARNWICK_SPARSE_AVX2)
-    if (has_avx2()) merge8(a, b, i, j, sum);
+#if defined(TARNWICK_HAS_AVX2_TARGET)
+    if (tarnwick::has_avx2()) merge8(a, b, i, j, sum);
 #endif
 #if defined(__SSE2__)
     // Blocks of four: the b block rotated by one, two and three places covers all sixteen

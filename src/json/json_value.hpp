@@ -6,7 +6,7 @@
 //   string, escapes included, is valid UTF-8 (no lone surrogates); arrays and objects nest
 //   at most kMaxDepth (128) deep, the 129th level is an error. simdjson reads the texts it
 //   accepts (several times faster, to the same values); nlohmann/json reads the rest and
-//   words every error (json_value.cpp says where the two differ).
+//   words every error (json_builder.cpp says where the two differ).
 // - The value model has eight kinds: null, boolean, unsigned 64-bit integer (a non-negative
 //   integer), signed 64-bit integer (a negative integer), double (a number with a fraction
 //   or an exponent, an integer beyond 64 bits, and -0), string, array, object.
@@ -45,6 +45,7 @@
 #include <absl/container/flat_hash_map.h>
 
 #include "fx_hash.hpp"
+#include "json/json_position.hpp"
 
 namespace tarnwick::search {
 
@@ -53,13 +54,6 @@ enum class JsonKind : uint8_t { Null, Bool, Unsigned, Signed, Double, String, Ar
 
 /// How a parse keeps the members of objects (see the file comment).
 enum class MemberOrder : uint8_t { Unique, AsWritten };
-
-/// Line and column (both from 1, counted in bytes) of byte `offset` of `text`.
-struct TextPosition {
-    std::size_t line;
-    std::size_t column;
-};
-TextPosition position_of(std::string_view text, std::size_t offset) noexcept;
 
 class JsonStore;
 
@@ -162,7 +156,7 @@ private:
     uint32_t intern_shape(std::span<const uint32_t> keys);
     void truncate(std::size_t values, std::size_t bytes);
 
-    std::vector<uint8_t> tag_;       // per value: its tag (json_value.cpp)
+    std::vector<uint8_t> tag_;       // per value: its tag (json_layout.hpp)
     std::vector<uint64_t> payload_;  // per value: number, inline string, string offset,
                                      // (first, count) of an array, (first, shape) of an object
     std::string bytes_;              // strings longer than 8 bytes: varint length, then bytes

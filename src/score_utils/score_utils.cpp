@@ -3,7 +3,8 @@
 // Both convert their whole input into owned C++ data first (a failed conversion raises
 // before anything is computed), run the engine and build new Python objects from its
 // result. The matrix is computed on the worker pool in blocks of rows while this thread,
-// keeping the interpreter lock, turns the block before into Python floats.
+// keeping the interpreter lock, turns the block before into Python floats (it keeps the
+// lock while it waits for the pool too, running the signal check meanwhile).
 #include "module.hpp"
 #include "parallel.hpp"
 #include "py/convert.hpp"
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <limits>
 #include <new>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -76,38 +78,57 @@ constexpr py::Signature<2> kCosineSimilarityMatrix{
     "    Row-major matrix of shape (nq, nc)"};
 
 /// Cells per block of matrix rows: the pool computes one block while this thread turns
-/// the block before it into Python floats.
+/// the block before it into Python floats, so the scores never need a buffer of the whole
+/// matrix.
 constexpr std::size_t kBlockCells = std::size_t{1} << 17;
+
+/// A new list of nq * nc slots; a MemoryError that says which result did not fit.
+py::Object result_list(std::size_t nq, std::size_t nc) {
+    if (nc != 0 && nq > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / nc)
+        throw std::bad_alloc();
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(nq * nc));
+    if (!list) {
+        if (!PyErr_ExceptionMatches(PyExc_MemoryError)) py::throw_already_set();
+        PyErr_Clear();
+        PyErr_Format(PyExc_MemoryError, "out of memory for the %zu x %zu score matrix", nq, nc);
+        py::throw_already_set();
+    }
+    return py::Object::steal(list);
+}
 
 py::Object cosine_similarity_matrix_body(const py::Args<2>& a) {
     const FloatRows qa = rows_arg("a", a[0]);
     const FloatRows qb = rows_arg("b", a[1]);
     const std::size_t nq = qa.size(), nc = qb.size();
-    if (nc != 0 && nq > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / nc)
-        throw std::bad_alloc();
-    std::vector<float> flat(nq * nc);
-    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(flat.size())));
-    if (!flat.empty()) {
-        const DotCorpus corpus(qb);
+    py::Object list = result_list(nq, nc);
+    if (nq != 0 && nc != 0) {
+        std::vector<std::span<const float>> targets(nc);
+        for (std::size_t j = 0; j < nc; ++j) targets[j] = qb.row(j);
+        const DotPanel corpus(targets);
         const std::size_t rows =
             std::max({kBlockCells / nc, 2 * parallel::num_threads(), std::size_t{1}});
         const std::size_t blocks = (nq + rows - 1) / rows;
-        auto block_task = [&](std::size_t g) {
-            return [&, g] {
-                const std::size_t first = g * rows;
-                dot_rows(qa, corpus, first, std::min(nq, first + rows), flat.data() + first * nc);
-            };
+        std::vector<float> buffers[2];  // one block of rows each
+        for (std::vector<float>& b : buffers) b.resize(std::min(rows, nq) * nc);
+        auto work = [&](std::size_t g) {
+            const std::size_t first = g * rows;
+            dot_rows(qa, corpus, first, std::min(nq, first + rows), buffers[g % 2].data());
         };
-        parallel::Background pool;  // destroyed first: waits for a block still computing
-        pool.run(block_task(0));
-        for (std::size_t g = 0; g < blocks; ++g) {
-            pool.wait();
-            if (g + 1 < blocks) pool.run(block_task(g + 1));
+        auto store = [&](std::size_t g) {
             const std::size_t begin = g * rows * nc, end = std::min(nq, (g + 1) * rows) * nc;
-            for (std::size_t k = begin; k < end; ++k)
-                PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k),
-                               py::check(PyFloat_FromDouble(flat[k])).release());
-        }
+            const float* scores = buffers[g % 2].data();
+            for (std::size_t k = begin; k < end; ++k) {
+                PyObject* f = PyFloat_FromDouble(scores[k - begin]);
+                if (!f) {
+                    PyErr_Clear();
+                    throw std::bad_alloc();  // said in words, as every MemoryError
+                }
+                PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), f);
+            }
+        };
+        // Like every parallel caller but cdist and extract, the matrix keeps the
+        // interpreter lock while the pool works.
+        parallel::pipeline<parallel::KeepHeld>([&](std::size_t g) { return g < blocks; }, work, store);
     }
     py::Object result = py::check(PyTuple_New(3));
     PyTuple_SetItem(result.get(), 0, list.release());

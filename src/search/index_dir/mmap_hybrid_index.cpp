@@ -1,7 +1,7 @@
 #include "search/index_dir/mmap_hybrid_index.hpp"
 
 #include "search/index_dir/index_dir_files.hpp"
-#include "search/tokenise/tokenise.hpp"
+#include "text/utf8.hpp"
 
 #include <simdjson.h>
 #include <sys/stat.h>
@@ -11,19 +11,12 @@
 namespace tarnwick::search {
 namespace {
 
-/// Whether `c` has the Unicode White_Space property.
-bool is_white_space(char32_t c) noexcept {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
-
 /// `text` (valid UTF-8) without the white space at both ends.
 std::string_view trim_white_space(std::string_view text) noexcept {
     std::size_t begin = 0;
     while (begin < text.size()) {
         std::size_t next = begin;
-        if (!is_white_space(detail::decode_utf8(text, next))) break;
+        if (!text::is_white_space(text::decode_next(text, next))) break;
         begin = next;
     }
     std::size_t end = text.size();
@@ -31,7 +24,7 @@ std::string_view trim_white_space(std::string_view text) noexcept {
         std::size_t start = end - 1;
         while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
         std::size_t next = start;
-        if (!is_white_space(detail::decode_utf8(text, next))) break;
+        if (!text::is_white_space(text::decode_next(text, next))) break;
         end = start;
     }
     return text.substr(begin, end - begin);

@@ -434,7 +434,7 @@ MmapMeta parse_mmap_meta(std::string_view json) {
                                                        : position_of(json, *r.at);
             // The end of the text is the column of its last character (0 on an empty line).
             const std::size_t column = *r.at >= json.size() ? p.column - 1 : p.column;
-            message += " at line " + std::to_string(p.line) + " column " + std::to_string(column);
+            message += at_position({p.line, column});
         }
         throw IndexDirError(message);
     };

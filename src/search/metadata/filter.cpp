@@ -228,7 +228,7 @@ std::variant<FilterAst, std::string> parse_filter_json(std::string_view text) {
     } catch (Refusal& r) {
         std::size_t last = text.find_last_not_of(" \t\n\r");
         const TextPosition p = position_of(text, last);
-        return r.message + " at line " + std::to_string(p.line) + " column " + std::to_string(p.column);
+        return r.message + at_position(p);
     }
     return ast;
 }

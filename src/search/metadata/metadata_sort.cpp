@@ -1,6 +1,7 @@
 #include "search/metadata/metadata_sort.hpp"
 
-#include "search/tokenise/tokenise.hpp"
+#include "text/lower.hpp"
+#include "text/utf8.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -20,11 +21,9 @@ struct Entry {
 
 /// The full Unicode lower-case form of `s` (root locale).
 std::string lowered(std::string_view s) {
-    const bool ascii = std::all_of(s.begin(), s.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     std::string out;
-    if (!ascii) {
-        detail::lower_fragment(s, out);
+    if (!text::is_ascii(s)) {
+        text::lower(s, out);
         return out;
     }
     out.assign(s);

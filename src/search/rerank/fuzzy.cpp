@@ -4,7 +4,7 @@
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 #include "cancel.hpp"
-#include "fuzz/fuzz_text.hpp"
+#include "text/utf8.hpp"
 
 #include <algorithm>
 
@@ -114,9 +114,13 @@ private:
 
 }  // namespace
 
-FuzzyQuery::FuzzyQuery(std::string_view text) : text_(text), ascii_(fuzz::text::is_ascii(text)) {
+void FuzzyQuery::assign(std::string_view text) {
+    text_ = text;
+    ascii_ = text::is_ascii(text);
+    code_points_.clear();
+    masks_.clear();
     if (!ascii_) {
-        fuzz::text::decode(text, code_points_);
+        text::decode(text, code_points_);
         return;
     }
     if (text.empty() || text.size() > 64) return;
@@ -125,27 +129,43 @@ FuzzyQuery::FuzzyQuery(std::string_view text) : text_(text), ascii_(fuzz::text::
         masks_[static_cast<uint8_t>(text[i])] |= uint64_t{1} << i;
 }
 
-void compute_fuzzy_scores(const FuzzyQuery& query, const Bm25Reader& index,
-                          std::span<const uint64_t> docs, double* out) {
+namespace {
+
+/// out[i] = compute_fuzzy_score(query, doc_at(i)) for i < count.
+template <class DocAt>
+void fuzzy_scores(const FuzzyQuery& query, std::size_t count, DocAt doc_at, double* out) {
     if (!query.masks()) {
-        for (std::size_t i = 0; i < docs.size(); ++i) {
+        for (std::size_t i = 0; i < count; ++i) {
             cancel::cancellation_point();
-            out[i] = compute_fuzzy_score(query, index.doc(static_cast<std::size_t>(docs[i])));
+            out[i] = compute_fuzzy_score(query, doc_at(i));
         }
         return;
     }
     AsciiLanes lanes(query, out);
-    for (std::size_t i = 0; i < docs.size(); ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         cancel::cancellation_point();
-        const std::string_view doc = index.doc(static_cast<std::size_t>(docs[i]));
-        if (fuzz::text::is_ascii(doc)) lanes.push(doc, i);
+        const std::string_view doc = doc_at(i);
+        if (text::is_ascii(doc)) lanes.push(doc, i);
         else out[i] = compute_fuzzy_score(query, doc);
     }
     lanes.finish();
 }
 
+}  // namespace
+
+void compute_fuzzy_scores(const FuzzyQuery& query, const Bm25Reader& index,
+                          std::span<const uint64_t> docs, double* out) {
+    fuzzy_scores(query, docs.size(),
+                 [&](std::size_t i) { return index.doc(static_cast<std::size_t>(docs[i])); }, out);
+}
+
+void compute_fuzzy_scores(const FuzzyQuery& query, std::span<const std::string_view> docs,
+                          double* out) {
+    fuzzy_scores(query, docs.size(), [&](std::size_t i) { return docs[i]; }, out);
+}
+
 double compute_fuzzy_score(const FuzzyQuery& query, std::string_view doc) {
-    if (query.ascii() && fuzz::text::is_ascii(doc)) {
+    if (query.ascii() && text::is_ascii(doc)) {
         const uint64_t d = algorithms::indel_distance<uint8_t>(bytes(query.text()), bytes(doc));
         return similarity(d, query.text().size() + doc.size());
     }
@@ -156,7 +176,7 @@ double compute_fuzzy_score(const FuzzyQuery& query, std::string_view doc) {
         query_chars.assign(query.text().begin(), query.text().end());
         a = query_chars;
     }
-    fuzz::text::decode(doc, doc_chars);
+    text::decode(doc, doc_chars);
     const uint64_t d = algorithms::indel_distance<uint32_t>(a, doc_chars);
     return similarity(d, a.size() + doc_chars.size());
 }

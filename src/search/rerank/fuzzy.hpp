@@ -16,6 +16,7 @@
 #include "search/bm25/bm25_reader.hpp"
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -26,7 +27,10 @@ namespace tarnwick::search {
 /// (lcs_step.hpp). Read-only, so worker threads may share it.
 class FuzzyQuery {
 public:
-    explicit FuzzyQuery(std::string_view text);
+    FuzzyQuery() = default;
+    explicit FuzzyQuery(std::string_view text) { assign(text); }
+    /// Prepares `text` instead, reusing the buffers (the join prepares one per element).
+    void assign(std::string_view text);
 
     std::string_view text() const noexcept { return text_; }
     bool ascii() const noexcept { return ascii_; }
@@ -36,7 +40,7 @@ public:
 
 private:
     std::string_view text_;
-    bool ascii_;
+    bool ascii_ = true;
     std::vector<uint32_t> code_points_;
     std::vector<uint64_t> masks_;
 };
@@ -53,6 +57,10 @@ double compute_fuzzy_score(const FuzzyQuery& query, std::string_view doc);
 /// that the four dependency chains overlap; the results are those of one at a time.
 void compute_fuzzy_scores(const FuzzyQuery& query, const Bm25Reader& index,
                           std::span<const uint64_t> docs, double* out);
+
+/// out[i] = compute_fuzzy_score(query, docs[i]) for every i, batched as above.
+void compute_fuzzy_scores(const FuzzyQuery& query, std::span<const std::string_view> docs,
+                          double* out);
 
 /// The n best documents by fuzzy score (top_n.hpp's heap and sort, no score excluded).
 std::vector<Scored> fuzzy_only(const Bm25Reader& index, std::string_view query, uint64_t n);

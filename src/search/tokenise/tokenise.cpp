@@ -3,13 +3,9 @@
 #include "search/tokenise/tokenise_normalising.hpp"
 
 #include <unicode/uchar.h>
-#include <unicode/ucasemap.h>
-#include <unicode/utf8.h>
 
 #include <array>
 #include <cstdint>
-#include <new>
-#include <stdexcept>
 
 namespace tarnwick::search {
 namespace detail {
@@ -37,17 +33,6 @@ const BmpTable& bmp_table() {
     return table;
 }
 
-/// The root-locale case map, shared read-only by every thread.
-const UCaseMap* root_case_map() {
-    static const UCaseMap* map = [] {
-        UErrorCode err = U_ZERO_ERROR;
-        UCaseMap* m = ucasemap_open("", 0, &err);
-        if (U_FAILURE(err)) throw std::bad_alloc();
-        return m;
-    }();
-    return map;
-}
-
 }  // namespace
 
 bool is_word_char_wide(char32_t c) noexcept {
@@ -56,36 +41,6 @@ bool is_word_char_wide(char32_t c) noexcept {
         return (bits[c >> 6] >> (c & 63)) & 1;
     }
     return BmpTable::lookup(static_cast<UChar32>(c));
-}
-
-char32_t decode_utf8(std::string_view s, std::size_t& i) noexcept {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const auto n = static_cast<int32_t>(s.size() - i > INT32_MAX ? INT32_MAX : s.size() - i);
-    int32_t k = 0;
-    UChar32 c;
-    U8_NEXT(p + i, k, n, c);
-    i += static_cast<std::size_t>(k);
-    return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
-}
-
-void lower_fragment(std::string_view fragment, std::string& out) {
-    // The case map takes 32-bit lengths; a longer word is refused rather than cut short.
-    if (fragment.size() > INT32_MAX / 3 - 8) throw std::length_error("a word of 700 MB or more cannot be lowercased");
-    // Lowercasing grows a text by at most three times (the longest full lowercase mapping
-    // of one character is three UTF-8 bytes longer per input byte at most); retry once on
-    // overflow anyway.
-    out.resize(fragment.size() * 3 + 8);
-    UErrorCode err = U_ZERO_ERROR;
-    int32_t len = ucasemap_utf8ToLower(root_case_map(), out.data(), static_cast<int32_t>(out.size()),
-                                       fragment.data(), static_cast<int32_t>(fragment.size()), &err);
-    if (err == U_BUFFER_OVERFLOW_ERROR) {
-        out.resize(static_cast<std::size_t>(len));
-        err = U_ZERO_ERROR;
-        len = ucasemap_utf8ToLower(root_case_map(), out.data(), static_cast<int32_t>(out.size()),
-                                   fragment.data(), static_cast<int32_t>(fragment.size()), &err);
-    }
-    if (U_FAILURE(err)) throw std::bad_alloc();
-    out.resize(static_cast<std::size_t>(len));
 }
 
 }  // namespace detail

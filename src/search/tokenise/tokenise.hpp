@@ -15,6 +15,9 @@
 // position is its index in the list. They are reentrant and call no interpreter function.
 #pragma once
 
+#include "text/lower.hpp"
+#include "text/utf8.hpp"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,16 +51,9 @@ namespace detail {
 /// Whether a character at or above U+0080 is a word character.
 bool is_word_char_wide(char32_t c) noexcept;
 
-/// Lowercases one fragment holding non-ASCII characters into `out` (replacing its contents).
-void lower_fragment(std::string_view fragment, std::string& out);
-
 inline bool is_ascii_word(unsigned char c) noexcept {
     return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
 }
-
-/// Decodes one character at s[i] (i < s.size()), advancing i; a malformed sequence reads
-/// as one U+FFFD.
-char32_t decode_utf8(std::string_view s, std::size_t& i) noexcept;
 
 }  // namespace detail
 
@@ -81,7 +77,7 @@ void for_each_word(std::string_view text, F&& f) {
                 continue;
             }
             std::size_t j = i;
-            if (detail::is_word_char_wide(detail::decode_utf8(text, j))) {
+            if (detail::is_word_char_wide(text::decode_next(text, j))) {
                 found = true;
                 break;
             }
@@ -99,7 +95,7 @@ void for_each_word(std::string_view text, F&& f) {
                 continue;
             }
             std::size_t j = i;
-            if (!detail::is_word_char_wide(detail::decode_utf8(text, j))) break;
+            if (!detail::is_word_char_wide(text::decode_next(text, j))) break;
             ascii = false;
             i = j;
         }
@@ -111,7 +107,7 @@ void for_each_word(std::string_view text, F&& f) {
                 buf[k] = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
             }
         } else {
-            detail::lower_fragment(fragment, buf);
+            text::lower(fragment, buf);
         }
         f(std::string_view(buf));
     }

@@ -1,6 +1,8 @@
 #include "search/tokenise/tokenise_normalising.hpp"
 
 #include "search/tokenise/tokenise.hpp"
+#include "text/lower.hpp"
+#include "text/utf8.hpp"
 
 #include <unicode/bytestream.h>
 #include <unicode/normalizer2.h>
@@ -104,13 +106,6 @@ bool loses_marks(int script) noexcept {
            script == USCRIPT_THAI || script == USCRIPT_ARABIC;
 }
 
-void append_utf8(std::string& s, char32_t c) {
-    char buf[U8_MAX_LENGTH];
-    int32_t k = 0;
-    U8_APPEND_UNSAFE(buf, k, static_cast<UChar32>(c));
-    s.append(buf, static_cast<std::size_t>(k));
-}
-
 // What the scan saw in a token besides ASCII characters that are neither separators nor
 // controls.
 constexpr unsigned kWide = 1;        // a character at or above U+0080
@@ -131,7 +126,7 @@ public:
         src = decomposed(src);
         if (flags & kHasControl) src = without_removed(src);
         if (is_lowercased(script)) {
-            detail::lower_fragment(src, lowered_);
+            text::lower(src, lowered_);
             src = lowered_;
         }
         return map_characters(src, script, term);
@@ -141,7 +136,7 @@ private:
     /// Malformed sequences replaced by U+FFFD.
     std::string_view repaired(std::string_view src) {
         fixed_.clear();
-        for (std::size_t i = 0; i < src.size();) append_utf8(fixed_, detail::decode_utf8(src, i));
+        for (std::size_t i = 0; i < src.size();) text::append_utf8(fixed_, text::decode_next(src, i));
         return fixed_;
     }
 
@@ -200,7 +195,7 @@ private:
                 continue;
             }
             const std::size_t at = i;
-            char32_t c = detail::decode_utf8(src, i);
+            char32_t c = text::decode_next(src, i);
             switch (c) {
                 case 0x2018: case 0x2019: case 0x201B:
                     term.push_back('\'');
@@ -223,7 +218,7 @@ private:
                 else if (c == 0x0629) c = 0x0647;  // teh marbuta -> heh
             }
             if (strip && u_charType(static_cast<UChar32>(c)) == U_NON_SPACING_MARK) continue;
-            if (arabic) append_utf8(term, c);
+            if (arabic) text::append_utf8(term, c);
             else term.append(src.substr(at, i - at));
             word = word || wide_class(c) != kSeparator;
         }
@@ -265,7 +260,7 @@ struct CharTable {
             const uint8_t k = wide_class(c);
             if (k <= USCRIPT_INHERITED || k >= kControl) continue;
             alone.clear();
-            append_utf8(alone, c);
+            text::append_utf8(alone, c);
             // Only a starter without a decomposition can normalise to itself.
             if (c >= 0x800 ? !nfkd().isInert(static_cast<UChar32>(c)) : !decomposes_apart(alone)) continue;
             const bool word = norm.run(alone, kWide, k, term);
@@ -293,7 +288,7 @@ struct CharTable {
         if (U_FAILURE(err) || decomposed.empty()) return false;
         if (decomposed.find("\xCE\xA3") != std::string::npos) return false;  // U+03A3
         std::size_t i = 0;
-        return u_getCombiningClass(static_cast<UChar32>(detail::decode_utf8(decomposed, i))) == 0;
+        return u_getCombiningClass(static_cast<UChar32>(text::decode_next(decomposed, i))) == 0;
     }
 };
 
@@ -325,7 +320,7 @@ public:
                 k = kAsciiClass[p[i]];
             } else {
                 std::size_t j = i;
-                const char32_t c = detail::decode_utf8(text_.substr(0, n), j);
+                const char32_t c = text::decode_next(text_.substr(0, n), j);
                 len = j - i;
                 f = kWide;
                 if (c == 0xFFFD && text_.substr(i, len) != "\xEF\xBF\xBD") f |= kMalformed;

@@ -1,0 +1,58 @@
+#include "process/process_py.hpp"
+
+#include "py/convert.hpp"
+#include "types_py.hpp"
+
+#include <optional>
+#include <vector>
+
+namespace tarnwick::process {
+
+/// With a Python error set: clears it when it is an ordinary exception (a subclass of
+/// Exception); anything else (KeyboardInterrupt, SystemExit) is thrown on.
+void discard_ordinary_error() {
+    if (!PyErr_Occurred()) return;
+    if (!PyErr_ExceptionMatches(PyExc_Exception)) throw py::ErrorAlreadySet{};
+    PyErr_Clear();
+}
+
+/// The sequence of `obj`, or nothing when its conversion raises an ordinary exception.
+/// A Bytes result views `obj`: keep it alive while the sequence is used.
+std::optional<types::Seq> try_convert(PyObject* obj) {
+    try {
+        return types::extract_single(obj);
+    } catch (const py::ErrorAlreadySet&) {
+        discard_ordinary_error();
+    } catch (const py::Error& e) {
+        if (!PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(e.type),
+                              reinterpret_cast<PyTypeObject*>(PyExc_Exception)))
+            throw;
+    }
+    return std::nullopt;
+}
+
+/// Every item of an iterable, in order, as owned references. The iteration's errors
+/// propagate.
+std::vector<py::Object> collect(PyObject* iterable) {
+    py::Object it = py::check(PyObject_GetIter(iterable));
+    std::vector<py::Object> out;
+    py::reserve_for(iterable, out);
+    while (true) {
+        cancel::cancellation_point();
+        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        if (!item) {
+            py::check_error();
+            break;
+        }
+        out.push_back(std::move(item));
+    }
+    return out;
+}
+
+/// The scorer chosen by the `scorer_name` argument (TypeError naming it when it is not a
+/// str).
+ScorerType scorer_argument(PyObject* name) {
+    return ScorerType::from_str(py::arg("scorer_name", [&] { return py::to_str(name); }));
+}
+
+}  // namespace tarnwick::process

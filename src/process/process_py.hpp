@@ -1,0 +1,30 @@
+// Reading Python items for the batch functions: the item conversions and the scorer-name
+// argument shared by the extract functions (extract.cpp) and cdist (cdist.cpp).
+#pragma once
+
+#include "process/process_scorer.hpp"
+#include "py/object.hpp"
+#include "types.hpp"
+
+#include <optional>
+#include <vector>
+
+namespace tarnwick::process {
+
+/// With a Python error set: clears it when it is an ordinary exception (a subclass of
+/// Exception); anything else (KeyboardInterrupt, SystemExit) is thrown on.
+void discard_ordinary_error();
+
+/// The sequence of `obj`, or nothing when its conversion raises an ordinary exception.
+/// A Bytes result views `obj`: keep it alive while the sequence is used.
+std::optional<types::Seq> try_convert(PyObject* obj);
+
+/// Every item of an iterable, in order, as owned references. The iteration's errors
+/// propagate.
+std::vector<py::Object> collect(PyObject* iterable);
+
+/// The scorer chosen by the `scorer_name` argument (TypeError naming it when it is not a
+/// str).
+ScorerType scorer_argument(PyObject* name);
+
+}  // namespace tarnwick::process
