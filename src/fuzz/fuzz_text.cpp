@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tarnwick::fuzz::text {
 
 uint32_t decode_at(const uint8_t* s, std::size_t n, std::size_t i, std::size_t& len) noexcept {
@@ -64,8 +68,9 @@ bool has_ascii_space_or_control(std::string_view s) noexcept {
 namespace {
 
 /// The character at p[i] (i < n, p[i] >= 0x80) when it is one of the common well-formed
-/// ones that need no range checks: two bytes, or three bytes led by E1 to EC, EE or EF.
-/// Returns its length and sets `c`; 0 for any other sequence (decode_at decides).
+/// ones: two bytes, three bytes led by E1 to EC, EE or EF (no range checks needed), or four
+/// bytes (emoji and the other planes past the first) whose second byte is in its lead's
+/// range. Returns its length and sets `c`; 0 for any other sequence (decode_at decides).
 inline std::size_t decode_common(const uint8_t* p, std::size_t n, std::size_t i,
                                  uint32_t& c) noexcept {
     const uint32_t b = p[i];
@@ -78,12 +83,50 @@ inline std::size_t decode_common(const uint8_t* p, std::size_t n, std::size_t i,
         c = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
         return 3;
     }
+    if (b >= 0xF0 && b <= 0xF4 && i + 3 < n) {
+        const uint32_t t1 = p[i + 1];
+        const uint32_t lo = b == 0xF0 ? 0x90 : 0x80, hi = b == 0xF4 ? 0x8F : 0xBF;
+        if (t1 >= lo && t1 <= hi && (p[i + 2] & 0xC0) == 0x80 && (p[i + 3] & 0xC0) == 0x80) {
+            c = ((b & 0x07) << 18) | ((t1 & 0x3F) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
+                (p[i + 3] & 0x3Fu);
+            return 4;
+        }
+    }
     return 0;
 }
 
 }  // namespace
 
+bool may_hold_separator(std::string_view s) noexcept {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+#if defined(__SSE2__)
+    auto block_hits = [](const uint8_t* q) noexcept {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        // v <= 0x20 unsigned: min(v, 0x20) == v.
+        __m128i hit = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x20)), v);
+        for (const int lead : {0xC2, 0xE1, 0xE2, 0xE3})
+            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(lead))));
+        return _mm_movemask_epi8(hit) != 0;
+    };
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16)
+        if (block_hits(p + i)) return true;
+    if (i == n) return false;
+    // The last bytes, in a block padded with a letter.
+    uint8_t last[16];
+    std::memset(last, 'a', sizeof last);
+    std::memcpy(last, p + i, n - i);
+    return block_hits(last);
+#else
+    for (std::size_t i = 0; i < n; ++i)
+        if (p[i] <= 0x20 || kByteClass[p[i]] == 2) return true;
+    return false;
+#endif
+}
+
 bool has_space_or_control(std::string_view s) noexcept {
+    if (!may_hold_separator(s)) return false;
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     const std::size_t n = s.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -171,6 +214,37 @@ std::size_t decode_into(std::string_view s, uint32_t* out) noexcept {
         std::size_t len = 1;
         *o++ = decode_at(p, n, i, len);
         i += len;
+    }
+    return static_cast<std::size_t>(o - out);
+}
+
+std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+    uint32_t* o = out;
+    std::size_t i = 0;
+    // The lead byte gives the length; the continuation bytes are not checked. A sequence
+    // cut short by the end (malformed text) goes to decode_at, which never reads past it.
+    while (i < n) {
+        const uint32_t b = p[i];
+        if (b < 0x80) {
+            *o++ = b;
+            i += 1;
+        } else if (b < 0xE0 && b >= 0xC0 && i + 2 <= n) {
+            *o++ = ((b & 0x1F) << 6) | (p[i + 1] & 0x3Fu);
+            i += 2;
+        } else if (b >= 0xE0 && b < 0xF0 && i + 3 <= n) {
+            *o++ = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
+            i += 3;
+        } else if (b >= 0xF0 && i + 4 <= n) {
+            *o++ = ((b & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
+                   (p[i + 3] & 0x3Fu);
+            i += 4;
+        } else {
+            std::size_t l = 1;
+            *o++ = decode_at(p, n, i, l);
+            i += l;
+        }
     }
     return static_cast<std::size_t>(o - out);
 }

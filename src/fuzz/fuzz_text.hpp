@@ -74,7 +74,13 @@ void decode(std::string_view s, std::vector<uint32_t>& out);
 /// room for s.size() of them; returns their number.
 std::size_t decode_into(std::string_view s, uint32_t* out) noexcept;
 
-/// The code points of a text, held inline for short texts (words and short phrases).
+/// decode_into for well-formed UTF-8 `s`, with fewer checks: each character's length is
+/// read off its lead byte. (On malformed text it stays within `s` and `out`, but its code
+/// points are unspecified.)
+std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept;
+
+/// The code points of a well-formed UTF-8 text, held inline for short texts (words and
+/// short phrases).
 class CodePoints {
 public:
     explicit CodePoints(std::string_view s) {
@@ -84,7 +90,7 @@ public:
             out = heap_.data();
         }
         data_ = out;
-        size_ = decode_into(s, out);
+        size_ = decode_well_formed_into(s, out);
     }
     CodePoints(const CodePoints&) = delete;
     CodePoints& operator=(const CodePoints&) = delete;
@@ -123,12 +129,21 @@ inline constexpr auto kByteClass = [] {
     return t;
 }();
 
+/// Whether `s` holds a byte that may start a separator: one of 0x20 or below, or a lead
+/// byte of class 2 (see kByteClass). Without one, a non-empty `s` is one token. Reads
+/// sixteen bytes at a time.
+bool may_hold_separator(std::string_view s) noexcept;
+
 /// Calls f(token) for each token of `s`, in text order: the maximal runs of characters
 /// without White_Space, as views into `s`.
 template <class F>
 void for_each_token(std::string_view s, F&& f) {
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     const std::size_t n = s.size();
+    if (!may_hold_separator(s)) {  // a word: the common case
+        if (n != 0) f(s);
+        return;
+    }
     std::size_t i = 0;
     while (i < n) {
         while (i < n) {  // separators
