@@ -2,9 +2,6 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace tarnwick::fuzz::text {
 
@@ -101,28 +98,13 @@ bool may_hold_separator(std::string_view s) noexcept {
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     const std::size_t n = s.size();
 #if defined(__SSE2__)
-    auto block_hits = [](const uint8_t* q) noexcept {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-        // v <= 0x20 unsigned: min(v, 0x20) == v.
-        __m128i hit = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x20)), v);
-        for (const int lead : {0xC2, 0xE1, 0xE2, 0xE3})
-            hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(lead))));
-        return _mm_movemask_epi8(hit) != 0;
-    };
-    std::size_t i = 0;
-    for (; i + 16 <= n; i += 16)
-        if (block_hits(p + i)) return true;
-    if (i == n) return false;
-    // The last bytes, in a block padded with a letter.
-    uint8_t last[16];
-    std::memset(last, 'a', sizeof last);
-    std::memcpy(last, p + i, n - i);
-    return block_hits(last);
+    for (std::size_t i = 0; i < n; i += 16)
+        if (separator_candidates(p + i, n - i) != 0) return true;
 #else
     for (std::size_t i = 0; i < n; ++i)
         if (p[i] <= 0x20 || kByteClass[p[i]] == 2) return true;
-    return false;
 #endif
+    return false;
 }
 
 bool has_space_or_control(std::string_view s) noexcept {
