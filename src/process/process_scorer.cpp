@@ -83,34 +83,51 @@ PreparedQuery::PreparedQuery(ScorerType scorer, const types::Seq& query)
     if (scorer.uses_token_cache()) cache_.emplace(fuzz::QueryTokenCache::from_bytes(bytes_));
 }
 
+Cutoff::Cutoff(std::optional<double> v) noexcept : value(v) {
+    if (!v) return;
+    clamped = fuzz::clamp_cutoff(*v);
+    factor = 1.0 - clamped / 100.0;
+}
+
 double PreparedQuery::score(const types::Seq& choice, std::optional<double> cutoff) const {
+    return score(choice, Cutoff(cutoff));
+}
+
+double PreparedQuery::score(std::span<const uint8_t> choice, std::optional<double> cutoff) const {
+    return score(choice, Cutoff(cutoff));
+}
+
+double PreparedQuery::score(const types::Seq& choice, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     if (!general_) return 0.0;
     // Empty inputs follow each scorer's own rule (qratio and partial ratio give 0.0, the
     // plain ratio of two empty strings 100.0): the general computation has it.
     if (is_bytes_ && choice.kind() == types::SeqKind::Bytes && !bytes_.empty() && !choice.empty())
-        return fuzz::apply_cutoff(score_bytes(choice.as_bytes(), cutoff), cutoff);
+        return fuzz::apply_cutoff(score_bytes(choice.as_bytes(), cut), cutoff);
     if (wide_valid_ && !choice.empty()) {
         if (choice.kind() == types::SeqKind::Chars)
-            return fuzz::apply_cutoff(ratio_wide(choice.as_chars(), cutoff), cutoff);
+            return fuzz::apply_cutoff(ratio_wide(choice.as_chars(), cut), cutoff);
         if (choice.kind() == types::SeqKind::Bytes)
-            return fuzz::apply_cutoff(ratio_wide(choice.as_bytes(), cutoff), cutoff);
+            return fuzz::apply_cutoff(ratio_wide(choice.as_bytes(), cut), cutoff);
     }
     return fuzz::apply_cutoff(general_(seq_, choice, cutoff), cutoff);
 }
 
-double PreparedQuery::score(std::span<const uint8_t> choice, std::optional<double> cutoff) const {
+double PreparedQuery::score(std::span<const uint8_t> choice, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     if (is_bytes_ && !bytes_.empty() && !choice.empty())
-        return fuzz::apply_cutoff(score_bytes(choice, cutoff), cutoff);
-    if (wide_valid_ && !choice.empty()) return fuzz::apply_cutoff(ratio_wide(choice, cutoff), cutoff);
-    return score(types::Seq::bytes(choice.data(), choice.size()), cutoff);
+        return fuzz::apply_cutoff(score_bytes(choice, cut), cutoff);
+    if (wide_valid_ && !choice.empty()) return fuzz::apply_cutoff(ratio_wide(choice, cut), cutoff);
+    return score(types::Seq::bytes(choice.data(), choice.size()), cut);
 }
 
-double PreparedQuery::score_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const {
+double PreparedQuery::score_bytes(std::span<const uint8_t> b, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     const fuzz::QueryTokenCache* cache = cache_ ? &*cache_ : nullptr;
     const std::span<const uint8_t> a = bytes_;
     switch (scorer_.value) {
         case ScorerType::Ratio:
-        case ScorerType::QRatio: return ratio_bytes(b, cutoff);
+        case ScorerType::QRatio: return ratio_bytes(b, cut);
         case ScorerType::WRatio: return fuzz::wratio_bytes(a, b, cutoff, cache);
         case ScorerType::PartialRatio: return fuzz::partial_ratio_bytes(a, b, cutoff);
         case ScorerType::TokenSortRatio: return fuzz::token_sort_ratio_bytes(a, b, cutoff, cache);
@@ -135,10 +152,10 @@ struct RatioBound {
     double c = 0.0;                         // the clamped cut-off
     bool rejects = false;
 
-    RatioBound(uint64_t la, uint64_t lb, std::optional<double> cutoff) noexcept {
-        if (!cutoff) return;
-        c = fuzz::clamp_cutoff(*cutoff);
-        bound = fuzz::max_distance(c, la + lb);
+    RatioBound(uint64_t la, uint64_t lb, const Cutoff& cutoff) noexcept {
+        if (!cutoff.value) return;
+        c = cutoff.clamped;
+        bound = fuzz::max_distance_of_factor(cutoff.factor, la + lb);
         rejects = (la > lb ? la - lb : lb - la) > bound;
     }
 };
@@ -149,9 +166,10 @@ struct RatioBound {
 /// query's masks and histogram: a cut-off first rejects by length difference and (for long
 /// queries) by the byte histograms, both lower bounds of the Indel distance, then bounds
 /// the LCS computation.
-double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const {
+double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     const uint64_t la = bytes_.size(), lb = b.size(), L = la + lb;
-    const RatioBound rb(la, lb, cutoff);
+    const RatioBound rb(la, lb, cut);
     if (rb.rejects) return 0.0;
     const uint64_t bound = rb.bound;
     const double c = rb.c;
@@ -187,9 +205,10 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<doub
 /// fuzz::ratio computes it: the length bound, then one bit-parallel LCS pass over the
 /// choice with the query's masks, stopping once the LCS the cut-off needs is out of reach.
 template <class T>
-double PreparedQuery::ratio_wide(std::span<const T> b, std::optional<double> cutoff) const {
+double PreparedQuery::ratio_wide(std::span<const T> b, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     const uint64_t la = seq_.size(), lb = b.size(), L = la + lb;
-    const RatioBound rb(la, lb, cutoff);
+    const RatioBound rb(la, lb, cut);
     if (rb.rejects) return 0.0;
     const uint64_t bound = rb.bound;
     const double c = rb.c;
