@@ -3,6 +3,7 @@
 #include "algorithms/lcs.hpp"
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
+#include "cancel.hpp"
 #include "fuzz/fuzz_partial.hpp"
 #include "fuzz/fuzz_wratio.hpp"
 
@@ -199,6 +200,79 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, const Cutoff& cut)
     }
     const double score = fuzz::ratio_from_distance(d, L);
     return (cutoff && score < c) ? 0.0 : score;
+}
+
+/// The simple ratio of the byte query and a non-empty choice of `lb` bytes whose LCS with
+/// it is `lcs`, as ratio_bytes gives it (its bounded pass either finds the LCS or gives up
+/// only when the distance exceeds the bound, which then scores 0.0 either way).
+double PreparedQuery::ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cut) const {
+    const uint64_t la = bytes_.size(), L = la + lb;
+    const RatioBound rb(la, lb, cut);
+    if (rb.rejects) return 0.0;
+    const uint64_t d = L - 2 * lcs;
+    if (d > rb.bound) return 0.0;
+    const double score = fuzz::ratio_from_distance(d, L);
+    return (cut.value && score < rb.c) ? 0.0 : score;
+}
+
+namespace {
+
+/// LCS of a pattern of 1..64 bytes (its mask table and `live` bits) with four texts at
+/// once: the four bit-parallel passes are interleaved, so that each step waits less for
+/// the previous step of its own pass.
+void lcs_of_four(const uint64_t* masks, uint64_t live, const std::span<const uint8_t>* t,
+                 uint64_t* lcs) noexcept {
+    const std::size_t common = std::min({t[0].size(), t[1].size(), t[2].size(), t[3].size()});
+    uint64_t S[4] = {algorithms::kLcsStart, algorithms::kLcsStart, algorithms::kLcsStart,
+                     algorithms::kLcsStart};
+    const uint8_t *p0 = t[0].data(), *p1 = t[1].data(), *p2 = t[2].data(), *p3 = t[3].data();
+    for (std::size_t j = 0; j < common; ++j) {
+        S[0] = algorithms::lcs_word_step(S[0], masks[p0[j]]);
+        S[1] = algorithms::lcs_word_step(S[1], masks[p1[j]]);
+        S[2] = algorithms::lcs_word_step(S[2], masks[p2[j]]);
+        S[3] = algorithms::lcs_word_step(S[3], masks[p3[j]]);
+    }
+    for (int k = 0; k < 4; ++k) {
+        for (std::size_t j = common; j < t[k].size(); ++j)
+            S[k] = algorithms::lcs_word_step(S[k], masks[t[k][j]]);
+        lcs[k] = algorithms::lcs_word_count(S[k], live);
+    }
+}
+
+}  // namespace
+
+void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices,
+                              const Cutoff& cut, double* out) const {
+    const bool ratio = scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio;
+    const std::size_t m = choices.size();
+    if (!(ratio && is_bytes_ && masks_valid_)) {
+        for (std::size_t j = 0; j < m; ++j) {
+            if (j % 16 == 0) cancel::cancellation_point();
+            out[j] = choices[j] ? score(*choices[j], cut) : 0.0;
+        }
+        return;
+    }
+    const uint64_t live = algorithms::last_word_mask(bytes_.size());
+    std::size_t group[4];
+    std::span<const uint8_t> texts[4];
+    std::size_t filled = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+        if (j % 16 == 0) cancel::cancellation_point();
+        const std::optional<types::Seq>& c = choices[j];
+        if (!c || c->kind() != types::SeqKind::Bytes || c->empty()) {
+            out[j] = c ? score(*c, cut) : 0.0;
+            continue;
+        }
+        group[filled] = j;
+        texts[filled] = c->as_bytes();
+        if (++filled < 4) continue;
+        uint64_t lcs[4];
+        lcs_of_four(masks_, live, texts, lcs);
+        for (int k = 0; k < 4; ++k)
+            out[group[k]] = fuzz::apply_cutoff(ratio_of_lcs(texts[k].size(), lcs[k], cut), cut.value);
+        filled = 0;
+    }
+    for (std::size_t k = 0; k < filled; ++k) out[group[k]] = score(*choices[group[k]], cut);
 }
 
 /// The simple ratio of the wide query and a non-empty choice of code points or bytes, as

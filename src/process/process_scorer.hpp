@@ -82,11 +82,17 @@ public:
     double score(const types::Seq& choice, const Cutoff& cutoff) const;
     double score(std::span<const uint8_t> choice, const Cutoff& cutoff) const;
 
+    /// out[j] = the score of choices[j] (0.0 for nothing), as score() gives it; the simple
+    /// and quick ratio of a query of 1 to 64 bytes score four byte strings at a time.
+    void score_row(std::span<const std::optional<types::Seq>> choices, const Cutoff& cutoff,
+                   double* out) const;
+
     ScorerType scorer() const noexcept { return scorer_; }
 
 private:
     double score_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
+    double ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cutoff) const;
     template <class T>
     double ratio_wide(std::span<const T> b, const Cutoff& cutoff) const;
 
