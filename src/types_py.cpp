@@ -173,7 +173,19 @@ constexpr std::size_t kScratchKeep = std::size_t{1} << 16;
 
 PreparedPair::PreparedPair(PreparedPair&& o) noexcept
     : p1(std::move(o.p1)), p2(std::move(o.p2)), a(std::move(o.a)), b(std::move(o.b)),
-      scratch_(std::exchange(o.scratch_, nullptr)) {}
+      scratch_(std::exchange(o.scratch_, nullptr)) {
+    // Sequences viewing the other pair's own buffers view this pair's copies.
+    Seq* seqs[2] = {&a, &b};
+    for (std::size_t k = 0; k < 2; ++k) {
+        Seq& s = *seqs[k];
+        if (s.kind() != SeqKind::Chars || s.as_chars().data() != o.inline_[k]) continue;
+        std::memcpy(inline_[k], o.inline_[k], s.size() * sizeof(uint32_t));
+        const std::string_view* text = s.text();
+        const std::string_view t = text ? *text : std::string_view();
+        s.view_chars(inline_[k], s.size());
+        if (text) s.set_text(t);
+    }
+}
 
 PreparedPair::~PreparedPair() {
     if (!scratch_) return;
@@ -188,6 +200,10 @@ void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out) {
     std::vector<uint32_t> own;
     bool view = false;
     auto buffer = [&](std::size_t len) -> uint32_t* {
+        if (len <= kInline) {
+            view = true;
+            return inline_[slot];
+        }
         if (!scratch_) {
             Scratch& s = Scratch::get();
             if (!s.busy) {

@@ -27,12 +27,13 @@ bool is_none(PyObject* obj);
 /// called for s2 when s1 fails).
 std::pair<py::Object, py::Object> get_processed_args(PyObject* s1, PyObject* s2, PyObject* processor);
 
-/// Two processed inputs and their sequences. Byte sequences view the processed objects
-/// and code points may be decoded into this thread's scratch buffers, which the pair
-/// holds until it is destroyed; use it within one call.
+/// Two processed inputs and their sequences. Byte sequences view the processed objects;
+/// the code points of a short text are kept in the pair, those of a longer one in this
+/// thread's scratch buffers, which the pair holds until it is destroyed; use it within one
+/// call.
 class PreparedPair {
 public:
-    PreparedPair() = default;
+    PreparedPair() noexcept {}  // user-provided: the inline buffers are not zeroed
     PreparedPair(PreparedPair&& o) noexcept;
     PreparedPair& operator=(PreparedPair&&) = delete;
     PreparedPair(const PreparedPair&) = delete;
@@ -48,7 +49,11 @@ private:
     struct Scratch;
     void extract(PyObject* obj, std::size_t slot, Seq& out);
 
+    /// Code points of texts up to this long are kept in the pair itself.
+    static constexpr std::size_t kInline = 32;
+
     Scratch* scratch_ = nullptr;  // this thread's code point buffers, when the pair holds them
+    uint32_t inline_[2][kInline];  // the code points of short texts (a, b)
 };
 
 /// Processor on s1 then s2 (when given), then conversion of both. Errors propagate.

@@ -50,6 +50,16 @@ class TestAgainstWindowModel:
         assert fuzz_partial_ratio("é" + a, b) == m.partial_ratio("é" + a, b)
         assert alignment_tuple(fuzz_partial_ratio_alignment(a, b)) == m.partial_ratio_alignment(a, b)
 
+    @settings(max_examples=15, deadline=None)
+    @given(st.text(alphabet="ab€中", min_size=17, max_size=64),
+           st.text(alphabet="ab€中x", min_size=250, max_size=270))
+    def test_wide_needles_in_haystacks_around_256(self, a, b):
+        """Wide needles of 17 to 64 code points (values past 255 included) in haystacks on
+        both sides of 256 elements, as str and as lists of characters."""
+        expected = m.partial_ratio(a, b)
+        assert fuzz_partial_ratio(a, b) == expected
+        assert fuzz_partial_ratio(list(b), list(a)) == expected
+
     @settings(max_examples=60, deadline=None)
     @given(st.text(alphabet="ab", min_size=60, max_size=70), st.text(alphabet="ab", min_size=66, max_size=90))
     def test_needles_around_64_bytes(self, a, b):

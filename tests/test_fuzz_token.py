@@ -55,6 +55,27 @@ class TestAgainstModels:
             assert scorer(a, b) == model(ta, tb), scorer.__name__
         assert t.fuzz_wratio(a, b) == m.wratio(a, b)
 
+    # Separators, and characters that only look like one to a byte scan: controls that are
+    # not White_Space, and characters whose lead byte also leads a multi-byte separator.
+    block_text = st.text(alphabet=["a", "é", "€", "¢", "ᚠ", "〈", "\x01", "\x1f", " ", "\t",
+                                   "\u00a0", "\u0085", "\u1680", "\u2009", "\u3000"],
+                         min_size=8, max_size=50)
+
+    @settings(max_examples=200, deadline=None)
+    @given(block_text, block_text)
+    def test_tokens_across_sixteen_byte_blocks(self, a, b):
+        """Texts of several 16-byte blocks, separators at every position."""
+        assert t.fuzz_token_sort_ratio(a, b) == m.token_sort(a, b)
+        assert t.fuzz_token_set_ratio(a, b) == m.token_set(a, b)
+
+    @settings(max_examples=150, deadline=None)
+    @given(st.binary(min_size=14, max_size=40).map(lambda b: bytes(b"a \xe2\xe3\x80\x8a\xc2\xa0"[x % 8] for x in b)),
+           st.binary(max_size=40))
+    def test_malformed_bytes_across_blocks(self, a, b):
+        ta, tb = m.text(a), m.text(b)
+        assert t.fuzz_token_sort_ratio(a, b) == m.token_sort(ta, tb)
+        assert t.fuzz_token_set_ratio(a, b) == m.token_set(ta, tb)
+
     def test_invalid_utf8_replacement(self):
         assert t.fuzz_token_sort_ratio(b"a\xff b", "a\ufffd b") == 100.0
         assert t.fuzz_token_set_ratio(b"\xe2\x82 x", "\ufffd x") == 100.0

@@ -213,6 +213,76 @@ private:
     bool is_short_ = true;
 };
 
+/// Masks of a pattern of at most 64 elements in per-thread tables that stay all zero
+/// between uses: building costs O(len) instead of clearing 2 KiB, and the destructor
+/// clears exactly what was set. Values of 256 and more go to a small open-addressing
+/// table (at most 64 keys in 128 slots; an empty slot has mask 0). One instance per thread
+/// at a time: the kernels that use it never nest.
+template <class T>
+class ScratchMask64 {
+public:
+    explicit ScratchMask64(std::span<const T> pattern) noexcept
+        : pattern_(pattern), tables_(&tables()) {
+        Tables& t = *tables_;
+        uint64_t bit = 1;
+        for (T c : pattern) {
+            const uint64_t v = static_cast<uint64_t>(c);
+            if (v < 256) {
+                t.low[v] |= bit;
+            } else if constexpr (sizeof(T) > 1) {
+                std::size_t h = ElementHash{}(v) & 127;
+                while (t.vals[h] != 0 && t.keys[h] != v) h = (h + 1) & 127;
+                if (t.vals[h] == 0) {
+                    t.keys[h] = v;
+                    slots_[nslots_++] = static_cast<uint8_t>(h);
+                }
+                t.vals[h] |= bit;
+            }
+            bit <<= 1;
+        }
+    }
+    ~ScratchMask64() {
+        Tables& t = *tables_;
+        for (T c : pattern_)
+            if (static_cast<uint64_t>(c) < 256) t.low[static_cast<std::size_t>(c)] = 0;
+        for (std::size_t i = 0; i < nslots_; ++i) t.vals[slots_[i]] = 0;
+    }
+    ScratchMask64(const ScratchMask64&) = delete;
+    ScratchMask64& operator=(const ScratchMask64&) = delete;
+
+    uint64_t get(T c) const noexcept {
+        const uint64_t v = static_cast<uint64_t>(c);
+        const Tables& t = *tables_;
+        if (v < 256) return t.low[v];
+        if constexpr (sizeof(T) > 1) {
+            if (nslots_ == 0) return 0;
+            std::size_t h = ElementHash{}(v) & 127;
+            while (t.vals[h] != 0) {
+                if (t.keys[h] == v) return t.vals[h];
+                h = (h + 1) & 127;
+            }
+        }
+        return 0;
+    }
+
+private:
+    struct Tables {
+        uint64_t low[256] = {};
+        uint64_t keys[128] = {};
+        uint64_t vals[128] = {};
+    };
+    // Out of line: inlined, the compiler recomputes the thread-local address (a call to
+    // __tls_get_addr in a shared library) at every use inside the loops.
+    [[gnu::noinline]] static Tables& tables() noexcept {
+        static thread_local Tables t;
+        return t;
+    }
+    std::span<const T> pattern_;
+    Tables* tables_;  // this thread's tables, looked up once
+    uint8_t slots_[64];
+    std::size_t nslots_ = 0;
+};
+
 /// Masks of a pattern of any length (used from 65 elements on): `blocks` words per value.
 template <class T>
 class PatternMaskMulti {

@@ -138,7 +138,112 @@ std::size_t find_exact(std::span<const T> needle, std::span<const T> haystack) {
     }
 }
 
-/// The fast kernel on the shorter of two byte strings (`a` on equal lengths).
+/// The low `n` (1..64) bits of `x` in reverse order (bit i to bit n - 1 - i); the bits of
+/// `x` from n up are zero. The mask of a value in the reversed pattern is the reversed mask
+/// of the value in the pattern.
+inline uint64_t reverse_low_bits(uint64_t x, std::size_t n) noexcept {
+    x = __builtin_bswap64(x);
+    x = ((x >> 4) & 0x0F0F0F0F0F0F0F0FULL) | ((x & 0x0F0F0F0F0F0F0F0FULL) << 4);
+    x = ((x >> 2) & 0x3333333333333333ULL) | ((x & 0x3333333333333333ULL) << 2);
+    x = ((x >> 1) & 0x5555555555555555ULL) | ((x & 0x5555555555555555ULL) << 1);
+    return x >> (64 - n);
+}
+
+/// The best of the windows of one needle, kept as the exact fraction lcs / len (len the
+/// needle's and the window's lengths together): a window's score is ratio_from_distance(
+/// len - 2 lcs, len), which rounds 2 lcs / len monotonically, so the best fraction gives
+/// the best score and no score needs computing until the end.
+struct BestFraction {
+    uint64_t lcs = 0;
+    uint64_t len = 1;
+
+    /// Takes lcs / len when it is greater than the best so far; returns whether it did.
+    bool offer(uint64_t l, uint64_t w) noexcept {
+        if (l * len <= lcs * w) return false;
+        lcs = l;
+        len = w;
+        return true;
+    }
+    double score() const noexcept { return lcs == 0 ? 0.0 : ratio_from_distance(len - 2 * lcs, len); }
+};
+
+/// The best window score of a needle of 1..64 elements in a haystack of m elements not
+/// shorter than it, from `mask(j)`, the needle's mask of haystack element j: the growing
+/// prefixes (with Prefixes), the full windows and the shrinking suffixes. Only the best
+/// score is kept, so the order of the windows does not matter; a full window equal to the
+/// needle is the only one that scores 100 and ends the search. The LCS with every prefix
+/// comes from one pass over the haystack's start, with every suffix from one pass of the
+/// reversed needle (the masks bit-reversed) over its end read backwards.
+template <bool Prefixes, class Mask>
+double short_needle_best(std::size_t n, std::size_t m, Mask mask) {
+    const uint64_t live = last_word_mask(n);
+    BestFraction best;
+    uint64_t S = algorithms::kLcsStart;
+    if constexpr (Prefixes) {
+        for (std::size_t k = 1; k < n; ++k) {
+            S = algorithms::lcs_word_step(S, mask(k - 1));
+            best.offer(algorithms::lcs_word_count(S, live), n + k);
+        }
+    }
+    // As in the window search: neighbouring windows differ in LCS by at most one.
+    uint64_t need = lcs_to_beat(best.score(), n, n);
+    cancel::Budget budget;
+    for (std::size_t s = 0; s + n <= m;) {
+        budget.spend(n);
+        S = algorithms::kLcsStart;
+        for (std::size_t j = s; j < s + n; ++j) S = algorithms::lcs_word_step(S, mask(j));
+        const uint64_t lcs = algorithms::lcs_word_count(S, live);
+        if (lcs == n) return 100.0;
+        if (best.offer(lcs, 2 * n)) need = lcs_to_beat(best.score(), n, n);
+        s += lcs + 1 < need ? need - lcs : 1;
+    }
+    S = algorithms::kLcsStart;
+    for (std::size_t k = 1; k < n; ++k) {
+        S = algorithms::lcs_word_step(S, reverse_low_bits(mask(m - k), n));
+        best.offer(algorithms::lcs_word_count(S, live), n + k);
+    }
+    return best.score();
+}
+
+/// Haystacks up to this many elements have their masks looked up once, into a buffer on
+/// the stack, rather than once per window that reads them.
+constexpr std::size_t kMaskedHaystack = 256;
+
+/// short_needle_best with the masks of `get`.
+template <bool Prefixes, class T, class Get>
+double short_needle_with(std::size_t n, std::span<const T> haystack, const Get& get) {
+    const std::size_t m = haystack.size();
+    const T* h = haystack.data();
+    if (m > kMaskedHaystack)
+        return short_needle_best<Prefixes>(n, m, [&](std::size_t j) noexcept { return get.get(h[j]); });
+    uint64_t masks[kMaskedHaystack];
+    for (std::size_t j = 0; j < m; ++j) masks[j] = get.get(h[j]);
+    return short_needle_best<Prefixes>(n, m, [&](std::size_t j) noexcept { return masks[j]; });
+}
+
+/// The score of the window search (Prefixes) or of the byte kernel (without) for a needle
+/// of 1..64 elements and a haystack not shorter than it, with masks that cost no table
+/// clearing: compared in place for up to 16 elements, else in this thread's scratch table.
+template <bool Prefixes, class T>
+double short_needle_score(std::span<const T> needle, std::span<const T> haystack) {
+    const std::size_t n = needle.size();
+    if (n <= algorithms::ShortMask<T>::kMax)
+        return short_needle_with<Prefixes>(n, haystack, algorithms::ShortMask<T>(needle));
+    return short_needle_with<Prefixes>(n, haystack, algorithms::ScratchMask64<T>(needle));
+}
+
+/// Whether short_needle_score takes this needle and haystack.
+inline bool short_needle(std::size_t n, std::size_t m) noexcept { return n >= 1 && n <= 64 && n <= m; }
+
+/// Score of the window search of `needle` in `haystack`.
+template <class T>
+double window_search_score(std::span<const T> needle, std::span<const T> haystack) {
+    if (short_needle(needle.size(), haystack.size()))
+        return short_needle_score<true>(needle, haystack);
+    return partial_ratio_short_long(needle, haystack).score;
+}
+
+/// The byte kernel on the shorter of two byte strings (`a` on equal lengths).
 double fast_shorter_first(std::span<const uint8_t> a, std::span<const uint8_t> b) {
     return a.size() <= b.size() ? partial_ratio_ascii_fast(a, b) : partial_ratio_ascii_fast(b, a);
 }
@@ -227,46 +332,7 @@ double partial_ratio_ascii_fast(std::span<const uint8_t> needle,
     const std::size_t m = haystack.size();
     if (n == 0) return m == 0 ? 100.0 : 0.0;
     if (m < n || n > 64) return 0.0;
-    if (find_exact(needle, haystack) != std::string_view::npos) return 100.0;
-
-    // Only the entries of bytes that occur are ever read: for short inputs, clearing those
-    // is cheaper than clearing the whole table.
-    uint64_t masks[256];
-    if (m < 256) {
-        algorithms::clear_byte_masks(masks, haystack);
-        algorithms::clear_byte_masks(masks, needle);
-    } else {
-        std::memset(masks, 0, sizeof masks);
-    }
-    algorithms::set_byte_masks(masks, needle);
-    const uint64_t live = last_word_mask(n);
-    auto lcs_of = [&](const uint8_t* p, std::size_t len) noexcept {
-        uint64_t S = algorithms::kLcsStart;
-        for (std::size_t j = 0; j < len; ++j) S = algorithms::lcs_word_step(S, masks[p[j]]);
-        return algorithms::lcs_word_count(S, live);
-    };
-
-    double best = 0.0;
-    uint64_t need = 1;  // beating a best of 0.0 takes one common element
-    cancel::Budget budget;
-    for (std::size_t s = 0; s + n <= m;) {
-        budget.spend(n);
-        const uint64_t lcs = lcs_of(haystack.data() + s, n);
-        const double score = window_score(n, n, lcs);
-        if (score == 100.0) return 100.0;
-        if (score > best) {
-            best = score;
-            need = lcs_to_beat(best, n, n);
-        }
-        // As in the window search: neighbouring windows differ in LCS by at most one.
-        s += lcs + 1 < need ? need - lcs : 1;
-    }
-    for (std::size_t k = n - 1; k >= 1; --k) {
-        const double score = window_score(n, k, lcs_of(haystack.data() + (m - k), k));
-        if (score == 100.0) return 100.0;
-        if (score > best) best = score;
-    }
-    return best;
+    return short_needle_score<false>(needle, haystack);
 }
 
 double partial_ratio_vecs(const types::Seq& a, const types::Seq& b) {
@@ -275,10 +341,10 @@ double partial_ratio_vecs(const types::Seq& a, const types::Seq& b) {
         std::min(la, lb) <= 64)
         return fast_shorter_first(a.as_bytes(), b.as_bytes());
     return types::visit_pair(a, b, [&](auto sa, auto sb) {
-        if (la > lb) return partial_ratio_short_long(sb, sa).score;
-        const double first = partial_ratio_short_long(sa, sb).score;
+        if (la > lb) return window_search_score(sb, sa);
+        const double first = window_search_score(sa, sb);
         if (first == 100.0 || la != lb) return first;
-        return std::max(first, partial_ratio_short_long(sb, sa).score);
+        return std::max(first, window_search_score(sb, sa));
     });
 }
 
@@ -299,8 +365,7 @@ double partial_ratio_text(std::string_view a, std::string_view b) {
     }
     const text::CodePoints ca(a), cb(b);
     const std::span<const uint32_t> sa = ca.span(), sb = cb.span();
-    return sa.size() <= sb.size() ? partial_ratio_short_long(sa, sb).score
-                                  : partial_ratio_short_long(sb, sa).score;
+    return sa.size() <= sb.size() ? window_search_score(sa, sb) : window_search_score(sb, sa);
 }
 
 double partial_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,

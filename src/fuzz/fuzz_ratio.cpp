@@ -10,7 +10,11 @@ namespace tarnwick::fuzz {
 // floor((1 - c/100) * lensum) can round below the exact bound, so one more is allowed and
 // the final score is compared with the cut-off afterwards.
 uint64_t max_distance(double c, uint64_t lensum) noexcept {
-    const double f = (1.0 - c / 100.0) * static_cast<double>(lensum);
+    return max_distance_of_factor(1.0 - c / 100.0, lensum);
+}
+
+uint64_t max_distance_of_factor(double factor, uint64_t lensum) noexcept {
+    const double f = factor * static_cast<double>(lensum);
     const double fl = std::floor(f);
     if (!(fl >= 0.0)) return 1;  // negative or NaN
     if (fl >= 18446744073709551615.0) return algorithms::kNoBound;

@@ -44,6 +44,10 @@ inline double ratio_from_distance(uint64_t d, uint64_t lensum) noexcept {
 /// drops a score equal to the cut-off (the caller compares the final score with it).
 uint64_t max_distance(double c, uint64_t lensum) noexcept;
 
+/// max_distance(c, lensum) from the factor 1 - c/100 (evaluated in that order), which
+/// callers bounding many comparisons under one cut-off compute once.
+uint64_t max_distance_of_factor(double factor, uint64_t lensum) noexcept;
+
 /// Final cut-off check of every scorer: 0.0 when `score` is below the cut-off.
 inline double apply_cutoff(double score, std::optional<double> cutoff) noexcept {
     return (cutoff && score < *cutoff) ? 0.0 : score;

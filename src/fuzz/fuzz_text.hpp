@@ -7,11 +7,17 @@
 #include "types.hpp"
 
 #include <array>
+#include <bit>
+#include <cstring>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tarnwick::fuzz::text {
 
@@ -70,7 +76,13 @@ inline Utf8Text well_formed(std::string_view s) {
 /// well-formed bytes.
 Utf8Text from_seq(const types::Seq& s);
 
-/// The code points of a text, held inline for short texts (words and short phrases).
+/// decode_into for well-formed UTF-8 `s`, with fewer checks: each character's length is
+/// read off its lead byte. (On malformed text it stays within `s` and `out`, but its code
+/// points are unspecified.)
+std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept;
+
+/// The code points of a well-formed UTF-8 text, held inline for short texts (words and
+/// short phrases).
 class CodePoints {
 public:
     explicit CodePoints(std::string_view s) {
@@ -80,7 +92,7 @@ public:
             out = heap_.data();
         }
         data_ = out;
-        size_ = decode_into(s, out);
+        size_ = decode_well_formed_into(s, out);
     }
     CodePoints(const CodePoints&) = delete;
     CodePoints& operator=(const CodePoints&) = delete;
@@ -108,12 +120,56 @@ inline constexpr auto kByteClass = [] {
     return t;
 }();
 
+/// Whether `s` holds a byte that may start a separator: one of 0x20 or below, or a lead
+/// byte of class 2 (see kByteClass). Without one, a non-empty `s` is one token. Reads
+/// sixteen bytes at a time.
+bool may_hold_separator(std::string_view s) noexcept;
+
+#if defined(__SSE2__)
+/// Bit k set when byte k of the `len` bytes at `p` (at most 16 are read) may start a
+/// separator: one of 0x20 or below, or a lead byte of class 2.
+inline uint32_t separator_candidates(const uint8_t* p, std::size_t len) noexcept {
+    __m128i v;
+    if (len >= 16) {
+        v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    } else {
+        uint8_t last[16];
+        std::memset(last, 'a', sizeof last);  // padding that never starts a separator
+        std::memcpy(last, p, len);
+        v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last));
+    }
+    // v <= 0x20 unsigned: min(v, 0x20) == v.
+    __m128i hit = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x20)), v);
+    for (const int lead : {0xC2, 0xE1, 0xE2, 0xE3})
+        hit = _mm_or_si128(hit, _mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(lead))));
+    return static_cast<uint32_t>(_mm_movemask_epi8(hit));
+}
+#endif
+
 /// Calls f(token) for each token of `s`, in text order: the maximal runs of characters
 /// without White_Space, as views into `s`.
 template <class F>
 void for_each_token(std::string_view s, F&& f) {
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     const std::size_t n = s.size();
+#if defined(__SSE2__)
+    // Only the bytes that may start a separator are looked at, found sixteen at a time.
+    // A continuation byte is never one of them, so a separator's later bytes are not.
+    std::size_t start = 0;  // where the current token starts
+    for (std::size_t base = 0; base < n; base += 16) {
+        uint32_t hits = separator_candidates(p + base, n - base);
+        while (hits != 0) {
+            const std::size_t j = base + static_cast<std::size_t>(std::countr_zero(hits));
+            hits &= hits - 1;
+            std::size_t len = 1;
+            const uint8_t k = kByteClass[p[j]];
+            if (k == 0 || (k == 2 && !is_white_space(decode_at(p, n, j, len)))) continue;
+            if (j > start) f(s.substr(start, j - start));
+            start = j + len;
+        }
+    }
+    if (start < n) f(s.substr(start));
+#else
     std::size_t i = 0;
     while (i < n) {
         while (i < n) {  // separators
@@ -142,6 +198,7 @@ void for_each_token(std::string_view s, F&& f) {
         }
         f(s.substr(start, i - start));
     }
+#endif
 }
 
 }  // namespace tarnwick::fuzz::text

@@ -137,8 +137,27 @@ double indel_cmp(std::string_view a, std::string_view b, std::optional<double> c
     return 100.0 * indel_normalized_sim(ca.span(), cb.span(), cutoff);
 }
 
+namespace {
+
+/// token_set_of for texts that are not both pure ASCII (nothing is pruned by lengths,
+/// which are in bytes): each joined text is decoded once for the comparisons that read it.
+/// A pair of ASCII texts among them scores as indel_cmp would score it, since indel_bytes
+/// gives what the code point comparison gives.
+double token_set_of_code_points(SetParts& d, std::optional<double> cutoff) {
+    auto sim = [&](const text::CodePoints& x, const text::CodePoints& y) {
+        return 100.0 * indel_normalized_sim(x.span(), y.span(), cutoff);
+    };
+    const text::CodePoints ab(d.t_ab()), ba(d.t_ba());
+    if (d.inter.empty()) return sim(ab, ba);
+    const text::CodePoints s(d.s());
+    return std::max({sim(s, ab), sim(s, ba), sim(ab, ba)});
+}
+
+}  // namespace
+
 double token_set_of(SetParts& d, bool none_gives_zero, std::optional<double> cutoff) {
     if (none_gives_zero && d.none()) return 0.0;
+    if (!d.ascii) return token_set_of_code_points(d, cutoff);
     // Comparisons that the lengths alone put below the cut-off are not made.
     auto cmp = [&](std::size_t la, std::size_t lb, auto&& ta, auto&& tb) {
         if (cutoff && d.ascii && length_prunes(la, lb, *cutoff)) return 0.0;

@@ -102,19 +102,28 @@ std::pair<double, double> token_pair(std::string_view a, std::string_view b, dou
         if (ascii && token::length_prunes(d.len_ab, d.len_ba, c1)) return {sort, 0.0};
         return {sort, ascii_pruned_cmp(d.t_ab(), d.t_ba(), c1, ascii)};
     }
-    auto cmp = [&](std::size_t la, std::size_t lb, std::string_view (token::SetParts::*x)(),
-                   std::string_view (token::SetParts::*y)(), double cut) {
-        if (ascii && token::length_prunes(la, lb, cut)) return 0.0;
-        return token::indel_cmp((d.*x)(), (d.*y)(), cut, ascii);
-    };
+    // Texts that are not both pure ASCII: each set text is decoded once, on first use,
+    // for the comparisons that read it (an ASCII pair among them scores as indel_cmp
+    // would score it, since indel_bytes gives what the code point comparison gives).
+    std::optional<text::CodePoints> code_points[3];  // s, t_ab, t_ba
     using P = token::SetParts;
-    const double s1 = cmp(d.len_s, d.len_t_ab(), &P::s, &P::t_ab, c1);
+    std::string_view (P::*const texts[3])() = {&P::s, &P::t_ab, &P::t_ba};
+    auto decoded = [&](int k) {
+        if (!code_points[k]) code_points[k].emplace((d.*texts[k])());
+        return code_points[k]->span();
+    };
+    auto cmp = [&](std::size_t la, std::size_t lb, int x, int y, double cut) {
+        if (ascii && token::length_prunes(la, lb, cut)) return 0.0;
+        if (ascii) return token::indel_cmp((d.*texts[x])(), (d.*texts[y])(), cut, true);
+        return 100.0 * indel_normalized_sim(decoded(x), decoded(y), std::optional<double>(cut));
+    };
+    const double s1 = cmp(d.len_s, d.len_t_ab(), 0, 1, c1);
     if (s1 == 100.0) return {sort, 100.0};
     const double c2 = std::fmax(c1, s1);
-    const double s2 = cmp(d.len_s, d.len_t_ba(), &P::s, &P::t_ba, c2);
+    const double s2 = cmp(d.len_s, d.len_t_ba(), 0, 2, c2);
     if (s2 == 100.0) return {sort, 100.0};
     const double c3 = std::fmax(c2, s2);
-    const double s3 = cmp(d.len_t_ab(), d.len_t_ba(), &P::t_ab, &P::t_ba, c3);
+    const double s3 = cmp(d.len_t_ab(), d.len_t_ba(), 1, 2, c3);
     return {sort, std::max({s1, s2, s3})};
 }
 

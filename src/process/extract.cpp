@@ -142,11 +142,20 @@ inline void prefetch_object(const PyObject* o) noexcept {
     __builtin_prefetch(reinterpret_cast<const char*>(o) + 64, 0);
 }
 
+/// Fetches the head of an object for changing its reference count.
+inline void prefetch_head(const PyObject* o) noexcept { __builtin_prefetch(o, 1); }
+
+/// Items ahead of the one being released whose heads are fetched: the release loop does
+/// little else than wait for them.
+constexpr std::size_t kReleaseAhead = 48;
+
 /// One block of consecutive list positions: the items (strong references, released with
 /// the interpreter lock held), the views the pool scores and, once scored, the chunks'
-/// candidates.
+/// candidates. The first `count` entries of `items` and `views` are the block's; the
+/// vectors only grow, so that a block is not cleared before it is filled.
 struct Block {
     std::size_t begin = 0;              // list position of item 0
+    std::size_t count = 0;              // items in the block
     std::vector<PyObject*> items;       // null where there is nothing to score
     std::vector<ChoiceView> views;      // one per item
     std::vector<types::Seq> others;     // sequences of items that are not byte strings
@@ -157,15 +166,18 @@ struct Block {
     Block& operator=(const Block&) = delete;
     ~Block() { release(); }
 
+    /// The views of the block's items.
+    std::span<const ChoiceView> block_views() const noexcept { return {views.data(), count}; }
+
     /// Drops the items' references and empties the block, keeping its storage.
     void release() {
-        const std::size_t n = items.size();
+        const std::size_t n = count;
+        PyObject* const* it = items.data();
         for (std::size_t i = 0; i < n; ++i) {
-            if (i + kAhead < n && items[i + kAhead]) prefetch_object(items[i + kAhead]);
-            Py_XDECREF(items[i]);
+            if (i + kReleaseAhead < n && it[i + kReleaseAhead]) prefetch_head(it[i + kReleaseAhead]);
+            Py_XDECREF(it[i]);
         }
-        items.clear();
-        views.clear();
+        count = 0;
         others.clear();
         parts.clear();
     }
@@ -183,8 +195,10 @@ enum class ReadMode : bool { Fast, General };
 void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, ReadMode mode) {
     const bool general = mode == ReadMode::General;
     blk.begin = begin;
-    blk.items.resize(end - begin);
-    blk.views.resize(end - begin);
+    if (blk.items.size() < end - begin) {
+        blk.items.resize(end - begin);
+        blk.views.resize(end - begin);
+    }
     PyObject* ahead[kAhead];  // ahead[k % kAhead]: the item at position k, for k in [i, i + kAhead)
     auto fetch = [&](std::size_t from, std::size_t to) {
         for (std::size_t k = from; k < to; ++k) {
@@ -202,6 +216,7 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, 
         ChoiceView& view = blk.views[i - begin];
         held = nullptr;
         view = ChoiceView{};
+        blk.count = i - begin + 1;  // what release() drops if reading stops here
         const char* p = nullptr;
         Py_ssize_t len = -1;
         if (PyUnicode_CheckExact(item)) {
@@ -259,14 +274,13 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, 
         end = std::min(end, std::max(i + 1, static_cast<std::size_t>(PyList_Size(list))));
         fetch(i + 1, std::min(end, i + 1 + kAhead));
     }
-    blk.items.resize(i - begin);
-    blk.views.resize(i - begin);
+    blk.count = i - begin;
 }
 
 /// List positions per block: the calling thread reads one block while the pool scores the
 /// one before, and the items of a block are released soon after their scoring, while
 /// they are still in cache.
-constexpr std::size_t kBlock = 65536;
+constexpr std::size_t kBlock = 16384;
 
 /// A list of kExtractMinChoices choices or more, scored on the pool. Every scored item is
 /// held until its block has been scored, and the kept ones until the result is built, so
@@ -291,12 +305,12 @@ std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::option
         if (next >= end) return false;
         Block& blk = blocks[b % 2];
         read_block(list, next, end, blk, mode);
-        next = blk.begin + blk.items.size();
+        next = blk.begin + blk.count;
         return true;
     };
     auto score = [&](std::size_t b) {
         Block& blk = blocks[b % 2];
-        blk.parts = score_block(q, blk.views, blk.others, blk.begin, limit, cutoff);
+        blk.parts = score_block(q, blk.block_views(), blk.others, blk.begin, limit, cutoff);
     };
     // Keeps the candidates of a scored block.
     auto keep = [&](std::size_t b) {

@@ -20,10 +20,7 @@ void score_rows(ScorerType scorer, std::span<const std::optional<types::Seq>> qu
         }
         // Built inside the row task, so that only the rows being computed hold one.
         const PreparedQuery q(scorer, *query);
-        for (std::size_t j = 0; j < m; ++j) {
-            if (j % 16 == 0) cancel::cancellation_point();
-            row[j] = choices[j] ? q.score(*choices[j], cutoff) : 0.0;
-        }
+        q.score_row(choices, cutoff, row);
     });
 }
 

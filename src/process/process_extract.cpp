@@ -17,6 +17,13 @@ void RunningCutoff::raise(double score) noexcept {
 
 namespace {
 
+/// The running cut-off's value and its prepared form, made again when the value rises.
+struct PreparedCutoff {
+    double value;
+    Cutoff cutoff;
+    explicit PreparedCutoff(double r) noexcept : value(r), cutoff(r) {}
+};
+
 /// Scores the views [begin, end) against the query with the shared cut-off.
 std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const ChoiceView> views,
                                        std::span<const types::Seq> others, std::size_t base,
@@ -25,20 +32,22 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
     BoundedHeap<PoolCandidate> heap(limit.value_or(0));
     std::vector<PoolCandidate> all;
     std::vector<uint32_t> code_points;
+    PreparedCutoff cut(cutoff.get());
     for (std::size_t i = begin; i < end; ++i) {
         if (i % 16 == 0) cancel::cancellation_point();
         const ChoiceView& v = views[i];
         if (i + 4 < end) __builtin_prefetch(views[i + 4].data);
         if (v.other == ChoiceView::kNone) continue;
         const double r = cutoff.get();
+        if (r != cut.value) cut = PreparedCutoff(r);
         double score;
         if (v.other == ChoiceView::kMissing) {
             score = 0.0;
         } else if (v.other >= 0) {
-            score = q.score(others[static_cast<std::size_t>(v.other)], r);
+            score = q.score(others[static_cast<std::size_t>(v.other)], cut.cutoff);
         } else if (v.other == ChoiceView::kBytes ||
                    fuzz::text::is_ascii({reinterpret_cast<const char*>(v.data), v.size})) {
-            score = q.score(std::span<const uint8_t>(v.data, v.size), r);
+            score = q.score(std::span<const uint8_t>(v.data, v.size), cut.cutoff);
         } else {
             // Text with other characters: its code points, as the conversion of a str
             // gives them.
@@ -46,7 +55,7 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
             fuzz::text::decode(text, code_points);
             types::Seq seq = types::Seq::chars_view(code_points);
             seq.set_text(text);
-            score = q.score(seq, r);
+            score = q.score(seq, cut.cutoff);
         }
         if (score < r) continue;
         const PoolCandidate c{score, base + i, 0};

@@ -3,6 +3,7 @@
 #include "algorithms/lcs.hpp"
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
+#include "cancel.hpp"
 #include "fuzz/fuzz_partial.hpp"
 #include "fuzz/fuzz_wratio.hpp"
 
@@ -83,34 +84,51 @@ PreparedQuery::PreparedQuery(ScorerType scorer, const types::Seq& query)
     if (scorer.uses_token_cache()) cache_.emplace(fuzz::QueryTokenCache::from_bytes(bytes_));
 }
 
+Cutoff::Cutoff(std::optional<double> v) noexcept : value(v) {
+    if (!v) return;
+    clamped = fuzz::clamp_cutoff(*v);
+    factor = 1.0 - clamped / 100.0;
+}
+
 double PreparedQuery::score(const types::Seq& choice, std::optional<double> cutoff) const {
+    return score(choice, Cutoff(cutoff));
+}
+
+double PreparedQuery::score(std::span<const uint8_t> choice, std::optional<double> cutoff) const {
+    return score(choice, Cutoff(cutoff));
+}
+
+double PreparedQuery::score(const types::Seq& choice, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     if (!general_) return 0.0;
     // Empty inputs follow each scorer's own rule (qratio and partial ratio give 0.0, the
     // plain ratio of two empty strings 100.0): the general computation has it.
     if (is_bytes_ && choice.kind() == types::SeqKind::Bytes && !bytes_.empty() && !choice.empty())
-        return fuzz::apply_cutoff(score_bytes(choice.as_bytes(), cutoff), cutoff);
+        return fuzz::apply_cutoff(score_bytes(choice.as_bytes(), cut), cutoff);
     if (wide_valid_ && !choice.empty()) {
         if (choice.kind() == types::SeqKind::Chars)
-            return fuzz::apply_cutoff(ratio_wide(choice.as_chars(), cutoff), cutoff);
+            return fuzz::apply_cutoff(ratio_wide(choice.as_chars(), cut), cutoff);
         if (choice.kind() == types::SeqKind::Bytes)
-            return fuzz::apply_cutoff(ratio_wide(choice.as_bytes(), cutoff), cutoff);
+            return fuzz::apply_cutoff(ratio_wide(choice.as_bytes(), cut), cutoff);
     }
     return fuzz::apply_cutoff(general_(seq_, choice, cutoff), cutoff);
 }
 
-double PreparedQuery::score(std::span<const uint8_t> choice, std::optional<double> cutoff) const {
+double PreparedQuery::score(std::span<const uint8_t> choice, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     if (is_bytes_ && !bytes_.empty() && !choice.empty())
-        return fuzz::apply_cutoff(score_bytes(choice, cutoff), cutoff);
-    if (wide_valid_ && !choice.empty()) return fuzz::apply_cutoff(ratio_wide(choice, cutoff), cutoff);
-    return score(types::Seq::bytes(choice.data(), choice.size()), cutoff);
+        return fuzz::apply_cutoff(score_bytes(choice, cut), cutoff);
+    if (wide_valid_ && !choice.empty()) return fuzz::apply_cutoff(ratio_wide(choice, cut), cutoff);
+    return score(types::Seq::bytes(choice.data(), choice.size()), cut);
 }
 
-double PreparedQuery::score_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const {
+double PreparedQuery::score_bytes(std::span<const uint8_t> b, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     const fuzz::QueryTokenCache* cache = cache_ ? &*cache_ : nullptr;
     const std::span<const uint8_t> a = bytes_;
     switch (scorer_.value) {
         case ScorerType::Ratio:
-        case ScorerType::QRatio: return ratio_bytes(b, cutoff);
+        case ScorerType::QRatio: return ratio_bytes(b, cut);
         case ScorerType::WRatio: return fuzz::wratio_bytes(a, b, cutoff, cache);
         case ScorerType::PartialRatio: return fuzz::partial_ratio_bytes(a, b, cutoff);
         case ScorerType::TokenSortRatio: return fuzz::token_sort_ratio_bytes(a, b, cutoff, cache);
@@ -135,10 +153,10 @@ struct RatioBound {
     double c = 0.0;                         // the clamped cut-off
     bool rejects = false;
 
-    RatioBound(uint64_t la, uint64_t lb, std::optional<double> cutoff) noexcept {
-        if (!cutoff) return;
-        c = fuzz::clamp_cutoff(*cutoff);
-        bound = fuzz::max_distance(c, la + lb);
+    RatioBound(uint64_t la, uint64_t lb, const Cutoff& cutoff) noexcept {
+        if (!cutoff.value) return;
+        c = cutoff.clamped;
+        bound = fuzz::max_distance_of_factor(cutoff.factor, la + lb);
         rejects = (la > lb ? la - lb : lb - la) > bound;
     }
 };
@@ -149,9 +167,10 @@ struct RatioBound {
 /// query's masks and histogram: a cut-off first rejects by length difference and (for long
 /// queries) by the byte histograms, both lower bounds of the Indel distance, then bounds
 /// the LCS computation.
-double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const {
+double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     const uint64_t la = bytes_.size(), lb = b.size(), L = la + lb;
-    const RatioBound rb(la, lb, cutoff);
+    const RatioBound rb(la, lb, cut);
     if (rb.rejects) return 0.0;
     const uint64_t bound = rb.bound;
     const double c = rb.c;
@@ -183,13 +202,87 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, std::optional<doub
     return (cutoff && score < c) ? 0.0 : score;
 }
 
+/// The simple ratio of the byte query and a non-empty choice of `lb` bytes whose LCS with
+/// it is `lcs`, as ratio_bytes gives it (its bounded pass either finds the LCS or gives up
+/// only when the distance exceeds the bound, which then scores 0.0 either way).
+double PreparedQuery::ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cut) const {
+    const uint64_t la = bytes_.size(), L = la + lb;
+    const RatioBound rb(la, lb, cut);
+    if (rb.rejects) return 0.0;
+    const uint64_t d = L - 2 * lcs;
+    if (d > rb.bound) return 0.0;
+    const double score = fuzz::ratio_from_distance(d, L);
+    return (cut.value && score < rb.c) ? 0.0 : score;
+}
+
+namespace {
+
+/// LCS of a pattern of 1..64 bytes (its mask table and `live` bits) with four texts at
+/// once: the four bit-parallel passes are interleaved, so that each step waits less for
+/// the previous step of its own pass.
+void lcs_of_four(const uint64_t* masks, uint64_t live, const std::span<const uint8_t>* t,
+                 uint64_t* lcs) noexcept {
+    const std::size_t common = std::min({t[0].size(), t[1].size(), t[2].size(), t[3].size()});
+    uint64_t S[4] = {algorithms::kLcsStart, algorithms::kLcsStart, algorithms::kLcsStart,
+                     algorithms::kLcsStart};
+    const uint8_t *p0 = t[0].data(), *p1 = t[1].data(), *p2 = t[2].data(), *p3 = t[3].data();
+    for (std::size_t j = 0; j < common; ++j) {
+        S[0] = algorithms::lcs_word_step(S[0], masks[p0[j]]);
+        S[1] = algorithms::lcs_word_step(S[1], masks[p1[j]]);
+        S[2] = algorithms::lcs_word_step(S[2], masks[p2[j]]);
+        S[3] = algorithms::lcs_word_step(S[3], masks[p3[j]]);
+    }
+    for (int k = 0; k < 4; ++k) {
+        for (std::size_t j = common; j < t[k].size(); ++j)
+            S[k] = algorithms::lcs_word_step(S[k], masks[t[k][j]]);
+        lcs[k] = algorithms::lcs_word_count(S[k], live);
+    }
+}
+
+}  // namespace
+
+void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices,
+                              const Cutoff& cut, double* out) const {
+    const bool ratio = scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio;
+    const std::size_t m = choices.size();
+    if (!(ratio && is_bytes_ && masks_valid_)) {
+        for (std::size_t j = 0; j < m; ++j) {
+            if (j % 16 == 0) cancel::cancellation_point();
+            out[j] = choices[j] ? score(*choices[j], cut) : 0.0;
+        }
+        return;
+    }
+    const uint64_t live = algorithms::last_word_mask(bytes_.size());
+    std::size_t group[4];
+    std::span<const uint8_t> texts[4];
+    std::size_t filled = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+        if (j % 16 == 0) cancel::cancellation_point();
+        const std::optional<types::Seq>& c = choices[j];
+        if (!c || c->kind() != types::SeqKind::Bytes || c->empty()) {
+            out[j] = c ? score(*c, cut) : 0.0;
+            continue;
+        }
+        group[filled] = j;
+        texts[filled] = c->as_bytes();
+        if (++filled < 4) continue;
+        uint64_t lcs[4];
+        lcs_of_four(masks_, live, texts, lcs);
+        for (int k = 0; k < 4; ++k)
+            out[group[k]] = fuzz::apply_cutoff(ratio_of_lcs(texts[k].size(), lcs[k], cut), cut.value);
+        filled = 0;
+    }
+    for (std::size_t k = 0; k < filled; ++k) out[group[k]] = score(*choices[group[k]], cut);
+}
+
 /// The simple ratio of the wide query and a non-empty choice of code points or bytes, as
 /// fuzz::ratio computes it: the length bound, then one bit-parallel LCS pass over the
 /// choice with the query's masks, stopping once the LCS the cut-off needs is out of reach.
 template <class T>
-double PreparedQuery::ratio_wide(std::span<const T> b, std::optional<double> cutoff) const {
+double PreparedQuery::ratio_wide(std::span<const T> b, const Cutoff& cut) const {
+    const std::optional<double> cutoff = cut.value;
     const uint64_t la = seq_.size(), lb = b.size(), L = la + lb;
-    const RatioBound rb(la, lb, cutoff);
+    const RatioBound rb(la, lb, cut);
     if (rb.rejects) return 0.0;
     const uint64_t bound = rb.bound;
     const double c = rb.c;

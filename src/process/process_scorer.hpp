@@ -56,6 +56,15 @@ SeqScoreFn seq_scorer(ScorerType s) noexcept;
 /// What a batch call computes once per query: built before the query's choices are
 /// scored, then only read (concurrently by workers). Views the query's sequence, which
 /// must outlive it.
+/// A cut-off with what the ratio's distance bound derives from it, computed once for the
+/// many choices scored under it.
+struct Cutoff {
+    std::optional<double> value;
+    double clamped = 0.0;  // fuzz::clamp_cutoff(*value)
+    double factor = 1.0;   // 1 - clamped / 100
+    Cutoff(std::optional<double> v) noexcept;  // NOLINT: implicit, as the plain cut-off
+};
+
 class PreparedQuery {
 public:
     PreparedQuery(ScorerType scorer, const types::Seq& query);
@@ -69,13 +78,23 @@ public:
     /// Same, for a choice given as a byte string (a Bytes sequence without building one).
     double score(std::span<const uint8_t> choice, std::optional<double> cutoff) const;
 
+    /// The two above with a prepared cut-off.
+    double score(const types::Seq& choice, const Cutoff& cutoff) const;
+    double score(std::span<const uint8_t> choice, const Cutoff& cutoff) const;
+
+    /// out[j] = the score of choices[j] (0.0 for nothing), as score() gives it; the simple
+    /// and quick ratio of a query of 1 to 64 bytes score four byte strings at a time.
+    void score_row(std::span<const std::optional<types::Seq>> choices, const Cutoff& cutoff,
+                   double* out) const;
+
     ScorerType scorer() const noexcept { return scorer_; }
 
 private:
-    double score_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const;
-    double ratio_bytes(std::span<const uint8_t> b, std::optional<double> cutoff) const;
+    double score_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
+    double ratio_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
+    double ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cutoff) const;
     template <class T>
-    double ratio_wide(std::span<const T> b, std::optional<double> cutoff) const;
+    double ratio_wide(std::span<const T> b, const Cutoff& cutoff) const;
 
     /// Code points of a wide query spanning at most this many values get a direct table.
     static constexpr uint64_t kWideSpan = 4096;

@@ -10,8 +10,9 @@ namespace tarnwick::text {
 namespace {
 
 /// The character at p[i] (i < n, p[i] >= 0x80) when it is one of the common well-formed
-/// ones that need no range checks: two bytes, or three bytes led by E1 to EC, EE or EF.
-/// Returns its length and sets `c`; 0 for any other sequence (decode_at decides).
+/// ones: two bytes, three bytes led by E1 to EC, EE or EF (no range checks needed), or four
+/// bytes (emoji and the other planes past the first) whose second byte is in its lead's
+/// range. Returns its length and sets `c`; 0 for any other sequence (decode_at decides).
 inline std::size_t decode_common(const uint8_t* p, std::size_t n, std::size_t i,
                                  uint32_t& c) noexcept {
     const uint32_t b = p[i];
@@ -23,6 +24,15 @@ inline std::size_t decode_common(const uint8_t* p, std::size_t n, std::size_t i,
         (p[i + 2] & 0xC0) == 0x80) {
         c = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
         return 3;
+    }
+    if (b >= 0xF0 && b <= 0xF4 && i + 3 < n) {
+        const uint32_t t1 = p[i + 1];
+        const uint32_t lo = b == 0xF0 ? 0x90 : 0x80, hi = b == 0xF4 ? 0x8F : 0xBF;
+        if (t1 >= lo && t1 <= hi && (p[i + 2] & 0xC0) == 0x80 && (p[i + 3] & 0xC0) == 0x80) {
+            c = ((b & 0x07) << 18) | ((t1 & 0x3F) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
+                (p[i + 3] & 0x3Fu);
+            return 4;
+        }
     }
     return 0;
 }
