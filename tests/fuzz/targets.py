@@ -399,12 +399,17 @@ def _save_mmap(name):
 
 
 def _mmap_class(name):
-    """Writes a small index, mutates its files (a byte changed, a file cut short or
-    removed), loads it and calls the methods."""
+    """Writes a small index, mutates its files (a byte changed, a file cut short, removed or
+    replaced by a FIFO or a device), loads it and calls the methods; then, sometimes,
+    rewrites a mapped file in place (same length) and calls the methods again."""
     def run(d):
         cls = getattr(m, name)
         path = os.path.join(_index_path(d) if False else _tmp_dir(), "load%d" % d.below(4))
         corpus = [text(d) for _ in range(1 + d.below(6))]
+        if os.path.lexists(path):
+            # What an earlier input left there (a FIFO would block the mutations below).
+            import shutil
+            shutil.rmtree(path)
         if name == "MmapHybridSearchIndex":
             m.save_mmap_hybrid(path, corpus, 1.5, 0.75, d.chance(128),
                                embeddings=[[1.0, 0.5]] * len(corpus) if d.chance(128) else None)
@@ -429,14 +434,64 @@ def _mmap_class(name):
             else:
                 with open(f, "ab") as fh:
                     fh.write(d.raw(d.below(16)))
+        if files and d.chance(24):
+            _not_regular(d, os.path.join(path, d.pick(files)))
         obj = cls.load(path) if hasattr(cls, "load") else cls(path)
         if hasattr(obj, "set_metadata_json") and d.chance(128):
             try:
                 obj.set_metadata_json([json_text(d) for _ in range(d.below(8))])
             except Exception as e:  # noqa: BLE001
                 check_exception(e)
-        return _method_calls(d, obj, rounds=5)
+        obj = _method_calls(d, obj, rounds=5)
+        binary = [f for f in ("postings.bin", "positions.bin", "embeddings.bin")
+                  if os.path.isfile(os.path.join(path, f))]
+        if binary and d.chance(100):
+            # Every term's records are read (and checked) before the rewrite, and again
+            # after it.
+            every_term = " ".join(corpus)
+            query = obj.get_top_n_phrase if hasattr(obj, "get_top_n_phrase") else obj.search
+            for rewrite in (False, True):
+                if rewrite:
+                    _rewrite_in_place(d, os.path.join(path, d.pick(binary)))
+                try:
+                    query(every_term)
+                except Exception as e:  # noqa: BLE001
+                    check_exception(e)
+            obj = _method_calls(d, obj, rounds=5)
+        return obj
     return run
+
+
+def _not_regular(d, f):
+    """Replaces the file `f` by a FIFO, a symbolic link to a device or a directory."""
+    os.remove(f)
+    kind = d.below(3)
+    if kind == 0:
+        os.mkfifo(f)
+    elif kind == 1:
+        os.symlink("/dev/zero" if d.chance(128) else "/dev/null", f)
+    else:
+        os.mkdir(f)
+
+
+def _rewrite_in_place(d, f):
+    """Writes into the file `f` without changing its length (its mapping stays valid):
+    all of it 0xFF bytes, or a few bytes, or a few 32-bit values."""
+    size = os.path.getsize(f)
+    if not size:
+        return
+    with open(f, "r+b") as fh:
+        kind = d.below(3)
+        if kind == 0:
+            fh.write(b"\xff" * size)
+            return
+        for _ in range(1 + d.below(4)):
+            at = d.below(size)
+            fh.seek(at)
+            if kind == 1:
+                fh.write(d.raw(min(size - at, 1 + d.below(8))))
+            else:
+                fh.write(d.pick([0, 1, 2**31, 2**32 - 1, 2**32 - 2]).to_bytes(4, "little")[:size - at])
 
 
 def _tmp_dir():

@@ -1,5 +1,7 @@
 #include "search/bm25/postings.hpp"
 
+#include "cancel.hpp"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -15,12 +17,14 @@ InvertedLists invert(std::span<const uint64_t> tok_offsets, std::span<const uint
     InvertedLists out;
     std::vector<uint32_t> last(num_terms, UINT32_MAX);
     std::vector<uint64_t> df(num_terms, 0);
-    for (std::size_t d = 0; d < n; ++d)
+    for (std::size_t d = 0; d < n; ++d) {
+        if (d % 1024 == 0) cancel::cancellation_point();
         for (const uint32_t t : doc_terms(d))
             if (last[t] != d) {
                 last[t] = static_cast<uint32_t>(d);
                 ++df[t];
             }
+    }
     out.offsets.resize(num_terms + 1);
     out.offsets[0] = 0;
     for (std::size_t t = 0; t < num_terms; ++t) out.offsets[t + 1] = out.offsets[t] + df[t];
@@ -28,7 +32,8 @@ InvertedLists invert(std::span<const uint64_t> tok_offsets, std::span<const uint
     std::vector<uint64_t>& cursor = df;  // reused: the next free slot of each list
     std::copy(out.offsets.begin(), out.offsets.end() - 1, cursor.begin());
     std::fill(last.begin(), last.end(), UINT32_MAX);
-    for (std::size_t d = 0; d < n; ++d)
+    for (std::size_t d = 0; d < n; ++d) {
+        if (d % 1024 == 0) cancel::cancellation_point();
         for (const uint32_t t : doc_terms(d)) {
             if (last[t] != d) {
                 last[t] = static_cast<uint32_t>(d);
@@ -39,6 +44,7 @@ InvertedLists invert(std::span<const uint64_t> tok_offsets, std::span<const uint
                 ++p.tf;
             }
         }
+    }
     return out;
 }
 

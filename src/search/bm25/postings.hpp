@@ -24,6 +24,7 @@ struct InvertedLists {
 /// The lists of a corpus of documents whose term ids (each below `num_terms`) are
 /// tokens[tok_offsets[d], tok_offsets[d + 1]) for document d, with fewer than 2^32 - 1
 /// documents. Throws std::length_error when a document holds one term 2^32 - 1 times or more.
+/// A cancellation point (cancel.hpp).
 InvertedLists invert(std::span<const uint64_t> tok_offsets, std::span<const uint32_t> tokens,
                      std::size_t num_terms);
 

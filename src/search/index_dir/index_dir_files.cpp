@@ -1,5 +1,7 @@
 #include "search/index_dir/index_dir_files.hpp"
 
+#include "cancel.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,6 +30,27 @@ std::string parent_of(std::string_view path) {
     std::size_t cut = slash;
     while (cut > 0 && path[cut - 1] == '/') --cut;
     return std::string(cut == 0 ? path.substr(0, 1) : path.substr(0, cut));
+}
+
+/// fsync, repeated when a signal interrupts it.
+int sync(int fd) noexcept {
+    int r;
+    do r = ::fsync(fd);
+    while (r != 0 && errno == EINTR);
+    return r;
+}
+
+/// Flushes the entries of directory `dir` to disk. A file system that cannot sync a
+/// directory (EINVAL) is not an error.
+void sync_directory(const std::string& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw_errno();
+    if (sync(fd) != 0 && errno != EINVAL) {
+        const int err = errno;
+        ::close(fd);
+        throw std::system_error(err, std::generic_category());
+    }
+    ::close(fd);
 }
 
 /// A process-wide counter that makes temporary names unique within the process.
@@ -125,9 +148,13 @@ DirectoryWrite::File& DirectoryWrite::open(std::string_view name) {
 }
 
 void DirectoryWrite::commit() {
+    // Every file reaches the disk before any is renamed, and the renames reach it before
+    // commit returns: a crash leaves the old names with the old files or the new ones.
     for (Entry& e : files_) {
+        cancel::cancellation_point();
         e.file.flush();
         const int fd = e.file.fd_;
+        if (sync(fd) != 0) throw_errno();
         e.file.fd_ = -1;
         if (::close(fd) != 0 && errno != EINTR) throw_errno();
     }
@@ -135,6 +162,7 @@ void DirectoryWrite::commit() {
         Entry& e = files_[renamed_];
         if (::rename(e.temp.c_str(), e.final.c_str()) != 0) throw_errno();
     }
+    sync_directory(dir_);
 }
 
 DirectoryWrite::~DirectoryWrite() {

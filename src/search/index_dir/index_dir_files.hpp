@@ -8,10 +8,14 @@
 // little-endian. The path of a file is "{dir}/{name}" with `dir` exactly as given.
 //
 // Replacing files: every new file is written completely under a temporary name in the
-// directory, and only when all of them are written are they renamed over their final names,
-// in the order given. A failure before that removes the temporaries and leaves every final
-// name as it was; a process that has the old files mapped keeps reading the old contents,
-// since a rename never changes the file it replaces.
+// directory and flushed to disk (fsync), and only when all of them are written are they
+// renamed over their final names, in the order given; the directory is then flushed too,
+// so that a crash or power loss leaves the old files or the new ones. A failure or a
+// cancellation (cancel.hpp) before the renames removes the temporaries and leaves every
+// final name as it was; a process that has the old files mapped keeps reading the old
+// contents, since a rename never changes the file it replaces. The renames are one at a
+// time: a reader opening the directory between two of them finds some files new and others
+// old.
 //
 // Failures of the operating system are thrown as std::system_error with the errno value
 // (std::generic_category); a file whose content is wrong is reported as IndexDirError.
@@ -57,7 +61,11 @@ struct MmapPosting {
     float weight;          // the term's weight in the document, without idf
     uint32_t n_positions;  // positions of the term in the document in "positions.bin"
 };
+/// The record's layout: its three fields at these byte offsets.
 inline constexpr std::size_t kPostingBytes = 12;
+inline constexpr std::size_t kPostingDocAt = 0;
+inline constexpr std::size_t kPostingWeightAt = 4;
+inline constexpr std::size_t kPostingPositionsAt = 8;
 
 namespace detail {
 inline uint32_t little_endian(uint32_t v) noexcept {
@@ -82,13 +90,33 @@ inline void store_f32(char* p, float v) noexcept { store_u32(p, std::bit_cast<ui
 
 /// The record at `p` (kPostingBytes bytes).
 inline MmapPosting load_posting(const char* p) noexcept {
-    return {load_u32(p), load_f32(p + 4), load_u32(p + 8)};
+    return {load_u32(p + kPostingDocAt), load_f32(p + kPostingWeightAt), load_u32(p + kPostingPositionsAt)};
 }
 inline void store_posting(char* p, const MmapPosting& r) noexcept {
-    store_u32(p, r.doc_id);
-    store_f32(p + 4, r.weight);
-    store_u32(p + 8, r.n_positions);
+    store_u32(p + kPostingDocAt, r.doc_id);
+    store_f32(p + kPostingWeightAt, r.weight);
+    store_u32(p + kPostingPositionsAt, r.n_positions);
 }
+
+/// A run of consecutive records in place (a term's records in a mapped "postings.bin"),
+/// read field by field. Each read goes to the bytes again: a reader of a mapping that
+/// another process may rewrite checks every value it uses as an index where it uses it.
+class PostingRecords {
+public:
+    PostingRecords() = default;
+    PostingRecords(const char* data, std::size_t count) noexcept : data_(data), count_(count) {}
+
+    std::size_t size() const noexcept { return count_; }
+    uint32_t doc(std::size_t i) const noexcept { return load_u32(at(i) + kPostingDocAt); }
+    float weight(std::size_t i) const noexcept { return load_f32(at(i) + kPostingWeightAt); }
+    uint32_t n_positions(std::size_t i) const noexcept { return load_u32(at(i) + kPostingPositionsAt); }
+    MmapPosting operator[](std::size_t i) const noexcept { return load_posting(at(i)); }
+
+private:
+    const char* at(std::size_t i) const noexcept { return data_ + i * kPostingBytes; }
+    const char* data_ = nullptr;
+    std::size_t count_ = 0;
+};
 
 /// Creates `path` and every missing parent (mode 0777 before the umask); an existing
 /// directory is accepted, and so is the empty path.
@@ -97,6 +125,7 @@ void create_directories(const std::string& path);
 /// A set of files replacing the same-named files of one directory (see the file comment).
 class DirectoryWrite {
 public:
+    /// `dir` names an existing directory; it must not be empty.
     explicit DirectoryWrite(std::string dir) : dir_(std::move(dir)) {}
     ~DirectoryWrite();
     DirectoryWrite(const DirectoryWrite&) = delete;
@@ -121,7 +150,8 @@ public:
 
     /// Starts the file that will replace "{dir}/{name}" (mode 0666 before the umask).
     File& open(std::string_view name);
-    /// Writes out every file, then renames each over its final name, in the order opened.
+    /// Writes out and syncs every file, then renames each over its final name, in the order
+    /// opened, and syncs the directory. Before the first rename it is a cancellation point.
     void commit();
 
 private:

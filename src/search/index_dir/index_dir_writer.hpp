@@ -17,6 +17,9 @@
 //
 // The format's fields are 32 bits wide: a 2^32-th document, or a document of 2^32 terms or
 // more, is refused with std::length_error when it is added, before anything is written.
+//
+// Adding and writing are cancellation points (cancel.hpp); a writer whose add or write
+// threw is discarded.
 #pragma once
 
 #include "search/bm25/bm25_formula.hpp"
@@ -31,6 +34,8 @@
 #include <vector>
 
 namespace tarnwick::search {
+
+struct InvertedLists;
 
 class IndexDirWriter {
 public:
@@ -47,6 +52,19 @@ public:
     void write(DirectoryWrite& out, Variant variant, const Bm25Params& params) const;
 
 private:
+    /// "postings.bin": computes the corpus statistics, the idf and each record's weight, and
+    /// writes the records of every term in id order; returns the idf by term id.
+    std::vector<double> write_postings(DirectoryWrite::File& out, const InvertedLists& lists,
+                                       Variant variant, const Bm25Params& params) const;
+    /// Where each term's positions start in "positions.bin" (terms in id order), with the
+    /// total at the end; all zero without positions.
+    std::vector<uint64_t> positions_offsets() const;
+    /// "positions.bin", given positions_offsets().
+    void write_positions(DirectoryWrite::File& out, std::span<const uint64_t> offsets) const;
+    /// "meta.json" (mmap_meta.hpp writes it).
+    void write_meta(DirectoryWrite::File& out, const InvertedLists& lists, std::span<const double> idf,
+                    std::span<const uint64_t> positions_offset) const;
+
     bool normalize_;
     bool include_positions_;
     std::vector<char> text_;                 // the texts, one after another

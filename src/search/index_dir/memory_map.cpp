@@ -1,5 +1,7 @@
 #include "search/index_dir/memory_map.hpp"
 
+#include "search/index_dir/index_dir_files.hpp"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -7,6 +9,7 @@
 #include <unistd.h>
 
 #include <new>
+#include <string_view>
 #include <system_error>
 
 namespace tarnwick::search {
@@ -14,24 +17,57 @@ namespace {
 
 [[noreturn]] void throw_errno(int err) { throw std::system_error(err, std::generic_category()); }
 
-/// An open file descriptor, closed when it goes out of scope.
+/// The last component of `path`: the name of an index directory's file.
+std::string_view file_name(std::string_view path) noexcept {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+/// What a file that is not regular is, for the refusal.
+const char* kind_of(mode_t mode) noexcept {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    return "not a regular file";
+}
+
+/// An open regular file, closed when it goes out of scope.
+///
+/// It is opened without blocking (a FIFO would otherwise wait in open() for a writer) and
+/// then refused unless it is a regular file: a directory as the system's EISDIR, anything
+/// else as an IndexDirError naming it. Blocking is restored before it is read.
 class Descriptor {
 public:
-    explicit Descriptor(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    explicit Descriptor(const std::string& path)
+        : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
         if (fd_ < 0) throw_errno(errno);
+        struct stat st;
+        if (::fstat(fd_, &st) != 0) fail(errno);
+        if (S_ISDIR(st.st_mode)) fail(EISDIR);
+        if (!S_ISREG(st.st_mode)) {
+            ::close(fd_);
+            throw IndexDirError(std::string(file_name(path)) + ": " + kind_of(st.st_mode) +
+                                ", not a regular file");
+        }
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) != 0) fail(errno);
+        size_ = static_cast<std::size_t>(st.st_size);
     }
     ~Descriptor() { ::close(fd_); }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
     int get() const noexcept { return fd_; }
-    std::size_t size() const {
-        struct stat st;
-        if (::fstat(fd_, &st) != 0) throw_errno(errno);
-        return static_cast<std::size_t>(st.st_size);
-    }
+    /// The size when it was opened.
+    std::size_t size() const noexcept { return size_; }
 
 private:
+    [[noreturn]] void fail(int err) {
+        ::close(fd_);
+        throw_errno(err);
+    }
     int fd_;
+    std::size_t size_ = 0;
 };
 
 }  // namespace
@@ -67,9 +103,12 @@ FileBytes::~FileBytes() {
     if (data_) ::munmap(data_, mapped_);
 }
 
-FileBytes read_file(const std::string& path, std::size_t padding) {
+FileBytes read_file(const std::string& path, std::size_t padding, std::size_t max_size) {
     const Descriptor fd(path);
     const std::size_t size = fd.size();
+    if (size > max_size)
+        throw IndexDirError(std::string(file_name(path)) + ": " + std::to_string(size) +
+                            " bytes, larger than the " + std::to_string(max_size) + " bytes allowed");
     FileBytes out;
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     out.mapped_ = (size + padding + page - 1) / page * page;

@@ -8,6 +8,10 @@
 // truncating the file in place would make reads past its new end fault, which is why the
 // index directory writer never rewrites a file in place (index_dir_files.hpp).
 //
+// Only regular files are opened, without blocking: a directory is refused as the system's
+// EISDIR, any other file that is not regular (a FIFO, a socket, a device) with an
+// IndexDirError naming it (index_dir_files.hpp).
+//
 // Failures of the operating system are thrown as std::system_error with the errno value.
 #pragma once
 
@@ -62,14 +66,16 @@ public:
     std::string_view view() const noexcept { return {data_, size_}; }
 
 private:
-    friend FileBytes read_file(const std::string& path, std::size_t padding);
+    friend FileBytes read_file(const std::string& path, std::size_t padding, std::size_t max_size);
     char* data_ = nullptr;
     std::size_t size_ = 0;
     std::size_t mapped_ = 0;
 };
 
 /// The content of the file at `path`, read with one request for the whole size (repeated
-/// only when the system returns less), followed by `padding` zero bytes.
-FileBytes read_file(const std::string& path, std::size_t padding = 0);
+/// only when the system returns less), followed by `padding` zero bytes. A file larger than
+/// `max_size` bytes is refused before anything is read, with an IndexDirError naming it.
+FileBytes read_file(const std::string& path, std::size_t padding = 0,
+                    std::size_t max_size = static_cast<std::size_t>(-1));
 
 }  // namespace tarnwick::search

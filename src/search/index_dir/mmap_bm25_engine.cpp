@@ -33,7 +33,7 @@ MmapBM25Index::~MmapBM25Index() = default;
 MmapBM25Index MmapBM25Index::load(const std::string& path) {
     MmapBM25Index index;
     {
-        const FileBytes json = read_file(index_file(path, kMetaFile), meta_padding());
+        const FileBytes json = read_file(index_file(path, kMetaFile), meta_padding(), meta_max_bytes());
         index.meta_ = parse_mmap_meta(json.view());
     }
     const MmapMeta& meta = index.meta_;
@@ -61,7 +61,7 @@ MmapBM25Index MmapBM25Index::load(const std::string& path) {
     }
 
     index.doc_index_ = std::make_unique<DocIndex>();
-    index.checked_ = std::make_unique<std::atomic<uint8_t>[]>(meta.terms.size());
+    index.checked_ = std::make_unique<std::atomic<RecordCheck>[]>(meta.terms.size());
     return index;
 }
 
@@ -82,67 +82,84 @@ std::optional<uint32_t> MmapBM25Index::term_with_records(std::string_view term) 
     return id;
 }
 
+void MmapBM25Index::bad_document(uint32_t id, uint32_t doc) const {
+    throw CorruptIndexError("postings.bin: term " + quoted_term(meta_.terms.term(id)) +
+                            " has a record of document " + std::to_string(doc) +
+                            " but the index holds " + std::to_string(num_docs()) + " documents");
+}
+
+void MmapBM25Index::bad_position_count(uint32_t id, uint64_t sum) const {
+    throw CorruptIndexError("positions.bin: the records of term " + quoted_term(meta_.terms.term(id)) +
+                            " count " + std::to_string(sum) + " positions but the dictionary gives " +
+                            std::to_string(meta_.dictionary[id].positions_count));
+}
+
 void MmapBM25Index::check_records(uint32_t id) const {
-    const DictEntry& e = meta_.dictionary[id];
-    const char* p = postings_.bytes().data() + e.postings_offset * kPostingBytes;
+    const PostingRecords recs = mapped_records(id);
     const uint64_t docs = num_docs();
     uint64_t sum = 0;
-    for (uint64_t i = 0; i < e.postings_count; ++i, p += kPostingBytes) {
-        const MmapPosting r = load_posting(p);
-        if (r.doc_id >= docs)
-            throw CorruptIndexError("postings.bin: term " + quoted_term(meta_.terms.term(id)) +
-                                    " has a record of document " + std::to_string(r.doc_id) +
-                                    " but the index holds " + std::to_string(docs) + " documents");
-        if (i > 0 && r.doc_id <= load_u32(p - kPostingBytes))
+    for (std::size_t i = 0; i < recs.size(); ++i) {
+        const MmapPosting r = recs[i];
+        if (r.doc_id >= docs) bad_document(id, r.doc_id);
+        if (i > 0 && r.doc_id <= recs.doc(i - 1))
             throw CorruptIndexError("postings.bin: the records of term " + quoted_term(meta_.terms.term(id)) +
                                     " are not in increasing document order");
         sum += r.n_positions;
     }
-    if (sum != e.positions_count)
-        throw CorruptIndexError("positions.bin: the records of term " + quoted_term(meta_.terms.term(id)) +
-                                " count " + std::to_string(sum) + " positions but the dictionary gives " +
-                                std::to_string(e.positions_count));
-    checked_[id].store(1, std::memory_order_release);
+    if (sum != meta_.dictionary[id].positions_count) bad_position_count(id, sum);
+    checked_[id].store(RecordCheck::passed, std::memory_order_release);
 }
 
-std::span<const char> MmapBM25Index::records(uint32_t id) const {
-    if (checked_[id].load(std::memory_order_acquire) == 0) check_records(id);
+PostingRecords MmapBM25Index::mapped_records(uint32_t id) const {
     const DictEntry& e = meta_.dictionary[id];
-    return postings_.bytes().subspan(e.postings_offset * kPostingBytes, e.postings_count * kPostingBytes);
+    return {postings_.bytes().data() + e.postings_offset * kPostingBytes,
+            static_cast<std::size_t>(e.postings_count)};
+}
+
+PostingRecords MmapBM25Index::records(uint32_t id) const {
+    if (checked_[id].load(std::memory_order_acquire) != RecordCheck::passed) check_records(id);
+    return mapped_records(id);
 }
 
 std::optional<std::size_t> MmapBM25Index::find_record(uint32_t id, std::size_t d) const {
-    const std::span<const char> recs = records(id);
-    // Binary search by document number over the term's records, which are in increasing order.
-    std::size_t base = 0, size = recs.size() / kPostingBytes;
+    const PostingRecords recs = records(id);
+    // Binary search by document number over the term's records, which are in increasing
+    // order; whatever they hold, the index found lies among them.
+    std::size_t base = 0, size = recs.size();
     if (size == 0) return std::nullopt;
     while (size > 1) {
         const std::size_t half = size / 2;
-        if (load_u32(recs.data() + (base + half) * kPostingBytes) <= d) base += half;
+        if (recs.doc(base + half) <= d) base += half;
         size -= half;
     }
-    if (load_u32(recs.data() + base * kPostingBytes) != d) return std::nullopt;
+    if (recs.doc(base) != d) return std::nullopt;
     return base;
 }
 
 void MmapBM25Index::accumulate(std::string_view query, double* acc, uint64_t* touched) const {
     cancel::Budget budget;
+    const uint64_t docs = num_docs();
     for_each_term(query, meta_.normalize, [&](std::string_view term) {
         const auto id = term_with_records(term);
         if (!id) return;
         const double idf = meta_.idf[*id];
-        const std::span<const char> recs = records(*id);
-        const char* const end = recs.data() + recs.size();
+        const PostingRecords recs = records(*id);
+        // Each document number is compared with the bound where it is used: the records
+        // were checked once, but the mapping may have been rewritten since.
         if (!touched) {
-            for (const char* p = recs.data(); p != end; p += kPostingBytes)
-                acc[load_u32(p)] += idf * static_cast<double>(load_f32(p + 4));
+            for (std::size_t i = 0; i < recs.size(); ++i) {
+                const uint32_t d = recs.doc(i);
+                if (d >= docs) [[unlikely]] bad_document(*id, d);
+                acc[d] += idf * static_cast<double>(recs.weight(i));
+            }
         } else {
             // The records are in increasing document order: the bits of one word of
             // `touched` are gathered in a register and stored once per word.
             uint64_t word = 0, bits = 0;
-            for (const char* p = recs.data(); p != end; p += kPostingBytes) {
-                const uint32_t d = load_u32(p);
-                acc[d] += idf * static_cast<double>(load_f32(p + 4));
+            for (std::size_t i = 0; i < recs.size(); ++i) {
+                const uint32_t d = recs.doc(i);
+                if (d >= docs) [[unlikely]] bad_document(*id, d);
+                acc[d] += idf * static_cast<double>(recs.weight(i));
                 if ((d >> 6) != word) {
                     touched[word] |= bits;
                     word = d >> 6;
@@ -152,7 +169,7 @@ void MmapBM25Index::accumulate(std::string_view query, double* acc, uint64_t* to
             }
             touched[word] |= bits;
         }
-        budget.spend(recs.size());
+        budget.spend(recs.size() * kPostingBytes);
     });
 }
 
@@ -188,8 +205,7 @@ std::vector<TermValue> MmapBM25Index::document_vector(std::size_t d) const {
     std::vector<TermValue> out;
     for (uint32_t id = 0; id < meta_.terms.size(); ++id) {
         if (!meta_.in_dictionary[id] || meta_.dictionary[id].postings_count == 0) continue;
-        if (const auto r = find_record(id, d))
-            out.push_back({meta_.terms.term(id), load_f32(records(id).data() + *r * kPostingBytes + 4)});
+        if (const auto r = find_record(id, d)) out.push_back({meta_.terms.term(id), records(id).weight(*r)});
     }
     return out;
 }
@@ -202,8 +218,7 @@ std::vector<IdfWeight> MmapBM25Index::term_weights(std::span<const std::string> 
         const auto id = meta_.terms.find(token);
         IdfWeight w{id ? meta_.idf[*id] : 0.0, 0.0};
         if (const auto t = term_with_records(token))
-            if (const auto r = find_record(*t, d))
-                w.weight = load_f32(records(*t).data() + *r * kPostingBytes + 4);
+            if (const auto r = find_record(*t, d)) w.weight = records(*t).weight(*r);
         out.push_back(w);
     }
     return out;
@@ -212,10 +227,12 @@ std::vector<IdfWeight> MmapBM25Index::term_weights(std::span<const std::string> 
 std::vector<double> MmapBM25Index::proximities(std::span<const std::string> tokens,
                                                std::span<const uint64_t> docs, uint64_t window) const {
     // The distinct terms (with records) of the tokens, each with where every record's
-    // positions start: after those of the term's earlier records.
+    // positions start (after those of the term's earlier records) and how many there are,
+    // copied once: their sum was compared with the term's range, which lies inside the file.
     struct Term {
         uint32_t id;
         std::vector<uint64_t> starts;  // by record; empty when the term has no positions
+        std::vector<uint32_t> counts;  // by record, beside starts
     };
     std::vector<Term> terms;
     std::vector<int> slot_of_token;
@@ -229,16 +246,22 @@ std::vector<double> MmapBM25Index::proximities(std::span<const std::string> toke
         const auto it = std::find_if(terms.begin(), terms.end(), [&](const Term& t) { return t.id == *id; });
         slot_of_token.push_back(static_cast<int>(it - terms.begin()));
         if (it != terms.end()) continue;
-        Term t{*id, {}};
+        Term t{*id, {}, {}};
         const DictEntry& e = meta_.dictionary[*id];
         if (e.positions_count > 0) {
-            const std::span<const char> recs = records(*id);
-            t.starts.reserve(e.postings_count);
+            const PostingRecords recs = records(*id);
+            t.starts.reserve(recs.size());
+            t.counts.reserve(recs.size());
             uint64_t at = e.positions_offset;
-            for (const char* p = recs.data(); p != recs.data() + recs.size(); p += kPostingBytes) {
+            const uint64_t end = e.positions_offset + e.positions_count;
+            for (std::size_t i = 0; i < recs.size(); ++i) {
+                const uint32_t count = recs.n_positions(i);
+                if (count > end - at) bad_position_count(*id, at - e.positions_offset + count);
                 t.starts.push_back(at);
-                at += load_u32(p + 8);
+                t.counts.push_back(count);
+                at += count;
             }
+            if (at != end) bad_position_count(*id, at - e.positions_offset);
         }
         terms.push_back(std::move(t));
     }
@@ -254,9 +277,8 @@ std::vector<double> MmapBM25Index::proximities(std::span<const std::string> toke
             const auto r = find_record(t.id, static_cast<std::size_t>(d));
             present[j] = r.has_value();
             if (!r || t.starts.empty()) continue;
-            const uint32_t count = load_u32(records(t.id).data() + *r * kPostingBytes + 8);
             const char* from = positions_.bytes().data() + 4 * t.starts[*r];
-            for (uint32_t k = 0; k < count; ++k) positions[j].push_back(load_u32(from + 4 * k));
+            for (uint32_t k = 0; k < t.counts[*r]; ++k) positions[j].push_back(load_u32(from + 4 * k));
         }
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             const int j = slot_of_token[i];

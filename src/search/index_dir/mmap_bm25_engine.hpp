@@ -11,8 +11,14 @@
 // - The records of a term are checked when a query first reads them (once per term, by
 //   whichever thread gets there first): every document number below `num_docs`, in strictly
 //   increasing order, and their position counts adding up to the term's range. A term that
-//   fails raises CorruptIndexError from every query that reads it. So no query reads or
-//   writes outside the mappings or the score list, whatever the files hold.
+//   fails raises CorruptIndexError from every query that reads it.
+// - The files may change under the mapping after that check (another process writing into
+//   them in place): every value read from "postings.bin" that indexes an array (a document
+//   number, a position count) is compared with its bound where it is used, or used from a
+//   copy that was compared. A value out of bounds raises the CorruptIndexError of the check.
+//   So no query reads or writes outside the mappings or the score list, whatever the files
+//   hold. (A file cut short after load is another matter: reading a page past its new end
+//   raises SIGBUS, which no reader of a shared mapping can prevent.)
 // - A score is the sum, over the query's tokens in query order that the dictionary holds,
 //   of idf x stored weight (the 32-bit weight widened), added term by term into a list that
 //   starts at +0.0: unlike the in-memory engine, a document no token reaches scores +0.0
@@ -74,10 +80,16 @@ private:
 
     /// The dictionary term of `term` that has at least one record, if any.
     std::optional<uint32_t> term_with_records(std::string_view term) const;
-    /// The records of term `id`, checked (throws CorruptIndexError).
-    std::span<const char> records(uint32_t id) const;
+    /// The records of term `id`, checked once (throws CorruptIndexError).
+    PostingRecords records(uint32_t id) const;
+    /// The records of term `id` in the mapping, unchecked.
+    PostingRecords mapped_records(uint32_t id) const;
     /// Checks the records of term `id` (see the file comment); throws CorruptIndexError.
     void check_records(uint32_t id) const;
+    /// Throw the CorruptIndexError of term `id` for a record of document `doc` beyond the
+    /// corpus, and for records whose position counts add up to `sum`, not the term's range.
+    [[noreturn]] void bad_document(uint32_t id, uint32_t doc) const;
+    [[noreturn]] void bad_position_count(uint32_t id, uint64_t sum) const;
     /// The index of document d's record within the records of term `id`, if it has one.
     std::optional<std::size_t> find_record(uint32_t id, std::size_t d) const;
     /// Adds the query's products into acc (one entry per document); marks every document
@@ -94,8 +106,10 @@ private:
         absl::flat_hash_map<std::string_view, uint64_t, FxHash> map;
     };
     std::unique_ptr<DocIndex> doc_index_;
-    // Per term: 0 not checked yet, 1 sound, 2 corrupt.
-    std::unique_ptr<std::atomic<uint8_t>[]> checked_;
+    // Per term: whether its records passed check_records. A failed check is not kept: each
+    // query that reads the term checks it again and throws.
+    enum class RecordCheck : uint8_t { not_passed, passed };
+    std::unique_ptr<std::atomic<RecordCheck>[]> checked_;
 };
 
 }  // namespace tarnwick::search

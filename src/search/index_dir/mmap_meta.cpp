@@ -426,6 +426,8 @@ MmapMeta read_padded(std::string_view text) {
 
 std::size_t meta_padding() noexcept { return simdjson::SIMDJSON_PADDING; }
 
+std::size_t meta_max_bytes() noexcept { return simdjson::SIMDJSON_MAXSIZE_BYTES; }
+
 MmapMeta parse_mmap_meta(std::string_view json) {
     const auto fail = [&](const Refusal& r) {
         std::string message = r.message;

@@ -1,4 +1,9 @@
-// The metadata of an index directory (record MmapMeta, the file "meta.json") read back.
+// The metadata of an index directory (record MmapMeta, the file "meta.json"): written in the
+// writer's form, and read back.
+//
+// The writer's form: {"corpus":[texts],"idf":{term:idf},"dictionary":{term:[postings_offset,
+// postings_count,positions_offset,positions_count]},"num_docs":N,"normalize":flag}, compact
+// (json_write.hpp), terms in id order in "idf" and in "dictionary".
 //
 // Accepted forms: a JSON object with the members "corpus" (array of strings), "idf" (object
 // of numbers), "dictionary" (object of arrays of exactly four non-negative integers),
@@ -18,9 +23,11 @@
 #pragma once
 
 #include "search/bm25/term_table.hpp"
+#include "search/index_dir/index_dir_files.hpp"
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,9 +57,26 @@ struct MmapMeta {
     std::string_view doc(std::size_t d) const noexcept { return docs[d]; }
 };
 
+/// What the writer stores in "meta.json".
+struct MetaContent {
+    std::string_view texts;                 // the corpus texts, one after another
+    std::span<const uint64_t> text_offsets; // N + 1 offsets into texts
+    const TermTable& terms;                 // every term, by id
+    std::span<const double> idf;            // by term id
+    std::span<const DictEntry> dictionary;  // by term id
+    bool normalize;
+};
+
+/// Writes `meta` to `out` in the writer's form; a cancellation point (cancel.hpp).
+void write_mmap_meta(DirectoryWrite::File& out, const MetaContent& meta);
+
 /// The padding the parser reads after the text: `meta_padding()` bytes after the text's end
 /// must be readable.
 std::size_t meta_padding() noexcept;
+
+/// The largest text the parser reads (4 GiB less one byte): a longer "meta.json" is refused
+/// before it is read.
+std::size_t meta_max_bytes() noexcept;
 
 /// Parses the text of "meta.json" (followed by meta_padding() readable bytes). Throws
 /// IndexDirError with the refusal's message.

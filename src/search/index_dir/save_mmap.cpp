@@ -12,7 +12,11 @@
 // Exceptions met while choosing a text are cleared, except KeyboardInterrupt, SystemExit and
 // MemoryError, which end the call like an exception of the iterator itself: nothing has been
 // written then. The files are written only after the last item, each completely under a
-// temporary name before all of them replace the old ones (index_dir_files.hpp).
+// temporary name before all of them replace the old ones (index_dir_files.hpp). An empty
+// path is refused with ValueError. Ctrl-C stops the call while it reads the corpus or
+// writes the files, before any file is replaced: the old directory stays as it was and no
+// temporary file is left (a directory the call created stays, empty).
+#include "cancel.hpp"
 #include "module.hpp"
 #include "py/args.hpp"
 #include "py/convert.hpp"
@@ -108,6 +112,8 @@ void positions_arg(SaveArgs& s, PyObject* o) {
 SaveArgs save_args(PyObject* const* a) {
     SaveArgs s;
     s.path = path_arg(a[0]);
+    // Joined with a file name, the empty path would name the file system's root.
+    if (s.path.empty()) throw py::Error{PyExc_ValueError, "path must not be empty", {}};
     s.corpus = a[1];
     s.params.k1 = py::arg("k1", [&] { return py::to_f64(a[2]); });
     s.params.b = py::arg("b", [&] { return py::to_f64(a[3]); });
@@ -125,7 +131,10 @@ SaveArgs save_args(PyObject* const* a) {
 void save(const SaveArgs& s, const FloatRows* embeddings) {
     IndexDirWriter writer(s.params.normalize, s.include_positions);
     const py::Object it = py::check(PyObject_GetIter(s.corpus));
-    while (py::Object item = py::Object::steal(PyIter_Next(it.get()))) add_item(writer, item.get());
+    while (py::Object item = py::Object::steal(PyIter_Next(it.get()))) {
+        add_item(writer, item.get());
+        cancel::cancellation_point();
+    }
     py::check_error();
     index_dir_errors([&] {
         create_directories(s.path);
