@@ -159,6 +159,15 @@ class TestFilesThatAreNotRegular:
                                           r"4294967295 bytes allowed$"):
             MmapBM25Index.load(path)
 
+    def test_huge_dimension_file(self, tmp_path):
+        # A sparse 8 GiB "emb_dim.txt" was read whole; a few digits are all it can hold.
+        path = write(tmp_path, hybrid=True)
+        with open(os.path.join(path, "emb_dim.txt"), "r+b") as f:
+            f.truncate(2**33)
+        with pytest.raises(OSError, match=r"^emb_dim\.txt: 8589934592 bytes, larger than the "
+                                          r"4096 bytes allowed$"):
+            MmapHybridSearchIndex.load(path)
+
 
 def test_empty_path_is_refused():
     # Joined with the file names, "" named the root: save_mmap_bm25("") wrote /meta.json.

@@ -52,7 +52,9 @@ MmapHybridSearchIndex MmapHybridSearchIndex::load(const std::string& path) {
     struct stat st;
     if (::stat(emb_path.c_str(), &st) != 0) return out;
 
-    const FileBytes dim_text = read_file(index_file(path, kEmbDimFile));
+    // The writer puts a few digits there; a larger file is refused before it is read.
+    constexpr std::size_t kDimTextMax = 4096;
+    const FileBytes dim_text = read_file(index_file(path, kEmbDimFile), 0, kDimTextMax);
     if (!simdjson::validate_utf8(dim_text.data(), dim_text.size()))
         throw IndexDirError("stream did not contain valid UTF-8");
     out.dim_ = parse_dimension(dim_text.view());
