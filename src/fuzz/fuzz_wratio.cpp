@@ -106,15 +106,14 @@ std::pair<double, double> token_pair(std::string_view a, std::string_view b, dou
     // for the comparisons that read it (an ASCII pair among them scores as indel_cmp
     // would score it, since indel_bytes gives what the code point comparison gives).
     std::optional<text::CodePoints> code_points[3];  // s, t_ab, t_ba
-    using P = token::SetParts;
-    std::string_view (P::*const texts[3])() = {&P::s, &P::t_ab, &P::t_ba};
+    auto text_of = [&d](int k) { return k == 0 ? d.s() : k == 1 ? d.t_ab() : d.t_ba(); };
     auto decoded = [&](int k) {
-        if (!code_points[k]) code_points[k].emplace((d.*texts[k])());
+        if (!code_points[k]) code_points[k].emplace(text_of(k));
         return code_points[k]->span();
     };
     auto cmp = [&](std::size_t la, std::size_t lb, int x, int y, double cut) {
         if (ascii && token::length_prunes(la, lb, cut)) return 0.0;
-        if (ascii) return token::indel_cmp((d.*texts[x])(), (d.*texts[y])(), cut, true);
+        if (ascii) return token::indel_cmp(text_of(x), text_of(y), cut, true);
         return 100.0 * indel_normalized_sim(decoded(x), decoded(y), std::optional<double>(cut));
     };
     const double s1 = cmp(d.len_s, d.len_t_ab(), 0, 1, c1);
