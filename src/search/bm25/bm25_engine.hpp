@@ -46,6 +46,8 @@
 
 namespace tarnwick::search {
 
+class QueryTerms;
+
 /// A query's tokens resolved against the dictionary: a term id per token in query order,
 /// or kNoTerm for a token that occurs nowhere in the corpus.
 struct Query {
@@ -130,18 +132,24 @@ private:
     void accumulate_v(const Query& q, std::size_t begin, std::size_t end, double* acc,
                       uint64_t* touched) const;
     template <Variant V>
-    double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
+    double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
+        return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor_[d]);
+    }
+    /// Documents per task when one query is scored on the pool; a multiple of 64, so that
+    /// tasks never share a word of the touched-document bits.
+    static constexpr std::size_t kDocsPerTask = 8192;
     /// Postings per block of the block maxima.
     static constexpr std::size_t kBlock = 64;
     /// Fills max_weight_, the block maxima and prunable_.
     void compute_max_weights();
-    /// The heap path of top_n, document at a time with pruning (see the .cpp).
+    /// The two methods of top_n (see bm25_engine_top_n.cpp) and the choice between them.
+    std::vector<Scored> top_n_exhaustive(const Query& q, uint64_t n, Mask allowed) const;
     template <Variant V>
-    void pruned_scan(const Query& q, std::size_t begin, std::size_t end,
-                     std::optional<std::span<const uint8_t>> allowed, TopHeap& heap) const;
+    std::vector<Scored> top_n_pruned(const QueryTerms& q, uint64_t n, Mask allowed) const;
     template <Variant V>
-    std::vector<Scored> top_n_pruned(const Query& q, uint64_t n,
-                                     std::optional<std::span<const uint8_t>> allowed) const;
+    void pruned_scan(const QueryTerms& q, std::size_t begin, std::size_t end, Mask allowed,
+                     TopHeap& heap) const;
+    bool pruning_pays(const QueryTerms& q, uint64_t n) const;
 
     Variant variant_;
     Bm25Params params_;
