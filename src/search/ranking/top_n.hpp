@@ -139,8 +139,10 @@ private:
         const std::size_t len = heap_.size();
         std::size_t p = 0;
         while (2 * p + 2 <= len - 1) {
-            const std::size_t l = 2 * p + 1, r = 2 * p + 2;
-            const std::size_t c = heap_[l].score < heap_[r].score ? l : r;
+            // The smaller child, the right one on a tie: chosen without a branch, since
+            // which child is smaller is a coin toss.
+            const std::size_t r = 2 * p + 2;
+            const std::size_t c = r - static_cast<std::size_t>(heap_[r - 1].score < heap_[r].score);
             if (heap_[c].score >= e.score) {
                 heap_[p] = e;
                 return;
