@@ -152,8 +152,9 @@ bool masked_out(const Mask& allowed, std::size_t d) noexcept {
 // score is at most the query-order sum with upper() in place of the products of the terms
 // it may hold. Only documents of the essential terms' postings are visited, in document
 // order; the non-essential terms are looked up in each. Three bounds skip documents:
-// the essential terms' block bounds (with the others' upper()) skip every document up to
-// the end of the block that ends first; a visited document's essential products with the
+// the essential terms' block bounds (with the others' upper(), and nothing for a term
+// whose next posting lies beyond the range) skip every document up to the end of the
+// block that ends first; a visited document's essential products with the
 // others' upper() skip its look-ups; the partition itself skips documents holding only
 // non-essential terms. Each skipped document has a bound at most the heap minimum, so the
 // heap would drop it: the heap sees the same changes as in the plain selection.
@@ -167,12 +168,17 @@ void Bm25Engine::pruned_scan(const QueryTerms& q, std::size_t begin, std::size_t
                          block_max_.data() + block_base_[t]);
     Partition part(q, cur);
     std::vector<double> product(cur.size(), 0.0);
-    const auto block_bound = [&](std::size_t j) { return part.essential(j) ? cur[j].block_upper() : cur[j].upper(); };
+    double block_upper = 0.0;      // bound of every document from the next one to block_last
+    uint32_t block_last = 0;
+    // An essential term bounds the documents up to block_last by its block, or by nothing
+    // when its next posting lies beyond them.
+    const auto block_bound = [&](std::size_t j) {
+        if (!part.essential(j)) return cur[j].upper();
+        return cur[j].doc() <= block_last ? cur[j].block_upper() : 0.0;
+    };
     const auto product_bound = [&](std::size_t j) { return part.essential(j) ? product[j] : cur[j].upper(); };
     double theta = 0.0;            // the heap's minimum once it is full
-    bool blocks_changed = true;    // the two below must be found again
-    double block_upper = 0.0;      // bound of every document up to block_last
-    uint32_t block_last = 0;
+    bool blocks_changed = true;    // block_upper and block_last must be found again
     for (;;) {
         uint32_t d = TermCursor::kEnd;
         for (const std::size_t j : part.essential_slots()) d = std::min(d, cur[j].doc());
