@@ -17,9 +17,10 @@
 //   engine adds only the products of postings (an inverted index); the skipped additions
 //   of +0.0 change a sum only when it would otherwise be zero, so zero sums are settled
 //   by the plain per-document sum (see `scores`).
-// - Top-n on the heap path may skip a document only when its score provably cannot exceed
-//   the heap's minimum, which the heap would drop anyway; it then visits the others in
-//   document order, so the selection equals the plain one, ties included.
+// - Top-n on the heap path takes, per query, exhaustive accumulation or a pruned scan
+//   (bm25_engine_top_n.cpp). The scan may skip a document only when its score provably
+//   cannot exceed the heap's minimum, which the heap would drop anyway; it then visits the
+//   others in document order, so the selection equals the plain one, ties included.
 // - Term positions are not stored: the positions of a term in a document are the indexes
 //   of its id in the document's forward list, found by one scan of that list.
 // Nothing changes after construction: any number of threads may query at once. The engine
