@@ -146,6 +146,8 @@ private:
     /// The two methods of top_n (see bm25_engine_top_n.cpp) and the choice between them.
     std::vector<Scored> top_n_exhaustive(const Query& q, uint64_t n, Mask allowed) const;
     template <Variant V>
+    std::vector<Scored> top_n_one_term(uint32_t t, uint64_t n, Mask allowed) const;
+    template <Variant V>
     std::vector<Scored> top_n_pruned(const QueryTerms& q, uint64_t n, Mask allowed) const;
     template <Variant V>
     void pruned_scan(const QueryTerms& q, std::size_t begin, std::size_t end, Mask allowed,

@@ -275,8 +275,30 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const QueryTerms& q, uint64_t n, Ma
     return std::move(heap).take_sorted();
 }
 
+template <Variant V>
+std::vector<Scored> Bm25Engine::top_n_one_term(uint32_t t, uint64_t n, Mask allowed) const {
+    const double idf = idf_[t];
+    return select_top_n(num_docs(), n, [&](auto&& visit) {
+        for (const TermPosting& p : postings(t))
+            if (!masked_out(allowed, p.doc)) visit(p.doc, idf * weight_v<V>(t, p.doc, p.tf));
+    });
+}
+
 std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mask allowed) const {
     const std::size_t docs = num_docs();
+    // One token that occurs in the corpus: a document's score is its one product (the
+    // other tokens add +0.0, which leaves a non-zero sum as it is), and the list is in
+    // document order already.
+    const auto known = [](uint32_t t) { return t != Query::kNoTerm; };
+    if (std::count_if(q.terms.begin(), q.terms.end(), known) == 1) {
+        const uint32_t t = *std::find_if(q.terms.begin(), q.terms.end(), known);
+        switch (variant_) {
+            case Variant::Okapi: return top_n_one_term<Variant::Okapi>(t, n, allowed);
+            case Variant::L: return top_n_one_term<Variant::L>(t, n, allowed);
+            case Variant::Plus: return top_n_one_term<Variant::Plus>(t, n, allowed);
+            case Variant::T: return top_n_one_term<Variant::T>(t, n, allowed);
+        }
+    }
     const ScoreScratch scratch(docs);
     double* acc = scratch.acc();
     uint64_t* touched = scratch.touched();
