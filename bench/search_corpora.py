@@ -35,6 +35,8 @@ MARKUP = re.compile(r"<[^>]*>")
 TROFF = re.compile(r"\\f[BIRP1-4]|\\f\(..|\\\*\(..|\\\(..|\\[-&e|^ ]|\\s[-+]?\d")
 BINARY = (".png", ".gif", ".jpg", ".pdf", ".svg", ".ico", ".woff", ".ttf", ".js", ".css",
           ".inv", ".pickle", ".doctree")
+# Longer "paragraphs" are whole files without a blank line (data, minified code).
+MAX_PARAGRAPH = 10_000
 CLASSES = {"words": 200, "phrases": 200, "rare": 100, "common": 50, "nowhere": 50}
 TOPS = (10, 100, 1000)
 REPEAT = 3
@@ -119,7 +121,7 @@ def real_text(limit=None):
             for p in paras:
                 if p not in seen:
                     seen.add(p)
-                    if len(WORD.findall(p)) >= 5:
+                    if len(p) <= MAX_PARAGRAPH and len(WORD.findall(p)) >= 5:
                         docs.append(p)
         with open(path, "wb") as f:
             pickle.dump(docs, f)
