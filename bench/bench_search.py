@@ -8,9 +8,10 @@ The synthetic corpora have a Zipf-distributed vocabulary and 20-120 words a docu
 own tokeniser over the same text. The real-text corpus is the paragraphs of the text
 files found on this machine (the documentation tree, English man pages with their
 formatting requests removed, the standard library's docstrings), deduplicated, with at
-least five words and at most 10,000 bytes each; it is built once and cached, and the peers get the lowercased
-word runs of each paragraph, as our tokeniser cuts them. One-thread numbers come from a
-fresh interpreter with RAYON_NUM_THREADS=1, since the pool is sized once per process.
+least five words and at most 10,000 bytes each; it is built once and cached, and the
+peers get the lowercased word runs of each paragraph, as our tokeniser cuts them.
+One-thread numbers come from a fresh interpreter with RAYON_NUM_THREADS=1, since the pool
+is sized once per process.
 
 Run as `bench_search.py` (100,000 documents, a few minutes; the real text takes about
 two more the first time it is cached) or `bench_search.py --large` (also 1,000,000
