@@ -489,6 +489,26 @@ def test_sparse_dots_of_long_vectors(rng):
         assert got == want
 
 
+
+def test_sparse_ids_shared_by_many_targets(rng):
+    """Ids held by most targets, anywhere in 0 .. 2^32 - 1, with weights whose float sum
+    depends on the order of addition (1e8 + 1 - 1e8 is 0 in float, 1e8 - 1e8 + 1 is 1):
+    every dot product adds the shared ids in ascending order, alone and fused with dense."""
+    ids = [0, 7, 2 ** 31, 2 ** 32 - 1] + rng.sample(range(1, 2 ** 32 - 1), 8)
+    weights = [1e8, -1e8, 1.0, 3.0, 0.5, -2.0]
+    for case in range(4):
+        def element():
+            sparse = {i: rng.choice(weights) for i in rng.sample(ids, rng.randint(0, len(ids)))}
+            return (None, rng.choice([sparse, sparse, None]), [rng.choice([1.0, 0.5, -1.0])])
+        src = ("s", [element() for _ in range(30)])
+        tgt = ("t", [element() for _ in range(rng.randint(100, 200))])
+        cfg = dict(DEFAULTS, dense_weight=float(case % 2))
+        j = make([src, tgt], **cfg)
+        arrs = normalised([src, tgt])
+        for n in (1, 250):
+            same_rows(j.join_pair("s", "t", n=n), reference_pair(cfg, arrs[0], arrs[1], n, None))
+
+
 def test_cutoffs_and_nan():
     j = MultiJoiner(text_weight=0, sparse_weight=0)
     j.add_array("a", dense=[[1.0], [float("nan")]])

@@ -161,18 +161,16 @@ void ElementScorer::sparse_channel(const JoinElement& source) {
     s_.ranked.clear();
     if (source.sparse) {
         if (!source.sparse->empty()) {
-            const SparseView sv = s_.sparse_source.set(*source.sparse);
-            const SparsePanel& panel = ctx_.sparse;
-            const std::span<const uint32_t> targets = panel.targets();
-            for (std::size_t i = 0; i < targets.size(); ++i) {
-                const float sum = sparse_dot(sv, panel.vector(i));
-                if (!(sum > 0.0f)) continue;
+            // A target sharing no id with the source has the dot product 0: not positive.
+            const std::span<const uint32_t> targets = ctx_.sparse.targets();
+            ctx_.sparse.for_each_dot(*source.sparse, s_.sparse_source, [&](std::size_t i, float sum) {
+                if (!(sum > 0.0f)) return;
                 const uint32_t t = targets[i];
                 s_.raw_sparse[t] = static_cast<double>(sum);
                 reach(t);
                 s_.ranked.push_back({static_cast<double>(sum), t,
                                      static_cast<uint32_t>(s_.ranked.size())});
-            }
+            });
         }
     } else {
         // BM25 in place of the missing sparse vector: every candidate, in touched order.

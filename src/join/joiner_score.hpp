@@ -39,7 +39,7 @@ struct PairContext {
     std::span<const JoinElement> targets;
     const Bm25Index* index;               // null when the pair has no index
     const DensePanel& dense;              // the targets' dense vectors, laid out for dots
-    const SparsePanel& sparse;            // the targets' sparse vectors, laid out for merges
+    const SparsePanel& sparse;            // the targets' sparse vectors, inverted by id
     std::vector<double> fusion_terms;     // fusion_term(rrf_k, r) for the first ranks
     uint64_t n;
     std::optional<double> score_cutoff;
@@ -98,7 +98,7 @@ private:
     std::vector<Ranked> bm25_ranked;  // the same in BM25 order
     std::vector<Ranked> ranked, sorted;
     std::vector<uint64_t> keys, keys_tmp;  // radix sort buffers
-    SparseSource sparse_source;
+    SparseSource sparse_source;  // the sparse channel's sums
 };
 
 /// Scores source elements of one pair with one Scratch.

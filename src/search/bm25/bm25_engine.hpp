@@ -17,9 +17,10 @@
 //   engine adds only the products of postings (an inverted index); the skipped additions
 //   of +0.0 change a sum only when it would otherwise be zero, so zero sums are settled
 //   by the plain per-document sum (see `scores`).
-// - Top-n on the heap path may skip a document only when its score provably cannot exceed
-//   the heap's minimum, which the heap would drop anyway; it then visits the others in
-//   document order, so the selection equals the plain one, ties included.
+// - Top-n on the heap path takes, per query, exhaustive accumulation or a pruned scan
+//   (bm25_engine_top_n.cpp). The scan may skip a document only when its score provably
+//   cannot exceed the heap's minimum, which the heap would drop anyway; it then visits the
+//   others in document order, so the selection equals the plain one, ties included.
 // - Term positions are not stored: the positions of a term in a document are the indexes
 //   of its id in the document's forward list, found by one scan of that list.
 // Nothing changes after construction: any number of threads may query at once. The engine
@@ -45,6 +46,8 @@
 #include <vector>
 
 namespace tarnwick::search {
+
+class QueryTerms;
 
 /// A query's tokens resolved against the dictionary: a term id per token in query order,
 /// or kNoTerm for a token that occurs nowhere in the corpus.
@@ -130,18 +133,26 @@ private:
     void accumulate_v(const Query& q, std::size_t begin, std::size_t end, double* acc,
                       uint64_t* touched) const;
     template <Variant V>
-    double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
+    double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
+        return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor_[d]);
+    }
+    /// Documents per task when one query is scored on the pool; a multiple of 64, so that
+    /// tasks never share a word of the touched-document bits.
+    static constexpr std::size_t kDocsPerTask = 8192;
     /// Postings per block of the block maxima.
     static constexpr std::size_t kBlock = 64;
     /// Fills max_weight_, the block maxima and prunable_.
     void compute_max_weights();
-    /// The heap path of top_n, document at a time with pruning (see the .cpp).
+    /// The two methods of top_n (see bm25_engine_top_n.cpp) and the choice between them.
+    std::vector<Scored> top_n_exhaustive(const Query& q, uint64_t n, Mask allowed) const;
     template <Variant V>
-    void pruned_scan(const Query& q, std::size_t begin, std::size_t end,
-                     std::optional<std::span<const uint8_t>> allowed, TopHeap& heap) const;
+    std::vector<Scored> top_n_one_term(uint32_t t, uint64_t n, Mask allowed) const;
     template <Variant V>
-    std::vector<Scored> top_n_pruned(const Query& q, uint64_t n,
-                                     std::optional<std::span<const uint8_t>> allowed) const;
+    std::vector<Scored> top_n_pruned(const QueryTerms& q, uint64_t n, Mask allowed) const;
+    template <Variant V>
+    void pruned_scan(const QueryTerms& q, std::size_t begin, std::size_t end, Mask allowed,
+                     TopHeap& heap) const;
+    bool pruning_pays(const QueryTerms& q, uint64_t n) const;
 
     Variant variant_;
     Bm25Params params_;

@@ -109,26 +109,40 @@ public:
     bool full() const noexcept { return heap_.size() >= n_; }
     double min_score() const noexcept { return heap_.front().score; }
 
+    /// Keeps e while the heap is not full, else in place of the minimum when e's score is
+    /// greater. Most offers to a full heap are refused: that test is all that is inlined.
     void offer(Scored e) {
-        if (n_ == 0) return;
-        if (heap_.size() < n_) {
-            std::size_t p = heap_.size();
-            heap_.push_back(e);
-            while (p > 0) {
-                const std::size_t parent = (p - 1) / 2;
-                if (!(heap_[parent].score > e.score)) break;
-                heap_[p] = heap_[parent];
-                p = parent;
-            }
-            heap_[p] = e;
-            return;
+        if (heap_.size() < n_) return push(e);
+        if (n_ != 0 && e.score > heap_[0].score) replace_min(e);
+    }
+
+    /// The kept entries, best first.
+    std::vector<Scored> take_sorted() && {
+        sort_ranked(heap_);
+        return std::move(heap_);
+    }
+
+private:
+    [[gnu::noinline]] void push(Scored e) {
+        std::size_t p = heap_.size();
+        heap_.push_back(e);
+        while (p > 0) {
+            const std::size_t parent = (p - 1) / 2;
+            if (!(heap_[parent].score > e.score)) break;
+            heap_[p] = heap_[parent];
+            p = parent;
         }
-        if (!(e.score > heap_[0].score)) return;
+        heap_[p] = e;
+    }
+
+    [[gnu::noinline]] void replace_min(Scored e) {
         const std::size_t len = heap_.size();
         std::size_t p = 0;
         while (2 * p + 2 <= len - 1) {
-            const std::size_t l = 2 * p + 1, r = 2 * p + 2;
-            const std::size_t c = heap_[l].score < heap_[r].score ? l : r;
+            // The smaller child, the right one on a tie: chosen without a branch, since
+            // which child is smaller is a coin toss.
+            const std::size_t r = 2 * p + 2;
+            const std::size_t c = r - static_cast<std::size_t>(heap_[r - 1].score < heap_[r].score);
             if (heap_[c].score >= e.score) {
                 heap_[p] = e;
                 return;
@@ -143,13 +157,6 @@ public:
         heap_[p] = e;
     }
 
-    /// The kept entries, best first.
-    std::vector<Scored> take_sorted() && {
-        sort_ranked(heap_);
-        return std::move(heap_);
-    }
-
-private:
     std::size_t n_;
     std::vector<Scored> heap_;
 };
