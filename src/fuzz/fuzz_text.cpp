@@ -59,35 +59,4 @@ Utf8Text from_seq(const types::Seq& s) {
     return Utf8Text::owned(s.to_string_lossy());
 }
 
-std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const std::size_t n = s.size();
-    uint32_t* o = out;
-    std::size_t i = 0;
-    // The lead byte gives the length; the continuation bytes are not checked. A sequence
-    // cut short by the end (malformed text) goes to decode_at, which never reads past it.
-    while (i < n) {
-        const uint32_t b = p[i];
-        if (b < 0x80) {
-            *o++ = b;
-            i += 1;
-        } else if (b < 0xE0 && b >= 0xC0 && i + 2 <= n) {
-            *o++ = ((b & 0x1F) << 6) | (p[i + 1] & 0x3Fu);
-            i += 2;
-        } else if (b >= 0xE0 && b < 0xF0 && i + 3 <= n) {
-            *o++ = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
-            i += 3;
-        } else if (b >= 0xF0 && i + 4 <= n) {
-            *o++ = ((b & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
-                   (p[i + 3] & 0x3Fu);
-            i += 4;
-        } else {
-            std::size_t l = 1;
-            *o++ = decode_at(p, n, i, l);
-            i += l;
-        }
-    }
-    return static_cast<std::size_t>(o - out);
-}
-
 }  // namespace tarnwick::fuzz::text

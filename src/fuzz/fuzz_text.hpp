@@ -24,6 +24,7 @@ namespace tarnwick::fuzz::text {
 using tarnwick::text::decode;
 using tarnwick::text::decode_at;
 using tarnwick::text::decode_into;
+using tarnwick::text::decode_well_formed_into;
 using tarnwick::text::is_ascii;
 using tarnwick::text::is_valid_utf8;
 using tarnwick::text::is_white_space;
@@ -75,11 +76,6 @@ inline Utf8Text well_formed(std::string_view s) {
 /// The text of a sequence, as Seq::to_string_lossy gives it, without a copy for
 /// well-formed bytes.
 Utf8Text from_seq(const types::Seq& s);
-
-/// decode_into for well-formed UTF-8 `s`, with fewer checks: each character's length is
-/// read off its lead byte. (On malformed text it stays within `s` and `out`, but its code
-/// points are unspecified.)
-std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept;
 
 /// The code points of a well-formed UTF-8 text, held inline for short texts (words and
 /// short phrases).

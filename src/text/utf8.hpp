@@ -43,6 +43,11 @@ uint32_t decode_at(const uint8_t* p, std::size_t n, std::size_t i, std::size_t& 
 /// has room for s.size() of them; returns their number.
 std::size_t decode_into(std::string_view s, uint32_t* out) noexcept;
 
+/// decode_into for well-formed UTF-8 `s`, with fewer checks: each character's length is
+/// read off its lead byte. (On malformed text it stays within `s` and `out`, but its code
+/// points are unspecified.)
+std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept;
+
 /// Replaces `out` with the code points of `s` (each malformed byte decodes as U+FFFD).
 void decode(std::string_view s, std::vector<uint32_t>& out);
 
