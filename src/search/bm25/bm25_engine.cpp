@@ -39,57 +39,25 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
         text_.insert(text_.end(), s.begin(), s.end());
         doc_offsets_.push_back(text_.size());
     }
-    if (n == 0) {
-        tok_offsets_.push_back(0);
-        post_offsets_.push_back(0);
-        avgdl_ = 1.0;
-        return;
-    }
 
     // Tokenise every document once, interning its terms.
     doc_index_.reserve(n);
-    tok_offsets_.reserve(n + 1);
-    tok_offsets_.push_back(0);
-    tokens_.reserve(total_bytes / 6 + 16);
+    corpus_.reserve(n, total_bytes / 6 + 16);
     for (std::size_t d = 0; d < n; ++d) {
         const std::string_view s = doc(d);
-        for_each_term(s, params_.normalize, [&](std::string_view t) { tokens_.push_back(terms_.intern(t)); });
-        tok_offsets_.push_back(tokens_.size());
+        corpus_.add(s, params_.normalize);
         doc_index_.insert_or_assign(s, static_cast<uint32_t>(d));
     }
-    tokens_.shrink_to_fit();
+    corpus_.shrink_to_fit();
 
-    avgdl_ = bm25::average_length(tokens_.size(), n);
-
-    // The postings of every term in document order; a term's df is its list's length.
-    const std::size_t v = terms_.size();
-    {
-        InvertedLists lists = invert(tok_offsets_, tokens_, v);
-        post_offsets_ = std::move(lists.offsets);
-        postings_ = std::move(lists.postings);
-    }
-    const auto df = [&](std::size_t t) { return post_offsets_[t + 1] - post_offsets_[t]; };
-
-    // idf of every term.
-    idf_.resize(v);
-    for (std::size_t t = 0; t < v; ++t) idf_[t] = bm25::idf(variant_, n, df(t));
-
-    // Length factor K(d) of every document.
-    length_factor_.resize(n);
-    for (std::size_t d = 0; d < n; ++d)
-        length_factor_[d] = bm25::length_factor(params_.b, tok_offsets_[d + 1] - tok_offsets_[d], avgdl_);
-
-    // BM25T: each term's own saturation from the mean of ln(c + 1) over its documents.
-    if (variant_ == Variant::T) {
-        const double g = bm25::saturation_base(params_.k1);
-        term_k1_.resize(v);
-        for (std::size_t t = 0; t < v; ++t) {
-            double sum = 0.0;
-            for (const Posting& p : postings(static_cast<uint32_t>(t)))
-                sum += bm25::saturation_term(p.tf, length_factor_[p.doc]);
-            term_k1_[t] = bm25::term_saturation(g, sum, df(t));
-        }
-    }
+    // Postings (a term's df is its list's length), avgdl, idf, K(d) and BM25T's k1_t.
+    CorpusStatistics stats = corpus_statistics(corpus_, variant_, variant_, params_.k1, params_.b);
+    avgdl_ = stats.avgdl;
+    post_offsets_ = std::move(stats.lists.offsets);
+    postings_ = std::move(stats.lists.postings);
+    idf_ = std::move(stats.idf);
+    length_factor_ = std::move(stats.length_factor);
+    term_k1_ = std::move(stats.term_k1);
     compute_max_weights();
 }
 
@@ -471,8 +439,8 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n,
 
 std::vector<TermValue> Bm25Engine::idf_map() const {
     std::vector<TermValue> out;
-    out.reserve(terms_.size());
-    for (std::size_t t = 0; t < terms_.size(); ++t) out.push_back({terms_.term(static_cast<uint32_t>(t)), idf_[t]});
+    out.reserve(corpus_.terms().size());
+    for (std::size_t t = 0; t < corpus_.terms().size(); ++t) out.push_back({corpus_.terms().term(static_cast<uint32_t>(t)), idf_[t]});
     return out;
 }
 
@@ -482,7 +450,7 @@ std::vector<TermValue> Bm25Engine::document_vector(std::size_t d) const {
     for (const uint32_t t : doc_terms(d)) ++tf_of[t];
     std::vector<TermValue> out;
     out.reserve(tf_of.size());
-    for (const auto& [t, f] : tf_of) out.push_back({terms_.term(t), weight(t, d, f)});
+    for (const auto& [t, f] : tf_of) out.push_back({corpus_.terms().term(t), weight(t, d, f)});
     return out;
 }
 
@@ -556,11 +524,10 @@ std::vector<double> Bm25Engine::proximities(std::span<const std::string> tokens,
 }
 
 std::size_t Bm25Engine::memory_bytes() const noexcept {
-    std::size_t bytes = text_.capacity() + doc_offsets_.capacity() * 8 +
-                        tok_offsets_.capacity() * 8 + tokens_.capacity() * 4 +
+    std::size_t bytes = text_.capacity() + doc_offsets_.capacity() * 8 + corpus_.memory_bytes() +
                         length_factor_.capacity() * 8 + post_offsets_.capacity() * 8 +
                         postings_.capacity() * sizeof(Posting) + idf_.capacity() * 8 +
-                        term_k1_.capacity() * 8 + terms_.memory_bytes();
+                        term_k1_.capacity() * 8;
     bytes += doc_index_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
     return bytes;
 }

@@ -28,9 +28,9 @@
 
 #include "fx_hash.hpp"
 #include "search/bm25/bm25_formula.hpp"
+#include "search/bm25/corpus_stats.hpp"
 #include "search/bm25/bm25_reader.hpp"
 #include "search/bm25/postings.hpp"
-#include "search/bm25/term_table.hpp"
 #include "search/ranking/top_n.hpp"
 
 #include <absl/container/flat_hash_map.h>
@@ -100,18 +100,15 @@ public:
 
     // ---- Term statistics ----
     std::size_t num_terms() const noexcept { return idf_.size(); }
-    std::string_view term(uint32_t id) const noexcept { return terms_.term(id); }
+    std::string_view term(uint32_t id) const noexcept { return corpus_.terms().term(id); }
     double idf(uint32_t id) const noexcept { return idf_[id]; }
-    std::optional<uint32_t> term_id(std::string_view term) const { return terms_.find(term); }
+    std::optional<uint32_t> term_id(std::string_view term) const { return corpus_.terms().find(term); }
     /// Term frequency of term `id` in document d (0 when absent).
     uint32_t tf(uint32_t id, std::size_t d) const noexcept;
     /// w(d, t) for a term occurring `tf` times in document d (tf >= 1).
     double weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
     /// The term ids of document d in order (positions are indexes into this list).
-    std::span<const uint32_t> doc_terms(std::size_t d) const noexcept {
-        return std::span<const uint32_t>(tokens_).subspan(
-            tok_offsets_[d], tok_offsets_[d + 1] - tok_offsets_[d]);
-    }
+    std::span<const uint32_t> doc_terms(std::size_t d) const noexcept { return corpus_.doc_terms(d); }
 
     /// Approximate heap bytes held (for benchmarks).
     std::size_t memory_bytes() const noexcept;
@@ -153,7 +150,7 @@ private:
     std::vector<uint64_t> doc_offsets_;   // N + 1 offsets into text_
     absl::flat_hash_map<std::string_view, uint32_t, FxHash> doc_index_;
 
-    TermTable terms_;
+    TokenisedCorpus corpus_;       // the forward lists and the term table
     std::vector<double> idf_;      // by term id
     std::vector<double> term_k1_;  // by term id; T only
     std::vector<double> max_weight_;  // largest w(d, t) over the term's postings
@@ -161,8 +158,6 @@ private:
     std::vector<double> block_max_;     // largest weight of each block of kBlock postings
     bool prunable_ = false;           // every weight is a non-negative number
 
-    std::vector<uint64_t> tok_offsets_;  // N + 1 offsets into tokens_
-    std::vector<uint32_t> tokens_;       // term ids of every document, in order
     std::vector<double> length_factor_;  // K(d) by document
 
     std::vector<uint64_t> post_offsets_;  // V + 1 offsets into postings_

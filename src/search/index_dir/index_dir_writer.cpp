@@ -2,8 +2,6 @@
 
 #include "round_f32.hpp"
 #include "json/json_write.hpp"
-#include "search/bm25/postings.hpp"
-#include "search/tokenise/tokenise.hpp"
 
 #include <charconv>
 #include <stdexcept>
@@ -26,37 +24,24 @@ constexpr std::size_t kJsonPiece = 1 << 20;
 
 void IndexDirWriter::add(std::string_view text) {
     if (num_docs() >= UINT32_MAX) throw std::length_error("the index directory holds at most 4294967295 documents");
-    const std::size_t before = tokens_.size();
-    for_each_term(text, normalize_, [&](std::string_view t) { tokens_.push_back(terms_.intern(t)); });
-    if (tokens_.size() - before > UINT32_MAX) {
-        tokens_.resize(before);
+    if (!corpus_.add(text, normalize_, UINT32_MAX))
         throw std::length_error("a document of the index directory holds at most 4294967295 terms");
-    }
     text_.insert(text_.end(), text.begin(), text.end());
     doc_offsets_.push_back(text_.size());
-    tok_offsets_.push_back(tokens_.size());
 }
 
 void IndexDirWriter::write(DirectoryWrite& out, Variant variant, const Bm25Params& params) const {
     const std::size_t n = num_docs();
-    const std::size_t v = terms_.size();
-    const InvertedLists lists = invert(tok_offsets_, tokens_, v);
-    const auto postings = [&](std::size_t t) {
-        return std::span<const TermPosting>(lists.postings)
-            .subspan(lists.offsets[t], lists.offsets[t + 1] - lists.offsets[t]);
-    };
-
-    const double avgdl = bm25::average_length(tokens_.size(), n);
-    std::vector<double> length_factor(n);
-    for (std::size_t d = 0; d < n; ++d)
-        length_factor[d] = bm25::length_factor(params.b, tok_offsets_[d + 1] - tok_offsets_[d], avgdl);
-    const double g = variant == Variant::T ? bm25::saturation_base(params.k1) : 0.0;
+    const std::size_t v = corpus_.terms().size();
+    const std::span<const uint32_t> tokens = corpus_.tokens();
+    const CorpusStatistics stats = corpus_statistics(corpus_, variant, variant, params.k1, params.b);
+    const InvertedLists& lists = stats.lists;
 
     // Term t's positions start at positions_offset[t]: its occurrences over the corpus,
     // in document order and, within a document, ascending, are exactly its records' runs.
     std::vector<uint64_t> positions_offset(v + 1, 0);
     if (include_positions_) {
-        for (const uint32_t t : tokens_) ++positions_offset[t + 1];
+        for (const uint32_t t : tokens) ++positions_offset[t + 1];
         for (std::size_t t = 0; t < v; ++t) positions_offset[t + 1] += positions_offset[t];
     }
 
@@ -66,31 +51,23 @@ void IndexDirWriter::write(DirectoryWrite& out, Variant variant, const Bm25Param
     DirectoryWrite::File& pos_file = out.open(kPositionsFile);
 
     // "postings.bin": every term's records, terms in id order.
-    std::vector<double> idf(v);
     for (std::size_t t = 0; t < v; ++t) {
-        const auto list = postings(t);
-        idf[t] = bm25::idf(variant, n, list.size());
-        double k1_t = 0.0;
-        if (variant == Variant::T) {
-            double sum = 0.0;
-            for (const TermPosting& p : list) sum += bm25::saturation_term(p.tf, length_factor[p.doc]);
-            k1_t = bm25::term_saturation(g, sum, list.size());
-        }
-        for (const TermPosting& p : list) {
-            const double w = bm25::weight(variant, params, k1_t, p.tf, length_factor[p.doc]);
+        const double k1_t = variant == Variant::T ? stats.term_k1[t] : 0.0;
+        for (const TermPosting& p : stats.postings(t)) {
+            const double w = bm25::weight(variant, params, k1_t, p.tf, stats.length_factor[p.doc]);
             store_posting(post_file.reserve(kPostingBytes),
                           MmapPosting{p.doc, round_f32(w), include_positions_ ? p.tf : 0});
         }
     }
 
     // "positions.bin": one pass over the documents writes every term's run in place.
-    if (include_positions_ && !tokens_.empty()) {
-        std::vector<char> positions(tokens_.size() * 4);
+    if (include_positions_ && !tokens.empty()) {
+        std::vector<char> positions(tokens.size() * 4);
         std::vector<uint64_t> cursor(positions_offset.begin(), positions_offset.end() - 1);
         for (std::size_t d = 0; d < n; ++d) {
-            const uint64_t first = tok_offsets_[d];
-            for (uint64_t i = first; i < tok_offsets_[d + 1]; ++i)
-                store_u32(positions.data() + 4 * cursor[tokens_[i]]++, static_cast<uint32_t>(i - first));
+            const std::span<const uint32_t> terms = corpus_.doc_terms(d);
+            for (std::size_t i = 0; i < terms.size(); ++i)
+                store_u32(positions.data() + 4 * cursor[terms[i]]++, static_cast<uint32_t>(i));
         }
         pos_file.write(positions.data(), positions.size());
     }
@@ -113,15 +90,15 @@ void IndexDirWriter::write(DirectoryWrite& out, Variant variant, const Bm25Param
     json.append("],\"idf\":{");
     for (std::size_t t = 0; t < v; ++t) {
         if (t) json.push_back(',');
-        append_json_string(json, terms_.term(static_cast<uint32_t>(t)));
+        append_json_string(json, corpus_.terms().term(static_cast<uint32_t>(t)));
         json.push_back(':');
-        append_json_number(json, idf[t]);
+        append_json_number(json, stats.idf[t]);
         spill();
     }
     json.append("},\"dictionary\":{");
     for (std::size_t t = 0; t < v; ++t) {
         if (t) json.push_back(',');
-        append_json_string(json, terms_.term(static_cast<uint32_t>(t)));
+        append_json_string(json, corpus_.terms().term(static_cast<uint32_t>(t)));
         json.append(":[");
         append_u64(json, lists.offsets[t]);
         json.push_back(',');
