@@ -38,14 +38,6 @@ void add_ranks(const std::vector<uint64_t>& order, uint64_t rrf_k, std::vector<d
 
 }  // namespace
 
-double fusion_term(uint64_t rrf_k, uint64_t rank) noexcept {
-    uint64_t denominator;
-    if (__builtin_add_overflow(rrf_k, rank, &denominator) ||
-        __builtin_add_overflow(denominator, uint64_t{1}, &denominator))
-        denominator = UINT64_MAX;
-    return 1.0 / static_cast<double>(denominator);
-}
-
 Candidates candidate_doc_indices(const Bm25Reader& index, std::span<const Scored> hits) {
     Candidates c;
     c.of_hit.reserve(hits.size());
