@@ -1,7 +1,6 @@
 #include "search/bm25/bm25_engine.hpp"
 
 #include "parallel.hpp"
-#include "search/rerank/explain.hpp"
 #include "search/ranking/score_scratch.hpp"
 #include "search/tokenise/tokenise.hpp"
 
@@ -468,9 +467,8 @@ std::vector<IdfWeight> Bm25Engine::term_weights(std::span<const std::string> tok
     return out;
 }
 
-std::vector<double> Bm25Engine::proximities(std::span<const std::string> tokens,
-                                            std::span<const uint64_t> docs,
-                                            uint64_t window) const {
+void Bm25Engine::term_positions(std::span<const std::string> tokens, std::span<const uint64_t> docs,
+                                const PositionsVisit& visit) const {
     // The query's distinct known terms, and each token's slot among them.
     std::vector<uint32_t> ids;
     std::vector<int> slot_of_token;
@@ -492,9 +490,8 @@ std::vector<double> Bm25Engine::proximities(std::span<const std::string> tokens,
         for (std::size_t j = 0; j < ids.size(); ++j) slot_of_id.emplace(ids[j], j);
     std::vector<std::vector<uint64_t>> positions(ids.size());
     std::vector<TokenPositions> per_token(tokens.size());
-    std::vector<double> out;
-    out.reserve(docs.size());
-    for (const uint64_t d : docs) {
+    for (std::size_t k = 0; k < docs.size(); ++k) {
+        const uint64_t d = docs[k];
         // One scan of the document's forward list gives every slot its ascending positions.
         for (auto& p : positions) p.clear();
         const std::span<const uint32_t> terms = doc_terms(static_cast<std::size_t>(d));
@@ -516,9 +513,8 @@ std::vector<double> Bm25Engine::proximities(std::span<const std::string> tokens,
                                ? TokenPositions{}
                                : TokenPositions{true, positions[static_cast<std::size_t>(j)]};
         }
-        out.push_back(phrase_proximity_boost(per_token, window));
+        visit(k, per_token);
     }
-    return out;
 }
 
 std::size_t Bm25Engine::memory_bytes() const noexcept {

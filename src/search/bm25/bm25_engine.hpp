@@ -73,7 +73,7 @@ public:
     }
     std::optional<uint64_t> doc_index(std::string_view text) const override;
     bool normalize() const noexcept override { return params_.normalize; }
-    std::vector<double> scores(std::string_view query) const override { return scores(parse(query)); }
+    using Bm25Reader::scores;
     std::vector<Scored> top_n(std::string_view query, uint64_t n, Mask allowed) const override {
         return top_n(parse(query), n, allowed);
     }
@@ -81,8 +81,8 @@ public:
     std::vector<TermValue> document_vector(std::size_t d) const override;
     std::vector<IdfWeight> term_weights(std::span<const std::string> tokens,
                                         std::size_t d) const override;
-    std::vector<double> proximities(std::span<const std::string> tokens,
-                                    std::span<const uint64_t> docs, uint64_t window) const override;
+    void term_positions(std::span<const std::string> tokens, std::span<const uint64_t> docs,
+                        const PositionsVisit& visit) const override;
 
     /// Tokenises `text` in the index's mode and resolves its tokens.
     Query parse(std::string_view text) const;
@@ -112,6 +112,9 @@ public:
 
     /// Approximate heap bytes held (for benchmarks).
     std::size_t memory_bytes() const noexcept;
+
+protected:
+    std::vector<double> all_scores(std::string_view query) const override { return scores(parse(query)); }
 
 private:
     using Posting = TermPosting;

@@ -32,11 +32,7 @@ py::Object get_scores_filtered(PyObject* self, const py::Args<2>& a) {
     const std::string_view query = query_arg(a[0]);
     const auto mask = mask_arg(a[1]);
     py::Ref<T> obj(self);
-    std::vector<double> scores = obj->reader().scores(query);
-    if (mask)
-        for (std::size_t i = 0; i < std::min(scores.size(), mask->size()); ++i)
-            if (!(*mask)[i]) scores[i] = 0.0;
-    return float_list(scores);
+    return float_list(obj->reader().scores(query, mask_view(mask)));
 }
 
 /// get_batch_scores(queries): one query per task on the pool.
