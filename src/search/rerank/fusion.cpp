@@ -99,4 +99,13 @@ std::vector<Scored> fused_search(const Bm25Reader& index, const FusionQuery& que
     return out;
 }
 
+std::vector<Scored> hybrid_search(const Bm25Reader& index, HybridRows rows, std::string_view query,
+                                  std::optional<std::span<const float>> query_embedding, uint64_t n,
+                                  uint64_t rrf_k, uint64_t bm25_candidates, Mask allowed) {
+    const FusionQuery q{query, n, rrf_k, bm25_candidates, allowed, true};
+    if (!rows.rows || !query_embedding) return fused_search(index, q, nullptr);
+    const DenseQuery dense{*rows.rows, *query_embedding, rows.parallel};
+    return fused_search(index, q, &dense);
+}
+
 }  // namespace tarnwick::search

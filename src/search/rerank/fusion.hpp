@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -72,5 +73,20 @@ struct FusionQuery {
 /// have the rows' dimension.
 std::vector<Scored> fused_search(const Bm25Reader& index, const FusionQuery& query,
                                  const DenseQuery* dense);
+
+/// The embeddings of a hybrid index: its rows (null without vectors) and whether their
+/// cosines may run on the pool.
+struct HybridRows {
+    const DenseRows* rows;
+    bool parallel;
+};
+
+/// The search of both hybrid index classes: the fused ranking of `query` under `allowed`
+/// (the fuzzy channel, sorts and selection may use the pool), with the dense channel when
+/// the index has rows and `query_embedding` is given. At most n (document, fused score)
+/// pairs, best first; throws EmbeddingDimMismatch as fused_search does.
+std::vector<Scored> hybrid_search(const Bm25Reader& index, HybridRows rows, std::string_view query,
+                                  std::optional<std::span<const float>> query_embedding, uint64_t n,
+                                  uint64_t rrf_k, uint64_t bm25_candidates, Mask allowed);
 
 }  // namespace tarnwick::search
