@@ -58,17 +58,18 @@ public:
             auto& h = counts_[c];
             for (Counts& p : h) p.fill(0);
             const auto [lo, hi] = chunk_range(c);
-            Entry* a = a_.data();
+            Entry* const a = a_.data();
             for (std::size_t i = lo; i < hi; ++i) {
                 const Key key = key_of(i);
                 a[i] = {key, static_cast<Key>(i)};
-                for (unsigned pass = 0; pass < kPasses; ++pass) ++h[pass][digit(key, pass)];
+                for (unsigned pass = 0; pass < kPasses; ++pass) ++h[pass][digit(key, pass * kDigitBits)];
             }
         });
         if (chunks > 1) at_.resize(chunks);
         for (unsigned pass = 0; pass < kPasses; ++pass) {
+            const unsigned shift = pass * kDigitBits;
             // A digit shared by every entry moves nothing: it is the first entry's digit.
-            const std::size_t first = digit(a_[0].key, pass);
+            const std::size_t first = digit(a_[0].key, shift);
             std::size_t in_bucket = 0;
             for (std::size_t c = 0; c < chunks; ++c) in_bucket += counts_[c][pass][first];
             if (in_bucket == n) continue;
@@ -79,7 +80,9 @@ public:
                 parallel::for_each_index(chunks, use_pool, [&](std::size_t c) {
                     at_[c].fill(0);
                     const auto [lo, hi] = chunk_range(c);
-                    for (std::size_t i = lo; i < hi; ++i) ++at_[c][digit(a_[i].key, pass)];
+                    const Entry* const a = a_.data();
+                    Counts& at = at_[c];
+                    for (std::size_t i = lo; i < hi; ++i) ++at[digit(a[i].key, shift)];
                 });
             }
             const auto offsets = [&](std::size_t c) -> Counts& {
@@ -98,9 +101,9 @@ public:
             parallel::for_each_index(chunks, use_pool, [&](std::size_t c) {
                 Counts& next = offsets(c);
                 const auto [lo, hi] = chunk_range(c);
-                const Entry* a = a_.data();
-                Entry* b = b_.data();
-                for (std::size_t i = lo; i < hi; ++i) b[next[digit(a[i].key, pass)]++] = a[i];
+                const Entry* const a = a_.data();
+                Entry* const b = b_.data();
+                scatter(a + lo, a + hi, b, next.data(), shift);
             });
             a_.swap(b_);
         }
@@ -115,8 +118,14 @@ private:
     static constexpr std::size_t kChunk = std::size_t{1} << 15;
     using Counts = std::array<std::size_t, kBuckets>;
 
-    static std::size_t digit(Key key, unsigned pass) noexcept {
-        return static_cast<std::size_t>((key >> (pass * kDigitBits)) & (kBuckets - 1));
+    static std::size_t digit(Key key, unsigned shift) noexcept {
+        return static_cast<std::size_t>((key >> shift) & (kBuckets - 1));
+    }
+    /// Writes the entries [first, last) to out[next[digit]++] in order. Everything it reads
+    /// is a parameter, so the loop keeps the shift and the pointers in registers.
+    static void scatter(const Entry* first, const Entry* last, Entry* out, std::size_t* next,
+                        unsigned shift) noexcept {
+        for (; first != last; ++first) out[next[digit(first->key, shift)]++] = *first;
     }
 
     std::vector<Entry> a_, b_;
