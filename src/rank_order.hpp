@@ -17,9 +17,11 @@ namespace tarnwick {
 
 /// Whether the entry (a_score, a_pos) ranks before (b_score, b_pos).
 inline bool ranks_before(double a_score, uint64_t a_pos, double b_score, uint64_t b_pos) noexcept {
+    // Two numbers that differ decide by the first two comparisons (both false with a NaN).
+    if (a_score > b_score) return true;
+    if (a_score < b_score) return false;
     const bool an = a_score != a_score, bn = b_score != b_score;
     if (an != bn) return bn;
-    if (!an && a_score != b_score) return a_score > b_score;
     return a_pos < b_pos;
 }
 

@@ -26,7 +26,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <type_traits>
 #include <optional>
 #include <span>
 #include <string>
@@ -60,8 +60,26 @@ struct TokenPositions {
 };
 
 /// Receives the positions of the query tokens in one document: (the document's index in
-/// the list asked for, entry i for token i). The spans are valid during the call only.
-using PositionsVisit = std::function<void(std::size_t, std::span<const TokenPositions>)>;
+/// the list asked for, entry i for token i). The spans are valid during the call only. It
+/// borrows the callable it is made from (a lambda passed to term_positions lives for the
+/// call), so a call costs one indirect call and nothing is allocated.
+class PositionsVisit {
+public:
+    template <class F>
+        requires(!std::is_same_v<std::remove_cvref_t<F>, PositionsVisit>)
+    PositionsVisit(F&& f) noexcept  // NOLINT: made implicitly from a callable
+        : object_(static_cast<const void*>(&f)), call_([](const void* o, std::size_t i,
+                                                         std::span<const TokenPositions> p) {
+              (*static_cast<std::remove_reference_t<F>*>(const_cast<void*>(o)))(i, p);
+          }) {}
+    void operator()(std::size_t i, std::span<const TokenPositions> positions) const {
+        call_(object_, i, positions);
+    }
+
+private:
+    const void* object_;
+    void (*call_)(const void*, std::size_t, std::span<const TokenPositions>);
+};
 
 class Bm25Reader {
 public:
