@@ -20,6 +20,17 @@ namespace {
 /// tasks never share a word of the touched-document bits.
 constexpr std::size_t kDocsPerTask = 8192;
 
+/// Appends every index of `terms` that holds ids[j] to positions[j] (the ids are distinct).
+void scan_slots(std::span<const uint32_t> terms, std::span<const uint32_t> ids,
+                std::vector<uint64_t>* positions) {
+    for (std::size_t pos = 0; pos < terms.size(); ++pos)
+        for (std::size_t j = 0; j < ids.size(); ++j)
+            if (terms[pos] == ids[j]) {
+                positions[j].push_back(pos);
+                break;
+            }
+}
+
 }  // namespace
 
 Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus,
@@ -490,22 +501,18 @@ void Bm25Engine::term_positions(std::span<const std::string> tokens, std::span<c
         for (std::size_t j = 0; j < ids.size(); ++j) slot_of_id.emplace(ids[j], j);
     std::vector<std::vector<uint64_t>> positions(ids.size());
     std::vector<TokenPositions> per_token(tokens.size());
-    for (std::size_t k = 0; k < docs.size(); ++k) {
-        const uint64_t d = docs[k];
+    std::size_t k = 0;
+    for (const uint64_t d : docs) {
         // One scan of the document's forward list gives every slot its ascending positions.
         for (auto& p : positions) p.clear();
         const std::span<const uint32_t> terms = doc_terms(static_cast<std::size_t>(d));
-        for (std::size_t pos = 0; pos < terms.size(); ++pos) {
-            if (ids.size() > kLinearSlots) {
+        if (ids.size() > kLinearSlots) {
+            for (std::size_t pos = 0; pos < terms.size(); ++pos) {
                 const auto it = slot_of_id.find(terms[pos]);
                 if (it != slot_of_id.end()) positions[it->second].push_back(pos);
-                continue;
             }
-            for (std::size_t j = 0; j < ids.size(); ++j)
-                if (terms[pos] == ids[j]) {
-                    positions[j].push_back(pos);
-                    break;
-                }
+        } else {
+            scan_slots(terms, ids, positions.data());
         }
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             const int j = slot_of_token[i];
@@ -513,7 +520,7 @@ void Bm25Engine::term_positions(std::span<const std::string> tokens, std::span<c
                                ? TokenPositions{}
                                : TokenPositions{true, positions[static_cast<std::size_t>(j)]};
         }
-        visit(k, per_token);
+        visit(k++, per_token);
     }
 }
 
