@@ -401,6 +401,18 @@ def test_huge_rrf_k_keeps_fusion_terms_tiny():
     assert row["text_score"] == 1 - 4 / 14
 
 
+def test_fusion_terms_saturate_at_2_to_the_64():
+    # A denominator rrf_k + 1 + rank beyond 2**64 - 1 is cut there, as in the search
+    # rankings: every rank then adds exactly 2**-64, also ranks past 2**11 (an exact sum
+    # would round to 2**64 + 2**12 there and give a smaller term).
+    j = MultiJoiner(rrf_k=2 ** 64 - 1, sparse_weight=0, bm25_candidates=0)
+    j.add_array("src", texts=["apple"], dense=[[1.0]])
+    j.add_array("tgt", texts=["apple"] * 2500, dense=[[1.0]] * 2500)
+    rows = j.join_pair("src", "tgt", n=2500)
+    assert len(rows) == 2500
+    assert {r["score"] for r in rows} == {2.0 ** -64}
+
+
 def test_no_active_channel():
     arrays = [("a", [("x", {1: 1.0}, [1.0])] * 2), ("b", [("x", {1: 1.0}, [1.0])] * 3)]
     j = make(arrays, text_weight=0, sparse_weight=0, dense_weight=0)

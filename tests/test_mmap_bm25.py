@@ -266,6 +266,19 @@ class TestClass:
         with pytest.raises(TypeError):
             idx.search_filtered_sorted(5)
 
+    @pytest.mark.parametrize("keys", [[("a",)], [("a", True, 1)], [["a", True]], [(1, True)], [None]])
+    def test_sort_keys_refused_as_by_the_hybrid_index(self, tmp_path, keys):
+        # The conversion is the hybrid index's: every malformed key, a tuple of another
+        # length included, is a TypeError naming the argument, raised before the refusal.
+        from _tarnwick import HybridSearchIndex
+        idx = MmapBM25Index.load(write(tmp_path, ["a"]))
+        with pytest.raises(TypeError) as mapped:
+            idx.search_filtered_sorted("a", _sort_keys=keys)
+        with pytest.raises(TypeError) as hybrid:
+            HybridSearchIndex(["a"]).search_filtered_sorted("a", sort_keys=keys)
+        assert str(mapped.value) == str(hybrid.value).replace("'sort_keys'", "'_sort_keys'")
+        assert str(mapped.value).startswith("argument '_sort_keys': ")
+
     def test_argument_errors(self, tmp_path):
         idx = MmapBM25Index.load(write(tmp_path, ["a", "b", "c"]))
         with pytest.raises(TypeError, match="argument 'allowed'"):

@@ -2,16 +2,17 @@
 // pair and read by every worker.
 //
 // Every target element is a document, one without text included (it counts in N and in
-// avgdl with no tokens). One idf formula, ln(((N - df) + 0.5) / (df + 0.5) + 1), serves
-// every variant; idf and weights are computed in double and stored as 32-bit floats, and
-// a query's scores are accumulated in 32-bit floats, so a score is the float sum, in token
-// order, of the float products idf * weight.
+// avgdl with no tokens). Documents are tokenised in the word-splitting mode and the corpus
+// statistics are search's (corpus_stats.hpp) with two choices of the join: one idf
+// formula, Okapi's ln(((N - df) + 0.5) / (df + 0.5) + 1), serves every variant, and the
+// delta of L and Plus is fixed (0.5 and 1.0). idf and weights are computed in double and
+// stored as 32-bit floats, and a query's scores are accumulated in 32-bit floats, so a
+// score is the float sum, in token order, of the float products idf * weight.
 #pragma once
 
-#include "fx_hash.hpp"
 #include "join/joiner_model.hpp"
-
-#include <absl/container/flat_hash_map.h>
+#include "search/bm25/bm25_formula.hpp"
+#include "search/bm25/term_table.hpp"
 
 #include <cstdint>
 #include <span>
@@ -19,6 +20,10 @@
 #include <vector>
 
 namespace tarnwick::join {
+
+/// The weight formula a name selects: exactly "BM25L", "BM25Plus" or "BM25T", anything
+/// else Okapi.
+search::Variant bm25_variant_of(const std::string& name) noexcept;
 
 class Bm25Index {
 public:
@@ -37,12 +42,10 @@ private:
         uint32_t target;
         float weight;
     };
-    /// Everything the index knows of one term.
-    struct Term {
-        float idf = 0.0f;
-        std::vector<Posting> postings;  // ascending target position
-    };
-    absl::flat_hash_map<std::string, Term, FxHash, TextEq> terms_;
+    search::TermTable terms_;
+    std::vector<float> idf_;             // by term id
+    std::vector<uint64_t> offsets_;      // V + 1 offsets into postings_
+    std::vector<Posting> postings_;      // by term, ascending target position
 };
 
 }  // namespace tarnwick::join

@@ -35,12 +35,6 @@ struct JoinArray {
     std::vector<JoinElement> elements;
 };
 
-/// The BM25 weight formula of the join's index.
-enum class Bm25Variant : uint8_t { Okapi, L, Plus, T };
-
-/// The variant a name selects: exactly "BM25L", "BM25Plus" or "BM25T", anything else Okapi.
-Bm25Variant bm25_variant_of(const std::string& name) noexcept;
-
 /// The scoring configuration, stored as given (no value is checked or clamped).
 struct JoinConfig {
     double text_weight = 1.0;

@@ -1,5 +1,6 @@
 #include "join/joiner_score.hpp"
 
+#include "rank_order.hpp"
 #include "search/tokenise/tokenise.hpp"
 
 #include <algorithm>
@@ -9,62 +10,31 @@
 namespace tarnwick::join {
 namespace {
 
-/// The ranking order: a higher score first, NaN after every number, equal scores (and two
-/// NaNs) in list order. A total order, so any sort gives one result.
+/// The ranking order (rank_order.hpp), a list position as the position: equal scores
+/// (and two NaNs) in list order. A total order, so any sort gives one result.
 struct RankOrder {
     bool operator()(const Ranked& a, const Ranked& b) const noexcept {
-        const bool a_nan = std::isnan(a.score), b_nan = std::isnan(b.score);
-        if (a_nan != b_nan) return b_nan;
-        if (!a_nan && a.score != b.score) return a.score > b.score;
-        return a.order < b.order;
+        return ranks_before(a.score, a.order, b.score, b.order);
     }
 };
 
 /// Sorts `list` (whose `order` fields count 0, 1, 2, ...) into ranking order.
 void rank(std::vector<Ranked>& list) { std::sort(list.begin(), list.end(), RankOrder{}); }
 
-/// A float's radix key in ranking order: ascending keys give descending scores, -0.0 and
-/// 0.0 share a key, every NaN gets the largest key.
-uint32_t rank_key(float f) noexcept {
-    if (std::isnan(f)) return ~uint32_t{0};
-    if (f == 0.0f) f = 0.0f;
-    const uint32_t u = std::bit_cast<uint32_t>(f);
-    const uint32_t ascending = (u & 0x80000000u) ? ~u : (u | 0x80000000u);
-    return ~ascending;
-}
-
 /// rank() for a list whose scores are all floats widened to double (BM25, sparse and
-/// dense scores): a stable radix sort on rank_key, which keeps equal keys in list order
-/// and so gives exactly rank()'s order, in time linear in the list.
-void rank_floats(std::vector<Ranked>& list, std::vector<uint64_t>& keys,
-                 std::vector<uint64_t>& tmp, std::vector<Ranked>& out) {
+/// dense scores): a stable radix sort on the float's rank_key, which keeps equal keys in
+/// list order and so gives exactly rank()'s order, in time linear in the list.
+void rank_floats(std::vector<Ranked>& list, RadixRanker<uint32_t>& radix, std::vector<Ranked>& out) {
     const std::size_t n = list.size();
     if (n < 128) {
         rank(list);
         return;
     }
-    keys.resize(n);
-    tmp.resize(n);
-    std::size_t count[4][256] = {};
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t key = rank_key(static_cast<float>(list[i].score));
-        keys[i] = (uint64_t{key} << 32) | i;
-        for (int d = 0; d < 4; ++d) ++count[d][(key >> (8 * d)) & 0xFF];
-    }
-    for (int d = 0; d < 4; ++d) {
-        const uint64_t first = (keys[0] >> (32 + 8 * d)) & 0xFF;
-        if (count[d][first] == n) continue;  // every key has this byte: nothing moves
-        std::size_t pos[256];
-        std::size_t sum = 0;
-        for (int b = 0; b < 256; ++b) {
-            pos[b] = sum;
-            sum += count[d][b];
-        }
-        for (std::size_t i = 0; i < n; ++i) tmp[pos[(keys[i] >> (32 + 8 * d)) & 0xFF]++] = keys[i];
-        keys.swap(tmp);
-    }
+    const Ranked* in = list.data();
+    const auto sorted =
+        radix.sort(n, [&](std::size_t i) { return rank_key(static_cast<float>(in[i].score)); }, false);
     out.resize(n);
-    for (std::size_t r = 0; r < n; ++r) out[r] = list[keys[r] & 0xFFFFFFFFu];
+    for (std::size_t r = 0; r < n; ++r) out[r] = in[sorted[r].pos];
     list.swap(out);
 }
 
@@ -136,7 +106,7 @@ void ElementScorer::text_channel(const std::string& text) {
 const std::vector<Ranked>& ElementScorer::bm25_ranking() {
     if (!bm25_ranked_) {
         s_.bm25_ranked = s_.bm25_hits;
-        rank_floats(s_.bm25_ranked, s_.keys, s_.keys_tmp, s_.sorted);
+        rank_floats(s_.bm25_ranked, s_.radix, s_.sorted);
         bm25_ranked_ = true;
     }
     return s_.bm25_ranked;
@@ -153,7 +123,7 @@ void ElementScorer::add_fusion_terms(const Ranked* ranking, std::size_t count,
 
 void ElementScorer::rank_and_add_fusion_terms(std::vector<double>& sums) {
     if (!fuse_) return;
-    rank_floats(s_.ranked, s_.keys, s_.keys_tmp, s_.sorted);
+    rank_floats(s_.ranked, s_.radix, s_.sorted);
     add_fusion_terms(s_.ranked.data(), s_.ranked.size(), sums);
 }
 

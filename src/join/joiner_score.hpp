@@ -8,7 +8,8 @@
 //   dense   dot products of dense vectors over their common length (every target that has
 //           one ranks, whatever its score)
 //
-// A target at rank r of a channel gets the fusion term 1 / (rrf_k + 1 + r). With one active
+// A target at rank r of a channel gets the fusion term 1 / (rrf_k + 1 + r) (fusion_term.hpp,
+// with its overflow rule). With one active
 // channel a match's score is that channel's own score; with several it is the weighted mean
 // of the channels' fusion sums. Ranked lists put a higher score first, equal scores in the
 // order the list was built (so every ranking is deterministic) and NaN last.
@@ -21,6 +22,8 @@
 #include "join/joiner_index.hpp"
 #include "join/joiner_model.hpp"
 #include "join/joiner_sparse.hpp"
+#include "fusion_term.hpp"
+#include "radix_rank.hpp"
 #include "search/rerank/fuzzy.hpp"
 
 #include <cstdint>
@@ -44,16 +47,6 @@ struct PairContext {
     uint64_t n;
     std::optional<double> score_cutoff;
 };
-
-/// The fusion term of rank r: 1 / (rrf_k + 1 + r), the denominator summed exactly as an
-/// integer and then rounded to a double. The sum is formed in 128 bits: in 64 bits an
-/// rrf_k near 2^64 would wrap around to a tiny denominator (rank 0 of rrf_k 2^64 - 1 would
-/// divide by zero) and give the best ranks the largest terms.
-inline double fusion_term(uint64_t rrf_k, std::size_t rank) {
-    const unsigned __int128 denominator =
-        static_cast<unsigned __int128>(rrf_k) + 1 + static_cast<uint64_t>(rank);
-    return 1.0 / static_cast<double>(denominator);
-}
 
 /// fusion_term(rrf_k, r) for r = 0 .. count - 1.
 std::vector<double> fusion_term_table(uint64_t rrf_k, std::size_t count);
@@ -97,7 +90,7 @@ private:
     std::vector<Ranked> bm25_hits;    // BM25 candidates in touched order
     std::vector<Ranked> bm25_ranked;  // the same in BM25 order
     std::vector<Ranked> ranked, sorted;
-    std::vector<uint64_t> keys, keys_tmp;  // radix sort buffers
+    RadixRanker<uint32_t> radix;           // radix sort buffers
     SparseSource sparse_source;  // the sparse channel's sums
 };
 

@@ -1,6 +1,13 @@
 // Ranking of scored choices for the extraction functions: the candidate record, the total
 // order of the results, and a bounded selection of the best. Free of Python.
+//
+// The bounded selection is not search's TopHeap (search/ranking/top_n.hpp): that heap's
+// tie rules are fixed by its sift steps (which of several tied documents stays depends on
+// the order of the offers), while here every comparison is by the total ranking order, so
+// among equal scores the lowest index stays, whatever the order of the offers.
 #pragma once
+
+#include "rank_order.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -19,15 +26,13 @@ struct Candidate {
     P payload;
 };
 
-/// Ranking order of candidates: higher score first, NaN below every number, then lower
-/// index first. A total order, so results do not depend on how work was split.
+/// Ranking order of candidates (rank_order.hpp): higher score first, NaN below every
+/// number, then lower index first. A total order, so results do not depend on how work was
+/// split.
 struct Better {
     template <class C>
     bool operator()(const C& a, const C& b) const noexcept {
-        const bool an = a.score != a.score, bn = b.score != b.score;
-        if (an != bn) return bn;
-        if (!an && a.score != b.score) return a.score > b.score;
-        return a.index < b.index;
+        return ranks_before(a.score, a.index, b.score, b.index);
     }
 };
 

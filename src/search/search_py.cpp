@@ -42,16 +42,20 @@ std::vector<float> vector_arg(const char* name, PyObject* o) {
     return out;
 }
 
-std::optional<std::vector<SortKey>> sort_keys_arg(const char* name, PyObject* o) {
-    if (py::is_absent(o)) return std::nullopt;
+std::vector<SortKey> sort_keys_arg(const char* name, PyObject* o) {
     std::vector<SortKey> keys;
+    if (py::is_absent(o)) return keys;
     py::arg(name, [&] {
         py::for_each_item(o, [&](PyObject* item) {
+            // A key is a (str, bool) pair: a tuple of another length is a wrong type too.
+            if (PyTuple_Check(item) && PyTuple_Size(item) != 2)
+                throw py::Error{PyExc_TypeError,
+                                "expected tuple of length 2, but got tuple of length " +
+                                    std::to_string(PyTuple_Size(item)),
+                                {}};
             py::check_tuple(item, 2);
-            SortKey k;
-            k.path = std::string(py::to_str(PyTuple_GetItem(item, 0)));
-            k.reverse = py::to_bool(PyTuple_GetItem(item, 1));
-            keys.push_back(std::move(k));
+            keys.push_back({std::string(py::to_str(PyTuple_GetItem(item, 0))),
+                            py::to_bool(PyTuple_GetItem(item, 1))});
         });
         return 0;
     });

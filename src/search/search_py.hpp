@@ -65,8 +65,10 @@ py::Object with_index_dir_errors(PyObject* self) {
     return index_dir_errors([&] { return Body(self); });
 }
 
-/// The sort keys argument: None (or absent) for none, else a sequence of (str, bool) tuples.
-std::optional<std::vector<SortKey>> sort_keys_arg(const char* name, PyObject* o);
+/// The sort keys argument `name`: None (or absent) for none, else a sequence of (str, bool)
+/// tuples. Anything else, a tuple of another length than 2 included, is the binding
+/// layer's TypeError naming the argument.
+std::vector<SortKey> sort_keys_arg(const char* name, PyObject* o);
 
 /// The arguments of a hybrid search: (query, query_embedding=None, n=5, rrf_k=60,
 /// bm25_candidates=100) and, for a filtered search, allowed=None.

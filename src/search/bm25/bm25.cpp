@@ -91,35 +91,6 @@ constexpr py::Signature<5> kNewDeltaSig{
     {{{"corpus"}, {"k1", "1.5"}, {"b", "0.75"}, {"delta", V == Variant::L ? "0.5" : "1.0"},
       {"normalize", "False"}}}};
 template <Variant V>
-constexpr py::Signature<1> kScoresSig{
-    "get_scores", {{{"query"}}}, 1,
-    doc_if_full<V>("Return BM25 score for `query` against every document.")};
-template <Variant V>
-constexpr py::Signature<2> kScoresFilteredSig{
-    "get_scores_filtered", {{{"query"}, {"allowed", "None"}}}, 2,
-    doc_if_full<V>("Return BM25 scores with an optional boolean mask.\n"
-                   "Documents where `allowed[i]` is false get a score of 0.0.")};
-template <Variant V>
-constexpr py::Signature<1> kBatchSig{
-    "get_batch_scores", {{{"queries"}}}, 1,
-    "BM25 scores for a batch of queries \xe2\x80\x94 Rayon-parallel over queries."};
-template <Variant V>
-constexpr py::Signature<2> kTopNSig{
-    "get_top_n", {{{"query"}, {"n", "5"}}}, 2,
-    doc_if_full<V>("Return top-N `(document, score)` pairs for `query`.")};
-template <Variant V>
-constexpr py::Signature<3> kTopNFilteredSig{
-    "get_top_n_filtered", {{{"query"}, {"n", "5"}, {"allowed", "None"}}}, 3,
-    doc_if_full<V>("Return top-N with an optional allowed mask.")};
-template <Variant V>
-constexpr py::Signature<2> kFuzzyOnlySig{"fuzzy_only", {{{"query"}, {"n"}}}};
-template <Variant V>
-constexpr py::Signature<4> kTopNFuzzySig{
-    "get_top_n_fuzzy",
-    {{{"query"}, {"n", "5"}, {"bm25_candidates", "50"}, {"fuzzy_weight", "0.3"}}}, 4,
-    "BM25 + fuzzy hybrid: run BM25, take top `bm25_candidates`, then re-rank\n"
-    "with indel fuzzy similarity."};
-template <Variant V>
 constexpr const char* kRrfDoc =
     V == Variant::Okapi ? "Reciprocal Rank Fusion of BM25 + fuzzy ranks.\n"
                           "More robust than linear interpolation \xe2\x80\x94 insensitive to score scale "
@@ -127,34 +98,29 @@ constexpr const char* kRrfDoc =
                           "k=60 is the standard RRF constant."
     : V == Variant::L   ? "Reciprocal Rank Fusion of BM25 + fuzzy ranks."
                         : nullptr;
+/// The shared methods' docstrings: in full on BM25Index; the batch and fuzzy ones on every
+/// class, the fusion one on BM25Index and BM25L.
 template <Variant V>
-constexpr py::Signature<4> kTopNRrfSig{
-    "get_top_n_rrf", {{{"query"}, {"n", "5"}, {"bm25_candidates", "100"}, {"rrf_k", "60"}}}, 4,
-    kRrfDoc<V>};
-template <Variant V>
-constexpr py::Signature<5> kTopNRrfFilteredSig{
-    "get_top_n_rrf_filtered",
-    {{{"query"}, {"n", "5"}, {"bm25_candidates", "100"}, {"rrf_k", "60"}, {"allowed", "None"}}}, 5,
-    doc_if_full<V>("RRF with optional allowed mask.")};
-template <Variant V>
-constexpr py::Signature<2> kExplainSig{
-    "explain", {{{"query"}, {"doc_idx"}}}, 2,
-    doc_if_full<V>("Per-term score breakdown for a query against a specific document.\n"
-                   "Returns a list of (term, idf, tf_norm, term_score).")};
-template <Variant V>
-constexpr py::Signature<0> kIdfMapSig{"get_idf_map", {}, 0,
-                                      doc_if_full<V>("Return the IDF map: term \xe2\x86\x92 idf value.")};
-template <Variant V>
-constexpr py::Signature<1> kDocVectorSig{
-    "get_document_vector", {{{"doc_idx"}}}, 1,
-    doc_if_full<V>("Return the TF-norm vector for a specific document.")};
-template <Variant V>
-constexpr py::Signature<4> kTopNPhraseSig{
-    "get_top_n_phrase",
-    {{{"query"}, {"n", "5"}, {"proximity_window", "3"}, {"phrase_boost", "2.0"}}}, 4,
-    doc_if_full<V>("BM25 scoring with phrase proximity boost.\n"
-                   "Documents where query terms appear adjacent or within `window` positions\n"
-                   "get a multiplicative boost.")};
+constexpr methods::MethodDocs kDocs{
+    .get_scores = doc_if_full<V>("Return BM25 score for `query` against every document."),
+    .get_scores_filtered = doc_if_full<V>("Return BM25 scores with an optional boolean mask.\n"
+                                          "Documents where `allowed[i]` is false get a score of 0.0."),
+    .get_batch_scores = "BM25 scores for a batch of queries \xe2\x80\x94 Rayon-parallel over queries.",
+    .get_top_n = doc_if_full<V>("Return top-N `(document, score)` pairs for `query`."),
+    .get_top_n_filtered = doc_if_full<V>("Return top-N with an optional allowed mask."),
+    .fuzzy_only = nullptr,
+    .get_top_n_fuzzy = "BM25 + fuzzy hybrid: run BM25, take top `bm25_candidates`, then re-rank\n"
+                       "with indel fuzzy similarity.",
+    .get_top_n_rrf = kRrfDoc<V>,
+    .get_top_n_rrf_filtered = doc_if_full<V>("RRF with optional allowed mask."),
+    .explain = doc_if_full<V>("Per-term score breakdown for a query against a specific document.\n"
+                              "Returns a list of (term, idf, tf_norm, term_score)."),
+    .get_idf_map = doc_if_full<V>("Return the IDF map: term \xe2\x86\x92 idf value."),
+    .get_document_vector = doc_if_full<V>("Return the TF-norm vector for a specific document."),
+    .get_top_n_phrase = doc_if_full<V>("BM25 scoring with phrase proximity boost.\n"
+                                       "Documents where query terms appear adjacent or within `window` positions\n"
+                                       "get a multiplicative boost."),
+};
 constexpr py::Signature<0> kReduceSig{"__reduce__", {}};
 
 template <Variant V>
@@ -210,24 +176,25 @@ PyObject* num_docs(PyObject* self, void*) noexcept {
 template <Variant V>
 void add_slots(std::vector<PyType_Slot>& slots) {
     using T = Bm25Object<V>;
+    using S = methods::Signatures<kDocs<V>>;
     if constexpr (kHasDelta<V>)
         py::add_constructor<T, kNewDeltaSig<V>, &new_delta<V>>(slots);
     else
         py::add_constructor<T, kNewSig<V>, &new_plain<V>>(slots);
     static PyMethodDef methods[] = {
-        py::method<T, kScoresSig<V>, &methods::get_scores<T>>(),
-        py::method<T, kScoresFilteredSig<V>, &methods::get_scores_filtered<T>>(),
-        py::method<T, kBatchSig<V>, &methods::get_batch_scores<T>>(),
-        py::method<T, kTopNSig<V>, &methods::get_top_n<T>>(),
-        py::method<T, kTopNFilteredSig<V>, &methods::get_top_n_filtered<T>>(),
-        py::method<T, kFuzzyOnlySig<V>, &methods::fuzzy_only<T>>(),
-        py::method<T, kTopNFuzzySig<V>, &methods::get_top_n_fuzzy<T>>(),
-        py::method<T, kTopNRrfSig<V>, &methods::get_top_n_rrf<T, 4>>(),
-        py::method<T, kTopNRrfFilteredSig<V>, &methods::get_top_n_rrf<T, 5>>(),
-        py::method<T, kExplainSig<V>, &methods::explain<T>>(),
-        py::method<T, kIdfMapSig<V>, &methods::get_idf_map<T>>(),
-        py::method<T, kDocVectorSig<V>, &methods::get_document_vector<T>>(),
-        py::method<T, kTopNPhraseSig<V>, &methods::get_top_n_phrase<T>>(),
+        py::method<T, S::get_scores, &methods::get_scores<T>>(),
+        py::method<T, S::get_scores_filtered, &methods::get_scores_filtered<T>>(),
+        py::method<T, S::get_batch_scores, &methods::get_batch_scores<T>>(),
+        py::method<T, S::get_top_n, &methods::get_top_n<T>>(),
+        py::method<T, S::get_top_n_filtered, &methods::get_top_n_filtered<T>>(),
+        py::method<T, S::fuzzy_only, &methods::fuzzy_only<T>>(),
+        py::method<T, S::get_top_n_fuzzy, &methods::get_top_n_fuzzy<T>>(),
+        py::method<T, S::get_top_n_rrf, &methods::get_top_n_rrf<T, 4>>(),
+        py::method<T, S::get_top_n_rrf_filtered, &methods::get_top_n_rrf<T, 5>>(),
+        py::method<T, S::explain, &methods::explain<T>>(),
+        py::method<T, S::get_idf_map, &methods::get_idf_map<T>>(),
+        py::method<T, S::get_document_vector, &methods::get_document_vector<T>>(),
+        py::method<T, S::get_top_n_phrase, &methods::get_top_n_phrase<T>>(),
         kFullDocs<V> ? py::method<T, kReduceSig, &reduce_index>() : PyMethodDef{nullptr, nullptr, 0, nullptr},
         {nullptr, nullptr, 0, nullptr},
     };

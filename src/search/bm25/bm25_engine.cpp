@@ -1,7 +1,6 @@
 #include "search/bm25/bm25_engine.hpp"
 
 #include "parallel.hpp"
-#include "search/rerank/explain.hpp"
 #include "search/ranking/score_scratch.hpp"
 #include "search/tokenise/tokenise.hpp"
 
@@ -15,6 +14,21 @@
 #include <stdexcept>
 
 namespace tarnwick::search {
+namespace {
+
+/// Appends every index of `terms` that holds ids[j] to positions[j] (the ids are distinct).
+void scan_slots(std::span<const uint32_t> terms, std::span<const uint32_t> ids,
+                std::vector<uint64_t>* positions) {
+    for (std::size_t pos = 0; pos < terms.size(); ++pos)
+        for (std::size_t j = 0; j < ids.size(); ++j)
+            if (terms[pos] == ids[j]) {
+                positions[j].push_back(pos);
+                break;
+            }
+}
+
+}  // namespace
+
 Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus,
                        Bm25Params params)
     : variant_(variant), params_(params) {
@@ -31,57 +45,25 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
         text_.insert(text_.end(), s.begin(), s.end());
         doc_offsets_.push_back(text_.size());
     }
-    if (n == 0) {
-        tok_offsets_.push_back(0);
-        post_offsets_.push_back(0);
-        avgdl_ = 1.0;
-        return;
-    }
 
     // Tokenise every document once, interning its terms.
     doc_index_.reserve(n);
-    tok_offsets_.reserve(n + 1);
-    tok_offsets_.push_back(0);
-    tokens_.reserve(total_bytes / 6 + 16);
+    corpus_.reserve(n, total_bytes / 6 + 16);
     for (std::size_t d = 0; d < n; ++d) {
         const std::string_view s = doc(d);
-        for_each_term(s, params_.normalize, [&](std::string_view t) { tokens_.push_back(terms_.intern(t)); });
-        tok_offsets_.push_back(tokens_.size());
+        corpus_.add(s, params_.normalize);
         doc_index_.insert_or_assign(s, static_cast<uint32_t>(d));
     }
-    tokens_.shrink_to_fit();
+    corpus_.shrink_to_fit();
 
-    avgdl_ = bm25::average_length(tokens_.size(), n);
-
-    // The postings of every term in document order; a term's df is its list's length.
-    const std::size_t v = terms_.size();
-    {
-        InvertedLists lists = invert(tok_offsets_, tokens_, v);
-        post_offsets_ = std::move(lists.offsets);
-        postings_ = std::move(lists.postings);
-    }
-    const auto df = [&](std::size_t t) { return post_offsets_[t + 1] - post_offsets_[t]; };
-
-    // idf of every term.
-    idf_.resize(v);
-    for (std::size_t t = 0; t < v; ++t) idf_[t] = bm25::idf(variant_, n, df(t));
-
-    // Length factor K(d) of every document.
-    length_factor_.resize(n);
-    for (std::size_t d = 0; d < n; ++d)
-        length_factor_[d] = bm25::length_factor(params_.b, tok_offsets_[d + 1] - tok_offsets_[d], avgdl_);
-
-    // BM25T: each term's own saturation from the mean of ln(c + 1) over its documents.
-    if (variant_ == Variant::T) {
-        const double g = bm25::saturation_base(params_.k1);
-        term_k1_.resize(v);
-        for (std::size_t t = 0; t < v; ++t) {
-            double sum = 0.0;
-            for (const Posting& p : postings(static_cast<uint32_t>(t)))
-                sum += bm25::saturation_term(p.tf, length_factor_[p.doc]);
-            term_k1_[t] = bm25::term_saturation(g, sum, df(t));
-        }
-    }
+    // Postings (a term's df is its list's length), avgdl, idf, K(d) and BM25T's k1_t.
+    CorpusStatistics stats = corpus_statistics(corpus_, variant_, variant_, params_.k1, params_.b);
+    avgdl_ = stats.avgdl;
+    post_offsets_ = std::move(stats.lists.offsets);
+    postings_ = std::move(stats.lists.postings);
+    idf_ = std::move(stats.idf);
+    length_factor_ = std::move(stats.length_factor);
+    term_k1_ = std::move(stats.term_k1);
     compute_max_weights();
 }
 
@@ -208,8 +190,8 @@ std::vector<double> Bm25Engine::scores(const Query& q) const {
 
 std::vector<TermValue> Bm25Engine::idf_map() const {
     std::vector<TermValue> out;
-    out.reserve(terms_.size());
-    for (std::size_t t = 0; t < terms_.size(); ++t) out.push_back({terms_.term(static_cast<uint32_t>(t)), idf_[t]});
+    out.reserve(corpus_.terms().size());
+    for (std::size_t t = 0; t < corpus_.terms().size(); ++t) out.push_back({corpus_.terms().term(static_cast<uint32_t>(t)), idf_[t]});
     return out;
 }
 
@@ -219,7 +201,7 @@ std::vector<TermValue> Bm25Engine::document_vector(std::size_t d) const {
     for (const uint32_t t : doc_terms(d)) ++tf_of[t];
     std::vector<TermValue> out;
     out.reserve(tf_of.size());
-    for (const auto& [t, f] : tf_of) out.push_back({terms_.term(t), weight(t, d, f)});
+    for (const auto& [t, f] : tf_of) out.push_back({corpus_.terms().term(t), weight(t, d, f)});
     return out;
 }
 
@@ -239,9 +221,8 @@ std::vector<IdfWeight> Bm25Engine::term_weights(std::span<const std::string> tok
     return out;
 }
 
-std::vector<double> Bm25Engine::proximities(std::span<const std::string> tokens,
-                                            std::span<const uint64_t> docs,
-                                            uint64_t window) const {
+void Bm25Engine::term_positions(std::span<const std::string> tokens, std::span<const uint64_t> docs,
+                                const PositionsVisit& visit) const {
     // The query's distinct known terms, and each token's slot among them.
     std::vector<uint32_t> ids;
     std::vector<int> slot_of_token;
@@ -263,23 +244,18 @@ std::vector<double> Bm25Engine::proximities(std::span<const std::string> tokens,
         for (std::size_t j = 0; j < ids.size(); ++j) slot_of_id.emplace(ids[j], j);
     std::vector<std::vector<uint64_t>> positions(ids.size());
     std::vector<TokenPositions> per_token(tokens.size());
-    std::vector<double> out;
-    out.reserve(docs.size());
+    std::size_t k = 0;
     for (const uint64_t d : docs) {
         // One scan of the document's forward list gives every slot its ascending positions.
         for (auto& p : positions) p.clear();
         const std::span<const uint32_t> terms = doc_terms(static_cast<std::size_t>(d));
-        for (std::size_t pos = 0; pos < terms.size(); ++pos) {
-            if (ids.size() > kLinearSlots) {
+        if (ids.size() > kLinearSlots) {
+            for (std::size_t pos = 0; pos < terms.size(); ++pos) {
                 const auto it = slot_of_id.find(terms[pos]);
                 if (it != slot_of_id.end()) positions[it->second].push_back(pos);
-                continue;
             }
-            for (std::size_t j = 0; j < ids.size(); ++j)
-                if (terms[pos] == ids[j]) {
-                    positions[j].push_back(pos);
-                    break;
-                }
+        } else {
+            scan_slots(terms, ids, positions.data());
         }
         for (std::size_t i = 0; i < tokens.size(); ++i) {
             const int j = slot_of_token[i];
@@ -287,17 +263,15 @@ std::vector<double> Bm25Engine::proximities(std::span<const std::string> tokens,
                                ? TokenPositions{}
                                : TokenPositions{true, positions[static_cast<std::size_t>(j)]};
         }
-        out.push_back(phrase_proximity_boost(per_token, window));
+        visit(k++, per_token);
     }
-    return out;
 }
 
 std::size_t Bm25Engine::memory_bytes() const noexcept {
-    std::size_t bytes = text_.capacity() + doc_offsets_.capacity() * 8 +
-                        tok_offsets_.capacity() * 8 + tokens_.capacity() * 4 +
+    std::size_t bytes = text_.capacity() + doc_offsets_.capacity() * 8 + corpus_.memory_bytes() +
                         length_factor_.capacity() * 8 + post_offsets_.capacity() * 8 +
                         postings_.capacity() * sizeof(Posting) + idf_.capacity() * 8 +
-                        term_k1_.capacity() * 8 + terms_.memory_bytes();
+                        term_k1_.capacity() * 8;
     bytes += doc_index_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
     return bytes;
 }

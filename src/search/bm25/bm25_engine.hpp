@@ -29,9 +29,9 @@
 
 #include "fx_hash.hpp"
 #include "search/bm25/bm25_formula.hpp"
+#include "search/bm25/corpus_stats.hpp"
 #include "search/bm25/bm25_reader.hpp"
 #include "search/bm25/postings.hpp"
-#include "search/bm25/term_table.hpp"
 #include "search/ranking/top_n.hpp"
 
 #include <absl/container/flat_hash_map.h>
@@ -76,7 +76,7 @@ public:
     }
     std::optional<uint64_t> doc_index(std::string_view text) const override;
     bool normalize() const noexcept override { return params_.normalize; }
-    std::vector<double> scores(std::string_view query) const override { return scores(parse(query)); }
+    using Bm25Reader::scores;
     std::vector<Scored> top_n(std::string_view query, uint64_t n, Mask allowed) const override {
         return top_n(parse(query), n, allowed);
     }
@@ -84,8 +84,8 @@ public:
     std::vector<TermValue> document_vector(std::size_t d) const override;
     std::vector<IdfWeight> term_weights(std::span<const std::string> tokens,
                                         std::size_t d) const override;
-    std::vector<double> proximities(std::span<const std::string> tokens,
-                                    std::span<const uint64_t> docs, uint64_t window) const override;
+    void term_positions(std::span<const std::string> tokens, std::span<const uint64_t> docs,
+                        const PositionsVisit& visit) const override;
 
     /// Tokenises `text` in the index's mode and resolves its tokens.
     Query parse(std::string_view text) const;
@@ -103,21 +103,21 @@ public:
 
     // ---- Term statistics ----
     std::size_t num_terms() const noexcept { return idf_.size(); }
-    std::string_view term(uint32_t id) const noexcept { return terms_.term(id); }
+    std::string_view term(uint32_t id) const noexcept { return corpus_.terms().term(id); }
     double idf(uint32_t id) const noexcept { return idf_[id]; }
-    std::optional<uint32_t> term_id(std::string_view term) const { return terms_.find(term); }
+    std::optional<uint32_t> term_id(std::string_view term) const { return corpus_.terms().find(term); }
     /// Term frequency of term `id` in document d (0 when absent).
     uint32_t tf(uint32_t id, std::size_t d) const noexcept;
     /// w(d, t) for a term occurring `tf` times in document d (tf >= 1).
     double weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
     /// The term ids of document d in order (positions are indexes into this list).
-    std::span<const uint32_t> doc_terms(std::size_t d) const noexcept {
-        return std::span<const uint32_t>(tokens_).subspan(
-            tok_offsets_[d], tok_offsets_[d + 1] - tok_offsets_[d]);
-    }
+    std::span<const uint32_t> doc_terms(std::size_t d) const noexcept { return corpus_.doc_terms(d); }
 
     /// Approximate heap bytes held (for benchmarks).
     std::size_t memory_bytes() const noexcept;
+
+protected:
+    std::vector<double> all_scores(std::string_view query) const override { return scores(parse(query)); }
 
 private:
     using Posting = TermPosting;
@@ -164,7 +164,7 @@ private:
     std::vector<uint64_t> doc_offsets_;   // N + 1 offsets into text_
     absl::flat_hash_map<std::string_view, uint32_t, FxHash> doc_index_;
 
-    TermTable terms_;
+    TokenisedCorpus corpus_;       // the forward lists and the term table
     std::vector<double> idf_;      // by term id
     std::vector<double> term_k1_;  // by term id; T only
     std::vector<double> max_weight_;  // largest w(d, t) over the term's postings
@@ -172,8 +172,6 @@ private:
     std::vector<double> block_max_;     // largest weight of each block of kBlock postings
     bool prunable_ = false;           // every weight is a non-negative number
 
-    std::vector<uint64_t> tok_offsets_;  // N + 1 offsets into tokens_
-    std::vector<uint32_t> tokens_;       // term ids of every document, in order
     std::vector<double> length_factor_;  // K(d) by document
 
     std::vector<uint64_t> post_offsets_;  // V + 1 offsets into postings_

@@ -250,9 +250,7 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const QueryTerms& q, uint64_t n, Ma
         });
         std::vector<Scored> all;
         for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-        std::sort(all.begin(), all.end(), [](const Scored& a, const Scored& b) {
-            return a.score > b.score || (a.score == b.score && a.doc < b.doc);
-        });
+        std::sort(all.begin(), all.end(), [](const Scored& a, const Scored& b) { return ranked_before(a, b); });
         bool exact = true;
         if (all.size() <= size) {
             // Fewer than n kept: exact only when no part dropped anything.

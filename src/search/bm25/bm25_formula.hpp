@@ -1,7 +1,9 @@
 // The BM25 formulas of the four variants, written once for every structure that computes
-// them: the in-memory engine (bm25_engine.hpp) and the index directory writer
-// (index_dir_writer.hpp). Each function evaluates its formula with exactly the operations,
-// in exactly the order, given here, so that both structures store the same doubles.
+// them: the corpus statistics (corpus_stats.hpp) and the weights of the in-memory engine
+// (bm25_engine.hpp), the index directory writer (index_dir_writer.hpp) and the join's
+// index (join/joiner_index.hpp). Each function evaluates its formula with exactly the
+// operations, in exactly the order, given here, so that every structure gets the same
+// doubles from the same counts.
 //
 // With N documents, df(t) the documents holding term t, tf its count in document d, dl(d)
 // the document's length in terms and avgdl the mean length:

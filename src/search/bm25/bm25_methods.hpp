@@ -1,10 +1,11 @@
-// The Python bodies of the query methods that every BM25 class offers over its index,
-// written once for any class whose value T gives
+// The Python methods that every BM25 class offers over its index, written once: their
+// signatures (names, parameters and defaults; the docstrings are each class's, given in a
+// MethodDocs) and their bodies, for any class whose value T gives
 //   const Bm25Reader& reader() const;                            // the index
 //   static std::string doc_out_of_range(uint64_t d, std::size_t n);  // IndexError message
 // Each body converts its arguments first (a failed conversion raises before any work),
 // then takes the shared borrow of the instance, runs the ranking and builds the result.
-// The classes declare the signatures (names, defaults, docstrings) themselves.
+// A class lists the methods in its own method table, in its own order.
 #pragma once
 
 #include "parallel.hpp"
@@ -17,6 +18,77 @@
 #include <string>
 
 namespace tarnwick::search::methods {
+
+// ---- Signatures ----
+
+/// A default of an optional parameter: the text of the signature and the value of the body.
+template <class V>
+struct Default {
+    const char* text;
+    V value;
+};
+inline constexpr Default<uint64_t> kN{"5", 5};
+inline constexpr Default<uint64_t> kFuzzyCandidates{"50", 50};
+inline constexpr Default<double> kFuzzyWeight{"0.3", 0.3};
+inline constexpr Default<uint64_t> kRrfCandidates{"100", 100};
+inline constexpr Default<uint64_t> kRrfK{"60", 60};
+inline constexpr Default<uint64_t> kWindow{"3", 3};
+inline constexpr Default<double> kPhraseBoost{"2.0", 2.0};
+
+/// The docstrings of one class's shared methods (null: none).
+struct MethodDocs {
+    const char* get_scores = nullptr;
+    const char* get_scores_filtered = nullptr;
+    const char* get_batch_scores = nullptr;
+    const char* get_top_n = nullptr;
+    const char* get_top_n_filtered = nullptr;
+    const char* fuzzy_only = nullptr;
+    const char* get_top_n_fuzzy = nullptr;
+    const char* get_top_n_rrf = nullptr;
+    const char* get_top_n_rrf_filtered = nullptr;
+    const char* explain = nullptr;
+    const char* get_idf_map = nullptr;
+    const char* get_document_vector = nullptr;
+    const char* get_top_n_phrase = nullptr;
+};
+
+/// The signatures of the 13 shared methods, with the docstrings of `D`.
+template <const MethodDocs& D>
+struct Signatures {
+    static constexpr py::Signature<1> get_scores{"get_scores", {{{"query"}}}, 1, D.get_scores};
+    static constexpr py::Signature<2> get_scores_filtered{
+        "get_scores_filtered", {{{"query"}, {"allowed", "None"}}}, 2, D.get_scores_filtered};
+    static constexpr py::Signature<1> get_batch_scores{
+        "get_batch_scores", {{{"queries"}}}, 1, D.get_batch_scores};
+    static constexpr py::Signature<2> get_top_n{"get_top_n", {{{"query"}, {"n", kN.text}}}, 2, D.get_top_n};
+    static constexpr py::Signature<3> get_top_n_filtered{
+        "get_top_n_filtered", {{{"query"}, {"n", kN.text}, {"allowed", "None"}}}, 3, D.get_top_n_filtered};
+    static constexpr py::Signature<2> fuzzy_only{"fuzzy_only", {{{"query"}, {"n"}}}, 2, D.fuzzy_only};
+    static constexpr py::Signature<4> get_top_n_fuzzy{
+        "get_top_n_fuzzy",
+        {{{"query"}, {"n", kN.text}, {"bm25_candidates", kFuzzyCandidates.text},
+          {"fuzzy_weight", kFuzzyWeight.text}}},
+        4, D.get_top_n_fuzzy};
+    static constexpr py::Signature<4> get_top_n_rrf{
+        "get_top_n_rrf",
+        {{{"query"}, {"n", kN.text}, {"bm25_candidates", kRrfCandidates.text}, {"rrf_k", kRrfK.text}}},
+        4, D.get_top_n_rrf};
+    static constexpr py::Signature<5> get_top_n_rrf_filtered{
+        "get_top_n_rrf_filtered",
+        {{{"query"}, {"n", kN.text}, {"bm25_candidates", kRrfCandidates.text}, {"rrf_k", kRrfK.text},
+          {"allowed", "None"}}},
+        5, D.get_top_n_rrf_filtered};
+    static constexpr py::Signature<2> explain{"explain", {{{"query"}, {"doc_idx"}}}, 2, D.explain};
+    static constexpr py::Signature<0> get_idf_map{"get_idf_map", {}, 0, D.get_idf_map};
+    static constexpr py::Signature<1> get_document_vector{
+        "get_document_vector", {{{"doc_idx"}}}, 1, D.get_document_vector};
+    static constexpr py::Signature<4> get_top_n_phrase{
+        "get_top_n_phrase",
+        {{{"query"}, {"n", kN.text}, {"proximity_window", kWindow.text}, {"phrase_boost", kPhraseBoost.text}}},
+        4, D.get_top_n_phrase};
+};
+
+// ---- Bodies ----
 
 /// get_scores(query)
 template <class T>
@@ -32,11 +104,7 @@ py::Object get_scores_filtered(PyObject* self, const py::Args<2>& a) {
     const std::string_view query = query_arg(a[0]);
     const auto mask = mask_arg(a[1]);
     py::Ref<T> obj(self);
-    std::vector<double> scores = obj->reader().scores(query);
-    if (mask)
-        for (std::size_t i = 0; i < std::min(scores.size(), mask->size()); ++i)
-            if (!(*mask)[i]) scores[i] = 0.0;
-    return float_list(scores);
+    return float_list(obj->reader().scores(query, mask_view(mask)));
 }
 
 /// get_batch_scores(queries): one query per task on the pool.
@@ -57,7 +125,7 @@ py::Object get_batch_scores(PyObject* self, const py::Args<1>& a) {
 template <class T>
 py::Object get_top_n(PyObject* self, const py::Args<2>& a) {
     const std::string_view query = query_arg(a[0]);
-    const uint64_t n = count_arg("n", a[1], 5);
+    const uint64_t n = count_arg("n", a[1], kN.value);
     py::Ref<T> obj(self);
     const Bm25Reader& index = obj->reader();
     return ranked_list(index, index.top_n(query, n, std::nullopt));
@@ -67,7 +135,7 @@ py::Object get_top_n(PyObject* self, const py::Args<2>& a) {
 template <class T>
 py::Object get_top_n_filtered(PyObject* self, const py::Args<3>& a) {
     const std::string_view query = query_arg(a[0]);
-    const uint64_t n = count_arg("n", a[1], 5);
+    const uint64_t n = count_arg("n", a[1], kN.value);
     const auto mask = mask_arg(a[2]);
     py::Ref<T> obj(self);
     const Bm25Reader& index = obj->reader();
@@ -88,9 +156,9 @@ py::Object fuzzy_only(PyObject* self, const py::Args<2>& a) {
 template <class T>
 py::Object get_top_n_fuzzy(PyObject* self, const py::Args<4>& a) {
     const std::string_view query = query_arg(a[0]);
-    const uint64_t n = count_arg("n", a[1], 5);
-    const uint64_t candidates = count_arg("bm25_candidates", a[2], 50);
-    const double weight = float_arg("fuzzy_weight", a[3], 0.3);
+    const uint64_t n = count_arg("n", a[1], kN.value);
+    const uint64_t candidates = count_arg("bm25_candidates", a[2], kFuzzyCandidates.value);
+    const double weight = float_arg("fuzzy_weight", a[3], kFuzzyWeight.value);
     py::Ref<T> obj(self);
     const Bm25Reader& index = obj->reader();
     return ranked_list(index, top_n_fuzzy(index, query, n, candidates, weight));
@@ -102,9 +170,9 @@ template <class T, std::size_t N>
 py::Object get_top_n_rrf(PyObject* self, const py::Args<N>& a) {
     static_assert(N == 4 || N == 5);
     const std::string_view query = query_arg(a[0]);
-    const uint64_t n = count_arg("n", a[1], 5);
-    const uint64_t candidates = count_arg("bm25_candidates", a[2], 100);
-    const uint64_t rrf_k = count_arg("rrf_k", a[3], 60);
+    const uint64_t n = count_arg("n", a[1], kN.value);
+    const uint64_t candidates = count_arg("bm25_candidates", a[2], kRrfCandidates.value);
+    const uint64_t rrf_k = count_arg("rrf_k", a[3], kRrfK.value);
     std::optional<std::vector<uint8_t>> mask;
     if constexpr (N == 5) mask = mask_arg(a[4]);
     py::Ref<T> obj(self);
@@ -171,9 +239,9 @@ py::Object get_document_vector(PyObject* self, const py::Args<1>& a) {
 template <class T>
 py::Object get_top_n_phrase(PyObject* self, const py::Args<4>& a) {
     const std::string_view query = query_arg(a[0]);
-    const uint64_t n = count_arg("n", a[1], 5);
-    const uint64_t window = count_arg("proximity_window", a[2], 3);
-    const double boost = float_arg("phrase_boost", a[3], 2.0);
+    const uint64_t n = count_arg("n", a[1], kN.value);
+    const uint64_t window = count_arg("proximity_window", a[2], kWindow.value);
+    const double boost = float_arg("phrase_boost", a[3], kPhraseBoost.value);
     py::Ref<T> obj(self);
     const Bm25Reader& index = obj->reader();
     return ranked_list(index, top_n_phrase(index, query, n, window, boost));

@@ -158,26 +158,6 @@ FilterAst filter_arg(std::string_view text) {
     return std::move(std::get<FilterAst>(parsed));
 }
 
-/// The sort keys argument: None (or absent) for none, else a sequence of (str, bool) tuples.
-std::vector<SortKey> sort_keys_arg(PyObject* o) {
-    std::vector<SortKey> keys;
-    if (py::is_absent(o)) return keys;
-    py::arg("sort_keys", [&] {
-        py::for_each_item(o, [&](PyObject* item) {
-            if (PyTuple_Check(item) && PyTuple_Size(item) != 2)
-                throw py::Error{PyExc_TypeError,
-                                "expected tuple of length 2, but got tuple of length " +
-                                    std::to_string(PyTuple_Size(item)),
-                                {}};
-            py::check_tuple(item, 2);
-            keys.push_back({std::string(py::to_str(PyTuple_GetItem(item, 0))),
-                            py::to_bool(PyTuple_GetItem(item, 1))});
-        });
-        return 0;
-    });
-    return keys;
-}
-
 py::Object set_metadata_json(PyObject* self, const py::Args<1>& a) {
     const py::StrList texts = py::arg("json_strings", [&] { return py::to_str_list(a[0]); });
     py::RefMut<Index> index(self);
@@ -209,7 +189,7 @@ py::Object search_filtered_sorted(PyObject* self, const py::Args<7>& a) {
     const HybridSearchArgs s = hybrid_search_args(std::span<PyObject* const>(a).first(5));
     std::optional<std::string_view> filter_text;
     if (!py::is_absent(a[5])) filter_text = py::arg("filter_json", [&] { return py::to_str(a[5]); });
-    const std::vector<SortKey> keys = sort_keys_arg(a[6]);
+    const std::vector<SortKey> keys = sort_keys_arg("sort_keys", a[6]);
     py::Ref<Index> index(self);
     // Without metadata the filter is not even parsed: it has no effect.
     std::optional<FilterAst> filter;

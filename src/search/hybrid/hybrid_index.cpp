@@ -65,11 +65,9 @@ HybridSearchIndex HybridSearchIndex::create(std::span<const std::string_view> co
 std::vector<Scored> HybridSearchIndex::search_filtered(
     std::string_view query, std::optional<std::span<const float>> query_embedding, uint64_t n,
     uint64_t rrf_k, uint64_t bm25_candidates, Mask allowed) const {
-    const FusionQuery q{query, n, rrf_k, bm25_candidates, allowed, true};
-    if (!has_vectors_ || !query_embedding) return fused_search(engine_, q, nullptr);
-    const DenseQuery dense{DenseRows{embeddings_.data(), dim_, num_docs(), NormRule::OneWhenZero},
-                           *query_embedding, true};
-    return fused_search(engine_, q, &dense);
+    const DenseRows rows{embeddings_.data(), dim_, num_docs(), NormRule::OneWhenZero};
+    return hybrid_search(engine_, {has_vectors_ ? &rows : nullptr, true}, query, query_embedding, n, rrf_k,
+                         bm25_candidates, allowed);
 }
 
 std::vector<Scored> HybridSearchIndex::search_filtered_sorted(

@@ -2,9 +2,7 @@
 
 #include "cancel.hpp"
 #include "round_f32.hpp"
-#include "search/bm25/postings.hpp"
 #include "search/index_dir/mmap_meta.hpp"
-#include "search/tokenise/tokenise.hpp"
 
 #include <stdexcept>
 
@@ -12,104 +10,76 @@ namespace tarnwick::search {
 
 void IndexDirWriter::add(std::string_view text) {
     if (num_docs() >= UINT32_MAX) throw std::length_error("the index directory holds at most 4294967295 documents");
-    const std::size_t before = tokens_.size();
-    cancel::Budget budget;
-    for_each_term(text, normalize_, [&](std::string_view t) {
-        tokens_.push_back(terms_.intern(t));
-        budget.spend(t.size() + 1);
-    });
-    if (tokens_.size() - before > UINT32_MAX) {
-        tokens_.resize(before);
+    if (!corpus_.add(text, normalize_, UINT32_MAX))
         throw std::length_error("a document of the index directory holds at most 4294967295 terms");
-    }
     text_.insert(text_.end(), text.begin(), text.end());
     doc_offsets_.push_back(text_.size());
-    tok_offsets_.push_back(tokens_.size());
 }
 
 void IndexDirWriter::write(DirectoryWrite& out, Variant variant, const Bm25Params& params) const {
-    const InvertedLists lists = invert(tok_offsets_, tokens_, terms_.size());
+    const CorpusStatistics stats = corpus_statistics(corpus_, variant, variant, params.k1, params.b);
     const std::vector<uint64_t> positions_offset = positions_offsets();
     // The files are opened in the order in which they replace the old ones.
     DirectoryWrite::File& meta_file = out.open(kMetaFile);
     DirectoryWrite::File& post_file = out.open(kPostingsFile);
     DirectoryWrite::File& pos_file = out.open(kPositionsFile);
-    const std::vector<double> idf = write_postings(post_file, lists, variant, params);
+    write_postings(post_file, stats, variant, params);
     write_positions(pos_file, positions_offset);
-    write_meta(meta_file, lists, idf, positions_offset);
+    write_meta(meta_file, stats, positions_offset);
 }
 
-std::vector<double> IndexDirWriter::write_postings(DirectoryWrite::File& out, const InvertedLists& lists,
-                                                   Variant variant, const Bm25Params& params) const {
-    const std::size_t n = num_docs();
-    const std::size_t v = terms_.size();
-    const auto postings = [&](std::size_t t) {
-        return std::span<const TermPosting>(lists.postings)
-            .subspan(lists.offsets[t], lists.offsets[t + 1] - lists.offsets[t]);
-    };
-
-    const double avgdl = bm25::average_length(tokens_.size(), n);
-    std::vector<double> length_factor(n);
-    for (std::size_t d = 0; d < n; ++d)
-        length_factor[d] = bm25::length_factor(params.b, tok_offsets_[d + 1] - tok_offsets_[d], avgdl);
-    const double g = variant == Variant::T ? bm25::saturation_base(params.k1) : 0.0;
-
+void IndexDirWriter::write_postings(DirectoryWrite::File& out, const CorpusStatistics& stats,
+                                    Variant variant, const Bm25Params& params) const {
     // Every term's records, terms in id order.
     cancel::Budget budget;
-    std::vector<double> idf(v);
-    for (std::size_t t = 0; t < v; ++t) {
-        const auto list = postings(t);
-        idf[t] = bm25::idf(variant, n, list.size());
-        double k1_t = 0.0;
-        if (variant == Variant::T) {
-            double sum = 0.0;
-            for (const TermPosting& p : list) sum += bm25::saturation_term(p.tf, length_factor[p.doc]);
-            k1_t = bm25::term_saturation(g, sum, list.size());
-        }
+    for (std::size_t t = 0; t < corpus_.terms().size(); ++t) {
+        const double k1_t = variant == Variant::T ? stats.term_k1[t] : 0.0;
+        const auto list = stats.postings(t);
         for (const TermPosting& p : list) {
-            const double w = bm25::weight(variant, params, k1_t, p.tf, length_factor[p.doc]);
+            const double w = bm25::weight(variant, params, k1_t, p.tf, stats.length_factor[p.doc]);
             store_posting(out.reserve(kPostingBytes),
                           MmapPosting{p.doc, round_f32(w), include_positions_ ? p.tf : 0});
         }
         budget.spend(list.size() + 1);
     }
-    return idf;
 }
 
 std::vector<uint64_t> IndexDirWriter::positions_offsets() const {
     // Term t's positions start at offsets[t]: its occurrences over the corpus, in document
     // order and, within a document, ascending, are exactly its records' runs.
-    std::vector<uint64_t> offsets(terms_.size() + 1, 0);
+    const std::size_t v = corpus_.terms().size();
+    std::vector<uint64_t> offsets(v + 1, 0);
     if (include_positions_) {
-        for (const uint32_t t : tokens_) ++offsets[t + 1];
-        for (std::size_t t = 0; t < terms_.size(); ++t) offsets[t + 1] += offsets[t];
+        for (const uint32_t t : corpus_.tokens()) ++offsets[t + 1];
+        for (std::size_t t = 0; t < v; ++t) offsets[t + 1] += offsets[t];
     }
     return offsets;
 }
 
 void IndexDirWriter::write_positions(DirectoryWrite::File& out, std::span<const uint64_t> offsets) const {
-    if (!include_positions_ || tokens_.empty()) return;
+    if (!include_positions_ || corpus_.num_tokens() == 0) return;
     // One pass over the documents writes every term's run in place.
     cancel::Budget budget;
-    std::vector<char> positions(tokens_.size() * 4);
+    std::vector<char> positions(corpus_.num_tokens() * 4);
     std::vector<uint64_t> cursor(offsets.begin(), offsets.end() - 1);
     for (std::size_t d = 0; d < num_docs(); ++d) {
-        const uint64_t first = tok_offsets_[d];
-        for (uint64_t i = first; i < tok_offsets_[d + 1]; ++i)
-            store_u32(positions.data() + 4 * cursor[tokens_[i]]++, static_cast<uint32_t>(i - first));
-        budget.spend(tok_offsets_[d + 1] - first + 1);
+        const std::span<const uint32_t> terms = corpus_.doc_terms(d);
+        for (std::size_t i = 0; i < terms.size(); ++i)
+            store_u32(positions.data() + 4 * cursor[terms[i]]++, static_cast<uint32_t>(i));
+        budget.spend(terms.size() + 1);
     }
     out.write(positions.data(), positions.size());
 }
 
-void IndexDirWriter::write_meta(DirectoryWrite::File& out, const InvertedLists& lists,
-                                std::span<const double> idf, std::span<const uint64_t> positions_offset) const {
-    std::vector<DictEntry> dictionary(terms_.size());
+void IndexDirWriter::write_meta(DirectoryWrite::File& out, const CorpusStatistics& stats,
+                                std::span<const uint64_t> positions_offset) const {
+    const InvertedLists& lists = stats.lists;
+    std::vector<DictEntry> dictionary(corpus_.terms().size());
     for (std::size_t t = 0; t < dictionary.size(); ++t)
         dictionary[t] = {lists.offsets[t], lists.offsets[t + 1] - lists.offsets[t], positions_offset[t],
                          positions_offset[t + 1] - positions_offset[t]};
-    write_mmap_meta(out, MetaContent{{text_.data(), text_.size()}, doc_offsets_, terms_, idf, dictionary,
-                                     normalize_});
+    write_mmap_meta(out, MetaContent{{text_.data(), text_.size()}, doc_offsets_, corpus_.terms(), stats.idf,
+                                     dictionary, normalize_});
 }
 
 void write_embeddings(DirectoryWrite& out, std::span<const float> values, uint64_t dim) {

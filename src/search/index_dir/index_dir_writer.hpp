@@ -12,8 +12,9 @@
 //   number of positions stored for it: the term frequency with positions, else 0).
 // - "positions.bin": for each record in file order, the token positions of its term in its
 //   document, ascending; empty without positions.
-// The idf and weights are those of the in-memory engine (bm25_formula.hpp), evaluated on the
-// same counts, so both give the same doubles before the rounding of the weight.
+// The idf and weights are those of the in-memory engine: both take the corpus statistics
+// from corpus_stats.hpp and evaluate the weights of bm25_formula.hpp on them, so both give
+// the same doubles before the rounding of the weight.
 //
 // The format's fields are 32 bits wide: a 2^32-th document, or a document of 2^32 terms or
 // more, is refused with std::length_error when it is added, before anything is written.
@@ -23,8 +24,8 @@
 #pragma once
 
 #include "search/bm25/bm25_formula.hpp"
+#include "search/bm25/corpus_stats.hpp"
 #include "search/index_dir/index_dir_files.hpp"
-#include "search/bm25/term_table.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -35,7 +36,6 @@
 
 namespace tarnwick::search {
 
-struct InvertedLists;
 
 class IndexDirWriter {
 public:
@@ -52,26 +52,24 @@ public:
     void write(DirectoryWrite& out, Variant variant, const Bm25Params& params) const;
 
 private:
-    /// "postings.bin": computes the corpus statistics, the idf and each record's weight, and
-    /// writes the records of every term in id order; returns the idf by term id.
-    std::vector<double> write_postings(DirectoryWrite::File& out, const InvertedLists& lists,
-                                       Variant variant, const Bm25Params& params) const;
+    /// "postings.bin": each record's weight from the corpus statistics, the records of
+    /// every term in id order.
+    void write_postings(DirectoryWrite::File& out, const CorpusStatistics& stats, Variant variant,
+                        const Bm25Params& params) const;
     /// Where each term's positions start in "positions.bin" (terms in id order), with the
     /// total at the end; all zero without positions.
     std::vector<uint64_t> positions_offsets() const;
     /// "positions.bin", given positions_offsets().
     void write_positions(DirectoryWrite::File& out, std::span<const uint64_t> offsets) const;
     /// "meta.json" (mmap_meta.hpp writes it).
-    void write_meta(DirectoryWrite::File& out, const InvertedLists& lists, std::span<const double> idf,
+    void write_meta(DirectoryWrite::File& out, const CorpusStatistics& stats,
                     std::span<const uint64_t> positions_offset) const;
 
     bool normalize_;
     bool include_positions_;
     std::vector<char> text_;                 // the texts, one after another
     std::vector<uint64_t> doc_offsets_{0};   // N + 1 offsets into text_
-    std::vector<uint64_t> tok_offsets_{0};   // N + 1 offsets into tokens_
-    std::vector<uint32_t> tokens_;           // term ids of every document, in order
-    TermTable terms_;
+    TokenisedCorpus corpus_;                 // every document's term ids
 };
 
 /// Adds "embeddings.bin" (`values` as 32-bit floats) and "emb_dim.txt" (`dim` in decimal).

@@ -41,24 +41,9 @@ namespace {
 using T = MmapBm25Object;
 
 constexpr py::Signature<1> kLoadSig{"load", {{{"path"}}}};
-constexpr py::Signature<1> kScoresSig{"get_scores", {{{"query"}}}};
-constexpr py::Signature<2> kScoresFilteredSig{"get_scores_filtered", {{{"query"}, {"allowed", "None"}}}};
-constexpr py::Signature<1> kBatchSig{"get_batch_scores", {{{"queries"}}}};
-constexpr py::Signature<2> kTopNSig{"get_top_n", {{{"query"}, {"n", "5"}}}};
-constexpr py::Signature<3> kTopNFilteredSig{"get_top_n_filtered", {{{"query"}, {"n", "5"}, {"allowed", "None"}}}};
-constexpr py::Signature<2> kFuzzyOnlySig{"fuzzy_only", {{{"query"}, {"n"}}}};
-constexpr py::Signature<4> kTopNFuzzySig{
-    "get_top_n_fuzzy", {{{"query"}, {"n", "5"}, {"bm25_candidates", "50"}, {"fuzzy_weight", "0.3"}}}};
-constexpr py::Signature<4> kTopNRrfSig{
-    "get_top_n_rrf", {{{"query"}, {"n", "5"}, {"bm25_candidates", "100"}, {"rrf_k", "60"}}}};
-constexpr py::Signature<5> kTopNRrfFilteredSig{
-    "get_top_n_rrf_filtered",
-    {{{"query"}, {"n", "5"}, {"bm25_candidates", "100"}, {"rrf_k", "60"}, {"allowed", "None"}}}};
-constexpr py::Signature<0> kIdfMapSig{"get_idf_map", {}};
-constexpr py::Signature<1> kDocVectorSig{"get_document_vector", {{{"doc_idx"}}}};
-constexpr py::Signature<2> kExplainSig{"explain", {{{"query"}, {"doc_idx"}}}};
-constexpr py::Signature<4> kTopNPhraseSig{
-    "get_top_n_phrase", {{{"query"}, {"n", "5"}, {"proximity_window", "3"}, {"phrase_boost", "2.0"}}}};
+/// The shared methods carry no docstrings here.
+constexpr methods::MethodDocs kNoDocs{};
+using S = methods::Signatures<kNoDocs>;
 constexpr py::Signature<7> kSortedSig{
     "search_filtered_sorted",
     {{{"query"}, {"_query_embedding", "None"}, {"_n", "5"}, {"_rrf_k", "60"},
@@ -105,19 +90,19 @@ void ClassInfo<search::MmapBm25Object>::slots(std::vector<PyType_Slot>& s) {
     add_no_constructor<T>(s);
     static PyMethodDef methods[] = {
         static_method<T, kLoadSig, &load>(),
-        checked_method<kScoresSig, &methods::get_scores<T>>(),
-        checked_method<kScoresFilteredSig, &methods::get_scores_filtered<T>>(),
-        checked_method<kBatchSig, &methods::get_batch_scores<T>>(),
-        checked_method<kTopNSig, &methods::get_top_n<T>>(),
-        checked_method<kTopNFilteredSig, &methods::get_top_n_filtered<T>>(),
-        checked_method<kFuzzyOnlySig, &methods::fuzzy_only<T>>(),
-        checked_method<kTopNFuzzySig, &methods::get_top_n_fuzzy<T>>(),
-        checked_method<kTopNRrfSig, &methods::get_top_n_rrf<T, 4>>(),
-        checked_method<kTopNRrfFilteredSig, &methods::get_top_n_rrf<T, 5>>(),
-        checked_method<kIdfMapSig, &methods::get_idf_map<T>>(),
-        checked_method<kDocVectorSig, &methods::get_document_vector<T>>(),
-        checked_method<kExplainSig, &methods::explain<T>>(),
-        checked_method<kTopNPhraseSig, &methods::get_top_n_phrase<T>>(),
+        checked_method<S::get_scores, &methods::get_scores<T>>(),
+        checked_method<S::get_scores_filtered, &methods::get_scores_filtered<T>>(),
+        checked_method<S::get_batch_scores, &methods::get_batch_scores<T>>(),
+        checked_method<S::get_top_n, &methods::get_top_n<T>>(),
+        checked_method<S::get_top_n_filtered, &methods::get_top_n_filtered<T>>(),
+        checked_method<S::fuzzy_only, &methods::fuzzy_only<T>>(),
+        checked_method<S::get_top_n_fuzzy, &methods::get_top_n_fuzzy<T>>(),
+        checked_method<S::get_top_n_rrf, &methods::get_top_n_rrf<T, 4>>(),
+        checked_method<S::get_top_n_rrf_filtered, &methods::get_top_n_rrf<T, 5>>(),
+        checked_method<S::get_idf_map, &methods::get_idf_map<T>>(),
+        checked_method<S::get_document_vector, &methods::get_document_vector<T>>(),
+        checked_method<S::explain, &methods::explain<T>>(),
+        checked_method<S::get_top_n_phrase, &methods::get_top_n_phrase<T>>(),
         method<T, kSortedSig, &search_filtered_sorted>(),
         {nullptr, nullptr, 0, nullptr},
     };

@@ -1,7 +1,6 @@
 #include "search/index_dir/mmap_bm25_engine.hpp"
 
 #include "cancel.hpp"
-#include "search/rerank/explain.hpp"
 #include "search/index_dir/index_dir_files.hpp"
 #include "search/ranking/score_scratch.hpp"
 #include "search/tokenise/tokenise.hpp"
@@ -173,7 +172,7 @@ void MmapBM25Index::accumulate(std::string_view query, double* acc, uint64_t* to
     });
 }
 
-std::vector<double> MmapBM25Index::scores(std::string_view query) const {
+std::vector<double> MmapBM25Index::all_scores(std::string_view query) const {
     std::vector<double> out(num_docs(), 0.0);
     if (!out.empty()) accumulate(query, out.data(), nullptr);
     return out;
@@ -224,8 +223,8 @@ std::vector<IdfWeight> MmapBM25Index::term_weights(std::span<const std::string> 
     return out;
 }
 
-std::vector<double> MmapBM25Index::proximities(std::span<const std::string> tokens,
-                                               std::span<const uint64_t> docs, uint64_t window) const {
+void MmapBM25Index::term_positions(std::span<const std::string> tokens, std::span<const uint64_t> docs,
+                                   const PositionsVisit& visit) const {
     // The distinct terms (with records) of the tokens, each with where every record's
     // positions start (after those of the term's earlier records) and how many there are,
     // copied once: their sum was compared with the term's range, which lies inside the file.
@@ -268,9 +267,8 @@ std::vector<double> MmapBM25Index::proximities(std::span<const std::string> toke
     std::vector<std::vector<uint64_t>> positions(terms.size());
     std::vector<uint8_t> present(terms.size());
     std::vector<TokenPositions> per_token(tokens.size());
-    std::vector<double> out;
-    out.reserve(docs.size());
-    for (const uint64_t d : docs) {
+    for (std::size_t k = 0; k < docs.size(); ++k) {
+        const uint64_t d = docs[k];
         for (std::size_t j = 0; j < terms.size(); ++j) {
             const Term& t = terms[j];
             positions[j].clear();
@@ -286,9 +284,8 @@ std::vector<double> MmapBM25Index::proximities(std::span<const std::string> toke
                                ? TokenPositions{}
                                : TokenPositions{true, positions[static_cast<std::size_t>(j)]};
         }
-        out.push_back(phrase_proximity_boost(per_token, window));
+        visit(k, per_token);
     }
-    return out;
 }
 
 }  // namespace tarnwick::search

@@ -66,14 +66,16 @@ public:
     std::string_view doc(std::size_t d) const noexcept override { return meta_.doc(d); }
     std::optional<uint64_t> doc_index(std::string_view text) const override;
     bool normalize() const noexcept override { return meta_.normalize; }
-    std::vector<double> scores(std::string_view query) const override;
     std::vector<Scored> top_n(std::string_view query, uint64_t n, Mask allowed) const override;
     std::vector<TermValue> idf_map() const override;
     std::vector<TermValue> document_vector(std::size_t d) const override;
     std::vector<IdfWeight> term_weights(std::span<const std::string> tokens,
                                         std::size_t d) const override;
-    std::vector<double> proximities(std::span<const std::string> tokens,
-                                    std::span<const uint64_t> docs, uint64_t window) const override;
+    void term_positions(std::span<const std::string> tokens, std::span<const uint64_t> docs,
+                        const PositionsVisit& visit) const override;
+
+protected:
+    std::vector<double> all_scores(std::string_view query) const override;
 
 private:
     MmapBM25Index() = default;

@@ -81,12 +81,9 @@ MmapHybridSearchIndex MmapHybridSearchIndex::load(const std::string& path) {
 std::vector<Scored> MmapHybridSearchIndex::search_filtered(
     std::string_view query, std::optional<std::span<const float>> query_embedding, uint64_t n,
     uint64_t rrf_k, uint64_t bm25_candidates, Mask allowed) const {
-    const FusionQuery q{query, n, rrf_k, bm25_candidates, allowed, true};
-    if (!has_vectors_ || !query_embedding) return fused_search(index_, q, nullptr);
-    const DenseQuery dense{
-        DenseRows{rows_, static_cast<std::size_t>(dim_), num_docs(), NormRule::FloorEpsilon},
-        *query_embedding, false};
-    return fused_search(index_, q, &dense);
+    const DenseRows rows{rows_, static_cast<std::size_t>(dim_), num_docs(), NormRule::FloorEpsilon};
+    return hybrid_search(index_, {has_vectors_ ? &rows : nullptr, false}, query, query_embedding, n, rrf_k,
+                         bm25_candidates, allowed);
 }
 
 }  // namespace tarnwick::search

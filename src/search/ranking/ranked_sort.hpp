@@ -4,10 +4,8 @@
 //
 // Beyond 20 entries that order is ranked_before's: descending score, NaN last, equal scores
 // (0.0 and -0.0 among them) in position order. It is a stable sort by one 64-bit key per
-// score, so a least-significant-digit radix sort gives it exactly: each pass distributes
-// by 11 bits of the key and keeps the order of entries with equal digits, and a pass whose
-// digit is the same for every entry is skipped. On the pool, every chunk of the list counts
-// its digits and writes its entries to its own offsets, which is the same distribution.
+// score (rank_key of rank_order.hpp), which the radix ranking of radix_rank.hpp gives
+// exactly, on the pool when asked.
 #pragma once
 
 #include <cstdint>

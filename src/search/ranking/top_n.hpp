@@ -9,10 +9,14 @@
 // The heap's sift rules are fixed, because with tied scores they decide which documents
 // remain: sifting up stops at a parent whose score equals the new one; sifting down moves
 // to the child with the smaller score (the right one when both are equal) and stops at a
-// child whose score is greater than or equal to the entry's.
+// child whose score is greater than or equal to the entry's. That is why the batch
+// functions' heap (process/process_rank.hpp), which orders its entries by the total
+// ranking order and so keeps the earliest of tied entries, is not used here: which of
+// several tied documents a search keeps is its heap's history, and the rankings keep it.
 #pragma once
 
 #include "parallel.hpp"
+#include "rank_order.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -32,13 +36,10 @@ inline constexpr std::size_t kSortPathMaxDocs = 256;
 /// Longest list sorted stably by insertion.
 inline constexpr std::size_t kStableSortMax = 20;
 
-/// The total order of long ranked lists: descending score, NaN after every number, then
-/// ascending index. Equal indexes never meet in one list, so no two entries tie.
+/// The total order of long ranked lists: rank_order.hpp's, the index as the position.
+/// Equal indexes never meet in one list, so no two entries tie.
 inline bool ranked_before(const Scored& a, const Scored& b) noexcept {
-    const bool an = a.score != a.score, bn = b.score != b.score;
-    if (an != bn) return bn;
-    if (!an && a.score != b.score) return a.score > b.score;
-    return a.doc < b.doc;
+    return ranks_before(a.score, a.doc, b.score, b.doc);
 }
 
 /// Sorts by descending score. Up to 20 entries an entry moves in front of every earlier

@@ -57,7 +57,10 @@ std::vector<Scored> top_n_phrase(const Bm25Reader& index, std::string_view query
     const std::size_t count = std::min(scores.size(), index.num_docs());
     for (std::size_t d = 0; d < count; ++d)
         if (scores[d] > 0.0) docs.push_back(d);
-    const std::vector<double> proximity = index.proximities(tokens, docs, window);
+    std::vector<double> proximity(docs.size());
+    index.term_positions(tokens, docs, [&](std::size_t i, std::span<const TokenPositions> per_token) {
+        proximity[i] = phrase_proximity_boost(per_token, window);
+    });
     std::vector<Scored> ranked(docs.size());
     for (std::size_t i = 0; i < docs.size(); ++i) {
         const double factor = gain * proximity[i] + 1.0;

@@ -8,7 +8,8 @@
 //   lies within `window` of some position of the other, in either order. A single token
 //   counts as fully close when the document holds it.
 // - `top_n_phrase` multiplies every positive score by (phrase_boost - 1) * proximity + 1
-//   and ranks the results.
+//   and ranks the results; the index hands out the term positions (Bm25Reader::
+//   term_positions), the boost is computed here, once for every index.
 #pragma once
 
 #include "search/bm25/bm25_reader.hpp"
@@ -21,13 +22,6 @@
 #include <vector>
 
 namespace tarnwick::search {
-
-/// Where one query token stands in a document: `present` when the document holds the term,
-/// then its positions (token indexes in the document), ascending.
-struct TokenPositions {
-    bool present = false;
-    std::span<const uint64_t> positions;
-};
 
 /// Proximity of the tokens of a query (entry i for token i) within one document, in [0, 1]:
 /// 0.0 without tokens; for one token 1.0 when it is present; otherwise the number of

@@ -38,14 +38,6 @@ void add_ranks(const std::vector<uint64_t>& order, uint64_t rrf_k, std::vector<d
 
 }  // namespace
 
-double fusion_term(uint64_t rrf_k, uint64_t rank) noexcept {
-    uint64_t denominator;
-    if (__builtin_add_overflow(rrf_k, rank, &denominator) ||
-        __builtin_add_overflow(denominator, uint64_t{1}, &denominator))
-        denominator = UINT64_MAX;
-    return 1.0 / static_cast<double>(denominator);
-}
-
 Candidates candidate_doc_indices(const Bm25Reader& index, std::span<const Scored> hits) {
     Candidates c;
     c.of_hit.reserve(hits.size());
@@ -105,6 +97,15 @@ std::vector<Scored> fused_search(const Bm25Reader& index, const FusionQuery& que
     take_ranked(out, query.n, use_pool);
     for (Scored& e : out) e.doc = c.docs[static_cast<std::size_t>(e.doc)];
     return out;
+}
+
+std::vector<Scored> hybrid_search(const Bm25Reader& index, HybridRows rows, std::string_view query,
+                                  std::optional<std::span<const float>> query_embedding, uint64_t n,
+                                  uint64_t rrf_k, uint64_t bm25_candidates, Mask allowed) {
+    const FusionQuery q{query, n, rrf_k, bm25_candidates, allowed, true};
+    if (!rows.rows || !query_embedding) return fused_search(index, q, nullptr);
+    const DenseQuery dense{*rows.rows, *query_embedding, rows.parallel};
+    return fused_search(index, q, &dense);
 }
 
 }  // namespace tarnwick::search

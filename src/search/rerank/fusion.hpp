@@ -13,7 +13,7 @@
 //    text, and the cosine of the query embedding with the candidate's embedding.
 // 3. A candidate's fused score is the sum, over every BM25 hit that maps to it and then
 //    over its place in the fuzzy and the dense ranking, in that order, of the fusion term
-//    1 / (rrf_k + 1 + rank), rank counted from 0. The fused scores live in one array
+//    1 / (rrf_k + 1 + rank), rank counted from 0 (fusion_term.hpp). The fused scores live in one array
 //    indexed by candidate, so nothing is looked up by document while they are summed.
 // 4. The candidates ranked by fused score (ties in candidate order), the first n kept.
 //
@@ -22,21 +22,18 @@
 // order or sorts by a total order, so the result is the same on any number of threads.
 #pragma once
 
-#include "search/bm25/bm25_reader.hpp"
 #include "dense/cosine.hpp"
+#include "fusion_term.hpp"
+#include "search/bm25/bm25_reader.hpp"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
 namespace tarnwick::search {
-
-/// The fusion term of a rank: 1 / (rrf_k + rank + 1), the denominator formed in 64-bit
-/// unsigned arithmetic saturating at 2^64 - 1 (a wrapped sum would divide by a tiny number
-/// or by zero), then converted to double.
-double fusion_term(uint64_t rrf_k, uint64_t rank) noexcept;
 
 /// The candidate pool of a search.
 struct Candidates {
@@ -76,5 +73,20 @@ struct FusionQuery {
 /// have the rows' dimension.
 std::vector<Scored> fused_search(const Bm25Reader& index, const FusionQuery& query,
                                  const DenseQuery* dense);
+
+/// The embeddings of a hybrid index: its rows (null without vectors) and whether their
+/// cosines may run on the pool.
+struct HybridRows {
+    const DenseRows* rows;
+    bool parallel;
+};
+
+/// The search of both hybrid index classes: the fused ranking of `query` under `allowed`
+/// (the fuzzy channel, sorts and selection may use the pool), with the dense channel when
+/// the index has rows and `query_embedding` is given. At most n (document, fused score)
+/// pairs, best first; throws EmbeddingDimMismatch as fused_search does.
+std::vector<Scored> hybrid_search(const Bm25Reader& index, HybridRows rows, std::string_view query,
+                                  std::optional<std::span<const float>> query_embedding, uint64_t n,
+                                  uint64_t rrf_k, uint64_t bm25_candidates, Mask allowed);
 
 }  // namespace tarnwick::search
