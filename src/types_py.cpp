@@ -213,8 +213,8 @@ void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out) {
 
 void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor) {
     std::tie(p1, p2) = get_processed_args(s1, s2, processor);
-    extract(p1.get(), 0, a);
-    extract(p2.get(), 1, b);
+    py::length_arg("s1", [&] { extract(p1.get(), 0, a); });
+    py::length_arg("s2", [&] { extract(p2.get(), 1, b); });
 }
 
 PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {

@@ -29,6 +29,10 @@ void park_if_foreign() noexcept {
 
 }  // namespace
 
+std::string too_long_message(const TooLong& t) {
+    return "a length of " + std::to_string(t.length) + " items is more than memory holds";
+}
+
 void throw_already_set() {
     if (!PyErr_Occurred())
         PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
@@ -91,7 +95,7 @@ void raise_os_error(const std::error_code& code) noexcept {
             code.message() + " (os error " + std::to_string(code.value()) + ")";
         PyErr_SetString(os_error_type(code.value()), message.c_str());
     } catch (...) {
-        PyErr_NoMemory();
+        PyErr_SetString(PyExc_MemoryError, "out of memory");
     }
 }
 
@@ -108,6 +112,8 @@ void set_error_from_current_exception() noexcept {
             PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
     } catch (const Error& e) {
         raise(e);
+    } catch (const TooLong& t) {
+        PyErr_SetString(PyExc_MemoryError, too_long_message(t).c_str());
     } catch (const std::bad_alloc&) {
         // Said in words: a caller cannot tell an empty MemoryError from a failed check.
         PyErr_SetString(PyExc_MemoryError, "out of memory");

@@ -22,6 +22,15 @@ struct Error {
     Object cause;  // becomes __cause__ when set
 };
 
+/// An object whose length (its __len__) claims more items than the machine's memory
+/// holds: MemoryError, naming the argument when it reaches an `arg` conversion.
+struct TooLong {
+    std::size_t length;
+};
+
+/// The message of a TooLong, without the argument's name.
+std::string too_long_message(const TooLong& t);
+
 /// Throws ErrorAlreadySet; if no error is set, sets SystemError first.
 [[noreturn]] void throw_already_set();
 

@@ -84,8 +84,11 @@ py::Object float_list(std::span<const double> values) {
 
 py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked) {
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(ranked.size())));
+    cancel::Budget budget;
     for (std::size_t i = 0; i < ranked.size(); ++i) {
-        py::Object text = py::from_str(index.doc(static_cast<std::size_t>(ranked[i].doc)));
+        const std::string_view doc = index.doc(static_cast<std::size_t>(ranked[i].doc));
+        budget.spend(256 + doc.size());
+        py::Object text = py::from_str(doc);
         py::Object score = py::from_f64(ranked[i].score);
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
                        py::check(PyTuple_Pack(2, text.get(), score.get())).release());

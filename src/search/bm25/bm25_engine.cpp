@@ -52,6 +52,7 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
     tok_offsets_.push_back(0);
     tokens_.reserve(total_bytes / 6 + 16);
     for (std::size_t d = 0; d < n; ++d) {
+        cancel::cancellation_point();
         const std::string_view s = doc(d);
         for_each_term(s, params_.normalize, [&](std::string_view t) { tokens_.push_back(terms_.intern(t)); });
         tok_offsets_.push_back(tokens_.size());
