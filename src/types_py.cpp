@@ -22,14 +22,14 @@ uint64_t item_element(PyObject* item) {
         if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
         PyErr_Clear();
     } else if (PyIndex_Check(item)) {
-        py::Object idx = py::Object::steal(PyNumber_Index(item));
+        py::Object idx = py::Object::steal(py::number_index(item));
         if (idx) {
             const unsigned long long v = PyLong_AsUnsignedLongLong(idx.get());
             if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
         }
         PyErr_Clear();
     }
-    const Py_hash_t h = PyObject_Hash(item);
+    const Py_hash_t h = py::hash(item);
     if (h == -1 && PyErr_Occurred()) py::throw_already_set();
     return static_cast<uint64_t>(h);
 }
@@ -70,7 +70,7 @@ bool extract_text(PyObject* obj, Buffer&& buffer, Seq& out, Make&& make) {
 
 /// The items form of the conversion: one element per item of any iterable.
 Seq extract_items(PyObject* obj) {
-    py::Object it = py::Object::steal(PyObject_GetIter(obj));
+    py::Object it = py::Object::steal(py::get_iter(obj));
     if (!it) {
         PyErr_Clear();
         throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
@@ -81,7 +81,7 @@ Seq extract_items(PyObject* obj) {
         // An endless iterator written in C (itertools.count()) runs no Python code that
         // would see Ctrl-C.
         cancel::cancellation_point();
-        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        py::Object item = py::Object::steal(py::iter_next(it.get()));
         if (!item) {
             if (PyErr_Occurred()) py::throw_already_set();
             break;
@@ -122,10 +122,10 @@ bool is_none(PyObject* obj) {
     }
     if (PyBytes_CheckExact(obj)) return false;
     if (PyFloat_Check(obj)) return std::isnan(PyFloat_AsDouble(obj));
-    const double v = PyFloat_AsDouble(obj);
+    const double v = py::float_value(obj);
     if (!(v == -1.0 && PyErr_Occurred())) return std::isnan(v);
     PyErr_Clear();
-    py::Object s = py::Object::steal(PyObject_Str(obj));
+    py::Object s = py::Object::steal(py::str(obj));
     if (!s) {
         PyErr_Clear();
         return false;

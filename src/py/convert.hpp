@@ -69,7 +69,7 @@ std::size_t room_for(PyObject* o, Py_ssize_t n, std::size_t item_bytes);
 /// error of its __len__ other than TypeError propagates, as list(o) lets it.
 template <class T>
 void reserve_for(PyObject* o, std::vector<T>& v) {
-    const Py_ssize_t n = PyObject_Size(o);
+    const Py_ssize_t n = py::size(o);
     if (n < 0) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_already_set();
         PyErr_Clear();
@@ -84,8 +84,8 @@ void reserve_for(PyObject* o, std::vector<T>& v) {
 template <class F>
 void for_each_item(PyObject* seq, F&& f) {
     require_sequence(seq, "a sequence");
-    const Object it = check(PyObject_GetIter(seq));
-    while (Object item = Object::steal(PyIter_Next(it.get()))) {
+    const Object it = check(py::get_iter(seq));
+    while (Object item = Object::steal(py::iter_next(it.get()))) {
         f(item.get());
         // An endless iterator written in C runs no Python code that would see Ctrl-C.
         cancel::cancellation_point();

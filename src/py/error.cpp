@@ -135,6 +135,40 @@ void drop_current_exception() noexcept {
 
 namespace {
 
+/// Whether an exception of type `type` must reach the caller (see error_must_propagate).
+bool must_propagate(PyObject* type) noexcept {
+    return PyErr_GivenExceptionMatches(type, PyExc_MemoryError) ||
+           !PyErr_GivenExceptionMatches(type, PyExc_Exception);
+}
+
+}  // namespace
+
+bool error_must_propagate() noexcept {
+    PyObject* const type = PyErr_Occurred();
+    return type && must_propagate(type);
+}
+
+bool failure_must_propagate() noexcept {
+    park_if_foreign();
+    try {
+        throw;
+    } catch (const ErrorAlreadySet&) {
+        return error_must_propagate();
+    } catch (const Error& e) {
+        return must_propagate(e.type);
+    } catch (const cancel::Cancelled&) {
+        return true;
+    } catch (const TooLong&) {
+        return true;
+    } catch (const std::bad_alloc&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+namespace {
+
 /// The calling thread's stack: lowest and highest address, and the address below which an
 /// entry point refuses to run. All zero when the bounds are unknown.
 struct StackBounds {
@@ -171,7 +205,7 @@ void check_stack() {
 }
 
 std::string exception_message(PyObject* exc) {
-    Object s = Object::steal(PyObject_Str(exc));
+    Object s = Object::steal(py::str(exc));
     if (!s) {
         PyErr_Clear();
         return {};

@@ -65,6 +65,16 @@ void set_error_from_current_exception() noexcept;
 /// may run Python code. A thread ended at interpreter exit (see object.hpp) is parked.
 void drop_current_exception() noexcept;
 
+/// Whether the set Python error must reach the caller even where a failed conversion
+/// only means "no match": a MemoryError, or anything that is no Exception
+/// (KeyboardInterrupt, SystemExit). False when no error is set.
+bool error_must_propagate() noexcept;
+
+/// The same in a catch block, for the exception being handled: also true when memory ran
+/// out, a length was beyond memory, or the call was cancelled. A thread ended at
+/// interpreter exit (see object.hpp) is parked.
+bool failure_must_propagate() noexcept;
+
 /// Throws RecursionError when the calling thread's stack is nearly used up: a recursion
 /// through Python code that calls this module again ends with RecursionError rather
 /// than a stack overflow, whatever the thread's stack size.
