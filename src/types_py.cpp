@@ -27,7 +27,7 @@ uint64_t item_element(PyObject* item) {
             const unsigned long long v = PyLong_AsUnsignedLongLong(idx.get());
             if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
         }
-        PyErr_Clear();
+        py::clear_ordinary_error();
     }
     const Py_hash_t h = py::hash(item);
     if (h == -1 && PyErr_Occurred()) py::throw_already_set();
@@ -72,7 +72,7 @@ bool extract_text(PyObject* obj, Buffer&& buffer, Seq& out, Make&& make) {
 Seq extract_items(PyObject* obj) {
     py::Object it = py::Object::steal(py::get_iter(obj));
     if (!it) {
-        PyErr_Clear();
+        py::clear_ordinary_error();
         throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
     }
     std::vector<uint64_t> items;
@@ -124,10 +124,10 @@ bool is_none(PyObject* obj) {
     if (PyFloat_Check(obj)) return std::isnan(PyFloat_AsDouble(obj));
     const double v = py::float_value(obj);
     if (!(v == -1.0 && PyErr_Occurred())) return std::isnan(v);
-    PyErr_Clear();
+    py::clear_ordinary_error();
     py::Object s = py::Object::steal(py::str(obj));
     if (!s) {
-        PyErr_Clear();
+        py::clear_ordinary_error();
         return false;
     }
     Py_ssize_t n = 0;

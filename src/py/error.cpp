@@ -148,6 +148,11 @@ bool error_must_propagate() noexcept {
     return type && must_propagate(type);
 }
 
+void clear_ordinary_error() {
+    if (error_must_propagate()) throw ErrorAlreadySet{};
+    PyErr_Clear();
+}
+
 bool failure_must_propagate() noexcept {
     park_if_foreign();
     try {

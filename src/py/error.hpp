@@ -70,6 +70,10 @@ void drop_current_exception() noexcept;
 /// (KeyboardInterrupt, SystemExit). False when no error is set.
 bool error_must_propagate() noexcept;
 
+/// Clears the set Python error where a failure only means "no match"; throws
+/// ErrorAlreadySet instead when the error must reach the caller (error_must_propagate).
+void clear_ordinary_error();
+
 /// The same in a catch block, for the exception being handled: also true when memory ran
 /// out, a length was beyond memory, or the call was cancelled. A thread ended at
 /// interpreter exit (see object.hpp) is parked.
