@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <stdexcept>
+#include <string_view>
 #include <exception>
 #include <system_error>
 
@@ -120,8 +121,10 @@ void set_error_from_current_exception() noexcept {
     } catch (const std::system_error& e) {
         raise_os_error(e.code());
     } catch (const std::length_error& e) {
-        // A size beyond what a structure or library can hold.
-        PyErr_SetString(PyExc_OverflowError, e.what());
+        // A size beyond what a structure or library can hold. The standard library's own
+        // texts name its functions ("vector::reserve"): said in words instead.
+        const bool library = std::string_view(e.what()).find("::") != std::string_view::npos;
+        PyErr_SetString(PyExc_OverflowError, library ? "a size beyond what memory can hold" : e.what());
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
     } catch (...) {
