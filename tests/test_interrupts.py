@@ -98,6 +98,21 @@ class TestSigintInMetadataCalls:
         assert interrupt(script) == ["interrupted", "doc", "7"]
 
 
+@pytest.mark.parametrize("cls", ["Editops", "Opcodes"])
+def test_sigint_stops_an_edit_list_over_an_endless_iterator(cls):
+    # Items that are no records are skipped, so the constructor read range() for ever,
+    # in C code that never saw the signal.
+    script = f"""
+        import _tarnwick as m
+        print("started", flush=True)
+        try:
+            m.{cls}(range(2**63 - 1), 1, 1)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+    """
+    assert interrupt(script) == ["interrupted"]
+
+
 class Raising:
     """An integer whose __index__ raises `exc`."""
 

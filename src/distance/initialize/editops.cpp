@@ -18,6 +18,8 @@ py::Object new_(PyTypeObject* type, const py::Args<3>& a) {
         } else if (auto o = read_opcode(item.get())) {
             expand_opcode(*o, v.ops);
         }
+        // An endless iterator written in C runs no Python code that would see Ctrl-C.
+        cancel::cancellation_point();
     }
     py::check_error();
     return py::Class<Editops>::create_in(type, std::move(v));

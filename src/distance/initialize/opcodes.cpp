@@ -23,6 +23,8 @@ py::Object new_(PyTypeObject* type, const py::Args<3>& a) {
         } else if (auto e = read_editop(item.get())) {
             edits.push_back(std::move(*e));
         }
+        // An endless iterator written in C runs no Python code that would see Ctrl-C.
+        cancel::cancellation_point();
     }
     py::check_error();
     if (!runs.empty()) {
