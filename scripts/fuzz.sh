@@ -17,7 +17,7 @@ PYTHON="${PYTHON:-python3}"
 SECONDS_EACH="${1:-3600}"
 shift || true
 SUBSYSTEMS=("$@")
-[ "${#SUBSYSTEMS[@]}" -eq 0 ] && SUBSYSTEMS=(scorers metrics process results bktree search join)
+[ "${#SUBSYSTEMS[@]}" -eq 0 ] && SUBSYSTEMS=(scorers metrics process results bktree search join stops)
 ENGINE="${FUZZ_ENGINE:-random}"
 if [ "$ENGINE" = atheris ]; then BUILD="${FUZZ_BUILD:-build}"; else BUILD="${FUZZ_BUILD:-build-sanitize}"; fi
 

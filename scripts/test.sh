@@ -40,7 +40,7 @@ PYTHONPATH=build-sanitize:python run_sanitized tests build-sanitize \
   "$PYTHON" -m pytest tests -q -p no:cacheprovider -x
 
 echo "== fuzzing the sanitizer build (fixed seeds)"
-FUZZ_RUNS=2000 FUZZ_SEED=20261207 bash scripts/fuzz.sh 0 scorers metrics process bktree search join
+FUZZ_RUNS=2000 FUZZ_SEED=20261207 bash scripts/fuzz.sh 0 scorers metrics process bktree search join stops
 # The edit-list classes expand opcodes of any length (a few bytes of input can ask for
 # terabytes): the sanitizer's allocator aborts where the normal build raises MemoryError,
 # so they are fuzzed on the normal build.

@@ -110,8 +110,10 @@ oneapi::tbb::task_arena& arena() {
 }
 
 bool in_pool() noexcept {
-    return oneapi::tbb::this_task_arena::current_thread_index() !=
-           oneapi::tbb::task_arena::not_initialized;
+    // Every task of the pool's loops and background pieces serves its caller's
+    // cancellation state. The arena's thread index cannot tell: a thread that created or
+    // entered the arena once keeps an index in its own implicit arena ever after.
+    return cancel::detail::context().serving != nullptr;
 }
 
 void Background::wait(bool polling) {

@@ -22,14 +22,14 @@ uint64_t item_element(PyObject* item) {
         if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
         PyErr_Clear();
     } else if (PyIndex_Check(item)) {
-        py::Object idx = py::Object::steal(PyNumber_Index(item));
+        py::Object idx = py::Object::steal(py::number_index(item));
         if (idx) {
             const unsigned long long v = PyLong_AsUnsignedLongLong(idx.get());
             if (!(v == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return v;
         }
-        PyErr_Clear();
+        py::clear_ordinary_error();
     }
-    const Py_hash_t h = PyObject_Hash(item);
+    const Py_hash_t h = py::hash(item);
     if (h == -1 && PyErr_Occurred()) py::throw_already_set();
     return static_cast<uint64_t>(h);
 }
@@ -70,9 +70,9 @@ bool extract_text(PyObject* obj, Buffer&& buffer, Seq& out, Make&& make) {
 
 /// The items form of the conversion: one element per item of any iterable.
 Seq extract_items(PyObject* obj) {
-    py::Object it = py::Object::steal(PyObject_GetIter(obj));
+    py::Object it = py::Object::steal(py::get_iter(obj));
     if (!it) {
-        PyErr_Clear();
+        py::clear_ordinary_error();
         throw py::Error{PyExc_TypeError, "expected str, bytes, or sequence", {}};
     }
     std::vector<uint64_t> items;
@@ -81,7 +81,7 @@ Seq extract_items(PyObject* obj) {
         // An endless iterator written in C (itertools.count()) runs no Python code that
         // would see Ctrl-C.
         cancel::cancellation_point();
-        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        py::Object item = py::Object::steal(py::iter_next(it.get()));
         if (!item) {
             if (PyErr_Occurred()) py::throw_already_set();
             break;
@@ -122,12 +122,12 @@ bool is_none(PyObject* obj) {
     }
     if (PyBytes_CheckExact(obj)) return false;
     if (PyFloat_Check(obj)) return std::isnan(PyFloat_AsDouble(obj));
-    const double v = PyFloat_AsDouble(obj);
+    const double v = py::float_value(obj);
     if (!(v == -1.0 && PyErr_Occurred())) return std::isnan(v);
-    PyErr_Clear();
-    py::Object s = py::Object::steal(PyObject_Str(obj));
+    py::clear_ordinary_error();
+    py::Object s = py::Object::steal(py::str(obj));
     if (!s) {
-        PyErr_Clear();
+        py::clear_ordinary_error();
         return false;
     }
     Py_ssize_t n = 0;
@@ -229,8 +229,8 @@ void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out) {
 
 void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor) {
     std::tie(p1, p2) = get_processed_args(s1, s2, processor);
-    extract(p1.get(), 0, a);
-    extract(p2.get(), 1, b);
+    py::length_arg("s1", [&] { extract(p1.get(), 0, a); });
+    py::length_arg("s2", [&] { extract(p2.get(), 1, b); });
 }
 
 PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {

@@ -19,7 +19,8 @@ namespace tarnwick::types {
 Seq extract_single(PyObject* obj);
 
 /// Missing-value test, wider than its name: None, an object whose float value is NaN, or
-/// an object without a float value whose str() is exactly "<NA>". Never raises.
+/// an object without a float value whose str() is exactly "<NA>". Raises only what must
+/// reach the caller (py::error_must_propagate: Ctrl-C, SystemExit, MemoryError).
 bool is_none(PyObject* obj);
 
 /// Processor hook: processor(s1) and processor(s2) with a processor (not null, not

@@ -31,8 +31,8 @@ StrList read_items(PyObject* items) {
         py::require_sequence(items, "a sequence of str");
         return 0;
     });
-    const py::Object it = py::check(PyObject_GetIter(items));
-    while (py::Object item = py::Object::steal(PyIter_Next(it.get()))) {
+    const py::Object it = py::check(py::get_iter(items));
+    while (py::Object item = py::Object::steal(py::iter_next(it.get()))) {
         out.views.push_back(py::arg("items", [&] { return py::to_str(item.get()); }));
         out.objects.push_back(std::move(item));
     }
@@ -95,8 +95,8 @@ py::Object setstate(PyObject* self, const py::Args<1>& a) {
     py::RefMut<BKTree> tree(self);
     tree->clear();
     // An error of the iteration itself (its __iter__ included) is raised unchanged.
-    const py::Object it = py::check(PyObject_GetIter(a[0]));
-    while (const py::Object item = py::Object::steal(PyIter_Next(it.get())))
+    const py::Object it = py::check(py::get_iter(a[0]));
+    while (const py::Object item = py::Object::steal(py::iter_next(it.get())))
         tree->insert(py::arg("state", [&] { return py::to_str(item.get()); }));
     py::check_error();
     return py::Object::borrow(Py_None);

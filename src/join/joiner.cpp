@@ -76,8 +76,8 @@ void for_each_item(const char* name, PyObject* seq, F&& f) {
         require_sequence(seq, "a sequence");
         return 0;
     });
-    const Object it = check(PyObject_GetIter(seq));
-    while (const Object item = Object::steal(PyIter_Next(it.get()))) {
+    const Object it = check(py::get_iter(seq));
+    while (const Object item = Object::steal(py::iter_next(it.get()))) {
         arg(name, [&] {
             f(item.get());
             return 0;

@@ -1,5 +1,6 @@
 #include "json/json_value.hpp"
 
+#include "cancel.hpp"
 #include "json/json_layout.hpp"
 #include "parallel.hpp"
 
@@ -59,13 +60,18 @@ void JsonStore::append(std::span<const JsonStore> parts) {
     std::vector<Plan> plans(parts.size());
     std::size_t values = tag_.size(), bytes = bytes_.size(), roots = roots_.size();
     std::vector<uint32_t> key_map, keys;
+    cancel::Budget budget;
     for (std::size_t i = 0; i < parts.size(); ++i) {
         const JsonStore& other = parts[i];
         key_map.resize(other.keys_.size());
-        for (std::size_t k = 0; k < other.keys_.size(); ++k) key_map[k] = intern_key(other.keys_[k]);
+        for (std::size_t k = 0; k < other.keys_.size(); ++k) {
+            key_map[k] = intern_key(other.keys_[k]);
+            budget.spend(64 + other.keys_[k].size());
+        }
         Plan& plan = plans[i];
         plan.shape_map.resize(other.shape_begin_.size() - 1);
         for (std::size_t sh = 0; sh + 1 < other.shape_begin_.size(); ++sh) {
+            budget.spend(64 + other.shape_begin_[sh + 1] - other.shape_begin_[sh]);
             keys.clear();
             for (uint32_t k = other.shape_begin_[sh]; k < other.shape_begin_[sh + 1]; ++k)
                 keys.push_back(key_map[other.shape_keys_[k]]);
@@ -84,6 +90,7 @@ void JsonStore::append(std::span<const JsonStore> parts) {
     bytes_.resize(bytes);
     roots_.resize(roots);
     parallel::for_each_index(parts.size(), parts.size() > 1, [&](std::size_t i) {
+        cancel::cancellation_point();
         const JsonStore& other = parts[i];
         const Plan& plan = plans[i];
         const auto shift = static_cast<uint32_t>(plan.values);

@@ -121,12 +121,14 @@ public:
         std::string message;
     };
     /// Parses the texts in order, one root each, up to the first that fails (the roots of
-    /// the texts before it stay).
+    /// the texts before it stay). A cancellation point between texts (cancel.hpp): a
+    /// cancelled call throws cancel::Cancelled with the roots of the texts before it kept.
     std::optional<Failure> parse_each(std::span<const std::string_view> texts,
                                       MemberOrder order = MemberOrder::Unique);
 
     /// Appends copies of all roots of the parts, part after part (copying on the worker pool
-    /// when there are several parts).
+    /// when there are several parts). A cancelled call throws cancel::Cancelled and leaves
+    /// the store to be dropped.
     void append(std::span<const JsonStore> parts);
 
     /// Number of roots, and root i.

@@ -157,8 +157,8 @@ py::Object cdist_body(const py::Args<6>& a) {
         py::arg("score_cutoff", [&] { return py::to_opt_f64(a[5]); });
     PyObject* processor = py::is_absent(a[4]) ? nullptr : a[4];
 
-    std::vector<py::Object> raw_queries = collect(a[0]);
-    std::vector<py::Object> raw_choices = collect(a[1]);
+    std::vector<py::Object> raw_queries = py::length_arg("queries", [&] { return collect(a[0]); });
+    std::vector<py::Object> raw_choices = py::length_arg("choices", [&] { return collect(a[1]); });
     const std::size_t n = raw_queries.size(), m = raw_choices.size();
     if (m != 0 && n > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / m)
         throw std::bad_alloc();

@@ -371,10 +371,10 @@ std::vector<Cand> fast_route(const types::Seq& query, const Request& req) {
     }
     // Any other iterable: its iterator; a NaN cut-off keeps nothing.
     Selector sel(q, req.limit, r0, nan_cutoff);
-    py::Object it = py::check(PyObject_GetIter(choices));
+    py::Object it = py::check(py::get_iter(choices));
     for (uint64_t i = 0;; ++i) {
         cancel::cancellation_point();
-        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        py::Object item = py::Object::steal(py::iter_next(it.get()));
         if (!item) {
             py::check_error();
             break;
@@ -407,7 +407,7 @@ py::Object scorer_kwargs(const Request& req) {
 /// (the query already processed and converted) or by the caller's scorer object.
 std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::optional<types::Seq>& qseq,
                                 const py::Object& qerr, const Request& req) {
-    py::Object it = py::check(PyObject_GetIter(req.choices));
+    py::Object it = py::check(py::get_iter(req.choices));
     const bool known = req.scorer.known();
     // On the heap, as in fast_route: the loop calls Python code.
     std::unique_ptr<const PreparedQuery> prepared;
@@ -420,7 +420,7 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
     std::vector<Cand> all;
     for (uint64_t i = 0;; ++i) {
         cancel::cancellation_point();
-        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        py::Object item = py::Object::steal(py::iter_next(it.get()));
         if (!item) {
             py::check_error();
             break;

@@ -34,12 +34,12 @@ std::optional<types::Seq> try_convert(PyObject* obj) {
 /// Every item of an iterable, in order, as owned references. The iteration's errors
 /// propagate.
 std::vector<py::Object> collect(PyObject* iterable) {
-    py::Object it = py::check(PyObject_GetIter(iterable));
+    py::Object it = py::check(py::get_iter(iterable));
     std::vector<py::Object> out;
     py::reserve_for(iterable, out);
     while (true) {
         cancel::cancellation_point();
-        py::Object item = py::Object::steal(PyIter_Next(it.get()));
+        py::Object item = py::Object::steal(py::iter_next(it.get()));
         if (!item) {
             py::check_error();
             break;

@@ -7,7 +7,7 @@
 namespace tarnwick::py {
 
 int64_t to_i64(PyObject* o) {
-    Object idx = PyLong_Check(o) ? Object::borrow(o) : check(PyNumber_Index(o));
+    Object idx = PyLong_Check(o) ? Object::borrow(o) : check(py::number_index(o));
     const long long v = PyLong_AsLongLong(idx.get());
     if (v == -1 && PyErr_Occurred()) throw_already_set();
     return v;

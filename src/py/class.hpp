@@ -304,8 +304,8 @@ PyObject* richcompare_value(PyObject* a, PyObject* b, int op) noexcept {
         if (op == Py_NE) {
             // The full comparison, not the identity shortcut of PyObject_RichCompareBool:
             // a record holding NaN differs from itself.
-            Object r = py::check(PyObject_RichCompare(a, b, Py_EQ));
-            const int eq = PyObject_IsTrue(r.get());
+            Object r = py::check(py::rich_compare(a, b, Py_EQ));
+            const int eq = py::is_true(r.get());
             if (eq < 0) throw_already_set();
             return Py_NewRef(eq ? Py_False : Py_True);
         }

@@ -1,6 +1,9 @@
 #include "py/convert.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 
 namespace tarnwick::py {
 
@@ -10,14 +13,14 @@ uint64_t to_u64(PyObject* o) {
         if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_already_set();
         return v;
     }
-    Object idx = check(PyNumber_Index(o));
+    Object idx = check(py::number_index(o));
     const unsigned long long v = PyLong_AsUnsignedLongLong(idx.get());
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_already_set();
     return v;
 }
 
 double to_f64(PyObject* o) {
-    const double v = PyFloat_AsDouble(o);
+    const double v = py::float_value(o);
     if (v == -1.0 && PyErr_Occurred()) throw_already_set();
     return v;
 }
@@ -27,14 +30,14 @@ namespace {
 /// Whether `o` is a numpy bool scalar (numpy.bool_, named numpy.bool from numpy 2 on).
 bool is_numpy_bool(PyObject* o) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(o));
-    const Object module = Object::steal(PyObject_GetAttrString(type, "__module__"));
+    const Object module = Object::steal(py::get_attr(type, "__module__"));
     if (!module) {
         PyErr_Clear();
         return false;
     }
     if (!PyUnicode_Check(module.get()) || PyUnicode_CompareWithASCIIString(module.get(), "numpy") != 0)
         return false;
-    const Object name = Object::steal(PyObject_GetAttrString(type, "__name__"));
+    const Object name = Object::steal(py::get_attr(type, "__name__"));
     if (!name) {
         PyErr_Clear();
         return false;
@@ -60,7 +63,7 @@ bool to_bool(PyObject* o) {
     if (o == Py_True) return true;
     if (o == Py_False) return false;
     if (is_numpy_bool(o)) {
-        const int v = PyObject_IsTrue(o);
+        const int v = py::is_true(o);
         if (v < 0) throw_already_set();
         return v != 0;
     }
@@ -105,17 +108,36 @@ std::string to_str_lossy(PyObject* o) {
     return out;
 }
 
+std::size_t room_for(PyObject* o, Py_ssize_t n, std::size_t item_bytes) {
+    // Beyond the machine's memory no claim can be true; below it a list's or tuple's
+    // items exist, and any other object gets at most kMaxGuess bytes up front.
+    constexpr std::size_t kMaxGuess = std::size_t{16} << 20;
+    static const std::size_t memory = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
+        return pages > 0 && page > 0 ? static_cast<std::size_t>(pages) * static_cast<std::size_t>(page)
+                                     : SIZE_MAX;
+    }();
+    const auto count = static_cast<std::size_t>(n);
+    if (count > memory / std::max<std::size_t>(item_bytes, 1)) throw TooLong{count};
+    if (PyList_CheckExact(o) || PyTuple_CheckExact(o)) return count;
+    return std::min(count, kMaxGuess / std::max<std::size_t>(item_bytes, 1));
+}
+
 StrList to_str_list(PyObject* o) {
     require_sequence(o, "a sequence of str");
     StrList out;
-    const Py_ssize_t n = PySequence_Size(o);
+    const Py_ssize_t n = park_if_ended([&] { return PySequence_Size(o); });
     if (n < 0) throw_already_set();
-    out.objects.reserve(static_cast<std::size_t>(n));
-    out.views.reserve(static_cast<std::size_t>(n));
-    const Object it = check(PyObject_GetIter(o));
-    while (Object item = Object::steal(PyIter_Next(it.get()))) {
+    const std::size_t room = room_for(o, n, sizeof(Object) + sizeof(std::string_view));
+    out.objects.reserve(room);
+    out.views.reserve(room);
+    const Object it = check(py::get_iter(o));
+    cancel::Budget budget;
+    while (Object item = Object::steal(py::iter_next(it.get()))) {
         out.views.push_back(to_str(item.get()));
         out.objects.push_back(std::move(item));
+        // A str's first UTF-8 form costs about a nanosecond per byte.
+        budget.spend(64 + out.views.back().size());
     }
     check_error();
     return out;
@@ -124,11 +146,15 @@ StrList to_str_list(PyObject* o) {
 std::vector<uint8_t> to_bool_list(PyObject* o) {
     require_sequence(o, "a sequence of bool");
     std::vector<uint8_t> out;
-    const Py_ssize_t n = PySequence_Size(o);
+    const Py_ssize_t n = park_if_ended([&] { return PySequence_Size(o); });
     if (n < 0) throw_already_set();
-    out.reserve(static_cast<std::size_t>(n));
-    const Object it = check(PyObject_GetIter(o));
-    while (const Object item = Object::steal(PyIter_Next(it.get()))) out.push_back(to_bool(item.get()) ? 1 : 0);
+    out.reserve(room_for(o, n, sizeof(uint8_t)));
+    const Object it = check(py::get_iter(o));
+    cancel::Budget budget;
+    while (const Object item = Object::steal(py::iter_next(it.get()))) {
+        out.push_back(to_bool(item.get()) ? 1 : 0);
+        budget.spend(64);
+    }
     check_error();
     return out;
 }
@@ -179,6 +205,10 @@ Object from_str(std::string_view s) {
     return check(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
 }
 Object from_bool(bool b) { return Object::borrow(b ? Py_True : Py_False); }
+
+void throw_too_long(const char* name, const TooLong& t) {
+    throw Error{PyExc_MemoryError, std::string("argument '") + name + "': " + too_long_message(t), {}};
+}
 
 void throw_argument_error(const char* name) {
     if (!PyErr_Occurred()) throw_already_set();

@@ -56,20 +56,26 @@ StrList to_str_list(PyObject* o);
 /// The booleans of a sequence as 0/1 bytes (each converted by to_bool); a str and objects that are not
 /// sequences are refused.
 std::vector<uint8_t> to_bool_list(PyObject* o);
+/// Room to reserve for the `n` items that `o` says it holds, of `item_bytes` bytes each
+/// once converted: all of them for a list or tuple (whose items exist), at most about 16
+/// MiB for any other object (its __len__ may claim what it does not hold; the vector grows
+/// past that as items come). Throws TooLong when the claim is beyond the machine's memory,
+/// before any item is read.
+std::size_t room_for(PyObject* o, Py_ssize_t n, std::size_t item_bytes);
+
 /// Reserves room in `v` for the items of `o` besides those `v` holds, when `o` reports a
-/// length, so that an iterable too long to hold (range(2**63 - 1)) fails with
-/// OverflowError or MemoryError before any item is read. An object without a length
-/// reserves nothing; an error of its __len__ other than TypeError propagates, as list(o)
-/// lets it.
+/// length (see room_for), so that an iterable too long to hold (range(2**63 - 1)) fails
+/// with TooLong before any item is read. An object without a length reserves nothing; an
+/// error of its __len__ other than TypeError propagates, as list(o) lets it.
 template <class T>
 void reserve_for(PyObject* o, std::vector<T>& v) {
-    const Py_ssize_t n = PyObject_Size(o);
+    const Py_ssize_t n = py::size(o);
     if (n < 0) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) throw_already_set();
         PyErr_Clear();
         return;
     }
-    const std::size_t need = v.size() + static_cast<std::size_t>(n);
+    const std::size_t need = v.size() + room_for(o, n, sizeof(T));
     if (need > v.capacity()) v.reserve(std::max(need, 2 * v.capacity()));
 }
 
@@ -78,8 +84,8 @@ void reserve_for(PyObject* o, std::vector<T>& v) {
 template <class F>
 void for_each_item(PyObject* seq, F&& f) {
     require_sequence(seq, "a sequence");
-    const Object it = check(PyObject_GetIter(seq));
-    while (Object item = Object::steal(PyIter_Next(it.get()))) {
+    const Object it = check(py::get_iter(seq));
+    while (Object item = Object::steal(py::iter_next(it.get()))) {
         f(item.get());
         // An endless iterator written in C runs no Python code that would see Ctrl-C.
         cancel::cancellation_point();
@@ -113,8 +119,12 @@ Object from_bool(bool b);
 /// Rewraps the set error as an argument error when it is exactly TypeError; always throws.
 [[noreturn]] void throw_argument_error(const char* name);
 
+/// Throws MemoryError "argument '{name}': {message of t}".
+[[noreturn]] void throw_too_long(const char* name, const TooLong& t);
+
 /// Runs the conversion `f` of argument `name`; a TypeError (exactly) becomes TypeError
-/// "argument '{name}': {message}" with the original as __cause__, other errors pass.
+/// "argument '{name}': {message}" with the original as __cause__, a TooLong becomes
+/// MemoryError "argument '{name}': {message}", other errors pass.
 template <class F>
 inline auto arg(const char* name, F&& f) -> decltype(f()) {
     try {
@@ -125,6 +135,19 @@ inline auto arg(const char* name, F&& f) -> decltype(f()) {
         if (e.type != PyExc_TypeError) throw;
         raise(e);
         throw_argument_error(name);
+    } catch (const TooLong& t) {
+        throw_too_long(name, t);
+    }
+}
+
+/// Runs `f`, the conversion of argument `name`, naming the argument in the MemoryError of
+/// a TooLong only; every other error passes unchanged.
+template <class F>
+inline auto length_arg(const char* name, F&& f) -> decltype(f()) {
+    try {
+        return f();
+    } catch (const TooLong& t) {
+        throw_too_long(name, t);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <stdexcept>
+#include <string_view>
 #include <exception>
 #include <system_error>
 
@@ -28,6 +29,10 @@ void park_if_foreign() noexcept {
 }
 
 }  // namespace
+
+std::string too_long_message(const TooLong& t) {
+    return "a length of " + std::to_string(t.length) + " items is more than memory holds";
+}
 
 void throw_already_set() {
     if (!PyErr_Occurred())
@@ -91,7 +96,7 @@ void raise_os_error(const std::error_code& code) noexcept {
             code.message() + " (os error " + std::to_string(code.value()) + ")";
         PyErr_SetString(os_error_type(code.value()), message.c_str());
     } catch (...) {
-        PyErr_NoMemory();
+        PyErr_SetString(PyExc_MemoryError, "out of memory");
     }
 }
 
@@ -108,14 +113,18 @@ void set_error_from_current_exception() noexcept {
             PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
     } catch (const Error& e) {
         raise(e);
+    } catch (const TooLong& t) {
+        PyErr_SetString(PyExc_MemoryError, too_long_message(t).c_str());
     } catch (const std::bad_alloc&) {
         // Said in words: a caller cannot tell an empty MemoryError from a failed check.
         PyErr_SetString(PyExc_MemoryError, "out of memory");
     } catch (const std::system_error& e) {
         raise_os_error(e.code());
     } catch (const std::length_error& e) {
-        // A size beyond what a structure or library can hold.
-        PyErr_SetString(PyExc_OverflowError, e.what());
+        // A size beyond what a structure or library can hold. The standard library's own
+        // texts name its functions ("vector::reserve"): said in words instead.
+        const bool library = std::string_view(e.what()).find("::") != std::string_view::npos;
+        PyErr_SetString(PyExc_OverflowError, library ? "a size beyond what memory can hold" : e.what());
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
     } catch (...) {
@@ -125,6 +134,45 @@ void set_error_from_current_exception() noexcept {
 
 void drop_current_exception() noexcept {
     park_if_foreign();
+}
+
+namespace {
+
+/// Whether an exception of type `type` must reach the caller (see error_must_propagate).
+bool must_propagate(PyObject* type) noexcept {
+    return PyErr_GivenExceptionMatches(type, PyExc_MemoryError) ||
+           !PyErr_GivenExceptionMatches(type, PyExc_Exception);
+}
+
+}  // namespace
+
+bool error_must_propagate() noexcept {
+    PyObject* const type = PyErr_Occurred();
+    return type && must_propagate(type);
+}
+
+void clear_ordinary_error() {
+    if (error_must_propagate()) throw ErrorAlreadySet{};
+    PyErr_Clear();
+}
+
+bool failure_must_propagate() noexcept {
+    park_if_foreign();
+    try {
+        throw;
+    } catch (const ErrorAlreadySet&) {
+        return error_must_propagate();
+    } catch (const Error& e) {
+        return must_propagate(e.type);
+    } catch (const cancel::Cancelled&) {
+        return true;
+    } catch (const TooLong&) {
+        return true;
+    } catch (const std::bad_alloc&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 namespace {
@@ -165,7 +213,7 @@ void check_stack() {
 }
 
 std::string exception_message(PyObject* exc) {
-    Object s = Object::steal(PyObject_Str(exc));
+    Object s = Object::steal(py::str(exc));
     if (!s) {
         PyErr_Clear();
         return {};

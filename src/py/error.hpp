@@ -22,6 +22,15 @@ struct Error {
     Object cause;  // becomes __cause__ when set
 };
 
+/// An object whose length (its __len__) claims more items than the machine's memory
+/// holds: MemoryError, naming the argument when it reaches an `arg` conversion.
+struct TooLong {
+    std::size_t length;
+};
+
+/// The message of a TooLong, without the argument's name.
+std::string too_long_message(const TooLong& t);
+
 /// Throws ErrorAlreadySet; if no error is set, sets SystemError first.
 [[noreturn]] void throw_already_set();
 
@@ -55,6 +64,20 @@ void set_error_from_current_exception() noexcept;
 /// Drops the exception currently being handled; for catch (...) blocks around code that
 /// may run Python code. A thread ended at interpreter exit (see object.hpp) is parked.
 void drop_current_exception() noexcept;
+
+/// Whether the set Python error must reach the caller even where a failed conversion
+/// only means "no match": a MemoryError, or anything that is no Exception
+/// (KeyboardInterrupt, SystemExit). False when no error is set.
+bool error_must_propagate() noexcept;
+
+/// Clears the set Python error where a failure only means "no match"; throws
+/// ErrorAlreadySet instead when the error must reach the caller (error_must_propagate).
+void clear_ordinary_error();
+
+/// The same in a catch block, for the exception being handled: also true when memory ran
+/// out, a length was beyond memory, or the call was cancelled. A thread ended at
+/// interpreter exit (see object.hpp) is parked.
+bool failure_must_propagate() noexcept;
 
 /// Throws RecursionError when the calling thread's stack is nearly used up: a recursion
 /// through Python code that calls this module again ends with RecursionError rather

@@ -101,4 +101,43 @@ PyObject* call(PyObject* f, PyObject* arg);
 /// f(*args, **kwargs), `kwargs` may be null (as PyObject_Call).
 PyObject* call(PyObject* f, PyObject* args, PyObject* kwargs);
 
+// Calls of the interpreter that may run Python code of the caller's objects (__iter__,
+// __next__, __hash__, __eq__, __len__, __float__, __index__, __bool__, __str__, attribute
+// lookups). Each behaves as the C API function it wraps, and parks a thread that the
+// interpreter ends at exit while that code runs (park_if_ended), before any frame of this
+// module unwinds and releases objects without the lock.
+inline PyObject* get_iter(PyObject* o) {
+    return park_if_ended([&] { return PyObject_GetIter(o); });
+}
+inline PyObject* iter_next(PyObject* it) {
+    return park_if_ended([&] { return PyIter_Next(it); });
+}
+inline Py_hash_t hash(PyObject* o) {
+    return park_if_ended([&] { return PyObject_Hash(o); });
+}
+inline PyObject* rich_compare(PyObject* a, PyObject* b, int op) {
+    return park_if_ended([&] { return PyObject_RichCompare(a, b, op); });
+}
+inline int rich_compare_bool(PyObject* a, PyObject* b, int op) {
+    return park_if_ended([&] { return PyObject_RichCompareBool(a, b, op); });
+}
+inline int is_true(PyObject* o) {
+    return park_if_ended([&] { return PyObject_IsTrue(o); });
+}
+inline Py_ssize_t size(PyObject* o) {
+    return park_if_ended([&] { return PyObject_Size(o); });
+}
+inline PyObject* get_attr(PyObject* o, const char* name) {
+    return park_if_ended([&] { return PyObject_GetAttrString(o, name); });
+}
+inline double float_value(PyObject* o) {
+    return park_if_ended([&] { return PyFloat_AsDouble(o); });
+}
+inline PyObject* number_index(PyObject* o) {
+    return park_if_ended([&] { return PyNumber_Index(o); });
+}
+inline PyObject* str(PyObject* o) {
+    return park_if_ended([&] { return PyObject_Str(o); });
+}
+
 }  // namespace tarnwick::py

@@ -190,11 +190,13 @@ std::string record_repr(const T& v) {
 /// A record from the first fields-many items of a tuple or a list (a list is read from a
 /// snapshot: the conversions may run Python code that changes it), converted as the
 /// constructor converts them; nothing, and no error left set, when an item is missing or
-/// does not convert.
+/// does not convert. Errors that must reach the caller (error_must_propagate: Ctrl-C,
+/// SystemExit, memory) propagate.
 template <class T>
-std::optional<T> record_from_items(PyObject* seq) noexcept {
+std::optional<T> record_from_items(PyObject* seq) {
     Object snapshot = PyList_Check(seq) ? Object::steal(PyList_AsTuple(seq)) : Object::borrow(seq);
     if (!snapshot) {
+        if (error_must_propagate()) throw ErrorAlreadySet{};
         PyErr_Clear();
         return std::nullopt;
     }
@@ -207,7 +209,7 @@ std::optional<T> record_from_items(PyObject* seq) noexcept {
         });
         return v;
     } catch (...) {
-        drop_current_exception();
+        if (failure_must_propagate()) throw;
         PyErr_Clear();
         return std::nullopt;
     }
@@ -215,16 +217,18 @@ std::optional<T> record_from_items(PyObject* seq) noexcept {
 
 /// A record from the attributes of any object named like its fields: every attribute is
 /// read first, then each converted as the constructor converts it; nothing, and no error
-/// left set, when one is missing or does not convert.
+/// left set, when one is missing or does not convert. Errors that must reach the caller
+/// (error_must_propagate) propagate.
 template <class T>
-std::optional<T> record_from_attributes(PyObject* obj) noexcept {
+std::optional<T> record_from_attributes(PyObject* obj) {
     try {
         std::array<Object, record::kCount<T>> values;
         bool found = true;
         record::for_each_field<T>([&](const auto& f, std::size_t i) {
-            if (found) found = static_cast<bool>(values[i] = Object::steal(PyObject_GetAttrString(obj, f.name)));
+            if (found) found = static_cast<bool>(values[i] = Object::steal(get_attr(obj, f.name)));
         });
         if (!found) {
+            if (error_must_propagate()) throw ErrorAlreadySet{};
             PyErr_Clear();
             return std::nullopt;
         }
@@ -235,7 +239,7 @@ std::optional<T> record_from_attributes(PyObject* obj) noexcept {
         });
         return v;
     } catch (...) {
-        drop_current_exception();
+        if (failure_must_propagate()) throw;
         PyErr_Clear();
         return std::nullopt;
     }

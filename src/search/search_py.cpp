@@ -96,9 +96,12 @@ py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked) 
         for (std::size_t b = 0; b < t.size() && b < 512; b += 64) __builtin_prefetch(t.data() + b);
     };
     for (std::size_t i = 0; i < ranked.size() && i < kAhead; ++i) prefetch(i);
+    cancel::Budget budget;
     for (std::size_t i = 0; i < ranked.size(); ++i) {
         if (i + kAhead < ranked.size()) prefetch(i + kAhead);
-        py::Object text = py::from_str(index.doc(static_cast<std::size_t>(ranked[i].doc)));
+        const std::string_view doc = index.doc(static_cast<std::size_t>(ranked[i].doc));
+        budget.spend(256 + doc.size());
+        py::Object text = py::from_str(doc);
         py::Object score = py::from_f64(ranked[i].score);
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
                        py::check(PyTuple_Pack(2, text.get(), score.get())).release());

@@ -47,12 +47,17 @@ def one_input(data, subsystem="all"):
     else:
         entries = DRIVERS[subsystem]
     _, driver = d.pick(entries)
+    values.STOPS["raised"] = 0
     try:
         driver(d)
+    except values.Stop:
+        return
     except RecursionError:
         pass
     except Exception as e:  # noqa: BLE001 - the rules are in check_exception
         check_exception(e)
+    if values.STOPS["raised"]:
+        raise targets.FuzzFailure("a Stop raised by a hostile method did not reach the caller")
 
 
 def random_run(subsystem, runs, seed, seconds=0.0):

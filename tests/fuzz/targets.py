@@ -14,6 +14,7 @@ import numpy as np
 
 import _tarnwick as m
 
+import values
 from values import (any_value, cutoff, index, json_text, number, processor, scorer,
                     string_list, text)
 
@@ -560,7 +561,22 @@ def drivers():
                 out[sub].append((name, _function(name)))
         elif sub == "join":
             out[sub].append((name, _joiner))
+    # Every entry point again (but the edit-list classes, whose lengths the sanitizer's
+    # allocator cannot fail) with hostile methods that raise Stop and lengths that claim
+    # more than memory holds.
+    out["stops"] = [(name, _stopping(driver)) for sub in SUBSYSTEMS if sub != "results"
+                    for name, driver in out[sub]]
     return out
+
+
+def _stopping(driver):
+    def run(d):
+        values.STOPS["on"] = True
+        try:
+            driver(d)
+        finally:
+            values.STOPS["on"] = False
+    return run
 
 
 class FuzzFailure(AssertionError):

@@ -93,6 +93,17 @@ def number(d):
     return d.pick(INTS) + d.below(5) - 2
 
 
+class Stop(KeyboardInterrupt):
+    """What hostile methods raise in the "stops" runs instead of ValueError: a Ctrl-C of
+    the harness's own, which the module must let through."""
+
+
+# The "stops" runs: on while one runs; `raised` counts the Stops raised in the current call.
+STOPS = {"on": False, "raised": 0}
+# Lengths a __len__ claims in the "stops" runs: more than memory holds, or close to it.
+CLAIMS = [10**9, 2**62, 2**63 - 1]
+
+
 class Hostile:
     """An object whose protocol methods raise, lie or call back into the module."""
 
@@ -108,6 +119,9 @@ class Hostile:
         if name not in self.methods or self.mode == 3:
             return normal()
         if self.mode == 0:
+            if STOPS["on"]:
+                STOPS["raised"] += 1
+                raise Stop("hostile " + name)
             raise ValueError("hostile " + name)
         if self.mode == 1:
             m.fuzz_ratio(self.value, "abc", processor=m.default_process)
@@ -125,6 +139,8 @@ class Hostile:
         return self.act("__float__", lambda: 1.5)
 
     def __len__(self):
+        if STOPS["on"] and self.mode == 3:
+            return CLAIMS[len(self.value) % len(CLAIMS)]
         return self.act("__len__", lambda: self.n if self.n >= 0 else 0)
 
     def __iter__(self):

@@ -81,12 +81,14 @@ struct ClassInfo<distance::initialize::Opcodes> {
 namespace tarnwick::distance::initialize {
 
 /// An Editop instance, or a tuple of exactly three items (str, unsigned, unsigned);
-/// nothing (and no error left set) for anything else.
-std::optional<Editop> read_editop(PyObject* item) noexcept;
+/// nothing (and no error left set) for anything else. Ctrl-C, SystemExit and memory
+/// errors of the conversions propagate.
+std::optional<Editop> read_editop(PyObject* item);
 
 /// An Opcode instance, or a tuple whose first five items are (str, four unsigned);
-/// nothing (and no error left set) for anything else.
-std::optional<Opcode> read_opcode(PyObject* item) noexcept;
+/// nothing (and no error left set) for anything else. Ctrl-C, SystemExit and memory
+/// errors of the conversions propagate.
+std::optional<Opcode> read_opcode(PyObject* item);
 
 /// Python list of new MatchingBlock objects.
 py::Object matching_block_list(const std::vector<MatchingBlock>& blocks);
@@ -118,7 +120,7 @@ template <class T, bool (*Equals)(const T&, PyObject*)>
 PyObject* edit_record_richcompare(PyObject* a, PyObject* b, int op) noexcept {
     return py::guard([&]() -> PyObject* {
         if (op == Py_NE) {
-            const int eq = PyObject_RichCompareBool(a, b, Py_EQ);
+            const int eq = py::rich_compare_bool(a, b, Py_EQ);
             if (eq < 0) py::throw_already_set();
             return Py_NewRef(eq ? Py_False : Py_True);
         }

@@ -27,7 +27,7 @@ struct ListClass {
             for (std::size_t i = 0; i < r->ops.size(); ++i)
                 PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
                                py::Class<Record>::create(r->ops[i]).release());
-            return PyObject_GetIter(list.get());
+            return py::get_iter(list.get());
         });
     }
 
@@ -93,7 +93,7 @@ struct ListClass {
     static py::Object lengths_and_iter(PyObject* ops, PyObject* src, PyObject* dest, L& v) {
         v.src_len = py::arg("src_len", [&] { return py::to_u64(src); });
         v.dest_len = py::arg("dest_len", [&] { return py::to_u64(dest); });
-        return py::check(PyObject_GetIter(ops));
+        return py::check(py::get_iter(ops));
     }
 
     static inline PyGetSetDef getset[] = {

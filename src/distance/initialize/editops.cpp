@@ -12,7 +12,7 @@ constexpr py::Signature<3> kNew{"__new__", {{{"ops"}, {"src_len"}, {"dest_len"}}
 py::Object new_(PyTypeObject* type, const py::Args<3>& a) {
     Editops v;
     py::Object it = Common::lengths_and_iter(a[0], a[1], a[2], v);
-    while (py::Object item = py::Object::steal(PyIter_Next(it.get()))) {
+    while (py::Object item = py::Object::steal(py::iter_next(it.get()))) {
         if (auto e = read_editop(item.get())) {
             v.ops.push_back(std::move(*e));
         } else if (auto o = read_opcode(item.get())) {

@@ -21,13 +21,13 @@ std::optional<T> copy_of(PyObject* item) noexcept {
 
 }  // namespace
 
-std::optional<Editop> read_editop(PyObject* item) noexcept {
+std::optional<Editop> read_editop(PyObject* item) {
     if (py::Class<Editop>::check(item)) return copy_of<Editop>(item);
     if (!PyTuple_Check(item) || PyTuple_Size(item) != 3) return std::nullopt;
     return py::record_from_items<Editop>(item);
 }
 
-std::optional<Opcode> read_opcode(PyObject* item) noexcept {
+std::optional<Opcode> read_opcode(PyObject* item) {
     if (py::Class<Opcode>::check(item)) return copy_of<Opcode>(item);
     if (!PyTuple_Check(item)) return std::nullopt;
     return py::record_from_items<Opcode>(item);

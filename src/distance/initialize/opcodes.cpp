@@ -17,7 +17,7 @@ py::Object new_(PyTypeObject* type, const py::Args<3>& a) {
     py::Object it = Common::lengths_and_iter(a[0], a[1], a[2], v);
     std::vector<Opcode> runs;
     std::vector<Editop> edits;
-    while (py::Object item = py::Object::steal(PyIter_Next(it.get()))) {
+    while (py::Object item = py::Object::steal(py::iter_next(it.get()))) {
         if (auto o = read_opcode(item.get())) {
             runs.push_back(std::move(*o));
         } else if (auto e = read_editop(item.get())) {

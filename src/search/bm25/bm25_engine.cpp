@@ -50,6 +50,7 @@ Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus
     doc_index_.reserve(n);
     corpus_.reserve(n, total_bytes / 6 + 16);
     for (std::size_t d = 0; d < n; ++d) {
+        cancel::cancellation_point();
         const std::string_view s = doc(d);
         corpus_.add(s, params_.normalize);
         doc_index_.insert_or_assign(s, static_cast<uint32_t>(d));

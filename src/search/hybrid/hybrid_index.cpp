@@ -1,5 +1,6 @@
 #include "search/hybrid/hybrid_index.hpp"
 
+#include "cancel.hpp"
 #include "search/rerank/fusion.hpp"
 #include "search/rerank/fuzzy.hpp"
 #include "search/metadata/metadata_store.hpp"
@@ -84,9 +85,12 @@ std::vector<Scored> HybridSearchIndex::search_filtered_sorted(
         search_filtered(query, query_embedding, candidate_pool_size(n, 0), rrf_k, bm25_candidates, allowed);
     if (!sort_keys.empty() && metadata_ && found.size() >= 2) {
         std::vector<std::size_t> docs(found.size());
-        for (std::size_t r = 0; r < found.size(); ++r)
-            docs[r] = static_cast<std::size_t>(
-                *engine_.doc_index(engine_.doc(static_cast<std::size_t>(found[r].doc))));
+        cancel::Budget budget;
+        for (std::size_t r = 0; r < found.size(); ++r) {
+            const std::string_view text = engine_.doc(static_cast<std::size_t>(found[r].doc));
+            docs[r] = static_cast<std::size_t>(*engine_.doc_index(text));
+            budget.spend(64 + text.size());
+        }
         std::vector<Scored> sorted;
         sorted.reserve(found.size());
         for (const std::size_t r : sort_by_attributes(*metadata_, docs, sort_keys)) sorted.push_back(found[r]);

@@ -76,16 +76,16 @@ std::optional<std::string_view> encodable_str(PyObject* o) {
 /// The text of one corpus item (see the file comment), added to `writer`.
 void add_item(IndexDirWriter& writer, PyObject* item) {
     if (const auto text = encodable_str(item)) return writer.add(*text);
-    if (py::Object content = py::Object::steal(PyObject_GetAttrString(item, "page_content"))) {
+    if (py::Object content = py::Object::steal(py::get_attr(item, "page_content"))) {
         const auto text = encodable_str(content.get());
         return writer.add(text ? *text : std::string_view());
     }
     clear_unless_fatal();
-    if (py::Object s = py::Object::steal(PyObject_Str(item))) return writer.add(py::to_str_lossy(s.get()));
+    if (py::Object s = py::Object::steal(py::str(item))) return writer.add(py::to_str_lossy(s.get()));
     if (fatal_error_set()) py::throw_already_set();
     PyErr_WriteUnraisable(item);
     const py::Object name = py::Object::steal(
-        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(item)), "__name__"));
+        py::get_attr(reinterpret_cast<PyObject*>(Py_TYPE(item)), "__name__"));
     if (name && PyUnicode_Check(name.get())) {
         if (const auto text = encodable_str(name.get()))
             return writer.add("<unprintable " + std::string(*text) + " object>");
@@ -130,8 +130,8 @@ SaveArgs save_args(PyObject* const* a) {
 /// files, all replacing the old ones together.
 void save(const SaveArgs& s, const FloatRows* embeddings) {
     IndexDirWriter writer(s.params.normalize, s.include_positions);
-    const py::Object it = py::check(PyObject_GetIter(s.corpus));
-    while (py::Object item = py::Object::steal(PyIter_Next(it.get()))) {
+    const py::Object it = py::check(py::get_iter(s.corpus));
+    while (py::Object item = py::Object::steal(py::iter_next(it.get()))) {
         add_item(writer, item.get());
         cancel::cancellation_point();
     }

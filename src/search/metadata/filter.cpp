@@ -260,8 +260,10 @@ std::optional<JsonRef> FilterProgram::resolve(uint32_t index, JsonRef metadata) 
     return current;
 }
 
-bool FilterProgram::leaf(const FilterNode& n, uint32_t index, JsonRef metadata) const noexcept {
+bool FilterProgram::leaf(const FilterNode& n, uint32_t index, JsonRef metadata,
+                         cancel::Budget& budget) const {
     const std::optional<JsonRef> found = resolve(index, metadata);
+    budget.spend(8);
     if (!found) return false;
     const JsonRef a = *found;
     switch (n.kind) {
@@ -279,6 +281,7 @@ bool FilterProgram::leaf(const FilterNode& n, uint32_t index, JsonRef metadata) 
         case FilterKind::In: {
             const JsonRef values(filter_.json, n.operand);
             auto listed = [&](JsonRef x) {
+                budget.spend(values.size());
                 for (std::size_t i = 0; i < values.size(); ++i)
                     if (json_eq(x, values.child(i))) return true;
                 return false;
@@ -289,6 +292,7 @@ bool FilterProgram::leaf(const FilterNode& n, uint32_t index, JsonRef metadata) 
             return false;
         }
         case FilterKind::Contains:
+            if (a.kind() == JsonKind::String) budget.spend(a.string().size() / 16);
             return a.kind() == JsonKind::String && a.string().find(n.text) != std::string_view::npos;
         case FilterKind::StartsWith:
             return a.kind() == JsonKind::String && a.string().starts_with(n.text);
@@ -296,6 +300,7 @@ bool FilterProgram::leaf(const FilterNode& n, uint32_t index, JsonRef metadata) 
             const JsonRef value(filter_.json, n.operand);
             if (a.kind() == JsonKind::Array) {
                 if (n.op != CompareOp::Eq && n.op != CompareOp::Ne) return false;
+                budget.spend(a.size());
                 bool any = false;
                 for (std::size_t i = 0; i < a.size() && !any; ++i) any = json_eq(a.child(i), value);
                 return n.op == CompareOp::Eq ? any : !any;
@@ -319,11 +324,11 @@ bool FilterProgram::leaf(const FilterNode& n, uint32_t index, JsonRef metadata) 
     }
 }
 
-bool FilterProgram::operator()(JsonRef metadata) const noexcept {
-    return evaluate(metadata, filter_.root);
+bool FilterProgram::operator()(JsonRef metadata, cancel::Budget& budget) const {
+    return evaluate(metadata, filter_.root, budget);
 }
 
-bool FilterProgram::evaluate(JsonRef metadata, uint32_t index) const noexcept {
+bool FilterProgram::evaluate(JsonRef metadata, uint32_t index, cancel::Budget& budget) const {
     bool negate = false;
     for (;;) {
         const FilterNode& n = filter_.nodes[index];
@@ -333,20 +338,21 @@ bool FilterProgram::evaluate(JsonRef metadata, uint32_t index) const noexcept {
                 index = n.left;
                 continue;
             case FilterKind::And:
-                if (!evaluate(metadata, n.left)) return negate;
+                if (!evaluate(metadata, n.left, budget)) return negate;
                 index = n.right;
                 continue;
             case FilterKind::Or:
-                if (evaluate(metadata, n.left)) return !negate;
+                if (evaluate(metadata, n.left, budget)) return !negate;
                 index = n.right;
                 continue;
-            default: return leaf(n, index, metadata) != negate;
+            default: return leaf(n, index, metadata, budget) != negate;
         }
     }
 }
 
 bool evaluate_filter_ast(const FilterAst& filter, JsonRef metadata) {
-    return FilterProgram(filter, metadata.store())(metadata);
+    cancel::Budget budget;
+    return FilterProgram(filter, metadata.store())(metadata, budget);
 }
 
 }  // namespace tarnwick::search

@@ -20,6 +20,7 @@
 //   instead of texts.
 #pragma once
 
+#include "cancel.hpp"
 #include "json/json_value.hpp"
 
 #include <cstdint>
@@ -80,12 +81,13 @@ class FilterProgram {
 public:
     FilterProgram(const FilterAst& filter, const JsonStore& store);
 
-    /// Whether `metadata` (a value of the bound store) passes the filter.
-    bool operator()(JsonRef metadata) const noexcept;
+    /// Whether `metadata` (a value of the bound store) passes the filter. Spends `budget`
+    /// by the values compared: a cancelled call (cancel.hpp) throws cancel::Cancelled.
+    bool operator()(JsonRef metadata, cancel::Budget& budget) const;
 
 private:
-    bool evaluate(JsonRef metadata, uint32_t index) const noexcept;
-    bool leaf(const FilterNode& node, uint32_t index, JsonRef metadata) const noexcept;
+    bool evaluate(JsonRef metadata, uint32_t index, cancel::Budget& budget) const;
+    bool leaf(const FilterNode& node, uint32_t index, JsonRef metadata, cancel::Budget& budget) const;
     std::optional<JsonRef> resolve(uint32_t index, JsonRef metadata) const noexcept;
 
     const FilterAst& filter_;

@@ -1,5 +1,6 @@
 #include "search/metadata/metadata_sort.hpp"
 
+#include "cancel.hpp"
 #include "text/lower.hpp"
 #include "text/utf8.hpp"
 
@@ -40,6 +41,7 @@ std::vector<std::size_t> sort_by_attributes(const JsonStore& metadata,
     const std::size_t m = docs.size(), nk = keys.size();
     std::vector<Entry> entries(m * nk);  // result r, key k at r * nk + k
     std::vector<std::string> texts;
+    cancel::Budget budget;
     for (std::size_t k = 0; k < nk; ++k) {
         unsigned kinds = 0;  // bit per present class seen
         for (std::size_t r = 0; r < m; ++r) {
@@ -61,6 +63,7 @@ std::vector<std::size_t> sort_by_attributes(const JsonStore& metadata,
             }
             if (e.cls != kAbsent) kinds |= 1u << e.cls;
             entries[r * nk + k] = e;
+            budget.spend(e.cls == kString ? 64 + texts.back().size() : 16);
         }
         if (kinds & (kinds - 1)) {  // more than one kind: present values do not order
             for (std::size_t r = 0; r < m; ++r)
@@ -68,7 +71,10 @@ std::vector<std::size_t> sort_by_attributes(const JsonStore& metadata,
         }
     }
 
+    // The comparison is a cancellation point too: a cancelled sort throws out of
+    // std::stable_sort, which frees its buffer, and the order is dropped.
     auto before = [&](std::size_t x, std::size_t y) {
+        budget.spend(8 * nk);
         for (std::size_t k = 0; k < nk; ++k) {
             const Entry& a = entries[x * nk + k];
             const Entry& b = entries[y * nk + k];

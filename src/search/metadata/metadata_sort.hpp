@@ -37,6 +37,7 @@ inline constexpr std::size_t kNoMetadata = std::numeric_limits<std::size_t>::max
 
 /// The order of the results: result r has the metadata root docs[r] of `metadata` (or
 /// kNoMetadata); returns the permutation of 0 .. docs.size() - 1 that lists them sorted.
+/// Has cancellation points (cancel.hpp): a cancelled call throws cancel::Cancelled.
 std::vector<std::size_t> sort_by_attributes(const JsonStore& metadata,
                                             std::span<const std::size_t> docs,
                                             std::span<const SortKey> keys);

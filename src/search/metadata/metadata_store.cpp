@@ -39,8 +39,10 @@ std::vector<uint8_t> evaluate_filter_mask(const FilterAst& filter, const JsonSto
     const FilterProgram program(filter, metadata);
     parallel::for_each_range(n, n >= parallel::kFilterMinDocs, 1024,
                              [&](std::size_t begin, std::size_t end) {
+                                 cancel::cancellation_point();
+                                 cancel::Budget budget;
                                  for (std::size_t i = begin; i < end; ++i)
-                                     mask[i] = program(metadata.root(i)) ? 1 : 0;
+                                     mask[i] = program(metadata.root(i), budget) ? 1 : 0;
                              });
     return mask;
 }

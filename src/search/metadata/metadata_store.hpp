@@ -10,6 +10,8 @@
 // - A mask is computed by one filter bound once to the store: on the worker pool from
 //   parallel::kFilterMinDocs documents on, on the calling thread below that, with the same
 //   result either way and nothing allocated per document.
+// - Parsing and masks have cancellation points (cancel.hpp): a cancelled call throws
+//   cancel::Cancelled, and parse_metadata's `out` is then to be dropped.
 #pragma once
 
 #include "search/metadata/filter.hpp"

@@ -43,9 +43,12 @@ Candidates candidate_doc_indices(const Bm25Reader& index, std::span<const Scored
     c.of_hit.reserve(hits.size());
     absl::flat_hash_map<uint64_t, std::size_t> slot_of;
     slot_of.reserve(hits.size());
+    cancel::Budget budget;
     for (const Scored& hit : hits) {
         // A hit's text is a corpus text, so the lookup always succeeds.
-        const uint64_t d = *index.doc_index(index.doc(static_cast<std::size_t>(hit.doc)));
+        const std::string_view text = index.doc(static_cast<std::size_t>(hit.doc));
+        budget.spend(64 + text.size());
+        const uint64_t d = *index.doc_index(text);
         const auto [it, inserted] = slot_of.try_emplace(d, c.docs.size());
         if (inserted) c.docs.push_back(d);
         c.of_hit.push_back(it->second);
