@@ -188,6 +188,73 @@ struct Block {
 /// 0.0, and a conversion error is raised).
 enum class ReadMode : bool { Fast, General };
 
+/// Reads an exact str or bytes `item` into `held` and `view` (nothing for a str whose
+/// UTF-8 form cannot be had, missing for "<NA>" on the general route). False for any other
+/// item, and for one over 2^32 - 1 bytes: those go through the general conversion.
+bool read_exact(PyObject* item, PyObject*& held, ChoiceView& view, bool general) {
+    const char* p = nullptr;
+    Py_ssize_t len = -1;
+    if (PyUnicode_CheckExact(item)) {
+        p = PyUnicode_AsUTF8AndSize(item, &len);
+        if (!p) {
+            if (general) py::throw_already_set();
+            discard_ordinary_error();
+            return true;
+        }
+        if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) {  // missing
+            if (general) {
+                held = Py_NewRef(item);
+                view.other = ChoiceView::kMissing;
+            }
+            return true;
+        }
+        if (static_cast<uint64_t>(len) <= UINT32_MAX) {
+            // Whether it is ASCII is left to the worker that scores it.
+            held = Py_NewRef(item);
+            view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
+                              ChoiceView::kText};
+            return true;
+        }
+        len = -1;
+    } else if (PyBytes_CheckExact(item)) {
+        char* b = nullptr;
+        if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
+            if (general) py::throw_already_set();
+            discard_ordinary_error();
+            return true;
+        }
+        p = b;
+    }
+    if (len >= 0 && static_cast<uint64_t>(len) <= UINT32_MAX) {
+        held = Py_NewRef(item);
+        view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
+                          ChoiceView::kBytes};
+        return true;
+    }
+    return false;
+}
+
+/// Reads any other `item` through the general conversion into `held`, `view` and the
+/// block's other sequences: as the fast route converts choices (nothing when it cannot),
+/// or as the general route does (None is missing; a conversion error is raised).
+void read_other(PyObject* item, PyObject*& held, ChoiceView& view, Block& blk, bool general) {
+    py::Object own = py::Object::borrow(item);
+    std::optional<types::Seq> seq;
+    if (!general) {
+        seq = fast_choice(own.get());
+    } else if (types::is_none(own.get())) {
+        held = own.release();
+        view.other = ChoiceView::kMissing;
+    } else {
+        seq = types::extract_single(own.get());
+    }
+    if (seq) {
+        held = own.release();
+        view.other = static_cast<int32_t>(blk.others.size());
+        blk.others.push_back(std::move(*seq));
+    }
+}
+
 /// Fills `blk` with the list positions [begin, end) (fewer when the list shrinks). Exact
 /// str and bytes items are viewed directly; any other item goes through the general
 /// conversion, which may run Python code that changes the list, so its length is read
@@ -217,60 +284,8 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, 
         held = nullptr;
         view = ChoiceView{};
         blk.count = i - begin + 1;  // what release() drops if reading stops here
-        const char* p = nullptr;
-        Py_ssize_t len = -1;
-        if (PyUnicode_CheckExact(item)) {
-            p = PyUnicode_AsUTF8AndSize(item, &len);
-            if (!p) {
-                if (general) py::throw_already_set();
-                discard_ordinary_error();
-                continue;
-            }
-            if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) {  // missing
-                if (general) {
-                    held = Py_NewRef(item);
-                    view.other = ChoiceView::kMissing;
-                }
-                continue;
-            }
-            if (static_cast<uint64_t>(len) <= UINT32_MAX) {
-                // Whether it is ASCII is left to the worker that scores it.
-                held = Py_NewRef(item);
-                view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
-                                  ChoiceView::kText};
-                continue;
-            }
-            len = -1;
-        } else if (PyBytes_CheckExact(item)) {
-            char* b = nullptr;
-            if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
-                if (general) py::throw_already_set();
-                discard_ordinary_error();
-                continue;
-            }
-            p = b;
-        }
-        if (len >= 0 && static_cast<uint64_t>(len) <= UINT32_MAX) {
-            held = Py_NewRef(item);
-            view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
-                              ChoiceView::kBytes};
-            continue;
-        }
-        py::Object own = py::Object::borrow(item);
-        std::optional<types::Seq> seq;
-        if (!general) {
-            seq = fast_choice(own.get());
-        } else if (types::is_none(own.get())) {
-            held = own.release();
-            view.other = ChoiceView::kMissing;
-        } else {
-            seq = types::extract_single(own.get());
-        }
-        if (seq) {
-            held = own.release();
-            view.other = static_cast<int32_t>(blk.others.size());
-            blk.others.push_back(std::move(*seq));
-        }
+        if (read_exact(item, held, view, general)) continue;
+        read_other(item, held, view, blk, general);
         end = std::min(end, std::max(i + 1, static_cast<std::size_t>(PyList_Size(list))));
         fetch(i + 1, std::min(end, i + 1 + kAhead));
     }
