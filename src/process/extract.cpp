@@ -387,15 +387,7 @@ std::vector<Cand> fast_route(const types::Seq& query, const Request& req) {
     // Any other iterable: its iterator; a NaN cut-off keeps nothing.
     Selector sel(q, req.limit, r0, nan_cutoff);
     py::Object it = py::check(PyObject_GetIter(choices));
-    for (uint64_t i = 0;; ++i) {
-        cancel::cancellation_point();
-        py::Object item = py::Object::steal(PyIter_Next(it.get()));
-        if (!item) {
-            py::check_error();
-            break;
-        }
-        sel.offer(item.get(), i);
-    }
+    for (uint64_t i = 0; const py::Object item = next_item(it.get()); ++i) sel.offer(item.get(), i);
     return std::move(sel).finish();
 }
 
@@ -433,13 +425,7 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
     // the heap keeps the earliest among equal scores, as a stable sort would.
     BoundedHeap<Cand> heap(req.limit.value_or(0));
     std::vector<Cand> all;
-    for (uint64_t i = 0;; ++i) {
-        cancel::cancellation_point();
-        py::Object item = py::Object::steal(PyIter_Next(it.get()));
-        if (!item) {
-            py::check_error();
-            break;
-        }
+    for (uint64_t i = 0; py::Object item = next_item(it.get()); ++i) {
         double score = 0.0;
         if (known) {
             if (!query_missing && !types::is_none(item.get())) {

@@ -23,6 +23,10 @@ std::optional<types::Seq> try_convert(PyObject* obj);
 /// propagate.
 std::vector<py::Object> collect(PyObject* iterable);
 
+/// The next item of the iterator `it`, after a cancellation point; null at its end. The
+/// iteration's errors propagate.
+py::Object next_item(PyObject* it);
+
 /// The scorer chosen by the `scorer_name` argument (TypeError naming it when it is not a
 /// str).
 ScorerType scorer_argument(PyObject* name);

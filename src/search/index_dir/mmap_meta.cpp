@@ -45,6 +45,18 @@ std::optional<std::size_t> first_value_end(std::string_view text) noexcept {
     return depth == 0 ? std::optional<std::size_t>(text.size()) : std::nullopt;
 }
 
+/// The id of `term` in `meta`, with room for it in every table by id.
+uint32_t intern_term(MmapMeta& meta, std::string_view term) {
+    const uint32_t id = meta.terms.intern(term);
+    if (id == meta.idf.size()) {
+        meta.idf.push_back(0.0);
+        meta.has_idf.push_back(0);
+        meta.in_dictionary.push_back(0);
+        meta.dictionary.emplace_back();
+    }
+    return id;
+}
+
 /// A refusal found by the reader: its message and where (an offset into the text, or none).
 struct Refusal {
     std::string message;
@@ -210,18 +222,6 @@ private:
         }
     }
 
-    /// The id of `term`, with room for it in every table by id.
-    uint32_t term_id(std::string_view term) {
-        const uint32_t id = meta_.terms.intern(term);
-        if (id == meta_.idf.size()) {
-            meta_.idf.push_back(0.0);
-            meta_.has_idf.push_back(0);
-            meta_.in_dictionary.push_back(0);
-            meta_.dictionary.emplace_back();
-        }
-        return id;
-    }
-
     template <class F>
     void for_each_member(sj::value& v, F&& f) {
         if (type_of(v) != sj::json_type::object) invalid_type(v, "a map");
@@ -241,7 +241,7 @@ private:
             if (type_of(x) != sj::json_type::number) invalid_type(x, "f64");
             double idf = 0.0;
             if (auto e = x.get_double().get(idf)) syntax(e);
-            const uint32_t id = term_id(term);
+            const uint32_t id = intern_term(meta_, term);
             meta_.idf[id] = idf;
             meta_.has_idf[id] = 1;
         });
@@ -263,7 +263,7 @@ private:
             if (count < 4)
                 refuse("invalid length " + std::to_string(count) + ", expected an array of length 4",
                        container_end());
-            const uint32_t id = term_id(term);
+            const uint32_t id = intern_term(meta_, term);
             meta_.dictionary[id] = {values[0], values[1], values[2], values[3]};
             meta_.in_dictionary[id] = 1;
         });
@@ -330,18 +330,6 @@ private:
 };
 
 namespace dom = simdjson::dom;
-
-/// The id of `term` in `meta`, with room for it in every table by id.
-uint32_t intern_term(MmapMeta& meta, std::string_view term) {
-    const uint32_t id = meta.terms.intern(term);
-    if (id == meta.idf.size()) {
-        meta.idf.push_back(0.0);
-        meta.has_idf.push_back(0);
-        meta.in_dictionary.push_back(0);
-        meta.dictionary.emplace_back();
-    }
-    return id;
-}
 
 // The members of the writer's form, read into `meta`; false for a value of another form.
 
