@@ -1,5 +1,6 @@
-// Reading Python items for the batch functions: the item conversions and the scorer-name
-// argument shared by the extract functions (extract.cpp) and cdist (cdist.cpp).
+// Reading Python items for the batch functions: the item conversions, the reading of an
+// iterable (a cancellation point before each item), and the scorer-name argument shared
+// by the extract functions (extract.cpp) and cdist (cdist.cpp).
 #pragma once
 
 #include "process/process_scorer.hpp"

@@ -4,7 +4,10 @@
 //   const Bm25Reader& reader() const;                            // the index
 //   static std::string doc_out_of_range(uint64_t d, std::size_t n);  // IndexError message
 // Each body converts its arguments first (a failed conversion raises before any work),
-// then takes the shared borrow of the instance, runs the ranking and builds the result.
+// then takes the shared borrow of the instance, runs the ranking and builds the result
+// (`ranked` for the ranked lists). A method and its filtered form (get_scores,
+// get_top_n, get_top_n_rrf and their `_filtered` names) are one body on the argument
+// count, the last argument of the filtered form being `allowed`.
 // A class lists the methods in its own method table, in its own order.
 #pragma once
 
