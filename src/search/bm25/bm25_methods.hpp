@@ -24,17 +24,10 @@ namespace tarnwick::search::methods {
 
 // ---- Signatures ----
 
-/// A default of an optional parameter: the text of the signature and the value of the body.
-template <class V>
-struct Default {
-    const char* text;
-    V value;
-};
-inline constexpr Default<uint64_t> kN{"5", 5};
+// The defaults of the BM25 rankings alone; kN, kRrfCandidates and kRrfK, which the hybrid
+// searches share, are in search_py.hpp.
 inline constexpr Default<uint64_t> kFuzzyCandidates{"50", 50};
 inline constexpr Default<double> kFuzzyWeight{"0.3", 0.3};
-inline constexpr Default<uint64_t> kRrfCandidates{"100", 100};
-inline constexpr Default<uint64_t> kRrfK{"60", 60};
 inline constexpr Default<uint64_t> kWindow{"3", 3};
 inline constexpr Default<double> kPhraseBoost{"2.0", 2.0};
 

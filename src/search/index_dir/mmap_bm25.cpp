@@ -46,8 +46,8 @@ constexpr methods::MethodDocs kNoDocs{};
 using S = methods::Signatures<kNoDocs>;
 constexpr py::Signature<7> kSortedSig{
     "search_filtered_sorted",
-    {{{"query"}, {"_query_embedding", "None"}, {"_n", "5"}, {"_rrf_k", "60"},
-      {"_bm25_candidates", "100"}, {"_filter_json", "None"}, {"_sort_keys", "None"}}}};
+    {{{"query"}, {"_query_embedding", "None"}, {"_n", kN.text}, {"_rrf_k", kRrfK.text},
+      {"_bm25_candidates", kRrfCandidates.text}, {"_filter_json", "None"}, {"_sort_keys", "None"}}}};
 
 py::Object load(const py::Args<1>& a) {
     const std::string path = path_arg(a[0]);
