@@ -1,10 +1,11 @@
 // The Python side shared by the search adapters (and by the score utilities' adapter,
 // which takes its matrices through rows_arg): the conversions of their common arguments (a
 // query, counts, weights, the mask of allowed documents, embedding rows and vectors, sort
-// keys, a hybrid search's arguments, an index directory's path), the index directory's
-// faults as Python exceptions, and the conversions of their common results (score lists
-// and ranked (document text, score) lists). Every conversion raises the binding layer's
-// error naming the argument before any work is done.
+// keys, a hybrid search's arguments, an index directory's path), the defaults they share
+// and the hybrid classes' search signatures, the index directory's faults as Python
+// exceptions, and the conversions of their common results (score lists and ranked
+// (document text, score) lists). Every conversion raises the binding layer's error naming
+// the argument before any work is done.
 #pragma once
 
 #include "py/args.hpp"
