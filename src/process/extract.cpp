@@ -188,9 +188,11 @@ struct Block {
 /// 0.0, and a conversion error is raised).
 enum class ReadMode : bool { Fast, General };
 
-/// Reads an exact str or bytes `item` into `held` and `view` (nothing for a str whose
-/// UTF-8 form cannot be had, missing for "<NA>" on the general route). False for any other
-/// item, and for one over 2^32 - 1 bytes: those go through the general conversion.
+/// Reads an exact str or bytes `item` into `held` and `view`; true when that settles it.
+/// A str or bytes whose contents cannot be read is left out on the fast route and raises
+/// on the general route; "<NA>" is left out on the fast route and missing on the general
+/// route. False for any other item, and for one over 2^32 - 1 bytes: those go through the
+/// general conversion.
 bool read_exact(PyObject* item, PyObject*& held, ChoiceView& view, bool general) {
     const char* p = nullptr;
     Py_ssize_t len = -1;
