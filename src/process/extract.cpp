@@ -188,6 +188,75 @@ struct Block {
 /// 0.0, and a conversion error is raised).
 enum class ReadMode : bool { Fast, General };
 
+/// Reads an exact str or bytes `item` into `held` and `view`; true when that settles it.
+/// A str or bytes whose contents cannot be read is left out on the fast route and raises
+/// on the general route; "<NA>" is left out on the fast route and missing on the general
+/// route. False for any other item, and for one over 2^32 - 1 bytes: those go through the
+/// general conversion.
+bool read_exact(PyObject* item, PyObject*& held, ChoiceView& view, bool general) {
+    const char* p = nullptr;
+    Py_ssize_t len = -1;
+    if (PyUnicode_CheckExact(item)) {
+        p = PyUnicode_AsUTF8AndSize(item, &len);
+        if (!p) {
+            if (general) py::throw_already_set();
+            discard_ordinary_error();
+            return true;
+        }
+        if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) {  // missing
+            if (general) {
+                held = Py_NewRef(item);
+                view.other = ChoiceView::kMissing;
+            }
+            return true;
+        }
+        if (static_cast<uint64_t>(len) <= UINT32_MAX) {
+            // Whether it is ASCII is left to the worker that scores it.
+            held = Py_NewRef(item);
+            view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
+                              ChoiceView::kText};
+            return true;
+        }
+        len = -1;
+    } else if (PyBytes_CheckExact(item)) {
+        char* b = nullptr;
+        if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
+            if (general) py::throw_already_set();
+            discard_ordinary_error();
+            return true;
+        }
+        p = b;
+    }
+    if (len >= 0 && static_cast<uint64_t>(len) <= UINT32_MAX) {
+        held = Py_NewRef(item);
+        view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
+                          ChoiceView::kBytes};
+        return true;
+    }
+    return false;
+}
+
+/// Reads any other `item` through the general conversion into `held`, `view` and the
+/// block's other sequences: as the fast route converts choices (nothing when it cannot),
+/// or as the general route does (None is missing; a conversion error is raised).
+void read_other(PyObject* item, PyObject*& held, ChoiceView& view, Block& blk, bool general) {
+    py::Object own = py::Object::borrow(item);
+    std::optional<types::Seq> seq;
+    if (!general) {
+        seq = fast_choice(own.get());
+    } else if (types::is_none(own.get())) {
+        held = own.release();
+        view.other = ChoiceView::kMissing;
+    } else {
+        seq = types::extract_single(own.get());
+    }
+    if (seq) {
+        held = own.release();
+        view.other = static_cast<int32_t>(blk.others.size());
+        blk.others.push_back(std::move(*seq));
+    }
+}
+
 /// Fills `blk` with the list positions [begin, end) (fewer when the list shrinks). Exact
 /// str and bytes items are viewed directly; any other item goes through the general
 /// conversion, which may run Python code that changes the list, so its length is read
@@ -217,60 +286,8 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, 
         held = nullptr;
         view = ChoiceView{};
         blk.count = i - begin + 1;  // what release() drops if reading stops here
-        const char* p = nullptr;
-        Py_ssize_t len = -1;
-        if (PyUnicode_CheckExact(item)) {
-            p = PyUnicode_AsUTF8AndSize(item, &len);
-            if (!p) {
-                if (general) py::throw_already_set();
-                discard_ordinary_error();
-                continue;
-            }
-            if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) {  // missing
-                if (general) {
-                    held = Py_NewRef(item);
-                    view.other = ChoiceView::kMissing;
-                }
-                continue;
-            }
-            if (static_cast<uint64_t>(len) <= UINT32_MAX) {
-                // Whether it is ASCII is left to the worker that scores it.
-                held = Py_NewRef(item);
-                view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
-                                  ChoiceView::kText};
-                continue;
-            }
-            len = -1;
-        } else if (PyBytes_CheckExact(item)) {
-            char* b = nullptr;
-            if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
-                if (general) py::throw_already_set();
-                discard_ordinary_error();
-                continue;
-            }
-            p = b;
-        }
-        if (len >= 0 && static_cast<uint64_t>(len) <= UINT32_MAX) {
-            held = Py_NewRef(item);
-            view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
-                              ChoiceView::kBytes};
-            continue;
-        }
-        py::Object own = py::Object::borrow(item);
-        std::optional<types::Seq> seq;
-        if (!general) {
-            seq = fast_choice(own.get());
-        } else if (types::is_none(own.get())) {
-            held = own.release();
-            view.other = ChoiceView::kMissing;
-        } else {
-            seq = types::extract_single(own.get());
-        }
-        if (seq) {
-            held = own.release();
-            view.other = static_cast<int32_t>(blk.others.size());
-            blk.others.push_back(std::move(*seq));
-        }
+        if (read_exact(item, held, view, general)) continue;
+        read_other(item, held, view, blk, general);
         end = std::min(end, std::max(i + 1, static_cast<std::size_t>(PyList_Size(list))));
         fetch(i + 1, std::min(end, i + 1 + kAhead));
     }
@@ -372,15 +389,7 @@ std::vector<Cand> fast_route(const types::Seq& query, const Request& req) {
     // Any other iterable: its iterator; a NaN cut-off keeps nothing.
     Selector sel(q, req.limit, r0, nan_cutoff);
     py::Object it = py::check(py::get_iter(choices));
-    for (uint64_t i = 0;; ++i) {
-        cancel::cancellation_point();
-        py::Object item = py::Object::steal(py::iter_next(it.get()));
-        if (!item) {
-            py::check_error();
-            break;
-        }
-        sel.offer(item.get(), i);
-    }
+    for (uint64_t i = 0; const py::Object item = next_item(it.get()); ++i) sel.offer(item.get(), i);
     return std::move(sel).finish();
 }
 
@@ -418,13 +427,7 @@ std::vector<Cand> general_route(PyObject* q, bool query_missing, const std::opti
     // the heap keeps the earliest among equal scores, as a stable sort would.
     BoundedHeap<Cand> heap(req.limit.value_or(0));
     std::vector<Cand> all;
-    for (uint64_t i = 0;; ++i) {
-        cancel::cancellation_point();
-        py::Object item = py::Object::steal(py::iter_next(it.get()));
-        if (!item) {
-            py::check_error();
-            break;
-        }
+    for (uint64_t i = 0; py::Object item = next_item(it.get()); ++i) {
         double score = 0.0;
         if (known) {
             if (!query_missing && !types::is_none(item.get())) {

@@ -37,16 +37,17 @@ std::vector<py::Object> collect(PyObject* iterable) {
     py::Object it = py::check(py::get_iter(iterable));
     std::vector<py::Object> out;
     py::reserve_for(iterable, out);
-    while (true) {
-        cancel::cancellation_point();
-        py::Object item = py::Object::steal(py::iter_next(it.get()));
-        if (!item) {
-            py::check_error();
-            break;
-        }
-        out.push_back(std::move(item));
-    }
+    while (py::Object item = next_item(it.get())) out.push_back(std::move(item));
     return out;
+}
+
+py::Object next_item(PyObject* it) {
+    // An endless iterator written in C (itertools.count()) runs no Python code that would
+    // see Ctrl-C.
+    cancel::cancellation_point();
+    py::Object item = py::Object::steal(py::iter_next(it));
+    if (!item) py::check_error();
+    return item;
 }
 
 /// The scorer chosen by the `scorer_name` argument (TypeError naming it when it is not a

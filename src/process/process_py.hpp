@@ -1,5 +1,6 @@
-// Reading Python items for the batch functions: the item conversions and the scorer-name
-// argument shared by the extract functions (extract.cpp) and cdist (cdist.cpp).
+// Reading Python items for the batch functions: the item conversions, the reading of an
+// iterable (a cancellation point before each item), and the scorer-name argument shared
+// by the extract functions (extract.cpp) and cdist (cdist.cpp).
 #pragma once
 
 #include "process/process_scorer.hpp"
@@ -22,6 +23,10 @@ std::optional<types::Seq> try_convert(PyObject* obj);
 /// Every item of an iterable, in order, as owned references. The iteration's errors
 /// propagate.
 std::vector<py::Object> collect(PyObject* iterable);
+
+/// The next item of the iterator `it`, after a cancellation point; null at its end. The
+/// iteration's errors propagate.
+py::Object next_item(PyObject* it);
 
 /// The scorer chosen by the `scorer_name` argument (TypeError naming it when it is not a
 /// str).

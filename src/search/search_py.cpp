@@ -66,9 +66,9 @@ HybridSearchArgs hybrid_search_args(std::span<PyObject* const> a) {
     HybridSearchArgs out;
     out.query = query_arg(a[0]);
     if (!py::is_absent(a[1])) out.embedding = vector_arg("query_embedding", a[1]);
-    out.n = count_arg("n", a[2], 5);
-    out.rrf_k = count_arg("rrf_k", a[3], 60);
-    out.bm25_candidates = count_arg("bm25_candidates", a[4], 100);
+    out.n = count_arg("n", a[2], kN.value);
+    out.rrf_k = count_arg("rrf_k", a[3], kRrfK.value);
+    out.bm25_candidates = count_arg("bm25_candidates", a[4], kRrfCandidates.value);
     if (a.size() > 5) out.mask = mask_arg(a[5]);
     return out;
 }

@@ -1,6 +1,11 @@
-// The Python side shared by the search adapters: the conversions of their common arguments
-// (a query, counts, weights, the mask of allowed documents, embedding rows) and of their
-// common results (score lists and ranked (document text, score) lists).
+// The Python side shared by the search adapters (and by the score utilities' adapter,
+// which takes its matrices through rows_arg): the conversions of their common arguments (a
+// query, counts, weights, the mask of allowed documents, embedding rows and vectors, sort
+// keys, a hybrid search's arguments, an index directory's path), the defaults they share
+// and the hybrid classes' search signatures, the index directory's faults as Python
+// exceptions, and the conversions of their common results (score lists and ranked
+// (document text, score) lists). Every conversion raises the binding layer's error naming
+// the argument before any work is done.
 #pragma once
 
 #include "py/args.hpp"
@@ -69,6 +74,40 @@ py::Object with_index_dir_errors(PyObject* self) {
 /// tuples. Anything else, a tuple of another length than 2 included, is the binding
 /// layer's TypeError naming the argument.
 std::vector<SortKey> sort_keys_arg(const char* name, PyObject* o);
+
+/// A default of an optional parameter: the text of the signature and the value of the body.
+template <class V>
+struct Default {
+    const char* text;
+    V value;
+};
+/// The defaults shared by the BM25 classes' rankings (bm25_methods.hpp) and the hybrid
+/// searches: the number of results, the BM25 candidates of a fusion and its rrf_k.
+inline constexpr Default<uint64_t> kN{"5", 5};
+inline constexpr Default<uint64_t> kRrfCandidates{"100", 100};
+inline constexpr Default<uint64_t> kRrfK{"60", 60};
+
+/// The docstrings of one hybrid class's search methods (null: none).
+struct HybridDocs {
+    const char* search = nullptr;
+    const char* search_filtered = nullptr;
+};
+
+/// The signatures of search and search_filtered, shared by both hybrid classes, with the
+/// docstrings of `D`; hybrid_search_args reads their arguments.
+template <const HybridDocs& D>
+struct HybridSignatures {
+    static constexpr py::Signature<5> search{
+        "search",
+        {{{"query"}, {"query_embedding", "None"}, {"n", kN.text}, {"rrf_k", kRrfK.text},
+          {"bm25_candidates", kRrfCandidates.text}}},
+        5, D.search};
+    static constexpr py::Signature<6> search_filtered{
+        "search_filtered",
+        {{{"query"}, {"query_embedding", "None"}, {"n", kN.text}, {"rrf_k", kRrfK.text},
+          {"bm25_candidates", kRrfCandidates.text}, {"allowed", "None"}}},
+        6, D.search_filtered};
+};
 
 /// The arguments of a hybrid search: (query, query_embedding=None, n=5, rrf_k=60,
 /// bm25_candidates=100) and, for a filtered search, allowed=None.

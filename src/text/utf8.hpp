@@ -1,5 +1,6 @@
 // UTF-8 helpers shared by the scorers, search and the join: ASCII and well-formedness
-// tests, encoding one character, the two lossy readings of malformed bytes, and the
+// tests, encoding one character, decoding to code points (the two lossy readings of
+// malformed bytes, and a faster decoder for text known to be well formed), and the
 // Unicode White_Space property. Free of Python; safe on any thread.
 //
 // Malformed bytes read as U+FFFD in one of two ways, each kept by the callers that depend

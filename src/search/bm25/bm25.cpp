@@ -182,11 +182,11 @@ void add_slots(std::vector<PyType_Slot>& slots) {
     else
         py::add_constructor<T, kNewSig<V>, &new_plain<V>>(slots);
     static PyMethodDef methods[] = {
-        py::method<T, S::get_scores, &methods::get_scores<T>>(),
-        py::method<T, S::get_scores_filtered, &methods::get_scores_filtered<T>>(),
+        py::method<T, S::get_scores, &methods::get_scores<T, 1>>(),
+        py::method<T, S::get_scores_filtered, &methods::get_scores<T, 2>>(),
         py::method<T, S::get_batch_scores, &methods::get_batch_scores<T>>(),
-        py::method<T, S::get_top_n, &methods::get_top_n<T>>(),
-        py::method<T, S::get_top_n_filtered, &methods::get_top_n_filtered<T>>(),
+        py::method<T, S::get_top_n, &methods::get_top_n<T, 2>>(),
+        py::method<T, S::get_top_n_filtered, &methods::get_top_n<T, 3>>(),
         py::method<T, S::fuzzy_only, &methods::fuzzy_only<T>>(),
         py::method<T, S::get_top_n_fuzzy, &methods::get_top_n_fuzzy<T>>(),
         py::method<T, S::get_top_n_rrf, &methods::get_top_n_rrf<T, 4>>(),

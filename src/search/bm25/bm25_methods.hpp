@@ -4,7 +4,10 @@
 //   const Bm25Reader& reader() const;                            // the index
 //   static std::string doc_out_of_range(uint64_t d, std::size_t n);  // IndexError message
 // Each body converts its arguments first (a failed conversion raises before any work),
-// then takes the shared borrow of the instance, runs the ranking and builds the result.
+// then takes the shared borrow of the instance, runs the ranking and builds the result
+// (`ranked` for the ranked lists). A method and its filtered form (get_scores,
+// get_top_n, get_top_n_rrf and their `_filtered` names) are one body on the argument
+// count, the last argument of the filtered form being `allowed`.
 // A class lists the methods in its own method table, in its own order.
 #pragma once
 
@@ -21,17 +24,10 @@ namespace tarnwick::search::methods {
 
 // ---- Signatures ----
 
-/// A default of an optional parameter: the text of the signature and the value of the body.
-template <class V>
-struct Default {
-    const char* text;
-    V value;
-};
-inline constexpr Default<uint64_t> kN{"5", 5};
+// The defaults of the BM25 rankings alone; kN, kRrfCandidates and kRrfK, which the hybrid
+// searches share, are in search_py.hpp.
 inline constexpr Default<uint64_t> kFuzzyCandidates{"50", 50};
 inline constexpr Default<double> kFuzzyWeight{"0.3", 0.3};
-inline constexpr Default<uint64_t> kRrfCandidates{"100", 100};
-inline constexpr Default<uint64_t> kRrfK{"60", 60};
 inline constexpr Default<uint64_t> kWindow{"3", 3};
 inline constexpr Default<double> kPhraseBoost{"2.0", 2.0};
 
@@ -90,19 +86,29 @@ struct Signatures {
 
 // ---- Bodies ----
 
-/// get_scores(query)
-template <class T>
-py::Object get_scores(PyObject* self, const py::Args<1>& a) {
-    const std::string_view query = query_arg(a[0]);
-    py::Ref<T> obj(self);
-    return float_list(obj->reader().scores(query));
+/// The `allowed` mask of a method whose filtered form takes `Filtered` arguments, the last
+/// `allowed`: converted from a[Filtered - 1] in that form, none in the form without it.
+template <std::size_t Filtered, std::size_t N>
+std::optional<std::vector<uint8_t>> allowed_arg(const py::Args<N>& a) {
+    static_assert(N == Filtered || N + 1 == Filtered);
+    if constexpr (N == Filtered) return mask_arg(a[Filtered - 1]);
+    else return std::nullopt;
 }
 
-/// get_scores_filtered(query, allowed=None)
-template <class T>
-py::Object get_scores_filtered(PyObject* self, const py::Args<2>& a) {
+/// Takes the shared borrow of the instance (after its arguments are converted) and builds
+/// the ranked list of what `rank` selects from its index.
+template <class T, class Rank>
+py::Object ranked(PyObject* self, Rank&& rank) {
+    py::Ref<T> obj(self);
+    const Bm25Reader& index = obj->reader();
+    return ranked_list(index, rank(index));
+}
+
+/// get_scores_filtered(query, allowed=None), and get_scores, the same without `allowed`.
+template <class T, std::size_t N>
+py::Object get_scores(PyObject* self, const py::Args<N>& a) {
     const std::string_view query = query_arg(a[0]);
-    const auto mask = mask_arg(a[1]);
+    const auto mask = allowed_arg<2>(a);
     py::Ref<T> obj(self);
     return float_list(obj->reader().scores(query, mask_view(mask)));
 }
@@ -121,25 +127,13 @@ py::Object get_batch_scores(PyObject* self, const py::Args<1>& a) {
     return list;
 }
 
-/// get_top_n(query, n=5)
-template <class T>
-py::Object get_top_n(PyObject* self, const py::Args<2>& a) {
+/// get_top_n_filtered(query, n=5, allowed=None), and get_top_n, the same without `allowed`.
+template <class T, std::size_t N>
+py::Object get_top_n(PyObject* self, const py::Args<N>& a) {
     const std::string_view query = query_arg(a[0]);
     const uint64_t n = count_arg("n", a[1], kN.value);
-    py::Ref<T> obj(self);
-    const Bm25Reader& index = obj->reader();
-    return ranked_list(index, index.top_n(query, n, std::nullopt));
-}
-
-/// get_top_n_filtered(query, n=5, allowed=None)
-template <class T>
-py::Object get_top_n_filtered(PyObject* self, const py::Args<3>& a) {
-    const std::string_view query = query_arg(a[0]);
-    const uint64_t n = count_arg("n", a[1], kN.value);
-    const auto mask = mask_arg(a[2]);
-    py::Ref<T> obj(self);
-    const Bm25Reader& index = obj->reader();
-    return ranked_list(index, index.top_n(query, n, mask_view(mask)));
+    const auto mask = allowed_arg<3>(a);
+    return ranked<T>(self, [&](const Bm25Reader& index) { return index.top_n(query, n, mask_view(mask)); });
 }
 
 /// fuzzy_only(query, n)
@@ -147,9 +141,7 @@ template <class T>
 py::Object fuzzy_only(PyObject* self, const py::Args<2>& a) {
     const std::string_view query = query_arg(a[0]);
     const uint64_t n = count_arg("n", a[1], 0);
-    py::Ref<T> obj(self);
-    const Bm25Reader& index = obj->reader();
-    return ranked_list(index, search::fuzzy_only(index, query, n));
+    return ranked<T>(self, [&](const Bm25Reader& index) { return search::fuzzy_only(index, query, n); });
 }
 
 /// get_top_n_fuzzy(query, n=5, bm25_candidates=50, fuzzy_weight=0.3)
@@ -159,26 +151,24 @@ py::Object get_top_n_fuzzy(PyObject* self, const py::Args<4>& a) {
     const uint64_t n = count_arg("n", a[1], kN.value);
     const uint64_t candidates = count_arg("bm25_candidates", a[2], kFuzzyCandidates.value);
     const double weight = float_arg("fuzzy_weight", a[3], kFuzzyWeight.value);
-    py::Ref<T> obj(self);
-    const Bm25Reader& index = obj->reader();
-    return ranked_list(index, top_n_fuzzy(index, query, n, candidates, weight));
+    return ranked<T>(self, [&](const Bm25Reader& index) {
+        return top_n_fuzzy(index, query, n, candidates, weight);
+    });
 }
 
 /// get_top_n_rrf_filtered(query, n=5, bm25_candidates=100, rrf_k=60, allowed=None), and
 /// get_top_n_rrf, the same without `allowed`.
 template <class T, std::size_t N>
 py::Object get_top_n_rrf(PyObject* self, const py::Args<N>& a) {
-    static_assert(N == 4 || N == 5);
     const std::string_view query = query_arg(a[0]);
     const uint64_t n = count_arg("n", a[1], kN.value);
     const uint64_t candidates = count_arg("bm25_candidates", a[2], kRrfCandidates.value);
     const uint64_t rrf_k = count_arg("rrf_k", a[3], kRrfK.value);
-    std::optional<std::vector<uint8_t>> mask;
-    if constexpr (N == 5) mask = mask_arg(a[4]);
-    py::Ref<T> obj(self);
-    const Bm25Reader& index = obj->reader();
-    const FusionQuery q{query, n, rrf_k, candidates, mask_view(mask), false};
-    return ranked_list(index, fused_search(index, q, nullptr));
+    const auto mask = allowed_arg<5>(a);
+    return ranked<T>(self, [&](const Bm25Reader& index) {
+        const FusionQuery q{query, n, rrf_k, candidates, mask_view(mask), false};
+        return fused_search(index, q, nullptr);
+    });
 }
 
 /// Document `d` of the instance, or IndexError.
@@ -242,9 +232,9 @@ py::Object get_top_n_phrase(PyObject* self, const py::Args<4>& a) {
     const uint64_t n = count_arg("n", a[1], kN.value);
     const uint64_t window = count_arg("proximity_window", a[2], kWindow.value);
     const double boost = float_arg("phrase_boost", a[3], kPhraseBoost.value);
-    py::Ref<T> obj(self);
-    const Bm25Reader& index = obj->reader();
-    return ranked_list(index, top_n_phrase(index, query, n, window, boost));
+    return ranked<T>(self, [&](const Bm25Reader& index) {
+        return top_n_phrase(index, query, n, window, boost);
+    });
 }
 
 }  // namespace tarnwick::search::methods

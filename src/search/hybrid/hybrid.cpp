@@ -38,32 +38,25 @@ constexpr py::Signature<6> kNewSig{
     "and dense vector (embedding) similarity via 3-way Reciprocal Rank Fusion.\n"
     "\n"
     "Designed for million-scale corpora."};
-constexpr py::Signature<5> kSearchSig{
-    "search",
-    {{{"query"}, {"query_embedding", "None"}, {"n", "5"}, {"rrf_k", "60"},
-      {"bm25_candidates", "100"}}},
-    5,
-    "3-way hybrid search: BM25 + Fuzzy + Dense via Reciprocal Rank Fusion.\n"
-    "\n"
-    "Parameters\n"
-    "----------\n"
-    "query : str\n"
-    "    Text query.\n"
-    "query_embedding : list[float] | None\n"
-    "    Dense embedding for the query. If None, falls back to 2-way RRF.\n"
-    "n : int\n"
-    "    Number of results to return.\n"
-    "rrf_k : int\n"
-    "    RRF smoothing constant (default 60).\n"
-    "bm25_candidates : int\n"
-    "    Number of BM25 candidates to pre-filter before fuzzy+dense scoring.\n"
-    "    This is the key to million-scale performance."};
-constexpr py::Signature<6> kSearchFilteredSig{
-    "search_filtered",
-    {{{"query"}, {"query_embedding", "None"}, {"n", "5"}, {"rrf_k", "60"},
-      {"bm25_candidates", "100"}, {"allowed", "None"}}},
-    6,
-    "3-way hybrid search with an optional allowed mask."};
+constexpr HybridDocs kSearchDocs{
+    .search =
+        "3-way hybrid search: BM25 + Fuzzy + Dense via Reciprocal Rank Fusion.\n"
+        "\n"
+        "Parameters\n"
+        "----------\n"
+        "query : str\n"
+        "    Text query.\n"
+        "query_embedding : list[float] | None\n"
+        "    Dense embedding for the query. If None, falls back to 2-way RRF.\n"
+        "n : int\n"
+        "    Number of results to return.\n"
+        "rrf_k : int\n"
+        "    RRF smoothing constant (default 60).\n"
+        "bm25_candidates : int\n"
+        "    Number of BM25 candidates to pre-filter before fuzzy+dense scoring.\n"
+        "    This is the key to million-scale performance.",
+    .search_filtered = "3-way hybrid search with an optional allowed mask."};
+using S = HybridSignatures<kSearchDocs>;
 constexpr py::Signature<0> kReduceSig{"__reduce__", {}, 0, "Pickle support."};
 constexpr py::Signature<1> kSetMetadataSig{
     "set_metadata_json",
@@ -92,8 +85,8 @@ constexpr py::Signature<1> kFilterMaskSig{
     "    Boolean mask, True for documents that pass the filter."};
 constexpr py::Signature<7> kSearchSortedSig{
     "search_filtered_sorted",
-    {{{"query"}, {"query_embedding", "None"}, {"n", "5"}, {"rrf_k", "60"},
-      {"bm25_candidates", "100"}, {"filter_json", "None"}, {"sort_keys", "None"}}},
+    {{{"query"}, {"query_embedding", "None"}, {"n", kN.text}, {"rrf_k", kRrfK.text},
+      {"bm25_candidates", kRrfCandidates.text}, {"filter_json", "None"}, {"sort_keys", "None"}}},
     7,
     "Combine filter, search and sort in a single call.\n"
     "\n"
@@ -244,8 +237,8 @@ void ClassInfo<search::HybridSearchIndex>::slots(std::vector<PyType_Slot>& s) {
     using search::Index;
     add_constructor<Index, search::kNewSig, &search::new_index>(s);
     static PyMethodDef methods[] = {
-        method<Index, search::kSearchSig, &search::search<5>>(),
-        method<Index, search::kSearchFilteredSig, &search::search<6>>(),
+        method<Index, search::S::search, &search::search<5>>(),
+        method<Index, search::S::search_filtered, &search::search<6>>(),
         method<Index, search::kReduceSig, &search::reduce_index>(),
         method<Index, search::kSetMetadataSig, &search::set_metadata_json>(),
         method<Index, search::kFilterMaskSig, &search::evaluate_filter_mask_body>(),

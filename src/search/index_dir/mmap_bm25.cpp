@@ -46,8 +46,8 @@ constexpr methods::MethodDocs kNoDocs{};
 using S = methods::Signatures<kNoDocs>;
 constexpr py::Signature<7> kSortedSig{
     "search_filtered_sorted",
-    {{{"query"}, {"_query_embedding", "None"}, {"_n", "5"}, {"_rrf_k", "60"},
-      {"_bm25_candidates", "100"}, {"_filter_json", "None"}, {"_sort_keys", "None"}}}};
+    {{{"query"}, {"_query_embedding", "None"}, {"_n", kN.text}, {"_rrf_k", kRrfK.text},
+      {"_bm25_candidates", kRrfCandidates.text}, {"_filter_json", "None"}, {"_sort_keys", "None"}}}};
 
 py::Object load(const py::Args<1>& a) {
     const std::string path = path_arg(a[0]);
@@ -90,11 +90,11 @@ void ClassInfo<search::MmapBm25Object>::slots(std::vector<PyType_Slot>& s) {
     add_no_constructor<T>(s);
     static PyMethodDef methods[] = {
         static_method<T, kLoadSig, &load>(),
-        checked_method<S::get_scores, &methods::get_scores<T>>(),
-        checked_method<S::get_scores_filtered, &methods::get_scores_filtered<T>>(),
+        checked_method<S::get_scores, &methods::get_scores<T, 1>>(),
+        checked_method<S::get_scores_filtered, &methods::get_scores<T, 2>>(),
         checked_method<S::get_batch_scores, &methods::get_batch_scores<T>>(),
-        checked_method<S::get_top_n, &methods::get_top_n<T>>(),
-        checked_method<S::get_top_n_filtered, &methods::get_top_n_filtered<T>>(),
+        checked_method<S::get_top_n, &methods::get_top_n<T, 2>>(),
+        checked_method<S::get_top_n_filtered, &methods::get_top_n<T, 3>>(),
         checked_method<S::fuzzy_only, &methods::fuzzy_only<T>>(),
         checked_method<S::get_top_n_fuzzy, &methods::get_top_n_fuzzy<T>>(),
         checked_method<S::get_top_n_rrf, &methods::get_top_n_rrf<T, 4>>(),

@@ -27,13 +27,9 @@ namespace {
 using Index = MmapHybridSearchIndex;
 
 constexpr py::Signature<1> kLoadSig{"load", {{{"path"}}}};
-constexpr py::Signature<5> kSearchSig{
-    "search",
-    {{{"query"}, {"query_embedding", "None"}, {"n", "5"}, {"rrf_k", "60"}, {"bm25_candidates", "100"}}}};
-constexpr py::Signature<6> kSearchFilteredSig{
-    "search_filtered",
-    {{{"query"}, {"query_embedding", "None"}, {"n", "5"}, {"rrf_k", "60"}, {"bm25_candidates", "100"},
-      {"allowed", "None"}}}};
+/// The search methods carry no docstrings here.
+constexpr HybridDocs kNoDocs{};
+using S = HybridSignatures<kNoDocs>;
 constexpr py::Signature<1> kSetMetadataSig{"set_metadata_json", {{{"json_strings"}}}};
 
 py::Object load(const py::Args<1>& a) {
@@ -83,8 +79,8 @@ void ClassInfo<search::MmapHybridSearchIndex>::slots(std::vector<PyType_Slot>& s
     add_no_constructor<Index>(s);
     static PyMethodDef methods[] = {
         static_method<Index, search::kLoadSig, &search::load>(),
-        method<Index, search::kSearchSig, &search::search<5>>(),
-        method<Index, search::kSearchFilteredSig, &search::search<6>>(),
+        method<Index, search::S::search, &search::search<5>>(),
+        method<Index, search::S::search_filtered, &search::search<6>>(),
         method<Index, search::kSetMetadataSig, &search::set_metadata_json>(),
         {nullptr, nullptr, 0, nullptr},
     };

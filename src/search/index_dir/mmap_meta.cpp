@@ -45,6 +45,18 @@ std::optional<std::size_t> first_value_end(std::string_view text) noexcept {
     return depth == 0 ? std::optional<std::size_t>(text.size()) : std::nullopt;
 }
 
+/// The id of `term` in `meta`, with room for it in every table by id.
+uint32_t intern_term(MmapMeta& meta, std::string_view term) {
+    const uint32_t id = meta.terms.intern(term);
+    if (id == meta.idf.size()) {
+        meta.idf.push_back(0.0);
+        meta.has_idf.push_back(0);
+        meta.in_dictionary.push_back(0);
+        meta.dictionary.emplace_back();
+    }
+    return id;
+}
+
 /// A refusal found by the reader: its message and where (an offset into the text, or none).
 struct Refusal {
     std::string message;
@@ -210,18 +222,6 @@ private:
         }
     }
 
-    /// The id of `term`, with room for it in every table by id.
-    uint32_t term_id(std::string_view term) {
-        const uint32_t id = meta_.terms.intern(term);
-        if (id == meta_.idf.size()) {
-            meta_.idf.push_back(0.0);
-            meta_.has_idf.push_back(0);
-            meta_.in_dictionary.push_back(0);
-            meta_.dictionary.emplace_back();
-        }
-        return id;
-    }
-
     template <class F>
     void for_each_member(sj::value& v, F&& f) {
         if (type_of(v) != sj::json_type::object) invalid_type(v, "a map");
@@ -241,7 +241,7 @@ private:
             if (type_of(x) != sj::json_type::number) invalid_type(x, "f64");
             double idf = 0.0;
             if (auto e = x.get_double().get(idf)) syntax(e);
-            const uint32_t id = term_id(term);
+            const uint32_t id = intern_term(meta_, term);
             meta_.idf[id] = idf;
             meta_.has_idf[id] = 1;
         });
@@ -263,7 +263,7 @@ private:
             if (count < 4)
                 refuse("invalid length " + std::to_string(count) + ", expected an array of length 4",
                        container_end());
-            const uint32_t id = term_id(term);
+            const uint32_t id = intern_term(meta_, term);
             meta_.dictionary[id] = {values[0], values[1], values[2], values[3]};
             meta_.in_dictionary[id] = 1;
         });
@@ -329,88 +329,89 @@ private:
     std::vector<std::size_t> text_ends_;  // where each ends in text_buffer_
 };
 
+namespace dom = simdjson::dom;
+
+// The members of the writer's form, read into `meta`; false for a value of another form.
+
+bool canonical_corpus(dom::element value, MmapMeta& meta) {
+    dom::array corpus;
+    if (value.get_array().get(corpus)) return false;
+    for (const dom::element e : corpus) {
+        std::string_view s;
+        if (e.get_string().get(s)) return false;
+        meta.docs.push_back(s);
+    }
+    return true;
+}
+
+bool canonical_idf(dom::element value, MmapMeta& meta) {
+    dom::object idf;
+    if (value.get_object().get(idf)) return false;
+    for (const dom::key_value_pair t : idf) {
+        double v = 0.0;
+        if (t.value.get_double().get(v)) return false;
+        const uint32_t id = intern_term(meta, t.key);
+        meta.idf[id] = v;
+        meta.has_idf[id] = 1;
+    }
+    return true;
+}
+
+bool canonical_dictionary(dom::element value, MmapMeta& meta) {
+    dom::object dictionary;
+    if (value.get_object().get(dictionary)) return false;
+    for (const dom::key_value_pair t : dictionary) {
+        dom::array entry;
+        if (t.value.get_array().get(entry)) return false;
+        uint64_t values[4];
+        std::size_t count = 0;
+        for (const dom::element e : entry) {
+            if (count == 4 || e.get_uint64().get(values[count])) return false;
+            ++count;
+        }
+        if (count != 4) return false;
+        const uint32_t id = intern_term(meta, t.key);
+        meta.dictionary[id] = {values[0], values[1], values[2], values[3]};
+        meta.in_dictionary[id] = 1;
+    }
+    return true;
+}
+
+/// Member `which` (an index into kMembers) of the writer's form.
+bool canonical_member(std::size_t which, dom::element value, MmapMeta& meta) {
+    switch (which) {
+        case 0: return canonical_corpus(value, meta);
+        case 1: return canonical_idf(value, meta);
+        case 2: return canonical_dictionary(value, meta);
+        case 3: return !value.get_uint64().get(meta.num_docs);
+        default: return !value.get_bool().get(meta.normalize);
+    }
+}
+
 /// The metadata of `text` in the form the writer gives it (an object holding the five
 /// members, nothing else, each once and of its type), read through the parser's document
 /// model, which picks the fastest code for the processor at run time; nothing for any other
 /// text, which the Reader then decides on. `text` has room for the padding behind it.
 std::optional<MmapMeta> read_canonical(std::string_view text) {
-    simdjson::dom::parser parser;
-    simdjson::dom::element root;
+    dom::parser parser;
+    dom::element root;
     if (parser.parse(text.data(), text.size(), false).get(root)) return std::nullopt;
-    simdjson::dom::object top;
+    dom::object top;
     if (root.get_object().get(top)) return std::nullopt;
     MmapMeta meta;
     std::array<bool, 5> seen{};
-    const auto term_id = [&](std::string_view term) {
-        const uint32_t id = meta.terms.intern(term);
-        if (id == meta.idf.size()) {
-            meta.idf.push_back(0.0);
-            meta.has_idf.push_back(0);
-            meta.in_dictionary.push_back(0);
-            meta.dictionary.emplace_back();
-        }
-        return id;
-    };
-    for (const simdjson::dom::key_value_pair member : top) {
+    for (const dom::key_value_pair member : top) {
         std::size_t which = 0;
         while (which < kMembers.size() && member.key != kMembers[which]) ++which;
         if (which == kMembers.size() || seen[which]) return std::nullopt;
         seen[which] = true;
-        switch (which) {
-            case 0: {
-                simdjson::dom::array corpus;
-                if (member.value.get_array().get(corpus)) return std::nullopt;
-                for (const simdjson::dom::element e : corpus) {
-                    std::string_view s;
-                    if (e.get_string().get(s)) return std::nullopt;
-                    meta.docs.push_back(s);
-                }
-                break;
-            }
-            case 1: {
-                simdjson::dom::object idf;
-                if (member.value.get_object().get(idf)) return std::nullopt;
-                for (const simdjson::dom::key_value_pair t : idf) {
-                    double v = 0.0;
-                    if (t.value.get_double().get(v)) return std::nullopt;
-                    const uint32_t id = term_id(t.key);
-                    meta.idf[id] = v;
-                    meta.has_idf[id] = 1;
-                }
-                break;
-            }
-            case 2: {
-                simdjson::dom::object dictionary;
-                if (member.value.get_object().get(dictionary)) return std::nullopt;
-                for (const simdjson::dom::key_value_pair t : dictionary) {
-                    simdjson::dom::array entry;
-                    if (t.value.get_array().get(entry)) return std::nullopt;
-                    uint64_t values[4];
-                    std::size_t count = 0;
-                    for (const simdjson::dom::element e : entry) {
-                        if (count == 4 || e.get_uint64().get(values[count])) return std::nullopt;
-                        ++count;
-                    }
-                    if (count != 4) return std::nullopt;
-                    const uint32_t id = term_id(t.key);
-                    meta.dictionary[id] = {values[0], values[1], values[2], values[3]};
-                    meta.in_dictionary[id] = 1;
-                }
-                break;
-            }
-            case 3:
-                if (member.value.get_uint64().get(meta.num_docs)) return std::nullopt;
-                break;
-            default:
-                if (member.value.get_bool().get(meta.normalize)) return std::nullopt;
-                break;
-        }
+        if (!canonical_member(which, member.value, meta)) return std::nullopt;
     }
     for (const bool s : seen)
         if (!s) return std::nullopt;
     // The corpus texts stay where the parse wrote them, in the document's string buffer:
     // the metadata keeps that buffer and nothing else of the parser.
-    auto strings = std::make_shared<simdjson::dom::document>(std::move(parser.doc));
+    auto strings = std::make_shared<dom::document>(std::move(parser.doc));
     strings->tape.reset();
     meta.storage = std::move(strings);
     return meta;
