@@ -273,20 +273,22 @@ class TestIterablesTooLongToHold:
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="the sanitizer's shadow memory does not fit under an address-space limit")
 def test_score_matrix_beyond_memory_says_so():
-    """A cosine matrix whose result list cannot be allocated raised a MemoryError with an
-    empty message; under an address-space limit of 3 GiB, 20,000 x 20,000 cells (3.2 GB of
-    list alone) cannot be held."""
+    """A cosine matrix or cdist result whose list cannot be allocated raised a MemoryError
+    with an empty message; under an address-space limit of 3 GiB, 20,000 x 20,000 cells
+    (3.2 GB of list alone) cannot be held."""
     out = run_script("""
         import resource
         resource.setrlimit(resource.RLIMIT_AS, (3 << 30, 3 << 30))
         import _tarnwick as m
         rows = [[1.0]] * 20000
-        try:
-            m.cosine_similarity_matrix(rows, rows)
-        except MemoryError as e:
-            print(str(e))
+        for call in (lambda: m.cosine_similarity_matrix(rows, rows),
+                     lambda: m.cdist(["a"] * 20000, ["b"] * 20000, "ratio", None)):
+            try:
+                call()
+            except MemoryError as e:
+                print(str(e))
     """)
-    assert out.stdout.strip() == "out of memory for the 20000 x 20000 score matrix", out.stderr
+    assert out.stdout.splitlines() == ["out of memory for the 20000 x 20000 score matrix"] * 2, out.stderr
 
 
 def test_index_path_with_a_nul_is_refused(tmp_path):

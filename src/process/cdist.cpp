@@ -84,7 +84,10 @@ public:
         Entry& e = table_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kBits)];
         if (e.obj && e.bits == bits) return Py_NewRef(e.obj);
         PyObject* f = PyFloat_FromDouble(v);
-        if (!f) py::throw_already_set();
+        if (!f) {
+            PyErr_Clear();
+            throw std::bad_alloc();  // said in words, as every MemoryError
+        }
         Py_XDECREF(e.obj);
         e.obj = Py_NewRef(f);
         e.bits = bits;
@@ -170,7 +173,7 @@ py::Object cdist_body(const py::Args<6>& a) {
 
     // A NaN cut-off is met by no score; an unknown name scores nothing.
     const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;
-    py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(cells)));
+    py::Object list = py::new_matrix_list(n, m, "score matrix");
     auto floats = std::make_unique<FloatCache>();
     if (!score_cells) {
         for (std::size_t k = 0; k < cells; ++k)

@@ -198,6 +198,18 @@ void append_f32(PyObject* seq, std::vector<float>& out) {
     for_each_item(seq, [&](PyObject* x) { out.push_back(to_f32(x)); });
 }
 
+Object new_matrix_list(std::size_t rows, std::size_t cols, const char* what) {
+    if (cols != 0 && rows > static_cast<std::size_t>(PY_SSIZE_T_MAX) / cols) throw std::bad_alloc();
+    PyObject* list = PyList_New(static_cast<Py_ssize_t>(rows * cols));
+    if (!list) {
+        if (!PyErr_ExceptionMatches(PyExc_MemoryError)) throw_already_set();
+        PyErr_Clear();
+        PyErr_Format(PyExc_MemoryError, "out of memory for the %zu x %zu %s", rows, cols, what);
+        throw_already_set();
+    }
+    return Object::steal(list);
+}
+
 Object from_f64(double v) { return check(PyFloat_FromDouble(v)); }
 Object from_u64(uint64_t v) { return check(PyLong_FromUnsignedLongLong(v)); }
 Object from_i64(int64_t v) { return check(PyLong_FromLongLong(v)); }

@@ -56,6 +56,11 @@ StrList to_str_list(PyObject* o);
 /// The booleans of a sequence as 0/1 bytes (each converted by to_bool); a str and objects that are not
 /// sequences are refused.
 std::vector<uint8_t> to_bool_list(PyObject* o);
+
+/// A new list of rows * cols empty slots, for a matrix result filled in row-major order;
+/// a MemoryError that says which result did not fit ("out of memory for the {rows} x
+/// {cols} {what}") when the list cannot be allocated.
+Object new_matrix_list(std::size_t rows, std::size_t cols, const char* what);
 /// Room to reserve for the `n` items that `o` says it holds, of `item_bytes` bytes each
 /// once converted: all of them for a list or tuple (whose items exist), at most about 16
 /// MiB for any other object (its __len__ may claim what it does not hold; the vector grows

@@ -82,25 +82,11 @@ constexpr py::Signature<2> kCosineSimilarityMatrix{
 /// matrix.
 constexpr std::size_t kBlockCells = std::size_t{1} << 17;
 
-/// A new list of nq * nc slots; a MemoryError that says which result did not fit.
-py::Object result_list(std::size_t nq, std::size_t nc) {
-    if (nc != 0 && nq > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / nc)
-        throw std::bad_alloc();
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(nq * nc));
-    if (!list) {
-        if (!PyErr_ExceptionMatches(PyExc_MemoryError)) py::throw_already_set();
-        PyErr_Clear();
-        PyErr_Format(PyExc_MemoryError, "out of memory for the %zu x %zu score matrix", nq, nc);
-        py::throw_already_set();
-    }
-    return py::Object::steal(list);
-}
-
 py::Object cosine_similarity_matrix_body(const py::Args<2>& a) {
     const FloatRows qa = rows_arg("a", a[0]);
     const FloatRows qb = rows_arg("b", a[1]);
     const std::size_t nq = qa.size(), nc = qb.size();
-    py::Object list = result_list(nq, nc);
+    py::Object list = py::new_matrix_list(nq, nc, "score matrix");
     if (nq != 0 && nc != 0) {
         std::vector<std::span<const float>> targets(nc);
         for (std::size_t j = 0; j < nc; ++j) targets[j] = qb.row(j);
