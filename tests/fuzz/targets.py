@@ -93,10 +93,11 @@ def sparse(d):
     return out
 
 
-def _finite_ops(value):
-    """The edit-list constructors skip items that are not operations one by one
-    (interruptibly, see test_robustness): a huge range as their operations only takes its
-    time, so a short one stands in for it."""
+def _finite(value):
+    """The edit-list constructors skip items that are not operations one by one, and the
+    index-directory writers read any iterable as documents (an int by its str()), both
+    interruptibly (see test_robustness, test_index_dir_hostile): a huge range there only
+    takes its time, so a short one stands in for it."""
     return range(50) if isinstance(value, range) and len(value) > 10**6 else value
 
 
@@ -117,7 +118,7 @@ def _by_name(name, d):
                      index(d)) + ((index(d), index(d)) if d.chance(128) else ())
                     for _ in range(d.below(5))]
         value = string_list(d) if d.chance(200) else any_value(d)
-        return _finite_ops(value) if name == "ops" else value
+        return _finite(value) if name in ("ops", "corpus_iter") else value
     if name == "processor":
         return processor(d)
     if name == "score_cutoff":
@@ -232,7 +233,7 @@ def _pickle_round(d, obj):
     if args and d.chance(160):
         i = d.below(len(args))
         args[i] = any_value(d, 2) if d.chance(128) else _by_name("ops", d)
-        args[i] = _finite_ops(args[i])
+        args[i] = _finite(args[i])
     rebuilt = ctor(*args)
     if state is not None or d.chance(60):
         if d.chance(160):
