@@ -176,6 +176,10 @@ def test_empty_path_is_refused():
         with pytest.raises(ValueError, match="^path must not be empty$"):
             save("", ["a b"], 1.5, 0.75, False)
     assert os.path.lexists("/meta.json") == before
+    # The loaders read "/meta.json" for "": refused alike.
+    for cls in (MmapBM25Index, MmapHybridSearchIndex):
+        with pytest.raises(ValueError, match="^path must not be empty$"):
+            cls.load("")
 
 
 class TestInterruptedWriter:

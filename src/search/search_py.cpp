@@ -76,6 +76,8 @@ HybridSearchArgs hybrid_search_args(std::span<PyObject* const> a) {
 std::string path_arg(PyObject* o) {
     std::string path(py::arg("path", [&] { return py::to_str(o); }));
     if (path.find('\0') != std::string::npos) throw py::Error{PyExc_ValueError, "embedded null byte", {}};
+    // Joined with a file name, the empty path would name the file system's root.
+    if (path.empty()) throw py::Error{PyExc_ValueError, "path must not be empty", {}};
     return path;
 }
 

@@ -128,7 +128,8 @@ struct HybridSearchArgs {
 HybridSearchArgs hybrid_search_args(std::span<PyObject* const> a);
 
 /// The str argument naming an index directory. ValueError "embedded null byte" when it
-/// holds a NUL: the system's calls would take the path only up to it, another directory.
+/// holds a NUL (the system's calls would take the path only up to it, another directory)
+/// and "path must not be empty" for "" (joined with a file name, it names the root).
 std::string path_arg(PyObject* o);
 
 /// A new list of floats.

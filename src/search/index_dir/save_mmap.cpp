@@ -112,8 +112,6 @@ void positions_arg(SaveArgs& s, PyObject* o) {
 SaveArgs save_args(PyObject* const* a) {
     SaveArgs s;
     s.path = path_arg(a[0]);
-    // Joined with a file name, the empty path would name the file system's root.
-    if (s.path.empty()) throw py::Error{PyExc_ValueError, "path must not be empty", {}};
     s.corpus = a[1];
     s.params.k1 = py::arg("k1", [&] { return py::to_f64(a[2]); });
     s.params.b = py::arg("b", [&] { return py::to_f64(a[3]); });
