@@ -219,5 +219,5 @@ class TestInterruptedWriter:
     def test_old_directory_untouched(self, tmp_path, save, extra, at_write):
         script = textwrap.dedent(self.SCRIPT.format(path=str(tmp_path), save=save, extra=extra,
                                                     at_write=at_write))
-        assert robustness.TestInterrupt.interrupt(script) == ["interrupted", "True", "True"]
+        assert robustness.interrupt(script) == ["interrupted", "True", "True"]
         assert sorted(os.listdir(tmp_path)) == ["meta.json", "positions.bin", "postings.bin"]

@@ -6,43 +6,16 @@ those methods, and lengths that claim more than memory holds.
 Signal and exit cases run in a fresh interpreter, since a failure is a hang or a crash.
 """
 import os
-import signal
 import subprocess
 import sys
 import textwrap
-import time
 
 import pytest
 
 import _tarnwick as m
+from test_robustness import interrupt, python_env
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
-
-
-def python_env():
-    env = dict(os.environ)
-    env["PYTHONPATH"] = os.pathsep.join(
-        [p for p in sys.path if p] + [os.path.join(ROOT, "build"), os.path.join(ROOT, "python")])
-    return env
-
-
-def interrupt(script):
-    """Runs `script` in a child, sends SIGINT half a second after it prints "started", and
-    returns the words it printed after that."""
-    child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(script)], env=python_env(),
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    try:
-        assert child.stdout.readline().strip() == "started", child.stderr.read()
-        time.sleep(0.5)
-        child.send_signal(signal.SIGINT)
-        out, err = child.communicate(timeout=120)
-    finally:
-        if child.poll() is None:
-            child.kill()
-            child.wait()
-    assert child.returncode == 0, err
-    return out.split()
 
 
 class TestSigintInMetadataCalls:

@@ -23,6 +23,24 @@ def python_env():
     return env
 
 
+def interrupt(script, timeout=120):
+    """Runs `script` in a child, sends SIGINT half a second after it prints "started", and
+    returns the words it printed after that."""
+    child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(script)], env=python_env(),
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline().strip() == "started", child.stderr.read()
+        time.sleep(0.5)
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=timeout)
+    finally:
+        if child.poll() is None:
+            child.kill()
+            child.wait()
+    assert child.returncode == 0, err
+    return out.split()
+
+
 def run_script(script, timeout=120):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(script)], env=python_env(),
                           capture_output=True, text=True, timeout=timeout)
@@ -148,24 +166,6 @@ class TestInterrupt:
         "Opcodes skipping endless items": "m.Opcodes(range(2**63 - 1), 3, 1)",
     }
 
-    @staticmethod
-    def interrupt(script):
-        """Runs `script` in a child, sends SIGINT once it prints "started", and returns
-        what it printed after that."""
-        child = subprocess.Popen([sys.executable, "-c", script], env=python_env(),
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        try:
-            assert child.stdout.readline().strip() == "started"
-            time.sleep(0.5)
-            child.send_signal(signal.SIGINT)
-            out, err = child.communicate(timeout=60)
-        finally:
-            if child.poll() is None:
-                child.kill()
-                child.wait()
-        assert child.returncode == 0, err
-        return out.split()
-
     @pytest.mark.parametrize("call", sorted(CALLS))
     def test_sigint_interrupts(self, call):
         script = textwrap.dedent(self.SETUP) + textwrap.dedent(f"""
@@ -176,7 +176,7 @@ class TestInterrupt:
             except KeyboardInterrupt:
                 print("interrupted", flush=True)
         """)
-        assert self.interrupt(script) == ["interrupted"]
+        assert interrupt(script) == ["interrupted"]
 
     def test_interrupted_dedupe_leaves_the_tree_as_it_was(self):
         # Items far apart under a wide threshold: every item is compared with every
@@ -197,7 +197,7 @@ class TestInterrupt:
             # The tree still works: one more item is added and found.
             print(tree.dedupe(["abc", "abd"], 1) == ["abc"], "abc" in tree.all_values())
         """)
-        assert self.interrupt(script) == ["interrupted", "True", "30", "True", "True"]
+        assert interrupt(script) == ["interrupted", "True", "30", "True", "True"]
 
     def test_cosine_matrix_sees_the_signal_while_it_runs(self):
         # 144 million cells of one-element rows: the time goes into the result's floats,
@@ -223,7 +223,7 @@ class TestInterrupt:
             print(len(made) == 1 and made[0] < 12000 * 12000 // 2)
             print(m.cosine_similarity_matrix([[1.0, 2.0]], [[3.0, 4.0], [0.5]]) == ([11.0, 0.5], 1, 2))
         """)
-        assert self.interrupt(script) == ["interrupted", "True", "True"]
+        assert interrupt(script) == ["interrupted", "True", "True"]
 
 
 # The sanitizer's allocator ends the process on a request beyond memory instead of failing
