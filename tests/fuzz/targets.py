@@ -147,9 +147,10 @@ def _by_name(name, d):
     return index(d)
 
 
-def call_with_drawn_args(fn, d, skip_first=False):
+def call_with_drawn_args(fn, d, skip_first=False, adjust=None):
     """Calls `fn` with arguments drawn for its signature, sometimes with wrong keywords,
-    surplus positionals or missing required arguments."""
+    surplus positionals or missing required arguments. `adjust(args, kwargs)`, if given,
+    may bound the drawn values before the call."""
     try:
         params = list(inspect.signature(fn).parameters.values())
     except (ValueError, TypeError):
@@ -177,6 +178,8 @@ def call_with_drawn_args(fn, d, skip_first=False):
         args.append(any_value(d, 2))
     elif twist == 2 and args:
         args.pop()
+    if adjust is not None:
+        adjust(args, kwargs)
     if SHOW:
         print("call", getattr(fn, "__qualname__", fn), _short(args), _short(kwargs),
               file=sys.stderr, flush=True)
@@ -196,11 +199,36 @@ def _function(name):
     return run
 
 
+GRID_CELLS = 10**6
+
+
+def _bounded_grid(queries, choices):
+    """cdist scores every pair, and reads a text as the sequence of its characters: two
+    long texts make a grid of tens of millions of one-character pairs, which only takes
+    its time (seconds under the sanitizer). Plain sequences are cut so that the grid stays
+    under GRID_CELLS; anything else is left as drawn (its length is the caller's code)."""
+    plain = (str, list, tuple)
+    if type(queries) in plain and type(choices) in plain and \
+            len(queries) * len(choices) > GRID_CELLS:
+        return choices[:max(1, GRID_CELLS // max(1, len(queries)))]
+    return choices
+
+
+def _bound_cdist_args(args, kwargs):
+    if len(args) >= 2:
+        args[1] = _bounded_grid(args[0], args[1])
+    elif len(args) == 1 and "choices" in kwargs:
+        kwargs["choices"] = _bounded_grid(args[0], kwargs["choices"])
+    elif "queries" in kwargs and "choices" in kwargs:
+        kwargs["choices"] = _bounded_grid(kwargs["queries"], kwargs["choices"])
+
+
 def _process(name):
     def run(d):
         fn = getattr(m, name)
         if d.chance(60):
-            return call_with_drawn_args(fn, d)
+            return call_with_drawn_args(fn, d,
+                                        adjust=_bound_cdist_args if name == "cdist" else None)
         query = any_value(d) if d.chance(60) else text(d)
         choices = string_list(d, 40) if d.chance(200) else any_value(d)
         if d.chance(40) and isinstance(choices, list):
@@ -208,6 +236,8 @@ def _process(name):
         if isinstance(choices, range) and len(choices) > 10**6 and name != "cdist":
             # extract reads choices lazily, as max() would: a huge range takes its time.
             choices = range(50)
+        if name == "cdist":
+            choices = _bounded_grid(query, choices)
         sname, sobj = scorer(d)
         kwargs = {}
         if d.chance(100):
