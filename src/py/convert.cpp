@@ -110,8 +110,10 @@ std::string to_str_lossy(PyObject* o) {
 
 std::size_t room_for(PyObject* o, Py_ssize_t n, std::size_t item_bytes) {
     // Beyond the machine's memory no claim can be true; below it a list's or tuple's
-    // items exist, and any other object gets at most kMaxGuess bytes up front.
-    constexpr std::size_t kMaxGuess = std::size_t{16} << 20;
+    // items exist, and any other object gets at most kMaxGuess bytes up front: a false
+    // claim then costs one MiB per conversion (a processor returning such an object costs
+    // it once per item), and an honest long iterable grows the vector by doubling past it.
+    constexpr std::size_t kMaxGuess = std::size_t{1} << 20;
     static const std::size_t memory = [] {
         const long pages = sysconf(_SC_PHYS_PAGES), page = sysconf(_SC_PAGESIZE);
         return pages > 0 && page > 0 ? static_cast<std::size_t>(pages) * static_cast<std::size_t>(page)

@@ -62,7 +62,7 @@ std::vector<uint8_t> to_bool_list(PyObject* o);
 /// {cols} {what}") when the list cannot be allocated.
 Object new_matrix_list(std::size_t rows, std::size_t cols, const char* what);
 /// Room to reserve for the `n` items that `o` says it holds, of `item_bytes` bytes each
-/// once converted: all of them for a list or tuple (whose items exist), at most about 16
+/// once converted: all of them for a list or tuple (whose items exist), at most about 1
 /// MiB for any other object (its __len__ may claim what it does not hold; the vector grows
 /// past that as items come). Throws TooLong when the claim is beyond the machine's memory,
 /// before any item is read.
