@@ -10,8 +10,7 @@
 #include "py/convert.hpp"
 #include "py/module.hpp"
 #include "score_utils/normalize_bayes.hpp"
-#include "dense/dot_matrix.hpp"
-#include "search/search_py.hpp"
+#include "dense/dense_py.hpp"
 
 #include <algorithm>
 #include <limits>

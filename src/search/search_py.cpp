@@ -1,5 +1,7 @@
 #include "search/search_py.hpp"
 
+#include "dense/dense_py.hpp"
+
 namespace tarnwick::search {
 
 std::string_view query_arg(PyObject* o) {
@@ -17,29 +19,6 @@ double float_arg(const char* name, PyObject* o, double fallback) {
 std::optional<std::vector<uint8_t>> mask_arg(PyObject* o) {
     if (py::is_absent(o)) return std::nullopt;
     return py::arg("allowed", [&] { return py::to_bool_list(o); });
-}
-
-FloatRows rows_arg(const char* name, PyObject* matrix) {
-    FloatRows rows;
-    py::arg(name, [&] {
-        py::for_each_item(matrix, [&](PyObject* row) {
-            py::require_sequence(row, "a sequence");
-            py::append_f32(row, rows.values);
-            rows.end_row();
-        });
-        return 0;
-    });
-    return rows;
-}
-
-std::vector<float> vector_arg(const char* name, PyObject* o) {
-    std::vector<float> out;
-    py::arg(name, [&] {
-        py::require_sequence(o, "a sequence");
-        py::append_f32(o, out);
-        return 0;
-    });
-    return out;
 }
 
 std::vector<SortKey> sort_keys_arg(const char* name, PyObject* o) {

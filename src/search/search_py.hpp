@@ -1,11 +1,10 @@
-// The Python side shared by the search adapters (and by the score utilities' adapter,
-// which takes its matrices through rows_arg): the conversions of their common arguments (a
-// query, counts, weights, the mask of allowed documents, embedding rows and vectors, sort
-// keys, a hybrid search's arguments, an index directory's path), the defaults they share
-// and the hybrid classes' search signatures, the index directory's faults as Python
-// exceptions, and the conversions of their common results (score lists and ranked
-// (document text, score) lists). Every conversion raises the binding layer's error naming
-// the argument before any work is done.
+// The Python side shared by the search adapters: the conversions of their common
+// arguments (a query, counts, weights, the mask of allowed documents, sort keys, a hybrid
+// search's arguments, an index directory's path), the defaults they share and the hybrid
+// classes' search signatures, the index directory's faults as Python exceptions, and the
+// conversions of their common results (score lists and ranked (document text, score)
+// lists). Every conversion raises the binding layer's error naming the argument before
+// any work is done. Embedding matrices and vectors are converted by dense/dense_py.hpp.
 #pragma once
 
 #include "py/args.hpp"
@@ -13,7 +12,6 @@
 #include "search/bm25/bm25_reader.hpp"
 #include "search/index_dir/index_dir_files.hpp"
 #include "search/metadata/metadata_sort.hpp"
-#include "dense/dot_matrix.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -38,13 +36,6 @@ inline Mask mask_view(const std::optional<std::vector<uint8_t>>& mask) {
     if (!mask) return std::nullopt;
     return std::span<const uint8_t>(*mask);
 }
-
-/// A matrix argument: a sequence (not str) of rows, each a sequence (not str) of numbers
-/// rounded to 32-bit floats.
-FloatRows rows_arg(const char* name, PyObject* matrix);
-
-/// A vector argument: a sequence (not str) of numbers rounded to 32-bit floats.
-std::vector<float> vector_arg(const char* name, PyObject* o);
 
 /// Runs `f`; a fault in an index directory's files becomes OSError (found while opening or
 /// writing, IndexDirError) or ValueError (met by a query, CorruptIndexError) with its

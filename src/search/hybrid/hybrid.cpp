@@ -2,14 +2,15 @@
 // Arguments are converted into owned data before any work; searches take a shared borrow of
 // the instance and hold the interpreter lock while the pool scores large candidate pools;
 // set_metadata_json takes it exclusively.
+#include "dense/dense_py.hpp"
 #include "module.hpp"
 #include "py/args.hpp"
 #include "py/class.hpp"
 #include "py/convert.hpp"
 #include "py/module.hpp"
-#include "search/rerank/fusion.hpp"
 #include "search/hybrid/hybrid_index.hpp"
 #include "search/metadata/metadata_store.hpp"
+#include "search/rerank/fusion.hpp"
 #include "search/search_py.hpp"
 
 #include <stdexcept>

@@ -2,6 +2,7 @@
 // Instances come only from the static method `load`; the query methods are the shared
 // bodies of bm25_methods.hpp, run so that a fault met in the directory's files becomes
 // ValueError. The class and its methods carry no docstrings.
+#include "dense/dense_py.hpp"
 #include "module.hpp"
 #include "py/args.hpp"
 #include "py/class.hpp"

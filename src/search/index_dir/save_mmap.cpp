@@ -17,6 +17,7 @@
 // writes the files, before any file is replaced: the old directory stays as it was and no
 // temporary file is left (a directory the call created stays, empty).
 #include "cancel.hpp"
+#include "dense/dense_py.hpp"
 #include "module.hpp"
 #include "py/args.hpp"
 #include "py/convert.hpp"
