@@ -4,6 +4,8 @@
 #   scripts/fuzz.sh [SECONDS] [SUBSYSTEM...]   SECONDS per subsystem (default 3600); all
 #                                              subsystems when none is named
 #   FUZZ_RUNS=N FUZZ_SEED=S scripts/fuzz.sh    N inputs per subsystem from seed S (CI)
+#   FUZZ_CALL_LIMIT=SECONDS scripts/fuzz.sh    a call's wall-clock limit (default 10; raise it
+#                                              on a shared machine at low priority)
 #   FUZZ_ENGINE=atheris scripts/fuzz.sh ...    coverage-guided by atheris/libFuzzer, on the
 #                                              normal build (the engine's coverage does not
 #                                              work with the preloaded sanitizer runtime)

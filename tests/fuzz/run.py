@@ -9,7 +9,8 @@
 The random mode needs no fuzzing engine: it is what runs under the sanitizer build, where
 the engine's coverage feedback is not available (the sanitizer runtime is preloaded, not
 linked with the engine). Before each input it writes the input to fuzz-artifacts/current-*
-so that a crash leaves the input behind; a call past 10 seconds ends the process.
+so that a crash leaves the input behind; a call past 10 seconds (FUZZ_CALL_LIMIT) ends the
+process.
 
 An input is a byte string that values.Draw turns into a call: its first byte picks the
 entry point of the subsystem, the rest its arguments. A call may return anything or raise
@@ -60,6 +61,12 @@ def one_input(data, subsystem="all"):
         raise targets.FuzzFailure("a Stop raised by a hostile method did not reach the caller")
 
 
+# Seconds of wall-clock time a call may take. On a machine shared with other work, a long
+# fuzz run at low priority can give a call a small share of a processor: FUZZ_CALL_LIMIT
+# raises the limit there (a blocking call still ends the run).
+LIMIT = float(os.environ.get("FUZZ_CALL_LIMIT", "10"))
+
+
 def random_run(subsystem, runs, seed, seconds=0.0):
     import faulthandler
     import random
@@ -75,7 +82,7 @@ def random_run(subsystem, runs, seed, seconds=0.0):
         data = rng.randbytes(rng.choice([8, 32, 128, 512]))
         with open(current, "wb") as f:
             f.write(data)
-        faulthandler.dump_traceback_later(10, exit=True)
+        faulthandler.dump_traceback_later(LIMIT, exit=True)
         try:
             one_input(data, subsystem)
         except BaseException:
