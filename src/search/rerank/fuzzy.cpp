@@ -134,17 +134,23 @@ namespace {
 /// out[i] = compute_fuzzy_score(query, doc_at(i)) for i < count.
 template <class DocAt>
 void fuzzy_scores(const FuzzyQuery& query, std::size_t count, DocAt doc_at, double* out) {
+    // A document costs from a few nanoseconds (a short text in a lane) upwards: the budget
+    // counts its bytes, so that the clock behind a cancellation point is not read for
+    // every short document (a fallback over a million documents read it often enough to
+    // cost 4% of the call).
+    cancel::Budget budget;
     if (!query.masks()) {
         for (std::size_t i = 0; i < count; ++i) {
-            cancel::cancellation_point();
-            out[i] = compute_fuzzy_score(query, doc_at(i));
+            const std::string_view doc = doc_at(i);
+            budget.spend(16 + doc.size());
+            out[i] = compute_fuzzy_score(query, doc);
         }
         return;
     }
     AsciiLanes lanes(query, out);
     for (std::size_t i = 0; i < count; ++i) {
-        cancel::cancellation_point();
         const std::string_view doc = doc_at(i);
+        budget.spend(16 + doc.size());
         if (text::is_ascii(doc)) lanes.push(doc, i);
         else out[i] = compute_fuzzy_score(query, doc);
     }
