@@ -118,7 +118,10 @@ class TestPrunedScanRewritten:
 
     @staticmethod
     def big(tmp_path, n):
-        corpus = [" ".join(["alpha", "beta", "gamma", "delta"][: 1 + i % 4] + [f"w{i % 97}"]) for i in range(n)]
+        # "alpha" everywhere, "beta" in every second document, "gamma" in every fiftieth:
+        # the scan follows gamma's list and looks the other two up.
+        corpus = [" ".join(["alpha"] + ["beta"] * (i % 2 == 0) + ["gamma"] * (i % 50 == 0) + [f"w{i % 97}"])
+                  for i in range(n)]
         save_mmap_bm25(str(tmp_path), corpus, 1.5, 0.75, False)
         idx = MmapBM25Index.load(str(tmp_path))
         first = idx.get_top_n(TestPrunedScanRewritten.QUERY, 1)  # the records are checked here
@@ -138,12 +141,11 @@ class TestPrunedScanRewritten:
         path, idx, _ = self.big(tmp_path, 3000)
 
         def change(data):
-            for at in range(12 * 200, len(data) - 11, 12 * 7):
+            for at in range(12 * 200, len(data) - 11, 12):
                 struct.pack_into("<I", data, at, 3000 + at)
         overwrite(path, "postings.bin", change)
         with pytest.raises(ValueError, match=r"has a record of document \d+ but the index holds 3000 documents$"):
-            for n in (1, 3, 10):
-                idx.get_top_n(self.QUERY, n)
+            idx.get_top_n(self.QUERY, 1)
 
     @pytest.mark.parametrize("n", [3000, 20000])
     def test_records_out_of_order_and_odd_weights(self, tmp_path, n):

@@ -151,15 +151,15 @@ std::vector<Scored> MmapBM25Index::top_n_pruned(const QueryTerms& q, uint64_t n,
     });
 }
 
-// The choice of method by list lengths and n: see pruning_pays in pruned_scan.hpp.
+// The choice of method by list lengths, bounds and n: see pruning_pays_by_bounds in
+// pruned_scan.hpp (the mapped index's accumulation reads its weights).
 bool MmapBM25Index::pruning_pays(const QueryTerms& q, uint64_t n) const {
-    std::size_t longest = 0, total = 0;
-    for (const uint32_t t : q.ids()) {
-        const std::size_t len = static_cast<std::size_t>(meta_.dictionary[t].postings_count);
-        longest = std::max(longest, len);
-        total += len;
-    }
-    return search::pruning_pays(longest, total, num_docs(), n);
+    std::vector<ListCost> lists;
+    lists.reserve(q.size());
+    for (const uint32_t t : q.ids())
+        lists.push_back({static_cast<std::size_t>(meta_.dictionary[t].postings_count),
+                         meta_.idf[t] * static_cast<double>(bounds(t).max_weight)});
+    return pruning_pays_by_bounds(lists, num_docs(), n);
 }
 
 std::vector<Scored> MmapBM25Index::top_n(std::string_view query, uint64_t n, Mask allowed) const {

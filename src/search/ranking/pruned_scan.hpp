@@ -230,4 +230,39 @@ inline bool pruning_pays(std::size_t longest, std::size_t total, std::size_t doc
     return longest / kListsPerResult >= n || total <= docs / 64;
 }
 
+/// One distinct query term's list: its length and the bound of its products.
+struct ListCost {
+    std::size_t postings;
+    double upper;
+};
+
+// The same choice for an index whose accumulation is cheap (weights read, not computed):
+// with several terms the scan must also expect to skip most postings. Terms whose bound is
+// small against the query's largest soon become non-essential and are then looked up only
+// in the documents of the others; terms of comparable bounds stay essential, and the scan
+// reads their lists whole at a higher cost per posting than accumulation. So the lists of
+// the terms with a bound of at least 0.3 times the largest must hold at most a quarter of
+// the postings, and the longest list 512 postings a result. One term skips whole blocks by
+// their maxima and takes the plain rule. (Fitted on Zipf-distributed and real English
+// text, 100,000 documents: the scan wins the median there, but with lists of comparable
+// bounds loses the tail to accumulation by up to 2.5 times.)
+/// Whether the pruned scan pays for a query with these lists over `docs` documents, for
+/// the top n, on such an index.
+inline bool pruning_pays_by_bounds(std::span<const ListCost> lists, std::size_t docs, uint64_t n) noexcept {
+    constexpr uint64_t kListsPerResult = 512;
+    std::size_t longest = 0, total = 0;
+    double top = 0.0;
+    for (const ListCost& l : lists) {
+        longest = std::max(longest, l.postings);
+        total += l.postings;
+        top = std::max(top, l.upper);
+    }
+    if (lists.size() == 1 || total <= docs / 64) return pruning_pays(longest, total, docs, n);
+    if (longest / kListsPerResult < n) return false;
+    std::size_t essential = 0;
+    for (const ListCost& l : lists)
+        if (l.upper >= 0.3 * top) essential += l.postings;
+    return essential <= total / 4;
+}
+
 }  // namespace tarnwick::search
