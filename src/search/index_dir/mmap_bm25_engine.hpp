@@ -24,12 +24,12 @@
 //   starts at +0.0: unlike the in-memory engine, a document no token reaches scores +0.0
 //   and there is no -0.0. A dictionary term without an idf entry has idf 0.0.
 // - Top-n takes, per query, exhaustive accumulation or the shared pruned scan
-//   (ranking/pruned_scan.hpp) over the records in place, whichever its list lengths and n
-//   say is cheaper (mmap_bm25_top_n.cpp); both give the same selection and score bits. The
-//   scan's bounds (each term's largest weight and the largest of each block of records)
-//   are found by the check of the term's records and kept with it; a query whose products
-//   are not all non-negative numbers (a directory may hold any weight or idf) is
-//   accumulated.
+//   (ranking/pruned_scan.hpp) over the records in place, whichever its list lengths,
+//   bounds and n say is cheaper (mmap_bm25_top_n.cpp); both give the same selection and
+//   score bits. The scan's bounds (each term's largest weight and the largest of each
+//   block of records) are found by the check of the term's records and kept with it; a
+//   query whose products are not all non-negative numbers (a directory may hold any
+//   weight or idf) is accumulated.
 // - Every operation is const and safe on any thread; the index is the mapped
 //   implementation of Bm25Reader, through which the shared rankings read it.
 #pragma once

@@ -1,6 +1,6 @@
 // Top-n selection of the mapped index. Each query takes one of two methods, whichever its
-// list lengths and n say is cheaper; both give the plain selection (the heap offered every
-// positive score in document order) and the same score bits:
+// list lengths, bounds and n say is cheaper; both give the plain selection (the heap
+// offered every positive score in document order) and the same score bits:
 // - exhaustive: term at a time, every record of every token added into one accumulator per
 //   document (from +0.0, in token order), then the reached documents offered to the heap
 //   in document order;

@@ -242,14 +242,14 @@ struct ListCost {
 // in the documents of the others; terms of comparable bounds stay essential, and the scan
 // reads their lists whole at a higher cost per posting than accumulation. So the lists of
 // the terms with a bound of at least 0.3 times the largest must hold at most a quarter of
-// the postings, and the longest list 512 postings a result. One term skips whole blocks by
+// the postings, and the longest list 1024 postings a result. One term skips whole blocks by
 // their maxima and takes the plain rule. (Fitted on Zipf-distributed and real English
 // text, 100,000 documents: the scan wins the median there, but with lists of comparable
 // bounds loses the tail to accumulation by up to 2.5 times.)
 /// Whether the pruned scan pays for a query with these lists over `docs` documents, for
 /// the top n, on such an index.
 inline bool pruning_pays_by_bounds(std::span<const ListCost> lists, std::size_t docs, uint64_t n) noexcept {
-    constexpr uint64_t kListsPerResult = 512;
+    constexpr uint64_t kListsPerResult = 1024;
     std::size_t longest = 0, total = 0;
     double top = 0.0;
     for (const ListCost& l : lists) {
