@@ -7,6 +7,11 @@ measurement runs in a fresh interpreter with RAYON_NUM_THREADS=1, so that nothin
 shared between them but the files. "Cold" drops the directory's files from the page cache
 first (posix_fadvise DONTNEED on each file, which touches no other file); "warm" reads them
 once before. Run with sizes as arguments (default 100000 1000000).
+
+`bench_mmap.py --classes` times mapped get_top_n by query class instead (median and p99 of
+top-10, top-100 and top-1000, one thread, best of 3 per query, the engines interleaved in
+one process) beside the in-memory BM25Index and tantivy, on 100,000 synthetic documents
+and 100,000 paragraphs of real text (search_corpora.py's corpora and query classes).
 """
 import json
 import os
@@ -168,6 +173,63 @@ def report(n):
     os.remove(path + ".queries.json")
 
 
+# ---- Latency by query class ----
+
+def class_latency(kind, n):
+    """Median and p99 per query class and top size of the mapped index, the in-memory one
+    and tantivy, interleaved in this process (run it with a one-thread pool)."""
+    import gc
+    import statistics
+    import _tarnwick
+    import search_corpora as sc
+    docs, toks = sc.corpus_of(kind, n)
+    classes = sc.query_classes(toks)
+    path = f"{WORK}-classes-{kind}-{n}"
+    _tarnwick.save_mmap_bm25(path, docs, 1.5, 0.75, False, "bm25", None, False)
+    mapped = _tarnwick.MmapBM25Index.load(path)
+    engines = {"mapped": lambda q, k: mapped.get_top_n(" ".join(q), k)}
+    for name, (_, _, fn, limit) in sc._engines(docs, toks).items():
+        if name != "bm25s":
+            engines["in-memory" if name == "tarnwick" else name] = fn
+    gc.collect()
+    gc.freeze()
+    out = {"docs": len(docs), "times": {}}
+    for cls, queries in classes.items():
+        for k in sc.TOPS:
+            best = {name: [float("inf")] * len(queries) for name in engines}
+            for _ in range(sc.REPEAT):
+                for name, fn in engines.items():
+                    for i, q in enumerate(queries):
+                        t0 = time.perf_counter()
+                        fn(q, k)
+                        best[name][i] = min(best[name][i], time.perf_counter() - t0)
+            for name, times in best.items():
+                times.sort()
+                out["times"][f"{cls} top-{k} {name}"] = (statistics.median(times),
+                                                         times[min(len(times) - 1, int(0.99 * len(times)))])
+    shutil.rmtree(path, ignore_errors=True)
+    return out
+
+
+def report_classes():
+    from common import call_in_child
+    import search_corpora as sc
+    for kind in ("synthetic", "real"):
+        r = call_in_child("bench_mmap", f"class_latency({kind!r}, 100_000)", 1)
+        names = sorted({key.rsplit(" ", 1)[1] for key in r["times"]}, key=["mapped", "in-memory", "tantivy"].index)
+        print(f"\nMapped get_top_n by query class, {kind} text, {r['docs']:,} documents, one thread, best of 3")
+        head = "".join(f"{name + ' median':>18}{'p99':>11}" for name in names)
+        ratios = "".join(f"{'/' + name + ' med':>17}{'p99':>6}" for name in names[1:])
+        print(f"  {'class':<20}{head}   mapped{ratios}")
+        for cls in sc.CLASSES:
+            for k in sc.TOPS:
+                row = {name: r["times"][f"{cls} top-{k} {name}"] for name in names}
+                cells = "".join(f"{fmt_time(m):>18}{fmt_time(p):>11}" for m, p in row.values())
+                cells += "         " + "".join(f"{row['mapped'][0] / row[name][0]:>11.2f}"
+                                           f"{row['mapped'][1] / row[name][1]:>6.2f}" for name in names[1:])
+                print(f"  {cls + ' top-' + str(k):<20}{cells}")
+
+
 def run(sizes=None):
     for n in sizes or SIZES:
         report(n)
@@ -177,5 +239,7 @@ if __name__ == "__main__":
     if sys.argv[1:2] == ["--child"]:
         sys.path.insert(0, HERE)
         print(json.dumps(child(sys.argv[2], int(sys.argv[3]), sys.argv[4], sys.argv[5:])))
+    elif sys.argv[1:2] == ["--classes"]:
+        report_classes()
     else:
         run([int(a) for a in sys.argv[1:]] or None)

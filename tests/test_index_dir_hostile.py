@@ -108,6 +108,61 @@ class TestRewrittenAfterLoad:
             idx.search("beta", [1.0, 0.5])
 
 
+class TestPrunedScanRewritten:
+    """Top-1 of common terms over thousands of documents reads the records in place
+    document at a time, skipping blocks by their bounds (and, from 10,000 documents, in
+    parts on the pool): a rewrite after the check raises the check's error, and records out
+    of order or with odd weights give some answer, never a crash or a hang."""
+
+    QUERY = "alpha beta gamma"
+
+    @staticmethod
+    def big(tmp_path, n):
+        # "alpha" everywhere, "beta" in every second document, "gamma" in every fiftieth:
+        # the scan follows gamma's list and looks the other two up.
+        corpus = [" ".join(["alpha"] + ["beta"] * (i % 2 == 0) + ["gamma"] * (i % 50 == 0) + [f"w{i % 97}"])
+                  for i in range(n)]
+        save_mmap_bm25(str(tmp_path), corpus, 1.5, 0.75, False)
+        idx = MmapBM25Index.load(str(tmp_path))
+        first = idx.get_top_n(TestPrunedScanRewritten.QUERY, 1)  # the records are checked here
+        assert first and first[0][0].startswith("alpha beta gamma")
+        return str(tmp_path), idx, corpus
+
+    @pytest.mark.parametrize("n", [3000, 20000])
+    def test_document_numbers(self, tmp_path, n):
+        path, idx, _ = self.big(tmp_path, n)
+        overwrite(path, "postings.bin", lambda data: data.__setitem__(slice(None), b"\xff" * len(data)))
+        with pytest.raises(ValueError, match=rf"^postings\.bin: term '(alpha|beta|gamma)' has a record of "
+                                             rf"document 4294967295 but the index holds {n} documents$"):
+            idx.get_top_n(self.QUERY, 1)
+
+    def test_document_numbers_past_the_first_block(self, tmp_path):
+        # The scan meets them after entering, skipping or seeking into later blocks.
+        path, idx, _ = self.big(tmp_path, 3000)
+
+        def change(data):
+            for at in range(12 * 200, len(data) - 11, 12):
+                struct.pack_into("<I", data, at, 3000 + at)
+        overwrite(path, "postings.bin", change)
+        with pytest.raises(ValueError, match=r"has a record of document \d+ but the index holds 3000 documents$"):
+            idx.get_top_n(self.QUERY, 1)
+
+    @pytest.mark.parametrize("n", [3000, 20000])
+    def test_records_out_of_order_and_odd_weights(self, tmp_path, n):
+        path, idx, corpus = self.big(tmp_path, n)
+
+        def change(data):
+            count = len(data) // 12
+            for k, at in enumerate(range(0, len(data) - 11, 12)):
+                doc = (count - k) * 7919 % n  # in range, in no order
+                weight = [float("nan"), -1.0, float("inf"), 1e30][k % 4]
+                struct.pack_into("<If", data, at, doc, weight)
+        overwrite(path, "postings.bin", change)
+        texts = set(corpus)
+        for top in (1, 3, 10, 100):
+            assert all(t in texts for t, _ in idx.get_top_n(self.QUERY, top))
+
+
 class TestFilesThatAreNotRegular:
     def test_fifos_refused_without_waiting(self, tmp_path):
         # A FIFO blocked load in open() (with the interpreter lock held) until a writer

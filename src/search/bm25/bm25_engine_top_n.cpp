@@ -8,6 +8,7 @@
 #include "search/bm25/bm25_engine.hpp"
 
 #include "parallel.hpp"
+#include "search/ranking/pruned_scan.hpp"
 #include "search/ranking/query_terms.hpp"
 #include "search/ranking/score_scratch.hpp"
 
@@ -93,71 +94,10 @@ private:
     double block_upper_ = 0.0;
 };
 
-/// The max-score partition of a query's cursors. Slots are ranked by increasing upper()
-/// (ties by slot); the first k of that ranking are non-essential once the query-order sum
-/// of their bounds (the others adding +0.0) is at most the heap's minimum: a document
-/// holding only those terms cannot enter the heap.
-class Partition {
-public:
-    Partition(const QueryTerms& q, const std::vector<TermCursor>& cur)
-        : q_(q), cur_(cur), order_(cur.size()), essential_flag_(cur.size(), 1) {
-        for (std::size_t j = 0; j < order_.size(); ++j) order_[j] = j;
-        std::sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
-            return cur[a].upper() < cur[b].upper() || (cur[a].upper() == cur[b].upper() && a < b);
-        });
-        essential_ = order_;
-    }
-
-    bool essential(std::size_t j) const noexcept { return essential_flag_[j] != 0; }
-    const std::vector<std::size_t>& essential_slots() const noexcept { return essential_; }
-    const std::vector<std::size_t>& other_slots() const noexcept { return others_; }
-
-    /// Makes non-essential every further term the threshold allows; true when any moved.
-    bool raise(double theta) {
-        const std::size_t before = k_;
-        while (k_ < order_.size() && prefix_bound(k_ + 1) <= theta) essential_flag_[order_[k_++]] = 0;
-        if (k_ == before) return false;
-        essential_.assign(order_.begin() + static_cast<std::ptrdiff_t>(k_), order_.end());
-        others_.assign(order_.begin(), order_.begin() + static_cast<std::ptrdiff_t>(k_));
-        return true;
-    }
-
-private:
-    double prefix_bound(std::size_t count) const {
-        return q_.fold([&](std::size_t j) {
-            for (std::size_t i = 0; i < count; ++i)
-                if (order_[i] == j) return cur_[j].upper();
-            return 0.0;
-        });
-    }
-
-    const QueryTerms& q_;
-    const std::vector<TermCursor>& cur_;
-    std::vector<std::size_t> order_;
-    std::vector<uint8_t> essential_flag_;
-    std::vector<std::size_t> essential_, others_;
-    std::size_t k_ = 0;
-};
-
-bool masked_out(const Mask& allowed, std::size_t d) noexcept {
-    return allowed && d < allowed->size() && !(*allowed)[d];
-}
-
 }  // namespace
 
-// Document at a time with max-score pruning over blocks.
-//
-// With every weight non-negative, the product of a query term with a document is at most
-// its cursor's upper(), and floating-point products and sums are monotone, so a document's
-// score is at most the query-order sum with upper() in place of the products of the terms
-// it may hold. Only documents of the essential terms' postings are visited, in document
-// order; the non-essential terms are looked up in each. Three bounds skip documents:
-// the essential terms' block bounds (with the others' upper(), and nothing for a term
-// whose next posting lies beyond the range) skip every document up to the end of the
-// block that ends first; a visited document's essential products with the
-// others' upper() skip its look-ups; the partition itself skips documents holding only
-// non-essential terms. Each skipped document has a bound at most the heap minimum, so the
-// heap would drop it: the heap sees the same changes as in the plain selection.
+// Document at a time with max-score pruning over blocks (max_score_scan) on the term
+// cursors of the documents [begin, end).
 template <Variant V>
 void Bm25Engine::pruned_scan(const QueryTerms& q, std::size_t begin, std::size_t end, Mask allowed,
                              TopHeap& heap) const {
@@ -166,111 +106,16 @@ void Bm25Engine::pruned_scan(const QueryTerms& q, std::size_t begin, std::size_t
     for (const uint32_t t : q.ids())
         cur.emplace_back(postings(t), begin, end, kBlock, t, idf_[t], max_weight_[t],
                          block_max_.data() + block_base_[t]);
-    Partition part(q, cur);
-    std::vector<double> product(cur.size(), 0.0);
-    double block_upper = 0.0;      // bound of every document from the next one to block_last
-    uint32_t block_last = 0;
-    // An essential term bounds the documents up to block_last by its block, or by nothing
-    // when its next posting lies beyond them.
-    const auto block_bound = [&](std::size_t j) {
-        if (!part.essential(j)) return cur[j].upper();
-        return cur[j].doc() <= block_last ? cur[j].block_upper() : 0.0;
-    };
-    const auto product_bound = [&](std::size_t j) { return part.essential(j) ? product[j] : cur[j].upper(); };
-    double theta = 0.0;            // the heap's minimum once it is full
-    bool blocks_changed = true;    // block_upper and block_last must be found again
-    for (;;) {
-        uint32_t d = TermCursor::kEnd;
-        for (const std::size_t j : part.essential_slots()) d = std::min(d, cur[j].doc());
-        if (d == TermCursor::kEnd) break;
-        if (heap.full()) {
-            if (blocks_changed) {
-                block_last = TermCursor::kEnd;
-                for (const std::size_t j : part.essential_slots())
-                    if (!cur[j].done()) block_last = std::min(block_last, cur[j].block_last());
-                block_upper = q.fold(block_bound);
-                blocks_changed = false;
-            }
-            if (!(block_upper > theta)) {
-                for (const std::size_t j : part.essential_slots())
-                    if (!cur[j].done()) cur[j].skip_block_through(block_last);
-                blocks_changed = true;
-                continue;
-            }
-        }
-        for (const std::size_t j : part.essential_slots()) {
-            product[j] = 0.0;
-            if (cur[j].doc() != d) continue;
-            product[j] = cur[j].idf() * weight_v<V>(cur[j].term(), d, cur[j].tf());
-            blocks_changed |= cur[j].next();
-        }
-        if (masked_out(allowed, d)) continue;
-        for (const std::size_t j : part.other_slots()) product[j] = 0.0;
-        if (heap.full() && !part.other_slots().empty() && !(q.fold(product_bound) > theta)) continue;
-        for (const std::size_t j : part.other_slots()) {
-            cur[j].seek(d);
-            if (cur[j].doc() == d) product[j] = cur[j].idf() * weight_v<V>(cur[j].term(), d, cur[j].tf());
-        }
-        const double score = q.fold([&](std::size_t j) { return product[j]; });
-        if (!(score > 0.0)) continue;
-        heap.offer({d, score});
-        if (heap.full() && heap.min_score() != theta) {
-            theta = heap.min_score();
-            blocks_changed = true;
-            part.raise(theta);
-        }
-    }
+    max_score_scan(q, cur, allowed, heap, [&](const TermCursor& c) {
+        return c.idf() * weight_v<V>(c.term(), c.doc(), c.tf());
+    });
 }
 
 template <Variant V>
 std::vector<Scored> Bm25Engine::top_n_pruned(const QueryTerms& q, uint64_t n, Mask allowed) const {
-    const std::size_t docs = num_docs();
-    const std::size_t size = static_cast<std::size_t>(n);
-    const std::size_t chunks = std::min<std::size_t>(docs / kDocsPerTask, 8 * parallel::num_threads());
-    if (docs >= parallel::kBm25MinDocs && chunks > 1 && parallel::num_threads() > 1) {
-        // Every part of the corpus keeps its own top n on the pool. The n-th best score T
-        // of their union is the n-th best of the whole corpus. When no part that filled
-        // its heap kept a minimum as high as T, every score of at least T is in the
-        // union; when exactly n of them reach T (or there are fewer than n candidates in
-        // all) they are the selection, and when their scores also differ from each other
-        // (or more than 20 are sorted, where ties are unordered) the order is theirs by
-        // score. Otherwise, which of several tied documents the heap keeps, and in what
-        // order, depends on its history: the selection runs again over the whole corpus.
-        std::vector<std::vector<Scored>> parts(chunks);
-        std::vector<double> part_min(chunks);
-        std::vector<uint8_t> part_full(chunks);
-        parallel::for_each_index(chunks, true, [&](std::size_t c) {
-            cancel::cancellation_point();
-            const std::size_t b = docs * c / chunks, e = docs * (c + 1) / chunks;
-            TopHeap heap(size);
-            pruned_scan<V>(q, b, e, allowed, heap);
-            part_full[c] = heap.full();
-            part_min[c] = heap.full() ? heap.min_score() : 0.0;
-            parts[c] = std::move(heap).take_sorted();
-        });
-        std::vector<Scored> all;
-        for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-        std::sort(all.begin(), all.end(), [](const Scored& a, const Scored& b) { return ranked_before(a, b); });
-        bool exact = true;
-        if (all.size() <= size) {
-            // Fewer than n kept: exact only when no part dropped anything.
-            for (std::size_t c = 0; c < chunks; ++c)
-                if (part_full[c]) exact = false;
-        } else {
-            const double t = all[size - 1].score;
-            exact = all[size].score < t;
-            for (std::size_t c = 0; c < chunks && exact; ++c)
-                if (part_full[c] && !(part_min[c] < t)) exact = false;
-            all.resize(size);
-        }
-        if (exact && all.size() <= kStableSortMax)
-            for (std::size_t i = 1; i < all.size(); ++i)
-                if (all[i].score == all[i - 1].score) exact = false;
-        if (exact) return all;
-    }
-    TopHeap heap(size);
-    pruned_scan<V>(q, 0, docs, allowed, heap);
-    return std::move(heap).take_sorted();
+    return pruned_top_n(num_docs(), n, [&](std::size_t begin, std::size_t end, TopHeap& heap) {
+        pruned_scan<V>(q, begin, end, allowed, heap);
+    });
 }
 
 template <Variant V>
@@ -315,21 +160,15 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
     });
 }
 
-// The exhaustive method costs every posting of every token once, plus one pass over a bit
-// per document; the pruned scan costs the postings it cannot skip, each dearer (a cursor
-// per term, bounds, look-ups). It skips most of them only once the heap's minimum is high
-// against the terms' bounds, which takes a longest list many times longer than n: with
-// shorter lists the heap fills late and its minimum stays low, and the whole lists are
-// read either way. Lists shorter in all than a bit scan of the corpus are scanned too.
+// The choice of method by list lengths and n: see pruning_pays in pruned_scan.hpp.
 bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n) const {
-    constexpr uint64_t kListsPerResult = 256;
     std::size_t longest = 0, total = 0;
     for (const uint32_t t : q.ids()) {
         const std::size_t len = post_offsets_[t + 1] - post_offsets_[t];
         longest = std::max(longest, len);
         total += len;
     }
-    return longest / kListsPerResult >= n || total <= num_docs() / 64;
+    return search::pruning_pays(longest, total, num_docs(), n);
 }
 
 std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n, Mask allowed) const {

@@ -2,11 +2,11 @@
 
 #include "cancel.hpp"
 #include "search/index_dir/index_dir_files.hpp"
-#include "search/ranking/score_scratch.hpp"
 #include "search/tokenise/tokenise.hpp"
-#include "search/ranking/top_n.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <utility>
 
 namespace tarnwick::search {
 namespace {
@@ -60,7 +60,7 @@ MmapBM25Index MmapBM25Index::load(const std::string& path) {
     }
 
     index.doc_index_ = std::make_unique<DocIndex>();
-    index.checked_ = std::make_unique<std::atomic<RecordCheck>[]>(meta.terms.size());
+    index.checked_ = CheckedTerms(meta.terms.size());
     return index;
 }
 
@@ -93,9 +93,42 @@ void MmapBM25Index::bad_position_count(uint32_t id, uint64_t sum) const {
                             std::to_string(meta_.dictionary[id].positions_count));
 }
 
-void MmapBM25Index::check_records(uint32_t id) const {
+MmapBM25Index::CheckedTerms::CheckedTerms(std::size_t n)
+    : n_(n), slots_(std::make_unique<std::atomic<const TermBounds*>[]>(n)) {}
+
+MmapBM25Index::CheckedTerms::CheckedTerms(CheckedTerms&& o) noexcept
+    : n_(std::exchange(o.n_, 0)), slots_(std::move(o.slots_)) {}
+
+MmapBM25Index::CheckedTerms& MmapBM25Index::CheckedTerms::operator=(CheckedTerms&& o) noexcept {
+    if (this != &o) {
+        clear();
+        n_ = std::exchange(o.n_, 0);
+        slots_ = std::move(o.slots_);
+    }
+    return *this;
+}
+
+MmapBM25Index::CheckedTerms::~CheckedTerms() { clear(); }
+
+void MmapBM25Index::CheckedTerms::clear() noexcept {
+    for (std::size_t i = 0; i < n_; ++i) delete slots_[i].load(std::memory_order_relaxed);
+    n_ = 0;
+    slots_.reset();
+}
+
+auto MmapBM25Index::CheckedTerms::publish(uint32_t id, std::unique_ptr<TermBounds> b) const
+    -> const TermBounds* {
+    const TermBounds* expected = nullptr;
+    if (slots_[id].compare_exchange_strong(expected, b.get(), std::memory_order_acq_rel))
+        return b.release();
+    return expected;
+}
+
+auto MmapBM25Index::check_records(uint32_t id) const -> const TermBounds& {
     const PostingRecords recs = mapped_records(id);
     const uint64_t docs = num_docs();
+    auto bounds = std::make_unique<TermBounds>();
+    bounds->block_max.assign((recs.size() + kBlock - 1) / kBlock, 0.0f);
     uint64_t sum = 0;
     for (std::size_t i = 0; i < recs.size(); ++i) {
         const MmapPosting r = recs[i];
@@ -104,9 +137,14 @@ void MmapBM25Index::check_records(uint32_t id) const {
             throw CorruptIndexError("postings.bin: the records of term " + quoted_term(meta_.terms.term(id)) +
                                     " are not in increasing document order");
         sum += r.n_positions;
+        // NaN fails both comparisons; an infinite weight fails the second.
+        if (!(r.weight >= 0.0f && r.weight <= std::numeric_limits<float>::max())) bounds->prunable = false;
+        float& block = bounds->block_max[i / kBlock];
+        block = std::max(block, r.weight);
+        bounds->max_weight = std::max(bounds->max_weight, r.weight);
     }
     if (sum != meta_.dictionary[id].positions_count) bad_position_count(id, sum);
-    checked_[id].store(RecordCheck::passed, std::memory_order_release);
+    return *checked_.publish(id, std::move(bounds));
 }
 
 PostingRecords MmapBM25Index::mapped_records(uint32_t id) const {
@@ -116,8 +154,13 @@ PostingRecords MmapBM25Index::mapped_records(uint32_t id) const {
 }
 
 PostingRecords MmapBM25Index::records(uint32_t id) const {
-    if (checked_[id].load(std::memory_order_acquire) != RecordCheck::passed) check_records(id);
+    if (!checked_.get(id)) check_records(id);
     return mapped_records(id);
+}
+
+auto MmapBM25Index::bounds(uint32_t id) const -> const TermBounds& {
+    const TermBounds* b = checked_.get(id);
+    return b ? *b : check_records(id);
 }
 
 std::optional<std::size_t> MmapBM25Index::find_record(uint32_t id, std::size_t d) const {
@@ -135,20 +178,28 @@ std::optional<std::size_t> MmapBM25Index::find_record(uint32_t id, std::size_t d
     return base;
 }
 
-void MmapBM25Index::accumulate(std::string_view query, double* acc, uint64_t* touched) const {
-    cancel::Budget budget;
-    const uint64_t docs = num_docs();
+std::vector<uint32_t> MmapBM25Index::resolve(std::string_view query) const {
+    std::vector<uint32_t> out;
     for_each_term(query, meta_.normalize, [&](std::string_view term) {
         const auto id = term_with_records(term);
-        if (!id) return;
-        const double idf = meta_.idf[*id];
-        const PostingRecords recs = records(*id);
+        out.push_back(id ? *id : kNoTerm);
+    });
+    return out;
+}
+
+void MmapBM25Index::accumulate(std::span<const uint32_t> tokens, double* acc, uint64_t* touched) const {
+    cancel::Budget budget;
+    const uint64_t docs = num_docs();
+    for (const uint32_t id : tokens) {
+        if (id == kNoTerm) continue;
+        const double idf = meta_.idf[id];
+        const PostingRecords recs = records(id);
         // Each document number is compared with the bound where it is used: the records
         // were checked once, but the mapping may have been rewritten since.
         if (!touched) {
             for (std::size_t i = 0; i < recs.size(); ++i) {
                 const uint32_t d = recs.doc(i);
-                if (d >= docs) [[unlikely]] bad_document(*id, d);
+                if (d >= docs) [[unlikely]] bad_document(id, d);
                 acc[d] += idf * static_cast<double>(recs.weight(i));
             }
         } else {
@@ -157,7 +208,7 @@ void MmapBM25Index::accumulate(std::string_view query, double* acc, uint64_t* to
             uint64_t word = 0, bits = 0;
             for (std::size_t i = 0; i < recs.size(); ++i) {
                 const uint32_t d = recs.doc(i);
-                if (d >= docs) [[unlikely]] bad_document(*id, d);
+                if (d >= docs) [[unlikely]] bad_document(id, d);
                 acc[d] += idf * static_cast<double>(recs.weight(i));
                 if ((d >> 6) != word) {
                     touched[word] |= bits;
@@ -169,28 +220,13 @@ void MmapBM25Index::accumulate(std::string_view query, double* acc, uint64_t* to
             touched[word] |= bits;
         }
         budget.spend(recs.size() * kPostingBytes);
-    });
+    }
 }
 
 std::vector<double> MmapBM25Index::all_scores(std::string_view query) const {
     std::vector<double> out(num_docs(), 0.0);
-    if (!out.empty()) accumulate(query, out.data(), nullptr);
+    if (!out.empty()) accumulate(resolve(query), out.data(), nullptr);
     return out;
-}
-
-std::vector<Scored> MmapBM25Index::top_n(std::string_view query, uint64_t n, Mask allowed) const {
-    const std::size_t docs = num_docs();
-    if (docs == 0 || n == 0) return {};
-    ScoreScratch scratch(docs);
-    accumulate(query, scratch.acc(), scratch.touched());
-    // A document that no token reaches scores +0.0 and is never a candidate.
-    const std::size_t mask_len = allowed ? allowed->size() : 0;
-    return select_top_n(docs, n, [&](auto&& visit) {
-        scratch.drain([&](std::size_t d, double score) {
-            if (d < mask_len && !(*allowed)[d]) return;
-            visit(d, score);
-        });
-    });
 }
 
 std::vector<TermValue> MmapBM25Index::idf_map() const {
