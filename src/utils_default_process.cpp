@@ -160,7 +160,7 @@ std::atomic<const char32_t*> g_pages[kPages];
     return p;
 }
 
-/// The table entry of non-ASCII character `c` (below 0x110000).
+/// The table entry of character `c` (below 0x110000).
 inline char32_t entry(char32_t c) {
     const std::size_t hi = c >> kPageBits;
     const char32_t* p = g_pages[hi].load(std::memory_order_acquire);
@@ -240,6 +240,22 @@ std::span<const char32_t> default_process_utf8(std::string_view s, std::vector<c
         *o++ = e;
     }
     return trimmed(std::span<const char32_t>(out.data(), static_cast<std::size_t>(o - out.data())));
+}
+
+std::span<const char32_t> default_process_code_points(std::span<const char32_t> s,
+                                                     std::vector<char32_t>& out) {
+    if (out.size() < s.size()) out.resize(s.size());
+    char32_t* o = out.data();
+    // Every character, ASCII too, through the table (whose ASCII entries are what
+    // kAsciiProcessed holds): no branch on the kind of character, which text mixing
+    // scripts would mispredict.
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char32_t e = entry(s[i]);
+        if (e == kGeneral) [[unlikely]]
+            return process_general(std::vector<char32_t>(s.begin(), s.end()), out);
+        o[i] = e;
+    }
+    return trimmed(std::span<const char32_t>(out.data(), s.size()));
 }
 
 std::span<const char32_t> default_process_latin1(std::string_view s, std::vector<char32_t>& out) {
