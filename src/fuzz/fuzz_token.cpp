@@ -33,23 +33,24 @@ std::size_t joined_length(const BasicTokenList<Ch>& t) noexcept {
 }
 
 template <class Ch>
-std::basic_string_view<Ch> join(const BasicTokenList<Ch>& t, std::basic_string<Ch>& storage) {
+std::basic_string_view<Ch> join(const BasicTokenList<Ch>& t, JoinBuffer<Ch>& storage) {
     if (t.size() == 1) return t[0];
-    storage.resize(joined_length(t));
-    Ch* out = storage.data();
+    const std::size_t n = joined_length(t);
+    Ch* const start = storage.reserve(n);
+    Ch* out = start;
     for (std::size_t i = 0; i < t.size(); ++i) {
         if (i) *out++ = Ch(' ');
         std::memcpy(out, t[i].data(), t[i].size() * sizeof(Ch));
         out += t[i].size();
     }
-    return storage;
+    return {start, n};
 }
 
 #define TARNWICK_TOKEN_LIST_INSTANTIATE(Ch)                                                  \
     template void sorted_tokens<Ch>(std::basic_string_view<Ch>, BasicTokenList<Ch>&);          \
     template void dedup<Ch>(BasicTokenList<Ch>&);                                              \
     template std::size_t joined_length<Ch>(const BasicTokenList<Ch>&) noexcept;                \
-    template std::basic_string_view<Ch> join<Ch>(const BasicTokenList<Ch>&, std::basic_string<Ch>&);
+    template std::basic_string_view<Ch> join<Ch>(const BasicTokenList<Ch>&, JoinBuffer<Ch>&);
 TARNWICK_TOKEN_LIST_INSTANTIATE(char)
 TARNWICK_TOKEN_LIST_INSTANTIATE(char32_t)
 #undef TARNWICK_TOKEN_LIST_INSTANTIATE

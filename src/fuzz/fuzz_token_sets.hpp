@@ -95,10 +95,32 @@ void sorted_tokens(std::basic_string_view<Ch> s, BasicTokenList<Ch>& out);
 template <class Ch>
 void dedup(BasicTokenList<Ch>& t);
 
+/// Storage of a joined text: inline up to 64 elements (the keys of words and short
+/// phrases), else on the heap. Not copyable.
+template <class Ch>
+class JoinBuffer {
+public:
+    JoinBuffer() = default;
+    JoinBuffer(const JoinBuffer&) = delete;
+    JoinBuffer& operator=(const JoinBuffer&) = delete;
+
+    /// Room for `n` elements; valid while this object lives and until the next call.
+    Ch* reserve(std::size_t n) {
+        if (n <= kInline) return inline_;
+        heap_.resize(n);
+        return heap_.data();
+    }
+
+private:
+    static constexpr std::size_t kInline = 64;
+    Ch inline_[kInline];
+    std::vector<Ch> heap_;
+};
+
 /// The tokens joined by single spaces: a view of the only token when there is one (into
 /// the text), else a view of `storage`, which receives the joined text.
 template <class Ch>
-std::basic_string_view<Ch> join(const BasicTokenList<Ch>& t, std::basic_string<Ch>& storage);
+std::basic_string_view<Ch> join(const BasicTokenList<Ch>& t, JoinBuffer<Ch>& storage);
 
 /// Length of the tokens joined by single spaces.
 template <class Ch>
@@ -137,7 +159,7 @@ public:
 private:
     BasicTokenList<Ch> tokens_;
     std::size_t key_length_ = 0;
-    std::basic_string<Ch> key_storage_;
+    JoinBuffer<Ch> key_storage_;
     View key_;
     bool key_built_ = false;
 };
@@ -153,7 +175,7 @@ template <class Ch>
 class BasicSetParts {
 public:
     using View = std::basic_string_view<Ch>;
-    using String = std::basic_string<Ch>;
+    using Buffer = JoinBuffer<Ch>;
 
     BasicTokenList<Ch> inter, ab, ba;
     std::size_t len_s = 0, len_ab = 0, len_ba = 0;  // joined lengths of the three lists
@@ -180,11 +202,11 @@ private:
     static std::size_t combined(std::size_t a, std::size_t b) noexcept {
         return a == 0 ? b : b == 0 ? a : a + 1 + b;
     }
-    static View lazy(std::optional<View>& v, const BasicTokenList<Ch>& t, String& storage) {
+    static View lazy(std::optional<View>& v, const BasicTokenList<Ch>& t, Buffer& storage) {
         if (!v) v = join(t, storage);
         return *v;
     }
-    View set_text(std::optional<View>& v, View d, String& storage) {
+    View set_text(std::optional<View>& v, View d, Buffer& storage) {
         if (!v) {
             const View sv = s();
             if (d.empty()) {
@@ -192,18 +214,19 @@ private:
             } else if (sv.empty()) {
                 v = d;
             } else {
-                storage.reserve(sv.size() + 1 + d.size());
-                storage.assign(sv);
-                storage += Ch(' ');
-                storage += d;
-                v = storage;
+                const std::size_t n = sv.size() + 1 + d.size();
+                Ch* out = storage.reserve(n);
+                std::copy(sv.begin(), sv.end(), out);
+                out[sv.size()] = Ch(' ');
+                std::copy(d.begin(), d.end(), out + sv.size() + 1);
+                v = View(out, n);
             }
         }
         return *v;
     }
 
     std::optional<View> s_, d_ab_, d_ba_, t_ab_, t_ba_;
-    String s_storage_, d_ab_storage_, d_ba_storage_, t_ab_storage_, t_ba_storage_;
+    Buffer s_storage_, d_ab_storage_, d_ba_storage_, t_ab_storage_, t_ba_storage_;
 };
 
 using SetParts = BasicSetParts<char>;
