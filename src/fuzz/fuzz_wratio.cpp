@@ -81,6 +81,53 @@ bool may_split(std::string_view s, bool ascii) {
 
 bool may_split(std::u32string_view s, bool) { return text::has_space_or_control(s); }
 
+/// The set score of the token pair from the decomposition `d`, once the sort score is
+/// known: each comparison pruned by the best score so far. `len_a` and `len_b` are the
+/// sort keys' lengths; `ascii`: both texts are pure ASCII.
+template <class Ch>
+double set_score(token::BasicSetParts<Ch>& d, double sort, double c, std::size_t len_a,
+                 std::size_t len_b, bool ascii) {
+    const double c1 = std::fmax(c, sort);
+    if (d.inter.empty()) {
+        // Without repeated tokens the set texts are the sort keys, compared again with a
+        // cut-off of at least c: the answer is the sort score.
+        // (A NaN c pruned the sort comparison as 100 but lets c1 = sort prune nothing, so
+        // there the set texts are compared.)
+        if (d.len_ab == len_a && d.len_ba == len_b && !std::isnan(c)) return sort;
+        if (ascii && token::length_prunes(d.len_ab, d.len_ba, c1)) return 0.0;
+        return ascii_pruned_cmp(d.t_ab(), d.t_ba(), c1, ascii);
+    }
+    // Texts that are not both pure ASCII: each UTF-8 set text is decoded once, on first
+    // use, for the comparisons that read it (an ASCII pair among them scores as indel_cmp
+    // would score it, since indel_bytes gives what the code point comparison gives); set
+    // texts of code points are compared as they are.
+    std::optional<text::CodePoints> code_points[3];  // s, t_ab, t_ba
+    auto text_of = [&d](int k) { return k == 0 ? d.s() : k == 1 ? d.t_ab() : d.t_ba(); };
+    auto decoded = [&](int k) {
+        if constexpr (std::is_same_v<Ch, char>) {
+            if (!code_points[k]) code_points[k].emplace(text_of(k));
+            return code_points[k]->span();
+        } else {
+            return text::code_units(text_of(k));
+        }
+    };
+    auto cmp = [&](std::size_t la, std::size_t lb, int x, int y, double cut) {
+        if (ascii && token::length_prunes(la, lb, cut)) return 0.0;
+        if constexpr (std::is_same_v<Ch, char>) {
+            if (ascii) return token::indel_cmp(text_of(x), text_of(y), cut, true);
+        }
+        return 100.0 * indel_normalized_sim(decoded(x), decoded(y), std::optional<double>(cut));
+    };
+    const double s1 = cmp(d.len_s, d.len_t_ab(), 0, 1, c1);
+    if (s1 == 100.0) return 100.0;
+    const double c2 = std::fmax(c1, s1);
+    const double s2 = cmp(d.len_s, d.len_t_ba(), 0, 2, c2);
+    if (s2 == 100.0) return 100.0;
+    const double c3 = std::fmax(c2, s2);
+    const double s3 = cmp(d.len_t_ab(), d.len_t_ba(), 1, 2, c3);
+    return std::max({s1, s2, s3});
+}
+
 /// The token pair. `ascii`: both texts are pure ASCII. `keys_below_c`: the caller knows
 /// that the two texts differ and that comparing them scores below `c`, so when each sort
 /// key is its text the sort comparison is 0.0 without being made. Texts given as code
@@ -118,7 +165,7 @@ std::pair<double, double> token_pair(std::basic_string_view<Ch> a, std::basic_st
         sort = sort_cmp(key_a(), tb.key(), c, cache, ascii);
     if (sort == 100.0) return {100.0, 100.0};
 
-    // Set score, each comparison pruned by the best score so far.
+    // Set score.
     token::BasicSetParts<Ch> d;
     if constexpr (std::is_same_v<Ch, char>) {
         const token::TokenList empty;
@@ -126,44 +173,7 @@ std::pair<double, double> token_pair(std::basic_string_view<Ch> a, std::basic_st
     } else {
         token::merge_sets(ta->set(), tb.set(), d);
     }
-    const double c1 = std::fmax(c, sort);
-    if (d.inter.empty()) {
-        // Without repeated tokens the set texts are the sort keys, compared again with a
-        // cut-off of at least c: the answer is the sort score.
-        // (A NaN c pruned the sort comparison as 100 but lets c1 = sort prune nothing, so
-        // there the set texts are compared.)
-        if (d.len_ab == len_a && d.len_ba == len_b && !std::isnan(c)) return {sort, sort};
-        if (ascii && token::length_prunes(d.len_ab, d.len_ba, c1)) return {sort, 0.0};
-        return {sort, ascii_pruned_cmp(d.t_ab(), d.t_ba(), c1, ascii)};
-    }
-    // Texts that are not both pure ASCII: each UTF-8 set text is decoded once, on first
-    // use, for the comparisons that read it (an ASCII pair among them scores as indel_cmp
-    // would score it, since indel_bytes gives what the code point comparison gives).
-    std::optional<text::CodePoints> code_points[3];  // s, t_ab, t_ba
-    auto text_of = [&d](int k) { return k == 0 ? d.s() : k == 1 ? d.t_ab() : d.t_ba(); };
-    auto decoded = [&](int k) {
-        if constexpr (std::is_same_v<Ch, char>) {
-            if (!code_points[k]) code_points[k].emplace(text_of(k));
-            return code_points[k]->span();
-        } else {
-            return text::code_units(text_of(k));
-        }
-    };
-    auto cmp = [&](std::size_t la, std::size_t lb, int x, int y, double cut) {
-        if (ascii && token::length_prunes(la, lb, cut)) return 0.0;
-        if constexpr (std::is_same_v<Ch, char>) {
-            if (ascii) return token::indel_cmp(text_of(x), text_of(y), cut, true);
-        }
-        return 100.0 * indel_normalized_sim(decoded(x), decoded(y), std::optional<double>(cut));
-    };
-    const double s1 = cmp(d.len_s, d.len_t_ab(), 0, 1, c1);
-    if (s1 == 100.0) return {sort, 100.0};
-    const double c2 = std::fmax(c1, s1);
-    const double s2 = cmp(d.len_s, d.len_t_ba(), 0, 2, c2);
-    if (s2 == 100.0) return {sort, 100.0};
-    const double c3 = std::fmax(c2, s2);
-    const double s3 = cmp(d.len_t_ab(), d.len_t_ba(), 1, 2, c3);
-    return {sort, std::max({s1, s2, s3})};
+    return {sort, set_score(d, sort, c, len_a, len_b, ascii)};
 }
 
 }  // namespace
