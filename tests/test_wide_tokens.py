@@ -92,6 +92,9 @@ class TestLongTexts:
             if length <= 257:
                 assert t.fuzz_token_set_ratio(a, b) == fm.token_set(a, b)
                 assert t.fuzz_token_sort_ratio(a, b) == fm.token_sort(a, b)
+                assert t.fuzz_wratio(a, b) == fm.wratio(a, b)
+            if length <= 129:
+                assert t.fuzz_partial_token_sort_ratio(a, b) == fm.partial_token_sort(a, b)
 
 
 class TestAsciiTestOfShortTexts:
