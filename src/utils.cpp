@@ -66,7 +66,15 @@ bool is_ascii(std::string_view s) noexcept {
     }
     static_assert(sizeof(Py_UCS4) == sizeof(char32_t));
     if (!PyUnicode_AsUCS4(s, reinterpret_cast<Py_UCS4*>(in), n, 0)) py::throw_already_set();
-    return from_code_points(default_process_code_points({in, len}, out));
+    const std::span<const char32_t> r = default_process_code_points({in, len}, out);
+    char32_t any = 0;
+    for (const char32_t c : r) any |= c;
+    if (any >= 0x100 || r.size() > std::size(small)) return from_code_points(r);
+    // A result below U+0100 throughout is made from one byte per character, which the
+    // interpreter copies as it is, instead of narrowing four bytes per character.
+    char* bytes = reinterpret_cast<char*>(small);
+    for (std::size_t i = 0; i < r.size(); ++i) bytes[i] = static_cast<char>(r[i]);
+    return py::check(PyUnicode_DecodeLatin1(bytes, static_cast<Py_ssize_t>(r.size()), nullptr));
 }
 
 py::Object default_process_body(const py::Args<2>& a) {
