@@ -5,6 +5,12 @@ compute the same quantity; then realistic batches: person names, company names a
 addresses made by Faker in seven locales, with typos, matched with extract and cdist.
 
     python3 bench/bench_wide.py [--quick]      (or: python3 bench/run.py bench_wide)
+    python3 bench/bench_wide.py --baseline OTHER/_tarnwick.abi3.so [NAME ...]
+
+With --baseline, the per-call table compares this build with another build of the module
+instead (the named functions, or the token scorers, the weighted ratio and
+default_process): both are loaded into this process and timed alternately, round after
+round, so that both see the same machine load.
 
 Peers (bench/requirements.txt) that are not installed are left out; without Faker the
 batch section is skipped. Times are the best of several rounds; nothing is asserted.
@@ -182,10 +188,64 @@ def faker_tables(quick):
             print("  " + "".join(cells))
 
 
+# ---- Two builds side by side ----
+
+AB_DEFAULT = ["fuzz_token_sort_ratio", "fuzz_token_set_ratio", "fuzz_token_ratio",
+              "fuzz_partial_token_sort_ratio", "fuzz_partial_token_set_ratio",
+              "fuzz_partial_token_ratio", "fuzz_wratio", "default_process"]
+
+
+def load_build(path):
+    """The module of another build, loaded beside this one under its own name."""
+    import importlib.machinery
+    import importlib.util
+    loader = importlib.machinery.ExtensionFileLoader("_tarnwick", path)
+    spec = importlib.util.spec_from_file_location("_tarnwick", path, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def builds_table(baseline, names, quick):
+    builds = {"base": load_build(baseline), "this": _tarnwick}
+    rng = random.Random(7)
+    count = 300 if quick else 1500
+    rounds = 3 if quick else 7
+    words_of = {k: word_pairs(v, count, rng) for k, v in ALPHABETS.items()}
+    phrases_of = {k: phrase_pairs(v, count // 2, rng) for k, v in ALPHABETS.items()}
+    cols = list(ALPHABETS)
+    print(f"\nper call, ns, this build against {baseline}: best of {rounds} rounds, the builds "
+          "alternating; 'worst' is the slowest non-ASCII column over the ASCII one")
+    print(f"  {'function':40}{'build':>6}" + "".join(f"{c:>9}" for c in cols) + f"{'worst':>8}")
+    for name in names:
+        kinds = [("", words_of)]
+        if name.startswith(TEXT_SCORERS) or name == "default_process":
+            kinds.append((" [phrase]", phrases_of))
+        for label, data in kinds:
+            best = {b: {c: float("inf") for c in cols} for b in builds}
+            for _ in range(rounds):
+                for b, module in builds.items():
+                    f = getattr(module, name)
+                    call = (lambda x, y, f=f: f(x)) if name == "default_process" else f
+                    for c in cols:
+                        best[b][c] = min(best[b][c], per_call(call, data[c], 1))
+            for b, t in best.items():
+                worst = max(t[c] / t["ascii"] for c in cols if c != "ascii")
+                print(f"  {name + label:40}{b:>6}" + "".join(f"{t[c] * 1e9:9.0f}" for c in cols)
+                      + f"{worst:8.2f}", flush=True)
+
+
 def run(quick=False):
     per_call_table(quick)
     faker_tables(quick)
 
 
 if __name__ == "__main__":
-    run("--quick" in sys.argv[1:])
+    args = sys.argv[1:]
+    quick = "--quick" in args
+    if "--baseline" in args:
+        i = args.index("--baseline")
+        names = [a for a in args[i + 2:] + args[:i] if not a.startswith("--")]
+        builds_table(args[i + 1], names or AB_DEFAULT, quick)
+    else:
+        run(quick)

@@ -50,6 +50,33 @@ bool is_ascii(std::string_view s) noexcept {
     return any < 0x80;
 }
 
+/// default_process of a str that is not pure ASCII, from its code points, copied from
+/// the string's own storage rather than decoded from its UTF-8 form; `out` as for
+/// default_process_code_points.
+[[gnu::noinline]] py::Object process_code_points(PyObject* s, std::vector<char32_t>& out) {
+    const Py_ssize_t n = PyUnicode_GetLength(s);
+    if (n < 0) py::throw_already_set();
+    const auto len = static_cast<std::size_t>(n);
+    char32_t small[256];
+    std::vector<char32_t> large;
+    char32_t* in = small;
+    if (len > std::size(small)) {
+        large.resize(len);
+        in = large.data();
+    }
+    static_assert(sizeof(Py_UCS4) == sizeof(char32_t));
+    if (!PyUnicode_AsUCS4(s, reinterpret_cast<Py_UCS4*>(in), n, 0)) py::throw_already_set();
+    const std::span<const char32_t> r = default_process_code_points({in, len}, out);
+    char32_t any = 0;
+    for (const char32_t c : r) any |= c;
+    if (any >= 0x100 || r.size() > std::size(small)) return from_code_points(r);
+    // A result below U+0100 throughout is made from one byte per character, which the
+    // interpreter copies as it is, instead of narrowing four bytes per character.
+    char* bytes = reinterpret_cast<char*>(small);
+    for (std::size_t i = 0; i < r.size(); ++i) bytes[i] = static_cast<char>(r[i]);
+    return py::check(PyUnicode_DecodeLatin1(bytes, static_cast<Py_ssize_t>(r.size()), nullptr));
+}
+
 py::Object default_process_body(const py::Args<2>& a) {
     PyObject* s = a[0];
     if (s == Py_None) return py::from_str("");
@@ -69,8 +96,8 @@ py::Object default_process_body(const py::Args<2>& a) {
     Buffers& buf = buffers;
     const Buffers::Release release{buf};
     if (is_ascii(text)) return py::from_str(default_process_ascii(text, buf.ascii));
-    return from_code_points(latin1 ? default_process_latin1(text, buf.chars)
-                                   : default_process_utf8(text, buf.chars));
+    if (latin1) return from_code_points(default_process_latin1(text, buf.chars));
+    return process_code_points(s, buf.chars);
 }
 
 }  // namespace

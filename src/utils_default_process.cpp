@@ -160,43 +160,12 @@ std::atomic<const char32_t*> g_pages[kPages];
     return p;
 }
 
-/// The table entry of non-ASCII character `c` (below 0x110000).
+/// The table entry of character `c` (below 0x110000).
 inline char32_t entry(char32_t c) {
     const std::size_t hi = c >> kPageBits;
     const char32_t* p = g_pages[hi].load(std::memory_order_acquire);
     if (!p) [[unlikely]] p = build_page(hi);
     return p[c & ((1u << kPageBits) - 1)];
-}
-
-/// The code points of valid UTF-8 text (a truncated sequence, which no str produces, gives
-/// U+FFFD).
-std::vector<char32_t> decode(std::string_view s) {
-    std::vector<char32_t> cps;
-    cps.reserve(s.size());
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const std::size_t n = s.size();
-    std::size_t i = 0;
-    while (i < n) {
-        const uint32_t b = p[i];
-        if (b < 0x80) {
-            cps.push_back(b);
-            i += 1;
-        } else if (b < 0xE0 && i + 1 < n) {
-            cps.push_back(((b & 0x1F) << 6) | (p[i + 1] & 0x3Fu));
-            i += 2;
-        } else if (b < 0xF0 && i + 2 < n) {
-            cps.push_back(((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu));
-            i += 3;
-        } else if (i + 3 < n) {
-            cps.push_back(((b & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
-                          (p[i + 3] & 0x3Fu));
-            i += 4;
-        } else {
-            cps.push_back(0xFFFD);
-            i += 1;
-        }
-    }
-    return cps;
 }
 
 }  // namespace
@@ -208,38 +177,20 @@ std::string_view default_process_ascii(std::string_view s, std::string& out) {
     return trimmed(std::string_view(out));
 }
 
-std::span<const char32_t> default_process_utf8(std::string_view s, std::vector<char32_t>& out) {
-    // At most one code point per byte.
+std::span<const char32_t> default_process_code_points(std::span<const char32_t> s,
+                                                     std::vector<char32_t>& out) {
     if (out.size() < s.size()) out.resize(s.size());
     char32_t* o = out.data();
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const std::size_t n = s.size();
-    for (std::size_t i = 0; i < n;) {
-        const uint32_t b = p[i];
-        if (b < 0x80) {
-            *o++ = static_cast<unsigned char>(kAsciiProcessed[b]);
-            i += 1;
-            continue;
-        }
-        char32_t c;
-        if (b < 0xE0 && i + 1 < n) {
-            c = ((b & 0x1F) << 6) | (p[i + 1] & 0x3Fu);
-            i += 2;
-        } else if (b < 0xF0 && i + 2 < n) {
-            c = ((b & 0x0F) << 12) | ((p[i + 1] & 0x3Fu) << 6) | (p[i + 2] & 0x3Fu);
-            i += 3;
-        } else if (b < 0xF4 && i + 3 < n) {
-            c = ((b & 0x07) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
-                (p[i + 3] & 0x3Fu);
-            i += 4;
-        } else {
-            return process_general(decode(s), out);
-        }
-        const char32_t e = entry(c);
-        if (e == kGeneral) return process_general(decode(s), out);
-        *o++ = e;
+    // Every character, ASCII too, through the table (whose ASCII entries are what
+    // kAsciiProcessed holds): no branch on the kind of character, which text mixing
+    // scripts would mispredict.
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char32_t e = entry(s[i]);
+        if (e == kGeneral) [[unlikely]]
+            return process_general(std::vector<char32_t>(s.begin(), s.end()), out);
+        o[i] = e;
     }
-    return trimmed(std::span<const char32_t>(out.data(), static_cast<std::size_t>(o - out.data())));
+    return trimmed(std::span<const char32_t>(out.data(), s.size()));
 }
 
 std::span<const char32_t> default_process_latin1(std::string_view s, std::vector<char32_t>& out) {

@@ -16,8 +16,10 @@ namespace tarnwick::utils {
 /// Processes pure-ASCII text; the result is ASCII.
 std::string_view default_process_ascii(std::string_view ascii, std::string& out);
 
-/// Processes UTF-8 text (valid UTF-8 expected) into the code points of the result.
-std::span<const char32_t> default_process_utf8(std::string_view utf8, std::vector<char32_t>& out);
+/// Processes the code points of a str (below 0x110000; surrogates allowed) into the code
+/// points of the result; `s` and `out` do not overlap.
+std::span<const char32_t> default_process_code_points(std::span<const char32_t> s,
+                                                     std::vector<char32_t>& out);
 
 /// Processes bytes read as Latin-1 (each byte is the code point of the same value) into
 /// the code points of the result.

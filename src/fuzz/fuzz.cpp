@@ -49,8 +49,10 @@ py::Object scorer_body(const py::Args<4>& a) {
     return py::from_f64(p ? Score(p->a, p->b, cutoff) : 0.0);
 }
 
-/// A token scorer over two texts with an optional cut-off.
+/// A token scorer over two texts with an optional cut-off, on their UTF-8 forms and on
+/// their code points.
 using TextScoreFn = double (*)(std::string_view, std::string_view, std::optional<double>);
+using WideScoreFn = double (*)(std::u32string_view, std::u32string_view, std::optional<double>);
 
 /// Two processed inputs read as text, as the token scorers read them (to_string_lossy of
 /// their sequences): a str's UTF-8 form, bytes decoded lossily, and the empty text for any
@@ -86,12 +88,48 @@ std::optional<PreparedTexts> prepare_texts(PyObject* s1, PyObject* s2, PyObject*
     return t;
 }
 
-/// The builtin of the token scorer computed by `Score` on texts.
-template <TextScoreFn Score>
+/// The number of code points of a str.
+std::size_t str_length(PyObject* str) {
+    const Py_ssize_t len = PyUnicode_GetLength(str);
+    if (len < 0) py::throw_already_set();
+    return static_cast<std::size_t>(len);
+}
+
+/// The `len` code points of a str whose UTF-8 form is `utf8`, copied from the string's
+/// own storage into `buf` (pure ASCII is widened from its UTF-8 form, which is that
+/// storage).
+std::u32string_view code_points_of(PyObject* str, std::size_t len, std::string_view utf8,
+                                   text::WideBuffer& buf) {
+    if (len == utf8.size()) return buf.widen(utf8);
+    char32_t* out = buf.reserve(len);
+    static_assert(sizeof(Py_UCS4) == sizeof(char32_t));
+    if (!PyUnicode_AsUCS4(str, reinterpret_cast<Py_UCS4*>(out), static_cast<Py_ssize_t>(len), 0))
+        py::throw_already_set();
+    return {out, len};
+}
+
+/// `Wide` on the code points of two str.
+template <WideScoreFn Wide>
+[[gnu::noinline]] double wide_score(const PreparedTexts& t, std::optional<double> cutoff) {
+    text::WideBuffer wa, wb;
+    const std::u32string_view ca = code_points_of(t.p1.get(), str_length(t.p1.get()), t.a.str(), wa);
+    const std::u32string_view cb = code_points_of(t.p2.get(), str_length(t.p2.get()), t.b.str(), wb);
+    return Wide(ca, cb, cutoff);
+}
+
+/// The builtin of the token scorer computed by `Score` on texts, or by `Wide` on the code
+/// points of two str that are not both pure ASCII (the same score, with no UTF-8 to
+/// decode on the way).
+template <TextScoreFn Score, WideScoreFn Wide>
 py::Object text_scorer_body(const py::Args<4>& a) {
     const std::optional<double> cutoff = cutoff_argument(a[3]);
     const std::optional<PreparedTexts> t = prepare_texts(a[0], a[1], a[2]);
-    return py::from_f64(t ? Score(t->a.str(), t->b.str(), cutoff) : 0.0);
+    if (!t) return py::from_f64(0.0);
+    const std::string_view ta = t->a.str(), tb = t->b.str();
+    if (PyUnicode_Check(t->p1.get()) && PyUnicode_Check(t->p2.get()) &&
+        !(text::is_ascii(ta) && text::is_ascii(tb)))
+        return py::from_f64(wide_score<Wide>(*t, cutoff));
+    return py::from_f64(Score(ta, tb, cutoff));
 }
 
 /// fuzz_partial_ratio_alignment: None for a missing input or a score below the cut-off,
@@ -111,12 +149,16 @@ void register_functions(py::Module& m) {
     m.add_function<kRatio, &scorer_body<&ratio>>();
     m.add_function<kPartialRatio, &scorer_body<&partial_ratio>>();
     m.add_function<kPartialRatioAlignment, &partial_ratio_alignment_body>();
-    m.add_function<kTokenSortRatio, &text_scorer_body<&token_sort_ratio_text>>();
-    m.add_function<kTokenSetRatio, &text_scorer_body<&token_set_ratio_text>>();
-    m.add_function<kTokenRatio, &text_scorer_body<&token_ratio_text>>();
-    m.add_function<kPartialTokenSortRatio, &text_scorer_body<&partial_token_sort_ratio_text>>();
-    m.add_function<kPartialTokenSetRatio, &text_scorer_body<&partial_token_set_ratio_text>>();
-    m.add_function<kPartialTokenRatio, &text_scorer_body<&partial_token_ratio_text>>();
+    m.add_function<kTokenSortRatio,
+                   &text_scorer_body<&token_sort_ratio_text, &token_sort_ratio_wide>>();
+    m.add_function<kTokenSetRatio, &text_scorer_body<&token_set_ratio_text, &token_set_ratio_wide>>();
+    m.add_function<kTokenRatio, &text_scorer_body<&token_ratio_text, &token_ratio_wide>>();
+    m.add_function<kPartialTokenSortRatio, &text_scorer_body<&partial_token_sort_ratio_text,
+                                                             &partial_token_sort_ratio_wide>>();
+    m.add_function<kPartialTokenSetRatio, &text_scorer_body<&partial_token_set_ratio_text,
+                                                            &partial_token_set_ratio_wide>>();
+    m.add_function<kPartialTokenRatio,
+                   &text_scorer_body<&partial_token_ratio_text, &partial_token_ratio_wide>>();
     m.add_function<kWRatio, &scorer_body<&wratio>>();
     m.add_function<kQRatio, &scorer_body<&qratio>>();
 }

@@ -353,19 +353,49 @@ double partial_ratio_str(std::string_view a, std::string_view b) {
     return partial_ratio_text(wa.str(), wb.str());
 }
 
+namespace {
+
+/// partial_ratio_text of two pure-ASCII texts, as bytes.
+double ascii_partial(std::span<const uint8_t> ba, std::span<const uint8_t> bb) {
+    if (std::min(ba.size(), bb.size()) <= 64) return fast_shorter_first(ba, bb);
+    // One code point per byte: the byte width gives the same window search.
+    return ba.size() <= bb.size() ? partial_ratio_short_long(ba, bb).score
+                                  : partial_ratio_short_long(bb, ba).score;
+}
+
+/// The window search over code points, the shorter text as the needle (the first on a tie).
+double code_point_partial(std::span<const uint32_t> sa, std::span<const uint32_t> sb) {
+    return sa.size() <= sb.size() ? window_search_score(sa, sb) : window_search_score(sb, sa);
+}
+
+}  // namespace
+
 double partial_ratio_text(std::string_view a, std::string_view b) {
     const bool ascii = text::is_ascii(a) && text::is_ascii(b);
     if (ascii) {
         const std::span<const uint8_t> ba(reinterpret_cast<const uint8_t*>(a.data()), a.size());
         const std::span<const uint8_t> bb(reinterpret_cast<const uint8_t*>(b.data()), b.size());
-        if (std::min(a.size(), b.size()) <= 64) return fast_shorter_first(ba, bb);
-        // One code point per byte: the byte width gives the same window search.
-        return ba.size() <= bb.size() ? partial_ratio_short_long(ba, bb).score
-                                      : partial_ratio_short_long(bb, ba).score;
+        return ascii_partial(ba, bb);
     }
     const text::CodePoints ca(a), cb(b);
-    const std::span<const uint32_t> sa = ca.span(), sb = cb.span();
-    return sa.size() <= sb.size() ? window_search_score(sa, sb) : window_search_score(sb, sa);
+    return code_point_partial(ca.span(), cb.span());
+}
+
+double partial_ratio_text(std::u32string_view a, std::u32string_view b) {
+    if (text::is_ascii(a) && text::is_ascii(b)) {
+        // The byte path of the UTF-8 form, which is the narrowed code points.
+        std::vector<uint8_t> heap;
+        uint8_t inline_bytes[256];
+        uint8_t* buf = inline_bytes;
+        if (a.size() + b.size() > sizeof inline_bytes) {
+            heap.resize(a.size() + b.size());
+            buf = heap.data();
+        }
+        std::copy(a.begin(), a.end(), buf);
+        std::copy(b.begin(), b.end(), buf + a.size());
+        return ascii_partial({buf, a.size()}, {buf + a.size(), b.size()});
+    }
+    return code_point_partial(text::code_units(a), text::code_units(b));
 }
 
 double partial_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,

@@ -43,6 +43,10 @@ double partial_ratio_str(std::string_view a, std::string_view b);
 /// texts), without checking them again.
 double partial_ratio_text(std::string_view a, std::string_view b);
 
+/// partial_ratio_text of the UTF-8 forms of two texts given as code points (without
+/// surrogates).
+double partial_ratio_text(std::u32string_view a, std::u32string_view b);
+
 /// Partial ratio of two byte strings for batch callers: 0.0 when either is empty; cut-off
 /// applied.
 double partial_ratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,

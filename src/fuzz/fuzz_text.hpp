@@ -103,6 +103,46 @@ private:
     std::size_t size_;
 };
 
+/// A span of code points viewed as the 32-bit elements the kernels take (char32_t and
+/// uint32_t have the same size and representation).
+inline std::span<const uint32_t> code_units(std::u32string_view s) noexcept {
+    static_assert(sizeof(char32_t) == sizeof(uint32_t));
+    return {reinterpret_cast<const uint32_t*>(s.data()), s.size()};
+}
+
+/// Whether every code point of `s` is below 0x80.
+inline bool is_ascii(std::u32string_view s) noexcept {
+    char32_t any = 0;
+    for (const char32_t c : s) any |= c;
+    return any < 0x80;
+}
+
+/// A buffer of code points, inline for short texts (words and short phrases).
+class WideBuffer {
+public:
+    WideBuffer() = default;
+    WideBuffer(const WideBuffer&) = delete;
+    WideBuffer& operator=(const WideBuffer&) = delete;
+
+    /// Room for `n` code points; the previous content is not kept.
+    char32_t* reserve(std::size_t n) {
+        if (n <= kInline) return inline_;
+        heap_.resize(n);
+        return heap_.data();
+    }
+    /// The code points of pure-ASCII `s`, widened.
+    std::u32string_view widen(std::string_view s) {
+        char32_t* out = reserve(s.size());
+        for (std::size_t i = 0; i < s.size(); ++i) out[i] = static_cast<unsigned char>(s[i]);
+        return {out, s.size()};
+    }
+
+private:
+    static constexpr std::size_t kInline = 128;
+    char32_t inline_[kInline];
+    std::vector<char32_t> heap_;
+};
+
 /// Byte classes of the tokeniser: 1 ASCII White_Space; 2 the lead byte of a multi-byte
 /// sequence that may encode White_Space (C2, E1, E2, E3: decoded to decide); 0 any other
 /// byte, which never starts a separator. A continuation byte is never one of those lead
@@ -143,9 +183,10 @@ inline uint32_t separator_candidates(const uint8_t* p, std::size_t len) noexcept
 #endif
 
 /// Calls f(token) for each token of `s`, in text order: the maximal runs of characters
-/// without White_Space, as views into `s`.
+/// without White_Space, as views into `s`. (Inlined into its caller: the scan is most of
+/// the cost of tokenising a word.)
 template <class F>
-void for_each_token(std::string_view s, F&& f) {
+[[gnu::always_inline]] inline void for_each_token(std::string_view s, F&& f) {
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     const std::size_t n = s.size();
 #if defined(__SSE2__)
@@ -195,6 +236,84 @@ void for_each_token(std::string_view s, F&& f) {
         f(s.substr(start, i - start));
     }
 #endif
+}
+
+#if defined(__SSE2__)
+/// Bit k set when code point k of the `len` at `p` (at most 8 are read) may be White_Space:
+/// U+0020 and below, U+0085, U+00A0, U+1680, U+2000 to U+207F or U+3000.
+inline uint32_t wide_separator_candidates(const char32_t* p, std::size_t len) noexcept {
+    __m128i lo, hi;
+    if (len >= 8) {
+        lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4));
+    } else {
+        char32_t last[8];
+        for (std::size_t k = 0; k < 8; ++k) last[k] = k < len ? p[k] : U'a';  // 'a' is no separator
+        lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last));
+        hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(last + 4));
+    }
+    auto hits = [](__m128i v) {
+        // Code points are below 2^31, so the signed comparison is the unsigned one.
+        __m128i h = _mm_cmplt_epi32(v, _mm_set1_epi32(0x21));
+        h = _mm_or_si128(h, _mm_cmpeq_epi32(v, _mm_set1_epi32(0x85)));
+        h = _mm_or_si128(h, _mm_cmpeq_epi32(v, _mm_set1_epi32(0xA0)));
+        h = _mm_or_si128(h, _mm_cmpeq_epi32(v, _mm_set1_epi32(0x1680)));
+        h = _mm_or_si128(h, _mm_cmpeq_epi32(v, _mm_set1_epi32(0x3000)));
+        h = _mm_or_si128(h, _mm_cmpeq_epi32(_mm_srli_epi32(v, 7), _mm_set1_epi32(0x2000 >> 7)));
+        return static_cast<uint32_t>(_mm_movemask_ps(_mm_castsi128_ps(h)));
+    };
+    return hits(lo) | (hits(hi) << 4);
+}
+#endif
+
+/// Whether the code points `s` hold one of U+0020 or below or a White_Space character;
+/// without one, `s` is a single token or empty.
+inline bool has_space_or_control(std::u32string_view s) noexcept {
+    const std::size_t n = s.size();
+#if defined(__SSE2__)
+    for (std::size_t base = 0; base < n; base += 8) {
+        uint32_t hits = wide_separator_candidates(s.data() + base, n - base);
+        while (hits != 0) {
+            const char32_t c = s[base + static_cast<std::size_t>(std::countr_zero(hits))];
+            hits &= hits - 1;
+            if (c <= 0x20 || is_white_space(c)) return true;
+        }
+    }
+#else
+    for (const char32_t c : s)
+        if (c <= 0x20 || is_white_space(c)) return true;
+#endif
+    return false;
+}
+
+/// Calls f(token) for each token of the code points `s`, in text order: the maximal runs
+/// of characters without White_Space, as views into `s`.
+template <class F>
+[[gnu::always_inline]] inline void for_each_token(std::u32string_view s, F&& f) {
+    const std::size_t n = s.size();
+    std::size_t start = 0;  // where the current token starts
+#if defined(__SSE2__)
+    // Only the code points that may be White_Space are looked at, found eight at a time.
+    for (std::size_t base = 0; base < n; base += 8) {
+        uint32_t hits = wide_separator_candidates(s.data() + base, n - base);
+        while (hits != 0) {
+            const std::size_t i = base + static_cast<std::size_t>(std::countr_zero(hits));
+            hits &= hits - 1;
+            if (!is_white_space(s[i])) continue;
+            if (i > start) f(s.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+#else
+    for (std::size_t i = 0; i < n; ++i) {
+        const char32_t c = s[i];
+        // White_Space lies at U+0020 and below, and at U+0085 and above.
+        if ((c > 0x20 && c < 0x85) || !is_white_space(c)) continue;
+        if (i > start) f(s.substr(start, i - start));
+        start = i + 1;
+    }
+#endif
+    if (start < n) f(s.substr(start));
 }
 
 }  // namespace tarnwick::fuzz::text

@@ -14,32 +14,46 @@ namespace tarnwick::fuzz {
 
 namespace token {
 
-void sorted_tokens(std::string_view s, TokenList& out) {
-    text::for_each_token(s, [&](std::string_view t) { out.push_back(t); });
-    std::sort(out.begin(), out.end(), token_less);
+template <class Ch>
+void sorted_tokens(std::basic_string_view<Ch> s, BasicTokenList<Ch>& out) {
+    text::for_each_token(s, [&](std::basic_string_view<Ch> t) { out.push_back(t); });
+    std::sort(out.begin(), out.end(), token_less<Ch>);
 }
 
-void dedup(TokenList& t) {
+template <class Ch>
+void dedup(BasicTokenList<Ch>& t) {
     t.truncate(static_cast<std::size_t>(std::unique(t.begin(), t.end()) - t.begin()));
 }
 
-std::size_t joined_length(const TokenList& t) noexcept {
+template <class Ch>
+std::size_t joined_length(const BasicTokenList<Ch>& t) noexcept {
     std::size_t len = t.empty() ? 0 : t.size() - 1;
-    for (std::string_view x : t) len += x.size();
+    for (std::basic_string_view<Ch> x : t) len += x.size();
     return len;
 }
 
-std::string_view join(const TokenList& t, std::string& storage) {
+template <class Ch>
+std::basic_string_view<Ch> join(const BasicTokenList<Ch>& t, JoinBuffer<Ch>& storage) {
     if (t.size() == 1) return t[0];
-    storage.resize(joined_length(t));
-    char* out = storage.data();
+    const std::size_t n = joined_length(t);
+    Ch* const start = storage.reserve(n);
+    Ch* out = start;
     for (std::size_t i = 0; i < t.size(); ++i) {
-        if (i) *out++ = ' ';
-        std::memcpy(out, t[i].data(), t[i].size());
+        if (i) *out++ = Ch(' ');
+        std::memcpy(out, t[i].data(), t[i].size() * sizeof(Ch));
         out += t[i].size();
     }
-    return storage;
+    return {start, n};
 }
+
+#define TARNWICK_TOKEN_LIST_INSTANTIATE(Ch)                                                  \
+    template void sorted_tokens<Ch>(std::basic_string_view<Ch>, BasicTokenList<Ch>&);          \
+    template void dedup<Ch>(BasicTokenList<Ch>&);                                              \
+    template std::size_t joined_length<Ch>(const BasicTokenList<Ch>&) noexcept;                \
+    template std::basic_string_view<Ch> join<Ch>(const BasicTokenList<Ch>&, JoinBuffer<Ch>&);
+TARNWICK_TOKEN_LIST_INSTANTIATE(char)
+TARNWICK_TOKEN_LIST_INSTANTIATE(char32_t)
+#undef TARNWICK_TOKEN_LIST_INSTANTIATE
 
 bool length_prunes(std::size_t la, std::size_t lb, double c) noexcept {
     const std::size_t lensum = la + lb;
@@ -48,34 +62,6 @@ bool length_prunes(std::size_t la, std::size_t lb, double c) noexcept {
     return ratio_from_distance(diff, lensum) < clamp_cutoff(c);
 }
 
-namespace {
-
-template <class RangeA>
-void merge(const RangeA& A, const TokenList& B, SetParts& out) {
-    std::size_t i = 0, j = 0;
-    const std::size_t na = A.size(), nb = B.size();
-    while (i < na && j < nb) {
-        const std::string_view x = A[i], y = B[j];
-        if (x == y) {
-            out.inter.push_back(x);
-            ++i;
-            ++j;
-        } else if (token_less(x, y)) {
-            out.ab.push_back(x);
-            ++i;
-        } else {
-            out.ba.push_back(y);
-            ++j;
-        }
-    }
-    for (; i < na; ++i) out.ab.push_back(A[i]);
-    for (; j < nb; ++j) out.ba.push_back(B[j]);
-    out.len_s = joined_length(out.inter);
-    out.len_ab = joined_length(out.ab);
-    out.len_ba = joined_length(out.ba);
-}
-
-}  // namespace
 
 // When the shorter side has at most 64 bytes the masks are written only for the bytes that
 // occur, instead of clearing a 256-word table.
@@ -110,9 +96,9 @@ void decompose(const TokenList& A, const QueryTokenCache* cache, const TokenList
                SetParts& out) {
     out.ascii = ascii;
     if (cache)
-        merge(cache->tokens, B, out);
+        merge_sets(cache->tokens, B, out);
     else
-        merge(A, B, out);
+        merge_sets(A, B, out);
 }
 
 void decompose_texts(std::string_view a, std::string_view b, const QueryTokenCache* cache,

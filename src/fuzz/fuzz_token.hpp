@@ -50,6 +50,26 @@ double partial_token_set_ratio_text(std::string_view a, std::string_view b,
 /// fuzz_partial_token_ratio.
 double partial_token_ratio_text(std::string_view a, std::string_view b, std::optional<double> cutoff);
 
+// The token scorers on two texts given as code points (no surrogates; not both pure
+// ASCII), with the cut-off applied: the scores of the _text forms on their UTF-8 forms.
+/// fuzz_token_sort_ratio.
+double token_sort_ratio_wide(std::u32string_view a, std::u32string_view b,
+                             std::optional<double> cutoff);
+/// fuzz_token_set_ratio.
+double token_set_ratio_wide(std::u32string_view a, std::u32string_view b,
+                            std::optional<double> cutoff);
+/// fuzz_token_ratio.
+double token_ratio_wide(std::u32string_view a, std::u32string_view b, std::optional<double> cutoff);
+/// fuzz_partial_token_sort_ratio.
+double partial_token_sort_ratio_wide(std::u32string_view a, std::u32string_view b,
+                                     std::optional<double> cutoff);
+/// fuzz_partial_token_set_ratio.
+double partial_token_set_ratio_wide(std::u32string_view a, std::u32string_view b,
+                                    std::optional<double> cutoff);
+/// fuzz_partial_token_ratio.
+double partial_token_ratio_wide(std::u32string_view a, std::u32string_view b,
+                                std::optional<double> cutoff);
+
 // The token scorers on two converted sequences, read as text (Seq::to_string_lossy), with
 // the cut-off applied: the scores of the fuzz_ functions of the same names.
 /// fuzz_token_sort_ratio.

@@ -5,6 +5,7 @@
 // comparisons of short ASCII texts build no 256-entry tables.
 #pragma once
 
+#include "fuzz/fuzz_text.hpp"
 #include "fuzz/fuzz_token.hpp"
 
 #include <algorithm>
@@ -15,18 +16,23 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace tarnwick::fuzz::token {
 
-/// A list of token views with room for the first 16 inline. Not copyable.
-class TokenList {
+/// A list of token views with room for the first 16 inline. Not copyable. `Ch` is char
+/// for tokens of UTF-8 text and char32_t for tokens of code points.
+template <class Ch>
+class BasicTokenList {
 public:
-    TokenList() = default;
-    TokenList(const TokenList&) = delete;
-    TokenList& operator=(const TokenList&) = delete;
+    using View = std::basic_string_view<Ch>;
 
-    void push_back(std::string_view t) {
+    BasicTokenList() = default;
+    BasicTokenList(const BasicTokenList&) = delete;
+    BasicTokenList& operator=(const BasicTokenList&) = delete;
+
+    void push_back(View t) {
         if (heap_.empty() && n_ < kInline) [[likely]] {
             std::construct_at(&inline_.v[n_++], t);
             return;
@@ -34,14 +40,14 @@ public:
         spill(t);
     }
     /// The tokens as a contiguous range.
-    std::string_view* begin() noexcept { return heap_.empty() ? inline_.v : heap_.data(); }
-    std::string_view* end() noexcept { return begin() + n_; }
-    const std::string_view* begin() const noexcept { return heap_.empty() ? inline_.v : heap_.data(); }
-    const std::string_view* end() const noexcept { return begin() + n_; }
+    View* begin() noexcept { return heap_.empty() ? inline_.v : heap_.data(); }
+    View* end() noexcept { return begin() + n_; }
+    const View* begin() const noexcept { return heap_.empty() ? inline_.v : heap_.data(); }
+    const View* end() const noexcept { return begin() + n_; }
     std::size_t size() const noexcept { return n_; }
     bool empty() const noexcept { return n_ == 0; }
     /// Token `i` (i < size()).
-    std::string_view operator[](std::size_t i) const noexcept { return begin()[i]; }
+    View operator[](std::size_t i) const noexcept { return begin()[i]; }
     /// Keeps the first `n` tokens (n <= size()).
     void truncate(std::size_t n) noexcept {
         n_ = n;
@@ -50,7 +56,7 @@ public:
 
 private:
     /// Appends past the inline room, moving the list to the heap on the first call.
-    void spill(std::string_view t) {
+    void spill(View t) {
         if (heap_.empty()) heap_.assign(inline_.v, inline_.v + n_);
         heap_.push_back(t);
         ++n_;
@@ -60,46 +66,82 @@ private:
     // Left uninitialised: only the first n_ entries are ever constructed and read.
     union Inline {
         Inline() noexcept {}
-        std::string_view v[kInline];
+        View v[kInline];
     } inline_;
-    std::vector<std::string_view> heap_;
+    std::vector<View> heap_;
     std::size_t n_ = 0;
 };
 
-/// Byte-wise order of two tokens (never empty): the first bytes decide most comparisons
-/// without a call into memcmp.
-inline bool token_less(std::string_view x, std::string_view y) noexcept {
-    const auto cx = static_cast<unsigned char>(x[0]), cy = static_cast<unsigned char>(y[0]);
+using TokenList = BasicTokenList<char>;
+/// Tokens of code points.
+using WideTokenList = BasicTokenList<char32_t>;
+
+/// Order of two tokens (never empty): byte-wise for UTF-8, by code point for code points,
+/// which is the same order, since UTF-8 keeps the order of code points. The first
+/// elements decide most comparisons without a call into memcmp.
+template <class Ch>
+inline bool token_less(std::basic_string_view<Ch> x, std::basic_string_view<Ch> y) noexcept {
+    using U = std::make_unsigned_t<Ch>;
+    const auto cx = static_cast<U>(x[0]), cy = static_cast<U>(y[0]);
     if (cx != cy) return cx < cy;
     return x < y;
 }
 
-/// Fills `out` with the tokens of `s` sorted byte-wise, duplicates kept.
-void sorted_tokens(std::string_view s, TokenList& out);
+/// Fills `out` with the tokens of `s` sorted (see token_less), duplicates kept.
+template <class Ch>
+void sorted_tokens(std::basic_string_view<Ch> s, BasicTokenList<Ch>& out);
 
 /// Removes consecutive duplicates of a sorted token list.
-void dedup(TokenList& t);
+template <class Ch>
+void dedup(BasicTokenList<Ch>& t);
+
+/// Storage of a joined text: inline up to 64 elements (the keys of words and short
+/// phrases), else on the heap. Not copyable.
+template <class Ch>
+class JoinBuffer {
+public:
+    JoinBuffer() = default;
+    JoinBuffer(const JoinBuffer&) = delete;
+    JoinBuffer& operator=(const JoinBuffer&) = delete;
+
+    /// Room for `n` elements; valid while this object lives and until the next call.
+    Ch* reserve(std::size_t n) {
+        if (n <= kInline) return inline_;
+        heap_.resize(n);
+        return heap_.data();
+    }
+
+private:
+    static constexpr std::size_t kInline = 64;
+    Ch inline_[kInline];
+    std::vector<Ch> heap_;
+};
 
 /// The tokens joined by single spaces: a view of the only token when there is one (into
 /// the text), else a view of `storage`, which receives the joined text.
-std::string_view join(const TokenList& t, std::string& storage);
+template <class Ch>
+std::basic_string_view<Ch> join(const BasicTokenList<Ch>& t, JoinBuffer<Ch>& storage);
 
 /// Length of the tokens joined by single spaces.
-std::size_t joined_length(const TokenList& t) noexcept;
+template <class Ch>
+std::size_t joined_length(const BasicTokenList<Ch>& t) noexcept;
 
 /// The tokens of a text, its sort key (built on first use) and its token set.
-class Tokenised {
+template <class Ch>
+class BasicTokenised {
 public:
-    explicit Tokenised(std::string_view s) {
+    using View = std::basic_string_view<Ch>;
+
+    explicit BasicTokenised(View s) {
         sorted_tokens(s, tokens_);
         key_length_ = joined_length(tokens_);
     }
-    Tokenised(const Tokenised&) = delete;
-    Tokenised& operator=(const Tokenised&) = delete;
+    BasicTokenised(const BasicTokenised&) = delete;
+    BasicTokenised& operator=(const BasicTokenised&) = delete;
 
     std::size_t key_length() const noexcept { return key_length_; }
     /// The sort key; valid while this object lives.
-    std::string_view key() {
+    View key() {
         if (!key_built_) {
             key_ = join(tokens_, key_storage_);
             key_built_ = true;
@@ -107,7 +149,7 @@ public:
         return key_;
     }
     /// The token set (the sorted tokens without repeats); the key stays available.
-    const TokenList& set() {
+    const BasicTokenList<Ch>& set() {
         if (!key_built_ && std::adjacent_find(tokens_.begin(), tokens_.end()) != tokens_.end())
             key();  // the key keeps the repeats: build it before they go
         dedup(tokens_);
@@ -115,26 +157,33 @@ public:
     }
 
 private:
-    TokenList tokens_;
+    BasicTokenList<Ch> tokens_;
     std::size_t key_length_ = 0;
-    std::string key_storage_;
-    std::string_view key_;
+    JoinBuffer<Ch> key_storage_;
+    View key_;
     bool key_built_ = false;
 };
+
+using Tokenised = BasicTokenised<char>;
+using WideTokenised = BasicTokenised<char32_t>;
 
 /// The set decomposition of two token sets: intersection, a-minus-b and b-minus-a (each
 /// ascending) with their joined lengths, and the joined texts built on first use: s (the
 /// intersection), d_ab and d_ba (the differences), t_ab and t_ba (s, a space when both
 /// parts are non-empty, then the difference).
-class SetParts {
+template <class Ch>
+class BasicSetParts {
 public:
-    TokenList inter, ab, ba;
+    using View = std::basic_string_view<Ch>;
+    using Buffer = JoinBuffer<Ch>;
+
+    BasicTokenList<Ch> inter, ab, ba;
     std::size_t len_s = 0, len_ab = 0, len_ba = 0;  // joined lengths of the three lists
     bool ascii = false;                              // both texts are pure ASCII
 
-    SetParts() = default;
-    SetParts(const SetParts&) = delete;
-    SetParts& operator=(const SetParts&) = delete;
+    BasicSetParts() = default;
+    BasicSetParts(const BasicSetParts&) = delete;
+    BasicSetParts& operator=(const BasicSetParts&) = delete;
 
     /// Neither text has a token.
     bool none() const noexcept { return inter.empty() && ab.empty() && ba.empty(); }
@@ -143,43 +192,71 @@ public:
     std::size_t len_t_ba() const noexcept { return combined(len_s, len_ba); }
 
     /// The joined texts, built on first use and valid while this object lives.
-    std::string_view s() { return lazy(s_, inter, s_storage_); }
-    std::string_view d_ab() { return lazy(d_ab_, ab, d_ab_storage_); }
-    std::string_view d_ba() { return lazy(d_ba_, ba, d_ba_storage_); }
-    std::string_view t_ab() { return set_text(t_ab_, d_ab(), t_ab_storage_); }
-    std::string_view t_ba() { return set_text(t_ba_, d_ba(), t_ba_storage_); }
+    View s() { return lazy(s_, inter, s_storage_); }
+    View d_ab() { return lazy(d_ab_, ab, d_ab_storage_); }
+    View d_ba() { return lazy(d_ba_, ba, d_ba_storage_); }
+    View t_ab() { return set_text(t_ab_, d_ab(), t_ab_storage_); }
+    View t_ba() { return set_text(t_ba_, d_ba(), t_ba_storage_); }
 
 private:
     static std::size_t combined(std::size_t a, std::size_t b) noexcept {
         return a == 0 ? b : b == 0 ? a : a + 1 + b;
     }
-    static std::string_view lazy(std::optional<std::string_view>& v, const TokenList& t,
-                                 std::string& storage) {
+    static View lazy(std::optional<View>& v, const BasicTokenList<Ch>& t, Buffer& storage) {
         if (!v) v = join(t, storage);
         return *v;
     }
-    std::string_view set_text(std::optional<std::string_view>& v, std::string_view d,
-                              std::string& storage) {
+    View set_text(std::optional<View>& v, View d, Buffer& storage) {
         if (!v) {
-            const std::string_view sv = s();
+            const View sv = s();
             if (d.empty()) {
                 v = sv;
             } else if (sv.empty()) {
                 v = d;
             } else {
-                storage.reserve(sv.size() + 1 + d.size());
-                storage.assign(sv);
-                storage += ' ';
-                storage += d;
-                v = storage;
+                const std::size_t n = sv.size() + 1 + d.size();
+                Ch* out = storage.reserve(n);
+                std::copy(sv.begin(), sv.end(), out);
+                out[sv.size()] = Ch(' ');
+                std::copy(d.begin(), d.end(), out + sv.size() + 1);
+                v = View(out, n);
             }
         }
         return *v;
     }
 
-    std::optional<std::string_view> s_, d_ab_, d_ba_, t_ab_, t_ba_;
-    std::string s_storage_, d_ab_storage_, d_ba_storage_, t_ab_storage_, t_ba_storage_;
+    std::optional<View> s_, d_ab_, d_ba_, t_ab_, t_ba_;
+    Buffer s_storage_, d_ab_storage_, d_ba_storage_, t_ab_storage_, t_ba_storage_;
 };
+
+using SetParts = BasicSetParts<char>;
+using WideSetParts = BasicSetParts<char32_t>;
+
+/// Fills `out` with the set decomposition of the ascending token sets `A` and `B`.
+template <class RangeA, class Ch>
+void merge_sets(const RangeA& A, const BasicTokenList<Ch>& B, BasicSetParts<Ch>& out) {
+    std::size_t i = 0, j = 0;
+    const std::size_t na = A.size(), nb = B.size();
+    while (i < na && j < nb) {
+        const std::basic_string_view<Ch> x = A[i], y = B[j];
+        if (x == y) {
+            out.inter.push_back(x);
+            ++i;
+            ++j;
+        } else if (token_less(x, y)) {
+            out.ab.push_back(x);
+            ++i;
+        } else {
+            out.ba.push_back(y);
+            ++j;
+        }
+    }
+    for (; i < na; ++i) out.ab.push_back(A[i]);
+    for (; j < nb; ++j) out.ba.push_back(B[j]);
+    out.len_s = joined_length(out.inter);
+    out.len_ab = joined_length(out.ab);
+    out.len_ba = joined_length(out.ba);
+}
 
 /// Decomposes the token sets `A` (or the cache's tokens when given) and `B`; `ascii`
 /// tells whether both texts are pure ASCII.
@@ -206,12 +283,24 @@ double indel_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
 double indel_cmp(std::string_view a, std::string_view b, std::optional<double> cutoff,
                  bool ascii = false);
 
+/// 100 * normalized Indel similarity of two texts given as code points, with an optional
+/// cut-off: what indel_cmp gives on their UTF-8 forms.
+inline double indel_cmp(std::u32string_view a, std::u32string_view b, std::optional<double> cutoff) {
+    return 100.0 * indel_normalized_sim(text::code_units(a), text::code_units(b), cutoff);
+}
+
 /// Token set score of a decomposition, comparisons pruned by `cutoff`; with
 /// `none_gives_zero`, 0.0 when neither text has a token.
 double token_set_of(SetParts& d, bool none_gives_zero, std::optional<double> cutoff);
+/// Same for the decomposition of two texts given as code points (not both pure ASCII).
+double token_set_of(WideSetParts& d, bool none_gives_zero, std::optional<double> cutoff);
 
 /// Partial token set score of a decomposition.
 double partial_token_set_of(SetParts& d);
+double partial_token_set_of(WideSetParts& d);
+
+/// Set decomposition of two texts given as code points.
+void decompose_texts(std::u32string_view a, std::u32string_view b, WideSetParts& out);
 
 /// A cut-off usable as a pruning bound: none for an absent or NaN cut-off, since a NaN
 /// never drops a score in the final check and so must not prune on the way either.

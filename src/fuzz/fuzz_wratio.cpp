@@ -56,23 +56,102 @@ double ascii_pruned_cmp(std::string_view a, std::string_view b, double c, bool a
     return indel_score_100(a, b);
 }
 
+/// Same for two texts given as code points.
+double ascii_pruned_cmp(std::u32string_view a, std::u32string_view b, double c, bool) {
+    if (text::is_ascii(a) && text::is_ascii(b)) return token::indel_cmp(a, b, c);
+    return token::indel_cmp(a, b, std::nullopt);
+}
+
+/// The sort comparison of the token pair: by the query cache when it applies.
+double sort_cmp(std::string_view key_a, std::string_view key_b, double c,
+                const QueryTokenCache* cache, bool ascii) {
+    if (cache && cache->valid && text::is_ascii(key_b)) return cached_sort_score(*cache, key_b, c);
+    return ascii_pruned_cmp(key_a, key_b, c, ascii);
+}
+
+double sort_cmp(std::u32string_view key_a, std::u32string_view key_b, double c,
+                const QueryTokenCache*, bool ascii) {
+    return ascii_pruned_cmp(key_a, key_b, c, ascii);
+}
+
+/// Whether a text has a character that may separate tokens (see has_space_or_control).
+bool may_split(std::string_view s, bool ascii) {
+    return ascii ? text::has_ascii_space_or_control(s) : text::has_space_or_control(s);
+}
+
+bool may_split(std::u32string_view s, bool) { return text::has_space_or_control(s); }
+
+/// The set score of the token pair from the decomposition `d`, once the sort score is
+/// known: each comparison pruned by the best score so far. `len_a` and `len_b` are the
+/// sort keys' lengths; `ascii`: both texts are pure ASCII.
+template <class Ch>
+double set_score(token::BasicSetParts<Ch>& d, double sort, double c, std::size_t len_a,
+                 std::size_t len_b, bool ascii) {
+    const double c1 = std::fmax(c, sort);
+    if (d.inter.empty()) {
+        // Without repeated tokens the set texts are the sort keys, compared again with a
+        // cut-off of at least c: the answer is the sort score.
+        // (A NaN c pruned the sort comparison as 100 but lets c1 = sort prune nothing, so
+        // there the set texts are compared.)
+        if (d.len_ab == len_a && d.len_ba == len_b && !std::isnan(c)) return sort;
+        if (ascii && token::length_prunes(d.len_ab, d.len_ba, c1)) return 0.0;
+        return ascii_pruned_cmp(d.t_ab(), d.t_ba(), c1, ascii);
+    }
+    // Texts that are not both pure ASCII: each UTF-8 set text is decoded once, on first
+    // use, for the comparisons that read it (an ASCII pair among them scores as indel_cmp
+    // would score it, since indel_bytes gives what the code point comparison gives); set
+    // texts of code points are compared as they are.
+    std::optional<text::CodePoints> code_points[3];  // s, t_ab, t_ba
+    auto text_of = [&d](int k) { return k == 0 ? d.s() : k == 1 ? d.t_ab() : d.t_ba(); };
+    auto decoded = [&](int k) {
+        if constexpr (std::is_same_v<Ch, char>) {
+            if (!code_points[k]) code_points[k].emplace(text_of(k));
+            return code_points[k]->span();
+        } else {
+            return text::code_units(text_of(k));
+        }
+    };
+    auto cmp = [&](std::size_t la, std::size_t lb, int x, int y, double cut) {
+        if (ascii && token::length_prunes(la, lb, cut)) return 0.0;
+        if constexpr (std::is_same_v<Ch, char>) {
+            if (ascii) return token::indel_cmp(text_of(x), text_of(y), cut, true);
+        }
+        return 100.0 * indel_normalized_sim(decoded(x), decoded(y), std::optional<double>(cut));
+    };
+    const double s1 = cmp(d.len_s, d.len_t_ab(), 0, 1, c1);
+    if (s1 == 100.0) return 100.0;
+    const double c2 = std::fmax(c1, s1);
+    const double s2 = cmp(d.len_s, d.len_t_ba(), 0, 2, c2);
+    if (s2 == 100.0) return 100.0;
+    const double c3 = std::fmax(c2, s2);
+    const double s3 = cmp(d.len_t_ab(), d.len_t_ba(), 1, 2, c3);
+    return std::max({s1, s2, s3});
+}
+
 /// The token pair. `ascii`: both texts are pure ASCII. `keys_below_c`: the caller knows
 /// that the two texts differ and that comparing them scores below `c`, so when each sort
-/// key is its text the sort comparison is 0.0 without being made.
-std::pair<double, double> token_pair(std::string_view a, std::string_view b, double c,
-                                     const QueryTokenCache* cache, bool ascii, bool keys_below_c) {
+/// key is its text the sort comparison is 0.0 without being made. Texts given as code
+/// points (Ch = char32_t) are never pure ASCII both and have no cache.
+template <class Ch>
+std::pair<double, double> token_pair(std::basic_string_view<Ch> a, std::basic_string_view<Ch> b,
+                                     double c, const QueryTokenCache* cache, bool ascii,
+                                     bool keys_below_c) {
+    using View = std::basic_string_view<Ch>;
     // Two different single tokens: the sort keys and the set texts are the texts themselves.
-    if (keys_below_c && !a.empty() && !b.empty() &&
-        (ascii ? !text::has_ascii_space_or_control(a) && !text::has_ascii_space_or_control(b)
-               : !text::has_space_or_control(a) && !text::has_space_or_control(b)))
+    if (keys_below_c && !a.empty() && !b.empty() && !may_split(a, ascii) && !may_split(b, ascii))
         return {0.0, 0.0};
 
-    token::Tokenised tb(b);
-    std::optional<token::Tokenised> ta;
+    token::BasicTokenised<Ch> tb(b);
+    std::optional<token::BasicTokenised<Ch>> ta;
     if (!cache) ta.emplace(a);
     const std::size_t len_a = cache ? cache->sorted_key.size() : ta->key_length();
     const std::size_t len_b = tb.key_length();
-    auto key_a = [&] { return cache ? std::string_view(cache->sorted_key) : ta->key(); };
+    auto key_a = [&]() -> View {
+        if constexpr (std::is_same_v<Ch, char>) {
+            if (cache) return cache->sorted_key;
+        }
+        return ta->key();
+    };
 
     // Sort score. Keys of equal length are compared first: equal keys score 100.
     double sort;
@@ -82,48 +161,19 @@ std::pair<double, double> token_pair(std::string_view a, std::string_view b, dou
         sort = 0.0;
     else if (ascii && token::length_prunes(len_a, len_b, c))
         sort = 0.0;
-    else if (cache && cache->valid && text::is_ascii(tb.key()))
-        sort = cached_sort_score(*cache, tb.key(), c);
     else
-        sort = ascii_pruned_cmp(key_a(), tb.key(), c, ascii);
+        sort = sort_cmp(key_a(), tb.key(), c, cache, ascii);
     if (sort == 100.0) return {100.0, 100.0};
 
-    // Set score, each comparison pruned by the best score so far.
-    token::SetParts d;
-    const token::TokenList empty;
-    token::decompose(cache ? empty : ta->set(), cache, tb.set(), ascii, d);
-    const double c1 = std::fmax(c, sort);
-    if (d.inter.empty()) {
-        // Without repeated tokens the set texts are the sort keys, compared again with a
-        // cut-off of at least c: the answer is the sort score.
-        // (A NaN c pruned the sort comparison as 100 but lets c1 = sort prune nothing, so
-        // there the set texts are compared.)
-        if (d.len_ab == len_a && d.len_ba == len_b && !std::isnan(c)) return {sort, sort};
-        if (ascii && token::length_prunes(d.len_ab, d.len_ba, c1)) return {sort, 0.0};
-        return {sort, ascii_pruned_cmp(d.t_ab(), d.t_ba(), c1, ascii)};
+    // Set score.
+    token::BasicSetParts<Ch> d;
+    if constexpr (std::is_same_v<Ch, char>) {
+        const token::TokenList empty;
+        token::decompose(cache ? empty : ta->set(), cache, tb.set(), ascii, d);
+    } else {
+        token::merge_sets(ta->set(), tb.set(), d);
     }
-    // Texts that are not both pure ASCII: each set text is decoded once, on first use,
-    // for the comparisons that read it (an ASCII pair among them scores as indel_cmp
-    // would score it, since indel_bytes gives what the code point comparison gives).
-    std::optional<text::CodePoints> code_points[3];  // s, t_ab, t_ba
-    auto text_of = [&d](int k) { return k == 0 ? d.s() : k == 1 ? d.t_ab() : d.t_ba(); };
-    auto decoded = [&](int k) {
-        if (!code_points[k]) code_points[k].emplace(text_of(k));
-        return code_points[k]->span();
-    };
-    auto cmp = [&](std::size_t la, std::size_t lb, int x, int y, double cut) {
-        if (ascii && token::length_prunes(la, lb, cut)) return 0.0;
-        if (ascii) return token::indel_cmp(text_of(x), text_of(y), cut, true);
-        return 100.0 * indel_normalized_sim(decoded(x), decoded(y), std::optional<double>(cut));
-    };
-    const double s1 = cmp(d.len_s, d.len_t_ab(), 0, 1, c1);
-    if (s1 == 100.0) return {sort, 100.0};
-    const double c2 = std::fmax(c1, s1);
-    const double s2 = cmp(d.len_s, d.len_t_ba(), 0, 2, c2);
-    if (s2 == 100.0) return {sort, 100.0};
-    const double c3 = std::fmax(c2, s2);
-    const double s3 = cmp(d.len_t_ab(), d.len_t_ba(), 1, 2, c3);
-    return {sort, std::max({s1, s2, s3})};
+    return {sort, set_score(d, sort, c, len_a, len_b, ascii)};
 }
 
 }  // namespace
@@ -139,6 +189,11 @@ std::pair<double, double> token_sort_and_set_text(std::string_view a, std::strin
     return token_pair(a, b, c, cache, text::is_ascii(a) && text::is_ascii(b), false);
 }
 
+std::pair<double, double> token_sort_and_set_wide(std::u32string_view a, std::u32string_view b,
+                                                  double c) {
+    return token_pair(a, b, c, nullptr, false, false);
+}
+
 double partial_token_ratio_sc(std::string_view a, std::string_view b, const QueryTokenCache* cache) {
     const text::Utf8Text wa = text::well_formed(a), wb = text::well_formed(b);
     a = wa.str();
@@ -150,39 +205,47 @@ double partial_token_ratio_sc(std::string_view a, std::string_view b, const Quer
     return partial_ratio_text(d.d_ab(), d.d_ba());
 }
 
+double partial_token_ratio_sc(std::u32string_view a, std::u32string_view b) {
+    token::WideSetParts d;
+    token::decompose_texts(a, b, d);
+    if (!d.inter.empty()) return 100.0;
+    if (d.none()) return 0.0;
+    return partial_ratio_text(d.d_ab(), d.d_ba());
+}
+
 namespace {
 
-/// The texts of the token steps.
-struct TextPair {
-    text::Utf8Text a, b;
-    bool ascii;  // both pure ASCII
-};
-
 /// The weighted ratio once the plain ratio is known and below 100: `partial` computes the
-/// partial ratio, `texts` yields the texts of the token steps. `texts_as_ratio`: comparing
-/// the two texts gives what the plain ratio compared.
-template <class Partial, class Texts>
+/// partial ratio; `with_texts(f)` calls f(a, b, ascii) on the texts of the token steps
+/// (views of UTF-8 or of code points; ascii: both pure ASCII) and returns its result.
+/// `texts_as_ratio`: comparing the two texts gives what the plain ratio compared.
+template <class Partial, class WithTexts>
 double weighted(std::size_t la, std::size_t lb, double ratio, double c0, Partial&& partial,
-                Texts&& texts, const QueryTokenCache* cache, bool texts_as_ratio) {
+                WithTexts&& with_texts, const QueryTokenCache* cache, bool texts_as_ratio) {
     const double r = static_cast<double>(std::max(la, lb)) / static_cast<double>(std::min(la, lb));
     if (r < kTokenBranchBelow) {
         // Token scores count scaled by 0.95, so never above 95: they cannot raise a ratio of
         // 95 or more, nor reach a cut-off above 95.
         if (ratio >= kSkipTokensAbove || c0 > kSkipTokensAbove) return ratio;
-        const TextPair tp = texts();
         // The cut-off handed down exceeds the plain ratio (or the caller's cut-off that it
         // missed), so comparing the texts themselves again can only give 0.0.
         const bool keys_below_c = texts_as_ratio && !std::isnan(c0);
-        const auto [sort, set] = token_pair(tp.a.str(), tp.b.str(), token_cutoff(std::fmax(c0, ratio)),
-                                            cache, tp.ascii, keys_below_c);
-        const double t = std::max(sort, set);
+        const double t = with_texts([&](auto a, auto b, bool ascii) {
+            const auto [sort, set] =
+                token_pair(a, b, token_cutoff(std::fmax(c0, ratio)), cache, ascii, keys_below_c);
+            return std::max(sort, set);
+        });
         return t > 0.0 ? std::max(ratio, kTokenScale * t) : ratio;
     }
     const double scale = r <= kPartialScaleUpTo ? kPartialScale : kPartialScaleLong;
     const double best = std::max(ratio, scale * partial());
     if (best == 100.0) return 100.0;
-    const TextPair tp = texts();
-    const double pt = partial_token_ratio_sc(tp.a.str(), tp.b.str(), cache);
+    const double pt = with_texts([&](auto a, auto b, bool) {
+        if constexpr (std::is_same_v<decltype(a), std::u32string_view>)
+            return partial_token_ratio_sc(a, b);
+        else
+            return partial_token_ratio_sc(a, b, cache);
+    });
     return std::max(best, scale * (pt * kTokenScale));
 }
 
@@ -200,6 +263,21 @@ bool text_like(const types::Seq& s) {
     return text::is_ascii(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()));
 }
 
+/// Whether a text-like sequence (see text_like) has its code points at hand with the
+/// UTF-8 text they encode: a str's code points (recorded with its UTF-8 form, so free of
+/// surrogates) or pure-ASCII bytes.
+bool has_code_points(const types::Seq& s) {
+    return s.kind() == types::SeqKind::Bytes || s.text() != nullptr;
+}
+
+/// The code points of a sequence for which has_code_points holds, widened into `buf`
+/// when it holds bytes.
+std::u32string_view code_points_of(const types::Seq& s, text::WideBuffer& buf) {
+    if (s.kind() == types::SeqKind::Bytes) return buf.widen(ascii_view(s));
+    const auto c = s.as_chars();
+    return {reinterpret_cast<const char32_t*>(c.data()), c.size()};
+}
+
 }  // namespace
 
 double wratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff) {
@@ -212,11 +290,15 @@ double wratio(const types::Seq& a, const types::Seq& b, std::optional<double> cu
     const bool as_text = text_like(a) && text_like(b);
     const double result = weighted(
         la, lb, ratio, cutoff.value_or(0.0), [&] { return partial_ratio_vecs(a, b); },
-        [&] {
-            if (bytes && as_text)
-                return TextPair{text::Utf8Text::view(ascii_view(a)), text::Utf8Text::view(ascii_view(b)),
-                                true};
-            return TextPair{text::from_seq(a), text::from_seq(b), false};
+        [&](auto&& f) {
+            if (bytes && as_text) return f(ascii_view(a), ascii_view(b), true);
+            if (as_text && has_code_points(a) && has_code_points(b)) {
+                // Read as code points, with no UTF-8 to decode.
+                text::WideBuffer wa, wb;
+                return f(code_points_of(a, wa), code_points_of(b, wb), false);
+            }
+            const text::Utf8Text ta = text::from_seq(a), tb = text::from_seq(b);
+            return f(ta.str(), tb.str(), false);
         },
         nullptr, as_text);
     return apply_cutoff(result, cutoff);
@@ -240,9 +322,10 @@ double wratio_bytes(std::span<const uint8_t> a, std::span<const uint8_t> b,
         [&] {
             return partial_ratio_vecs(types::Seq::bytes(a.data(), la), types::Seq::bytes(b.data(), lb));
         },
-        [&] {
-            if (ascii) return TextPair{text::Utf8Text::view(sa), text::Utf8Text::view(sb), true};
-            return TextPair{text::from_bytes(a), text::from_bytes(b), false};
+        [&](auto&& f) {
+            if (ascii) return f(sa, sb, true);
+            const text::Utf8Text ta = text::from_bytes(a), tb = text::from_bytes(b);
+            return f(ta.str(), tb.str(), false);
         },
         cache, ascii);
     return apply_cutoff(result, cutoff);

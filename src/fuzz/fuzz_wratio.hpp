@@ -25,10 +25,17 @@ std::pair<double, double> token_sort_and_set_cutoff(std::string_view a, std::str
 std::pair<double, double> token_sort_and_set_text(std::string_view a, std::string_view b, double c,
                                                   const QueryTokenCache* cache = nullptr);
 
+/// token_sort_and_set_text of two texts given as code points (no surrogates; not both
+/// pure ASCII).
+std::pair<double, double> token_sort_and_set_wide(std::u32string_view a, std::u32string_view b,
+                                                  double c);
+
 /// Partial token score of the weighted ratio: 100 for a shared token, 0 without tokens,
 /// else the partial ratio of the two joined token sets.
 double partial_token_ratio_sc(std::string_view a, std::string_view b,
                               const QueryTokenCache* cache = nullptr);
+/// Same for two texts given as code points (no surrogates).
+double partial_token_ratio_sc(std::u32string_view a, std::u32string_view b);
 
 /// Weighted ratio of two converted sequences (fuzz_wratio), cut-off applied.
 double wratio(const types::Seq& a, const types::Seq& b, std::optional<double> cutoff);

@@ -39,7 +39,7 @@ inline std::size_t decode_common(const uint8_t* p, std::size_t n, std::size_t i,
 
 }  // namespace
 
-bool is_ascii(std::string_view s) noexcept {
+bool is_ascii_long(std::string_view s) noexcept {
     const auto* p = reinterpret_cast<const uint8_t*>(s.data());
     const std::size_t n = s.size();
     std::size_t i = 0;

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,8 +21,31 @@
 
 namespace tarnwick::text {
 
-/// Whether every byte of `s` is below 0x80.
-bool is_ascii(std::string_view s) noexcept;
+/// is_ascii for texts of more than 16 bytes.
+bool is_ascii_long(std::string_view s) noexcept;
+
+/// Whether every byte of `s` is below 0x80. Texts of up to 16 bytes (words) are tested
+/// inline, by two loads that may overlap.
+inline bool is_ascii(std::string_view s) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const std::size_t n = s.size();
+    if (n > 16) return is_ascii_long(s);
+    uint64_t x, y;
+    if (n >= 8) {
+        std::memcpy(&x, p, 8);
+        std::memcpy(&y, p + n - 8, 8);
+    } else if (n >= 4) {
+        uint32_t u, v;
+        std::memcpy(&u, p, 4);
+        std::memcpy(&v, p + n - 4, 4);
+        x = u;
+        y = v;
+    } else {
+        x = n == 0 ? 0 : p[0] | p[n / 2] | p[n - 1];
+        y = 0;
+    }
+    return ((x | y) & 0x8080808080808080ULL) == 0;
+}
 
 /// Whether `s` is well-formed UTF-8 (no overlongs, surrogates or values above U+10FFFF).
 bool is_valid_utf8(std::span<const uint8_t> s) noexcept;
