@@ -88,8 +88,19 @@ py::Object float_list(std::span<const double> values) {
     return list;
 }
 
-py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked) {
+py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked,
+                       std::span<const py::Object> objects) {
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(ranked.size())));
+    const auto pack = [&](std::size_t i, py::Object text) {
+        py::Object score = py::from_f64(ranked[i].score);
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
+                       py::check(PyTuple_Pack(2, text.get(), score.get())).release());
+    };
+    if (!objects.empty()) {
+        for (std::size_t i = 0; i < ranked.size(); ++i)
+            pack(i, objects[static_cast<std::size_t>(ranked[i].doc)].copy());
+        return list;
+    }
     // The texts lie anywhere in the corpus: each is requested from memory a few entries
     // before it is copied, so that the copies do not wait for one another.
     constexpr std::size_t kAhead = 8;
@@ -103,10 +114,7 @@ py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked) 
         if (i + kAhead < ranked.size()) prefetch(i + kAhead);
         const std::string_view doc = index.doc(static_cast<std::size_t>(ranked[i].doc));
         budget.spend(256 + doc.size());
-        py::Object text = py::from_str(doc);
-        py::Object score = py::from_f64(ranked[i].score);
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
-                       py::check(PyTuple_Pack(2, text.get(), score.get())).release());
+        pack(i, py::from_str(doc));
     }
     return list;
 }

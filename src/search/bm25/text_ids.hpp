@@ -1,0 +1,57 @@
+// A set of ids that stand for texts, looked up by text: id i means texts[i] of a vector of
+// views held elsewhere. Each slot of the table holds only the 4-byte id (plus absl's
+// control byte), where a map from view to id would hold 24 bytes; the price is that a
+// probe reads the text of the id it meets, which a lookup by text reads anyway to
+// confirm a match.
+//
+// The hash and the equality read the vector through a pointer fixed when the set is made:
+// the vector object must stay where it is for the set's life (its owner keeps it behind a
+// unique_ptr), and it must hold an id's text before the id is inserted (a rehash hashes
+// every id again).
+#pragma once
+
+#include "fx_hash.hpp"
+
+#include <absl/container/flat_hash_set.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::search {
+
+/// Hash of an id by its text, and of a text, alike.
+struct TextIdHash {
+    using is_transparent = void;
+    const std::vector<std::string_view>* texts = nullptr;
+
+    std::size_t operator()(uint32_t id) const noexcept { return FxHash{}((*texts)[id]); }
+    std::size_t operator()(std::string_view s) const noexcept { return FxHash{}(s); }
+};
+
+/// Equality of ids and texts by their texts.
+struct TextIdEq {
+    using is_transparent = void;
+    const std::vector<std::string_view>* texts = nullptr;
+
+    std::string_view text(uint32_t id) const noexcept { return (*texts)[id]; }
+    static std::string_view text(std::string_view s) noexcept { return s; }
+    bool operator()(uint32_t a, uint32_t b) const noexcept { return a == b || text(a) == text(b); }
+    bool operator()(uint32_t a, std::string_view b) const noexcept { return text(a) == b; }
+    bool operator()(std::string_view a, uint32_t b) const noexcept { return a == text(b); }
+};
+
+using TextIdSet = absl::flat_hash_set<uint32_t, TextIdHash, TextIdEq>;
+
+/// An empty set over the texts of `texts`.
+inline TextIdSet make_text_id_set(const std::vector<std::string_view>* texts) {
+    return TextIdSet(0, TextIdHash{texts}, TextIdEq{texts});
+}
+
+/// Heap bytes of the set's table.
+inline std::size_t text_id_set_bytes(const TextIdSet& s) noexcept {
+    return s.capacity() * (sizeof(uint32_t) + 1);
+}
+
+}  // namespace tarnwick::search
