@@ -17,14 +17,16 @@ namespace tarnwick::search {
 namespace {
 
 /// Appends every index of `terms` that holds ids[j] to positions[j] (the ids are distinct).
-void scan_slots(std::span<const uint32_t> terms, std::span<const uint32_t> ids,
-                std::vector<uint64_t>* positions) {
-    for (std::size_t pos = 0; pos < terms.size(); ++pos)
+void scan_slots(DocTerms terms, std::span<const uint32_t> ids, std::vector<uint64_t>* positions) {
+    std::size_t pos = 0;
+    for (const uint32_t t : terms) {
         for (std::size_t j = 0; j < ids.size(); ++j)
-            if (terms[pos] == ids[j]) {
+            if (t == ids[j]) {
                 positions[j].push_back(pos);
                 break;
             }
+        ++pos;
+    }
 }
 
 }  // namespace
@@ -268,11 +270,13 @@ void Bm25Engine::term_positions(std::span<const std::string> tokens, std::span<c
     for (const uint64_t d : docs) {
         // One scan of the document's forward list gives every slot its ascending positions.
         for (auto& p : positions) p.clear();
-        const std::span<const uint32_t> terms = doc_terms(static_cast<std::size_t>(d));
+        const DocTerms terms = doc_terms(static_cast<std::size_t>(d));
         if (ids.size() > kLinearSlots) {
-            for (std::size_t pos = 0; pos < terms.size(); ++pos) {
-                const auto it = slot_of_id.find(terms[pos]);
+            std::size_t pos = 0;
+            for (const uint32_t t : terms) {
+                const auto it = slot_of_id.find(t);
                 if (it != slot_of_id.end()) positions[it->second].push_back(pos);
+                ++pos;
             }
         } else {
             scan_slots(terms, ids, positions.data());

@@ -25,7 +25,8 @@
 //   cannot exceed the heap's minimum, which the heap would drop anyway; it then visits the
 //   others in document order, so the selection equals the plain one, ties included.
 // - Term positions are not stored: the positions of a term in a document are the indexes
-//   of its id in the document's forward list, found by one scan of that list.
+//   of its id in the document's forward list, found by one scan of that list (decoded as
+//   it is read: forward_lists.hpp).
 // Nothing changes after construction: any number of threads may query at once. The engine
 // is the in-memory implementation of Bm25Reader, through which the rankings read it.
 #pragma once
@@ -117,8 +118,8 @@ public:
     uint32_t tf(uint32_t id, std::size_t d) const noexcept;
     /// w(d, t) for a term occurring `tf` times in document d (tf >= 1).
     double weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
-    /// The term ids of document d in order (positions are indexes into this list).
-    std::span<const uint32_t> doc_terms(std::size_t d) const noexcept { return corpus_.doc_terms(d); }
+    /// The term ids of document d in order (positions are indexes in this order).
+    DocTerms doc_terms(std::size_t d) const noexcept { return corpus_.doc_terms(d); }
 
     /// Approximate heap bytes held (for benchmarks).
     std::size_t memory_bytes() const noexcept;
