@@ -63,20 +63,20 @@ void Bm25Engine::build() {
     std::size_t total_bytes = 0;
     for (const std::string_view s : *docs_) total_bytes += s.size();
 
-    // Tokenise every document once, interning its terms.
+    // Tokenise every document once, interning its terms, and enter it as its text's
+    // document (a later document of an equal text replaces the earlier one).
     corpus_.reserve(n, total_bytes / 6 + 16);
+    doc_index_.reserve(n);
     for (std::size_t d = 0; d < n; ++d) {
         cancel::cancellation_point();
         corpus_.add(doc(d), params_.normalize);
+        const auto [it, inserted] = doc_index_.insert(static_cast<uint32_t>(d));
+        if (!inserted) {
+            doc_index_.erase(it);
+            doc_index_.insert(static_cast<uint32_t>(d));
+        }
     }
     corpus_.shrink_to_fit();
-    // Each text's last document: inserted from the last document down, a text already in
-    // the set stays with the later document.
-    doc_index_.reserve(n);
-    for (std::size_t d = n; d-- > 0;) {
-        if (d % 1024 == 0) cancel::cancellation_point();
-        doc_index_.insert(static_cast<uint32_t>(d));
-    }
 
     // Postings (a term's df is its list's length), avgdl, idf, K(d) and BM25T's k1_t.
     CorpusStatistics stats = corpus_statistics(corpus_, variant_, variant_, params_.k1, params_.b);
