@@ -3,7 +3,7 @@
 // (index_dir_writer.hpp) and the join's index (join/joiner_index.hpp).
 //
 // - TokenisedCorpus holds each document as its term ids in document order (the forward
-//   list, byte-coded: forward_lists.hpp) and the table of distinct terms, numbered in
+//   list, each document at its own id width: forward_lists.hpp) and the table of distinct terms, numbered in
 //   order of first appearance.
 // - corpus_statistics computes from it, with the operations of bm25_formula.hpp, the
 //   postings of every term (documents in increasing order, with term frequencies), the
@@ -35,8 +35,8 @@ public:
     /// table) and false is returned.
     bool add(std::string_view text, bool normalize, uint64_t max_terms = UINT64_MAX);
 
-    /// Room for `docs` more documents and about `tokens` more term occurrences.
-    void reserve(std::size_t docs, std::size_t tokens) { lists_.reserve(docs, tokens); }
+    /// Room for `docs` more documents and `bytes` more bytes of stored term ids.
+    void reserve(std::size_t docs, std::size_t bytes) { lists_.reserve(docs, bytes); }
     /// Releases the room reserved beyond the tokens held.
     void shrink_to_fit() { lists_.shrink_to_fit(); }
 
