@@ -138,7 +138,35 @@ class TestPickling:
         assert again.get_top_n("two", 5) == idx.get_top_n("two", 5)
 
 
-def large_vocabulary_corpus(rng, n_words=40_000, n_docs=400):
+class TestNearlyEqualTexts:
+    def texts(self):
+        """Words and texts of every length up to 40 that differ from one another in one
+        character, first, last or in the middle."""
+        out = []
+        for n in range(1, 41):
+            base = "".join(chr(ord("a") + (i * 7) % 26) for i in range(n))
+            for i in sorted({0, n // 2, n - 1}):
+                out.append(base[:i] + "z" + base[i + 1:] if base[i] != "z" else base[:i] + "y" + base[i + 1:])
+            out.append(base)
+        return list(dict.fromkeys(out))
+
+    def test_each_word_finds_its_own_document(self):
+        words = self.texts()
+        idx = BM25Index(words)
+        for d, w in enumerate(words):
+            assert idx.get_top_n(w, 5) == [(w, idx.get_scores(w)[d])]
+            assert idx.get_idf_map()[w] == idx.get_idf_map()[words[0]]
+
+    def test_fusion_pool_tells_nearly_equal_texts_apart(self):
+        texts = self.texts()
+        corpus = [t + " common" for t in texts] * 2
+        model = Bm25Model(corpus)
+        idx = BM25Index(corpus)
+        for q in ["common", texts[5], texts[-1] + " common", texts[40]]:
+            assert idx.get_top_n_rrf(q, 20, 200, 60) == fused(model, q, 20, 60, 200)
+
+
+def large_vocabulary_corpus(rng, n_words=70_000, n_docs=400):
     """Documents over a vocabulary big enough that term ids need one, two and three bytes."""
     vocab = ["w%d" % i for i in range(n_words)]
     docs = [" ".join(vocab[i:i + 100]) for i in range(0, n_words, 100)]
@@ -165,7 +193,7 @@ class TestPositionsWithLargeVocabulary:
                 assert (idf, weight) == (model.idf[term], model.w[d][term])
 
     def test_index_directory_positions(self, tmp_path, rng):
-        _, corpus = large_vocabulary_corpus(rng, 20_000, 150)
+        _, corpus = large_vocabulary_corpus(rng, 70_000, 150)
         save_mmap_bm25(str(tmp_path), corpus, 1.5, 0.75, False, "bm25", None, True)
         meta, records, positions = read_index_dir(str(tmp_path))
         want = {}
