@@ -1,8 +1,8 @@
 // Every document's term ids in document order (the forward lists), each document's ids
 // stored at one width: the fewest bytes (1 to 4, little-endian) that hold its largest id.
 // Ids are numbered by first appearance, so a document of common words takes one or two
-// bytes an id instead of four; its width is its byte length over its id count, so it costs
-// nothing to store. A document's ids are read in order (DocTerms), each by one 4-byte load
+// bytes an id instead of four. A document costs its 8-byte offset and a byte for its width;
+// its id count is its byte length over its width. A document's ids are read in order (DocTerms), each by one 4-byte load
 // masked to the width, at a fixed stride: no step depends on the value before it, and
 // there is no branch on the width inside a document. The buffer therefore keeps kPad
 // readable bytes beyond the last id; what they hold is never used.
@@ -96,14 +96,15 @@ public:
             out += width;
         }
         byte_offsets_.push_back(end);
-        term_offsets_.push_back(term_offsets_.back() + pending_.size());
+        widths_.push_back(static_cast<uint8_t>(width));
+        num_terms_ += pending_.size();
         discard();
     }
 
     /// Room for `docs` more documents and `bytes` more bytes of ids.
     void reserve(std::size_t docs, std::size_t bytes) {
         byte_offsets_.reserve(byte_offsets_.size() + docs);
-        term_offsets_.reserve(term_offsets_.size() + docs);
+        widths_.reserve(widths_.size() + docs);
         bytes_.reserve(byte_offsets_.back() + bytes + kPad);
     }
     /// Releases the room reserved beyond the ids held (and the padding), and the scratch
@@ -116,25 +117,22 @@ public:
 
     std::size_t num_docs() const noexcept { return byte_offsets_.size() - 1; }
     /// The number of ids of every finished document.
-    std::size_t num_terms() const noexcept { return term_offsets_.back(); }
+    std::size_t num_terms() const noexcept { return num_terms_; }
     /// The number of ids of document d.
-    uint64_t length(std::size_t d) const noexcept { return term_offsets_[d + 1] - term_offsets_[d]; }
-    DocTerms doc(std::size_t d) const noexcept {
-        const std::size_t n = length(d);
-        const std::size_t width = n == 0 ? 1 : (byte_offsets_[d + 1] - byte_offsets_[d]) / n;
-        return {bytes_.data() + byte_offsets_[d], n, width};
-    }
+    uint64_t length(std::size_t d) const noexcept { return (byte_offsets_[d + 1] - byte_offsets_[d]) / widths_[d]; }
+    DocTerms doc(std::size_t d) const noexcept { return {bytes_.data() + byte_offsets_[d], length(d), widths_[d]}; }
 
     /// Approximate heap bytes held.
     std::size_t memory_bytes() const noexcept {
-        return bytes_.capacity() + (byte_offsets_.capacity() + term_offsets_.capacity()) * 8 +
+        return bytes_.capacity() + byte_offsets_.capacity() * 8 + widths_.capacity() +
                pending_.capacity() * 4;
     }
 
 private:
     std::vector<uint8_t> bytes_ = std::vector<uint8_t>(kPad);  // the ids, then at least kPad bytes
     std::vector<uint64_t> byte_offsets_{0};  // N + 1 offsets into bytes_
-    std::vector<uint64_t> term_offsets_{0};  // N + 1: ids before each document
+    std::vector<uint8_t> widths_;            // bytes an id, by document
+    std::size_t num_terms_ = 0;              // ids of every finished document
     std::vector<uint32_t> pending_;          // the ids of the document being added
 };
 
