@@ -96,14 +96,19 @@ py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked,
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
                        py::check(PyTuple_Pack(2, text.get(), score.get())).release());
     };
+    // The texts lie anywhere in the corpus: each (or its object, whose reference count is
+    // written) is requested from memory a few entries before it is read, so that the
+    // reads do not wait for one another.
+    constexpr std::size_t kAhead = 8;
     if (!objects.empty()) {
-        for (std::size_t i = 0; i < ranked.size(); ++i)
-            pack(i, objects[static_cast<std::size_t>(ranked[i].doc)].copy());
+        const auto object = [&](std::size_t i) { return objects[static_cast<std::size_t>(ranked[i].doc)].get(); };
+        for (std::size_t i = 0; i < ranked.size() && i < kAhead; ++i) __builtin_prefetch(object(i), 1);
+        for (std::size_t i = 0; i < ranked.size(); ++i) {
+            if (i + kAhead < ranked.size()) __builtin_prefetch(object(i + kAhead), 1);
+            pack(i, py::Object::borrow(object(i)));
+        }
         return list;
     }
-    // The texts lie anywhere in the corpus: each is requested from memory a few entries
-    // before it is copied, so that the copies do not wait for one another.
-    constexpr std::size_t kAhead = 8;
     const auto prefetch = [&](std::size_t i) {
         const std::string_view t = index.doc(static_cast<std::size_t>(ranked[i].doc));
         for (std::size_t b = 0; b < t.size() && b < 512; b += 64) __builtin_prefetch(t.data() + b);
