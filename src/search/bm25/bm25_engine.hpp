@@ -2,9 +2,9 @@
 //
 // What the structure guarantees:
 // - The corpus is kept as given: the engine copies the texts into one buffer of its own,
-//   or reads them where the caller keeps them (TextStorage::Borrow: the caller keeps every
-//   text alive and unchanged at its address for the engine's life, as the Python classes
-//   do with their str objects). `doc_index` maps each distinct text to the last document
+//   or reads them where the caller keeps them (`borrowing`: the caller keeps every text
+//   alive and unchanged at its address for the engine's life, as the Python classes do
+//   with their str objects). `doc_index` maps each distinct text to the last document
 //   holding it through a set of document ids hashed by their texts (text_ids.hpp).
 // - Every document is tokenised once. Its terms are kept as term ids in document order
 //   (the forward list: positions of a term are the indexes where its id stands), and every
@@ -25,8 +25,8 @@
 //   cannot exceed the heap's minimum, which the heap would drop anyway; it then visits the
 //   others in document order, so the selection equals the plain one, ties included.
 // - Term positions are not stored: the positions of a term in a document are the indexes
-//   of its id in the document's forward list, found by one scan of that list (decoded as
-//   it is read: forward_lists.hpp).
+//   of its id in the document's forward list, found by one scan of that list (stored at
+//   the document's id width: forward_lists.hpp).
 // Nothing changes after construction: any number of threads may query at once. The engine
 // is the in-memory implementation of Bm25Reader, through which the rankings read it.
 #pragma once

@@ -3,8 +3,8 @@
 // (index_dir_writer.hpp) and the join's index (join/joiner_index.hpp).
 //
 // - TokenisedCorpus holds each document as its term ids in document order (the forward
-//   list, each document at its own id width: forward_lists.hpp) and the table of distinct terms, numbered in
-//   order of first appearance.
+//   list, each document at its own id width: forward_lists.hpp) and the table of distinct
+//   terms, numbered in order of first appearance.
 // - corpus_statistics computes from it, with the operations of bm25_formula.hpp, the
 //   postings of every term (documents in increasing order, with term frequencies), the
 //   mean length, every term's idf, every document's length factor K(d) and, for BM25T,

@@ -2,10 +2,11 @@
 // stored at one width: the fewest bytes (1 to 4, little-endian) that hold its largest id.
 // Ids are numbered by first appearance, so a document of common words takes one or two
 // bytes an id instead of four. A document costs its 8-byte offset and a byte for its width;
-// its id count is its byte length over its width. A document's ids are read in order (DocTerms), each by one 4-byte load
-// masked to the width, at a fixed stride: no step depends on the value before it, and
-// there is no branch on the width inside a document. The buffer therefore keeps kPad
-// readable bytes beyond the last id; what they hold is never used.
+// its id count is its byte length over its width. A document's ids are read in order
+// (DocTerms), each by one 4-byte load masked to the width, at a fixed stride: no step
+// depends on the value before it, and there is no branch on the width inside a document.
+// The buffer therefore keeps kPad readable bytes beyond the last id; what they hold is
+// never used.
 #pragma once
 
 #include <algorithm>
@@ -119,8 +120,12 @@ public:
     /// The number of ids of every finished document.
     std::size_t num_terms() const noexcept { return num_terms_; }
     /// The number of ids of document d.
-    uint64_t length(std::size_t d) const noexcept { return (byte_offsets_[d + 1] - byte_offsets_[d]) / widths_[d]; }
-    DocTerms doc(std::size_t d) const noexcept { return {bytes_.data() + byte_offsets_[d], length(d), widths_[d]}; }
+    uint64_t length(std::size_t d) const noexcept {
+        return (byte_offsets_[d + 1] - byte_offsets_[d]) / widths_[d];
+    }
+    DocTerms doc(std::size_t d) const noexcept {
+        return {bytes_.data() + byte_offsets_[d], length(d), widths_[d]};
+    }
 
     /// Approximate heap bytes held.
     std::size_t memory_bytes() const noexcept {
