@@ -67,11 +67,27 @@ py::Object float_list(std::span<const double> values) {
     return list;
 }
 
-py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked) {
+py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked,
+                       std::span<const py::Object> objects) {
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(ranked.size())));
-    // The texts lie anywhere in the corpus: each is requested from memory a few entries
-    // before it is copied, so that the copies do not wait for one another.
+    const auto pack = [&](std::size_t i, py::Object text) {
+        py::Object score = py::from_f64(ranked[i].score);
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
+                       py::check(PyTuple_Pack(2, text.get(), score.get())).release());
+    };
+    // The texts lie anywhere in the corpus: each (or its object, whose reference count is
+    // written) is requested from memory a few entries before it is read, so that the
+    // reads do not wait for one another.
     constexpr std::size_t kAhead = 8;
+    if (!objects.empty()) {
+        const auto object = [&](std::size_t i) { return objects[static_cast<std::size_t>(ranked[i].doc)].get(); };
+        for (std::size_t i = 0; i < ranked.size() && i < kAhead; ++i) __builtin_prefetch(object(i), 1);
+        for (std::size_t i = 0; i < ranked.size(); ++i) {
+            if (i + kAhead < ranked.size()) __builtin_prefetch(object(i + kAhead), 1);
+            pack(i, py::Object::borrow(object(i)));
+        }
+        return list;
+    }
     const auto prefetch = [&](std::size_t i) {
         const std::string_view t = index.doc(static_cast<std::size_t>(ranked[i].doc));
         for (std::size_t b = 0; b < t.size() && b < 512; b += 64) __builtin_prefetch(t.data() + b);
@@ -82,10 +98,7 @@ py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked) 
         if (i + kAhead < ranked.size()) prefetch(i + kAhead);
         const std::string_view doc = index.doc(static_cast<std::size_t>(ranked[i].doc));
         budget.spend(256 + doc.size());
-        py::Object text = py::from_str(doc);
-        py::Object score = py::from_f64(ranked[i].score);
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
-                       py::check(PyTuple_Pack(2, text.get(), score.get())).release());
+        pack(i, py::from_str(doc));
     }
     return list;
 }

@@ -126,7 +126,9 @@ std::string path_arg(PyObject* o);
 /// A new list of floats.
 py::Object float_list(std::span<const double> values);
 
-/// A new list of (document text, score) tuples.
-py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked);
+/// A new list of (document text, score) tuples. With `objects` (item d the text of
+/// document d as a plain str), each text is that object itself; else a new str.
+py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked,
+                       std::span<const py::Object> objects = {});
 
 }  // namespace tarnwick::search

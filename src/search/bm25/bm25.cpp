@@ -15,12 +15,17 @@
 
 namespace tarnwick::search {
 
-/// The value held by a Python instance of the variant's class.
+/// The value held by a Python instance of the variant's class: the corpus items, each a
+/// plain str, and the engine over their UTF-8 forms (which live as long as the items;
+/// members are destroyed in reverse order, the engine first). A result returns the item
+/// itself.
 template <Variant V>
 struct Bm25Object {
+    std::vector<py::Object> texts;
     Bm25Engine engine;
 
     const Bm25Reader& reader() const noexcept { return engine; }
+    std::span<const py::Object> doc_objects() const noexcept { return texts; }
     static std::string doc_out_of_range(uint64_t d, std::size_t n) {
         return "doc_idx " + std::to_string(d) + " out of range (corpus has " + std::to_string(n) +
                " docs)";
@@ -123,41 +128,49 @@ constexpr methods::MethodDocs kDocs{
 };
 constexpr py::Signature<0> kReduceSig{"__reduce__", {}};
 
+/// Builds the instance over the items of `corpus`, kept as they are (an item of a str
+/// subclass is replaced by a plain str equal to it, which a result then returns).
 template <Variant V>
-py::Object create(PyTypeObject* type, std::span<const std::string_view> corpus, Bm25Params params) {
-    return py::Class<Bm25Object<V>>::create_in(type, Bm25Object<V>{Bm25Engine(V, corpus, params)});
+py::Object create(PyTypeObject* type, py::StrList corpus, Bm25Params params) {
+    for (std::size_t i = 0; i < corpus.objects.size(); ++i)
+        if (!PyUnicode_CheckExact(corpus.objects[i].get())) {
+            corpus.objects[i] = py::from_str(corpus.views[i]);
+            corpus.views[i] = py::to_str(corpus.objects[i].get());
+        }
+    Bm25Engine engine = Bm25Engine::borrowing(V, std::move(corpus.views), params);
+    return py::Class<Bm25Object<V>>::create_in(type, Bm25Object<V>{std::move(corpus.objects), std::move(engine)});
 }
 
 // ---- Bodies ----
 
 template <Variant V>
 py::Object new_plain(PyTypeObject* type, const py::Args<4>& a) {
-    const py::StrList corpus = py::arg("corpus", [&] { return py::to_str_list(a[0]); });
+    py::StrList corpus = py::arg("corpus", [&] { return py::to_str_list(a[0]); });
     Bm25Params p;
     if (a[1]) p.k1 = py::arg("k1", [&] { return py::to_f64(a[1]); });
     if (a[2]) p.b = py::arg("b", [&] { return py::to_f64(a[2]); });
     if (a[3]) p.normalize = py::arg("normalize", [&] { return py::to_bool(a[3]); });
-    return create<V>(type, corpus.views, p);
+    return create<V>(type, std::move(corpus), p);
 }
 
 template <Variant V>
 py::Object new_delta(PyTypeObject* type, const py::Args<5>& a) {
-    const py::StrList corpus = py::arg("corpus", [&] { return py::to_str_list(a[0]); });
+    py::StrList corpus = py::arg("corpus", [&] { return py::to_str_list(a[0]); });
     Bm25Params p;
     p.delta = V == Variant::L ? 0.5 : 1.0;
     if (a[1]) p.k1 = py::arg("k1", [&] { return py::to_f64(a[1]); });
     if (a[2]) p.b = py::arg("b", [&] { return py::to_f64(a[2]); });
     if (a[3]) p.delta = py::arg("delta", [&] { return py::to_f64(a[3]); });
     if (a[4]) p.normalize = py::arg("normalize", [&] { return py::to_bool(a[4]); });
-    return create<V>(type, corpus.views, p);
+    return create<V>(type, std::move(corpus), p);
 }
 
 py::Object reduce_index(PyObject* self) {
     py::Ref<Bm25Object<Variant::Okapi>> idx(self);
     const Bm25Engine& e = idx->engine;
-    py::Object corpus = py::check(PyList_New(static_cast<Py_ssize_t>(e.num_docs())));
-    for (std::size_t i = 0; i < e.num_docs(); ++i)
-        PyList_SetItem(corpus.get(), static_cast<Py_ssize_t>(i), py::from_str(e.doc(i)).release());
+    py::Object corpus = py::check(PyList_New(static_cast<Py_ssize_t>(idx->texts.size())));
+    for (std::size_t i = 0; i < idx->texts.size(); ++i)
+        PyList_SetItem(corpus.get(), static_cast<Py_ssize_t>(i), idx->texts[i].copy().release());
     const py::Object k1 = py::from_f64(e.params().k1), b = py::from_f64(e.params().b);
     const py::Object normalize = py::from_bool(e.params().normalize);
     const py::Object args = py::check(PyTuple_Pack(4, corpus.get(), k1.get(), b.get(), normalize.get()));

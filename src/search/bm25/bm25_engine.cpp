@@ -17,14 +17,16 @@ namespace tarnwick::search {
 namespace {
 
 /// Appends every index of `terms` that holds ids[j] to positions[j] (the ids are distinct).
-void scan_slots(std::span<const uint32_t> terms, std::span<const uint32_t> ids,
-                std::vector<uint64_t>* positions) {
-    for (std::size_t pos = 0; pos < terms.size(); ++pos)
+void scan_slots(DocTerms terms, std::span<const uint32_t> ids, std::vector<uint64_t>* positions) {
+    std::size_t pos = 0;
+    for (const uint32_t t : terms) {
         for (std::size_t j = 0; j < ids.size(); ++j)
-            if (terms[pos] == ids[j]) {
+            if (t == ids[j]) {
                 positions[j].push_back(pos);
                 break;
             }
+        ++pos;
+    }
 }
 
 }  // namespace
@@ -32,28 +34,47 @@ void scan_slots(std::span<const uint32_t> terms, std::span<const uint32_t> ids,
 Bm25Engine::Bm25Engine(Variant variant, std::span<const std::string_view> corpus,
                        Bm25Params params)
     : variant_(variant), params_(params) {
-    const std::size_t n = corpus.size();
-    if (n >= UINT32_MAX) throw std::length_error("corpus has too many documents");
-
+    if (corpus.size() >= UINT32_MAX) throw std::length_error("corpus has too many documents");
     // The texts, one after another.
     std::size_t total_bytes = 0;
     for (const std::string_view s : corpus) total_bytes += s.size();
     text_.reserve(total_bytes);
-    doc_offsets_.reserve(n + 1);
-    doc_offsets_.push_back(0);
+    for (const std::string_view s : corpus) text_.insert(text_.end(), s.begin(), s.end());
+    docs_->reserve(corpus.size());
+    std::size_t at = 0;
     for (const std::string_view s : corpus) {
-        text_.insert(text_.end(), s.begin(), s.end());
-        doc_offsets_.push_back(text_.size());
+        docs_->emplace_back(text_.data() + at, s.size());
+        at += s.size();
     }
+    build();
+}
 
-    // Tokenise every document once, interning its terms.
+Bm25Engine Bm25Engine::borrowing(Variant variant, std::vector<std::string_view> corpus,
+                                 Bm25Params params) {
+    if (corpus.size() >= UINT32_MAX) throw std::length_error("corpus has too many documents");
+    Bm25Engine e(variant, params);
+    *e.docs_ = std::move(corpus);
+    e.build();
+    return e;
+}
+
+void Bm25Engine::build() {
+    const std::size_t n = num_docs();
+    std::size_t total_bytes = 0;
+    for (const std::string_view s : *docs_) total_bytes += s.size();
+
+    // Tokenise every document once, interning its terms, and enter it as its text's
+    // document (a later document of an equal text replaces the earlier one).
+    corpus_.reserve(n, total_bytes / 3 + 16);  // about two bytes an id, an id every six bytes
     doc_index_.reserve(n);
-    corpus_.reserve(n, total_bytes / 6 + 16);
     for (std::size_t d = 0; d < n; ++d) {
         cancel::cancellation_point();
-        const std::string_view s = doc(d);
-        corpus_.add(s, params_.normalize);
-        doc_index_.insert_or_assign(s, static_cast<uint32_t>(d));
+        corpus_.add(doc(d), params_.normalize);
+        const auto [it, inserted] = doc_index_.insert(static_cast<uint32_t>(d));
+        if (!inserted) {
+            doc_index_.erase(it);
+            doc_index_.insert(static_cast<uint32_t>(d));
+        }
     }
     corpus_.shrink_to_fit();
 
@@ -104,7 +125,7 @@ double Bm25Engine::weight(uint32_t id, std::size_t d, uint32_t tf) const noexcep
 std::optional<uint64_t> Bm25Engine::doc_index(std::string_view text) const {
     const auto it = doc_index_.find(text);
     if (it == doc_index_.end()) return std::nullopt;
-    return it->second;
+    return *it;
 }
 
 uint32_t Bm25Engine::tf(uint32_t id, std::size_t d) const noexcept {
@@ -249,11 +270,13 @@ void Bm25Engine::term_positions(std::span<const std::string> tokens, std::span<c
     for (const uint64_t d : docs) {
         // One scan of the document's forward list gives every slot its ascending positions.
         for (auto& p : positions) p.clear();
-        const std::span<const uint32_t> terms = doc_terms(static_cast<std::size_t>(d));
+        const DocTerms terms = doc_terms(static_cast<std::size_t>(d));
         if (ids.size() > kLinearSlots) {
-            for (std::size_t pos = 0; pos < terms.size(); ++pos) {
-                const auto it = slot_of_id.find(terms[pos]);
+            std::size_t pos = 0;
+            for (const uint32_t t : terms) {
+                const auto it = slot_of_id.find(t);
                 if (it != slot_of_id.end()) positions[it->second].push_back(pos);
+                ++pos;
             }
         } else {
             scan_slots(terms, ids, positions.data());
@@ -269,11 +292,11 @@ void Bm25Engine::term_positions(std::span<const std::string> tokens, std::span<c
 }
 
 std::size_t Bm25Engine::memory_bytes() const noexcept {
-    std::size_t bytes = text_.capacity() + doc_offsets_.capacity() * 8 + corpus_.memory_bytes() +
+    std::size_t bytes = text_.capacity() + docs_->capacity() * sizeof(std::string_view) + corpus_.memory_bytes() +
                         length_factor_.capacity() * 8 + post_offsets_.capacity() * 8 +
                         postings_.capacity() * sizeof(Posting) + idf_.capacity() * 8 +
                         term_k1_.capacity() * 8;
-    bytes += doc_index_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
+    bytes += text_id_set_bytes(doc_index_);
     return bytes;
 }
 

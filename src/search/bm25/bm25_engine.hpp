@@ -1,8 +1,11 @@
 // The BM25 engine shared by the four index variants (Okapi, L, Plus and the per-term T).
 //
 // What the structure guarantees:
-// - The corpus is kept as given, in one text buffer; `doc_index` maps each distinct text
-//   (a view into that buffer) to the last document holding it.
+// - The corpus is kept as given: the engine copies the texts into one buffer of its own,
+//   or reads them where the caller keeps them (`borrowing`: the caller keeps every text
+//   alive and unchanged at its address for the engine's life, as the Python classes do
+//   with their str objects). `doc_index` maps each distinct text to the last document
+//   holding it through a set of document ids hashed by their texts (text_ids.hpp).
 // - Every document is tokenised once. Its terms are kept as term ids in document order
 //   (the forward list: positions of a term are the indexes where its id stands), and every
 //   distinct (term, document) pair is one posting (document id, term frequency) in the
@@ -22,7 +25,8 @@
 //   cannot exceed the heap's minimum, which the heap would drop anyway; it then visits the
 //   others in document order, so the selection equals the plain one, ties included.
 // - Term positions are not stored: the positions of a term in a document are the indexes
-//   of its id in the document's forward list, found by one scan of that list.
+//   of its id in the document's forward list, found by one scan of that list (stored at
+//   the document's id width: forward_lists.hpp).
 // Nothing changes after construction: any number of threads may query at once. The engine
 // is the in-memory implementation of Bm25Reader, through which the rankings read it.
 #pragma once
@@ -32,6 +36,7 @@
 #include "search/bm25/corpus_stats.hpp"
 #include "search/bm25/bm25_reader.hpp"
 #include "search/bm25/postings.hpp"
+#include "search/bm25/text_ids.hpp"
 #include "search/ranking/top_n.hpp"
 
 #include <absl/container/flat_hash_map.h>
@@ -58,9 +63,14 @@ struct Query {
 
 class Bm25Engine final : public Bm25Reader {
 public:
-    /// Builds the index over `corpus` (UTF-8 texts). Throws std::length_error when the
-    /// corpus has 2^32 - 1 documents or more, or a document repeats one term 2^32 times.
+    /// Builds the index over `corpus` (UTF-8 texts), copying the texts. Throws
+    /// std::length_error when the corpus has 2^32 - 1 documents or more, or a document
+    /// repeats one term 2^32 times.
     Bm25Engine(Variant variant, std::span<const std::string_view> corpus, Bm25Params params);
+
+    /// Builds the index over the texts `corpus` views without copying them: the caller
+    /// keeps every text alive and unchanged at its address for the engine's life.
+    static Bm25Engine borrowing(Variant variant, std::vector<std::string_view> corpus, Bm25Params params);
 
     Bm25Engine(Bm25Engine&&) noexcept = default;
     Bm25Engine& operator=(Bm25Engine&&) noexcept = default;
@@ -70,10 +80,8 @@ public:
     double avgdl() const noexcept { return avgdl_; }
 
     // ---- Bm25Reader ----
-    std::size_t num_docs() const noexcept override { return doc_offsets_.size() - 1; }
-    std::string_view doc(std::size_t d) const noexcept override {
-        return {text_.data() + doc_offsets_[d], doc_offsets_[d + 1] - doc_offsets_[d]};
-    }
+    std::size_t num_docs() const noexcept override { return docs_->size(); }
+    std::string_view doc(std::size_t d) const noexcept override { return (*docs_)[d]; }
     std::optional<uint64_t> doc_index(std::string_view text) const override;
     bool normalize() const noexcept override { return params_.normalize; }
     using Bm25Reader::scores;
@@ -110,8 +118,8 @@ public:
     uint32_t tf(uint32_t id, std::size_t d) const noexcept;
     /// w(d, t) for a term occurring `tf` times in document d (tf >= 1).
     double weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept;
-    /// The term ids of document d in order (positions are indexes into this list).
-    std::span<const uint32_t> doc_terms(std::size_t d) const noexcept { return corpus_.doc_terms(d); }
+    /// The term ids of document d in order (positions are indexes in this order).
+    DocTerms doc_terms(std::size_t d) const noexcept { return corpus_.doc_terms(d); }
 
     /// Approximate heap bytes held (for benchmarks).
     std::size_t memory_bytes() const noexcept;
@@ -121,6 +129,10 @@ protected:
 
 private:
     using Posting = TermPosting;
+    /// Every member but the texts at their defaults; build() does the rest.
+    Bm25Engine(Variant variant, Bm25Params params) : variant_(variant), params_(params) {}
+    /// Builds the index over the texts of docs_.
+    void build();
     std::span<const Posting> postings(uint32_t id) const noexcept {
         return std::span<const Posting>(postings_).subspan(
             post_offsets_[id], post_offsets_[id + 1] - post_offsets_[id]);
@@ -158,11 +170,14 @@ private:
     Bm25Params params_;
     double avgdl_ = 1.0;
 
-    // The corpus texts, one after another. A vector, not a string: `doc_index_` views it,
-    // and moving a short string would move its characters out from under those views.
+    // The corpus texts, one after another, when the engine copies them (else empty). A
+    // vector, not a string: docs_ views it, and moving a short string would move its
+    // characters out from under those views.
     std::vector<char> text_;
-    std::vector<uint64_t> doc_offsets_;   // N + 1 offsets into text_
-    absl::flat_hash_map<std::string_view, uint32_t, FxHash> doc_index_;
+    // Text of each document (into text_ or the caller's texts); on the heap, so that
+    // doc_index_ reads it at one address while the engine moves.
+    std::unique_ptr<std::vector<std::string_view>> docs_ = std::make_unique<std::vector<std::string_view>>();
+    TextIdSet doc_index_ = make_text_id_set(docs_.get());  // the last document of each text
 
     TokenisedCorpus corpus_;       // the forward lists and the term table
     std::vector<double> idf_;      // by term id

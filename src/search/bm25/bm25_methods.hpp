@@ -3,6 +3,9 @@
 // MethodDocs) and their bodies, for any class whose value T gives
 //   const Bm25Reader& reader() const;                            // the index
 //   static std::string doc_out_of_range(uint64_t d, std::size_t n);  // IndexError message
+// and, when it keeps the corpus texts as str objects (which the ranked lists then return
+// themselves instead of new str objects),
+//   std::span<const py::Object> doc_objects() const;            // item d is text d
 // Each body converts its arguments first (a failed conversion raises before any work),
 // then takes the shared borrow of the instance, runs the ranking and builds the result
 // (`ranked` for the ranked lists). A method and its filtered form (get_scores,
@@ -101,7 +104,10 @@ template <class T, class Rank>
 py::Object ranked(PyObject* self, Rank&& rank) {
     py::Ref<T> obj(self);
     const Bm25Reader& index = obj->reader();
-    return ranked_list(index, rank(index));
+    if constexpr (requires { obj->doc_objects(); })
+        return ranked_list(index, rank(index), obj->doc_objects());
+    else
+        return ranked_list(index, rank(index));
 }
 
 /// get_scores_filtered(query, allowed=None), and get_scores, the same without `allowed`.

@@ -7,23 +7,17 @@
 namespace tarnwick::search {
 
 bool TokenisedCorpus::add(std::string_view text, bool normalize, uint64_t max_terms) {
-    const std::size_t before = tokens_.size();
     cancel::Budget budget;  // a document of hundreds of megabytes answers Ctrl-C
     for_each_term(text, normalize, [&](std::string_view t) {
-        tokens_.push_back(terms_.intern(t));
+        lists_.push(terms_.intern(t));
         budget.spend(t.size() + 1);
     });
-    if (tokens_.size() - before > max_terms) {
-        tokens_.resize(before);
+    if (lists_.pending() > max_terms) {
+        lists_.discard();
         return false;
     }
-    offsets_.push_back(tokens_.size());
+    lists_.finish();
     return true;
-}
-
-void TokenisedCorpus::reserve(std::size_t docs, std::size_t tokens) {
-    offsets_.reserve(offsets_.size() + docs);
-    tokens_.reserve(tokens_.size() + tokens);
 }
 
 CorpusStatistics corpus_statistics(const TokenisedCorpus& corpus, Variant variant, Variant idf_rule,
@@ -31,7 +25,7 @@ CorpusStatistics corpus_statistics(const TokenisedCorpus& corpus, Variant varian
     const std::size_t n = corpus.num_docs();
     const std::size_t v = corpus.terms().size();
     CorpusStatistics s;
-    s.lists = invert(corpus.offsets(), corpus.tokens(), v);
+    s.lists = invert(corpus);
     s.avgdl = bm25::average_length(corpus.num_tokens(), n);
 
     s.idf.resize(v);

@@ -3,7 +3,8 @@
 // (index_dir_writer.hpp) and the join's index (join/joiner_index.hpp).
 //
 // - TokenisedCorpus holds each document as its term ids in document order (the forward
-//   list) and the table of distinct terms, numbered in order of first appearance.
+//   list, each document at its own id width: forward_lists.hpp) and the table of distinct
+//   terms, numbered in order of first appearance.
 // - corpus_statistics computes from it, with the operations of bm25_formula.hpp, the
 //   postings of every term (documents in increasing order, with term frequencies), the
 //   mean length, every term's idf, every document's length factor K(d) and, for BM25T,
@@ -14,6 +15,7 @@
 #pragma once
 
 #include "search/bm25/bm25_formula.hpp"
+#include "search/bm25/forward_lists.hpp"
 #include "search/bm25/postings.hpp"
 #include "search/bm25/term_table.hpp"
 
@@ -33,35 +35,27 @@ public:
     /// table) and false is returned.
     bool add(std::string_view text, bool normalize, uint64_t max_terms = UINT64_MAX);
 
-    /// Room for `docs` more documents and `tokens` more term occurrences.
-    void reserve(std::size_t docs, std::size_t tokens);
+    /// Room for `docs` more documents and `bytes` more bytes of stored term ids.
+    void reserve(std::size_t docs, std::size_t bytes) { lists_.reserve(docs, bytes); }
     /// Releases the room reserved beyond the tokens held.
-    void shrink_to_fit() { tokens_.shrink_to_fit(); }
+    void shrink_to_fit() { lists_.shrink_to_fit(); }
 
-    std::size_t num_docs() const noexcept { return offsets_.size() - 1; }
-    std::size_t num_tokens() const noexcept { return tokens_.size(); }
+    std::size_t num_docs() const noexcept { return lists_.num_docs(); }
+    std::size_t num_tokens() const noexcept { return lists_.num_terms(); }
     /// dl(d): the number of terms of document d.
-    uint64_t length(std::size_t d) const noexcept { return offsets_[d + 1] - offsets_[d]; }
-    /// The term ids of document d in order (positions are indexes into this list).
-    std::span<const uint32_t> doc_terms(std::size_t d) const noexcept {
-        return std::span<const uint32_t>(tokens_).subspan(offsets_[d], offsets_[d + 1] - offsets_[d]);
-    }
-    /// N + 1 offsets into tokens(): document d is tokens()[offsets()[d], offsets()[d + 1]).
-    std::span<const uint64_t> offsets() const noexcept { return offsets_; }
-    std::span<const uint32_t> tokens() const noexcept { return tokens_; }
+    uint64_t length(std::size_t d) const noexcept { return lists_.length(d); }
+    /// The term ids of document d in order (positions are indexes in this order).
+    DocTerms doc_terms(std::size_t d) const noexcept { return lists_.doc(d); }
     const TermTable& terms() const noexcept { return terms_; }
     /// The term table, taken out when the forward lists are no longer needed.
     TermTable take_terms() && { return std::move(terms_); }
 
     /// Approximate heap bytes held.
-    std::size_t memory_bytes() const noexcept {
-        return offsets_.capacity() * 8 + tokens_.capacity() * 4 + terms_.memory_bytes();
-    }
+    std::size_t memory_bytes() const noexcept { return lists_.memory_bytes() + terms_.memory_bytes(); }
 
 private:
     TermTable terms_;
-    std::vector<uint64_t> offsets_{0};
-    std::vector<uint32_t> tokens_;
+    ForwardLists lists_;
 };
 
 /// The statistics of a corpus for one variant (see the file comment).

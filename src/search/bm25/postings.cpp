@@ -1,18 +1,17 @@
 #include "search/bm25/postings.hpp"
 
 #include "cancel.hpp"
+#include "search/bm25/corpus_stats.hpp"
 
 #include <algorithm>
 #include <stdexcept>
 
 namespace tarnwick::search {
 
-InvertedLists invert(std::span<const uint64_t> tok_offsets, std::span<const uint32_t> tokens,
-                     std::size_t num_terms) {
-    const std::size_t n = tok_offsets.size() - 1;
-    const auto doc_terms = [&](std::size_t d) {
-        return tokens.subspan(tok_offsets[d], tok_offsets[d + 1] - tok_offsets[d]);
-    };
+InvertedLists invert(const TokenisedCorpus& corpus) {
+    const std::size_t n = corpus.num_docs();
+    const std::size_t num_terms = corpus.terms().size();
+    const auto doc_terms = [&](std::size_t d) { return corpus.doc_terms(d); };
     // Document frequencies (each document counted once per term), then the lists.
     InvertedLists out;
     std::vector<uint32_t> last(num_terms, UINT32_MAX);

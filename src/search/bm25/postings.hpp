@@ -21,11 +21,10 @@ struct InvertedLists {
     std::vector<TermPosting> postings;
 };
 
-/// The lists of a corpus of documents whose term ids (each below `num_terms`) are
-/// tokens[tok_offsets[d], tok_offsets[d + 1]) for document d, with fewer than 2^32 - 1
-/// documents. Throws std::length_error when a document holds one term 2^32 - 1 times or more.
-/// A cancellation point (cancel.hpp).
-InvertedLists invert(std::span<const uint64_t> tok_offsets, std::span<const uint32_t> tokens,
-                     std::size_t num_terms);
+class TokenisedCorpus;
+
+/// The lists of a corpus of fewer than 2^32 - 1 documents. Throws std::length_error when a
+/// document holds one term 2^32 - 1 times or more. A cancellation point (cancel.hpp).
+InvertedLists invert(const TokenisedCorpus& corpus);
 
 }  // namespace tarnwick::search

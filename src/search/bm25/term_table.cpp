@@ -24,18 +24,23 @@ std::string_view TermTable::store(std::string_view term) {
 
 uint32_t TermTable::intern(std::string_view term) {
     const auto it = ids_.find(term);
-    if (it != ids_.end()) return it->second;
-    if (terms_.size() >= UINT32_MAX - 1) throw std::length_error("corpus has too many terms");
-    const std::string_view stored = store(term);
-    const auto id = static_cast<uint32_t>(terms_.size());
-    ids_.emplace(stored, id);
-    terms_.push_back(stored);
+    if (it != ids_.end()) return *it;
+    if (terms_->size() >= UINT32_MAX - 1) throw std::length_error("corpus has too many terms");
+    const auto id = static_cast<uint32_t>(terms_->size());
+    // The text goes in first: the set hashes an id through it.
+    terms_->push_back(store(term));
+    try {
+        ids_.insert(id);
+    } catch (...) {
+        terms_->pop_back();
+        throw;
+    }
     return id;
 }
 
 std::size_t TermTable::memory_bytes() const noexcept {
-    return terms_.capacity() * sizeof(std::string_view) + chunks_.size() * kChunkBytes +
-           ids_.capacity() * (sizeof(std::pair<std::string_view, uint32_t>) + 1);
+    return terms_->capacity() * sizeof(std::string_view) + chunks_.size() * kChunkBytes +
+           text_id_set_bytes(ids_);
 }
 
 }  // namespace tarnwick::search

@@ -50,7 +50,8 @@ std::vector<uint64_t> IndexDirWriter::positions_offsets() const {
     const std::size_t v = corpus_.terms().size();
     std::vector<uint64_t> offsets(v + 1, 0);
     if (include_positions_) {
-        for (const uint32_t t : corpus_.tokens()) ++offsets[t + 1];
+        for (std::size_t d = 0; d < corpus_.num_docs(); ++d)
+            for (const uint32_t t : corpus_.doc_terms(d)) ++offsets[t + 1];
         for (std::size_t t = 0; t < v; ++t) offsets[t + 1] += offsets[t];
     }
     return offsets;
@@ -63,10 +64,9 @@ void IndexDirWriter::write_positions(DirectoryWrite::File& out, std::span<const 
     std::vector<char> positions(corpus_.num_tokens() * 4);
     std::vector<uint64_t> cursor(offsets.begin(), offsets.end() - 1);
     for (std::size_t d = 0; d < num_docs(); ++d) {
-        const std::span<const uint32_t> terms = corpus_.doc_terms(d);
-        for (std::size_t i = 0; i < terms.size(); ++i)
-            store_u32(positions.data() + 4 * cursor[terms[i]]++, static_cast<uint32_t>(i));
-        budget.spend(terms.size() + 1);
+        uint32_t i = 0;
+        for (const uint32_t t : corpus_.doc_terms(d)) store_u32(positions.data() + 4 * cursor[t]++, i++);
+        budget.spend(i + 1);
     }
     out.write(positions.data(), positions.size());
 }
