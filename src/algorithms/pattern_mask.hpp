@@ -195,10 +195,8 @@ private:
 
 /// Masks of a pattern of at most 64 elements: one word per value. A pattern of 32- or
 /// 64-bit elements of at most ShortMask::kMax elements is held as a ShortMask; a longer
-/// one keeps its values of 256 and more in a small open-addressing table. Nothing is
-/// allocated. The table lives
-/// inside the object (2 KiB, on the stack for callers); nothing is allocated unless a
-/// value of 256 or more occurs.
+/// one with values of 256 and more keys its 256 masks by low byte, as ScratchMask64 does.
+/// The tables live inside the object (on the stack for callers); nothing is allocated.
 template <class T>
 class PatternMask64 {
 public:
@@ -217,12 +215,18 @@ public:
             is_short_ = false;
         }
         std::memset(table_, 0, sizeof table_);
+        if constexpr (sizeof(T) > 1) {
+            uint64_t all = 0;
+            for (T c : pattern) all |= static_cast<uint64_t>(c);
+            keyed_ = all >= 256;
+            if (keyed_) {
+                build_keyed(pattern);
+                return;
+            }
+        }
         uint64_t bit = 1;
         for (T c : pattern) {
-            if (static_cast<uint64_t>(c) < 256)
-                table_[static_cast<std::size_t>(c)] |= bit;
-            else if constexpr (sizeof(T) > 1)
-                wide_.add(static_cast<uint64_t>(c), bit);
+            table_[static_cast<std::size_t>(c)] |= bit;
             bit <<= 1;
         }
     }
@@ -235,12 +239,37 @@ public:
         if constexpr (sizeof(T) == 1) {
             return table_[c];
         } else {
-            const uint64_t low = low_mask(table_, static_cast<uint64_t>(c));
-            return wide_.used() ? low | wide_.get(static_cast<uint64_t>(c)) : low;
+            const uint64_t v = static_cast<uint64_t>(c);
+            if (!keyed_) return low_mask(table_, v);
+            const std::size_t e = v & 255;
+            const uint64_t direct = table_[e] & (uint64_t{0} - static_cast<uint64_t>(keys_[e] == v));
+            return wide_.used() ? direct | wide_.get(v) : direct;
         }
     }
 
 private:
+    /// A pattern with values of 256 and more: every value indexes the masks by its low
+    /// byte and is kept as the key of its entry (as in ScratchMask64); a value whose entry
+    /// another value holds goes to `wide_`.
+    void build_keyed(std::span<const T> pattern) noexcept {
+        if constexpr (sizeof(T) > 1) {
+            std::memset(keys_, 0, sizeof keys_);
+            uint64_t bit = 1;
+            for (T c : pattern) {
+                const uint64_t v = static_cast<uint64_t>(c);
+                const std::size_t e = v & 255;
+                const bool own = (table_[e] == 0) | (keys_[e] == v);
+                if (own) [[likely]] {
+                    keys_[e] = v;
+                    table_[e] |= bit;
+                } else {
+                    wide_.add(v, bit);
+                }
+                bit <<= 1;
+            }
+        }
+    }
+
     /// The masks of values of 256 and more, set up when the first such value arrives.
     class Wide {
     public:
@@ -263,10 +292,13 @@ private:
     struct Empty {};
     // The table is cleared by build(): a short pattern never reads it.
     uint64_t table_[256];
+    // Wider elements, keyed patterns only: the value of each entry of `table_`.
+    [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, uint64_t[256]> keys_;
     [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, Wide> wide_;
     [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, ShortMask<T>> short_;
     // Set by build(); a default-constructed object is to be built before use.
     bool is_short_ = true;
+    bool keyed_ = false;  // the pattern holds a value of 256 or more
 };
 
 /// Masks of a pattern of at most 64 elements in per-thread tables that stay all zero
