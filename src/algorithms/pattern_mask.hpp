@@ -2,9 +2,11 @@
 //
 // Bit i of word w of the mask of value c is set exactly when pattern[64*w + i] == c.
 // A pattern of at most 16 elements (a word) can be compared with an element in a few
-// vector instructions, which costs less than building and clearing any table; longer
-// patterns index a dense table with values below 256, and larger values (32- and 64-bit
-// elements only) go through a hash table that is set up only when such a value occurs.
+// vector instructions, which costs less than building and clearing any table. Patterns of
+// up to 64 elements index a table of 256 masks: by value when every value is below 256,
+// else by low byte with the value kept beside its mask (a value sharing an entry with
+// another goes to a small open-addressing table), so that no lookup branches on the
+// value. Longer patterns keep values of 256 and more in a hash map.
 #pragma once
 
 #include <absl/container/flat_hash_map.h>
