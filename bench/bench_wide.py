@@ -1,5 +1,6 @@
-"""Text beyond ASCII: every scorer, metric and default_process per call on words (and
-phrases for the text scorers) of Latin with accents, Greek, Cyrillic, CJK, emoji and a
+"""Text beyond ASCII: every scorer, metric, Soundex and default_process per call on words
+(and phrases for the text scorers; texts of 17 to 64 characters for the functions that
+build one word of masks) of Latin with accents, Greek, Cyrillic, CJK, emoji and a
 mixture, beside the same function on ASCII words of the same lengths and the peers that
 compute the same quantity; then realistic batches: person names, company names and
 addresses made by Faker in seven locales, with typos, matched with extract and cdist.
@@ -34,10 +35,16 @@ ALPHABETS = {
     "mixed": "abcdéèüßαβγδжзий中文字😀😁",
 }
 TEXT_SCORERS = ("fuzz_token", "fuzz_partial_token", "fuzz_wratio")
+# Functions of one text.
+ONE_TEXT = ("default_process", "soundex_encode")
+# Functions whose kernels build one word of masks for 17 to 64 characters: also timed on
+# such texts.
+ONE_WORD_METRICS = ("levenshtein_distance", "osa_distance", "indel_distance", "lcs_seq_similarity",
+                    "jaro_similarity", "jaro_winkler_similarity", "fuzz_ratio", "fuzz_partial_ratio")
 
 
-def word_pairs(alphabet, count, rng):
-    a = words(rng, count, alphabet=alphabet)
+def word_pairs(alphabet, count, rng, lo=5, hi=12):
+    a = words(rng, count, lo=lo, hi=hi, alphabet=alphabet)
     return [(w, mutate(rng, w, 0.3, alphabet)) for w in a]
 
 
@@ -73,7 +80,7 @@ def functions():
     names = [n for n in _tarnwick.__all__ if n.startswith("fuzz_")]
     names += [n for n in _tarnwick.__all__
               if n.endswith(("_distance", "_similarity", "_editops", "_opcodes"))
-              or n in ("sorensen_dice", "jaccard")]
+              or n in ("sorensen_dice", "jaccard", "soundex_encode")]
     return names + ["default_process"]
 
 
@@ -83,6 +90,7 @@ def per_call_table(quick):
     rounds = 3 if quick else 5
     words_of = {k: word_pairs(v, count, rng) for k, v in ALPHABETS.items()}
     phrases_of = {k: phrase_pairs(v, count // 2, rng) for k, v in ALPHABETS.items()}
+    long_of = {k: word_pairs(v, count // 2, rng, 17, 64) for k, v in ALPHABETS.items()}
     peer_fns = peers()
     cols = list(ALPHABETS)
     print("\nper call, ns (words of 5 to 12 letters; [phrase]: 2 to 4 words); "
@@ -97,7 +105,7 @@ def per_call_table(quick):
 
     for name in functions():
         f = getattr(_tarnwick, name)
-        if name == "default_process":
+        if name in ONE_TEXT:
             call = lambda a, b, f=f: f(a)  # noqa: E731
         else:
             call = f
@@ -112,6 +120,12 @@ def per_call_table(quick):
             t = {c: per_call(pf, data[c], rounds) for c in cols}
             print(f"  {'  ' + peer:44}" + "".join(f"{t[c] * 1e9:9.0f}" for c in cols)
                   + "   ours faster by " + " ".join(f"{t[c] / ours[c]:.1f}" for c in cols))
+        if name in ONE_WORD_METRICS:
+            long_ours = row(f"{name} [17-64]", call, long_of)
+            for peer, pf in peer_fns.get(name, []):
+                t = {c: per_call(pf, long_of[c], rounds) for c in cols}
+                print(f"  {'  ' + peer + ' [17-64]':44}" + "".join(f"{t[c] * 1e9:9.0f}" for c in cols)
+                      + "   ours faster by " + " ".join(f"{t[c] / long_ours[c]:.1f}" for c in cols))
 
 
 # ---- Faker batches ----
@@ -213,6 +227,7 @@ def builds_table(baseline, names, quick):
     rounds = 3 if quick else 7
     words_of = {k: word_pairs(v, count, rng) for k, v in ALPHABETS.items()}
     phrases_of = {k: phrase_pairs(v, count // 2, rng) for k, v in ALPHABETS.items()}
+    long_of = {k: word_pairs(v, count // 2, rng, 17, 64) for k, v in ALPHABETS.items()}
     cols = list(ALPHABETS)
     print(f"\nper call, ns, this build against {baseline}: best of {rounds} rounds, the builds "
           "alternating; 'worst' is the slowest non-ASCII column over the ASCII one")
@@ -221,12 +236,17 @@ def builds_table(baseline, names, quick):
         kinds = [("", words_of)]
         if name.startswith(TEXT_SCORERS) or name == "default_process":
             kinds.append((" [phrase]", phrases_of))
+        if name in ONE_WORD_METRICS:
+            kinds.append((" [17-64]", long_of))
         for label, data in kinds:
+            if name.startswith(("gotoh_", "sorensen_dice", "jaccard")):
+                # These refuse an ASCII text against a non-ASCII one: same-kind pairs only.
+                data = {c: [(a, b) for a, b in v if a.isascii() == b.isascii()] for c, v in data.items()}
             best = {b: {c: float("inf") for c in cols} for b in builds}
             for _ in range(rounds):
                 for b, module in builds.items():
                     f = getattr(module, name)
-                    call = (lambda x, y, f=f: f(x)) if name == "default_process" else f
+                    call = (lambda x, y, f=f: f(x)) if name in ONE_TEXT else f
                     for c in cols:
                         best[b][c] = min(best[b][c], per_call(call, data[c], 1))
             for b, t in best.items():

@@ -102,3 +102,30 @@ def test_lone_surrogates_are_skipped_like_other_non_ascii_characters():
 
     assert soundex_encode("a\ud800b") == soundex_encode("ab") == "A100"
     assert soundex_distance("ab", "\ud800") == 2
+
+
+class TestTextInOtherScripts:
+    """Runs of non-ASCII characters are passed over in steps of several bytes: letters placed
+    at every offset after such runs, and runs of every length, must read as before."""
+
+    RUNS = ["\U0001f600", "\u4e2d\u6587", "\u00e9", "\u03b1\u03b2\u03b3", "\U0001f600\u00e9\u4e2d"]
+
+    def test_text_without_letters(self):
+        for text in ["\U0001f600" * 12, "\u4e2d" * 40, "\u00e9\u00df" * 33, "\ud800" * 9,
+                     "\U0001f600 1 \u4e2d-" * 7]:
+            assert soundex_encode(text) == "0000"
+            assert soundex_distance(text, "") == 0
+
+    @pytest.mark.parametrize("run", RUNS)
+    def test_letters_after_runs_of_every_length(self, run):
+        for k in range(0, 20):
+            for word in ["Robert", "pfister", "Ashcraft"]:
+                text = (run * k).join(word) + run * k
+                assert soundex_encode(text) == reference_code(word), (k, text)
+                assert soundex_encode(run * k + word) == reference_code(word)
+
+    @settings(max_examples=300, deadline=None)
+    @given(st.text(alphabet="abcHwrT \u00e9\u00df\u03b1\u0436\u4e2d\U0001f600\U0001f601\ud800",
+                   max_size=60))
+    def test_long_mixed_text_matches_collapse_formulation(self, text):
+        assert soundex_encode(text) == reference_code(text)

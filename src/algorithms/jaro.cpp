@@ -97,7 +97,7 @@ double jaro_one_word(std::span<const T> s1, std::span<const T> s2, std::size_t w
                      uint64_t* f1) {
     const std::size_t l1 = s1.size();
     const std::size_t l2 = s2.size();
-    const PatternMask64<T> pm(s2);
+    const ScratchMask64<T> pm(s2);
     uint64_t f2 = 0;
     uint64_t m = 0;
     for (std::size_t i = 0; i < l1; ++i) {
@@ -159,8 +159,10 @@ double jaro(std::span<const T> s1, std::span<const T> s2) {
     const std::size_t longer = std::max(l1, l2);
     const std::size_t w = longer < 2 ? 0 : longer / 2 - 1;
     if (longer <= kDirectScanMax) return jaro_direct(s1, s2, w);
-    // Longer inputs of wide elements: their byte codes take the dense mask tables.
-    if (const auto j = with_dense_codes(s1, s2, [](auto x, auto y) { return jaro(x, y); })) return *j;
+    // Wide elements against more than one mask word: their byte codes take the dense
+    // mask tables (one word of masks is built in the elements' own width).
+    if (l2 > 64)
+        if (const auto j = with_dense_codes(s1, s2, [](auto x, auto y) { return jaro(x, y); })) return *j;
     uint64_t f1_word = 0;
     std::vector<uint64_t> f1_words;
     uint64_t* f1 = &f1_word;

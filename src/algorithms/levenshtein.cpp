@@ -78,13 +78,13 @@ uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
         const ShortMask<T> pm(a);
         return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
     }
+    if (a.size() <= 64) {
+        const ScratchMask64<T> pm(a);
+        return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
+    }
     // Longer patterns of wide elements: their byte codes take the dense tables.
     const auto coded = [](auto x, auto y) { return uniform_bitparallel(x, y); };
     if (const auto d = with_dense_codes(a, b, coded)) return *d;
-    if (a.size() <= 64) {
-        const PatternMask64<T> pm(a);
-        return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
-    }
     return uniform_blockwise(a, b);
 }
 

@@ -20,7 +20,7 @@
 namespace tarnwick::algorithms {
 namespace {
 
-/// One-word form: pattern `a` of 1..64 elements with masks `pm` (a PatternMask64 or a
+/// One-word form: pattern `a` of 1..64 elements with masks `pm` (a ScratchMask64 or a
 /// ShortMask), text `b`.
 template <class Masks, class T>
 uint64_t osa_one_word(const Masks& pm, std::size_t m, std::span<const T> b) noexcept {
@@ -109,13 +109,13 @@ uint64_t osa_distance(std::span<const T> s1, std::span<const T> s2) {
     if (a.size() > b.size()) std::swap(a, b);
     if (a.empty()) return b.size();
     if (a.size() <= ShortMask<T>::kMax) return osa_one_word(ShortMask<T>(a), a.size(), b);
+    if (a.size() <= 64) {
+        const ScratchMask64<T> pm(a);
+        return osa_one_word(pm, a.size(), b);
+    }
     // Longer patterns of wide elements: their byte codes take the dense tables.
     if (const auto d = with_dense_codes(a, b, [](auto x, auto y) { return osa_distance(x, y); }))
         return *d;
-    if (a.size() <= 64) {
-        const PatternMask64<T> pm(a);
-        return osa_one_word(pm, a.size(), b);
-    }
     return osa_multi_word(a, b);
 }
 

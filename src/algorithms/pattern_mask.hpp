@@ -2,9 +2,11 @@
 //
 // Bit i of word w of the mask of value c is set exactly when pattern[64*w + i] == c.
 // A pattern of at most 16 elements (a word) can be compared with an element in a few
-// vector instructions, which costs less than building and clearing any table; longer
-// patterns index a dense table with values below 256, and larger values (32- and 64-bit
-// elements only) go through a hash table that is set up only when such a value occurs.
+// vector instructions, which costs less than building and clearing any table. Patterns of
+// up to 64 elements index a table of 256 masks: by value when every value is below 256,
+// else by low byte with the value kept beside its mask (a value sharing an entry with
+// another goes to a small open-addressing table), so that no lookup branches on the
+// value. Longer patterns keep values of 256 and more in a hash map.
 #pragma once
 
 #include <absl/container/flat_hash_map.h>
@@ -57,6 +59,72 @@ inline void set_byte_masks(uint64_t* table, std::span<const uint8_t> pattern) no
 /// at less cost than clearing the 2 KiB table.
 inline void clear_byte_masks(uint64_t* table, std::span<const uint8_t> bytes) noexcept {
     for (const uint8_t c : bytes) table[c] = 0;
+}
+
+/// Masks of the values of 256 and more of a pattern of at most 64 elements, in an
+/// open-addressing table without wrap-around (a slot with mask 0 is empty; keys are only
+/// ever values of 256 and more). A value lies at its home slot or one of the next
+/// kWindow - 1 slots whenever the pattern's values fit so (`far` is false): a lookup then
+/// reads that fixed window and selects the match without a branch, so text that mixes
+/// values below and above 256 costs no mispredictions. Otherwise lookups probe on to the
+/// first empty slot.
+struct WideSlots {
+    static constexpr std::size_t kHome = 128;   // home slots
+    static constexpr std::size_t kWindow = 4;   // slots read by a lookup
+    static constexpr std::size_t kSize = kHome + 64;  // 64 values probe at most 64 slots on
+
+    uint64_t keys[kSize];
+    uint64_t vals[kSize];
+
+    static std::size_t home(uint64_t v) noexcept { return ElementHash{}(v) & (kHome - 1); }
+
+    /// Sets `bit` in the mask of `v` (>= 256); returns the slot when it was empty before,
+    /// else kSize. `far` becomes true when the slot lies outside the window of `v`.
+    std::size_t add(uint64_t v, uint64_t bit, bool& far) noexcept {
+        const std::size_t h = home(v);
+        std::size_t i = h;
+        while (vals[i] != 0 && keys[i] != v) ++i;
+        far |= i - h >= kWindow;
+        const bool fresh = vals[i] == 0;
+        keys[i] = v;
+        vals[i] |= bit;
+        return fresh ? i : kSize;
+    }
+
+    /// The mask of `v` (any value; 0 when it is not held).
+    uint64_t get(uint64_t v, bool far) const noexcept {
+        std::size_t i = home(v);
+        if (far) [[unlikely]] {
+            for (; vals[i] != 0; ++i)
+                if (keys[i] == v) return vals[i];
+            return 0;
+        }
+#if defined(__SSE4_1__)
+        const __m128i key = _mm_set1_epi64x(static_cast<long long>(v));
+        const __m128i m0 = _mm_and_si128(_mm_cmpeq_epi64(load(keys + i), key), load(vals + i));
+        const __m128i m1 = _mm_and_si128(_mm_cmpeq_epi64(load(keys + i + 2), key), load(vals + i + 2));
+        const __m128i m = _mm_or_si128(m0, m1);
+        return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_or_si128(m, _mm_unpackhi_epi64(m, m))));
+#else
+        uint64_t r = 0;
+        for (std::size_t d = 0; d < kWindow; ++d)
+            r |= vals[i + d] & (uint64_t{0} - static_cast<uint64_t>(keys[i + d] == v));
+        return r;
+#endif
+    }
+
+private:
+#if defined(__SSE4_1__)
+    static __m128i load(const uint64_t* p) noexcept {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    }
+#endif
+};
+
+/// `table[v]` for a value below 256, else 0, without a branch: a larger value reads some
+/// entry of the 256 and masks it off.
+inline uint64_t low_mask(const uint64_t* table, uint64_t v) noexcept {
+    return table[v & 255] & (uint64_t{0} - static_cast<uint64_t>(v < 256));
 }
 
 /// Masks of a pattern of at most 16 elements, computed per lookup by comparing the element
@@ -129,10 +197,8 @@ private:
 
 /// Masks of a pattern of at most 64 elements: one word per value. A pattern of 32- or
 /// 64-bit elements of at most ShortMask::kMax elements is held as a ShortMask; a longer
-/// one keeps its values of 256 and more in a small open-addressing table. Nothing is
-/// allocated. The table lives
-/// inside the object (2 KiB, on the stack for callers); nothing is allocated unless a
-/// value of 256 or more occurs.
+/// one with values of 256 and more keys its 256 masks by low byte, as ScratchMask64 does.
+/// The tables live inside the object (on the stack for callers); nothing is allocated.
 template <class T>
 class PatternMask64 {
 public:
@@ -151,12 +217,18 @@ public:
             is_short_ = false;
         }
         std::memset(table_, 0, sizeof table_);
+        if constexpr (sizeof(T) > 1) {
+            uint64_t all = 0;
+            for (T c : pattern) all |= static_cast<uint64_t>(c);
+            keyed_ = all >= 256;
+            if (keyed_) {
+                build_keyed(pattern);
+                return;
+            }
+        }
         uint64_t bit = 1;
         for (T c : pattern) {
-            if (static_cast<uint64_t>(c) < 256)
-                table_[static_cast<std::size_t>(c)] |= bit;
-            else if constexpr (sizeof(T) > 1)
-                wide_.add(static_cast<uint64_t>(c), bit);
+            table_[static_cast<std::size_t>(c)] |= bit;
             bit <<= 1;
         }
     }
@@ -166,110 +238,153 @@ public:
         if constexpr (sizeof(T) > 1) {
             if (is_short_) return short_.get(c);
         }
-        if (static_cast<uint64_t>(c) < 256) return table_[static_cast<std::size_t>(c)];
-        if constexpr (sizeof(T) > 1) return wide_.get(static_cast<uint64_t>(c));
-        return 0;
+        if constexpr (sizeof(T) == 1) {
+            return table_[c];
+        } else {
+            const uint64_t v = static_cast<uint64_t>(c);
+            if (!keyed_) return low_mask(table_, v);
+            const std::size_t e = v & 255;
+            const uint64_t direct = table_[e] & (uint64_t{0} - static_cast<uint64_t>(keys_[e] == v));
+            return wide_.used() ? direct | wide_.get(v) : direct;
+        }
     }
 
 private:
-    /// The masks of values of 256 and more: at most 64 of them, in an open-addressing
-    /// table of 128 slots whose masks are cleared when the first such value arrives (a slot
-    /// with mask 0 is empty).
+    /// A pattern with values of 256 and more: every value indexes the masks by its low
+    /// byte and is kept as the key of its entry (as in ScratchMask64); a value whose entry
+    /// another value holds goes to `wide_`.
+    void build_keyed(std::span<const T> pattern) noexcept {
+        if constexpr (sizeof(T) > 1) {
+            std::memset(keys_, 0, sizeof keys_);
+            uint64_t bit = 1;
+            for (T c : pattern) {
+                const uint64_t v = static_cast<uint64_t>(c);
+                const std::size_t e = v & 255;
+                const bool own = (table_[e] == 0) | (keys_[e] == v);
+                if (own) [[likely]] {
+                    keys_[e] = v;
+                    table_[e] |= bit;
+                } else {
+                    wide_.add(v, bit);
+                }
+                bit <<= 1;
+            }
+        }
+    }
+
+    /// The masks of values of 256 and more, set up when the first such value arrives.
     class Wide {
     public:
         void add(uint64_t v, uint64_t bit) noexcept {
             if (!used_) {
-                std::memset(masks_, 0, sizeof masks_);
+                std::memset(&slots_, 0, sizeof slots_);
                 used_ = true;
             }
-            std::size_t h = ElementHash{}(v) & (kSlots - 1);
-            while (masks_[h] != 0 && keys_[h] != v) h = (h + 1) & (kSlots - 1);
-            keys_[h] = v;
-            masks_[h] |= bit;
+            slots_.add(v, bit, far_);
         }
-        uint64_t get(uint64_t v) const noexcept {
-            if (!used_) return 0;
-            std::size_t h = ElementHash{}(v) & (kSlots - 1);
-            while (masks_[h] != 0) {
-                if (keys_[h] == v) return masks_[h];
-                h = (h + 1) & (kSlots - 1);
-            }
-            return 0;
-        }
+        bool used() const noexcept { return used_; }
+        uint64_t get(uint64_t v) const noexcept { return slots_.get(v, far_); }
 
     private:
-        static constexpr std::size_t kSlots = 128;
         bool used_ = false;
-        uint64_t keys_[kSlots];
-        uint64_t masks_[kSlots];
+        bool far_ = false;
+        WideSlots slots_;
     };
 
     struct Empty {};
     // The table is cleared by build(): a short pattern never reads it.
     uint64_t table_[256];
+    // Wider elements, keyed patterns only: the value of each entry of `table_`.
+    [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, uint64_t[256]> keys_;
     [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, Wide> wide_;
     [[no_unique_address]] std::conditional_t<sizeof(T) == 1, Empty, ShortMask<T>> short_;
     // Set by build(); a default-constructed object is to be built before use.
     bool is_short_ = true;
+    bool keyed_ = false;  // the pattern holds a value of 256 or more
 };
 
 /// Masks of a pattern of at most 64 elements in per-thread tables that stay all zero
 /// between uses: building costs O(len) instead of clearing 2 KiB, and the destructor
-/// clears exactly what was set. Values of 256 and more go to a small open-addressing
-/// table (at most 64 keys in 128 slots; an empty slot has mask 0). One instance per thread
-/// at a time: the kernels that use it never nest.
+/// clears exactly what was set. One instance per thread at a time: the kernels that use it
+/// never nest.
+///
+/// Bytes index a table of 256 masks, and so do the elements of a pattern whose values
+/// are all below 256 (a larger value of the text reads some entry and masks it off). In a
+/// pattern with larger values, every value indexes the table by its low byte, and each
+/// entry also keeps the value it belongs to: a lookup compares that key and selects the
+/// mask without a branch, whatever the script (text mixing values below and above 256
+/// costs no mispredictions, and text in one other script rarely needs anything else). A
+/// pattern value whose entry is taken by another value of the pattern goes to a WideSlots
+/// table, read only for such patterns.
 template <class T>
 class ScratchMask64 {
 public:
     explicit ScratchMask64(std::span<const T> pattern) noexcept
         : pattern_(pattern), tables_(&tables()) {
         Tables& t = *tables_;
+        if constexpr (sizeof(T) > 1) {
+            uint64_t all = 0;
+            for (T c : pattern) all |= static_cast<uint64_t>(c);
+            keyed_ = all >= 256;
+        }
         uint64_t bit = 1;
-        for (T c : pattern) {
-            const uint64_t v = static_cast<uint64_t>(c);
-            if (v < 256) {
-                t.low[v] |= bit;
-            } else if constexpr (sizeof(T) > 1) {
-                std::size_t h = ElementHash{}(v) & 127;
-                while (t.vals[h] != 0 && t.keys[h] != v) h = (h + 1) & 127;
-                if (t.vals[h] == 0) {
-                    t.keys[h] = v;
-                    slots_[nslots_++] = static_cast<uint8_t>(h);
-                }
-                t.vals[h] |= bit;
+        if (!keyed_) {
+            for (T c : pattern) {
+                t.low[static_cast<std::size_t>(c)] |= bit;
+                bit <<= 1;
             }
-            bit <<= 1;
+            return;
+        }
+        if constexpr (sizeof(T) > 1) {
+            for (T c : pattern) {
+                const uint64_t v = static_cast<uint64_t>(c);
+                const std::size_t e = v & 255;
+                // Free or this value's own entry: one test without a branch between the
+                // first occurrence of a value and its repeats.
+                const bool own = (t.low[e] == 0) | (t.keys[e] == v);
+                if (own) [[likely]] {
+                    t.keys[e] = v;
+                    t.low[e] |= bit;
+                } else {
+                    const std::size_t slot = t.wide.add(v, bit, far_);
+                    if (slot != WideSlots::kSize) slots_[nslots_++] = static_cast<uint8_t>(slot);
+                }
+                bit <<= 1;
+            }
         }
     }
     ~ScratchMask64() {
         Tables& t = *tables_;
-        for (T c : pattern_)
-            if (static_cast<uint64_t>(c) < 256) t.low[static_cast<std::size_t>(c)] = 0;
-        for (std::size_t i = 0; i < nslots_; ++i) t.vals[slots_[i]] = 0;
+        // Every entry a value of the pattern indexes was set by the pattern (or is zero).
+        for (T c : pattern_) t.low[static_cast<uint64_t>(c) & 255] = 0;
+        if constexpr (sizeof(T) > 1)
+            for (std::size_t i = 0; i < nslots_; ++i) t.wide.vals[slots_[i]] = 0;
     }
     ScratchMask64(const ScratchMask64&) = delete;
     ScratchMask64& operator=(const ScratchMask64&) = delete;
 
     uint64_t get(T c) const noexcept {
-        const uint64_t v = static_cast<uint64_t>(c);
         const Tables& t = *tables_;
-        if (v < 256) return t.low[v];
-        if constexpr (sizeof(T) > 1) {
-            if (nslots_ == 0) return 0;
-            std::size_t h = ElementHash{}(v) & 127;
-            while (t.vals[h] != 0) {
-                if (t.keys[h] == v) return t.vals[h];
-                h = (h + 1) & 127;
-            }
+        if constexpr (sizeof(T) == 1) {
+            return t.low[c];
+        } else {
+            const uint64_t v = static_cast<uint64_t>(c);
+            if (!keyed_) return low_mask(t.low, v);
+            const std::size_t e = v & 255;
+            // A key left by an earlier pattern has mask 0.
+            const uint64_t direct = t.low[e] & (uint64_t{0} - static_cast<uint64_t>(t.keys[e] == v));
+            return nslots_ == 0 ? direct : direct | t.wide.get(v, far_);
         }
-        return 0;
     }
 
 private:
+    struct NoWide {};
     struct Tables {
         uint64_t low[256] = {};
-        uint64_t keys[128] = {};
-        uint64_t vals[128] = {};
+        // Wider elements only: the value of each entry of `low`, and the values that
+        // share an entry with another; every mask is 0 between uses.
+        [[no_unique_address]] std::conditional_t<sizeof(T) == 1, NoWide, uint64_t[256]> keys{};
+        [[no_unique_address]] std::conditional_t<sizeof(T) == 1, NoWide, WideSlots> wide{};
     };
     // Out of line: inlined, the compiler recomputes the thread-local address (a call to
     // __tls_get_addr in a shared library) at every use inside the loops.
@@ -281,6 +396,8 @@ private:
     Tables* tables_;  // this thread's tables, looked up once
     uint8_t slots_[64];
     std::size_t nslots_ = 0;
+    bool keyed_ = false;  // the pattern holds a value of 256 or more: `keys` are in use
+    bool far_ = false;    // some value in `wide` lies outside its lookup window
 };
 
 /// Masks of a pattern of any length (used from 65 elements on): `blocks` words per value.

@@ -1,6 +1,9 @@
 #include "algorithms/soundex.hpp"
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace tarnwick::algorithms {
 namespace {
@@ -16,6 +19,27 @@ inline int letter_index(unsigned char c) noexcept {
     return (up >= 'A' && up <= 'Z') ? up - 'A' : -1;
 }
 
+/// Number of bytes of 0x80 and more from `i` (< n) on, where text[i] is one: the bytes of
+/// non-ASCII characters, none of them a letter. Eight bytes are tested at a time, so text
+/// in another script (two to four bytes a character) is passed over quickly.
+inline std::size_t non_ascii_run(const char* text, std::size_t i, std::size_t n) noexcept {
+    constexpr uint64_t kHigh = 0x8080808080808080ULL;
+    const std::size_t start = i;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t x;
+        std::memcpy(&x, text + i, 8);
+        const uint64_t ascii = ~x & kHigh;  // the high bit of each ASCII byte
+        if (ascii != 0) {
+            // Little-endian: the lowest set bit belongs to the first ASCII byte.
+            if constexpr (std::endian::native == std::endian::little)
+                return i - start + static_cast<std::size_t>(std::countr_zero(ascii)) / 8;
+            break;
+        }
+    }
+    while (i < n && static_cast<unsigned char>(text[i]) >= 0x80) ++i;
+    return i - start;
+}
+
 }  // namespace
 
 SoundexCode soundex(std::string_view text) noexcept {
@@ -24,16 +48,22 @@ SoundexCode soundex(std::string_view text) noexcept {
     const std::size_t n = text.size();
     int first = -1;
     for (; i < n; ++i) {
-        first = letter_index(static_cast<unsigned char>(text[i]));
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        first = letter_index(c);
         if (first >= 0) break;
+        if (c >= 0x80) i += non_ascii_run(text.data(), i, n) - 1;
     }
     if (first < 0) return code;
     code[0] = static_cast<char>('A' + first);
     char current = kDigits[first];
     std::size_t len = 1;
     for (++i; i < n; ++i) {
-        const int k = letter_index(static_cast<unsigned char>(text[i]));
-        if (k < 0) continue;
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const int k = letter_index(c);
+        if (k < 0) {
+            if (c >= 0x80) i += non_ascii_run(text.data(), i, n) - 1;
+            continue;
+        }
         if (len == 4) break;
         const char d = kDigits[k];
         if (d != '0') {
