@@ -68,8 +68,9 @@ struct Items {
 constexpr std::size_t kBlockCells = std::size_t{1} << 17;
 
 /// Python floats for the cells: equal scores share one float object, so that a matrix
-/// of many cells with few distinct scores allocates few objects. Direct-mapped by the
-/// value's bits; a collision just creates another float.
+/// of many cells with few distinct scores allocates few objects. Set-associative by the
+/// value's bits (four floats per set, in one cache line); a value that finds its set full
+/// replaces the float used least recently of the four.
 class FloatCache {
 public:
     FloatCache() = default;
@@ -94,10 +95,10 @@ public:
     /// A new reference to a float of value `v`.
     PyObject* get(double v) {
         const uint64_t bits = std::bit_cast<uint64_t>(v);
-        Entry& e = table_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kBits)];
-        if (e.obj && e.bits == bits) [[likely]]
-            return Py_NewRef(e.obj);
-        return make(e, v);
+        Entry* const set = &table_[((bits * 0x9E3779B97F4A7C15ULL) >> (64 - kSetBits)) * kWays];
+        if (set[0].obj && set[0].bits == bits) [[likely]]
+            return Py_NewRef(set[0].obj);
+        return find_or_make(set, v);
     }
 
 private:
@@ -106,22 +107,33 @@ private:
         PyObject* obj = nullptr;
     };
 
-    /// A new float of value `v`, which replaces the one of `e`.
-    [[gnu::noinline]] PyObject* make(Entry& e, double v) {
+    /// A new reference to a float of value `v` from the set's other entries, moved to the
+    /// front, or a new float put at the front (the last entry's float dropped).
+    [[gnu::noinline]] PyObject* find_or_make(Entry* set, double v) {
         const uint64_t bits = std::bit_cast<uint64_t>(v);
-        PyObject* f = PyFloat_FromDouble(v);
-        if (!f) {
-            PyErr_Clear();
-            throw std::bad_alloc();  // said in words, as every MemoryError
+        std::size_t w = 1;
+        while (w < kWays && !(set[w].obj && set[w].bits == bits)) ++w;
+        Entry e;
+        if (w < kWays) {
+            e = set[w];
+        } else {
+            e.obj = PyFloat_FromDouble(v);
+            if (!e.obj) {
+                PyErr_Clear();
+                throw std::bad_alloc();  // said in words, as every MemoryError
+            }
+            e.bits = bits;
+            w = kWays - 1;
+            Py_XDECREF(set[w].obj);
         }
-        Py_XDECREF(e.obj);
-        e.obj = Py_NewRef(f);
-        e.bits = bits;
-        return f;
+        std::move_backward(set, set + w, set + w + 1);
+        set[0] = e;
+        return Py_NewRef(e.obj);
     }
 
-    static constexpr int kBits = 10;  // 16 KiB: stays in the first-level cache
-    Entry table_[1 << kBits];
+    static constexpr std::size_t kWays = 4;
+    static constexpr int kSetBits = 8;  // 16 KiB: stays in the first-level cache
+    alignas(64) Entry table_[kWays << kSetBits];
 };
 
 /// The scores of the matrix in row-major order, one block of rows at a time: blocks are
