@@ -256,18 +256,33 @@ void lcs_of_four(const uint64_t* masks, uint64_t live, const std::span<const uin
 
 }  // namespace
 
+bool PreparedQuery::scores_four() const noexcept {
+    const bool ratio = scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio;
+    return ratio && is_bytes_ && masks_valid_;
+}
+
+bool PreparedQuery::rejects_by_length(std::size_t choice_size, const Cutoff& cut) const noexcept {
+    return RatioBound(bytes_.size(), choice_size, cut).rejects;
+}
+
+void PreparedQuery::score_four(const std::span<const uint8_t>* texts, const Cutoff& cut,
+                               double* out) const {
+    uint64_t lcs[4];
+    lcs_of_four(masks_, algorithms::last_word_mask(bytes_.size()), texts, lcs);
+    for (int k = 0; k < 4; ++k)
+        out[k] = fuzz::apply_cutoff(ratio_of_lcs(texts[k].size(), lcs[k], cut), cut.value);
+}
+
 void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices,
                               const Cutoff& cut, double* out) const {
-    const bool ratio = scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio;
     const std::size_t m = choices.size();
-    if (!(ratio && is_bytes_ && masks_valid_)) {
+    if (!scores_four()) {
         for (std::size_t j = 0; j < m; ++j) {
             if (j % 16 == 0) cancel::cancellation_point();
             out[j] = choices[j] ? score(*choices[j], cut) : 0.0;
         }
         return;
     }
-    const uint64_t live = algorithms::last_word_mask(bytes_.size());
     std::size_t group[4];
     std::span<const uint8_t> texts[4];
     std::size_t filled = 0;
@@ -281,10 +296,9 @@ void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices
         group[filled] = j;
         texts[filled] = c->as_bytes();
         if (++filled < 4) continue;
-        uint64_t lcs[4];
-        lcs_of_four(masks_, live, texts, lcs);
-        for (int k = 0; k < 4; ++k)
-            out[group[k]] = fuzz::apply_cutoff(ratio_of_lcs(texts[k].size(), lcs[k], cut), cut.value);
+        double scores[4];
+        score_four(texts, cut, scores);
+        for (int k = 0; k < 4; ++k) out[group[k]] = scores[k];
         filled = 0;
     }
     for (std::size_t k = 0; k < filled; ++k) out[group[k]] = score(*choices[group[k]], cut);

@@ -87,6 +87,15 @@ public:
     void score_row(std::span<const std::optional<types::Seq>> choices, const Cutoff& cutoff,
                    double* out) const;
 
+    /// Whether score_four serves the query: the simple or quick ratio of 1 to 64 bytes.
+    bool scores_four() const noexcept;
+    /// Whether the length of a byte choice alone puts it below the cut-off (score_four's
+    /// callers leave such choices out).
+    bool rejects_by_length(std::size_t choice_size, const Cutoff& cutoff) const noexcept;
+    /// out[k] = the score of texts[k], four non-empty byte strings, as score() gives it
+    /// (only when scores_four()); the four bit-parallel passes run interleaved.
+    void score_four(const std::span<const uint8_t>* texts, const Cutoff& cutoff, double* out) const;
+
     ScorerType scorer() const noexcept { return scorer_; }
 
 private:
