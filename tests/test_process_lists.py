@@ -103,3 +103,42 @@ class TestWideQueries:
         scores, _, _ = cdist(queries, choices, "ratio", None)
         want = [naive.ratio(a, b) for a in queries for b in choices]
         assert scores == pytest.approx(want)
+
+
+class TestExtractOfByteChoices:
+    """Extraction over a list scored on the pool: byte strings and ASCII text go four at a
+    time through the simple and quick ratio, among choices of every other kind; the
+    results are those of the single-pair scorer, ranked by score then position."""
+
+    @staticmethod
+    def choices(rng):
+        out = words(rng, 3000, "abcdef", 0, 20)
+        for k in range(0, 3000, 7):
+            out[k] = out[k].encode()
+        for k in range(3, 3000, 11):
+            out[k] = None
+        for k in range(5, 3000, 13):
+            out[k] = out[k - 1] + "\u00e9" if isinstance(out[k - 1], str) else "\u00e9"
+        out[100:100] = ["abcabc" * 30, "", b"", "<NA>"]
+        return out
+
+    @staticmethod
+    def reference(name, query, choices, limit, cutoff):
+        f = getattr(_tarnwick, "fuzz_" + name)
+        scored = [(f(query, c, score_cutoff=cutoff), i, c) for i, c in enumerate(choices)
+                  if c is not None and c != "<NA>"]
+        if cutoff is not None:
+            scored = [t for t in scored if t[0] >= cutoff]
+        scored.sort(key=lambda t: (-t[0], t[1]))
+        return [(c, s, i) for s, i, c in (scored if limit is None else scored[:limit])]
+
+    @pytest.mark.parametrize("name", ["ratio", "qratio"])
+    def test_results_are_the_single_scorers(self, name):
+        rng = random.Random(21)
+        choices = self.choices(rng)
+        for query in ("abcde", "fedcbafedcba", "a", "abcdef" * 10 + "ab", b"cab"):
+            for limit, cutoff in ((1, None), (5, None), (5, 70.0), (None, 80.0), (40, 0.0)):
+                got = extract(query, choices, name, None, limit=limit, score_cutoff=cutoff)
+                assert got == self.reference(name, query, choices, limit, cutoff), (query, limit, cutoff)
+            one = extract_one(query, choices, name, None)
+            assert one == self.reference(name, query, choices, 1, None)[0]
