@@ -82,6 +82,7 @@ public:
 
     /// New references to one float of value `v`, stored in every slot of `out`.
     void get_same(double v, std::span<PyObject*> out) {
+        if (out.empty()) return;
         PyObject* const f = get(v);
         std::fill(out.begin(), out.end(), f);
         Py_SET_REFCNT(f, Py_REFCNT(f) + static_cast<Py_ssize_t>(out.size() - 1));
