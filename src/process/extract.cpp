@@ -23,7 +23,6 @@
 #include <cstring>
 #include <memory>
 #include <optional>
-#include <utility>
 #include <vector>
 
 namespace tarnwick::process {
@@ -161,19 +160,13 @@ constexpr std::size_t kReleaseAhead = 48;
 /// One block of consecutive list positions: the items (strong references, released with
 /// the interpreter lock held), the views the pool scores and, once scored, the chunks'
 /// candidates. The first `count` entries of `items` and `views` are the block's; the
-/// vectors only grow, so that a block is not cleared before it is filled. Once scored,
-/// the block is retired: its items stay held until the next reading of the block drops
-/// them as it goes (one pass over the slots instead of two), except those that went
-/// through the general conversion, whose release may run Python code: they are dropped
-/// at retirement.
+/// vectors only grow, so that a block is not cleared before it is filled.
 struct Block {
     std::size_t begin = 0;              // list position of item 0
     std::size_t count = 0;              // items in the block
-    std::size_t held = 0;               // slots of `items` holding a reference (or null)
     std::vector<PyObject*> items;       // null where there is nothing to score
     std::vector<ChoiceView> views;      // one per item
     std::vector<types::Seq> others;     // sequences of items that are not byte strings
-    std::vector<std::size_t> general;   // slots of the items read by the general conversion
     std::vector<std::vector<PoolCandidate>> parts;
 
     Block() = default;
@@ -184,32 +177,17 @@ struct Block {
     /// The views of the block's items.
     std::span<const ChoiceView> block_views() const noexcept { return {views.data(), count}; }
 
-    /// After scoring: drops the references of the items read by the general conversion
-    /// and the block's sequences and candidates; the other items stay held (see above).
-    void retire() {
-        for (const std::size_t k : general) {
-            PyObject* const o = std::exchange(items[k], nullptr);
-            Py_XDECREF(o);
-        }
-        general.clear();
-        others.clear();
-        parts.clear();
-    }
-
-    /// Drops every reference and empties the block, keeping its storage.
+    /// Drops the items' references and empties the block, keeping its storage.
     void release() {
-        retire();
-        drop(0, held);
-        held = count = 0;
-    }
-
-    /// Drops the references of the slots [from, to).
-    void drop(std::size_t from, std::size_t to) noexcept {
+        const std::size_t n = count;
         PyObject* const* it = items.data();
-        for (std::size_t i = from; i < to; ++i) {
-            if (i + kReleaseAhead < to && it[i + kReleaseAhead]) prefetch_head(it[i + kReleaseAhead]);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + kReleaseAhead < n && it[i + kReleaseAhead]) prefetch_head(it[i + kReleaseAhead]);
             Py_XDECREF(it[i]);
         }
+        count = 0;
+        others.clear();
+        parts.clear();
     }
 };
 
@@ -287,16 +265,15 @@ void read_other(PyObject* item, PyObject*& held, ChoiceView& view, Block& blk, b
     }
 }
 
-/// Fills `blk` with the list positions [begin, end) (fewer when the list shrinks),
-/// dropping the items of its retired contents slot by slot. Exact str and bytes items are
-/// viewed directly; any other item goes through the general conversion, which may run
-/// Python code that changes the list, so its length is read again after each such item
-/// and the items fetched ahead are fetched anew.
+/// Fills `blk` with the list positions [begin, end) (fewer when the list shrinks). Exact
+/// str and bytes items are viewed directly; any other item goes through the general
+/// conversion, which may run Python code that changes the list, so its length is read
+/// again after each such item and the items fetched ahead are fetched anew.
 void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, ReadMode mode) {
     const bool general = mode == ReadMode::General;
     blk.begin = begin;
     if (blk.items.size() < end - begin) {
-        blk.items.resize(end - begin, nullptr);
+        blk.items.resize(end - begin);
         blk.views.resize(end - begin);
     }
     PyObject* ahead[kAhead];  // ahead[k % kAhead]: the item at position k, for k in [i, i + kAhead)
@@ -311,42 +288,31 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, 
     // In locals: the compiler cannot know that the calls below leave the vectors alone.
     PyObject** const items = blk.items.data();
     ChoiceView* const views = blk.views.data();
-    const std::size_t stale = blk.held;  // slots [0, stale) hold the retired block's items
     std::size_t i = begin;
     try {
         for (; i < end; ++i) {
-            const std::size_t k = i - begin;
             PyObject* const item = ahead[i % kAhead];
             if (i + kAhead < end) fetch(i + kAhead, i + kAhead + 1);
-            if (k + kReleaseAhead < stale && items[k + kReleaseAhead])
-                prefetch_head(items[k + kReleaseAhead]);
-            PyObject*& held = items[k];
-            if (k < stale) Py_XDECREF(held);  // an exact str or bytes: runs no Python code
+            PyObject*& held = items[i - begin];
+            ChoiceView& view = views[i - begin];
             held = nullptr;
-            ChoiceView& view = views[k];
             view = ChoiceView{};
             if (read_exact(item, held, view, general)) continue;
-            blk.held = std::max(stale, k + 1);  // what release() drops if the conversion raises
+            blk.count = i - begin + 1;  // what release() drops if the conversion raises
             read_other(item, held, view, blk, general);
-            if (held) blk.general.push_back(k);
             end = std::min(end, std::max(i + 1, static_cast<std::size_t>(PyList_Size(list))));
             fetch(i + 1, std::min(end, i + 1 + kAhead));
         }
     } catch (...) {
-        // The slots read so far, this one included, and the retired ones after them.
-        blk.count = i - begin + 1;
-        blk.held = std::max(stale, blk.count);
+        blk.count = i - begin + 1;  // the items read so far, this one included (null or held)
         throw;
     }
     blk.count = i - begin;
-    blk.held = std::max(stale, blk.count);
-    blk.drop(blk.count, blk.held);
-    blk.held = blk.count;
 }
 
 /// List positions per block: the calling thread reads one block while the pool scores the
-/// one before, and the items of a block are released soon after their scoring (while the
-/// block after the next is read), while they are still in cache.
+/// one before, and the items of a block are released soon after their scoring, while
+/// they are still in cache.
 constexpr std::size_t kBlock = 16384;
 
 /// A list of kExtractMinChoices choices or more, scored on the pool. Every scored item is
@@ -392,7 +358,7 @@ std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::option
                 }
             }
         }
-        blk.retire();
+        blk.release();
     };
     parallel::pipeline<py::AllowThreads>(read, score, keep);
     std::vector<Cand> out = limit ? std::move(best).take() : std::move(all);
