@@ -1,9 +1,11 @@
 """Batch matching: cdist and extraction against the same work done by a Python loop.
 
 The peers are a Python loop over polyleven.levenshtein (the fastest single-pair function
-of bench_ratio) and, for the ratio family, difflib. Slow peers are timed on a sample and
-scaled to the whole workload. Our own speed-up from one thread to the whole pool is
-measured in fresh interpreters, since the pool is sized once per process.
+of bench_ratio) and, for the ratio family on ASCII words, difflib. Slow peers are timed on
+a sample and scaled to the whole workload. Choices are ASCII words, words beyond ASCII
+(accented Latin, Cyrillic, Greek, CJK) and, with Faker installed, person names of seven
+locales with typos. Our own speed-up from one thread to the whole pool is measured in
+fresh interpreters, since the pool is sized once per process.
 """
 import difflib
 import heapq
@@ -12,7 +14,7 @@ import os
 import random
 import sys
 
-from common import ROOT, best_of, fmt_time, optional, ours_in_fresh_process, words
+from common import NON_ASCII_LETTERS, ROOT, best_of, fmt_time, optional, ours_in_fresh_process, words
 
 import _tarnwick
 import tarnwick
@@ -20,33 +22,62 @@ import tarnwick
 N_CDIST = 2000
 CDIST_SCORERS = ["fuzz_ratio", "fuzz_wratio", "fuzz_partial_ratio", "fuzz_token_set_ratio"]
 EXTRACT_SIZES = [100_000, 1_000_000]
+WIDE_CDIST = (200, 10_000)  # queries x choices
+FAKER_LOCALES = ["en_US", "de_DE", "fr_FR", "ru_RU", "el_GR", "ja_JP", "zh_CN"]
+
+
+def faker_names(n, queries, seed=13):
+    """`n` person names of seven locales with one to three typos each (drawn from 3000
+    names per locale), and `queries` more names with typos; None without Faker."""
+    faker_mod = optional("faker")
+    if faker_mod is None:
+        return None
+    from bench_wide import typo
+
+    base = []
+    for locale in FAKER_LOCALES:
+        fake = faker_mod.Faker(locale)
+        fake.seed_instance(seed)
+        base += [fake.name() for _ in range(3000)]
+    rng = random.Random(seed)
+    return ([typo(rng, rng.choice(base)) for _ in range(n)],
+            [typo(rng, rng.choice(base)) for _ in range(queries)])
 
 
 def data():
+    """The word sets by kind: (cdist words, extraction choices, queries)."""
     rng = random.Random(11)
-    cd = words(rng, N_CDIST)
-    choices = words(rng, max(EXTRACT_SIZES))
-    queries = words(rng, 5)
-    return cd, choices, queries
+    out = {"ascii": (words(rng, N_CDIST), words(rng, max(EXTRACT_SIZES)), words(rng, 5))}
+    wide = words(rng, max(EXTRACT_SIZES), alphabet=NON_ASCII_LETTERS)
+    out["non-ascii"] = (wide[:N_CDIST], wide, words(rng, 5, alphabet=NON_ASCII_LETTERS))
+    names = faker_names(max(EXTRACT_SIZES), 5)
+    if names:
+        out["names"] = (names[0][:N_CDIST], names[0], names[1])
+    return out
 
 
 def ours():
     """Our timings for every workload, in this process's pool."""
-    cd, choices, queries = data()
     out = {}
-    for name in CDIST_SCORERS:
-        scorer = getattr(tarnwick, name)
-        out[f"cdist {name}"] = best_of(lambda: tarnwick.cdist(cd, cd, scorer))
+    for kind, (cd, choices, queries) in data().items():
+        scorers = CDIST_SCORERS if kind == "ascii" else CDIST_SCORERS[:1]
+        for name in scorers:
+            scorer = getattr(tarnwick, name)
+            out[f"cdist {kind} {name}"] = best_of(lambda: tarnwick.cdist(cd, cd, scorer))
+        nq, nc = WIDE_CDIST
+        out[f"cdist wide {kind}"] = best_of(
+            lambda: tarnwick.cdist(choices[:nq], choices[-nc:], tarnwick.fuzz_ratio))
+        for n in EXTRACT_SIZES:
+            ch = choices[:n]
+            out[f"extract5 {kind} {n}"] = best_of(
+                lambda: [tarnwick.extract(q, ch, tarnwick.fuzz_ratio, limit=5) for q in queries],
+                repeat=7) / len(queries)
+            out[f"extract_one {kind} {n}"] = best_of(
+                lambda: [tarnwick.extract_one(q, ch, tarnwick.fuzz_ratio) for q in queries],
+                repeat=7) / len(queries)
     # An unknown name scores nothing: what is left is building the result list.
+    cd = words(random.Random(11), N_CDIST)
     out["cdist none"] = best_of(lambda: _tarnwick.cdist(cd, cd, "none", None))
-    for n in EXTRACT_SIZES:
-        ch = choices[:n]
-        out[f"extract5 {n}"] = best_of(
-            lambda: [tarnwick.extract(q, ch, tarnwick.fuzz_ratio, limit=5) for q in queries],
-            repeat=7) / len(queries)
-        out[f"extract_one {n}"] = best_of(
-            lambda: [tarnwick.extract_one(q, ch, tarnwick.fuzz_ratio) for q in queries],
-            repeat=7) / len(queries)
     return out
 
 
@@ -54,11 +85,11 @@ def ours_with(threads):
     return ours_in_fresh_process(__file__, threads)
 
 
-def peer_cdist(cd, fn, rows):
+def peer_cdist(queries, choices, fn, rows):
     """A Python double loop over `rows` query rows, scaled to all rows."""
-    sample = cd[:rows]
-    t = best_of(lambda: [[fn(a, b) for b in cd] for a in sample], repeat=1)
-    return t * len(cd) / rows
+    sample = queries[:rows]
+    t = best_of(lambda: [[fn(a, b) for b in choices] for a in sample], repeat=1)
+    return t * len(queries) / rows
 
 
 def peer_extract(choices, queries, fn, k, sample):
@@ -82,34 +113,40 @@ def difflib_ratio(a, b):
 
 def run():
     pl = optional("polyleven")
-    cd, choices, queries = data()
+    sets = data()
     all_threads = ours_with(None)
     one_thread = ours_with(1)
-    print(f"\npool: {os.cpu_count()} processors; times are per workload "
-          "(per query for extraction); peers are Python loops")
-    print(f"  {'workload':<34}{'ours':>12}{'1 thread':>12}{'speed-up':>10}"
+    print(f"\npool: {os.cpu_count()} processors (load {os.getloadavg()[0]:.1f}); times are per "
+          "workload (per query for extraction); peers are Python loops")
+    print(f"  {'workload':<46}{'ours':>12}{'1 thread':>12}{'speed-up':>10}"
           f"{'polyleven':>12}{'x':>8}{'difflib':>12}{'x':>8}")
 
     def row(title, key, lev_t, diff_t):
         o, s = all_threads[key], one_thread[key]
-        cells = f"  {title:<34}{fmt_time(o):>12}{fmt_time(s):>12}{s / o:9.1f}x"
+        cells = f"  {title:<46}{fmt_time(o):>12}{fmt_time(s):>12}{s / o:9.1f}x"
         cells += f"{fmt_time(lev_t):>12}{lev_t / o:7.0f}x" if lev_t else f"{'-':>12}{'':>8}"
         cells += f"{fmt_time(diff_t):>12}{diff_t / o:7.0f}x" if diff_t else f"{'-':>12}{'':>8}"
         print(cells)
 
-    lev_cdist = peer_cdist(cd, pl.levenshtein, 200) if pl else None
-    diff_cdist = peer_cdist(cd, difflib_ratio, 5)
-    for name in CDIST_SCORERS:
-        diff = diff_cdist if name == "fuzz_ratio" else None
-        row(f"cdist {N_CDIST}x{N_CDIST} {name[5:]}", f"cdist {name}", lev_cdist, diff)
+    for kind, (cd, choices, queries) in sets.items():
+        lev_cdist = peer_cdist(cd, cd, pl.levenshtein, 200) if pl else None
+        diff_cdist = peer_cdist(cd, cd, difflib_ratio, 5) if kind == "ascii" else None
+        for name in (CDIST_SCORERS if kind == "ascii" else CDIST_SCORERS[:1]):
+            diff = diff_cdist if name == "fuzz_ratio" else None
+            row(f"cdist {N_CDIST}x{N_CDIST} {name[5:]}, {kind}", f"cdist {kind} {name}", lev_cdist, diff)
+        nq, nc = WIDE_CDIST
+        lev_wide = peer_cdist(choices[:nq], choices[-nc:], pl.levenshtein, 20) if pl else None
+        row(f"cdist {nq}x{nc:,} ratio, {kind}", f"cdist wide {kind}", lev_wide, None)
+        for n in EXTRACT_SIZES:
+            ch = choices[:n]
+            lev5 = peer_extract(ch, queries, pl.levenshtein, 5, 100_000) if pl else None
+            lev1 = peer_extract(ch, queries, pl.levenshtein, 1, 100_000) if pl else None
+            diff5 = best_of(lambda: difflib.get_close_matches(
+                queries[0], ch[:20_000], n=5, cutoff=0.0), repeat=1) * n / 20_000 \
+                if kind == "ascii" else None
+            row(f"extract limit 5, {n:,} choices, {kind}", f"extract5 {kind} {n}", lev5, diff5)
+            row(f"extract_one, {n:,} choices, {kind}", f"extract_one {kind} {n}", lev1, None)
     row(f"cdist {N_CDIST}x{N_CDIST}, result list only", "cdist none", None, None)
-    for n in EXTRACT_SIZES:
-        lev5 = peer_extract(choices[:n], queries, pl.levenshtein, 5, 100_000) if pl else None
-        lev1 = peer_extract(choices[:n], queries, pl.levenshtein, 1, 100_000) if pl else None
-        diff5 = best_of(lambda: difflib.get_close_matches(
-            queries[0], choices[:20_000], n=5, cutoff=0.0), repeat=1) * n / 20_000
-        row(f"extract limit 5, {n:,} choices", f"extract5 {n}", lev5, diff5)
-        row(f"extract_one, {n:,} choices", f"extract_one {n}", lev1, None)
 
 
 if __name__ == "__main__":

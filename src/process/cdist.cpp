@@ -3,8 +3,9 @@
 // cdist processes and converts every item once, with the interpreter lock held. The rows
 // are then scored with the lock released, on the worker pool from
 // parallel::kCdistMinCells cells on, in blocks of rows: while the pool scores one block,
-// the calling thread (with the lock) stores the block before it into the result list as
-// floats. Byte strings are viewed in the items (or in the processor's results), which are
+// the calling thread (with the lock) turns the block before it into floats, which the
+// interpreter's list constructor takes in order (py::matrix_list), writing the result
+// list once. Byte strings are viewed in the items (or in the processor's results), which are
 // held until every block is scored; other items are converted into owned sequences.
 #include "module.hpp"
 #include "parallel.hpp"
@@ -16,12 +17,13 @@
 #include "types_py.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace tarnwick::process {
@@ -66,8 +68,9 @@ struct Items {
 constexpr std::size_t kBlockCells = std::size_t{1} << 17;
 
 /// Python floats for the cells: equal scores share one float object, so that a matrix
-/// of many cells with few distinct scores allocates few objects. Direct-mapped by the
-/// value's bits; a collision just creates another float.
+/// of many cells with few distinct scores allocates few objects. Set-associative by the
+/// value's bits (four floats per set, in one cache line); a value that finds its set full
+/// replaces the float used least recently of the four.
 class FloatCache {
 public:
     FloatCache() = default;
@@ -77,21 +80,26 @@ public:
         for (const Entry& e : table_) Py_XDECREF(e.obj);
     }
 
+    /// New references to one float of value `v`, stored in every slot of `out`.
+    void get_same(double v, std::span<PyObject*> out) {
+        if (out.empty()) return;
+        PyObject* const f = get(v);
+        std::fill(out.begin(), out.end(), f);
+        Py_SET_REFCNT(f, Py_REFCNT(f) + static_cast<Py_ssize_t>(out.size() - 1));
+    }
+
+    /// New references to floats of the values `v`, stored at `out`.
+    void get_all(std::span<const double> v, PyObject** out) {
+        for (std::size_t k = 0; k < v.size(); ++k) out[k] = get(v[k]);
+    }
+
     /// A new reference to a float of value `v`.
     PyObject* get(double v) {
-        uint64_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        Entry& e = table_[(bits * 0x9E3779B97F4A7C15ULL) >> (64 - kBits)];
-        if (e.obj && e.bits == bits) return Py_NewRef(e.obj);
-        PyObject* f = PyFloat_FromDouble(v);
-        if (!f) {
-            PyErr_Clear();
-            throw std::bad_alloc();  // said in words, as every MemoryError
-        }
-        Py_XDECREF(e.obj);
-        e.obj = Py_NewRef(f);
-        e.bits = bits;
-        return f;
+        const uint64_t bits = std::bit_cast<uint64_t>(v);
+        Entry* const set = &table_[((bits * 0x9E3779B97F4A7C15ULL) >> (64 - kSetBits)) * kWays];
+        if (set[0].obj && set[0].bits == bits) [[likely]]
+            return Py_NewRef(set[0].obj);
+        return find_or_make(set, v);
     }
 
 private:
@@ -99,49 +107,101 @@ private:
         uint64_t bits = 0;
         PyObject* obj = nullptr;
     };
-    static constexpr int kBits = 10;  // 16 KiB: stays in the first-level cache
-    Entry table_[1 << kBits];
+
+    /// A new reference to a float of value `v` from the set's other entries, moved to the
+    /// front, or a new float put at the front (the last entry's float dropped).
+    [[gnu::noinline]] PyObject* find_or_make(Entry* set, double v) {
+        const uint64_t bits = std::bit_cast<uint64_t>(v);
+        std::size_t w = 1;
+        while (w < kWays && !(set[w].obj && set[w].bits == bits)) ++w;
+        Entry e;
+        if (w < kWays) {
+            e = set[w];
+        } else {
+            e.obj = PyFloat_FromDouble(v);
+            if (!e.obj) {
+                PyErr_Clear();
+                throw std::bad_alloc();  // said in words, as every MemoryError
+            }
+            e.bits = bits;
+            w = kWays - 1;
+            Py_XDECREF(set[w].obj);
+        }
+        std::move_backward(set, set + w, set + w + 1);
+        set[0] = e;
+        return Py_NewRef(e.obj);
+    }
+
+    static constexpr std::size_t kWays = 4;
+    static constexpr int kSetBits = 8;  // 16 KiB: stays in the first-level cache
+    alignas(64) Entry table_[kWays << kSetBits];
 };
 
-/// Scores the matrix into `list` (n * m slots): blocks of rows are scored with the lock
-/// released, on the pool from parallel::kCdistMinCells cells on, and each block is stored
-/// as floats while the next one is scored.
-void score_into(ScorerType scorer, const Items& queries, const Items& choices,
-                std::optional<double> cutoff, PyObject* list, FloatCache& floats) {
-    const std::size_t n = queries.seqs.size(), m = choices.seqs.size();
-    const bool use_pool = n * m >= parallel::kCdistMinCells;
-    // Enough rows per block to keep every worker busy, and at least kBlockCells cells.
-    const std::size_t rows = use_pool ? std::max({kBlockCells / m, 2 * parallel::num_threads(),
-                                                  std::size_t{1}})
-                                      : n;
-    const std::size_t blocks = (n + rows - 1) / rows;
-    std::unique_ptr<double[]> buffers[2];  // each row task writes its whole row
-    for (auto& b : buffers) b.reset(new double[std::min(rows, n) * m]);
-
-    auto store = [&](std::size_t b) {
-        const std::size_t first = b * rows, count = (std::min(n, first + rows) - first) * m;
-        const double* buf = buffers[b % 2].get();
-        for (std::size_t k = 0; k < count; ++k)
-            PyList_SetItem(list, static_cast<Py_ssize_t>(first * m + k), floats.get(buf[k]));
-    };
-    auto block_task = [&](std::size_t b) {
-        return [&, b] {
-            score_rows(scorer, queries.seqs, choices.seqs, cutoff, b * rows,
-                       std::min(n, (b + 1) * rows), use_pool, buffers[b % 2].get());
-        };
-    };
-
-    if (!use_pool) {
-        {
-            py::AllowThreads nogil;
-            block_task(0)();
-        }
-        store(0);
-        return;
+/// The scores of the matrix in row-major order, one block of rows at a time: blocks are
+/// scored with the lock released, on the pool from parallel::kCdistMinCells cells on,
+/// and while the caller turns one block into floats the pool scores the next.
+class ScoreFeed {
+public:
+    ScoreFeed(ScorerType scorer, const Items& queries, const Items& choices,
+              std::optional<double> cutoff)
+        : scorer_(scorer), queries_(queries), choices_(choices), cutoff_(cutoff),
+          n_(queries.seqs.size()), m_(choices.seqs.size()),
+          use_pool_(n_ * m_ >= parallel::kCdistMinCells),
+          // Enough rows per block to keep every worker busy, and at least kBlockCells cells.
+          rows_(use_pool_ ? std::max({kBlockCells / m_, 2 * parallel::num_threads(), std::size_t{1}})
+                          : n_),
+          blocks_((n_ + rows_ - 1) / rows_) {
+        for (auto& b : buffers_) b.reset(new double[std::min(rows_, n_) * m_]);
     }
-    parallel::pipeline<py::AllowThreads>([&](std::size_t b) { return b < blocks; },
-                                         [&](std::size_t b) { block_task(b)(); }, store);
-}
+
+    /// The cells of the next block (one row at least); waits for its scoring, and starts
+    /// the scoring of the block after it. After an error, the block being scored has
+    /// been waited for (while the call's stop flag, when set, still stops it).
+    std::span<const double> next() {
+        try {
+            return next_block();
+        } catch (...) {
+            pool_.reset();
+            throw;
+        }
+    }
+
+private:
+    std::span<const double> next_block() {
+        cancel::cancellation_point();
+        const std::size_t b = next_++;
+        if (!use_pool_) {
+            py::AllowThreads nogil;
+            score(b);
+        } else {
+            if (b == 0) pool_->run([this] { score(0); });
+            {
+                [[maybe_unused]] py::AllowThreads nogil;
+                pool_->wait();
+            }
+            if (b + 1 < blocks_) pool_->run([this, b] { score(b + 1); });
+        }
+        const std::size_t first = b * rows_;
+        return {buffers_[b % 2].get(), (std::min(n_, first + rows_) - first) * m_};
+    }
+
+    void score(std::size_t b) {
+        score_rows(scorer_, queries_.seqs, choices_.seqs, cutoff_, b * rows_,
+                   std::min(n_, (b + 1) * rows_), use_pool_, buffers_[b % 2].get());
+    }
+
+    ScorerType scorer_;
+    const Items& queries_;
+    const Items& choices_;
+    std::optional<double> cutoff_;
+    std::size_t n_, m_;
+    bool use_pool_;
+    std::size_t rows_, blocks_;
+    std::size_t next_ = 0;                 // the block next() gives next
+    std::unique_ptr<double[]> buffers_[2];  // block b in buffers_[b % 2]; each row task writes its whole row
+    // Destroyed first: waits for the block it scores.
+    std::optional<parallel::Background> pool_{std::in_place};
+};
 
 // ---- The builtin ----
 
@@ -173,14 +233,22 @@ py::Object cdist_body(const py::Args<6>& a) {
 
     // A NaN cut-off is met by no score; an unknown name scores nothing.
     const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;
-    py::Object list = py::new_matrix_list(n, m, "score matrix");
     auto floats = std::make_unique<FloatCache>();
-    if (!score_cells) {
-        for (std::size_t k = 0; k < cells; ++k)
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(k), floats->get(0.0));
-    } else {
-        score_into(scorer, queries, choices, cutoff, list.get(), *floats);
-    }
+    std::optional<ScoreFeed> feed;  // made once the list is allocated
+    std::span<const double> block;  // scores not yet given out
+    auto fill = [&](PyObject** out, std::size_t room) {
+        if (!score_cells) {
+            floats->get_same(0.0, std::span<PyObject*>(out, room));
+            return room;
+        }
+        if (!feed) feed.emplace(scorer, queries, choices, cutoff);
+        if (block.empty()) block = feed->next();
+        const std::size_t k = std::min(room, block.size());
+        floats->get_all(block.first(k), out);
+        block = block.subspan(k);
+        return k;
+    };
+    py::Object list = py::matrix_list(n, m, "score matrix", fill);
     py::Object result = py::check(PyTuple_New(3));
     PyTuple_SetItem(result.get(), 0, list.release());
     PyTuple_SetItem(result.get(), 1, py::from_u64(n).release());

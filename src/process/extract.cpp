@@ -135,15 +135,23 @@ private:
 /// they are read.
 constexpr std::size_t kAhead = 16;
 
+/// Fetches the head of an object for changing its reference count: for writing, so that
+/// the count's change need not wait for the line to be taken from the workers that read
+/// it (PREFETCHW, which processors without it execute as a no-op).
+inline void prefetch_head(const PyObject* o) noexcept {
+#if defined(__x86_64__)
+    asm volatile("prefetchw %0" : : "m"(*reinterpret_cast<const char*>(o)));
+#else
+    __builtin_prefetch(o, 1);
+#endif
+}
+
 /// Fetches the head of an object for changing its reference count, and the line after
 /// it, which holds the text of a short str.
 inline void prefetch_object(const PyObject* o) noexcept {
-    __builtin_prefetch(o, 1);
+    prefetch_head(o);
     __builtin_prefetch(reinterpret_cast<const char*>(o) + 64, 0);
 }
-
-/// Fetches the head of an object for changing its reference count.
-inline void prefetch_head(const PyObject* o) noexcept { __builtin_prefetch(o, 1); }
 
 /// Items ahead of the one being released whose heads are fetched: the release loop does
 /// little else than wait for them.
@@ -277,19 +285,27 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, 
         }
     };
     fetch(begin, std::min(end, begin + kAhead));
+    // In locals: the compiler cannot know that the calls below leave the vectors alone.
+    PyObject** const items = blk.items.data();
+    ChoiceView* const views = blk.views.data();
     std::size_t i = begin;
-    for (; i < end; ++i) {
-        PyObject* const item = ahead[i % kAhead];
-        if (i + kAhead < end) fetch(i + kAhead, i + kAhead + 1);
-        PyObject*& held = blk.items[i - begin];
-        ChoiceView& view = blk.views[i - begin];
-        held = nullptr;
-        view = ChoiceView{};
-        blk.count = i - begin + 1;  // what release() drops if reading stops here
-        if (read_exact(item, held, view, general)) continue;
-        read_other(item, held, view, blk, general);
-        end = std::min(end, std::max(i + 1, static_cast<std::size_t>(PyList_Size(list))));
-        fetch(i + 1, std::min(end, i + 1 + kAhead));
+    try {
+        for (; i < end; ++i) {
+            PyObject* const item = ahead[i % kAhead];
+            if (i + kAhead < end) fetch(i + kAhead, i + kAhead + 1);
+            PyObject*& held = items[i - begin];
+            ChoiceView& view = views[i - begin];
+            held = nullptr;
+            view = ChoiceView{};
+            if (read_exact(item, held, view, general)) continue;
+            blk.count = i - begin + 1;  // what release() drops if the conversion raises
+            read_other(item, held, view, blk, general);
+            end = std::min(end, std::max(i + 1, static_cast<std::size_t>(PyList_Size(list))));
+            fetch(i + 1, std::min(end, i + 1 + kAhead));
+        }
+    } catch (...) {
+        blk.count = i - begin + 1;  // the items read so far, this one included (null or held)
+        throw;
     }
     blk.count = i - begin;
 }

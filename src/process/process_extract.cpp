@@ -24,15 +24,57 @@ struct PreparedCutoff {
     explicit PreparedCutoff(double r) noexcept : value(r), cutoff(r) {}
 };
 
+/// The kept candidates of one chunk: all of them without a limit, else the best `limit`,
+/// whose lowest score raises the shared cut-off once the chunk holds `limit`.
+class ChunkBest {
+public:
+    ChunkBest(std::optional<uint64_t> limit, RunningCutoff& cutoff)
+        : limit_(limit), cutoff_(cutoff), heap_(limit.value_or(0)) {}
+
+    /// Keeps the choice at position `index` scored `score` under the cut-off `r` unless
+    /// it is below it.
+    void offer(std::size_t index, double score, double r) {
+        if (score < r) return;
+        const PoolCandidate c{score, index, 0};
+        if (!limit_) {
+            all_.push_back(c);
+        } else if (heap_.offer(PoolCandidate(c)) && heap_.full()) {
+            // The chunk already holds `limit` choices at or above this score, so nothing
+            // below it can be among the best `limit`.
+            cutoff_.raise(heap_.lowest());
+        }
+    }
+
+    std::vector<PoolCandidate> take() && { return limit_ ? std::move(heap_).take() : std::move(all_); }
+
+private:
+    std::optional<uint64_t> limit_;
+    RunningCutoff& cutoff_;
+    BoundedHeap<PoolCandidate> heap_;
+    std::vector<PoolCandidate> all_;
+};
+
+/// Whether a view is a byte string: bytes, or the UTF-8 of ASCII text.
+bool is_byte_string(const ChoiceView& v) noexcept {
+    return v.other == ChoiceView::kBytes ||
+           (v.other == ChoiceView::kText &&
+            fuzz::text::is_ascii({reinterpret_cast<const char*>(v.data), v.size}));
+}
+
 /// Scores the views [begin, end) against the query with the shared cut-off.
 std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const ChoiceView> views,
                                        std::span<const types::Seq> others, std::size_t base,
                                        std::size_t begin, std::size_t end,
                                        std::optional<uint64_t> limit, RunningCutoff& cutoff) {
-    BoundedHeap<PoolCandidate> heap(limit.value_or(0));
-    std::vector<PoolCandidate> all;
+    ChunkBest best(limit, cutoff);
     std::vector<uint32_t> code_points;
     PreparedCutoff cut(cutoff.get());
+    // With the simple or quick ratio of a short byte query, non-empty byte strings that
+    // their length does not already reject are scored four at a time.
+    const bool four = q.scores_four();
+    std::span<const uint8_t> group[4];
+    std::size_t group_at[4];
+    std::size_t filled = 0;
     for (std::size_t i = begin; i < end; ++i) {
         if (i % 16 == 0) cancel::cancellation_point();
         const ChoiceView& v = views[i];
@@ -45,9 +87,20 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
             score = 0.0;
         } else if (v.other >= 0) {
             score = q.score(others[static_cast<std::size_t>(v.other)], cut.cutoff);
-        } else if (v.other == ChoiceView::kBytes ||
-                   fuzz::text::is_ascii({reinterpret_cast<const char*>(v.data), v.size})) {
-            score = q.score(std::span<const uint8_t>(v.data, v.size), cut.cutoff);
+        } else if (is_byte_string(v)) {
+            const std::span<const uint8_t> b(v.data, v.size);
+            if (four && v.size != 0) {
+                if (q.rejects_by_length(v.size, cut.cutoff)) continue;  // scores 0.0, below r
+                group[filled] = b;
+                group_at[filled] = i;
+                if (++filled < 4) continue;
+                double scores[4];
+                q.score_four(group, cut.cutoff, scores);
+                for (int k = 0; k < 4; ++k) best.offer(base + group_at[k], scores[k], r);
+                filled = 0;
+                continue;
+            }
+            score = q.score(b, cut.cutoff);
         } else {
             // Text with other characters: its code points, as the conversion of a str
             // gives them.
@@ -57,17 +110,13 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
             seq.set_text(text);
             score = q.score(seq, cut.cutoff);
         }
-        if (score < r) continue;
-        const PoolCandidate c{score, base + i, 0};
-        if (!limit) {
-            all.push_back(c);
-        } else if (heap.offer(PoolCandidate(c)) && heap.full()) {
-            // The chunk already holds `limit` choices at or above this score, so nothing
-            // below it can be among the best `limit`.
-            cutoff.raise(heap.lowest());
-        }
+        best.offer(base + i, score, r);
     }
-    return limit ? std::move(heap).take() : std::move(all);
+    // The last few of a group, one by one, under the cut-off as it stands now.
+    const double r = cutoff.get();
+    if (r != cut.value) cut = PreparedCutoff(r);
+    for (std::size_t k = 0; k < filled; ++k) best.offer(base + group_at[k], q.score(group[k], cut.cutoff), r);
+    return std::move(best).take();
 }
 
 }  // namespace

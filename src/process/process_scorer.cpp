@@ -65,11 +65,26 @@ PreparedQuery::PreparedQuery(ScorerType scorer, const types::Seq& query)
     if (ratio && query.kind() == types::SeqKind::Chars && !query.empty() && query.size() <= 64) {
         const auto cps = query.as_chars();
         const auto [lo, hi] = std::minmax_element(cps.begin(), cps.end());
+        wide_valid_ = true;
         if (*hi - *lo < kWideSpan) {
             wide_lo_ = *lo;
             wide_masks_.assign(*hi - *lo + 1, 0);
             for (std::size_t i = 0; i < cps.size(); ++i) wide_masks_[cps[i] - *lo] |= uint64_t{1} << i;
-            wide_valid_ = true;
+            return;
+        }
+        wide_hashed_ = true;
+        wide_masks_.assign(256, 0);
+        hashed_.assign(std::size_t{1} << kHashedBits, HashedMask{});
+        for (std::size_t i = 0; i < cps.size(); ++i) {
+            const uint64_t c = cps[i], bit = uint64_t{1} << i;
+            if (c < 256) {
+                wide_masks_[c] |= bit;
+                continue;
+            }
+            std::size_t h = hashed_slot(c);
+            while (hashed_[h].mask != 0 && hashed_[h].code != c) h = (h + 1) & (hashed_.size() - 1);
+            hashed_[h].code = c;
+            hashed_[h].mask |= bit;
         }
         return;
     }
@@ -241,18 +256,33 @@ void lcs_of_four(const uint64_t* masks, uint64_t live, const std::span<const uin
 
 }  // namespace
 
+bool PreparedQuery::scores_four() const noexcept {
+    const bool ratio = scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio;
+    return ratio && is_bytes_ && masks_valid_;
+}
+
+bool PreparedQuery::rejects_by_length(std::size_t choice_size, const Cutoff& cut) const noexcept {
+    return RatioBound(bytes_.size(), choice_size, cut).rejects;
+}
+
+void PreparedQuery::score_four(const std::span<const uint8_t>* texts, const Cutoff& cut,
+                               double* out) const {
+    uint64_t lcs[4];
+    lcs_of_four(masks_, algorithms::last_word_mask(bytes_.size()), texts, lcs);
+    for (int k = 0; k < 4; ++k)
+        out[k] = fuzz::apply_cutoff(ratio_of_lcs(texts[k].size(), lcs[k], cut), cut.value);
+}
+
 void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices,
                               const Cutoff& cut, double* out) const {
-    const bool ratio = scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio;
     const std::size_t m = choices.size();
-    if (!(ratio && is_bytes_ && masks_valid_)) {
+    if (!scores_four()) {
         for (std::size_t j = 0; j < m; ++j) {
             if (j % 16 == 0) cancel::cancellation_point();
             out[j] = choices[j] ? score(*choices[j], cut) : 0.0;
         }
         return;
     }
-    const uint64_t live = algorithms::last_word_mask(bytes_.size());
     std::size_t group[4];
     std::span<const uint8_t> texts[4];
     std::size_t filled = 0;
@@ -266,36 +296,60 @@ void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices
         group[filled] = j;
         texts[filled] = c->as_bytes();
         if (++filled < 4) continue;
-        uint64_t lcs[4];
-        lcs_of_four(masks_, live, texts, lcs);
-        for (int k = 0; k < 4; ++k)
-            out[group[k]] = fuzz::apply_cutoff(ratio_of_lcs(texts[k].size(), lcs[k], cut), cut.value);
+        double scores[4];
+        score_four(texts, cut, scores);
+        for (int k = 0; k < 4; ++k) out[group[k]] = scores[k];
         filled = 0;
     }
     for (std::size_t k = 0; k < filled; ++k) out[group[k]] = score(*choices[group[k]], cut);
 }
 
-/// The simple ratio of the wide query and a non-empty choice of code points or bytes, as
-/// fuzz::ratio computes it: the length bound, then one bit-parallel LCS pass over the
-/// choice with the query's masks, stopping once the LCS the cut-off needs is out of reach.
+/// The mask of a code point of 256 or more in the open-addressing table (0 when the query
+/// does not hold it): the probe ends at the code point or at an empty slot.
+uint64_t PreparedQuery::hashed_mask(uint64_t c) const noexcept {
+    const std::size_t last = hashed_.size() - 1;
+    for (std::size_t h = hashed_slot(c);; h = (h + 1) & last) {
+        const HashedMask& s = hashed_[h];
+        if (s.code == c || s.mask == 0) return s.mask;
+    }
+}
+
+/// The simple ratio of the wide query and a non-empty choice, with the query's masks from
+/// whichever table it has.
 template <class T>
 double PreparedQuery::ratio_wide(std::span<const T> b, const Cutoff& cut) const {
+    const uint64_t* masks = wide_masks_.data();
+    if (wide_hashed_) {
+        return ratio_wide(b, cut, [this, masks](uint64_t c) {
+            return c < 256 ? masks[c] : hashed_mask(c);
+        });
+    }
+    const uint64_t span = wide_masks_.size();
+    const uint64_t lo = wide_lo_;
+    return ratio_wide(b, cut, [masks, span, lo](uint64_t c) {
+        const uint64_t off = c - lo;
+        return off < span ? masks[off] : 0;
+    });
+}
+
+/// The simple ratio of the wide query and a non-empty choice of code points or bytes, as
+/// fuzz::ratio computes it: the length bound, then one bit-parallel LCS pass over the
+/// choice with the query's masks (`mask(c)`: the bits of the query's positions holding
+/// code point c), stopping once the LCS the cut-off needs is out of reach.
+template <class T, class Mask>
+double PreparedQuery::ratio_wide(std::span<const T> b, const Cutoff& cut, Mask mask) const {
     const std::optional<double> cutoff = cut.value;
     const uint64_t la = seq_.size(), lb = b.size(), L = la + lb;
     const RatioBound rb(la, lb, cut);
     if (rb.rejects) return 0.0;
     const uint64_t bound = rb.bound;
     const double c = rb.c;
-    const uint64_t* masks = wide_masks_.data();
-    const uint64_t span = wide_masks_.size();
-    const uint64_t lo = wide_lo_;
     const uint64_t live = algorithms::last_word_mask(la);
     // LCS of at least `need` keeps the distance L - 2 LCS within the bound.
     const uint64_t need = bound >= L ? 0 : (L - bound + 1) / 2;
     uint64_t S = algorithms::kLcsStart;
     for (std::size_t j = 0; j < lb; ++j) {
-        const uint64_t off = static_cast<uint64_t>(b[j]) - lo;
-        S = algorithms::lcs_word_step(S, off < span ? masks[off] : 0);
+        S = algorithms::lcs_word_step(S, mask(static_cast<uint64_t>(b[j])));
         if (need && algorithms::lcs_word_count(S, live) + (lb - 1 - j) < need) return 0.0;
     }
     const uint64_t d = L - 2 * algorithms::lcs_word_count(S, live);

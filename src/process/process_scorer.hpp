@@ -87,6 +87,15 @@ public:
     void score_row(std::span<const std::optional<types::Seq>> choices, const Cutoff& cutoff,
                    double* out) const;
 
+    /// Whether score_four serves the query: the simple or quick ratio of 1 to 64 bytes.
+    bool scores_four() const noexcept;
+    /// Whether the length of a byte choice alone puts it below the cut-off (score_four's
+    /// callers leave such choices out).
+    bool rejects_by_length(std::size_t choice_size, const Cutoff& cutoff) const noexcept;
+    /// out[k] = the score of texts[k], four non-empty byte strings, as score() gives it
+    /// (only when scores_four()); the four bit-parallel passes run interleaved.
+    void score_four(const std::span<const uint8_t>* texts, const Cutoff& cutoff, double* out) const;
+
     ScorerType scorer() const noexcept { return scorer_; }
 
 private:
@@ -95,9 +104,25 @@ private:
     double ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cutoff) const;
     template <class T>
     double ratio_wide(std::span<const T> b, const Cutoff& cutoff) const;
+    template <class T, class Mask>
+    double ratio_wide(std::span<const T> b, const Cutoff& cutoff, Mask mask) const;
 
-    /// Code points of a wide query spanning at most this many values get a direct table.
+    /// Code points of a wide query spanning at most this many values get a direct table;
+    /// a query of code points further apart gets a direct table for the code points below
+    /// 256 and an open-addressing table for the others.
     static constexpr uint64_t kWideSpan = 4096;
+    static constexpr int kHashedBits = 7;  // 128 slots: at most half full with 64 code points
+
+    /// A slot of the open-addressing table: a code point of 256 or more and its mask
+    /// (mask 0: an empty slot).
+    struct HashedMask {
+        uint64_t code = 0;
+        uint64_t mask = 0;
+    };
+    static std::size_t hashed_slot(uint64_t c) noexcept {
+        return static_cast<std::size_t>((c * 0x9E3779B97F4A7C15ULL) >> (64 - kHashedBits));
+    }
+    uint64_t hashed_mask(uint64_t c) const noexcept;
 
     ScorerType scorer_;
     SeqScoreFn general_;
@@ -111,8 +136,10 @@ private:
     // A query of 1 to 64 code points beyond ASCII under the simple or quick ratio: the mask
     // of code point c is wide_masks_[c - wide_lo_], 0 outside the table.
     bool wide_valid_ = false;
+    bool wide_hashed_ = false;  // the two tables below, not the direct table
     uint64_t wide_lo_ = 0;
-    std::vector<uint64_t> wide_masks_;
+    std::vector<uint64_t> wide_masks_;  // direct: wide_lo_ on; hashed: code points below 256
+    std::vector<HashedMask> hashed_;
 };
 
 }  // namespace tarnwick::process

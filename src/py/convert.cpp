@@ -200,16 +200,121 @@ void append_f32(PyObject* seq, std::vector<float>& out) {
     for_each_item(seq, [&](PyObject* x) { out.push_back(to_f32(x)); });
 }
 
+namespace {
+
+/// The memory error of a matrix list that could not be allocated.
+[[noreturn]] void throw_matrix_memory_error(std::size_t rows, std::size_t cols, const char* what) {
+    if (!PyErr_ExceptionMatches(PyExc_MemoryError)) throw_already_set();
+    PyErr_Clear();
+    PyErr_Format(PyExc_MemoryError, "out of memory for the %zu x %zu %s", rows, cols, what);
+    throw_already_set();
+}
+
+}  // namespace
+
 Object new_matrix_list(std::size_t rows, std::size_t cols, const char* what) {
     if (cols != 0 && rows > static_cast<std::size_t>(PY_SSIZE_T_MAX) / cols) throw std::bad_alloc();
     PyObject* list = PyList_New(static_cast<Py_ssize_t>(rows * cols));
+    if (!list) throw_matrix_memory_error(rows, cols, what);
+    return Object::steal(list);
+}
+
+namespace {
+
+/// The iterator that matrix_list hands to the list constructor: it reports the list's
+/// length (so that the storage is allocated once, exactly) and gives out the items of
+/// its buffer, refilled by the fill function when it runs out.
+struct FillIter {
+    static constexpr std::size_t kBatch = 512;
+
+    PyObject ob_base;
+    ListFill fill;
+    void* ctx;
+    std::size_t left;   // items not yet filled
+    std::size_t pos;    // the next item of the buffer to give out
+    std::size_t count;  // items in the buffer
+    bool started;       // whether the fill function was called
+    PyObject* items[kBatch];
+
+    static FillIter* cast(PyObject* o) noexcept { return reinterpret_cast<FillIter*>(o); }
+
+    static Py_ssize_t length(PyObject* self) noexcept {
+        const FillIter* it = cast(self);
+        return static_cast<Py_ssize_t>(it->left + (it->count - it->pos));
+    }
+
+    static PyObject* next(PyObject* self) noexcept {
+        FillIter* it = cast(self);
+        if (it->pos < it->count) return it->items[it->pos++];
+        return refill(it);
+    }
+
+    /// The first item of the next batch; null at the end (or with the fill's error set).
+    [[gnu::noinline]] static PyObject* refill(FillIter* it) noexcept {
+        if (it->left == 0) return nullptr;
+        return guard([&]() -> PyObject* {
+            it->started = true;
+            const std::size_t room = std::min(it->left, kBatch);
+            const std::size_t k = it->fill(it->ctx, it->items, room);
+            if (k == 0 || k > room) throw Error{PyExc_SystemError, "a list fill gave no items", {}};
+            it->left -= k;
+            it->count = k;
+            it->pos = 1;
+            return it->items[0];
+        });
+    }
+
+    static void dealloc(PyObject* self) noexcept {
+        FillIter* it = cast(self);
+        for (std::size_t i = it->pos; i < it->count; ++i) Py_DECREF(it->items[i]);
+        PyTypeObject* t = Py_TYPE(self);
+        auto free_fn = reinterpret_cast<freefunc>(PyType_GetSlot(t, Py_tp_free));
+        free_fn(self);
+        Py_DECREF(reinterpret_cast<PyObject*>(t));
+    }
+
+    /// The type, built once per process; borrowed.
+    static PyTypeObject* type() {
+        static PyTypeObject* t = [] {
+            PyType_Slot slots[] = {
+                {Py_tp_dealloc, reinterpret_cast<void*>(&FillIter::dealloc)},
+                {Py_tp_iter, reinterpret_cast<void*>(&PyObject_SelfIter)},
+                {Py_tp_iternext, reinterpret_cast<void*>(&FillIter::next)},
+                {Py_mp_length, reinterpret_cast<void*>(&FillIter::length)},
+                {0, nullptr},
+            };
+            PyType_Spec spec{"tarnwick._ListFill", static_cast<int>(sizeof(FillIter)), 0,
+                             Py_TPFLAGS_DEFAULT, slots};
+            return reinterpret_cast<PyTypeObject*>(check(PyType_FromSpec(&spec)).release());
+        }();
+        return t;
+    }
+};
+
+}  // namespace
+
+Object matrix_list(std::size_t rows, std::size_t cols, const char* what, ListFill fill, void* ctx) {
+    if (cols != 0 && rows > static_cast<std::size_t>(PY_SSIZE_T_MAX) / cols) throw std::bad_alloc();
+    const std::size_t n = rows * cols;
+    if (n == 0) return check(PyList_New(0));
+    PyTypeObject* t = FillIter::type();
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(t, Py_tp_alloc));
+    const Object iter = check(alloc(t, 0));
+    FillIter* it = FillIter::cast(iter.get());
+    it->fill = fill;
+    it->ctx = ctx;
+    it->left = n;
+    it->pos = it->count = 0;
+    it->started = false;
+    Object list = Object::steal(call(reinterpret_cast<PyObject*>(&PyList_Type), iter.get()));
     if (!list) {
-        if (!PyErr_ExceptionMatches(PyExc_MemoryError)) throw_already_set();
-        PyErr_Clear();
-        PyErr_Format(PyExc_MemoryError, "out of memory for the %zu x %zu %s", rows, cols, what);
+        // Allocating the list's storage is the one failure before the first fill.
+        if (!it->started) throw_matrix_memory_error(rows, cols, what);
         throw_already_set();
     }
-    return Object::steal(list);
+    if (static_cast<std::size_t>(PyList_Size(list.get())) != n)
+        throw Error{PyExc_SystemError, "a list fill ended early", {}};
+    return list;
 }
 
 Object from_f64(double v) { return check(PyFloat_FromDouble(v)); }

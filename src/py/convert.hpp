@@ -61,6 +61,24 @@ std::vector<uint8_t> to_bool_list(PyObject* o);
 /// a MemoryError that says which result did not fit ("out of memory for the {rows} x
 /// {cols} {what}") when the list cannot be allocated.
 Object new_matrix_list(std::size_t rows, std::size_t cols, const char* what);
+/// The fill function of matrix_list: stores between 1 and `room` new references at `out`
+/// and returns how many, or throws.
+using ListFill = std::size_t (*)(void* ctx, PyObject** out, std::size_t room);
+Object matrix_list(std::size_t rows, std::size_t cols, const char* what, ListFill fill, void* ctx);
+
+/// A new list of rows * cols items in row-major order, as new_matrix_list says which
+/// result did not fit, whose items `fill(out, room)` provides in order (see ListFill).
+/// The interpreter builds the list from an iterator over the items, so its storage is
+/// written once, without being cleared first, and each item costs no call that checks
+/// the list and its index.
+template <class Fill>
+Object matrix_list(std::size_t rows, std::size_t cols, const char* what, Fill& fill) {
+    return matrix_list(
+        rows, cols, what,
+        [](void* ctx, PyObject** out, std::size_t room) { return (*static_cast<Fill*>(ctx))(out, room); },
+        &fill);
+}
+
 /// Room to reserve for the `n` items that `o` says it holds, of `item_bytes` bytes each
 /// once converted: all of them for a list or tuple (whose items exist), at most about 1
 /// MiB for any other object (its __len__ may claim what it does not hold; the vector grows

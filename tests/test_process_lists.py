@@ -1,0 +1,144 @@
+"""cdist's result list over many blocks of rows, the references its cells hold, and the
+batch ratio of queries whose code points lie far apart, against the single-pair scorers
+and the plain LCS model."""
+
+import random
+import sys
+from collections import Counter
+
+import pytest
+
+import _tarnwick
+import naive
+from _tarnwick import cdist, extract, extract_one
+
+
+def words(rng, n, alphabet, lo=1, hi=12):
+    return ["".join(rng.choice(alphabet) for _ in range(rng.randint(lo, hi))) for _ in range(n)]
+
+
+def references_per_cell(scores):
+    """For every float object of the list: its reference count less the cells holding it
+    (the dict below and getrefcount's argument hold two more)."""
+    cells = Counter(map(id, scores))
+    objects = {id(s): s for s in scores}
+    return {sys.getrefcount(objects[key]) - count for key, count in cells.items()}
+
+
+class TestCdistResultList:
+    def test_many_blocks_of_rows_give_the_single_scores(self):
+        # 300 x 1000 cells: several blocks of rows, each scored on the pool while the list
+        # takes the floats of the block before.
+        rng = random.Random(5)
+        queries, choices = words(rng, 300, "abcde"), words(rng, 1000, "abcde")
+        for cutoff in (None, 60.0):
+            scores, n, m = cdist(queries, choices, "ratio", None, score_cutoff=cutoff)
+            assert type(scores) is list and (n, m) == (300, 1000) and len(scores) == 300_000
+            assert scores == [_tarnwick.fuzz_ratio(a, b, score_cutoff=cutoff)
+                              for a in queries for b in choices], cutoff
+        scores, _, _ = cdist(queries, choices, "ratio", None)
+        for k in rng.sample(range(300_000), 400):
+            assert scores[k] == pytest.approx(naive.ratio(queries[k // 1000], choices[k % 1000]))
+
+    @pytest.mark.parametrize("case", ["scored", "cut off", "nothing scored", "NaN cut-off",
+                                      "below the pool"])
+    def test_every_cell_holds_one_reference(self, case):
+        rng = random.Random(6)
+        queries, choices = words(rng, 200, "abcd"), words(rng, 700, "abcd")
+        scores, _, _ = {
+            "scored": lambda: cdist(queries, choices, "ratio", None),
+            "cut off": lambda: cdist(queries, choices, "ratio", None, score_cutoff=95.0),
+            "nothing scored": lambda: cdist(queries, choices, "no such scorer", None),
+            "NaN cut-off": lambda: cdist(queries, choices, "ratio", None, score_cutoff=float("nan")),
+            "below the pool": lambda: cdist(queries[:3], choices[:5], "wratio", None),
+        }[case]()
+        assert references_per_cell(scores) == {2}
+        if case in ("nothing scored", "NaN cut-off"):
+            assert len({id(s) for s in scores}) == 1 and scores[0] == 0.0
+
+    def test_equal_scores_share_floats(self):
+        rng = random.Random(8)
+        queries, choices = words(rng, 100, "ab"), words(rng, 500, "ab")
+        scores, _, _ = cdist(queries, choices, "ratio", None)
+        # Far fewer float objects than cells; equal values compare equal whatever object
+        # holds them.
+        assert len({id(s) for s in scores}) < len(set(scores)) * 4
+        assert sorted(set(scores)) == sorted({naive.ratio(a, b) for a in queries for b in choices})
+
+
+# Queries of up to 64 code points spread over more than 4096 values: ASCII with CJK,
+# accented letters with emoji, many distinct ideographs (the open-addressing table then
+# holds colliding code points).
+WIDE_ALPHABETS = [
+    "abc\u4e2d\u6587",
+    "\u00e9a\U0001F600b\u00ff",
+    "".join(chr(0x4E00 + 37 * k) for k in range(60)) + "abcd",
+]
+
+
+class TestWideQueries:
+    @pytest.mark.parametrize("alphabet", WIDE_ALPHABETS)
+    def test_ratio_and_qratio_give_the_single_scores(self, alphabet):
+        rng = random.Random(len(alphabet))
+        queries = words(rng, 6, alphabet, 1, 64) + [alphabet[:64], alphabet[-1]]
+        choices = words(rng, 60, alphabet + "z\u0101", 0, 20) + [b"abc", list("abc"), ""]
+        for name in ("ratio", "qratio"):
+            f = getattr(_tarnwick, "fuzz_" + name)
+            for cutoff in (None, 0.0, 50.0, 100.0):
+                scores, _, _ = cdist(queries, choices, name, None, score_cutoff=cutoff)
+                assert scores == [f(a, b, score_cutoff=cutoff) for a in queries for b in choices]
+            for q in queries:
+                # 63 choices: extraction on the pool.
+                got = extract(q, choices, name, None, limit=None)
+                assert sorted((i, s) for _, s, i in got) == \
+                    sorted((i, f(q, c)) for i, c in enumerate(choices)), (name, q)
+                best = extract_one(q, choices, name, None)
+                assert best[1] == max(f(q, c) for c in choices)
+
+    @pytest.mark.parametrize("alphabet", WIDE_ALPHABETS)
+    def test_ratio_matches_the_lcs_model(self, alphabet):
+        rng = random.Random(3 * len(alphabet))
+        queries = words(rng, 5, alphabet, 1, 64)
+        choices = words(rng, 40, alphabet + "q", 1, 30)
+        scores, _, _ = cdist(queries, choices, "ratio", None)
+        want = [naive.ratio(a, b) for a in queries for b in choices]
+        assert scores == pytest.approx(want)
+
+
+class TestExtractOfByteChoices:
+    """Extraction over a list scored on the pool: byte strings and ASCII text go four at a
+    time through the simple and quick ratio, among choices of every other kind; the
+    results are those of the single-pair scorer, ranked by score then position."""
+
+    @staticmethod
+    def choices(rng):
+        out = words(rng, 3000, "abcdef", 0, 20)
+        for k in range(0, 3000, 7):
+            out[k] = out[k].encode()
+        for k in range(3, 3000, 11):
+            out[k] = None
+        for k in range(5, 3000, 13):
+            out[k] = out[k - 1] + "\u00e9" if isinstance(out[k - 1], str) else "\u00e9"
+        out[100:100] = ["abcabc" * 30, "", b"", "<NA>"]
+        return out
+
+    @staticmethod
+    def reference(name, query, choices, limit, cutoff):
+        f = getattr(_tarnwick, "fuzz_" + name)
+        scored = [(f(query, c, score_cutoff=cutoff), i, c) for i, c in enumerate(choices)
+                  if c is not None and c != "<NA>"]
+        if cutoff is not None:
+            scored = [t for t in scored if t[0] >= cutoff]
+        scored.sort(key=lambda t: (-t[0], t[1]))
+        return [(c, s, i) for s, i, c in (scored if limit is None else scored[:limit])]
+
+    @pytest.mark.parametrize("name", ["ratio", "qratio"])
+    def test_results_are_the_single_scorers(self, name):
+        rng = random.Random(21)
+        choices = self.choices(rng)
+        for query in ("abcde", "fedcbafedcba", "a", "abcdef" * 10 + "ab", b"cab"):
+            for limit, cutoff in ((1, None), (5, None), (5, 70.0), (None, 80.0), (40, 0.0)):
+                got = extract(query, choices, name, None, limit=limit, score_cutoff=cutoff)
+                assert got == self.reference(name, query, choices, limit, cutoff), (query, limit, cutoff)
+            one = extract_one(query, choices, name, None)
+            assert one == self.reference(name, query, choices, 1, None)[0]
