@@ -162,7 +162,7 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
 
 // The choice of method by list lengths, bounds and n: see pruning_pays_by_bounds in
 // pruned_scan.hpp. The scan computes each weight as the accumulation does, so a posting it
-// reads costs about 2.5 times one accumulated. (Both this factor and the mapped index's
+// reads costs about 3 times one accumulated. (Both this factor and the mapped index's
 // were fitted on the p99 and median of word and phrase queries at top-10 and top-100 over
 // 100,000 synthetic and real-text documents: with them the chosen method's p99 stays
 // within measurement noise of exhaustive accumulation's.)
@@ -172,7 +172,23 @@ bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n) const {
     for (const uint32_t t : q.ids())
         lists.push_back({post_offsets_[t + 1] - post_offsets_[t], idf_[t], idf_[t] * max_weight_[t],
                          std::span<const double>(block_max_.data() + block_base_[t], block_max_.data() + block_base_[t + 1])});
-    return pruning_pays_by_bounds<double>(lists, num_docs(), n, pruned_parts(num_docs()), kBlock, 2.5);
+    const std::size_t parts = pruned_parts(num_docs());
+    const std::size_t probe = probe_list<double>(lists, num_docs(), n, parts);
+    std::vector<double> products;
+    if (probe < lists.size()) {
+        const uint32_t t = q.ids()[probe];
+        products.reserve(lists[probe].postings);
+        const auto fill = [&]<Variant V>() {
+            for (const TermPosting& p : postings(t)) products.push_back(idf_[t] * weight_v<V>(t, p.doc, p.tf));
+        };
+        switch (variant_) {
+            case Variant::Okapi: fill.template operator()<Variant::Okapi>(); break;
+            case Variant::L: fill.template operator()<Variant::L>(); break;
+            case Variant::Plus: fill.template operator()<Variant::Plus>(); break;
+            case Variant::T: fill.template operator()<Variant::T>(); break;
+        }
+    }
+    return pruning_pays_by_bounds<double>(lists, products, num_docs(), n, parts, kBlock, 3.0);
 }
 
 std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n, Mask allowed) const {
