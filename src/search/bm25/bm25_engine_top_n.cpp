@@ -172,23 +172,19 @@ bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n) const {
     for (const uint32_t t : q.ids())
         lists.push_back({post_offsets_[t + 1] - post_offsets_[t], idf_[t], idf_[t] * max_weight_[t],
                          std::span<const double>(block_max_.data() + block_base_[t], block_max_.data() + block_base_[t + 1])});
-    const std::size_t parts = pruned_parts(num_docs());
-    const std::size_t probe = probe_list<double>(lists, num_docs(), n, parts);
-    std::vector<double> products;
-    if (probe < lists.size()) {
-        const uint32_t t = q.ids()[probe];
-        products.reserve(lists[probe].postings);
+    const auto products = [&](std::size_t i, std::vector<double>& out) {
+        const uint32_t t = q.ids()[i];
         const auto fill = [&]<Variant V>() {
-            for (const TermPosting& p : postings(t)) products.push_back(idf_[t] * weight_v<V>(t, p.doc, p.tf));
+            for (const TermPosting& p : postings(t)) out.push_back(idf_[t] * weight_v<V>(t, p.doc, p.tf));
         };
         switch (variant_) {
-            case Variant::Okapi: fill.template operator()<Variant::Okapi>(); break;
-            case Variant::L: fill.template operator()<Variant::L>(); break;
-            case Variant::Plus: fill.template operator()<Variant::Plus>(); break;
-            case Variant::T: fill.template operator()<Variant::T>(); break;
+            case Variant::Okapi: return fill.template operator()<Variant::Okapi>();
+            case Variant::L: return fill.template operator()<Variant::L>();
+            case Variant::Plus: return fill.template operator()<Variant::Plus>();
+            case Variant::T: return fill.template operator()<Variant::T>();
         }
-    }
-    return pruning_pays_by_bounds<double>(lists, products, num_docs(), n, parts, kBlock, 3.0);
+    };
+    return pruning_pays_by_bounds<double>(lists, products, num_docs(), n, pruned_parts(num_docs()), kBlock, 3.0);
 }
 
 std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n, Mask allowed) const {

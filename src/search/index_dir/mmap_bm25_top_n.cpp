@@ -163,16 +163,11 @@ bool MmapBM25Index::pruning_pays(const QueryTerms& q, uint64_t n) const {
         lists.push_back({static_cast<std::size_t>(meta_.dictionary[t].postings_count), idf,
                          idf * static_cast<double>(b.max_weight), std::span<const float>(b.block_max)});
     }
-    const std::size_t parts = pruned_parts(num_docs());
-    const std::size_t probe = probe_list<float>(lists, num_docs(), n, parts);
-    std::vector<double> products;
-    if (probe < lists.size()) {
-        const PostingRecords recs = mapped_records(q.ids()[probe]);
-        const double idf = lists[probe].idf;
-        products.reserve(recs.size());
-        for (std::size_t i = 0; i < recs.size(); ++i) products.push_back(idf * static_cast<double>(recs.weight(i)));
-    }
-    return pruning_pays_by_bounds<float>(lists, products, num_docs(), n, parts, kBlock, 4.0);
+    const auto products = [&](std::size_t i, std::vector<double>& out) {
+        const PostingRecords recs = mapped_records(q.ids()[i]);
+        for (std::size_t r = 0; r < recs.size(); ++r) out.push_back(lists[i].idf * static_cast<double>(recs.weight(r)));
+    };
+    return pruning_pays_by_bounds<float>(lists, products, num_docs(), n, pruned_parts(num_docs()), kBlock, 4.0);
 }
 
 std::vector<Scored> MmapBM25Index::top_n(std::string_view query, uint64_t n, Mask allowed) const {

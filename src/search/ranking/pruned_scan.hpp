@@ -274,18 +274,14 @@ void raise_floors(std::span<const Weight> block_max, double idf, std::size_t n, 
     }
 }
 
-/// The list whose products pruning_pays_by_bounds may also read (`lists.size()` when
-/// none): the shortest one with at least n postings a part, if it holds at most a
-/// sixteenth of all postings (reading it costs little against either method). Its
-/// products give closer floors than block maxima when it is short and its term rare: the
-/// documents holding it score at least their product.
+/// The list whose products pruning_pays_by_bounds also reads (`lists.size()` when none):
+/// the shortest one with at least `rank` postings, if it holds at most a sixteenth of all
+/// postings (reading it costs little against either method). Its products give closer
+/// floors than block maxima when it is short and its term rare: the documents holding it
+/// score at least their product.
 template <class Weight>
-std::size_t probe_list(std::span<const ListBounds<Weight>> lists, std::size_t docs, uint64_t n, std::size_t parts) {
-    std::size_t total = 0;
-    for (const ListBounds<Weight>& l : lists) total += l.postings;
+std::size_t probe_list(std::span<const ListBounds<Weight>> lists, std::size_t total, std::size_t rank) {
     std::size_t best = lists.size();
-    if (lists.size() == 1 || total <= docs / 64) return best;
-    const uint64_t rank = std::min<uint64_t>(n, docs) * parts;
     for (std::size_t i = 0; i < lists.size(); ++i)
         if (lists[i].postings >= rank && lists[i].postings <= total / 16 &&
             (best == lists.size() || lists[i].postings < lists[best].postings))
@@ -313,27 +309,46 @@ inline constexpr double kLookupCost = 0.5;
 // exhaustive method. One term skips whole blocks by their maxima and takes the length
 // rule; lists shorter in all than a bit scan of the corpus are scanned too.
 /// Whether the pruned scan pays for a query with these lists over `docs` documents, for
-/// the top n (in `parts` parts with their own heaps), given the products of the list
-/// probe_list names (empty if none), on an index whose blocks hold
+/// the top n (in `parts` parts with their own heaps), on an index whose blocks hold
 /// `block` postings and whose scan costs `scan_cost` times its accumulation per posting.
-template <class Weight>
-bool pruning_pays_by_bounds(std::span<const ListBounds<Weight>> lists, std::span<const double> probe,
-                            std::size_t docs, uint64_t n, std::size_t parts, std::size_t block, double scan_cost) {
+/// `products(i, out)` appends the products of list i (see probe_list).
+template <class Weight, class Products>
+bool pruning_pays_by_bounds(std::span<const ListBounds<Weight>> lists, Products&& products, std::size_t docs,
+                            uint64_t n, std::size_t parts, std::size_t block, double scan_cost) {
     std::size_t longest = 0, total = 0;
     for (const ListBounds<Weight>& l : lists) {
         longest = std::max(longest, l.postings);
         total += l.postings;
     }
     if (lists.size() == 1 || total <= docs / 64) return pruning_pays(longest, total, docs, n);
-    std::array<double, kFloorLevels> floor{};
-    std::vector<Weight> scratch;
-    const std::size_t rank = static_cast<std::size_t>(std::min<uint64_t>(n, docs)) * parts;
-    for (const ListBounds<Weight>& l : lists) raise_floors(l.block_max, l.idf, rank, scratch, floor);
-    std::vector<double> probe_scratch;
-    raise_floors(probe, 1.0, rank, probe_scratch, floor);
     std::vector<const ListBounds<Weight>*> by_upper;
     for (const ListBounds<Weight>& l : lists) by_upper.push_back(&l);
     std::sort(by_upper.begin(), by_upper.end(), [](auto* a, auto* b) { return a->upper < b->upper; });
+    const double budget = static_cast<double>(total) / scan_cost;
+    // No floor exceeds the largest bound, so the lists beyond the terms whose bounds add
+    // up to at most that stay essential, and all but the longest of them are read whole:
+    // when that alone is too dear, the floors are not needed.
+    {
+        double others = 0.0;
+        std::size_t k = 0, rest = 0, top = 0;
+        while (k < by_upper.size() && others + by_upper[k]->upper <= by_upper.back()->upper)
+            others += by_upper[k++]->upper;
+        for (; k < by_upper.size(); ++k) {
+            rest += by_upper[k]->postings;
+            top = std::max(top, by_upper[k]->postings);
+        }
+        if (static_cast<double>(rest - top) > budget) return false;
+    }
+    std::array<double, kFloorLevels> floor{};
+    const std::size_t rank = static_cast<std::size_t>(std::min<uint64_t>(n, docs)) * parts;
+    {
+        std::vector<Weight> scratch;
+        for (const ListBounds<Weight>& l : lists) raise_floors(l.block_max, l.idf, rank, scratch, floor);
+        const std::size_t probe = probe_list(lists, total, rank);
+        std::vector<double> exact, exact_scratch;
+        if (probe < lists.size()) products(probe, exact);
+        raise_floors(std::span<const double>(exact), 1.0, rank, exact_scratch, floor);
+    }
     const auto postings_read = [&](double theta) {
         double others = 0.0;  // the sum of the looked-up terms' bounds
         std::size_t k = 0;
@@ -353,13 +368,12 @@ bool pruning_pays_by_bounds(std::span<const ListBounds<Weight>> lists, std::span
                std::min(static_cast<double>(f->postings), static_cast<double>(block) * static_cast<double>(above + rest));
         return visited * (1.0 + kLookupCost * static_cast<double>(k)) + blocks;
     };
-    double read = 0.0, share = 1.0;
-    for (std::size_t i = 1; i < kFloorLevels; ++i) {
-        share /= 2;
-        read += share * postings_read(floor[i]);
-    }
-    read += share * static_cast<double>(total);
-    return read * scan_cost <= static_cast<double>(total);
+    // Level by level, stopping as soon as the scan is dearer.
+    double share = 1.0 / static_cast<double>(std::size_t{1} << (kFloorLevels - 1));
+    double read = share * static_cast<double>(total);
+    for (std::size_t i = 1; i < kFloorLevels && read <= budget; ++i)
+        read += static_cast<double>(std::size_t{1} << (kFloorLevels - 1 - i)) * share * postings_read(floor[i]);
+    return read <= budget;
 }
 
 }  // namespace tarnwick::search
