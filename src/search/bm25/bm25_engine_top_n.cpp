@@ -164,8 +164,9 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
 // pruned_scan.hpp. The scan computes each weight as the accumulation does, so a posting it
 // reads costs about 3 times one accumulated. (Both this factor and the mapped index's
 // were fitted on the p99 and median of word and phrase queries at top-10 and top-100 over
-// 100,000 synthetic and real-text documents: with them the chosen method's p99 stays
-// within measurement noise of exhaustive accumulation's.)
+// 100,000 synthetic and real-text documents, one thread: with them the in-memory p99
+// stays near exhaustive accumulation's; the mapped index's loses up to about a fifth on
+// phrase queries.)
 bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n) const {
     std::vector<ListBounds<double>> lists;
     lists.reserve(q.size());
