@@ -25,6 +25,7 @@
 #include "search/ranking/top_n.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -165,13 +166,20 @@ void max_score_scan(const QueryTerms& q, std::vector<Cursor>& cur,
 /// Documents per part when one pruned selection is split over the pool.
 inline constexpr std::size_t kPrunedDocsPerPart = 8192;
 
+/// The number of parts, each with its own heap, that pruned_top_n splits a selection over
+/// `docs` documents into (1 when it runs on one thread).
+inline std::size_t pruned_parts(std::size_t docs) {
+    const std::size_t chunks = std::min<std::size_t>(docs / kPrunedDocsPerPart, 8 * parallel::num_threads());
+    return docs >= parallel::kBm25MinDocs && chunks > 1 && parallel::num_threads() > 1 ? chunks : 1;
+}
+
 /// The top n of `docs` documents by `scan(begin, end, heap)`, which offers `heap` the
 /// candidates of the documents [begin, end) as the plain selection would (max_score_scan).
 template <class Scan>
 std::vector<Scored> pruned_top_n(std::size_t docs, uint64_t n, Scan&& scan) {
     const std::size_t size = static_cast<std::size_t>(n);
-    const std::size_t chunks = std::min<std::size_t>(docs / kPrunedDocsPerPart, 8 * parallel::num_threads());
-    if (docs >= parallel::kBm25MinDocs && chunks > 1 && parallel::num_threads() > 1) {
+    const std::size_t chunks = pruned_parts(docs);
+    if (chunks > 1) {
         // Every part of the corpus keeps its own top n on the pool. The n-th best score T
         // of their union is the n-th best of the whole corpus. When no part that filled
         // its heap kept a minimum as high as T, every score of at least T is in the
@@ -230,39 +238,142 @@ inline bool pruning_pays(std::size_t longest, std::size_t total, std::size_t doc
     return longest / kListsPerResult >= n || total <= docs / 64;
 }
 
-/// One distinct query term's list: its length and the bound of its products.
-struct ListCost {
+/// Levels of the heap's minimum that the choice estimates: level i is the (n 2^i)-th
+/// best score, about the minimum of a heap of n that has seen a 2^-i share of the corpus.
+inline constexpr std::size_t kFloorLevels = 8;
+
+/// One distinct query term's list, as the choice reads it: its length, idf, the bound of
+/// its products, and the largest weight of each block of `block` postings.
+template <class Weight>
+struct ListBounds {
     std::size_t postings;
+    double idf;
     double upper;
+    std::span<const Weight> block_max;
 };
 
-// The same choice for an index whose accumulation is cheap (weights read, not computed):
-// with several terms the scan must also expect to skip most postings. Terms whose bound is
-// small against the query's largest soon become non-essential and are then looked up only
-// in the documents of the others; terms of comparable bounds stay essential, and the scan
-// reads their lists whole at a higher cost per posting than accumulation. So the lists of
-// the terms with a bound of at least 0.3 times the largest must hold at most a quarter of
-// the postings, and the longest list 1024 postings a result. One term skips whole blocks by
-// their maxima and takes the plain rule. (Fitted on Zipf-distributed and real English
-// text, 100,000 documents: the scan wins the median there, but with lists of comparable
-// bounds loses the tail to accumulation by up to 2.5 times.)
+/// The (n 2^i)-th largest of idf times `block_max` for each level i (0 when there are
+/// fewer blocks), in `floor` where it is larger. Each block maximum is the weight of one of
+/// the block's documents, and a score adds non-negative products, so at least that many
+/// documents score that much or more. `scratch` is reused between calls.
+template <class Weight>
+void raise_floors(std::span<const Weight> block_max, double idf, std::size_t n, std::vector<Weight>& scratch,
+                  std::array<double, kFloorLevels>& floor) {
+    if (n == 0 || block_max.size() < n) return;
+    scratch.assign(block_max.begin(), block_max.end());
+    // From the deepest level up: each nth_element leaves the best `rank` in front, and the
+    // next level searches only among them.
+    auto end = scratch.end();
+    for (std::size_t i = kFloorLevels; i-- > 0;) {
+        const std::size_t rank = n << i;
+        if (rank > scratch.size()) continue;
+        const auto nth = scratch.begin() + static_cast<std::ptrdiff_t>(rank - 1);
+        std::nth_element(scratch.begin(), nth, end, [](Weight a, Weight b) { return a > b; });
+        floor[i] = std::max(floor[i], idf * static_cast<double>(*nth));
+        end = nth + 1;
+    }
+}
+
+/// The list whose products pruning_pays_by_bounds also reads (`lists.size()` when none):
+/// the shortest one with at least `rank` postings, if it holds at most a sixteenth of all
+/// postings (reading it costs little against either method). Its products give closer
+/// floors than block maxima when it is short and its term rare: the documents holding it
+/// score at least their product.
+template <class Weight>
+std::size_t probe_list(std::span<const ListBounds<Weight>> lists, std::size_t total, std::size_t rank) {
+    std::size_t best = lists.size();
+    for (std::size_t i = 0; i < lists.size(); ++i)
+        if (lists[i].postings >= rank && lists[i].postings <= total / 16 &&
+            (best == lists.size() || lists[i].postings < lists[best].postings))
+            best = i;
+    return best;
+}
+
+/// The cost of looking a term up in one document, in postings read.
+inline constexpr double kLookupCost = 0.5;
+
+// The choice by estimated cost. Exhaustive accumulation costs every posting once (plus a
+// bit per document); the pruned scan costs, per posting it reads, `scan_cost` times as
+// much (a cursor per term, bounds, look-ups). What it reads depends on the heap's minimum
+// theta, which rises as the scan goes: after a 2^-i share of the corpus it is about the
+// (n 2^i)-th best score, which the block maxima bound from below (raise_floors), and so
+// do the products of one short list (probe_list) where it holds enough postings. At a
+// given theta, the terms by increasing bound whose bounds add up to at most theta are only
+// looked up; the others are essential. The longest essential list is read only in the
+// blocks whose bound (with the looked-up terms' bounds) exceeds theta and in the blocks
+// where another essential term has a posting; the other essential lists are read whole;
+// each document read costs a look-up (about kLookupCost postings) per looked-up term, and
+// each block of the longest list one posting. So the scan reads about that at level 1 over the last half of the corpus, at level 2
+// over the quarter before, and so on, and every posting of the first 2^-(levels - 1).
+// The estimate ignores what the other terms add to a score, so it errs towards the
+// exhaustive method. One term skips whole blocks by their maxima and takes the length
+// rule; lists shorter in all than a bit scan of the corpus are scanned too.
 /// Whether the pruned scan pays for a query with these lists over `docs` documents, for
-/// the top n, on such an index.
-inline bool pruning_pays_by_bounds(std::span<const ListCost> lists, std::size_t docs, uint64_t n) noexcept {
-    constexpr uint64_t kListsPerResult = 1024;
+/// the top n (in `parts` parts with their own heaps), on an index whose blocks hold
+/// `block` postings and whose scan costs `scan_cost` times its accumulation per posting.
+/// `products(i, out)` appends the products of list i (see probe_list).
+template <class Weight, class Products>
+bool pruning_pays_by_bounds(std::span<const ListBounds<Weight>> lists, Products&& products, std::size_t docs,
+                            uint64_t n, std::size_t parts, std::size_t block, double scan_cost) {
     std::size_t longest = 0, total = 0;
-    double top = 0.0;
-    for (const ListCost& l : lists) {
+    for (const ListBounds<Weight>& l : lists) {
         longest = std::max(longest, l.postings);
         total += l.postings;
-        top = std::max(top, l.upper);
     }
     if (lists.size() == 1 || total <= docs / 64) return pruning_pays(longest, total, docs, n);
-    if (longest / kListsPerResult < n) return false;
-    std::size_t essential = 0;
-    for (const ListCost& l : lists)
-        if (l.upper >= 0.3 * top) essential += l.postings;
-    return essential <= total / 4;
+    std::vector<const ListBounds<Weight>*> by_upper;
+    for (const ListBounds<Weight>& l : lists) by_upper.push_back(&l);
+    std::sort(by_upper.begin(), by_upper.end(), [](auto* a, auto* b) { return a->upper < b->upper; });
+    const double budget = static_cast<double>(total) / scan_cost;
+    // No floor exceeds the largest bound, so the lists beyond the terms whose bounds add
+    // up to at most that stay essential, and all but the longest of them are read whole:
+    // when that alone is too dear, the floors are not needed.
+    {
+        double others = 0.0;
+        std::size_t k = 0, rest = 0, top = 0;
+        while (k < by_upper.size() && others + by_upper[k]->upper <= by_upper.back()->upper)
+            others += by_upper[k++]->upper;
+        for (; k < by_upper.size(); ++k) {
+            rest += by_upper[k]->postings;
+            top = std::max(top, by_upper[k]->postings);
+        }
+        if (static_cast<double>(rest - top) > budget) return false;
+    }
+    std::array<double, kFloorLevels> floor{};
+    const std::size_t rank = static_cast<std::size_t>(std::min<uint64_t>(n, docs)) * parts;
+    {
+        std::vector<Weight> scratch;
+        for (const ListBounds<Weight>& l : lists) raise_floors(l.block_max, l.idf, rank, scratch, floor);
+        const std::size_t probe = probe_list(lists, total, rank);
+        std::vector<double> exact, exact_scratch;
+        if (probe < lists.size()) products(probe, exact);
+        raise_floors(std::span<const double>(exact), 1.0, rank, exact_scratch, floor);
+    }
+    const auto postings_read = [&](double theta) {
+        double others = 0.0;  // the sum of the looked-up terms' bounds
+        std::size_t k = 0;
+        while (k < by_upper.size() && others + by_upper[k]->upper <= theta) others += by_upper[k++]->upper;
+        if (k == by_upper.size()) return 0.0;
+        const ListBounds<Weight>* f = by_upper[k];
+        std::size_t rest = 0;
+        for (std::size_t i = k; i < by_upper.size(); ++i) {
+            rest += by_upper[i]->postings;
+            if (by_upper[i]->postings > f->postings) f = by_upper[i];
+        }
+        rest -= f->postings;
+        std::size_t above = 0;
+        for (const Weight w : f->block_max) above += f->idf * static_cast<double>(w) + others > theta;
+        const double blocks = static_cast<double>(f->block_max.size());
+        const double visited = static_cast<double>(rest) +
+               std::min(static_cast<double>(f->postings), static_cast<double>(block) * static_cast<double>(above + rest));
+        return visited * (1.0 + kLookupCost * static_cast<double>(k)) + blocks;
+    };
+    // Level by level, stopping as soon as the scan is dearer.
+    double share = 1.0 / static_cast<double>(std::size_t{1} << (kFloorLevels - 1));
+    double read = share * static_cast<double>(total);
+    for (std::size_t i = 1; i < kFloorLevels && read <= budget; ++i)
+        read += static_cast<double>(std::size_t{1} << (kFloorLevels - 1 - i)) * share * postings_read(floor[i]);
+    return read <= budget;
 }
 
 }  // namespace tarnwick::search
