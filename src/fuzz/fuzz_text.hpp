@@ -117,30 +117,37 @@ inline bool is_ascii(std::u32string_view s) noexcept {
     return any < 0x80;
 }
 
-/// A buffer of code points, inline for short texts (words and short phrases).
-class WideBuffer {
+/// Storage for up to `N` elements inline (words and short phrases), else on the heap.
+/// Not copyable.
+template <class Ch, std::size_t N>
+class InlineBuffer {
 public:
-    WideBuffer() = default;
-    WideBuffer(const WideBuffer&) = delete;
-    WideBuffer& operator=(const WideBuffer&) = delete;
+    InlineBuffer() = default;
+    InlineBuffer(const InlineBuffer&) = delete;
+    InlineBuffer& operator=(const InlineBuffer&) = delete;
 
-    /// Room for `n` code points; the previous content is not kept.
-    char32_t* reserve(std::size_t n) {
-        if (n <= kInline) return inline_;
+    /// Room for `n` elements, valid while this object lives and until the next call; the
+    /// previous content is not kept.
+    Ch* reserve(std::size_t n) {
+        if (n <= N) return inline_;
         heap_.resize(n);
         return heap_.data();
     }
+
+private:
+    Ch inline_[N];
+    std::vector<Ch> heap_;
+};
+
+/// A buffer of code points, inline for short texts.
+class WideBuffer : public InlineBuffer<char32_t, 128> {
+public:
     /// The code points of pure-ASCII `s`, widened.
     std::u32string_view widen(std::string_view s) {
         char32_t* out = reserve(s.size());
         for (std::size_t i = 0; i < s.size(); ++i) out[i] = static_cast<unsigned char>(s[i]);
         return {out, s.size()};
     }
-
-private:
-    static constexpr std::size_t kInline = 128;
-    char32_t inline_[kInline];
-    std::vector<char32_t> heap_;
 };
 
 /// Byte classes of the tokeniser: 1 ASCII White_Space; 2 the lead byte of a multi-byte

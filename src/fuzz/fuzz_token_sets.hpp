@@ -96,26 +96,9 @@ template <class Ch>
 void dedup(BasicTokenList<Ch>& t);
 
 /// Storage of a joined text: inline up to 64 elements (the keys of words and short
-/// phrases), else on the heap. Not copyable.
+/// phrases), else on the heap.
 template <class Ch>
-class JoinBuffer {
-public:
-    JoinBuffer() = default;
-    JoinBuffer(const JoinBuffer&) = delete;
-    JoinBuffer& operator=(const JoinBuffer&) = delete;
-
-    /// Room for `n` elements; valid while this object lives and until the next call.
-    Ch* reserve(std::size_t n) {
-        if (n <= kInline) return inline_;
-        heap_.resize(n);
-        return heap_.data();
-    }
-
-private:
-    static constexpr std::size_t kInline = 64;
-    Ch inline_[kInline];
-    std::vector<Ch> heap_;
-};
+using JoinBuffer = text::InlineBuffer<Ch, 64>;
 
 /// The tokens joined by single spaces: a view of the only token when there is one (into
 /// the text), else a view of `storage`, which receives the joined text.
