@@ -175,7 +175,7 @@ def run(sizes=None, large=False):
     for n in sizes:
         report(n, False)
     report(sizes[0], True)
-    from bench_search_classes import report_classes
+    from search_corpora import report_classes
     report_classes(large)
 
 
