@@ -113,13 +113,7 @@ void Bm25Engine::compute_max_weights() {
 }
 
 double Bm25Engine::weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
-    switch (variant_) {
-        case Variant::Okapi: return weight_v<Variant::Okapi>(id, d, tf);
-        case Variant::L: return weight_v<Variant::L>(id, d, tf);
-        case Variant::Plus: return weight_v<Variant::Plus>(id, d, tf);
-        case Variant::T: break;
-    }
-    return weight_v<Variant::T>(id, d, tf);
+    return bm25::with_variant(variant_, [&]<Variant V>() { return weight_v<V>(id, d, tf); });
 }
 
 std::optional<uint64_t> Bm25Engine::doc_index(std::string_view text) const {
@@ -180,12 +174,7 @@ void Bm25Engine::accumulate_v(const Query& q, std::size_t begin, std::size_t end
 
 void Bm25Engine::accumulate(const Query& q, std::size_t begin, std::size_t end, double* acc,
                             uint64_t* touched) const {
-    switch (variant_) {
-        case Variant::Okapi: return accumulate_v<Variant::Okapi>(q, begin, end, acc, touched);
-        case Variant::L: return accumulate_v<Variant::L>(q, begin, end, acc, touched);
-        case Variant::Plus: return accumulate_v<Variant::Plus>(q, begin, end, acc, touched);
-        case Variant::T: return accumulate_v<Variant::T>(q, begin, end, acc, touched);
-    }
+    bm25::with_variant(variant_, [&]<Variant V>() { accumulate_v<V>(q, begin, end, acc, touched); });
 }
 
 std::vector<double> Bm25Engine::scores(const Query& q) const {

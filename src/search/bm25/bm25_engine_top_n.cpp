@@ -135,12 +135,7 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
     const auto known = [](uint32_t t) { return t != Query::kNoTerm; };
     if (std::count_if(q.terms.begin(), q.terms.end(), known) == 1) {
         const uint32_t t = *std::find_if(q.terms.begin(), q.terms.end(), known);
-        switch (variant_) {
-            case Variant::Okapi: return top_n_one_term<Variant::Okapi>(t, n, allowed);
-            case Variant::L: return top_n_one_term<Variant::L>(t, n, allowed);
-            case Variant::Plus: return top_n_one_term<Variant::Plus>(t, n, allowed);
-            case Variant::T: return top_n_one_term<Variant::T>(t, n, allowed);
-        }
+        return bm25::with_variant(variant_, [&]<Variant V>() { return top_n_one_term<V>(t, n, allowed); });
     }
     const ScoreScratch scratch(docs);
     double* acc = scratch.acc();
@@ -178,12 +173,7 @@ bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n) const {
         const auto fill = [&]<Variant V>() {
             for (const TermPosting& p : postings(t)) out.push_back(idf_[t] * weight_v<V>(t, p.doc, p.tf));
         };
-        switch (variant_) {
-            case Variant::Okapi: return fill.template operator()<Variant::Okapi>();
-            case Variant::L: return fill.template operator()<Variant::L>();
-            case Variant::Plus: return fill.template operator()<Variant::Plus>();
-            case Variant::T: return fill.template operator()<Variant::T>();
-        }
+        bm25::with_variant(variant_, fill);
     };
     return pruning_pays_by_bounds<double>(lists, products, num_docs(), n, pruned_parts(num_docs()), kBlock, 3.0);
 }
@@ -197,13 +187,7 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n, Mask allowed) 
     if (!prunable_ || use_sort_path(docs, n)) return top_n_exhaustive(q, n, allowed);
     const QueryTerms terms(q.terms, Query::kNoTerm);
     if (!pruning_pays(terms, n)) return top_n_exhaustive(q, n, allowed);
-    switch (variant_) {
-        case Variant::Okapi: return top_n_pruned<Variant::Okapi>(terms, n, allowed);
-        case Variant::L: return top_n_pruned<Variant::L>(terms, n, allowed);
-        case Variant::Plus: return top_n_pruned<Variant::Plus>(terms, n, allowed);
-        case Variant::T: break;
-    }
-    return top_n_pruned<Variant::T>(terms, n, allowed);
+    return bm25::with_variant(variant_, [&]<Variant V>() { return top_n_pruned<V>(terms, n, allowed); });
 }
 
 }  // namespace tarnwick::search

@@ -104,15 +104,22 @@ inline double weight(const Bm25Params& p, double k1_t, uint32_t tf_count, double
     }
 }
 
-/// weight<V> for a variant known at run time.
-inline double weight(Variant v, const Bm25Params& p, double k1_t, uint32_t tf, double k) noexcept {
+/// f.template operator()<V>() for the variant `v` known at run time: the one place where a
+/// run-time variant selects the code compiled for it.
+template <class F>
+decltype(auto) with_variant(Variant v, F&& f) {
     switch (v) {
-        case Variant::Okapi: return weight<Variant::Okapi>(p, k1_t, tf, k);
-        case Variant::L: return weight<Variant::L>(p, k1_t, tf, k);
-        case Variant::Plus: return weight<Variant::Plus>(p, k1_t, tf, k);
+        case Variant::Okapi: return f.template operator()<Variant::Okapi>();
+        case Variant::L: return f.template operator()<Variant::L>();
+        case Variant::Plus: return f.template operator()<Variant::Plus>();
         case Variant::T: break;
     }
-    return weight<Variant::T>(p, k1_t, tf, k);
+    return f.template operator()<Variant::T>();
+}
+
+/// weight<V> for a variant known at run time.
+inline double weight(Variant v, const Bm25Params& p, double k1_t, uint32_t tf, double k) noexcept {
+    return with_variant(v, [&]<Variant V>() { return weight<V>(p, k1_t, tf, k); });
 }
 
 }  // namespace bm25
