@@ -13,7 +13,7 @@ import textwrap
 import pytest
 
 import _tarnwick as m
-from test_robustness import interrupt, python_env
+from test_robustness import exit_with_daemons, interrupt, python_env
 
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
@@ -174,8 +174,6 @@ class TestExitInsideCallbacks:
     }
 
     SETUP = """
-        import threading, time
-        import _tarnwick as m
         def work():
             return sum(range(2000))
         class H:
@@ -203,18 +201,7 @@ class TestExitInsideCallbacks:
 
     @pytest.mark.parametrize("loop", sorted(LOOPS))
     def test_exit_is_clean(self, loop):
-        script = textwrap.dedent(self.SETUP) + textwrap.dedent(f"""
-            def loop():
-                while True:
-                    {self.LOOPS[loop]}
-            for _ in range(3):
-                threading.Thread(target=loop, daemon=True).start()
-            time.sleep(0.2)
-        """)
-        for _ in range(4):
-            out = subprocess.run([sys.executable, "-c", script], env=python_env(),
-                                 capture_output=True, text=True, timeout=120)
-            assert (out.returncode, out.stderr) == (0, "")
+        exit_with_daemons(self.SETUP, self.LOOPS[loop])
 
 
 class TestClaimedLengths:

@@ -46,6 +46,26 @@ def run_script(script, timeout=120):
                           capture_output=True, text=True, timeout=timeout)
 
 
+def exit_with_daemons(setup, call):
+    """Starts three daemon threads running `call` in a loop (after `setup`, with the
+    module as m) and lets the interpreter exit under them, four times: each exit must
+    be clean, status 0 and nothing on stderr."""
+    script = textwrap.dedent("""
+        import threading, time
+        import _tarnwick as m
+    """) + textwrap.dedent(setup) + textwrap.dedent(f"""
+        def loop():
+            while True:
+                {call}
+        for _ in range(3):
+            threading.Thread(target=loop, daemon=True).start()
+        time.sleep(0.2)
+    """)
+    for _ in range(4):
+        out = run_script(script)
+        assert (out.returncode, out.stderr) == (0, "")
+
+
 class TestExitWithDaemonThreads:
     """The interpreter exits while daemon threads are inside the module: with the lock
     released (the thread is ended when it takes the lock back) or inside a Python
@@ -63,20 +83,7 @@ class TestExitWithDaemonThreads:
 
     @pytest.mark.parametrize("loop", sorted(LOOPS))
     def test_exit_is_clean(self, loop):
-        script = f"""
-            import threading, time
-            import _tarnwick as m
-            q = ["abc xyz %d" % i for i in range(300)]
-            def loop():
-                while True:
-                    {self.LOOPS[loop]}
-            for _ in range(3):
-                threading.Thread(target=loop, daemon=True).start()
-            time.sleep(0.2)
-        """
-        for _ in range(4):
-            out = run_script(script)
-            assert (out.returncode, out.stderr) == (0, "")
+        exit_with_daemons('q = ["abc xyz %d" % i for i in range(300)]', self.LOOPS[loop])
 
 
 class TestRecursionOnSmallStacks:
