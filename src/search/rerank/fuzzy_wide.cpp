@@ -15,7 +15,7 @@ namespace tarnwick::search::wide {
 #if TARNWICK_WIDE_LANES
 namespace {
 
-#define TARNWICK_WIDE_TARGET __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+#define TARNWICK_WIDE_TARGET __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
 
 constexpr std::size_t kLanes = 64;
 /// Bytes of every lane's document read per block.
@@ -118,6 +118,9 @@ public:
         __m512i s0 = _mm512_set1_epi8(-1), s1 = s0;
         while (busy > 0) {
             __m512i r[kBlock];
+            // A block of every fourth reads a cache line of each lane: those ask for the
+            // line kPrefetch bytes ahead.
+            if (++blocks_ % 4 == 0) prefetch();
             load_block(r);
             transpose(r);
             // Lanes that met a byte of 128 or more leave the kernel.
@@ -167,22 +170,31 @@ private:
         return true;
     }
 
+    /// Asks for every lane's bytes kPrefetch ahead of its next byte. Addresses are formed
+    /// as integers: an idle lane's is null, and the prefetch may point past the document (it
+    /// reads nothing).
+    void prefetch() const noexcept {
+        for (const Lane& a : lane_)
+            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(a.at) + kPrefetch), _MM_HINT_T0);
+    }
+
     /// The next 16 bytes of every lane, zero past its document's end: vector k holds lanes
     /// 4 k to 4 k + 3, 16 bytes each. A masked load reads no byte outside its mask.
     TARNWICK_WIDE_TARGET void load_block(__m512i (&r)[kBlock]) const noexcept {
         for (std::size_t k = 0; k < kBlock; ++k) {
-            __m512i v = _mm512_setzero_si512();
+            __m128i x[4];
             for (std::size_t j = 0; j < 4; ++j) {
                 const Lane& a = lane_[4 * k + j];
-                const uint64_t bytes = a.left >= kBlock ? 0xFFFF : (uint64_t{1} << a.left) - 1;
-                // The address of byte 16 j of the vector is the lane's next byte. Addresses
-                // are formed as integers: an idle lane's is null, and a prefetch may point
-                // past the document (neither the prefetch nor a masked-off byte is read).
-                const auto at = reinterpret_cast<uintptr_t>(a.at);
-                _mm_prefetch(reinterpret_cast<const char*>(at + kPrefetch), _MM_HINT_T0);
-                v = _mm512_mask_loadu_epi8(v, bytes << (16 * j), reinterpret_cast<const void*>(at - 16 * j));
+                const auto bytes = static_cast<__mmask16>(a.left >= kBlock ? 0xFFFF : (1u << a.left) - 1);
+                x[j] = _mm_maskz_loadu_epi8(bytes, a.at);
             }
-            r[k] = v;
+            // Joined by vector shuffles (the intrinsics that widen a vector leave its upper
+            // part formally undefined, which the compiler warns about).
+            using V2 = long long __attribute__((vector_size(16)));
+            using V4 = long long __attribute__((vector_size(32)));
+            const V4 low = __builtin_shufflevector(V2(x[0]), V2(x[1]), 0, 1, 2, 3);
+            const V4 high = __builtin_shufflevector(V2(x[2]), V2(x[3]), 0, 1, 2, 3);
+            r[k] = __m512i(__builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7));
         }
     }
 
@@ -231,6 +243,7 @@ private:
     double* out_;
     std::vector<std::size_t>& not_ascii_;
     bool more_ = true;
+    std::size_t blocks_ = 0;
     __m512i lo_a_, lo_b_, hi_a_, hi_b_;
     Lane lane_[kLanes];
     bool busy_[kLanes];
@@ -239,7 +252,7 @@ private:
 bool processor_has_kernel() noexcept {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi");
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 }
 
 }  // namespace
