@@ -7,7 +7,10 @@
 #define TARNWICK_WIDE_LANES 0
 #endif
 
+#include <algorithm>
 #include <bit>
+#include <cstring>
+#include <cstdint>
 #include <vector>
 
 namespace tarnwick::search::wide {
@@ -85,17 +88,17 @@ TARNWICK_WIDE_TARGET inline __m512i step(__m512i s, __m512i m) noexcept {
     return _mm512_ternarylogic_epi64(sum, s, m, 0xF4);
 }
 
-/// A lane's document: its bytes not yet loaded, its length and its result slot.
-struct Lane {
-    const char* at;
-    std::size_t left;
-    std::size_t size;
-    std::size_t slot;
-};
+/// Lanes of 32-bit, 16-bit and 64-bit integers (the compiler's vector types: the
+/// intrinsics for these operations leave parts formally undefined, which it warns about).
+using U32 = uint32_t __attribute__((vector_size(64)));
+using U16 = uint16_t __attribute__((vector_size(32)));
+using U64 = uint64_t __attribute__((vector_size(64)));
 
 /// The kernel for queries of up to 8 bytes (Word16 false: one vector of 64 byte states) or
 /// 16 (two vectors of 32 16-bit states: byte lane 16 q + j is state 8 q + j of the first
-/// for j < 8, else state 8 q + j - 8 of the second).
+/// for j < 8, else state 8 q + j - 8 of the second). The lanes' documents are kept field by
+/// field (address of the next byte, bytes left, length, slot), so that the per-block work
+/// on them runs on vectors too; addresses are kept as integers (an idle lane's is 0).
 template <bool Word16>
 class Kernel {
 public:
@@ -113,10 +116,9 @@ public:
     }
 
     TARNWICK_WIDE_TARGET void run() {
-        std::size_t busy = 0;
-        for (std::size_t l = 0; l < kLanes; ++l) busy += take(l);
+        for (std::size_t l = 0; l < kLanes; ++l) take(l);
         __m512i s0 = _mm512_set1_epi8(-1), s1 = s0;
-        while (busy > 0) {
+        while (busy_) {
             __m512i r[kBlock];
             // A block of every fourth reads a cache line of each lane: those ask for the
             // line kPrefetch bytes ahead.
@@ -139,55 +141,53 @@ public:
                     s0 = step<false>(s0, lo);
                 }
             }
-            uint64_t ended = 0;
-            for (std::size_t l = 0; l < kLanes; ++l) {
-                Lane& a = lane_[l];
-                if (a.left > kBlock && !(wide >> l & 1)) {
-                    a.left -= kBlock;
-                    a.at += kBlock;
-                } else {
-                    a.left = 0;
-                    if (busy_[l]) ended |= uint64_t{1} << l;
-                }
-            }
-            if (ended) busy = finish(ended, wide, busy, s0, s1);
+            const uint64_t ended = (advance() | wide) & busy_;
+            if (ended) finish(ended, wide, s0, s1);
         }
     }
 
 private:
-    /// Gives lane l the next document; false (the lane idle) when there is none.
-    bool take(std::size_t l) {
+    /// Gives lane l the next document, or leaves it idle when there is none.
+    void take(std::size_t l) {
         Doc d;
-        busy_[l] = more_ && next_(context_, d);
-        if (!busy_[l]) {
+        const uint64_t bit = uint64_t{1} << l;
+        if (!more_ || !next_(context_, d)) {
             more_ = false;
-            lane_[l] = {nullptr, 0, 0, 0};
-            return false;
+            busy_ &= ~bit;
+            at_[l] = 0;
+            left_[l] = 0;
+            return;
         }
-        lane_[l] = {d.data, d.size, d.size, d.slot};
+        busy_ |= bit;
+        at_[l] = reinterpret_cast<uintptr_t>(d.data);
+        left_[l] = static_cast<uint32_t>(std::min<std::size_t>(d.size, UINT32_MAX));
+        size_[l] = d.size;
+        slot_[l] = d.slot;
         for (std::size_t at = 0; at < d.size && at < kPrefetch; at += 64)
             _mm_prefetch(d.data + at, _MM_HINT_T0);
-        return true;
     }
 
-    /// Asks for every lane's bytes kPrefetch ahead of its next byte. Addresses are formed
-    /// as integers: an idle lane's is null, and the prefetch may point past the document (it
-    /// reads nothing).
+    /// Asks for every lane's bytes kPrefetch ahead of its next byte (past the document's
+    /// end the prefetch reads nothing).
     void prefetch() const noexcept {
-        for (const Lane& a : lane_)
-            _mm_prefetch(reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(a.at) + kPrefetch), _MM_HINT_T0);
+        for (const uintptr_t at : at_) _mm_prefetch(reinterpret_cast<const char*>(at + kPrefetch), _MM_HINT_T0);
     }
 
     /// The next 16 bytes of every lane, zero past its document's end: vector k holds lanes
     /// 4 k to 4 k + 3, 16 bytes each. A masked load reads no byte outside its mask.
-    TARNWICK_WIDE_TARGET void load_block(__m512i (&r)[kBlock]) const noexcept {
+    TARNWICK_WIDE_TARGET void load_block(__m512i (&r)[kBlock]) noexcept {
+        // Each lane's mask: its first min(left, 16) bytes.
+        for (std::size_t q = 0; q < kLanes / 16; ++q) {
+            U32 n;
+            std::memcpy(&n, left_ + 16 * q, sizeof n);
+            n = n < kBlock ? n : kBlock;
+            const U16 bits = __builtin_convertvector((1u << n) - 1u, U16);
+            std::memcpy(mask_ + 16 * q, &bits, sizeof bits);
+        }
         for (std::size_t k = 0; k < kBlock; ++k) {
             __m128i x[4];
-            for (std::size_t j = 0; j < 4; ++j) {
-                const Lane& a = lane_[4 * k + j];
-                const auto bytes = static_cast<__mmask16>(a.left >= kBlock ? 0xFFFF : (1u << a.left) - 1);
-                x[j] = _mm_maskz_loadu_epi8(bytes, a.at);
-            }
+            for (std::size_t j = 0; j < 4; ++j)
+                x[j] = _mm_maskz_loadu_epi8(mask_[4 * k + j], reinterpret_cast<const void*>(at_[4 * k + j]));
             // Joined by vector shuffles (the intrinsics that widen a vector leave its upper
             // part formally undefined, which the compiler warns about).
             using V2 = long long __attribute__((vector_size(16)));
@@ -198,11 +198,29 @@ private:
         }
     }
 
+    /// Moves every lane 16 bytes on; returns the lanes whose documents ended in this block
+    /// (idle lanes among them).
+    TARNWICK_WIDE_TARGET uint64_t advance() noexcept {
+        uint64_t ended = 0;
+        for (std::size_t q = 0; q < kLanes / 16; ++q) {
+            U32 left;
+            std::memcpy(&left, left_ + 16 * q, sizeof left);
+            ended |= uint64_t{_mm512_cmple_epu32_mask(__m512i(left), __m512i(U32{} + kBlock))} << (16 * q);
+            left -= left < kBlock ? left : kBlock;
+            std::memcpy(left_ + 16 * q, &left, sizeof left);
+        }
+        for (std::size_t q = 0; q < kLanes / 8; ++q) {
+            U64 at;
+            std::memcpy(&at, at_ + 8 * q, sizeof at);
+            at += kBlock;
+            std::memcpy(at_ + 8 * q, &at, sizeof at);
+        }
+        return ended;
+    }
+
     /// Writes the score of every lane in `ended` (or, for those in `wide`, adds its slot to
-    /// the documents that are not ASCII) and gives it the next document with a new state;
-    /// returns the number of busy lanes.
-    TARNWICK_WIDE_TARGET std::size_t finish(uint64_t ended, uint64_t wide, std::size_t busy, __m512i& s0,
-                                            __m512i& s1) {
+    /// the documents that are not ASCII) and gives it the next document with a new state.
+    TARNWICK_WIDE_TARGET void finish(uint64_t ended, uint64_t wide, __m512i& s0, __m512i& s1) {
         alignas(64) uint8_t state[2][64];
         _mm512_store_si512(state[0], s0);
         _mm512_store_si512(state[1], s1);
@@ -212,20 +230,15 @@ private:
             uint64_t s = state[at / 64][at % 64];
             if constexpr (Word16) s |= uint64_t{state[at / 64][at % 64 + 1]} << 8;
             const uint64_t lcs = static_cast<uint64_t>(std::popcount(~s & live_));
-            const Lane& a = lane_[l];
-            const std::size_t total = m_ + a.size;
-            if (wide >> l & 1) not_ascii_.push_back(a.slot);
-            else out_[a.slot] = indel_similarity(total - 2 * lcs, total);
-            if (take(l)) {
-                state[at / 64][at % 64] = 0xFF;
-                if constexpr (Word16) state[at / 64][at % 64 + 1] = 0xFF;
-            } else {
-                --busy;
-            }
+            const std::size_t total = m_ + size_[l];
+            if (wide >> l & 1) not_ascii_.push_back(slot_[l]);
+            else out_[slot_[l]] = indel_similarity(total - 2 * lcs, total);
+            take(l);
+            state[at / 64][at % 64] = 0xFF;
+            if constexpr (Word16) state[at / 64][at % 64 + 1] = 0xFF;
         }
         s0 = _mm512_load_si512(state[0]);
         s1 = _mm512_load_si512(state[1]);
-        return busy;
     }
 
     /// The byte offset of lane l's state in the two stored state vectors (128 bytes).
@@ -244,9 +257,13 @@ private:
     std::vector<std::size_t>& not_ascii_;
     bool more_ = true;
     std::size_t blocks_ = 0;
+    uint64_t busy_ = 0;  // lanes holding a document
     __m512i lo_a_, lo_b_, hi_a_, hi_b_;
-    Lane lane_[kLanes];
-    bool busy_[kLanes];
+    alignas(64) uintptr_t at_[kLanes];
+    alignas(64) uint32_t left_[kLanes];
+    alignas(64) uint16_t mask_[kLanes];
+    std::size_t size_[kLanes];
+    std::size_t slot_[kLanes];
 };
 
 bool processor_has_kernel() noexcept {
