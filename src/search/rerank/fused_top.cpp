@@ -68,7 +68,7 @@ std::vector<Place> best_places(std::size_t m, std::size_t r, KeyOf key_of, bool 
 
 /// Candidates placed together by ranks_of: their binary searches take the same steps, so
 /// they run in lockstep and their chains of dependent loads overlap.
-constexpr std::size_t kSearchLanes = 4;
+constexpr std::size_t kSearchLanes = 8;
 
 /// For each of the places p[0 .. kSearchLanes), the number of places of `sorted` (s of
 /// them, s > 0, ascending) below it, added to count[that number].
