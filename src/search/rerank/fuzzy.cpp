@@ -161,9 +161,9 @@ template <class DocAt>
 void fuzzy_scores(const FuzzyQuery& query, std::size_t count, DocAt doc_at, double* out) {
     if (query.masks() && count >= kWideMinDocs && wide::suits(query.text())) {
         WideSource<DocAt> source{count, doc_at, out, {}};
-        std::vector<std::size_t> not_ascii;
-        wide::fuzzy_scores(query.text(), &WideSource<DocAt>::next, &source, out, not_ascii);
-        for (const std::size_t i : not_ascii) out[i] = compute_fuzzy_score(query, doc_at(i));
+        std::vector<std::size_t> given_back;
+        wide::fuzzy_scores(query.text(), &WideSource<DocAt>::next, &source, out, given_back);
+        for (const std::size_t i : given_back) out[i] = compute_fuzzy_score(query, doc_at(i));
         return;
     }
     // A document costs from a few nanoseconds (a short text in a lane) upwards: the budget

@@ -26,6 +26,9 @@ constexpr std::size_t kBlock = 16;
 /// How far ahead of its next byte each lane asks for its document: the 64 streams are more
 /// than the processor's prefetcher follows.
 constexpr std::size_t kPrefetch = 1024;
+/// Where an idle lane points. A masked load, and a prefetch, of an address that is not
+/// mapped is slow even when it reads nothing, so idle lanes keep a real one.
+alignas(64) constexpr char kIdle[64] = {};
 
 /// The byte permutations of the transposition of a block, lo and hi halves of each of its
 /// four stages. A block starts as 16 vectors of 4 lanes' 16 bytes each (lane by lane);
@@ -88,24 +91,23 @@ TARNWICK_WIDE_TARGET inline __m512i step(__m512i s, __m512i m) noexcept {
     return _mm512_ternarylogic_epi64(sum, s, m, 0xF4);
 }
 
-/// Lanes of 32-bit, 16-bit and 64-bit integers (the compiler's vector types: the
-/// intrinsics for these operations leave parts formally undefined, which it warns about).
+/// Lanes of 32-bit and 16-bit integers (the compiler's vector types: the intrinsics for
+/// these operations leave parts formally undefined, which it warns about).
 using U32 = uint32_t __attribute__((vector_size(64)));
 using U16 = uint16_t __attribute__((vector_size(32)));
-using U64 = uint64_t __attribute__((vector_size(64)));
 
 /// The kernel for queries of up to 8 bytes (Word16 false: one vector of 64 byte states) or
 /// 16 (two vectors of 32 16-bit states: byte lane 16 q + j is state 8 q + j of the first
 /// for j < 8, else state 8 q + j - 8 of the second). The lanes' documents are kept field by
 /// field (address of the next byte, bytes left, length, slot), so that the per-block work
-/// on them runs on vectors too; addresses are kept as integers (an idle lane's is 0).
+/// on them runs on vectors too; addresses are kept as integers.
 template <bool Word16>
 class Kernel {
 public:
     TARNWICK_WIDE_TARGET Kernel(std::string_view query, NextDoc next, void* context, double* out,
-                                std::vector<std::size_t>& not_ascii)
+                                std::vector<std::size_t>& given_back)
         : m_(query.size()), live_((uint64_t{1} << m_) - 1), next_(next), context_(context), out_(out),
-          not_ascii_(not_ascii) {
+          given_back_(given_back) {
         alignas(64) uint8_t table[2][128] = {};
         for (std::size_t i = 0; i < m_; ++i)
             table[i / 8][static_cast<uint8_t>(query[i])] |= static_cast<uint8_t>(1u << (i % 8));
@@ -147,30 +149,36 @@ public:
     }
 
 private:
-    /// Gives lane l the next document, or leaves it idle when there is none.
+    /// Gives lane l the next document, or leaves it idle when there is none. A document of
+    /// 2^32 bytes or more (beyond a lane's count) is given back.
     void take(std::size_t l) {
         Doc d;
         const uint64_t bit = uint64_t{1} << l;
-        if (!more_ || !next_(context_, d)) {
+        bool found = more_ && next_(context_, d);
+        for (; found && d.size > UINT32_MAX; found = next_(context_, d)) given_back_.push_back(d.slot);
+        if (!found) {
             more_ = false;
             busy_ &= ~bit;
-            at_[l] = 0;
+            at_[l] = reinterpret_cast<uintptr_t>(kIdle);
             left_[l] = 0;
             return;
         }
         busy_ |= bit;
         at_[l] = reinterpret_cast<uintptr_t>(d.data);
-        left_[l] = static_cast<uint32_t>(std::min<std::size_t>(d.size, UINT32_MAX));
+        left_[l] = static_cast<uint32_t>(d.size);
         size_[l] = d.size;
         slot_[l] = d.slot;
         for (std::size_t at = 0; at < d.size && at < kPrefetch; at += 64)
             _mm_prefetch(d.data + at, _MM_HINT_T0);
     }
 
-    /// Asks for every lane's bytes kPrefetch ahead of its next byte (past the document's
-    /// end the prefetch reads nothing).
+    /// Asks for every busy lane's bytes kPrefetch ahead of its next byte (past the
+    /// document's end the prefetch reads nothing).
     void prefetch() const noexcept {
-        for (const uintptr_t at : at_) _mm_prefetch(reinterpret_cast<const char*>(at + kPrefetch), _MM_HINT_T0);
+        for (uint64_t busy = busy_; busy; busy &= busy - 1) {
+            const uintptr_t at = at_[std::countr_zero(busy)];
+            _mm_prefetch(reinterpret_cast<const char*>(at + kPrefetch), _MM_HINT_T0);
+        }
     }
 
     /// The next 16 bytes of every lane, zero past its document's end: vector k holds lanes
@@ -209,17 +217,18 @@ private:
             left -= left < kBlock ? left : kBlock;
             std::memcpy(left_ + 16 * q, &left, sizeof left);
         }
+        // Only the lanes going on: an idle lane stays on kIdle.
+        const __m512i step = _mm512_set1_epi64(kBlock);
         for (std::size_t q = 0; q < kLanes / 8; ++q) {
-            U64 at;
-            std::memcpy(&at, at_ + 8 * q, sizeof at);
-            at += kBlock;
-            std::memcpy(at_ + 8 * q, &at, sizeof at);
+            const __m512i at = _mm512_load_si512(at_ + 8 * q);
+            const auto on = static_cast<__mmask8>(~ended >> (8 * q));
+            _mm512_store_si512(at_ + 8 * q, _mm512_mask_add_epi64(at, on, at, step));
         }
         return ended;
     }
 
-    /// Writes the score of every lane in `ended` (or, for those in `wide`, adds its slot to
-    /// the documents that are not ASCII) and gives it the next document with a new state.
+    /// Writes the score of every lane in `ended` (or, for those in `wide`, gives its document
+    /// back) and gives it the next document with a new state.
     TARNWICK_WIDE_TARGET void finish(uint64_t ended, uint64_t wide, __m512i& s0, __m512i& s1) {
         alignas(64) uint8_t state[2][64];
         _mm512_store_si512(state[0], s0);
@@ -231,7 +240,7 @@ private:
             if constexpr (Word16) s |= uint64_t{state[at / 64][at % 64 + 1]} << 8;
             const uint64_t lcs = static_cast<uint64_t>(std::popcount(~s & live_));
             const std::size_t total = m_ + size_[l];
-            if (wide >> l & 1) not_ascii_.push_back(slot_[l]);
+            if (wide >> l & 1) given_back_.push_back(slot_[l]);
             else out_[slot_[l]] = indel_similarity(total - 2 * lcs, total);
             take(l);
             state[at / 64][at % 64] = 0xFF;
@@ -254,7 +263,7 @@ private:
     NextDoc next_;
     void* context_;
     double* out_;
-    std::vector<std::size_t>& not_ascii_;
+    std::vector<std::size_t>& given_back_;
     bool more_ = true;
     std::size_t blocks_ = 0;
     uint64_t busy_ = 0;  // lanes holding a document
@@ -283,9 +292,9 @@ bool suits(std::string_view query) noexcept {
 }
 
 void fuzzy_scores(std::string_view query, NextDoc next, void* context, double* out,
-                  std::vector<std::size_t>& not_ascii) {
-    if (query.size() <= 8) Kernel<false>(query, next, context, out, not_ascii).run();
-    else Kernel<true>(query, next, context, out, not_ascii).run();
+                  std::vector<std::size_t>& given_back) {
+    if (query.size() <= 8) Kernel<false>(query, next, context, out, given_back).run();
+    else Kernel<true>(query, next, context, out, given_back).run();
 }
 
 #else
