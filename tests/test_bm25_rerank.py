@@ -120,6 +120,17 @@ class TestFuzzyOnly:
             assert idx.fuzzy_only(q, 300) == fuzzy_only(corpus, q, 300), q
         assert idx.fuzzy_only("a\x00b", 300) == fuzzy_only(corpus, "a\x00b", 300)
 
+    def test_long_documents_among_short_ones(self, rng):
+        # Lanes that run out of documents wait while a few long ones go on; one long text
+        # turns wide only at its end.
+        corpus = ["".join(rng.choice("abcd") for _ in range(rng.randint(1, 20))) for _ in range(70)]
+        corpus[5] = "".join(rng.choice("abcd ") for _ in range(4000))
+        corpus[40] = "abcd" * 900 + "日"
+        corpus[69] = "dcba" * 700
+        idx = BM25Index(corpus)
+        for q in ("adcq", "abqdcbaqdcbaqdcb"):
+            assert idx.fuzzy_only(q, 70) == fuzzy_only(corpus, q, 70)
+
     def test_zero_scores_kept_and_empty_documents_first_for_empty_query(self):
         idx = BM25Index(["abc", "", "xyz", ""])
         assert idx.fuzzy_only("", 4) == [("", 1.0), ("", 1.0), ("abc", 0.0), ("xyz", 0.0)]
