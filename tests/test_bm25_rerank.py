@@ -98,6 +98,39 @@ class TestFuzzyOnly:
             q = "".join(rng.choice("abcd ") for _ in range(m))
             assert idx.fuzzy_only(q, 70) == fuzzy_only(corpus, q, 70)
 
+    def test_many_documents_at_once(self, rng):
+        # From 64 documents on, ASCII queries of 1 to 16 bytes without a zero byte score 64
+        # documents side by side, 16 bytes of each per round: documents ending at and
+        # around the rounds' ends, empty ones, zero bytes, and a wide character anywhere
+        # (the document then scored as code points), in any order.
+        corpus = []
+        for _ in range(300):
+            text = "".join(rng.choice("abcd \x00~") for _ in range(
+                rng.choice([1, 2, 15, 16, 17, 32, 33, rng.randint(0, 40), rng.randint(0, 200)])))
+            r = rng.random()
+            if r < 0.06 and text:
+                at = rng.randrange(len(text))
+                text = text[:at] + rng.choice("é日") + text[at:]
+            elif r < 0.09:
+                text = ""
+            corpus.append(text)
+        idx = BM25Index(corpus)
+        for m in (1, 2, 7, 8, 9, 15, 16, 17):
+            q = "".join(rng.choice("abcd ~") for _ in range(m))
+            assert idx.fuzzy_only(q, 300) == fuzzy_only(corpus, q, 300), q
+        assert idx.fuzzy_only("a\x00b", 300) == fuzzy_only(corpus, "a\x00b", 300)
+
+    def test_long_documents_among_short_ones(self, rng):
+        # Lanes that run out of documents wait while a few long ones go on; one long text
+        # turns wide only at its end.
+        corpus = ["".join(rng.choice("abcd") for _ in range(rng.randint(1, 20))) for _ in range(70)]
+        corpus[5] = "".join(rng.choice("abcd ") for _ in range(4000))
+        corpus[40] = "abcd" * 900 + "日"
+        corpus[69] = "dcba" * 700
+        idx = BM25Index(corpus)
+        for q in ("adcq", "abqdcbaqdcbaqdcb"):
+            assert idx.fuzzy_only(q, 70) == fuzzy_only(corpus, q, 70)
+
     def test_zero_scores_kept_and_empty_documents_first_for_empty_query(self):
         idx = BM25Index(["abc", "", "xyz", ""])
         assert idx.fuzzy_only("", 4) == [("", 1.0), ("", 1.0), ("abc", 0.0), ("xyz", 0.0)]

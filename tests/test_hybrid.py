@@ -252,6 +252,92 @@ print(json.dumps([h.search(q, e, 25, 60, 2500) for q, e in queries]))
             assert h.search(q, e, 30) == want
 
 
+class TestNoHitSelection:
+    """Without a BM25 hit every allowed document is a candidate, and the first n of the
+    fusion come from each channel's best few: against the model on corpora where both
+    channels tie often (short texts over three letters, embeddings from three values, NaN
+    among them), so that ties fall at the n-th place and at the depth where the best few
+    end."""
+
+    @staticmethod
+    def tied_case(seed, size):
+        rng = random.Random(seed)
+        corpus = ["".join(rng.choice("abc") for _ in range(rng.randint(0, 5))) for _ in range(size)]
+        values = [0.0, 1.0, -1.0, math.nan] if seed % 2 else [0.0, 1.0, -0.5]
+        rows = [[rng.choice(values) for _ in range(2)] for _ in range(size)]
+        return corpus, rows
+
+    def check(self, h, corpus, rows, cases):
+        model = Bm25Model(corpus)
+        for q, e, n, k, mask in cases:
+            want = fused(model, q, n, k, 100, mask, rows=rounded(rows) if e else None, q=e)
+            assert h.search_filtered(q, e, n, k, 100, mask) == want, (q, e, n, k)
+
+    def test_pool_sized_corpus_equals_model(self):
+        corpus, rows = self.tied_case(1, 6000)
+        h = HybridSearchIndex(corpus, rows)
+        mask = [i % 3 != 1 for i in range(5000)]  # also cuts off the last thousand
+        self.check(h, corpus, rows, [
+            ("zz", [1.0, 0.5], 10, 60, None), ("abz", [1.0, -1.0], 1, 0, None),
+            ("cab", None, 37, 60, None), ("zz", [0.0, 0.0], 12, 3, None),
+            ("ccz", [1.0, 0.0], 25, 60, mask), ("zz", [-1.0, 1.0], 10, 5000, None)])
+
+    def test_one_thread_sized_corpus_equals_model(self):
+        # Under 2001 candidates everything runs on the calling thread; with rrf_k small the
+        # best few are a small part of the candidates.
+        for seed in (2, 3):
+            corpus, rows = self.tied_case(seed, 700)
+            h = HybridSearchIndex(corpus, rows)
+            self.check(h, corpus, rows, [
+                ("zz", [1.0, 1.0], 1, 0, None), ("bz", [1.0, -1.0], 3, 2, None),
+                ("abcz", None, 5, 1, None), ("zz", [0.5, 0.0], 2, 0, [True, False] * 300),
+                ("zz", [1.0, 0.0], 700, 0, None), ("zz", [1.0, 0.0], 0, 0, None)])
+
+    SCRIPT = r"""
+import json, sys
+sys.path.insert(0, sys.argv[1])
+from test_hybrid import TestNoHitSelection
+corpus, rows = TestNoHitSelection.tied_case(1, 6000)
+from _tarnwick import HybridSearchIndex
+h = HybridSearchIndex(corpus, rows)
+print(json.dumps([h.search(q, e, n, k) for q, e, n, k in TestNoHitSelection.THREAD_CASES]))
+"""
+    THREAD_CASES = [("zz", [1.0, 0.5], 10, 60), ("abz", [1.0, -1.0], 1, 0), ("cab", None, 37, 60),
+                    ("abcabcabcz", [0.5, 1.0], 20, 10)]
+
+    def test_same_on_any_number_of_threads(self):
+        # The best few and the rank counts are found per chunk on the pool, in one piece on
+        # one thread.
+        corpus, rows = self.tied_case(1, 6000)
+        h = HybridSearchIndex(corpus, rows)
+        here = [h.search(q, e, n, k) for q, e, n, k in self.THREAD_CASES]
+        env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
+        env["PYTHONPATH"] = os.pathsep.join([p for p in sys.path if p] + [os.path.join(ROOT, "build")])
+        for threads in ("1", "3"):
+            env["RAYON_NUM_THREADS"] = threads
+            out = subprocess.run([sys.executable, "-c", self.SCRIPT, os.path.dirname(__file__)], env=env,
+                                 capture_output=True, text=True, timeout=300)
+            assert out.returncode == 0, out.stderr
+            assert json.loads(out.stdout) == [[list(p) for p in r] for r in here]
+
+    def test_longer_texts_on_the_pool_equal_model(self):
+        # Texts of up to 40 characters, some wide, over more candidates than the pool's
+        # threshold: the fuzzy channel runs in tasks on the pool, with queries of up to 8
+        # and of 9 to 16 bytes.
+        rng = random.Random(11)
+        corpus = ["".join(rng.choice("abcd é") for _ in range(rng.randint(0, 40))) for _ in range(2100)]
+        rows = [[rng.choice([1.0, -1.0, 0.25])] for _ in range(2100)]
+        h = HybridSearchIndex(corpus, rows)
+        self.check(h, corpus, rows, [("abqdab", [1.0], 10, 60, None), ("dcbaqdcbaqdcba", None, 10, 60, None)])
+
+    def test_channel_without_spread(self):
+        # Every cosine 0.0 and every fuzzy score 0.0: both rankings are candidate order.
+        corpus = ["ab"] * 3000
+        h = HybridSearchIndex(corpus, [[0.0]] * 3000)
+        got = h.search("zz", [1.0], 15, 0)
+        assert got == [("ab", 2 * fusion_term(0, r)) for r in range(15)]
+
+
 def large_case():
     rng = random.Random(77)
     words = ["ka", "to", "ri", "men", "sa", "lo", "vér", "ïn", "да", "pe"]

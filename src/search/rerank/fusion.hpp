@@ -16,6 +16,9 @@
 //    1 / (rrf_k + 1 + rank), rank counted from 0 (fusion_term.hpp). The fused scores live in one array
 //    indexed by candidate, so nothing is looked up by document while they are summed.
 // 4. The candidates ranked by fused score (ties in candidate order), the first n kept.
+//    Without hits, when n and rrf_k are small beside the number of candidates, steps 2 to
+//    4 rank only each channel's best few and the ranks of those (fused_top.hpp), with the
+//    same result.
 //
 // With `parallel`, the fuzzy and dense channels, their sorts and the final selection run on
 // the worker pool from parallel::kHybridMinCandidates candidates on; every step keeps its

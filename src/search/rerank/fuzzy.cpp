@@ -4,6 +4,7 @@
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 #include "cancel.hpp"
+#include "search/rerank/fuzzy_wide.hpp"
 #include "text/utf8.hpp"
 
 #include <algorithm>
@@ -13,11 +14,6 @@ namespace {
 
 std::span<const uint8_t> bytes(std::string_view s) noexcept {
     return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
-}
-
-double similarity(uint64_t distance, std::size_t total) noexcept {
-    if (total == 0) return 1.0;
-    return 1.0 - static_cast<double>(distance) / static_cast<double>(static_cast<uint64_t>(total));
 }
 
 /// Documents scored together by the interleaved LCS step.
@@ -100,7 +96,7 @@ private:
         const Lane& a = lane_[l];
         const uint64_t lcs = algorithms::lcs_word_count(a.state, live_);
         const std::size_t total = m_ + a.length;
-        out_[a.slot] = similarity(total - 2 * lcs, total);
+        out_[a.slot] = indel_similarity(total - 2 * lcs, total);
         busy_[l] = false;
     }
 
@@ -131,9 +127,45 @@ void FuzzyQuery::assign(std::string_view text) {
 
 namespace {
 
+/// Fewest documents for which a call takes the wide kernel (fuzzy_wide.hpp): with fewer,
+/// most of its 64 lanes would idle.
+constexpr std::size_t kWideMinDocs = 64;
+
+/// The documents of a call handed to the wide kernel one at a time, the empty ones scored
+/// on the way.
+template <class DocAt>
+struct WideSource {
+    std::size_t count;
+    const DocAt& doc_at;
+    double* out;
+    cancel::Budget budget;
+    std::size_t i = 0;
+
+    static bool next(void* context, wide::Doc& doc) {
+        auto& self = *static_cast<WideSource*>(context);
+        for (; self.i < self.count; ++self.i) {
+            const std::string_view text = self.doc_at(self.i);
+            self.budget.spend(16 + text.size());
+            if (!text.empty()) {
+                doc = {text.data(), text.size(), self.i++};
+                return true;
+            }
+            self.out[self.i] = 0.0;  // nothing in common with the query
+        }
+        return false;
+    }
+};
+
 /// out[i] = compute_fuzzy_score(query, doc_at(i)) for i < count.
 template <class DocAt>
 void fuzzy_scores(const FuzzyQuery& query, std::size_t count, DocAt doc_at, double* out) {
+    if (query.masks() && count >= kWideMinDocs && wide::suits(query.text())) {
+        WideSource<DocAt> source{count, doc_at, out, {}};
+        std::vector<std::size_t> given_back;
+        wide::fuzzy_scores(query.text(), &WideSource<DocAt>::next, &source, out, given_back);
+        for (const std::size_t i : given_back) out[i] = compute_fuzzy_score(query, doc_at(i));
+        return;
+    }
     // A document costs from a few nanoseconds (a short text in a lane) upwards: the budget
     // counts its bytes, so that the clock behind a cancellation point is not read for
     // every short document (a fallback over a million documents read it often enough to
@@ -173,7 +205,7 @@ void compute_fuzzy_scores(const FuzzyQuery& query, std::span<const std::string_v
 double compute_fuzzy_score(const FuzzyQuery& query, std::string_view doc) {
     if (query.ascii() && text::is_ascii(doc)) {
         const uint64_t d = algorithms::indel_distance<uint8_t>(bytes(query.text()), bytes(doc));
-        return similarity(d, query.text().size() + doc.size());
+        return indel_similarity(d, query.text().size() + doc.size());
     }
     // A pure-ASCII query meeting a wide document is compared as code points too.
     thread_local std::vector<uint32_t> query_chars, doc_chars;
@@ -184,7 +216,7 @@ double compute_fuzzy_score(const FuzzyQuery& query, std::string_view doc) {
     }
     text::decode(doc, doc_chars);
     const uint64_t d = algorithms::indel_distance<uint32_t>(a, doc_chars);
-    return similarity(d, a.size() + doc_chars.size());
+    return indel_similarity(d, a.size() + doc_chars.size());
 }
 
 uint64_t candidate_pool_size(uint64_t n, uint64_t bm25_candidates) noexcept {
