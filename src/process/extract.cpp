@@ -311,9 +311,17 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, 
 }
 
 /// List positions per block: the calling thread reads one block while the pool scores the
-/// one before, and the items of a block are released soon after their scoring, while
-/// they are still in cache.
-constexpr std::size_t kBlock = 16384;
+/// one before. Each hand-off to the pool costs the calling thread some tens of
+/// microseconds (waking the workers), so the blocks are large; towards the end of the list
+/// they shrink to a quarter of what is left, so that the pool, which scores the last block
+/// after the reading has ended, finishes soon after the reader.
+constexpr std::size_t kBlockMax = 65536;
+constexpr std::size_t kBlockMin = 8192;
+
+/// The size of the block that starts with `left` list positions still to read.
+constexpr std::size_t block_size(std::size_t left) noexcept {
+    return std::clamp(left / 4, kBlockMin, kBlockMax);
+}
 
 /// A list of kExtractMinChoices choices or more, scored on the pool. Every scored item is
 /// held until its block has been scored, and the kept ones until the result is built, so
@@ -334,8 +342,9 @@ std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::option
 
     // Reads the next block (false at the end of the list).
     auto read = [&](std::size_t b) {
-        const std::size_t end = std::min({n, next + kBlock, static_cast<std::size_t>(PyList_Size(list))});
-        if (next >= end) return false;
+        const std::size_t size = std::min(n, static_cast<std::size_t>(PyList_Size(list)));
+        if (next >= size) return false;
+        const std::size_t end = next + std::min(size - next, block_size(size - next));
         Block& blk = blocks[b % 2];
         read_block(list, next, end, blk, mode);
         next = blk.begin + blk.count;
