@@ -196,52 +196,59 @@ struct Block {
 /// 0.0, and a conversion error is raised).
 enum class ReadMode : bool { Fast, General };
 
-/// Reads an exact str or bytes `item` into `held` and `view`; true when that settles it.
+/// The rest of read_exact for an exact str whose UTF-8 is not plain text of 0 to 2^32 - 1
+/// bytes other than 4: its conversion failed (`p` null, the error set), it is 4 bytes long
+/// ("<NA>" or not), or it is longer.
+[[gnu::noinline]] bool read_text_rest(PyObject* item, const char* p, Py_ssize_t len, PyObject*& held,
+                                      ChoiceView& view, bool general) {
+    if (!p) {
+        if (general) py::throw_already_set();
+        discard_ordinary_error();
+        return true;
+    }
+    if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) {  // missing
+        if (general) {
+            held = Py_NewRef(item);
+            view.other = ChoiceView::kMissing;
+        }
+        return true;
+    }
+    if (static_cast<uint64_t>(len) > UINT32_MAX) return false;
+    held = Py_NewRef(item);
+    view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len), ChoiceView::kText};
+    return true;
+}
+
+/// Reads an exact str or bytes `item` into `held` and `view` (null and nothing to score on
+/// entry); true when that settles it.
 /// A str or bytes whose contents cannot be read is left out on the fast route and raises
 /// on the general route; "<NA>" is left out on the fast route and missing on the general
 /// route. False for any other item, and for one over 2^32 - 1 bytes: those go through the
 /// general conversion.
-bool read_exact(PyObject* item, PyObject*& held, ChoiceView& view, bool general) {
-    const char* p = nullptr;
+inline bool read_exact(PyObject* item, PyObject*& held, ChoiceView& view, bool general) {
     Py_ssize_t len = -1;
-    if (PyUnicode_CheckExact(item)) {
-        p = PyUnicode_AsUTF8AndSize(item, &len);
-        if (!p) {
-            if (general) py::throw_already_set();
-            discard_ordinary_error();
-            return true;
-        }
-        if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) {  // missing
-            if (general) {
-                held = Py_NewRef(item);
-                view.other = ChoiceView::kMissing;
-            }
-            return true;
-        }
-        if (static_cast<uint64_t>(len) <= UINT32_MAX) {
-            // Whether it is ASCII is left to the worker that scores it.
+    if (Py_IS_TYPE(item, &PyUnicode_Type)) [[likely]] {
+        const char* p = PyUnicode_AsUTF8AndSize(item, &len);
+        // Whether it is ASCII is left to the worker that scores it.
+        if (p && len != 4 && static_cast<uint64_t>(len) <= UINT32_MAX) [[likely]] {
             held = Py_NewRef(item);
             view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
                               ChoiceView::kText};
             return true;
         }
-        len = -1;
-    } else if (PyBytes_CheckExact(item)) {
-        char* b = nullptr;
-        if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
-            if (general) py::throw_already_set();
-            discard_ordinary_error();
-            return true;
-        }
-        p = b;
+        return read_text_rest(item, p, len, held, view, general);
     }
-    if (len >= 0 && static_cast<uint64_t>(len) <= UINT32_MAX) {
-        held = Py_NewRef(item);
-        view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
-                          ChoiceView::kBytes};
+    if (!Py_IS_TYPE(item, &PyBytes_Type)) return false;
+    char* b = nullptr;
+    if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
+        if (general) py::throw_already_set();
+        discard_ordinary_error();
         return true;
     }
-    return false;
+    if (static_cast<uint64_t>(len) > UINT32_MAX) return false;
+    held = Py_NewRef(item);
+    view = ChoiceView{reinterpret_cast<const uint8_t*>(b), static_cast<uint32_t>(len), ChoiceView::kBytes};
+    return true;
 }
 
 /// Reads any other `item` through the general conversion into `held`, `view` and the
