@@ -207,10 +207,8 @@ private:
                 [[maybe_unused]] py::AllowThreads nogil;
                 pool_->wait();
             }
-            // Coding the rows moves work from the caller to the pool: worth it while the
-            // pool keeps ahead of the caller, not once the caller waits for the pool (as it
-            // must for the first block).
-            const bool code = b == 0 || std::chrono::steady_clock::now() - start < kWaitForCoding;
+            const bool code = b == 0 || code_next(buffers_[b % 2].coded, std::chrono::steady_clock::now() - start,
+                                                  (std::min(n_, (b + 1) * rows_) - b * rows_) * m_);
             if (b + 1 < blocks_) pool_->run([this, b, code] { score(b + 1, code); });
         }
         const std::size_t first = b * rows_, rows = std::min(n_, first + rows_) - first;
@@ -229,9 +227,17 @@ private:
                    code ? buf.codes.get() : nullptr, code ? buf.rows.data() : nullptr);
     }
 
-    /// A wait for the pool longer than this says that the pool, not the caller, is the
-    /// bound: the next block is scored without coding its rows.
-    static constexpr std::chrono::microseconds kWaitForCoding{50};
+    /// Whether to code the rows of the next block, after waiting `waited` for the block of
+    /// `cells` cells just scored (coded or not). Coding moves work from the caller (about
+    /// 1.5 ns a cell) to the pool (about 3 ns a cell, shared by its threads). The first
+    /// block is always coded (the caller must wait for it). After a coded block: go on
+    /// coding unless the wait exceeds what coding saves the caller (the pool, not the
+    /// caller, is then the bound). After a block not coded: code again once the caller
+    /// did not wait (the caller is the bound).
+    static bool code_next(bool coded, std::chrono::steady_clock::duration waited, std::size_t cells) {
+        if (!coded) return waited < std::chrono::microseconds(20);
+        return waited < std::chrono::nanoseconds(static_cast<std::chrono::nanoseconds::rep>(cells));
+    }
 
     /// Block b in buffers_[b % 2]; each row task writes its whole row.
     struct Buffers {
