@@ -5,8 +5,12 @@
 // parallel::kCdistMinCells cells on, in blocks of rows: while the pool scores one block,
 // the calling thread (with the lock) turns the block before it into floats, which the
 // interpreter's list constructor takes in order (py::matrix_list), writing the result
-// list once. Byte strings are viewed in the items (or in the processor's results), which are
-// held until every block is scored; other items are converted into owned sequences.
+// list once. While the pool keeps ahead of the calling thread, it also codes each row
+// (its distinct scores, and each cell's index among them), so that the calling thread
+// takes one float per distinct score of a row, with as many references as cells hold it,
+// instead of looking up a float per cell. Byte strings are viewed in the items (or in the
+// processor's results), which are held until every block is scored; other items are
+// converted into owned sequences.
 #include "module.hpp"
 #include "parallel.hpp"
 #include "process/process_cdist.hpp"
