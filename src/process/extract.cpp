@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -157,6 +158,40 @@ inline void prefetch_object(const PyObject* o) noexcept {
 /// little else than wait for them.
 constexpr std::size_t kReleaseAhead = 48;
 
+/// The storage of a block's items and views, kept from one call to the next (at most two
+/// blocks' worth, about 3 MiB): fresh storage would have its pages faulted in and cleared
+/// again on every call, several hundred page faults per call over a long list.
+class SpareStorage {
+public:
+    struct Storage {
+        std::vector<PyObject*> items;
+        std::vector<ChoiceView> views;
+    };
+
+    /// Storage kept from an earlier call, or none.
+    static Storage take() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.empty()) return {};
+        Storage s = std::move(spare_.back());
+        spare_.pop_back();
+        return s;
+    }
+
+    /// Keeps `s` for a later call (unless two are kept already).
+    static void give(Storage&& s) noexcept {
+        try {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (spare_.size() < 2) spare_.push_back(std::move(s));
+        } catch (...) {
+            // Not kept: freed with `s`.
+        }
+    }
+
+private:
+    static inline std::mutex mutex_;
+    static inline std::vector<Storage> spare_;
+};
+
 /// One block of consecutive list positions: the items (strong references, released with
 /// the interpreter lock held), the views the pool scores and, once scored, the chunks'
 /// candidates. The first `count` entries of `items` and `views` are the block's; the
@@ -164,15 +199,19 @@ constexpr std::size_t kReleaseAhead = 48;
 struct Block {
     std::size_t begin = 0;              // list position of item 0
     std::size_t count = 0;              // items in the block
-    std::vector<PyObject*> items;       // null where there is nothing to score
-    std::vector<ChoiceView> views;      // one per item
+    SpareStorage::Storage storage = SpareStorage::take();
+    std::vector<PyObject*>& items = storage.items;     // null where there is nothing to score
+    std::vector<ChoiceView>& views = storage.views;    // one per item
     std::vector<types::Seq> others;     // sequences of items that are not byte strings
     std::vector<std::vector<PoolCandidate>> parts;
 
     Block() = default;
     Block(const Block&) = delete;
     Block& operator=(const Block&) = delete;
-    ~Block() { release(); }
+    ~Block() {
+        release();
+        SpareStorage::give(std::move(storage));
+    }
 
     /// The views of the block's items.
     std::span<const ChoiceView> block_views() const noexcept { return {views.data(), count}; }
