@@ -318,6 +318,26 @@ class TestExtractAgainstSingleScorers:
             got = extract("f\u00e9dcba", choices, "ratio", None, limit=limit, score_cutoff=90)
             check(got, full, limit)
 
+    def test_each_call_over_a_long_list_reads_only_its_own_items(self, rng):
+        # Calls in turn over long lists of different lengths and kinds of items, on both
+        # routes, each checked against its own reference: nothing of an earlier call's
+        # items is read or reported by a later one.
+        def words(n):
+            return ["".join(rng.choice("abcdef") for _ in range(rng.randint(2, 9))) for _ in range(n)]
+        long_ascii = words(90_000)
+        long_ascii[89_999] = "fedcba"
+        mixed = words(40_000)
+        mixed[::997] = [None] * len(mixed[::997])
+        mixed[5::1009] = [b"fedcba"] * len(mixed[5::1009])
+        mixed[7::1013] = ["<NA>"] * len(mixed[7::1013])
+        mixed[9::1019] = [list("fedcbb")] * len(mixed[9::1019])
+        for choices, query in ((long_ascii, "fedcba"), (mixed, "fedcba"), (long_ascii, "f\u00e9dcba"),
+                               (mixed, "f\u00e9dcba"), (long_ascii[:33], "fedcba")):
+            full = reference("ratio", query, choices, cutoff=70, fast=query.isascii())
+            for limit in (1, 6, None):
+                got = extract(query, choices, "ratio", None, limit=limit, score_cutoff=70)
+                check(got, full, limit)
+
     def test_list_shrunk_while_read(self):
         choices = []
 
