@@ -303,6 +303,41 @@ class TestExtractAgainstSingleScorers:
             got = extract("fedcba", choices, "ratio", None, limit=limit, score_cutoff=80)
             check(got, reference("ratio", "fedcba", choices, cutoff=80, fast=True), limit)
 
+    def test_long_list_with_a_non_ascii_query_read_in_blocks(self, rng):
+        # A query beyond ASCII reads the list as the general route does, block by block,
+        # the blocks growing shorter towards its end: matches planted throughout and in
+        # the last positions, and items of every kind among them, are all found.
+        choices = ["".join(rng.choice("abcdef") for _ in range(rng.randint(2, 9)))
+                   for _ in range(100_003)]
+        for i in list(range(0, 100_003, 4099)) + [99_998, 100_001, 100_002]:
+            choices[i] = "f\u00e9dcba"
+        choices[50_000:50_004] = [None, b"fedcba", list("f\u00e9dcba"), "<NA>"]
+        full = reference("ratio", "f\u00e9dcba", choices, cutoff=90)
+        assert len(full) == 29  # 28 planted, and the list of the same characters
+        for limit in (1, 5, None):
+            got = extract("f\u00e9dcba", choices, "ratio", None, limit=limit, score_cutoff=90)
+            check(got, full, limit)
+
+    def test_each_call_over_a_long_list_reads_only_its_own_items(self, rng):
+        # Calls in turn over long lists of different lengths and kinds of items, on both
+        # routes, each checked against its own reference: nothing of an earlier call's
+        # items is read or reported by a later one.
+        def words(n):
+            return ["".join(rng.choice("abcdef") for _ in range(rng.randint(2, 9))) for _ in range(n)]
+        long_ascii = words(90_000)
+        long_ascii[89_999] = "fedcba"
+        mixed = words(40_000)
+        mixed[::997] = [None] * len(mixed[::997])
+        mixed[5::1009] = [b"fedcba"] * len(mixed[5::1009])
+        mixed[7::1013] = ["<NA>"] * len(mixed[7::1013])
+        mixed[9::1019] = [list("fedcbb")] * len(mixed[9::1019])
+        for choices, query in ((long_ascii, "fedcba"), (mixed, "fedcba"), (long_ascii, "f\u00e9dcba"),
+                               (mixed, "f\u00e9dcba"), (long_ascii[:33], "fedcba")):
+            full = reference("ratio", query, choices, cutoff=70, fast=query.isascii())
+            for limit in (1, 6, None):
+                got = extract(query, choices, "ratio", None, limit=limit, score_cutoff=70)
+                check(got, full, limit)
+
     def test_list_shrunk_while_read(self):
         choices = []
 

@@ -56,6 +56,22 @@ class TestCdistResultList:
         if case in ("nothing scored", "NaN cut-off"):
             assert len({id(s) for s in scores}) == 1 and scores[0] == 0.0
 
+    def test_rows_past_the_coded_limit_and_runs_of_equal_scores(self):
+        # A row with more distinct scores (over 3000) than a row's floats are looked up
+        # once each for, rows with few, an empty query, and a cut-off that turns most
+        # cells into runs of 0.0: every cell is the single score and holds one reference.
+        rng = random.Random(9)
+        queries = ["".join(rng.choice("abcdefgh") for _ in range(300)), "abc", "", "hgfedcba"]
+        choices = ["".join(rng.choice("abcdefgh") for _ in range(rng.randint(1, 1200)))
+                   for _ in range(4000)]
+        for cutoff in (None, 40.0, 75.0):
+            scores, _, _ = cdist(queries, choices, "ratio", None, score_cutoff=cutoff)
+            assert scores == [_tarnwick.fuzz_ratio(q, c, score_cutoff=cutoff)
+                              for q in queries for c in choices], cutoff
+            assert references_per_cell(scores) == {2}
+            if cutoff is None:
+                assert len(set(scores[:4000])) > 3000
+
     def test_equal_scores_share_floats(self):
         rng = random.Random(8)
         queries, choices = words(rng, 100, "ab"), words(rng, 500, "ab")
@@ -142,3 +158,29 @@ class TestExtractOfByteChoices:
                 assert got == self.reference(name, query, choices, limit, cutoff), (query, limit, cutoff)
             one = extract_one(query, choices, name, None)
             assert one == self.reference(name, query, choices, 1, None)[0]
+
+
+class TestRatioAcrossLengths:
+    """The batch ratio of short inputs takes each score from a table of the quotients made
+    once (up to 128 elements in the two inputs together), longer ones from the division:
+    on both sides of that length, with and without a cut-off, for byte strings and code
+    points, every score is the plain program's to the last bit."""
+
+    @pytest.mark.parametrize("alphabet", ["ab", "ab\u00e9\u4e2d"])
+    def test_scores_match_the_plain_program(self, alphabet):
+        rng = random.Random(10)
+
+        def text(n):
+            return "".join(rng.choice(alphabet) for _ in range(n))
+        queries = [text(n) for n in (1, 20, 63, 64, 65, 70)]
+        choices = [text(n) for _ in range(3) for n in (1, 2, 40, 57, 58, 62, 63, 64, 65, 66, 100)]
+        plain = [naive.ratio(q, c) for q in queries for c in choices]
+        m = len(choices)
+        for cutoff in (None, 50.0):
+            want = [s if cutoff is None or s >= cutoff else 0.0 for s in plain]
+            assert cdist(queries, choices, "ratio", None, score_cutoff=cutoff)[0] == want
+            for i, q in enumerate(queries):
+                got = extract(q, choices, "ratio", None, limit=None, score_cutoff=cutoff)
+                row = plain[i * m:(i + 1) * m]
+                assert sorted((k, s) for _, s, k in got) == [
+                    (k, s) for k, s in enumerate(row) if cutoff is None or s >= cutoff]

@@ -5,8 +5,12 @@
 // parallel::kCdistMinCells cells on, in blocks of rows: while the pool scores one block,
 // the calling thread (with the lock) turns the block before it into floats, which the
 // interpreter's list constructor takes in order (py::matrix_list), writing the result
-// list once. Byte strings are viewed in the items (or in the processor's results), which are
-// held until every block is scored; other items are converted into owned sequences.
+// list once. While the pool keeps ahead of the calling thread, it also codes each row
+// (its distinct scores, and each cell's index among them), so that the calling thread
+// takes one float per distinct score of a row, with as many references as cells hold it,
+// instead of looking up a float per cell. Byte strings are viewed in the items (or in the
+// processor's results), which are held until every block is scored; other items are
+// converted into owned sequences.
 #include "module.hpp"
 #include "parallel.hpp"
 #include "process/process_cdist.hpp"
@@ -18,6 +22,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -88,6 +93,13 @@ public:
         Py_SET_REFCNT(f, Py_REFCNT(f) + static_cast<Py_ssize_t>(out.size() - 1));
     }
 
+    /// `count` (at least 1) new references to one float of value `v`.
+    PyObject* get_many(double v, std::size_t count) {
+        PyObject* const f = get(v);
+        Py_SET_REFCNT(f, Py_REFCNT(f) + static_cast<Py_ssize_t>(count - 1));
+        return f;
+    }
+
     /// New references to floats of the values `v`, stored at `out`.
     void get_all(std::span<const double> v, PyObject** out) {
         for (std::size_t k = 0; k < v.size(); ++k) out[k] = get(v[k]);
@@ -137,9 +149,19 @@ private:
     alignas(64) Entry table_[kWays << kSetBits];
 };
 
+/// One block of rows of the matrix: its scores in row-major order and, when the rows are
+/// coded, each row's codes and distinct values (process_cdist.hpp).
+struct ScoredBlock {
+    std::span<const double> scores;
+    const uint16_t* codes = nullptr;
+    std::span<const RowValues> rows;  // empty: not coded
+};
+
 /// The scores of the matrix in row-major order, one block of rows at a time: blocks are
 /// scored with the lock released, on the pool from parallel::kCdistMinCells cells on,
-/// and while the caller turns one block into floats the pool scores the next.
+/// and while the caller turns one block into floats the pool scores the next. On the
+/// pool the rows are also coded, so that the caller looks up one float per distinct
+/// score of a row instead of one per cell.
 class ScoreFeed {
 public:
     ScoreFeed(ScorerType scorer, const Items& queries, const Items& choices,
@@ -151,13 +173,20 @@ public:
           rows_(use_pool_ ? std::max({kBlockCells / m_, 2 * parallel::num_threads(), std::size_t{1}})
                           : n_),
           blocks_((n_ + rows_ - 1) / rows_) {
-        for (auto& b : buffers_) b.reset(new double[std::min(rows_, n_) * m_]);
+        const std::size_t rows = std::min(rows_, n_);
+        for (Buffers& b : buffers_) {
+            b.scores.reset(new double[rows * m_]);
+            if (use_pool_) {
+                b.codes.reset(new uint16_t[rows * m_]);
+                b.rows.resize(rows);
+            }
+        }
     }
 
-    /// The cells of the next block (one row at least); waits for its scoring, and starts
-    /// the scoring of the block after it. After an error, the block being scored has
-    /// been waited for (while the call's stop flag, when set, still stops it).
-    std::span<const double> next() {
+    /// The next block (one row at least); waits for its scoring, and starts the scoring
+    /// of the block after it. After an error, the block being scored has been waited for
+    /// (while the call's stop flag, when set, still stops it).
+    ScoredBlock next() {
         try {
             return next_block();
         } catch (...) {
@@ -166,29 +195,61 @@ public:
         }
     }
 
+    std::size_t columns() const noexcept { return m_; }
+
 private:
-    std::span<const double> next_block() {
+    ScoredBlock next_block() {
         cancel::cancellation_point();
         const std::size_t b = next_++;
         if (!use_pool_) {
             py::AllowThreads nogil;
-            score(b);
+            score(b, false);
         } else {
-            if (b == 0) pool_->run([this] { score(0); });
+            if (b == 0) pool_->run([this] { score(0, true); });
+            const auto start = std::chrono::steady_clock::now();
             {
                 [[maybe_unused]] py::AllowThreads nogil;
                 pool_->wait();
             }
-            if (b + 1 < blocks_) pool_->run([this, b] { score(b + 1); });
+            const bool code = b == 0 || code_next(buffers_[b % 2].coded, std::chrono::steady_clock::now() - start,
+                                                  (std::min(n_, (b + 1) * rows_) - b * rows_) * m_);
+            if (b + 1 < blocks_) pool_->run([this, b, code] { score(b + 1, code); });
         }
-        const std::size_t first = b * rows_;
-        return {buffers_[b % 2].get(), (std::min(n_, first + rows_) - first) * m_};
+        const std::size_t first = b * rows_, rows = std::min(n_, first + rows_) - first;
+        const Buffers& buf = buffers_[b % 2];
+        ScoredBlock out{{buf.scores.get(), rows * m_}, buf.codes.get(), {}};
+        if (buf.coded) out.rows = std::span<const RowValues>(buf.rows.data(), rows);
+        return out;
     }
 
-    void score(std::size_t b) {
+    /// Scores block b, coding its rows when `code`.
+    void score(std::size_t b, bool code) {
+        Buffers& buf = buffers_[b % 2];
+        buf.coded = code;
         score_rows(scorer_, queries_.seqs, choices_.seqs, cutoff_, b * rows_,
-                   std::min(n_, (b + 1) * rows_), use_pool_, buffers_[b % 2].get());
+                   std::min(n_, (b + 1) * rows_), use_pool_, buf.scores.get(),
+                   code ? buf.codes.get() : nullptr, code ? buf.rows.data() : nullptr);
     }
+
+    /// Whether to code the rows of the next block, after waiting `waited` for the block of
+    /// `cells` cells just scored (coded or not). Coding moves work from the caller (about
+    /// 1.5 ns a cell) to the pool (about 3 ns a cell, shared by its threads). The first
+    /// block is always coded (the caller must wait for it). After a coded block: go on
+    /// coding unless the wait exceeds what coding saves the caller (the pool, not the
+    /// caller, is then the bound). After a block not coded: code again once the caller
+    /// did not wait (the caller is the bound).
+    static bool code_next(bool coded, std::chrono::steady_clock::duration waited, std::size_t cells) {
+        if (!coded) return waited < std::chrono::microseconds(20);
+        return waited < std::chrono::nanoseconds(static_cast<std::chrono::nanoseconds::rep>(cells));
+    }
+
+    /// Block b in buffers_[b % 2]; each row task writes its whole row.
+    struct Buffers {
+        std::unique_ptr<double[]> scores;
+        std::unique_ptr<uint16_t[]> codes;  // on the pool only
+        std::vector<RowValues> rows;        // on the pool only
+        bool coded = false;                 // whether the rows were coded
+    };
 
     ScorerType scorer_;
     const Items& queries_;
@@ -197,10 +258,100 @@ private:
     std::size_t n_, m_;
     bool use_pool_;
     std::size_t rows_, blocks_;
-    std::size_t next_ = 0;                 // the block next() gives next
-    std::unique_ptr<double[]> buffers_[2];  // block b in buffers_[b % 2]; each row task writes its whole row
+    std::size_t next_ = 0;  // the block next() gives next
+    Buffers buffers_[2];
     // Destroyed first: waits for the block it scores.
     std::optional<parallel::Background> pool_{std::in_place};
+};
+
+/// The cells of the result list in order, as new references to floats. A coded row takes
+/// its references all at once, one float per distinct score with as many references as
+/// cells hold it; the references of cells not yet given out are dropped when the fill
+/// ends early (on an error).
+class CellFill {
+public:
+    CellFill(ScorerType scorer, const Items& queries, const Items& choices,
+             std::optional<double> cutoff, bool score_cells)
+        : scorer_(scorer), queries_(queries), choices_(choices), cutoff_(cutoff),
+          score_cells_(score_cells) {}
+    CellFill(const CellFill&) = delete;
+    CellFill& operator=(const CellFill&) = delete;
+    ~CellFill() { drop_taken(); }
+
+    /// Stores between 1 and `room` new references at `out`; returns how many.
+    std::size_t operator()(PyObject** out, std::size_t room) {
+        if (!score_cells_) {
+            floats_->get_same(0.0, std::span<PyObject*>(out, room));
+            return room;
+        }
+        if (!feed_) feed_.emplace(scorer_, queries_, choices_, cutoff_);
+        if (cell_ == block_.scores.size()) {
+            block_ = feed_->next();
+            cell_ = 0;
+        }
+        if (block_.rows.empty()) {
+            const std::size_t k = std::min(room, block_.scores.size() - cell_);
+            floats_->get_all(block_.scores.subspan(cell_, k), out);
+            cell_ += k;
+            return k;
+        }
+        // A coded block: within the current row.
+        const std::size_t m = feed_->columns(), row = cell_ / m, col = cell_ % m;
+        const std::size_t k = std::min(room, m - col);
+        const RowValues& rv = block_.rows[row];
+        if (!rv.coded) {
+            floats_->get_all(block_.scores.subspan(cell_, k), out);
+        } else {
+            if (col == 0) take_row(rv);
+            const uint16_t* codes = block_.codes + cell_;
+            PyObject* const* row_floats = row_floats_.data();
+            for (std::size_t j = 0; j < k; ++j) out[j] = row_floats[codes[j]];
+            if (col + k == m) taken_ = false;
+        }
+        cell_ += k;
+        return k;
+    }
+
+private:
+    /// The references of every cell of a coded row.
+    void take_row(const RowValues& rv) {
+        row_floats_.resize(rv.values.size());
+        for (std::size_t v = 0; v < rv.values.size(); ++v) {
+            try {
+                row_floats_[v] = floats_->get_many(rv.values[v], rv.counts[v]);
+            } catch (...) {
+                for (std::size_t u = 0; u < v; ++u) drop(row_floats_[u], rv.counts[u]);
+                throw;
+            }
+        }
+        taken_ = true;
+    }
+
+    /// Drops `count` references to `f`.
+    static void drop(PyObject* f, std::size_t count) {
+        Py_SET_REFCNT(f, Py_REFCNT(f) - static_cast<Py_ssize_t>(count - 1));
+        Py_DECREF(f);
+    }
+
+    /// Drops the references of the current row's cells not given out.
+    void drop_taken() noexcept {
+        if (!taken_) return;
+        for (std::size_t c = cell_, end = (cell_ / feed_->columns() + 1) * feed_->columns(); c < end; ++c)
+            Py_DECREF(row_floats_[block_.codes[c]]);
+        taken_ = false;
+    }
+
+    ScorerType scorer_;
+    const Items& queries_;
+    const Items& choices_;
+    std::optional<double> cutoff_;
+    bool score_cells_;
+    std::unique_ptr<FloatCache> floats_ = std::make_unique<FloatCache>();
+    std::optional<ScoreFeed> feed_;  // made once the list is allocated
+    ScoredBlock block_;
+    std::size_t cell_ = 0;  // the next cell of the block to give out
+    std::vector<PyObject*> row_floats_;  // the current coded row's float per value
+    bool taken_ = false;  // the current row's references are taken and not all given out
 };
 
 // ---- The builtin ----
@@ -233,21 +384,7 @@ py::Object cdist_body(const py::Args<6>& a) {
 
     // A NaN cut-off is met by no score; an unknown name scores nothing.
     const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;
-    auto floats = std::make_unique<FloatCache>();
-    std::optional<ScoreFeed> feed;  // made once the list is allocated
-    std::span<const double> block;  // scores not yet given out
-    auto fill = [&](PyObject** out, std::size_t room) {
-        if (!score_cells) {
-            floats->get_same(0.0, std::span<PyObject*>(out, room));
-            return room;
-        }
-        if (!feed) feed.emplace(scorer, queries, choices, cutoff);
-        if (block.empty()) block = feed->next();
-        const std::size_t k = std::min(room, block.size());
-        floats->get_all(block.first(k), out);
-        block = block.subspan(k);
-        return k;
-    };
+    CellFill fill(scorer, queries, choices, cutoff, score_cells);
     py::Object list = py::matrix_list(n, m, "score matrix", fill);
     py::Object result = py::check(PyTuple_New(3));
     PyTuple_SetItem(result.get(), 0, list.release());

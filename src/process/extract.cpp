@@ -22,6 +22,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -157,6 +158,40 @@ inline void prefetch_object(const PyObject* o) noexcept {
 /// little else than wait for them.
 constexpr std::size_t kReleaseAhead = 48;
 
+/// The storage of a block's items and views, kept from one call to the next (at most two
+/// blocks' worth, about 3 MiB): fresh storage would have its pages faulted in and cleared
+/// again on every call, several hundred page faults per call over a long list.
+class SpareStorage {
+public:
+    struct Storage {
+        std::vector<PyObject*> items;
+        std::vector<ChoiceView> views;
+    };
+
+    /// Storage kept from an earlier call, or none.
+    static Storage take() {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.empty()) return {};
+        Storage s = std::move(spare_.back());
+        spare_.pop_back();
+        return s;
+    }
+
+    /// Keeps `s` for a later call (unless two are kept already).
+    static void give(Storage&& s) noexcept {
+        try {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (spare_.size() < 2) spare_.push_back(std::move(s));
+        } catch (...) {
+            // Not kept: freed with `s`.
+        }
+    }
+
+private:
+    static inline std::mutex mutex_;
+    static inline std::vector<Storage> spare_;
+};
+
 /// One block of consecutive list positions: the items (strong references, released with
 /// the interpreter lock held), the views the pool scores and, once scored, the chunks'
 /// candidates. The first `count` entries of `items` and `views` are the block's; the
@@ -164,15 +199,19 @@ constexpr std::size_t kReleaseAhead = 48;
 struct Block {
     std::size_t begin = 0;              // list position of item 0
     std::size_t count = 0;              // items in the block
-    std::vector<PyObject*> items;       // null where there is nothing to score
-    std::vector<ChoiceView> views;      // one per item
+    SpareStorage::Storage storage = SpareStorage::take();
+    std::vector<PyObject*>& items = storage.items;     // null where there is nothing to score
+    std::vector<ChoiceView>& views = storage.views;    // one per item
     std::vector<types::Seq> others;     // sequences of items that are not byte strings
     std::vector<std::vector<PoolCandidate>> parts;
 
     Block() = default;
     Block(const Block&) = delete;
     Block& operator=(const Block&) = delete;
-    ~Block() { release(); }
+    ~Block() {
+        release();
+        SpareStorage::give(std::move(storage));
+    }
 
     /// The views of the block's items.
     std::span<const ChoiceView> block_views() const noexcept { return {views.data(), count}; }
@@ -196,52 +235,59 @@ struct Block {
 /// 0.0, and a conversion error is raised).
 enum class ReadMode : bool { Fast, General };
 
-/// Reads an exact str or bytes `item` into `held` and `view`; true when that settles it.
+/// The rest of read_exact for an exact str whose UTF-8 is not plain text of 0 to 2^32 - 1
+/// bytes other than 4: its conversion failed (`p` null, the error set), it is 4 bytes long
+/// ("<NA>" or not), or it is longer.
+[[gnu::noinline]] bool read_text_rest(PyObject* item, const char* p, Py_ssize_t len, PyObject*& held,
+                                      ChoiceView& view, bool general) {
+    if (!p) {
+        if (general) py::throw_already_set();
+        discard_ordinary_error();
+        return true;
+    }
+    if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) {  // missing
+        if (general) {
+            held = Py_NewRef(item);
+            view.other = ChoiceView::kMissing;
+        }
+        return true;
+    }
+    if (static_cast<uint64_t>(len) > UINT32_MAX) return false;
+    held = Py_NewRef(item);
+    view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len), ChoiceView::kText};
+    return true;
+}
+
+/// Reads an exact str or bytes `item` into `held` and `view` (null and nothing to score on
+/// entry); true when that settles it.
 /// A str or bytes whose contents cannot be read is left out on the fast route and raises
 /// on the general route; "<NA>" is left out on the fast route and missing on the general
 /// route. False for any other item, and for one over 2^32 - 1 bytes: those go through the
 /// general conversion.
-bool read_exact(PyObject* item, PyObject*& held, ChoiceView& view, bool general) {
-    const char* p = nullptr;
+inline bool read_exact(PyObject* item, PyObject*& held, ChoiceView& view, bool general) {
     Py_ssize_t len = -1;
-    if (PyUnicode_CheckExact(item)) {
-        p = PyUnicode_AsUTF8AndSize(item, &len);
-        if (!p) {
-            if (general) py::throw_already_set();
-            discard_ordinary_error();
-            return true;
-        }
-        if (len == 4 && std::memcmp(p, "<NA>", 4) == 0) {  // missing
-            if (general) {
-                held = Py_NewRef(item);
-                view.other = ChoiceView::kMissing;
-            }
-            return true;
-        }
-        if (static_cast<uint64_t>(len) <= UINT32_MAX) {
-            // Whether it is ASCII is left to the worker that scores it.
+    if (Py_IS_TYPE(item, &PyUnicode_Type)) [[likely]] {
+        const char* p = PyUnicode_AsUTF8AndSize(item, &len);
+        // Whether it is ASCII is left to the worker that scores it.
+        if (p && len != 4 && static_cast<uint64_t>(len) <= UINT32_MAX) [[likely]] {
             held = Py_NewRef(item);
             view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
                               ChoiceView::kText};
             return true;
         }
-        len = -1;
-    } else if (PyBytes_CheckExact(item)) {
-        char* b = nullptr;
-        if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
-            if (general) py::throw_already_set();
-            discard_ordinary_error();
-            return true;
-        }
-        p = b;
+        return read_text_rest(item, p, len, held, view, general);
     }
-    if (len >= 0 && static_cast<uint64_t>(len) <= UINT32_MAX) {
-        held = Py_NewRef(item);
-        view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(len),
-                          ChoiceView::kBytes};
+    if (!Py_IS_TYPE(item, &PyBytes_Type)) return false;
+    char* b = nullptr;
+    if (PyBytes_AsStringAndSize(item, &b, &len) < 0) {
+        if (general) py::throw_already_set();
+        discard_ordinary_error();
         return true;
     }
-    return false;
+    if (static_cast<uint64_t>(len) > UINT32_MAX) return false;
+    held = Py_NewRef(item);
+    view = ChoiceView{reinterpret_cast<const uint8_t*>(b), static_cast<uint32_t>(len), ChoiceView::kBytes};
+    return true;
 }
 
 /// Reads any other `item` through the general conversion into `held`, `view` and the
@@ -311,9 +357,17 @@ void read_block(PyObject* list, std::size_t begin, std::size_t end, Block& blk, 
 }
 
 /// List positions per block: the calling thread reads one block while the pool scores the
-/// one before, and the items of a block are released soon after their scoring, while
-/// they are still in cache.
-constexpr std::size_t kBlock = 16384;
+/// one before. Each hand-off to the pool costs the calling thread some tens of
+/// microseconds (waking the workers), so the blocks are large; towards the end of the list
+/// they shrink to a quarter of what is left, so that the pool, which scores the last block
+/// after the reading has ended, finishes soon after the reader.
+constexpr std::size_t kBlockMax = 65536;
+constexpr std::size_t kBlockMin = 8192;
+
+/// The size of the block that starts with `left` list positions still to read.
+constexpr std::size_t block_size(std::size_t left) noexcept {
+    return std::clamp(left / 4, kBlockMin, kBlockMax);
+}
 
 /// A list of kExtractMinChoices choices or more, scored on the pool. Every scored item is
 /// held until its block has been scored, and the kept ones until the result is built, so
@@ -334,8 +388,9 @@ std::vector<Cand> pool_route(const PreparedQuery& q, PyObject* list, std::option
 
     // Reads the next block (false at the end of the list).
     auto read = [&](std::size_t b) {
-        const std::size_t end = std::min({n, next + kBlock, static_cast<std::size_t>(PyList_Size(list))});
-        if (next >= end) return false;
+        const std::size_t size = std::min(n, static_cast<std::size_t>(PyList_Size(list)));
+        if (next >= size) return false;
+        const std::size_t end = next + std::min(size - next, block_size(size - next));
         Block& blk = blocks[b % 2];
         read_block(list, next, end, blk, mode);
         next = blk.begin + blk.count;

@@ -4,23 +4,98 @@
 #include "parallel.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <memory>
 
 namespace tarnwick::process {
 
+namespace {
+
+/// The open-addressing table of code_row, one per thread, emptied for each row by moving
+/// on to the next generation (a slot of an older generation is empty). Each slot counts
+/// the cells of its value.
+struct CodeTable {
+    static constexpr int kBits = 12;  // 4096 slots: at most half full with RowValues::kMax values
+    static constexpr std::size_t kSlots = std::size_t{1} << kBits;
+    struct Slot {
+        uint64_t bits;
+        uint32_t count;
+        uint16_t gen;
+        uint16_t code;
+    };
+    std::unique_ptr<Slot[]> slots{new Slot[kSlots]()};
+    uint16_t slot_of[RowValues::kMax];  // the slot of each code
+    uint16_t gen = 0;
+
+    /// Starts a row: every slot empty.
+    void next_row() noexcept {
+        if (++gen != 0) return;
+        std::fill(slots.get(), slots.get() + kSlots, Slot{});
+        gen = 1;
+    }
+    static std::size_t slot_of_bits(uint64_t bits) noexcept {
+        return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ULL) >> (64 - kBits));
+    }
+};
+
+}  // namespace
+
+void code_row(const double* row, std::size_t m, uint16_t* codes, RowValues& out) {
+    static_assert(RowValues::kMax <= CodeTable::kSlots / 2 && RowValues::kMax <= 65536);
+    thread_local CodeTable table;
+    out.values.clear();
+    out.counts.clear();
+    out.coded = false;
+    if (m == 0 || m > UINT32_MAX) return;
+    table.next_row();
+    CodeTable::Slot* const slots = table.slots.get();
+    const uint16_t gen = table.gen;
+    std::size_t distinct = 0;
+    // Runs of equal scores (a cut-off's zeros) skip the table.
+    uint64_t last_bits = ~std::bit_cast<uint64_t>(row[0]);
+    CodeTable::Slot* last = nullptr;
+    for (std::size_t j = 0; j < m; ++j) {
+        const uint64_t bits = std::bit_cast<uint64_t>(row[j]);
+        if (bits != last_bits) {
+            std::size_t h = CodeTable::slot_of_bits(bits);
+            while (slots[h].gen == gen && slots[h].bits != bits) h = (h + 1) & (CodeTable::kSlots - 1);
+            if (slots[h].gen != gen) {
+                if (distinct == RowValues::kMax) return;
+                slots[h] = CodeTable::Slot{bits, 0, gen, static_cast<uint16_t>(distinct)};
+                table.slot_of[distinct++] = static_cast<uint16_t>(h);
+            }
+            last_bits = bits;
+            last = &slots[h];
+        }
+        codes[j] = last->code;
+        ++last->count;
+    }
+    out.values.resize(distinct);
+    out.counts.resize(distinct);
+    for (std::size_t c = 0; c < distinct; ++c) {
+        const CodeTable::Slot& s = slots[table.slot_of[c]];
+        out.values[c] = std::bit_cast<double>(s.bits);
+        out.counts[c] = s.count;
+    }
+    out.coded = true;
+}
+
 void score_rows(ScorerType scorer, std::span<const std::optional<types::Seq>> queries,
                 std::span<const std::optional<types::Seq>> choices, std::optional<double> cutoff,
-                std::size_t first, std::size_t last, bool use_pool, double* out) {
+                std::size_t first, std::size_t last, bool use_pool, double* out, uint16_t* codes,
+                RowValues* values) {
     const std::size_t m = choices.size();
     parallel::for_each_index(last - first, use_pool, [&](std::size_t k) {
         double* row = out + k * m;
         const std::optional<types::Seq>& query = queries[first + k];
         if (!query) {
             std::fill(row, row + m, 0.0);
-            return;
+        } else {
+            // Built inside the row task, so that only the rows being computed hold one.
+            const PreparedQuery q(scorer, *query);
+            q.score_row(choices, cutoff, row);
         }
-        // Built inside the row task, so that only the rows being computed hold one.
-        const PreparedQuery q(scorer, *query);
-        q.score_row(choices, cutoff, row);
+        if (codes) code_row(row, m, codes + k * m, values[k]);
     });
 }
 

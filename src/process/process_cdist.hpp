@@ -6,17 +6,38 @@
 #include "types.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace tarnwick::process {
+
+/// The distinct scores of one row, in order of first appearance, and how many of the
+/// row's cells hold each: with the row's cells given as indices into `values`, the caller
+/// builds the result with one object per distinct score instead of one look-up per cell.
+struct RowValues {
+    /// Rows with more distinct scores than this are not coded.
+    static constexpr std::size_t kMax = 2048;
+
+    std::vector<double> values;
+    std::vector<std::size_t> counts;
+    bool coded = false;  // false: the row has more than kMax distinct scores
+};
+
+/// Codes the `m` scores at `row`: codes[j] is the index of row[j] in out.values (equal
+/// when their bits are equal), out.counts the cells per value. With more than
+/// RowValues::kMax distinct scores out.coded is false and `codes` unspecified.
+void code_row(const double* row, std::size_t m, uint16_t* codes, RowValues& out);
 
 /// Scores the rows [first, last) of the matrix of `queries` against `choices` into `out`:
 /// the cells of query i are out[(i - first) * m, (i - first + 1) * m) with m choices. A
 /// missing query or choice (nothing) scores 0.0 in its cells. With `use_pool` the rows are
-/// scored on the worker pool.
+/// scored on the worker pool. With `codes` and `values` each row is also coded
+/// (code_row): its codes at codes + (i - first) * m, its values at values[i - first].
 void score_rows(ScorerType scorer, std::span<const std::optional<types::Seq>> queries,
                 std::span<const std::optional<types::Seq>> choices, std::optional<double> cutoff,
-                std::size_t first, std::size_t last, bool use_pool, double* out);
+                std::size_t first, std::size_t last, bool use_pool, double* out,
+                uint16_t* codes = nullptr, RowValues* values = nullptr);
 
 }  // namespace tarnwick::process

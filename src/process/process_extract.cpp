@@ -103,10 +103,11 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
             score = q.score(b, cut.cutoff);
         } else {
             // Text with other characters: its code points, as the conversion of a str
-            // gives them.
+            // gives them (the UTF-8 of a str is well formed). The buffer only grows.
             const std::string_view text(reinterpret_cast<const char*>(v.data), v.size);
-            fuzz::text::decode(text, code_points);
-            types::Seq seq = types::Seq::chars_view(code_points);
+            if (code_points.size() < text.size()) code_points.resize(text.size());
+            const std::size_t n = fuzz::text::decode_well_formed_into(text, code_points.data());
+            types::Seq seq = types::Seq::chars_view(std::span<const uint32_t>(code_points.data(), n));
             seq.set_text(text);
             score = q.score(seq, cut.cutoff);
         }

@@ -12,6 +12,37 @@
 
 namespace tarnwick::process {
 
+namespace {
+
+/// fuzz::ratio_from_distance(d, L) for every L up to kMaxLen and d up to L, computed once
+/// (the same expression, so the same bits): the matrix and extraction loops score many
+/// short choices, and the division would otherwise be a good part of each score's time.
+class RatioTable {
+public:
+    static constexpr uint64_t kMaxLen = 128;
+
+    static const RatioTable& get() {
+        static const RatioTable table;
+        return table;
+    }
+    /// The ratio of distance d <= L over L <= kMaxLen elements.
+    double operator()(uint64_t d, uint64_t L) const noexcept { return values_[L * (L + 1) / 2 + d]; }
+
+private:
+    RatioTable() {
+        for (uint64_t L = 0; L <= kMaxLen; ++L)
+            for (uint64_t d = 0; d <= L; ++d) values_[L * (L + 1) / 2 + d] = fuzz::ratio_from_distance(d, L);
+    }
+    double values_[(kMaxLen + 1) * (kMaxLen + 2) / 2];
+};
+
+/// fuzz::ratio_from_distance(d, L), from the table when L is within it.
+inline double ratio_of(uint64_t d, uint64_t L) noexcept {
+    return L <= RatioTable::kMaxLen ? RatioTable::get()(d, L) : fuzz::ratio_from_distance(d, L);
+}
+
+}  // namespace
+
 ScorerType ScorerType::from_str(std::string_view name) noexcept {
     static constexpr std::pair<std::string_view, Value> kNames[] = {
         {"ratio", Ratio},
@@ -213,7 +244,7 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, const Cutoff& cut)
         d = algorithms::indel_distance(bytes_, b, bound);
         if (d == algorithms::kNoBound) return 0.0;
     }
-    const double score = fuzz::ratio_from_distance(d, L);
+    const double score = ratio_of(d, L);
     return (cutoff && score < c) ? 0.0 : score;
 }
 
@@ -222,11 +253,12 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, const Cutoff& cut)
 /// only when the distance exceeds the bound, which then scores 0.0 either way).
 double PreparedQuery::ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cut) const {
     const uint64_t la = bytes_.size(), L = la + lb;
+    const uint64_t d = L - 2 * lcs;
+    if (!cut.value && L <= RatioTable::kMaxLen) return RatioTable::get()(d, L);
     const RatioBound rb(la, lb, cut);
     if (rb.rejects) return 0.0;
-    const uint64_t d = L - 2 * lcs;
     if (d > rb.bound) return 0.0;
-    const double score = fuzz::ratio_from_distance(d, L);
+    const double score = ratio_of(d, L);
     return (cut.value && score < rb.c) ? 0.0 : score;
 }
 
@@ -354,7 +386,7 @@ double PreparedQuery::ratio_wide(std::span<const T> b, const Cutoff& cut, Mask m
     }
     const uint64_t d = L - 2 * algorithms::lcs_word_count(S, live);
     if (d > bound) return 0.0;
-    const double score = fuzz::ratio_from_distance(d, L);
+    const double score = ratio_of(d, L);
     return (cutoff && score < c) ? 0.0 : score;
 }
 
