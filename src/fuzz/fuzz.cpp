@@ -41,12 +41,13 @@ std::optional<double> cutoff_argument(PyObject* o) {
 }
 
 /// The builtin of the scorer computed by `Score`: missing inputs give 0.0, then the
-/// processor, conversion of s1 then s2, and the score with its cut-off rule.
-template <ScoreFn Score>
+/// processor, conversion of s1 then s2 (Latin-1 text as bytes when `Score` compares
+/// elements only for equality), and the score with its cut-off rule.
+template <ScoreFn Score, types::Latin1 Latin1 = types::Latin1::Chars>
 py::Object scorer_body(const py::Args<4>& a) {
     const std::optional<double> cutoff = cutoff_argument(a[3]);
-    const std::optional<types::PreparedPair> p = types::prepare_pair(a[0], a[1], a[2]);
-    return py::from_f64(p ? Score(p->a, p->b, cutoff) : 0.0);
+    types::PreparedPair p;
+    return py::from_f64(types::prepare_pair(p, a[0], a[1], a[2], Latin1) ? Score(p.a, p.b, cutoff) : 0.0);
 }
 
 /// A token scorer over two texts with an optional cut-off, on their UTF-8 forms and on
@@ -136,9 +137,9 @@ py::Object text_scorer_body(const py::Args<4>& a) {
 /// else a new ScoreAlignment (src positions in s1, dest positions in s2).
 py::Object partial_ratio_alignment_body(const py::Args<4>& a) {
     const std::optional<double> cutoff = cutoff_argument(a[3]);
-    const std::optional<types::PreparedPair> p = types::prepare_pair(a[0], a[1], a[2]);
-    if (!p) return py::Object::borrow(Py_None);
-    const auto al = partial_ratio_alignment(p->a, p->b, cutoff);
+    types::PreparedPair p;
+    if (!types::prepare_pair(p, a[0], a[1], a[2], types::Latin1::Bytes)) return py::Object::borrow(Py_None);
+    const auto al = partial_ratio_alignment(p.a, p.b, cutoff);
     if (!al) return py::Object::borrow(Py_None);
     return py::Class<distance::initialize::ScoreAlignment>::create(*al);
 }
@@ -146,7 +147,10 @@ py::Object partial_ratio_alignment_body(const py::Args<4>& a) {
 }  // namespace
 
 void register_functions(py::Module& m) {
-    m.add_function<kRatio, &scorer_body<&ratio>>();
+    // The ratio and the quick ratio compare elements only for equality (through
+    // visit_pair); the partial ratio scores two byte strings by a kernel of its own, and
+    // the weighted ratio also reads the inputs as text.
+    m.add_function<kRatio, &scorer_body<&ratio, types::Latin1::Bytes>>();
     m.add_function<kPartialRatio, &scorer_body<&partial_ratio>>();
     m.add_function<kPartialRatioAlignment, &partial_ratio_alignment_body>();
     m.add_function<kTokenSortRatio,
@@ -160,7 +164,7 @@ void register_functions(py::Module& m) {
     m.add_function<kPartialTokenRatio,
                    &text_scorer_body<&partial_token_ratio_text, &partial_token_ratio_wide>>();
     m.add_function<kWRatio, &scorer_body<&wratio>>();
-    m.add_function<kQRatio, &scorer_body<&qratio>>();
+    m.add_function<kQRatio, &scorer_body<&qratio, types::Latin1::Bytes>>();
 }
 
 }  // namespace tarnwick::fuzz
