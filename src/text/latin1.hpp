@@ -16,8 +16,8 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__SSSE3__)
-#include <tmmintrin.h>
+#if defined(__SSE4_1__)
+#include <smmintrin.h>
 #endif
 
 namespace tarnwick::text {
@@ -43,7 +43,7 @@ inline constexpr auto kPackLatin1 = [] {
     return t;
 }();
 
-#if defined(__SSSE3__)
+#if defined(__SSE4_1__)
 /// The `r` (< 16) bytes at `p` followed by zero bytes, read without passing p[r - 1]: two
 /// loads that may overlap, as is_ascii reads a word.
 inline __m128i load_partial(const uint8_t* p, std::size_t r) noexcept {
@@ -69,16 +69,16 @@ inline __m128i load_partial(const uint8_t* p, std::size_t r) noexcept {
 /// bytes of room) and returns how many; kNotLatin1 when a byte is above C3.
 inline std::size_t decode_latin1_block(__m128i b, __m128i next, std::size_t r, uint8_t* out) noexcept {
     const __m128i high = _mm_subs_epu8(b, _mm_set1_epi8(static_cast<char>(0xC3)));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi8(high, _mm_setzero_si128())) != 0xFFFF) return kNotLatin1;
-    const __m128i top2 = _mm_and_si128(b, _mm_set1_epi8(static_cast<char>(0xC0)));
-    const __m128i lead = _mm_cmpeq_epi8(top2, _mm_set1_epi8(static_cast<char>(0xC0)));
-    const __m128i cont = _mm_cmpeq_epi8(top2, _mm_set1_epi8(static_cast<char>(0x80)));
-    // (lead << 6) keeps the lead's two low bits as the top two bits of its byte: a 16-bit
-    // shift moves bits across bytes, but the mask drops them.
+    if (!_mm_testz_si128(high, high)) return kNotLatin1;
+    // A byte of 80 and above is a lead (C2, C3) or a continuation byte (80 to BF); only
+    // the lead's value is kept. (b << 6) holds the lead's two low bits as the top two bits
+    // of its byte: a 16-bit shift moves bits across bytes, but the mask drops them.
     const __m128i pair =
         _mm_or_si128(_mm_and_si128(_mm_slli_epi16(b, 6), _mm_set1_epi8(static_cast<char>(0xC0))),
                      _mm_and_si128(next, _mm_set1_epi8(0x3F)));
-    const __m128i v = _mm_or_si128(_mm_and_si128(lead, pair), _mm_andnot_si128(lead, b));
+    const __m128i v = _mm_blendv_epi8(b, pair, b);  // by the top bit of each byte of b
+    const __m128i cont = _mm_cmpeq_epi8(_mm_and_si128(b, _mm_set1_epi8(static_cast<char>(0xC0))),
+                                        _mm_set1_epi8(static_cast<char>(0x80)));
     // Continuation bytes and the positions past the text give nothing.
     const unsigned drop = static_cast<unsigned>(_mm_movemask_epi8(cont)) | (0xFFFFu << r & 0xFFFFu);
     const auto shuffle = [](unsigned m) {
@@ -102,7 +102,7 @@ inline std::size_t decode_latin1(std::string_view utf8, uint8_t* out) noexcept {
     const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
     const std::size_t n = utf8.size();
     std::size_t k = 0;
-#if defined(__SSSE3__)
+#if defined(__SSE4_1__)
     std::size_t i = 0;
     // Whole blocks: the byte after the last one is at most p[n], the readable end.
     for (; i + 16 <= n; i += 16) {
