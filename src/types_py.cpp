@@ -5,7 +5,6 @@
 #include "text/latin1.hpp"
 #include "text/utf8.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -204,7 +203,8 @@ PreparedPair::PreparedPair(PreparedPair&& o) noexcept
     Seq* seqs[2] = {&a, &b};
     for (std::size_t k = 0; k < 2; ++k) {
         Seq& s = *seqs[k];
-        if (s.kind() == SeqKind::Bytes && s.as_bytes().data() == reinterpret_cast<const uint8_t*>(o.inline_[k])) {
+        const auto* own_bytes = reinterpret_cast<const uint8_t*>(o.inline_[k]);
+        if (s.kind() == SeqKind::Bytes && s.as_bytes().data() == own_bytes) {  // Latin1::Bytes
             std::memcpy(inline_[k], o.inline_[k], s.size());
             s.view_bytes(reinterpret_cast<const uint8_t*>(inline_[k]), s.size());
             continue;
@@ -225,8 +225,10 @@ PreparedPair::~PreparedPair() {
     scratch_->busy = false;
 }
 
-/// One input of the pair, written into `out`: text is decoded into scratch buffer `slot`
-/// of this thread when the pair holds (or can take) the scratch, else into an owned vector.
+/// One input of the pair, written into `out`: the code points (or, with Latin1::Bytes, the
+/// Latin-1 bytes) of a short text are kept in the pair; a longer text is decoded into
+/// scratch buffer `slot` of this thread when the pair holds (or can take) the scratch,
+/// else into an owned vector.
 void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out, Latin1 latin1) {
     std::vector<uint32_t> own;
     bool view = false;
@@ -256,11 +258,11 @@ void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out, Latin1 lat
         if (len == text::kNotLatin1) return std::nullopt;
         return std::span<const uint8_t>(room, len);
     };
-    if (!extract_text(obj, inline_[slot], latin1_bytes, buffer, out, [&](Seq& o, const uint32_t* p, std::size_t len) {
-            if (view || p == inline_[slot]) o.view_chars(p, len);
-            else o = Seq::chars(std::move(own));
-        }))
-        out = extract_items(obj);
+    const auto make = [&](Seq& o, const uint32_t* p, std::size_t len) {
+        if (view || p == inline_[slot]) o.view_chars(p, len);
+        else o = Seq::chars(std::move(own));
+    };
+    if (!extract_text(obj, inline_[slot], latin1_bytes, buffer, out, make)) out = extract_items(obj);
 }
 
 void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor, Latin1 latin1) {

@@ -89,23 +89,15 @@ std::optional<PreparedTexts> prepare_texts(PyObject* s1, PyObject* s2, PyObject*
     return t;
 }
 
-/// The number of code points of a str.
-std::size_t str_length(PyObject* str) {
-    const Py_ssize_t len = PyUnicode_GetLength(str);
-    if (len < 0) py::throw_already_set();
-    return static_cast<std::size_t>(len);
-}
-
-/// The `len` code points of a str whose UTF-8 form is `utf8`, copied from the string's
-/// own storage into `buf` (pure ASCII is widened from its UTF-8 form, which is that
-/// storage).
-std::u32string_view code_points_of(PyObject* str, std::size_t len, std::string_view utf8,
-                                   text::WideBuffer& buf) {
-    if (len == utf8.size()) return buf.widen(utf8);
-    char32_t* out = buf.reserve(len);
-    static_assert(sizeof(Py_UCS4) == sizeof(char32_t));
-    if (!PyUnicode_AsUCS4(str, reinterpret_cast<Py_UCS4*>(out), static_cast<Py_ssize_t>(len), 0))
-        py::throw_already_set();
+/// The code points of a str whose UTF-8 form is `utf8`, copied from the string's own
+/// storage into `buf` by one call that also gives their number (pure ASCII is widened
+/// from its UTF-8 form, which is that storage).
+std::u32string_view code_points_of(PyObject* str, std::string_view utf8, text::WideBuffer& buf) {
+    if (text::is_ascii(utf8)) return buf.widen(utf8);
+    // A str has at most as many code points as its UTF-8 form has bytes.
+    char32_t* out = buf.reserve(utf8.size());
+    static_assert(sizeof(uint32_t) == sizeof(char32_t));
+    const std::size_t len = py::str_code_points(str, reinterpret_cast<uint32_t*>(out), utf8.size());
     return {out, len};
 }
 
@@ -113,8 +105,8 @@ std::u32string_view code_points_of(PyObject* str, std::size_t len, std::string_v
 template <WideScoreFn Wide>
 [[gnu::noinline]] double wide_score(const PreparedTexts& t, std::optional<double> cutoff) {
     text::WideBuffer wa, wb;
-    const std::u32string_view ca = code_points_of(t.p1.get(), str_length(t.p1.get()), t.a.str(), wa);
-    const std::u32string_view cb = code_points_of(t.p2.get(), str_length(t.p2.get()), t.b.str(), wb);
+    const std::u32string_view ca = code_points_of(t.p1.get(), t.a.str(), wa);
+    const std::u32string_view cb = code_points_of(t.p2.get(), t.b.str(), wb);
     return Wide(ca, cb, cutoff);
 }
 
