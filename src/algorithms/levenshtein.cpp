@@ -83,7 +83,7 @@ uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
     }
     if (a.size() <= 64) {
         const ScratchMask64<T> pm(a);
-        return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
+        return pm.visit([&](auto get) { return detail::uniform_one_word(a.size(), b, get); });
     }
     // Longer patterns of wide elements: their byte codes take the dense tables.
     const auto coded = [](auto x, auto y) { return uniform_bitparallel(x, y); };
