@@ -218,8 +218,8 @@ public:
         }
         std::memset(table_, 0, sizeof table_);
         if constexpr (sizeof(T) > 1) {
-            uint64_t all = 0;
-            for (T c : pattern) all |= static_cast<uint64_t>(c);
+            T all = 0;  // in the elements' own width: four 32-bit elements per vector step
+            for (T c : pattern) all |= c;
             keyed_ = all >= 256;
             if (keyed_) {
                 build_keyed(pattern);
@@ -323,8 +323,8 @@ public:
         : pattern_(pattern), tables_(&tables()) {
         Tables& t = *tables_;
         if constexpr (sizeof(T) > 1) {
-            uint64_t all = 0;
-            for (T c : pattern) all |= static_cast<uint64_t>(c);
+            T all = 0;  // in the elements' own width: four 32-bit elements per vector step
+            for (T c : pattern) all |= c;
             keyed_ = all >= 256;
         }
         uint64_t bit = 1;
