@@ -223,6 +223,29 @@ class TestLatin1Text:
         assert t.jaro_similarity("\xe9" * 20, "\xe9" * 20) == 1.0
 
 
+class TestCodePointBuffers:
+    """A str's code points are copied into room for a word or a short text, and a longer
+    one takes a second copy into room for all of it: the lengths on both sides of each
+    room give what the list of the characters gives."""
+
+    @pytest.mark.parametrize("size", [1, 15, 16, 17, 63, 64, 65, 127, 128, 129, 255, 256, 257])
+    def test_lengths_around_the_rooms(self, rng, size):
+        for alphabet in ("\u03b1\u03b2\u03b3\u03b4", "ab\u4e2d\U0001f600", "\xe9\u0101"):
+            a = text(rng, alphabet, size, size)
+            b = mutated(rng, a, alphabet)
+            for name in ("levenshtein_distance", "indel_distance", "jaro_similarity",
+                         "fuzz_ratio", "fuzz_partial_ratio"):
+                f = getattr(t, name)
+                assert same(f(a, b), f(list(a), list(b))), (name, a, b)
+            # The token scorers read text: the same text as UTF-8 bytes.
+            assert t.fuzz_token_sort_ratio(a, b) == t.fuzz_token_sort_ratio(a.encode(), b.encode())
+            # The processor works on code points: mapping its result back by characters
+            # gives the processed characters one by one.
+            spaced = " ".join(a)
+            assert t.default_process(spaced).split() == [t.default_process(c) for c in a
+                                                          if t.default_process(c)]
+
+
 class TestBatches:
     def test_cdist_and_extract_give_the_scorers_scores(self, rng):
         choices = [b for _, b in pairs(rng, 1)][:120] + ["plain ascii", ""]
