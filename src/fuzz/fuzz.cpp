@@ -10,6 +10,7 @@
 #include "py/module.hpp"
 #include "types_py.hpp"
 
+#include <algorithm>
 #include <optional>
 
 namespace tarnwick::fuzz {
@@ -94,10 +95,16 @@ std::optional<PreparedTexts> prepare_texts(PyObject* s1, PyObject* s2, PyObject*
 /// from its UTF-8 form, which is that storage).
 std::u32string_view code_points_of(PyObject* str, std::string_view utf8, text::WideBuffer& buf) {
     if (text::is_ascii(utf8)) return buf.widen(utf8);
-    // A str has at most as many code points as its UTF-8 form has bytes.
-    char32_t* out = buf.reserve(utf8.size());
+    // A str has at most as many code points as its UTF-8 form has bytes: a text whose
+    // UTF-8 form fits the inline room is copied by the first call.
     static_assert(sizeof(uint32_t) == sizeof(char32_t));
-    const std::size_t len = py::str_code_points(str, reinterpret_cast<uint32_t*>(out), utf8.size());
+    const std::size_t room = std::min(utf8.size(), text::WideBuffer::kInline);
+    char32_t* out = buf.reserve(room);
+    const std::size_t len = py::str_code_points(str, reinterpret_cast<uint32_t*>(out), room);
+    if (len > room) {
+        out = buf.reserve(len);
+        py::copy_code_points(str, reinterpret_cast<uint32_t*>(out), len);
+    }
     return {out, len};
 }
 
