@@ -40,12 +40,14 @@ uint64_t item_element(PyObject* item) {
 
 /// Whether a str whose UTF-8 form is `utf8` is pure ASCII: its UTF-8 form then has one
 /// byte per code point. A word's bytes are tested inline; a longer text compares its
-/// length instead, which costs the same at any length.
-inline bool str_is_ascii(PyObject* obj, std::string_view utf8) {
+/// length instead, which costs the same at any length, and sets `len` to it (else `len`
+/// stays 0: not read).
+inline bool str_is_ascii(PyObject* obj, std::string_view utf8, std::size_t& len) {
     if (utf8.size() <= 16) return text::is_ascii(utf8);
-    const Py_ssize_t len = PyUnicode_GetLength(obj);
-    if (len < 0) py::throw_already_set();
-    return static_cast<std::size_t>(len) == utf8.size();
+    const Py_ssize_t n = PyUnicode_GetLength(obj);
+    if (n < 0) py::throw_already_set();
+    len = static_cast<std::size_t>(n);
+    return len == utf8.size();
 }
 
 /// The text forms of the conversion: str and bytes. Returns false for any other object.
@@ -62,7 +64,8 @@ bool extract_text(PyObject* obj, std::span<uint32_t> first, Latin1Text&& latin1,
         const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
         if (!p) py::throw_already_set();
         const std::string_view utf8(p, static_cast<std::size_t>(n));
-        if (str_is_ascii(obj, utf8)) {
+        std::size_t len = 0;
+        if (str_is_ascii(obj, utf8, len)) {
             out.view_bytes(reinterpret_cast<const uint8_t*>(p), utf8.size());
             return true;
         }
@@ -72,8 +75,10 @@ bool extract_text(PyObject* obj, std::span<uint32_t> first, Latin1Text&& latin1,
         }
         // The code points are copied from the string's own storage, which lies next to the
         // object, rather than decoded from its separately allocated UTF-8 form.
+        // One call copies them into `first` and tells their number, unless they are known
+        // not to fit there; a text too long for it is copied into room for all of it.
         uint32_t* buf = first.data();
-        const std::size_t len = py::str_code_points(obj, buf, first.size());
+        if (len == 0 || len <= first.size()) len = py::str_code_points(obj, buf, first.size());
         if (len > first.size()) {
             buf = buffer(len);
             py::copy_code_points(obj, buf, len);
