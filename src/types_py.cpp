@@ -69,9 +69,13 @@ bool extract_text(PyObject* obj, std::span<uint32_t> first, Latin1Text&& latin1,
             out.view_bytes(reinterpret_cast<const uint8_t*>(p), utf8.size());
             return true;
         }
-        if (const std::optional<std::span<const uint8_t>> bytes = latin1(utf8)) {
-            out.view_bytes(bytes->data(), bytes->size());
-            return true;
+        // Latin-1 text has at most two UTF-8 bytes per code point: a text known to have
+        // more is not read (its separately allocated UTF-8 form may be out of cache).
+        if (len == 0 || utf8.size() <= 2 * len) {
+            if (const std::optional<std::span<const uint8_t>> bytes = latin1(utf8)) {
+                out.view_bytes(bytes->data(), bytes->size());
+                return true;
+            }
         }
         // The code points are copied from the string's own storage, which lies next to the
         // object, rather than decoded from its separately allocated UTF-8 form.
