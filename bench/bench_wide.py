@@ -11,7 +11,8 @@ addresses made by Faker in seven locales, with typos, matched with extract and c
 With --baseline, the per-call table compares this build with another build of the module
 instead (the named functions, or the token scorers, the weighted ratio and
 default_process): both are loaded into this process and timed alternately, round after
-round, so that both see the same machine load.
+round, so that both see the same machine load; the peers of a named function take their
+turns in the same rounds.
 
 Peers (bench/requirements.txt) that are not installed are left out; without Faker the
 batch section is skipped. Times are the best of several rounds; nothing is asserted.
@@ -229,6 +230,7 @@ def builds_table(baseline, names, quick):
     phrases_of = {k: phrase_pairs(v, count // 2, rng) for k, v in ALPHABETS.items()}
     long_of = {k: word_pairs(v, count // 2, rng, 17, 64) for k, v in ALPHABETS.items()}
     cols = list(ALPHABETS)
+    peer_fns = peers()
     print(f"\nper call, ns, this build against {baseline}: best of {rounds} rounds, the builds "
           "alternating; 'worst' is the slowest non-ASCII column over the ASCII one")
     print(f"  {'function':40}{'build':>6}" + "".join(f"{c:>9}" for c in cols) + f"{'worst':>8}")
@@ -242,16 +244,21 @@ def builds_table(baseline, names, quick):
             if name.startswith(("gotoh_", "sorensen_dice", "jaccard")):
                 # These refuse an ASCII text against a non-ASCII one: same-kind pairs only.
                 data = {c: [(a, b) for a, b in v if a.isascii() == b.isascii()] for c, v in data.items()}
-            best = {b: {c: float("inf") for c in cols} for b in builds}
+            fns = {}
+            for b, module in builds.items():
+                f = getattr(module, name)
+                fns[b] = (lambda x, y, f=f: f(x)) if name in ONE_TEXT else f
+            # The peers that compute the same quantity take their turns in the same rounds.
+            fns.update(peer_fns.get(name, []))
+            best = {b: {c: float("inf") for c in cols} for b in fns}
             for _ in range(rounds):
-                for b, module in builds.items():
-                    f = getattr(module, name)
-                    call = (lambda x, y, f=f: f(x)) if name in ONE_TEXT else f
+                for b, call in fns.items():
                     for c in cols:
                         best[b][c] = min(best[b][c], per_call(call, data[c], 1))
             for b, t in best.items():
                 worst = max(t[c] / t["ascii"] for c in cols if c != "ascii")
-                print(f"  {name + label:40}{b:>6}" + "".join(f"{t[c] * 1e9:9.0f}" for c in cols)
+                label_b = b if b in builds else b[:6]
+                print(f"  {name + label:40}{label_b:>6}" + "".join(f"{t[c] * 1e9:9.0f}" for c in cols)
                       + f"{worst:8.2f}", flush=True)
 
 

@@ -2,9 +2,13 @@
 
 #include "cancel.hpp"
 #include "py/convert.hpp"
+#include "text/latin1.hpp"
+#include "text/utf8.hpp"
 
 #include <cmath>
 #include <cstring>
+#include <optional>
+#include <span>
 #include <tuple>
 #include <utility>
 
@@ -34,28 +38,57 @@ uint64_t item_element(PyObject* item) {
     return static_cast<uint64_t>(h);
 }
 
+/// Whether a str whose UTF-8 form is `utf8` is pure ASCII: its UTF-8 form then has one
+/// byte per code point. A word's bytes are tested inline; a longer text compares its
+/// length instead, which costs the same at any length, and sets `len` to it (else `len`
+/// stays 0: not read).
+inline bool str_is_ascii(PyObject* obj, std::string_view utf8, std::size_t& len) {
+    if (utf8.size() <= 16) return text::is_ascii(utf8);
+    const Py_ssize_t n = PyUnicode_GetLength(obj);
+    if (n < 0) py::throw_already_set();
+    len = static_cast<std::size_t>(n);
+    return len == utf8.size();
+}
+
 /// The text forms of the conversion: str and bytes. Returns false for any other object.
-/// Non-ASCII text is decoded into the `len` code points at `buffer(len)`, then
-/// `make(out, p, len)` makes `out` the sequence of those code points.
-template <class Buffer, class Make>
-bool extract_text(PyObject* obj, Buffer&& buffer, Seq& out, Make&& make) {
+/// A str whose code points are all below 256 is given as the bytes `latin1(utf8)` gives,
+/// when it gives them (see text::decode_latin1). Any other non-ASCII text is decoded
+/// into the code points at `first` when they fit there, else into the `len` code points
+/// at `buffer(len)`; then `make(out, p, len)` makes `out` the sequence of the `len` code
+/// points at `p`.
+template <class Latin1Text, class Buffer, class Make>
+bool extract_text(PyObject* obj, std::span<uint32_t> first, Latin1Text&& latin1, Buffer&& buffer,
+                  Seq& out, Make&& make) {
     if (PyUnicode_Check(obj)) {
         Py_ssize_t n = 0;
         const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
         if (!p) py::throw_already_set();
-        const Py_ssize_t len = PyUnicode_GetLength(obj);
-        // The UTF-8 form has one byte per code point exactly when the text is ASCII.
-        if (len == n) {
-            out.view_bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+        const std::string_view utf8(p, static_cast<std::size_t>(n));
+        std::size_t len = 0;
+        if (str_is_ascii(obj, utf8, len)) {
+            out.view_bytes(reinterpret_cast<const uint8_t*>(p), utf8.size());
             return true;
+        }
+        // Latin-1 text has at most two UTF-8 bytes per code point: a text known to have
+        // more is not read (its separately allocated UTF-8 form may be out of cache).
+        if (len == 0 || utf8.size() <= 2 * len) {
+            if (const std::optional<std::span<const uint8_t>> bytes = latin1(utf8)) {
+                out.view_bytes(bytes->data(), bytes->size());
+                return true;
+            }
         }
         // The code points are copied from the string's own storage, which lies next to the
         // object, rather than decoded from its separately allocated UTF-8 form.
-        static_assert(sizeof(Py_UCS4) == sizeof(uint32_t));
-        uint32_t* buf = buffer(static_cast<std::size_t>(len));
-        if (!PyUnicode_AsUCS4(obj, reinterpret_cast<Py_UCS4*>(buf), len, 0)) py::throw_already_set();
-        make(out, buf, static_cast<std::size_t>(len));
-        out.set_text({p, static_cast<std::size_t>(n)});
+        // One call copies them into `first` and tells their number, unless they are known
+        // not to fit there; a text too long for it is copied into room for all of it.
+        uint32_t* buf = first.data();
+        if (len == 0 || len <= first.size()) len = py::str_code_points(obj, buf, first.size());
+        if (len > first.size()) {
+            buf = buffer(len);
+            py::copy_code_points(obj, buf, len);
+        }
+        make(out, buf, len);
+        out.set_text(utf8);
         return true;
     }
     if (PyBytes_Check(obj)) {
@@ -96,8 +129,9 @@ Seq extract_items(PyObject* obj) {
 Seq extract_single(PyObject* obj) {
     std::vector<uint32_t> buffer;
     Seq out;
+    const auto no_latin1 = [](std::string_view) { return std::optional<std::span<const uint8_t>>(); };
     if (extract_text(
-            obj,
+            obj, {}, no_latin1,
             [&](std::size_t len) {
                 buffer.resize(len);
                 return buffer.data();
@@ -178,6 +212,12 @@ PreparedPair::PreparedPair(PreparedPair&& o) noexcept
     Seq* seqs[2] = {&a, &b};
     for (std::size_t k = 0; k < 2; ++k) {
         Seq& s = *seqs[k];
+        const auto* own_bytes = reinterpret_cast<const uint8_t*>(o.inline_[k]);
+        if (s.kind() == SeqKind::Bytes && s.as_bytes().data() == own_bytes) {  // Latin1::Bytes
+            std::memcpy(inline_[k], o.inline_[k], s.size());
+            s.view_bytes(reinterpret_cast<const uint8_t*>(inline_[k]), s.size());
+            continue;
+        }
         if (s.kind() != SeqKind::Chars || s.as_chars().data() != o.inline_[k]) continue;
         std::memcpy(inline_[k], o.inline_[k], s.size() * sizeof(uint32_t));
         const std::string_view* text = s.text();
@@ -194,16 +234,14 @@ PreparedPair::~PreparedPair() {
     scratch_->busy = false;
 }
 
-/// One input of the pair, written into `out`: text is decoded into scratch buffer `slot`
-/// of this thread when the pair holds (or can take) the scratch, else into an owned vector.
-void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out) {
+/// One input of the pair, written into `out`: the code points (or, with Latin1::Bytes, the
+/// Latin-1 bytes) of a short text are kept in the pair; a longer text is decoded into
+/// scratch buffer `slot` of this thread when the pair holds (or can take) the scratch,
+/// else into an owned vector.
+void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out, Latin1 latin1) {
     std::vector<uint32_t> own;
     bool view = false;
     auto buffer = [&](std::size_t len) -> uint32_t* {
-        if (len <= kInline) {
-            view = true;
-            return inline_[slot];
-        }
         if (!scratch_) {
             Scratch& s = Scratch::get();
             if (!s.busy) {
@@ -220,17 +258,26 @@ void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out) {
         view = true;
         return buf.data();
     };
-    if (!extract_text(obj, buffer, out, [&](Seq& o, const uint32_t* p, std::size_t len) {
-            if (view) o.view_chars(p, len);
-            else o = Seq::chars(std::move(own));
-        }))
-        out = extract_items(obj);
+    // A Latin1::Bytes text is decoded into the pair's own buffer, when it fits there.
+    auto latin1_bytes = [&](std::string_view utf8) -> std::optional<std::span<const uint8_t>> {
+        if (latin1 != Latin1::Bytes || utf8.size() + text::kLatin1Slack > sizeof inline_[slot])
+            return std::nullopt;
+        auto* room = reinterpret_cast<uint8_t*>(inline_[slot]);
+        const std::size_t len = text::decode_latin1(utf8, room);
+        if (len == text::kNotLatin1) return std::nullopt;
+        return std::span<const uint8_t>(room, len);
+    };
+    const auto make = [&](Seq& o, const uint32_t* p, std::size_t len) {
+        if (view || p == inline_[slot]) o.view_chars(p, len);
+        else o = Seq::chars(std::move(own));
+    };
+    if (!extract_text(obj, inline_[slot], latin1_bytes, buffer, out, make)) out = extract_items(obj);
 }
 
-void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor) {
+void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor, Latin1 latin1) {
     std::tie(p1, p2) = get_processed_args(s1, s2, processor);
-    py::length_arg("s1", [&] { extract(p1.get(), 0, a); });
-    py::length_arg("s2", [&] { extract(p2.get(), 1, b); });
+    py::length_arg("s1", [&] { extract(p1.get(), 0, a, latin1); });
+    py::length_arg("s2", [&] { extract(p2.get(), 1, b, latin1); });
 }
 
 PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {
@@ -239,11 +286,10 @@ PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {
     return p;
 }
 
-std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor) {
-    std::optional<PreparedPair> p;
-    if (is_none(s1) || is_none(s2)) return p;
-    p.emplace().fill(s1, s2, processor);
-    return p;
+bool prepare_pair(PreparedPair& p, PyObject* s1, PyObject* s2, PyObject* processor, Latin1 latin1) {
+    if (is_none(s1) || is_none(s2)) return false;
+    p.fill(s1, s2, processor, latin1);
+    return true;
 }
 
 }  // namespace tarnwick::types

@@ -28,6 +28,14 @@ bool is_none(PyObject* obj);
 /// called for s2 when s1 fails).
 std::pair<py::Object, py::Object> get_processed_args(PyObject* s1, PyObject* s2, PyObject* processor);
 
+/// How a prepared pair may hold a str whose code points are all below 256.
+enum class Latin1 : bool {
+    Chars,  // as its code points (SeqKind::Chars), like any other str
+    Bytes,  // as one byte per code point (SeqKind::Bytes, without a recorded text), for a
+            // caller that compares elements only for equality, through visit_pair, which
+            // narrows such code points to bytes anyway
+};
+
 /// Two processed inputs and their sequences. Byte sequences view the processed objects;
 /// the code points of a short text are kept in the pair, those of a longer one in this
 /// thread's scratch buffers, which the pair holds until it is destroyed; use it within one
@@ -44,14 +52,15 @@ public:
     Seq a, b;           // their sequences
 
     /// Runs the processor and converts both inputs into this (empty) pair.
-    void fill(PyObject* s1, PyObject* s2, PyObject* processor);
+    void fill(PyObject* s1, PyObject* s2, PyObject* processor, Latin1 latin1 = Latin1::Chars);
 
 private:
     struct Scratch;
-    void extract(PyObject* obj, std::size_t slot, Seq& out);
+    void extract(PyObject* obj, std::size_t slot, Seq& out, Latin1 latin1);
 
-    /// Code points of texts up to this long are kept in the pair itself.
-    static constexpr std::size_t kInline = 32;
+    /// Code points of texts up to this long are kept in the pair itself, and so are the
+    /// bytes of a Latin1::Bytes text of up to 4 * kInline - text::kLatin1Slack UTF-8 bytes.
+    static constexpr std::size_t kInline = 64;
 
     Scratch* scratch_ = nullptr;  // this thread's code point buffers, when the pair holds them
     uint32_t inline_[2][kInline];  // the code points of short texts (a, b)
@@ -60,8 +69,10 @@ private:
 /// Processor on s1 then s2 (when given), then conversion of both. Errors propagate.
 PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor);
 
-/// The missing-value test on the raw inputs (nothing when either is missing), then as
-/// prepare_required.
-std::optional<PreparedPair> prepare_pair(PyObject* s1, PyObject* s2, PyObject* processor);
+/// The missing-value test on the raw inputs (false when either is missing, with `p` left
+/// empty), then PreparedPair::fill of the empty pair `p`. The caller's pair is filled in
+/// place: a pair made inside an empty std::optional costs clearing all of its storage.
+bool prepare_pair(PreparedPair& p, PyObject* s1, PyObject* s2, PyObject* processor,
+                  Latin1 latin1 = Latin1::Chars);
 
 }  // namespace tarnwick::types

@@ -54,18 +54,17 @@ bool is_ascii(std::string_view s) noexcept {
 /// the string's own storage rather than decoded from its UTF-8 form; `out` as for
 /// default_process_code_points.
 [[gnu::noinline]] py::Object process_code_points(PyObject* s, std::vector<char32_t>& out) {
-    const Py_ssize_t n = PyUnicode_GetLength(s);
-    if (n < 0) py::throw_already_set();
-    const auto len = static_cast<std::size_t>(n);
     char32_t small[256];
     std::vector<char32_t> large;
     char32_t* in = small;
+    static_assert(sizeof(uint32_t) == sizeof(char32_t));
+    // One call gives the length and, for a text that fits, the code points.
+    const std::size_t len = py::str_code_points(s, reinterpret_cast<uint32_t*>(small), std::size(small));
     if (len > std::size(small)) {
         large.resize(len);
         in = large.data();
+        py::copy_code_points(s, reinterpret_cast<uint32_t*>(in), len);
     }
-    static_assert(sizeof(Py_UCS4) == sizeof(char32_t));
-    if (!PyUnicode_AsUCS4(s, reinterpret_cast<Py_UCS4*>(in), n, 0)) py::throw_already_set();
     const std::span<const char32_t> r = default_process_code_points({in, len}, out);
     char32_t any = 0;
     for (const char32_t c : r) any |= c;

@@ -181,6 +181,71 @@ class TestAgainstModels:
         assert t.fuzz_token_sort_ratio("\u1e00\u03b1\u03b2", "\u03b2 \u1e00\u03b1") < 100.0
 
 
+class TestLatin1Text:
+    """Text whose code points are all below 256 reaches the metrics as one byte per code
+    point, decoded from its UTF-8 form 16 bytes at a time: two-byte characters straddle
+    every block edge, texts end on either byte of one, and a single character of 256 or
+    more (or a text too long for the decoder) keeps the text in code points."""
+
+    @staticmethod
+    def texts(rng):
+        two_byte = "\x80\xa0\xbf\xc0\xe9\xff"
+        for size in list(range(1, 40)) + [119, 120, 121, 200]:
+            # `size` characters, each two bytes with even odds, so the UTF-8 forms cover
+            # every length and every block edge falls inside a character somewhere.
+            yield "".join(rng.choice(two_byte) if rng.random() < 0.5 else rng.choice("ab")
+                          for _ in range(size))
+        yield "\xe9" * 8 + "a"  # a two-byte character across the first block edge
+        yield "a" + "\xe9" * 8  # a text ending on the second byte at the block edge
+        yield "\xe9" * 127 + "a"  # within the decoder's reach, and one beyond it:
+        yield "\xe9" * 128 + "a"
+
+    def test_metrics_against_models_and_other_forms(self, rng):
+        samples = list(self.texts(rng))
+        for a in samples:
+            for b in (rng.choice(samples), mutated(rng, a, "a\xe9\xff\u0100"), a + "\u0100"):
+                ca, cb = [ord(c) for c in a], [ord(c) for c in b]
+                assert t.levenshtein_distance(a, b) == lev(ca, cb), (a, b)
+                assert t.indel_distance(a, b) == naive.indel_distance(ca, cb), (a, b)
+                assert t.fuzz_ratio(a, b) == naive.ratio(ca, cb), (a, b)
+                for name in ("levenshtein_distance", "hamming_distance", "osa_distance",
+                             "jaro_winkler_similarity", "prefix_distance", "postfix_distance",
+                             "lcs_seq_normalized_similarity", "fuzz_partial_ratio"):
+                    f = getattr(t, name)
+                    assert same(f(list(a), cb), f(a, b)), (name, a, b)
+
+    def test_latin1_text_against_bytes_and_integers(self):
+        # A code point below 256 equals the byte and the integer of the same value.
+        assert t.levenshtein_distance("caf\xe9", b"caf\xe9") == 0
+        assert t.levenshtein_distance("caf\xe9", [99, 97, 102, 233]) == 0
+        assert t.indel_distance("\xff\x80", b"\xff\x81") == 2
+        assert t.hamming_distance("\xe9\xe9", "\xe9\u0100") == 1
+        assert t.jaro_similarity("\xe9" * 20, "\xe9" * 20) == 1.0
+
+
+class TestCodePointBuffers:
+    """A str's code points are copied into room for a word or a short text, and a longer
+    one takes a second copy into room for all of it: the lengths on both sides of each
+    room give what the list of the characters gives."""
+
+    @pytest.mark.parametrize("size", [1, 15, 16, 17, 63, 64, 65, 127, 128, 129, 255, 256, 257])
+    def test_lengths_around_the_rooms(self, rng, size):
+        for alphabet in ("\u03b1\u03b2\u03b3\u03b4", "ab\u4e2d\U0001f600", "\xe9\u0101"):
+            a = text(rng, alphabet, size, size)
+            b = mutated(rng, a, alphabet)
+            for name in ("levenshtein_distance", "indel_distance", "jaro_similarity",
+                         "fuzz_ratio", "fuzz_partial_ratio"):
+                f = getattr(t, name)
+                assert same(f(a, b), f(list(a), list(b))), (name, a, b)
+            # The token scorers read text: the same text as UTF-8 bytes.
+            assert t.fuzz_token_sort_ratio(a, b) == t.fuzz_token_sort_ratio(a.encode(), b.encode())
+            # The processor works on code points: mapping its result back by characters
+            # gives the processed characters one by one.
+            spaced = " ".join(a)
+            assert t.default_process(spaced).split() == [t.default_process(c) for c in a
+                                                          if t.default_process(c)]
+
+
 class TestBatches:
     def test_cdist_and_extract_give_the_scorers_scores(self, rng):
         choices = [b for _, b in pairs(rng, 1)][:120] + ["plain ascii", ""]

@@ -68,7 +68,7 @@ uint64_t lcs_length(std::span<const T> a, std::span<const T> b, uint64_t bound) 
     }
     if (a.size() <= 64) {
         const ScratchMask64<T> pm(a);
-        return lcs_one_word(a.size(), b, need, [&pm](T c) noexcept { return pm.get(c); });
+        return pm.visit([&](auto get) { return lcs_one_word(a.size(), b, need, get); });
     }
     // Patterns of wide elements over one word: their byte codes take the dense tables.
     const auto coded = [need](auto x, auto y) { return lcs_multi_word(x, y, need); };

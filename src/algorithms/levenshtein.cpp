@@ -7,6 +7,7 @@
 #include "algorithms/pattern_mask.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -14,7 +15,8 @@
 namespace tarnwick::algorithms {
 namespace {
 
-/// Unit-cost distance over every block of every column.
+/// Unit-cost distance over every block of every column, read off the last column (its top
+/// cell is the text's length, and each row below adds its vertical delta).
 template <class T>
 uint64_t uniform_blockwise_full(const PatternMaskMulti<T>& pm, std::size_t m,
                                 std::span<const T> text) {
@@ -22,18 +24,19 @@ uint64_t uniform_blockwise_full(const PatternMaskMulti<T>& pm, std::size_t m,
     std::vector<uint64_t> vp(blocks, ~uint64_t{0});
     std::vector<uint64_t> vn(blocks, 0);
     vp[blocks - 1] = last_word_mask(m);
-    const uint64_t top = uint64_t{1} << ((m - 1) % 64);
-    const std::size_t last = blocks - 1;
-    uint64_t score = m;
     uint64_t* VP = vp.data();
     uint64_t* VN = vn.data();
     for (const T c : text) {
         const uint64_t* x = pm.get(c);
         detail::MyersCarry carry;
-        for (std::size_t w = 0; w < last; ++w) detail::myers_word_step(x[w], VP[w], VN[w], carry);
-        const detail::MyersDeltas d = detail::myers_word_step(x[last], VP[last], VN[last], carry);
-        score += (d.hp & top) != 0;
-        score -= (d.hn & top) != 0;
+        for (std::size_t w = 0; w < blocks; ++w) detail::myers_word_step(x[w], VP[w], VN[w], carry);
+    }
+    const uint64_t live = last_word_mask(m);
+    uint64_t score = text.size();
+    for (std::size_t w = 0; w < blocks; ++w) {
+        const uint64_t keep = w + 1 == blocks ? live : ~uint64_t{0};
+        score += static_cast<uint64_t>(std::popcount(VP[w] & keep));
+        score -= static_cast<uint64_t>(std::popcount(VN[w] & keep));
     }
     return score;
 }
@@ -80,7 +83,7 @@ uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
     }
     if (a.size() <= 64) {
         const ScratchMask64<T> pm(a);
-        return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
+        return pm.visit([&](auto get) { return detail::uniform_one_word(a.size(), b, get); });
     }
     // Longer patterns of wide elements: their byte codes take the dense tables.
     const auto coded = [](auto x, auto y) { return uniform_bitparallel(x, y); };

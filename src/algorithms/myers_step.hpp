@@ -7,6 +7,7 @@
 // the column into the next one; HP and HN are the horizontal deltas of that step.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -47,25 +48,25 @@ inline MyersDeltas myers_word_step(uint64_t x, uint64_t& vp, uint64_t& vn,
 }
 
 /// Unit-cost distance of a pattern of `m` (1..64) elements, masks given by `get(c)`,
-/// against `text`.
+/// against `text`. The distance is read off the last column rather than tracked through
+/// the bottom row: the top cell of column n is n, and each row below adds its vertical
+/// delta, so the bottom cell is n + |VP| - |VN| over the pattern's rows.
 template <class Text, class Get>
 inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) noexcept {
     uint64_t vp = ~uint64_t{0};
     uint64_t vn = 0;
-    uint64_t score = m;
-    const uint64_t top = uint64_t{1} << (m - 1);
     for (const auto c : text) {
         const uint64_t x = get(c);
         const uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
         const uint64_t hp = vn | ~(d0 | vp);
         const uint64_t hn = d0 & vp;
-        score += (hp & top) != 0;
-        score -= (hn & top) != 0;
         const uint64_t hps = (hp << 1) | 1;
         vn = hps & d0;
         vp = (hn << 1) | ~(hps | d0);
     }
-    return score;
+    const uint64_t live = ~uint64_t{0} >> (64 - m);
+    return static_cast<uint64_t>(text.size()) + static_cast<uint64_t>(std::popcount(vp & live)) -
+           static_cast<uint64_t>(std::popcount(vn & live));
 }
 
 }  // namespace tarnwick::algorithms::detail

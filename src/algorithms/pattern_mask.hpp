@@ -218,8 +218,8 @@ public:
         }
         std::memset(table_, 0, sizeof table_);
         if constexpr (sizeof(T) > 1) {
-            uint64_t all = 0;
-            for (T c : pattern) all |= static_cast<uint64_t>(c);
+            T all = 0;  // in the elements' own width: four 32-bit elements per vector step
+            for (T c : pattern) all |= c;
             keyed_ = all >= 256;
             if (keyed_) {
                 build_keyed(pattern);
@@ -323,8 +323,8 @@ public:
         : pattern_(pattern), tables_(&tables()) {
         Tables& t = *tables_;
         if constexpr (sizeof(T) > 1) {
-            uint64_t all = 0;
-            for (T c : pattern) all |= static_cast<uint64_t>(c);
+            T all = 0;  // in the elements' own width: four 32-bit elements per vector step
+            for (T c : pattern) all |= c;
             keyed_ = all >= 256;
         }
         uint64_t bit = 1;
@@ -370,10 +370,24 @@ public:
         } else {
             const uint64_t v = static_cast<uint64_t>(c);
             if (!keyed_) return low_mask(t.low, v);
-            const std::size_t e = v & 255;
-            // A key left by an earlier pattern has mask 0.
-            const uint64_t direct = t.low[e] & (uint64_t{0} - static_cast<uint64_t>(t.keys[e] == v));
+            const uint64_t direct = keyed_entry(t, v);
             return nslots_ == 0 ? direct : direct | t.wide.get(v, far_);
+        }
+    }
+
+    /// Returns f(lookup), `lookup(c)` being get(c) specialised for this pattern (values
+    /// below 256 only; keyed, with no value sharing an entry; keyed with shared entries),
+    /// so that a loop over a text tests none of that at each element.
+    template <class F>
+    decltype(auto) visit(F&& f) const {
+        const Tables& t = *tables_;
+        if constexpr (sizeof(T) == 1) {
+            return f([&t](T c) noexcept { return t.low[c]; });
+        } else {
+            if (!keyed_) return f([&t](T c) noexcept { return low_mask(t.low, static_cast<uint64_t>(c)); });
+            if (nslots_ == 0)
+                return f([&t](T c) noexcept { return keyed_entry(t, static_cast<uint64_t>(c)); });
+            return f([this](T c) noexcept { return get(c); });
         }
     }
 
@@ -392,6 +406,17 @@ private:
         static thread_local Tables t;
         return t;
     }
+    /// The mask of `v` held in its low byte's entry of a keyed pattern's tables (a key
+    /// left by an earlier pattern has mask 0).
+    static uint64_t keyed_entry(const Tables& t, uint64_t v) noexcept {
+        if constexpr (sizeof(T) == 1) {
+            return t.low[v];
+        } else {
+            const std::size_t e = v & 255;
+            return t.low[e] & (uint64_t{0} - static_cast<uint64_t>(t.keys[e] == v));
+        }
+    }
+
     std::span<const T> pattern_;
     Tables* tables_;  // this thread's tables, looked up once
     uint8_t slots_[64];

@@ -259,12 +259,14 @@ inline constexpr auto kScoreSignature = [] {
 template <class Family, Kind K>
 py::Object run_score(PyObject* s1, PyObject* s2, const typename Family::Param& param,
                      PyObject* processor, std::optional<Value<K>> cutoff) {
-    std::optional<types::PreparedPair> in = types::prepare_pair(s1, s2, processor);
-    if (!in) return to_python<K>(missing_result<K>());
-    if constexpr (requires { Family::check(in->a, in->b, param); })
-        Family::check(in->a, in->b, param);
+    types::PreparedPair in;
+    // Every family compares elements for equality only (through visit_pair).
+    if (!types::prepare_pair(in, s1, s2, processor, types::Latin1::Bytes))
+        return to_python<K>(missing_result<K>());
+    if constexpr (requires { Family::check(in.a, in.b, param); })
+        Family::check(in.a, in.b, param);
     if constexpr (Family::kScore == Score::EditCount) {
-        const uint64_t maximum = Family::maximum(in->a.size(), in->b.size(), param);
+        const uint64_t maximum = Family::maximum(in.a.size(), in.b.size(), param);
         Bound bound;
         if constexpr (Family::kBounded) {
             if (cutoff) {
@@ -272,14 +274,14 @@ py::Object run_score(PyObject* s1, PyObject* s2, const typename Family::Param& p
                 if (bound.reject_all) return to_python<K>(rejected<K>(*cutoff));
             }
         }
-        const uint64_t d = types::visit_pair(in->a, in->b, [&](auto x, auto y) {
+        const uint64_t d = types::visit_pair(in.a, in.b, [&](auto x, auto y) {
             return Family::distance(x, y, param, bound.max_distance);
         });
         if (d > bound.max_distance) return to_python<K>(rejected<K>(*cutoff));
         return to_python<K>(apply_cutoff<K>(edit_count_value<K>(d, maximum), cutoff));
     } else {
         const double s = types::visit_pair(
-            in->a, in->b, [&](auto x, auto y) { return Family::similarity(x, y, param); });
+            in.a, in.b, [&](auto x, auto y) { return Family::similarity(x, y, param); });
         return to_python<K>(apply_cutoff<K>(similarity_value<K>(s), cutoff));
     }
 }

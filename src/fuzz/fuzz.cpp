@@ -10,6 +10,7 @@
 #include "py/module.hpp"
 #include "types_py.hpp"
 
+#include <algorithm>
 #include <optional>
 
 namespace tarnwick::fuzz {
@@ -41,12 +42,13 @@ std::optional<double> cutoff_argument(PyObject* o) {
 }
 
 /// The builtin of the scorer computed by `Score`: missing inputs give 0.0, then the
-/// processor, conversion of s1 then s2, and the score with its cut-off rule.
-template <ScoreFn Score>
+/// processor, conversion of s1 then s2 (Latin-1 text as bytes when `Score` compares
+/// elements only for equality), and the score with its cut-off rule.
+template <ScoreFn Score, types::Latin1 Latin1 = types::Latin1::Chars>
 py::Object scorer_body(const py::Args<4>& a) {
     const std::optional<double> cutoff = cutoff_argument(a[3]);
-    const std::optional<types::PreparedPair> p = types::prepare_pair(a[0], a[1], a[2]);
-    return py::from_f64(p ? Score(p->a, p->b, cutoff) : 0.0);
+    types::PreparedPair p;
+    return py::from_f64(types::prepare_pair(p, a[0], a[1], a[2], Latin1) ? Score(p.a, p.b, cutoff) : 0.0);
 }
 
 /// A token scorer over two texts with an optional cut-off, on their UTF-8 forms and on
@@ -88,23 +90,21 @@ std::optional<PreparedTexts> prepare_texts(PyObject* s1, PyObject* s2, PyObject*
     return t;
 }
 
-/// The number of code points of a str.
-std::size_t str_length(PyObject* str) {
-    const Py_ssize_t len = PyUnicode_GetLength(str);
-    if (len < 0) py::throw_already_set();
-    return static_cast<std::size_t>(len);
-}
-
-/// The `len` code points of a str whose UTF-8 form is `utf8`, copied from the string's
-/// own storage into `buf` (pure ASCII is widened from its UTF-8 form, which is that
-/// storage).
-std::u32string_view code_points_of(PyObject* str, std::size_t len, std::string_view utf8,
-                                   text::WideBuffer& buf) {
-    if (len == utf8.size()) return buf.widen(utf8);
-    char32_t* out = buf.reserve(len);
-    static_assert(sizeof(Py_UCS4) == sizeof(char32_t));
-    if (!PyUnicode_AsUCS4(str, reinterpret_cast<Py_UCS4*>(out), static_cast<Py_ssize_t>(len), 0))
-        py::throw_already_set();
+/// The code points of a str whose UTF-8 form is `utf8`, copied from the string's own
+/// storage into `buf` by one call that also gives their number (pure ASCII is widened
+/// from its UTF-8 form, which is that storage).
+std::u32string_view code_points_of(PyObject* str, std::string_view utf8, text::WideBuffer& buf) {
+    if (text::is_ascii(utf8)) return buf.widen(utf8);
+    // A str has at most as many code points as its UTF-8 form has bytes: a text whose
+    // UTF-8 form fits the inline room is copied by the first call.
+    static_assert(sizeof(uint32_t) == sizeof(char32_t));
+    const std::size_t room = std::min(utf8.size(), text::WideBuffer::kInline);
+    char32_t* out = buf.reserve(room);
+    const std::size_t len = py::str_code_points(str, reinterpret_cast<uint32_t*>(out), room);
+    if (len > room) {
+        out = buf.reserve(len);
+        py::copy_code_points(str, reinterpret_cast<uint32_t*>(out), len);
+    }
     return {out, len};
 }
 
@@ -112,8 +112,8 @@ std::u32string_view code_points_of(PyObject* str, std::size_t len, std::string_v
 template <WideScoreFn Wide>
 [[gnu::noinline]] double wide_score(const PreparedTexts& t, std::optional<double> cutoff) {
     text::WideBuffer wa, wb;
-    const std::u32string_view ca = code_points_of(t.p1.get(), str_length(t.p1.get()), t.a.str(), wa);
-    const std::u32string_view cb = code_points_of(t.p2.get(), str_length(t.p2.get()), t.b.str(), wb);
+    const std::u32string_view ca = code_points_of(t.p1.get(), t.a.str(), wa);
+    const std::u32string_view cb = code_points_of(t.p2.get(), t.b.str(), wb);
     return Wide(ca, cb, cutoff);
 }
 
@@ -136,9 +136,9 @@ py::Object text_scorer_body(const py::Args<4>& a) {
 /// else a new ScoreAlignment (src positions in s1, dest positions in s2).
 py::Object partial_ratio_alignment_body(const py::Args<4>& a) {
     const std::optional<double> cutoff = cutoff_argument(a[3]);
-    const std::optional<types::PreparedPair> p = types::prepare_pair(a[0], a[1], a[2]);
-    if (!p) return py::Object::borrow(Py_None);
-    const auto al = partial_ratio_alignment(p->a, p->b, cutoff);
+    types::PreparedPair p;
+    if (!types::prepare_pair(p, a[0], a[1], a[2], types::Latin1::Bytes)) return py::Object::borrow(Py_None);
+    const auto al = partial_ratio_alignment(p.a, p.b, cutoff);
     if (!al) return py::Object::borrow(Py_None);
     return py::Class<distance::initialize::ScoreAlignment>::create(*al);
 }
@@ -146,7 +146,10 @@ py::Object partial_ratio_alignment_body(const py::Args<4>& a) {
 }  // namespace
 
 void register_functions(py::Module& m) {
-    m.add_function<kRatio, &scorer_body<&ratio>>();
+    // The ratio and the quick ratio compare elements only for equality (through
+    // visit_pair); the partial ratio scores two byte strings by a kernel of its own, and
+    // the weighted ratio also reads the inputs as text.
+    m.add_function<kRatio, &scorer_body<&ratio, types::Latin1::Bytes>>();
     m.add_function<kPartialRatio, &scorer_body<&partial_ratio>>();
     m.add_function<kPartialRatioAlignment, &partial_ratio_alignment_body>();
     m.add_function<kTokenSortRatio,
@@ -160,7 +163,7 @@ void register_functions(py::Module& m) {
     m.add_function<kPartialTokenRatio,
                    &text_scorer_body<&partial_token_ratio_text, &partial_token_ratio_wide>>();
     m.add_function<kWRatio, &scorer_body<&wratio>>();
-    m.add_function<kQRatio, &scorer_body<&qratio>>();
+    m.add_function<kQRatio, &scorer_body<&qratio, types::Latin1::Bytes>>();
 }
 
 }  // namespace tarnwick::fuzz

@@ -217,7 +217,13 @@ double short_needle_with(std::size_t n, std::span<const T> haystack, const Get& 
     if (m > kMaskedHaystack)
         return short_needle_best<Prefixes>(n, m, [&](std::size_t j) noexcept { return get.get(h[j]); });
     uint64_t masks[kMaskedHaystack];
-    for (std::size_t j = 0; j < m; ++j) masks[j] = get.get(h[j]);
+    const auto fill = [&](const auto& lookup) {
+        for (std::size_t j = 0; j < m; ++j) masks[j] = lookup(h[j]);
+    };
+    if constexpr (requires { get.visit(fill); })
+        get.visit(fill);  // a lookup specialised for the needle's kind of values
+    else
+        fill([&get](T c) noexcept { return get.get(c); });
     return short_needle_best<Prefixes>(n, m, [&](std::size_t j) noexcept { return masks[j]; });
 }
 

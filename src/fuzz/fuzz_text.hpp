@@ -122,6 +122,9 @@ inline bool is_ascii(std::u32string_view s) noexcept {
 template <class Ch, std::size_t N>
 class InlineBuffer {
 public:
+    /// Elements held without an allocation.
+    static constexpr std::size_t kInline = N;
+
     InlineBuffer() = default;
     InlineBuffer(const InlineBuffer&) = delete;
     InlineBuffer& operator=(const InlineBuffer&) = delete;

@@ -80,6 +80,36 @@ std::string_view to_str(PyObject* o) {
     return {p, static_cast<std::size_t>(n)};
 }
 
+std::size_t str_code_points(PyObject* s, uint32_t* out, std::size_t room) {
+    static_assert(sizeof(Py_UCS4) == sizeof(uint32_t));
+#if defined(__STDC_ISO_10646__) || defined(__APPLE__)
+    if constexpr (sizeof(wchar_t) == sizeof(uint32_t)) {
+        // wchar_t holds code points here, so the interpreter copies them as they are and
+        // reports how many it copied: fewer than `room` is the whole text (it stops at the
+        // end, after writing a terminator that still fits), so no separate length is read.
+        if (room != 0) {
+            const Py_ssize_t r =
+                PyUnicode_AsWideChar(s, reinterpret_cast<wchar_t*>(out), static_cast<Py_ssize_t>(room));
+            if (r < 0) throw_already_set();
+            if (static_cast<std::size_t>(r) < room) return static_cast<std::size_t>(r);
+        }
+        const Py_ssize_t len = PyUnicode_GetLength(s);
+        if (len < 0) throw_already_set();
+        return static_cast<std::size_t>(len);
+    }
+#endif
+    const Py_ssize_t len = PyUnicode_GetLength(s);
+    if (len < 0) throw_already_set();
+    const auto n = static_cast<std::size_t>(len);
+    if (n <= room) copy_code_points(s, out, n);
+    return n;
+}
+
+void copy_code_points(PyObject* s, uint32_t* out, std::size_t len) {
+    if (len != 0 && !PyUnicode_AsUCS4(s, reinterpret_cast<Py_UCS4*>(out), static_cast<Py_ssize_t>(len), 0))
+        throw_already_set();
+}
+
 std::string to_str_lossy(PyObject* o) {
     if (!PyUnicode_Check(o))
         throw Error{PyExc_TypeError,

@@ -41,6 +41,16 @@ bool to_bool(PyObject* o);
 /// The UTF-8 text of a str; the view lives as long as the str.
 std::string_view to_str(PyObject* o);
 
+/// The number of code points of str `s`, of which the first min(count, `room`) are copied
+/// to `out` (room for `room` code points): a caller with room for a whole word learns its
+/// length and its code points from one call into the interpreter, which copies them from
+/// the string's own storage. Only a str longer than `room` needs a second call (with room
+/// for all of it).
+std::size_t str_code_points(PyObject* s, uint32_t* out, std::size_t room);
+
+/// Copies the code points of str `s`, whose length is `len`, to `out`.
+void copy_code_points(PyObject* s, uint32_t* out, std::size_t len);
+
 /// The UTF-8 text of a str in which every code point that UTF-8 cannot encode (a lone
 /// surrogate) is replaced by U+FFFD; TypeError for anything but a str.
 std::string to_str_lossy(PyObject* o);
