@@ -164,11 +164,33 @@ void Bm25Engine::accumulate_v(const Query& q, std::size_t begin, std::size_t end
         if (begin > 0)
             p = std::lower_bound(p, stop, begin,
                                  [](const Posting& x, std::size_t doc) { return x.doc < doc; });
-        for (; p != stop && p->doc < end; ++p) {
-            const std::size_t i = p->doc - begin;
-            acc[i] += idf * weight_v<V>(t, p->doc, p->tf);
-            touched[i >> 6] |= uint64_t{1} << (i & 63);
+        // The list is in increasing document order: the bits of one word of `touched` are
+        // gathered in a register and stored once per word (an update of the word in memory
+        // per posting would wait for the previous one).
+        std::size_t word = 0;
+        uint64_t bits = 0;
+        const auto add = [&](std::size_t d, double product) {
+            const std::size_t i = d - begin;
+            acc[i] += product;
+            if ((i >> 6) != word) {
+                touched[word] |= bits;
+                word = i >> 6;
+                bits = 0;
+            }
+            bits |= uint64_t{1} << (i & 63);
+        };
+        // Two postings a step: the divisions of their weights share one instruction.
+        using Pair = double __attribute__((vector_size(16)));
+        const double k1_t = V == Variant::T ? term_k1_[t] : 0.0;
+        const double* const k = length_factor_.data();
+        for (; p + 1 < stop && p[1].doc < end; p += 2) {
+            const Pair tf = {static_cast<double>(p[0].tf), static_cast<double>(p[1].tf)};
+            const Pair w = bm25::weight_of<V, Pair>(params_, k1_t, tf, Pair{k[p[0].doc], k[p[1].doc]});
+            add(p[0].doc, idf * w[0]);
+            add(p[1].doc, idf * w[1]);
         }
+        if (p != stop && p->doc < end) add(p->doc, idf * weight_v<V>(t, p->doc, p->tf));
+        touched[word] |= bits;
     }
 }
 
