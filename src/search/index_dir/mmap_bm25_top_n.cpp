@@ -135,11 +135,8 @@ std::vector<Scored> MmapBM25Index::top_n_exhaustive(std::span<const uint32_t> to
     ScoreScratch scratch(docs);
     accumulate(tokens, scratch.acc(), scratch.touched());
     // A document that no token reaches scores +0.0 and is never a candidate.
-    return select_top_n(docs, n, [&](auto&& visit) {
-        scratch.drain([&](std::size_t d, double score) {
-            if (!masked_out(allowed, d)) visit(d, score);
-        });
-    });
+    return select_reached(scratch, docs, n, [&](auto&& drain) { drain(0, (docs + 63) / 64); },
+                          [&](std::size_t d) { return masked_out(allowed, d); });
 }
 
 std::vector<Scored> MmapBM25Index::top_n_pruned(const QueryTerms& q, uint64_t n, Mask allowed) const {
