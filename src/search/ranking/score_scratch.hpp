@@ -35,6 +35,19 @@ void for_each_bit(const uint64_t* bits, std::size_t nwords, F&& f) {
     }
 }
 
+/// Bit j set when a[j] > t, for j < 64.
+inline uint64_t scores_above(const double* a, double t) noexcept {
+    uint64_t out = 0;
+#if defined(__SSE2__)
+    const __m128d tt = _mm_set1_pd(t);
+    for (unsigned j = 0; j < 64; j += 2)
+        out |= static_cast<uint64_t>(_mm_movemask_pd(_mm_cmpgt_pd(_mm_loadu_pd(a + j), tt))) << j;
+#else
+    for (unsigned j = 0; j < 64; ++j) out |= static_cast<uint64_t>(a[j] > t) << j;
+#endif
+    return out;
+}
+
 /// The calling thread's accumulators for a corpus of `docs` documents, for one selection.
 class ScoreScratch {
 public:
@@ -105,7 +118,7 @@ public:
             const uint64_t reached = touched_[w];
             if (!reached) continue;
             double* const a = acc_ + w * 64;
-            const uint64_t above = reached & greater_than(a, floor());
+            const uint64_t above = reached & scores_above(a, floor());
             std::size_t count = 0;
             std::array<double, 64> score;
             std::array<uint8_t, 64> at;
@@ -126,19 +139,6 @@ public:
     }
 
 private:
-    /// Bit j set when a[j] > t, for j < 64.
-    static uint64_t greater_than(const double* a, double t) noexcept {
-        uint64_t out = 0;
-#if defined(__SSE2__)
-        const __m128d tt = _mm_set1_pd(t);
-        for (unsigned j = 0; j < 64; j += 2)
-            out |= static_cast<uint64_t>(_mm_movemask_pd(_mm_cmpgt_pd(_mm_loadu_pd(a + j), tt))) << j;
-#else
-        for (unsigned j = 0; j < 64; ++j) out |= static_cast<uint64_t>(a[j] > t) << j;
-#endif
-        return out;
-    }
-
     struct Arrays {
         std::vector<double> acc;
         std::vector<uint64_t> touched;
