@@ -118,15 +118,18 @@ public:
             const uint64_t reached = touched_[w];
             if (!reached) continue;
             double* const a = acc_ + w * 64;
-            const uint64_t above = reached & scores_above(a, floor());
+            const double t = floor();
+            // The scores above t, in order: a few reached documents are compared one by
+            // one (kept or not without a branch), many by vector comparisons of the word.
             std::size_t count = 0;
             std::array<double, 64> score;
             std::array<uint8_t, 64> at;
-            for (uint64_t m = above; m; m &= m - 1) {
+            const bool few = std::popcount(reached) <= 16;
+            for (uint64_t m = few ? reached : reached & scores_above(a, t); m; m &= m - 1) {
                 const int j = std::countr_zero(m);
                 at[count] = static_cast<uint8_t>(j);
                 score[count] = a[j];
-                ++count;
+                count += !few || a[j] > t;
             }
             if (std::popcount(reached) <= 8) {
                 for (uint64_t m = reached; m; m &= m - 1) a[std::countr_zero(m)] = 0.0;
