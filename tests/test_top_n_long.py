@@ -12,7 +12,7 @@ import pytest
 from _tarnwick import BM25Index, BM25L, BM25Plus, BM25T, MmapBM25Index, save_mmap_bm25
 from search_models import Bm25Model, fuzzy_only, read_index_dir, select_top_n, split_words
 
-VOCAB = ["ka", "to", "ri", "men", "sa", "lo", "ver", "in", "da", "pe"]
+VOCAB = ["ka", "to", "ri", "men", "sa", "lo", "ver", "in", "da", "ri"]
 WEIGHTS = [30, 20, 12, 8, 5, 3, 2, 1, 0.5, 0.2]
 NS = [21, 600, 1000, 1500, 4000]
 QUERIES = ["ka", "to ri", "ka ka to", "sa lo ver", "pe ka", "in da men to", "ri zz"]
@@ -91,3 +91,29 @@ def test_fuzzy_selection_offers_every_document():
         want = fuzzy_only(docs, q, n)
         got = idx.fuzzy_only(q, n)
         assert [(t, bits(s)) for t, s in got] == [(t, bits(s)) for t, s in want], (q, n)
+
+
+def test_mapped_one_word_records_rewritten_out_of_order(tmp_path):
+    # After the records are checked, the file is rewritten in place so that the one word's
+    # records repeat and go back in document order: the selection is then the heap's over
+    # the summed records, as for several words.
+    docs = tied_corpus("rewritten", 3000)
+    save_mmap_bm25(str(tmp_path), docs, 1.5, 0.75, False, "bm25", None, False)
+    idx = MmapBM25Index.load(str(tmp_path))
+    idx.get_top_n("ri", 700)  # the records are checked here
+    meta, _, _ = read_index_dir(str(tmp_path))
+    off, cnt, _, _ = meta["dictionary"]["ri"]
+    f = tmp_path / "postings.bin"
+    data = bytearray(f.read_bytes())
+    for k in range(cnt):
+        struct.pack_into("<I", data, 12 * (off + k), (cnt - k // 2) * 7 % len(docs))
+    with open(f, "r+b") as fh:
+        fh.write(bytes(data))
+    meta, records, _ = read_index_dir(str(tmp_path))
+    scores = [0.0] * len(docs)
+    for d, w, _ in records[off:off + cnt]:
+        scores[d] += meta["idf"]["ri"] * w
+    doc_of = {t: d for d, t in enumerate(docs)}
+    for n in (300, 700):
+        want = [(d, bits(s)) for d, s in select_top_n(scores, n)]
+        assert [(doc_of[t], bits(s)) for t, s in idx.get_top_n("ri", n)] == want, n
