@@ -78,15 +78,20 @@ py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked,
     // The texts lie anywhere in the corpus, and so do their entries in the table of texts.
     // One loop of independent loads, which the processor overlaps, reads every entry and
     // requests its text (or its object, whose reference count is written) from memory, so
-    // that the reads do not wait for one another; the rest of a longer text is requested
-    // some results before it is copied.
+    // that the reads do not wait for one another. A thousand of them outgrow the
+    // first-level cache: each is requested again (a copied text, all of it up to 512
+    // bytes) some results before it is read.
     if (!objects.empty()) {
         std::vector<PyObject*> object(ranked.size());
         for (std::size_t i = 0; i < ranked.size(); ++i) {
             object[i] = objects[static_cast<std::size_t>(ranked[i].doc)].get();
             __builtin_prefetch(object[i], 1);
         }
-        for (std::size_t i = 0; i < ranked.size(); ++i) pack(i, py::Object::borrow(object[i]));
+        constexpr std::size_t kAhead = 16;
+        for (std::size_t i = 0; i < ranked.size(); ++i) {
+            if (i + kAhead < ranked.size()) __builtin_prefetch(object[i + kAhead], 1);
+            pack(i, py::Object::borrow(object[i]));
+        }
         return list;
     }
     std::vector<std::string_view> text(ranked.size());
@@ -95,13 +100,13 @@ py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked,
         __builtin_prefetch(text[i].data());
     }
     constexpr std::size_t kAhead = 8;
-    const auto prefetch_rest = [&](std::size_t i) {
-        for (std::size_t b = 64; b < text[i].size() && b < 512; b += 64) __builtin_prefetch(text[i].data() + b);
+    const auto prefetch_text = [&](std::size_t i) {
+        for (std::size_t b = 0; b < text[i].size() && b < 512; b += 64) __builtin_prefetch(text[i].data() + b);
     };
-    for (std::size_t i = 0; i < ranked.size() && i < kAhead; ++i) prefetch_rest(i);
+    for (std::size_t i = 0; i < ranked.size() && i < kAhead; ++i) prefetch_text(i);
     cancel::Budget budget;
     for (std::size_t i = 0; i < ranked.size(); ++i) {
-        if (i + kAhead < ranked.size()) prefetch_rest(i + kAhead);
+        if (i + kAhead < ranked.size()) prefetch_text(i + kAhead);
         budget.spend(256 + text[i].size());
         pack(i, py::from_str(text[i]));
     }
