@@ -157,13 +157,12 @@ void Bm25Engine::accumulate_v(const Query& q, std::size_t begin, std::size_t end
                               uint64_t* touched) const {
     for (const uint32_t t : q.terms) {
         if (t == Query::kNoTerm) continue;
-        const double idf = idf_[t];
-        auto list = postings(t);
+        const auto list = postings(t);
+        const auto by_doc = [](const Posting& x, std::size_t doc) { return x.doc < doc; };
         const Posting* p = list.data();
-        const Posting* const stop = p + list.size();
-        if (begin > 0)
-            p = std::lower_bound(p, stop, begin,
-                                 [](const Posting& x, std::size_t doc) { return x.doc < doc; });
+        const Posting* stop = p + list.size();
+        if (begin > 0) p = std::lower_bound(p, stop, begin, by_doc);
+        if (end < num_docs()) stop = std::lower_bound(p, stop, end, by_doc);
         // The list is in increasing document order: the bits of one word of `touched` are
         // gathered in a register and stored once per word (an update of the word in memory
         // per posting would wait for the previous one).
@@ -179,17 +178,8 @@ void Bm25Engine::accumulate_v(const Query& q, std::size_t begin, std::size_t end
             }
             bits |= uint64_t{1} << (i & 63);
         };
-        // Two postings a step: the divisions of their weights share one instruction.
-        using Pair = double __attribute__((vector_size(16)));
-        const double k1_t = V == Variant::T ? term_k1_[t] : 0.0;
-        const double* const k = length_factor_.data();
-        for (; p + 1 < stop && p[1].doc < end; p += 2) {
-            const Pair tf = {static_cast<double>(p[0].tf), static_cast<double>(p[1].tf)};
-            const Pair w = bm25::weight_of<V, Pair>(params_, k1_t, tf, Pair{k[p[0].doc], k[p[1].doc]});
-            add(p[0].doc, idf * w[0]);
-            add(p[1].doc, idf * w[1]);
-        }
-        if (p != stop && p->doc < end) add(p->doc, idf * weight_v<V>(t, p->doc, p->tf));
+        for_each_product<V>(t, p, static_cast<std::size_t>(stop - p),
+                            [&](std::size_t i, double product) { add(p[i].doc, product); });
         touched[word] |= bits;
     }
 }

@@ -122,31 +122,22 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const QueryTerms& q, uint64_t n, Ma
 
 template <Variant V>
 std::vector<Scored> Bm25Engine::top_n_one_term(uint32_t t, uint64_t n, Mask allowed) const {
-    const double idf = idf_[t];
     const std::span<const TermPosting> list = postings(t);
     if (use_sort_path(num_docs(), n)) {
+        const double idf = idf_[t];
         return select_top_n(num_docs(), n, [&](auto&& visit) {
             for (const TermPosting& p : list)
                 if (!masked_out(allowed, p.doc)) visit(p.doc, idf * weight_v<V>(t, p.doc, p.tf));
         });
     }
-    // The products of 64 postings at a time (two weights a vector division), of which
-    // only those above the heap's minimum (or zero while it fills) are offered, in order.
-    using Pair = double __attribute__((vector_size(16)));
-    const double k1_t = V == Variant::T ? term_k1_[t] : 0.0;
-    const double* const k = length_factor_.data();
+    // The products of 64 postings at a time, of which only those above the heap's minimum
+    // (or zero while it fills) are offered, in order.
     TopHeap heap(static_cast<std::size_t>(n));
     std::array<double, 64> product;
     for (std::size_t first = 0; first < list.size(); first += 64) {
         const TermPosting* const p = list.data() + first;
         const std::size_t count = std::min<std::size_t>(64, list.size() - first);
-        for (std::size_t i = 0; i + 1 < count; i += 2) {
-            const Pair tf = {static_cast<double>(p[i].tf), static_cast<double>(p[i + 1].tf)};
-            const Pair w = bm25::weight_of<V, Pair>(params_, k1_t, tf, Pair{k[p[i].doc], k[p[i + 1].doc]});
-            product[i] = idf * w[0];
-            product[i + 1] = idf * w[1];
-        }
-        if (count % 2) product[count - 1] = idf * weight_v<V>(t, p[count - 1].doc, p[count - 1].tf);
+        for_each_product<V>(t, p, count, [&](std::size_t i, double x) { product[i] = x; });
         std::fill(product.begin() + static_cast<std::ptrdiff_t>(count), product.end(), 0.0);
         for (uint64_t m = scores_above(product.data(), heap.full() ? heap.min_score() : 0.0); m; m &= m - 1) {
             const int i = std::countr_zero(m);
