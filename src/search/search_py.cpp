@@ -75,30 +75,40 @@ py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked,
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
                        py::check(PyTuple_Pack(2, text.get(), score.get())).release());
     };
-    // The texts lie anywhere in the corpus: each (or its object, whose reference count is
-    // written) is requested from memory a few entries before it is read, so that the
-    // reads do not wait for one another.
-    constexpr std::size_t kAhead = 8;
+    // The texts lie anywhere in the corpus, and so do their entries in the table of texts.
+    // One loop of independent loads, which the processor overlaps, reads every entry and
+    // requests its text (or its object, whose reference count is written) from memory, so
+    // that the reads do not wait for one another. A thousand of them outgrow the
+    // first-level cache: each is requested again (a copied text, all of it up to 512
+    // bytes) some results before it is read.
     if (!objects.empty()) {
-        const auto object = [&](std::size_t i) { return objects[static_cast<std::size_t>(ranked[i].doc)].get(); };
-        for (std::size_t i = 0; i < ranked.size() && i < kAhead; ++i) __builtin_prefetch(object(i), 1);
+        std::vector<PyObject*> object(ranked.size());
         for (std::size_t i = 0; i < ranked.size(); ++i) {
-            if (i + kAhead < ranked.size()) __builtin_prefetch(object(i + kAhead), 1);
-            pack(i, py::Object::borrow(object(i)));
+            object[i] = objects[static_cast<std::size_t>(ranked[i].doc)].get();
+            __builtin_prefetch(object[i], 1);
+        }
+        constexpr std::size_t kAhead = 16;
+        for (std::size_t i = 0; i < ranked.size(); ++i) {
+            if (i + kAhead < ranked.size()) __builtin_prefetch(object[i + kAhead], 1);
+            pack(i, py::Object::borrow(object[i]));
         }
         return list;
     }
-    const auto prefetch = [&](std::size_t i) {
-        const std::string_view t = index.doc(static_cast<std::size_t>(ranked[i].doc));
-        for (std::size_t b = 0; b < t.size() && b < 512; b += 64) __builtin_prefetch(t.data() + b);
+    std::vector<std::string_view> text(ranked.size());
+    for (std::size_t i = 0; i < ranked.size(); ++i) {
+        text[i] = index.doc(static_cast<std::size_t>(ranked[i].doc));
+        __builtin_prefetch(text[i].data());
+    }
+    constexpr std::size_t kAhead = 8;
+    const auto prefetch_text = [&](std::size_t i) {
+        for (std::size_t b = 0; b < text[i].size() && b < 512; b += 64) __builtin_prefetch(text[i].data() + b);
     };
-    for (std::size_t i = 0; i < ranked.size() && i < kAhead; ++i) prefetch(i);
+    for (std::size_t i = 0; i < ranked.size() && i < kAhead; ++i) prefetch_text(i);
     cancel::Budget budget;
     for (std::size_t i = 0; i < ranked.size(); ++i) {
-        if (i + kAhead < ranked.size()) prefetch(i + kAhead);
-        const std::string_view doc = index.doc(static_cast<std::size_t>(ranked[i].doc));
-        budget.spend(256 + doc.size());
-        pack(i, py::from_str(doc));
+        if (i + kAhead < ranked.size()) prefetch_text(i + kAhead);
+        budget.spend(256 + text[i].size());
+        pack(i, py::from_str(text[i]));
     }
     return list;
 }

@@ -157,18 +157,30 @@ void Bm25Engine::accumulate_v(const Query& q, std::size_t begin, std::size_t end
                               uint64_t* touched) const {
     for (const uint32_t t : q.terms) {
         if (t == Query::kNoTerm) continue;
-        const double idf = idf_[t];
-        auto list = postings(t);
+        const auto list = postings(t);
+        const auto by_doc = [](const Posting& x, std::size_t doc) { return x.doc < doc; };
         const Posting* p = list.data();
-        const Posting* const stop = p + list.size();
-        if (begin > 0)
-            p = std::lower_bound(p, stop, begin,
-                                 [](const Posting& x, std::size_t doc) { return x.doc < doc; });
-        for (; p != stop && p->doc < end; ++p) {
-            const std::size_t i = p->doc - begin;
-            acc[i] += idf * weight_v<V>(t, p->doc, p->tf);
-            touched[i >> 6] |= uint64_t{1} << (i & 63);
-        }
+        const Posting* stop = p + list.size();
+        if (begin > 0) p = std::lower_bound(p, stop, begin, by_doc);
+        if (end < num_docs()) stop = std::lower_bound(p, stop, end, by_doc);
+        // The list is in increasing document order: the bits of one word of `touched` are
+        // gathered in a register and stored once per word (an update of the word in memory
+        // per posting would wait for the previous one).
+        std::size_t word = 0;
+        uint64_t bits = 0;
+        const auto add = [&](std::size_t d, double product) {
+            const std::size_t i = d - begin;
+            acc[i] += product;
+            if ((i >> 6) != word) {
+                touched[word] |= bits;
+                word = i >> 6;
+                bits = 0;
+            }
+            bits |= uint64_t{1} << (i & 63);
+        };
+        for_each_product<V>(t, p, static_cast<std::size_t>(stop - p),
+                            [&](std::size_t i, double product) { add(p[i].doc, product); });
+        touched[word] |= bits;
     }
 }
 

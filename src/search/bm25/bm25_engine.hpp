@@ -148,6 +148,23 @@ private:
     double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
         return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor_[d]);
     }
+    /// Calls f(i, idf(t) * w(d, t)) for each of the `count` postings of term t from `p`, in
+    /// order, computed with weight_v's operations: two weights a vector division.
+    template <Variant V, class F>
+    void for_each_product(uint32_t t, const Posting* p, std::size_t count, F&& f) const {
+        using Pair = double __attribute__((vector_size(16)));
+        const double idf = idf_[t];
+        const double k1_t = V == Variant::T ? term_k1_[t] : 0.0;
+        const double* const k = length_factor_.data();
+        std::size_t i = 0;
+        for (; i + 1 < count; i += 2) {
+            const Pair tf = {static_cast<double>(p[i].tf), static_cast<double>(p[i + 1].tf)};
+            const Pair w = bm25::weight_of<V, Pair>(params_, k1_t, tf, Pair{k[p[i].doc], k[p[i + 1].doc]});
+            f(i, idf * w[0]);
+            f(i + 1, idf * w[1]);
+        }
+        if (i < count) f(i, idf * weight_v<V>(t, p[i].doc, p[i].tf));
+    }
     /// Documents per task when one query is scored on the pool; a multiple of 64, so that
     /// tasks never share a word of the touched-document bits.
     static constexpr std::size_t kDocsPerTask = 8192;

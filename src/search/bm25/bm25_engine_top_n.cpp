@@ -13,6 +13,8 @@
 #include "search/ranking/score_scratch.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 
 namespace tarnwick::search {
 namespace {
@@ -120,11 +122,29 @@ std::vector<Scored> Bm25Engine::top_n_pruned(const QueryTerms& q, uint64_t n, Ma
 
 template <Variant V>
 std::vector<Scored> Bm25Engine::top_n_one_term(uint32_t t, uint64_t n, Mask allowed) const {
-    const double idf = idf_[t];
-    return select_top_n(num_docs(), n, [&](auto&& visit) {
-        for (const TermPosting& p : postings(t))
-            if (!masked_out(allowed, p.doc)) visit(p.doc, idf * weight_v<V>(t, p.doc, p.tf));
-    });
+    const std::span<const TermPosting> list = postings(t);
+    if (use_sort_path(num_docs(), n)) {
+        const double idf = idf_[t];
+        return select_top_n(num_docs(), n, [&](auto&& visit) {
+            for (const TermPosting& p : list)
+                if (!masked_out(allowed, p.doc)) visit(p.doc, idf * weight_v<V>(t, p.doc, p.tf));
+        });
+    }
+    // The products of 64 postings at a time, of which only those above the heap's minimum
+    // (or zero while it fills) are offered, in order.
+    TopHeap heap(static_cast<std::size_t>(n));
+    std::array<double, 64> product;
+    for (std::size_t first = 0; first < list.size(); first += 64) {
+        const TermPosting* const p = list.data() + first;
+        const std::size_t count = std::min<std::size_t>(64, list.size() - first);
+        for_each_product<V>(t, p, count, [&](std::size_t i, double x) { product[i] = x; });
+        std::fill(product.begin() + static_cast<std::ptrdiff_t>(count), product.end(), 0.0);
+        for (uint64_t m = scores_above(product.data(), heap.full() ? heap.min_score() : 0.0); m; m &= m - 1) {
+            const int i = std::countr_zero(m);
+            if (!masked_out(allowed, p[i].doc)) heap.offer({p[i].doc, product[i]});
+        }
+    }
+    return std::move(heap).take_sorted();
 }
 
 std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mask allowed) const {
@@ -137,22 +157,32 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
         const uint32_t t = *std::find_if(q.terms.begin(), q.terms.end(), known);
         return bm25::with_variant(variant_, [&]<Variant V>() { return top_n_one_term<V>(t, n, allowed); });
     }
-    const ScoreScratch scratch(docs);
+    ScoreScratch scratch(docs);
     double* acc = scratch.acc();
     uint64_t* touched = scratch.touched();
     const std::size_t tasks = (docs + kDocsPerTask - 1) / kDocsPerTask;
-    parallel::for_each_index(tasks, docs >= parallel::kBm25MinDocs, [&](std::size_t k) {
+    const auto accumulate_task = [&](std::size_t k) {
         cancel::cancellation_point();
         const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
         accumulate(q, begin, end, acc + begin, touched + begin / 64);
-    });
+        return std::pair{begin / 64, (end + 63) / 64};
+    };
     // Only positive scores are candidates, and a document that no token reaches scores
-    // zero, so the selection visits the reached documents in index order.
-    return select_top_n(docs, n, [&](auto&& visit) {
-        scratch.for_each_reached([&](std::size_t d) {
-            if (!masked_out(allowed, d)) visit(d, acc[d]);
-        });
-    });
+    // zero, so the selection visits the reached documents in index order. On the pool,
+    // every part of the corpus is accumulated first; on one thread, each part is offered
+    // as soon as it is accumulated, while its accumulators are still in the cache: the
+    // same sums, offered in the same order.
+    const auto excluded = [&](std::size_t d) { return masked_out(allowed, d); };
+    if (docs >= parallel::kBm25MinDocs && parallel::num_threads() > 1) {
+        parallel::for_each_index(tasks, true, accumulate_task);
+        return select_reached(scratch, docs, n, [&](auto&& drain) { drain(0, (docs + 63) / 64); }, excluded);
+    }
+    return select_reached(scratch, docs, n, [&](auto&& drain) {
+        for (std::size_t k = 0; k < tasks; ++k) {
+            const auto [first_word, last_word] = accumulate_task(k);
+            drain(first_word, last_word);
+        }
+    }, excluded);
 }
 
 // The choice of method by list lengths, bounds and n: see pruning_pays_by_bounds in

@@ -85,23 +85,31 @@ inline double term_saturation(double g, double sum, uint64_t df) noexcept {
     return (g - m) * (g - m);
 }
 
-/// w(d, t) for a term occurring `tf` times in a document of length factor `k`; `k1_t` is
-/// read by T only.
-template <Variant V>
-inline double weight(const Bm25Params& p, double k1_t, uint32_t tf_count, double k) noexcept {
-    const double tf = static_cast<double>(tf_count);
+/// w(d, t) for terms occurring `tf` times in documents of length factor `k`, where `Num`
+/// is double or a vector of doubles (one term, several documents: each lane is computed
+/// with the operations of the scalar formula, so it holds the same bits); `k1_t` is read
+/// by T only.
+template <Variant V, class Num>
+inline Num weight_of(const Bm25Params& p, double k1_t, Num tf, Num k) noexcept {
     const double k1 = p.k1;
     if constexpr (V == Variant::Okapi) {
         return ((k1 + 1.0) * tf) / (k1 * k + tf);
     } else if constexpr (V == Variant::Plus) {
         return p.delta + ((k1 + 1.0) * tf) / (k1 * k + tf);
     } else if constexpr (V == Variant::L) {
-        const double c = tf / k;
+        const Num c = tf / k;
         return ((k1 + 1.0) * (p.delta + c)) / (p.delta + (k1 + c));
     } else {
-        const double c = tf / k;
+        const Num c = tf / k;
         return ((k1_t + 1.0) * c) / (k1_t + c);
     }
+}
+
+/// w(d, t) for a term occurring `tf` times in a document of length factor `k`; `k1_t` is
+/// read by T only.
+template <Variant V>
+inline double weight(const Bm25Params& p, double k1_t, uint32_t tf_count, double k) noexcept {
+    return weight_of<V, double>(p, k1_t, static_cast<double>(tf_count), k);
 }
 
 /// f.template operator()<V>() for the variant `v` known at run time: the one place where a

@@ -15,6 +15,8 @@
 #include "search/ranking/score_scratch.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <limits>
 
 namespace tarnwick::search {
@@ -132,14 +134,45 @@ private:
 std::vector<Scored> MmapBM25Index::top_n_exhaustive(std::span<const uint32_t> tokens, uint64_t n,
                                                     Mask allowed) const {
     const std::size_t docs = num_docs();
+    // One token with records, on the heap path: a document's score is its one product
+    // (+0.0 plus the product: the same bits when it is positive), so the records are
+    // offered as they are read, 64 at a time, only those above the heap's minimum (or
+    // zero while it fills) at the start of the batch. Records out of increasing order
+    // (the mapping rewritten since it was checked) leave the scores to the accumulation.
+    const auto known = [](uint32_t t) { return t != kNoTerm; };
+    if (!use_sort_path(docs, n) && std::count_if(tokens.begin(), tokens.end(), known) == 1) {
+        const uint32_t t = *std::find_if(tokens.begin(), tokens.end(), known);
+        const double idf = meta_.idf[t];
+        const PostingRecords recs = records(t);
+        TopHeap heap(static_cast<std::size_t>(n));
+        std::array<double, 64> product;
+        std::array<uint32_t, 64> doc;
+        cancel::Budget budget;
+        bool in_order = true;
+        for (std::size_t first = 0; first < recs.size() && in_order; first += 64) {
+            budget.spend(64 * kPostingBytes);
+            const std::size_t count = std::min<std::size_t>(64, recs.size() - first);
+            for (std::size_t i = 0; i < count; ++i) {
+                doc[i] = recs.doc(first + i);
+                if (doc[i] >= docs) [[unlikely]] bad_document(t, doc[i]);
+                product[i] = idf * static_cast<double>(recs.weight(first + i));
+            }
+            for (std::size_t i = first == 0 ? 1 : 0; i < count; ++i)
+                in_order &= (i == 0 ? recs.doc(first - 1) : doc[i - 1]) < doc[i];
+            if (!in_order) break;
+            std::fill(product.begin() + static_cast<std::ptrdiff_t>(count), product.end(), 0.0);
+            for (uint64_t m = scores_above(product.data(), heap.full() ? heap.min_score() : 0.0); m; m &= m - 1) {
+                const int i = std::countr_zero(m);
+                if (!masked_out(allowed, doc[i])) heap.offer({doc[i], product[i]});
+            }
+        }
+        if (in_order) return std::move(heap).take_sorted();
+    }
     ScoreScratch scratch(docs);
     accumulate(tokens, scratch.acc(), scratch.touched());
     // A document that no token reaches scores +0.0 and is never a candidate.
-    return select_top_n(docs, n, [&](auto&& visit) {
-        scratch.drain([&](std::size_t d, double score) {
-            if (!masked_out(allowed, d)) visit(d, score);
-        });
-    });
+    return select_reached(scratch, docs, n, [&](auto&& drain) { drain(0, (docs + 63) / 64); },
+                          [&](std::size_t d) { return masked_out(allowed, d); });
 }
 
 std::vector<Scored> MmapBM25Index::top_n_pruned(const QueryTerms& q, uint64_t n, Mask allowed) const {

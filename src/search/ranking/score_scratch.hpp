@@ -7,11 +7,18 @@
 // entries it reached when it ends. A thread holds at most one lease at a time.
 #pragma once
 
+#include "search/ranking/top_n.hpp"
+
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tarnwick::search {
 
@@ -28,12 +35,27 @@ void for_each_bit(const uint64_t* bits, std::size_t nwords, F&& f) {
     }
 }
 
+/// Bit j set when a[j] > t, for j < 64.
+inline uint64_t scores_above(const double* a, double t) noexcept {
+    uint64_t out = 0;
+#if defined(__SSE2__)
+    const __m128d tt = _mm_set1_pd(t);
+    for (unsigned j = 0; j < 64; j += 2)
+        out |= static_cast<uint64_t>(_mm_movemask_pd(_mm_cmpgt_pd(_mm_loadu_pd(a + j), tt))) << j;
+#else
+    for (unsigned j = 0; j < 64; ++j) out |= static_cast<uint64_t>(a[j] > t) << j;
+#endif
+    return out;
+}
+
 /// The calling thread's accumulators for a corpus of `docs` documents, for one selection.
 class ScoreScratch {
 public:
     explicit ScoreScratch(std::size_t docs) : words_((docs + 63) / 64) {
         Arrays& a = arrays();
-        if (a.acc.size() < docs) a.acc.assign(docs, 0.0);
+        // A score for every bit of the last word too (they stay zero), so that a word's
+        // 64 scores can be read together.
+        if (a.acc.size() < words_ * 64) a.acc.assign(words_ * 64, 0.0);
         if (a.touched.size() < words_) a.touched.assign(words_, 0);
         acc_ = a.acc.data();
         touched_ = a.touched.data();
@@ -59,7 +81,13 @@ public:
     /// entry as it goes (so that the end of the lease has nothing left to clear).
     template <class F>
     void drain(F&& f) {
-        for (std::size_t w = 0; w < words_; ++w) {
+        drain(0, words_, f);
+    }
+
+    /// drain over the documents of the words [first, last) of the reached bits.
+    template <class F>
+    void drain(std::size_t first, std::size_t last, F&& f) {
+        for (std::size_t w = first; w < last; ++w) {
             uint64_t word = touched_[w];
             touched_[w] = 0;
             while (word) {
@@ -79,6 +107,40 @@ public:
         }
     }
 
+    /// drain over the words [first, last), calling f(d, score) only for the documents
+    /// whose score is greater than floor() (called once for each word of 64 documents that
+    /// holds a reached one, before any of its calls of f): the documents that a selection
+    /// which refuses every score not above a floor that only rises would not refuse.
+    /// The word's entries are all cleared before f is called.
+    template <class Floor, class F>
+    void drain_above(std::size_t first, std::size_t last, Floor&& floor, F&& f) {
+        for (std::size_t w = first; w < last; ++w) {
+            const uint64_t reached = touched_[w];
+            if (!reached) continue;
+            double* const a = acc_ + w * 64;
+            const double t = floor();
+            // The scores above t, in order: a few reached documents are compared one by
+            // one (kept or not without a branch), many by vector comparisons of the word.
+            std::size_t count = 0;
+            std::array<double, 64> score;
+            std::array<uint8_t, 64> at;
+            const bool few = std::popcount(reached) <= 16;
+            for (uint64_t m = few ? reached : reached & scores_above(a, t); m; m &= m - 1) {
+                const int j = std::countr_zero(m);
+                at[count] = static_cast<uint8_t>(j);
+                score[count] = a[j];
+                count += !few || a[j] > t;
+            }
+            if (std::popcount(reached) <= 8) {
+                for (uint64_t m = reached; m; m &= m - 1) a[std::countr_zero(m)] = 0.0;
+            } else {
+                std::memset(a, 0, 64 * sizeof(double));
+            }
+            touched_[w] = 0;
+            for (std::size_t i = 0; i < count; ++i) f(w * 64 + at[i], score[i]);
+        }
+    }
+
 private:
     struct Arrays {
         std::vector<double> acc;
@@ -92,5 +154,33 @@ private:
     double* acc_;
     uint64_t* touched_;
 };
+
+/// The top-n selection (select_top_n) over the reached documents of `scratch`, which
+/// `parts(drain)` accumulates part by part in document order, calling drain(first, last)
+/// once the documents of the words [first, last) of the reached bits hold their scores.
+/// A document is offered unless `excluded(d)`; only positive scores are candidates. On the
+/// heap path a document whose score is not above the heap's minimum (or zero while the
+/// heap fills) at the start of its word is not offered: the heap would refuse it.
+template <class Parts, class Excluded>
+std::vector<Scored> select_reached(ScoreScratch& scratch, std::size_t docs, uint64_t n, Parts&& parts,
+                                   Excluded&& excluded) {
+    if (use_sort_path(docs, n)) {
+        return select_top_n(docs, n, [&](auto&& visit) {
+            parts([&](std::size_t first, std::size_t last) {
+                scratch.drain(first, last, [&](std::size_t d, double score) {
+                    if (!excluded(d)) visit(d, score);
+                });
+            });
+        });
+    }
+    TopHeap heap(static_cast<std::size_t>(n));
+    const auto floor = [&] { return heap.full() ? heap.min_score() : 0.0; };
+    parts([&](std::size_t first, std::size_t last) {
+        scratch.drain_above(first, last, floor, [&](std::size_t d, double score) {
+            if (!excluded(d)) heap.offer({d, score});
+        });
+    });
+    return std::move(heap).take_sorted();
+}
 
 }  // namespace tarnwick::search

@@ -17,6 +17,7 @@
 
 #include "parallel.hpp"
 #include "rank_order.hpp"
+#include "search/ranking/ranked_radix.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -35,6 +36,13 @@ struct Scored {
 inline constexpr std::size_t kSortPathMaxDocs = 256;
 /// Longest list sorted stably by insertion.
 inline constexpr std::size_t kStableSortMax = 20;
+/// Lengths of the lists sorted by radix (ranked_radix.hpp) on the calling thread: from
+/// about where it overtakes the comparison sort, up to where its buffers, which the
+/// thread keeps, would hold more than a few megabytes.
+inline constexpr std::size_t kRadixSortMin = 512;
+inline constexpr std::size_t kRadixSortMax = std::size_t{1} << 16;
+/// Length from which parallel::sort runs on the pool (shorter lists it sorts in place).
+inline constexpr std::size_t kPoolSortMin = 4096;
 
 /// The total order of long ranked lists: rank_order.hpp's, the index as the position.
 /// Equal indexes never meet in one list, so no two entries tie.
@@ -44,7 +52,8 @@ inline bool ranked_before(const Scored& a, const Scored& b) noexcept {
 
 /// Sorts by descending score. Up to 20 entries an entry moves in front of every earlier
 /// entry with a strictly smaller score, so equal scores keep their order; longer lists are
-/// sorted by ranked_before, on the pool when `use_pool`.
+/// sorted by ranked_before (by radix from kRadixSortMin entries), on the pool when
+/// `use_pool` and the list is long enough for it.
 inline void sort_ranked(std::vector<Scored>& v, bool use_pool = false) {
     if (v.size() <= kStableSortMax) {
         for (std::size_t i = 1; i < v.size(); ++i) {
@@ -56,6 +65,10 @@ inline void sort_ranked(std::vector<Scored>& v, bool use_pool = false) {
             }
             v[j] = e;
         }
+        return;
+    }
+    if (v.size() >= kRadixSortMin && v.size() <= kRadixSortMax && (!use_pool || v.size() < kPoolSortMin)) {
+        radix_sort_ranked(v);
         return;
     }
     parallel::sort(v.begin(), v.end(), use_pool,
@@ -102,64 +115,132 @@ inline void take_ranked(std::vector<Scored>& v, uint64_t n, bool use_pool = fals
 }
 
 /// The bounded min-heap of the top-n selection. Entries are offered in document order.
+/// The scores and the documents are kept in two arrays, so that a sift reads only scores
+/// (half the memory of whole entries, which stays in the first-level cache beside the
+/// candidates streaming past).
 class TopHeap {
 public:
-    explicit TopHeap(std::size_t n) : n_(n) { heap_.reserve(n < 100 ? n : 100); }
+    explicit TopHeap(std::size_t n) : n_(n) {
+        score_.reserve(n < 100 ? n : 100);
+        doc_.reserve(n < 100 ? n : 100);
+    }
 
     /// The smallest kept score when the heap is full (a later candidate must exceed it).
-    bool full() const noexcept { return heap_.size() >= n_; }
-    double min_score() const noexcept { return heap_.front().score; }
+    bool full() const noexcept { return score_.size() >= n_; }
+    double min_score() const noexcept { return score_.front(); }
 
     /// Keeps e while the heap is not full, else in place of the minimum when e's score is
     /// greater. Most offers to a full heap are refused: that test is all that is inlined.
     void offer(Scored e) {
-        if (heap_.size() < n_) return push(e);
-        if (n_ != 0 && e.score > heap_[0].score) replace_min(e);
+        if (score_.size() < n_) return push(e);
+        if (n_ != 0 && e.score > score_[0]) replace_min(e);
     }
 
     /// The kept entries, best first.
     std::vector<Scored> take_sorted() && {
-        sort_ranked(heap_);
-        return std::move(heap_);
+        std::vector<Scored> out(score_.size());
+        for (std::size_t i = 0; i < out.size(); ++i) out[i] = {doc_[i], score_[i]};
+        sort_ranked(out);
+        return out;
     }
 
 private:
     [[gnu::noinline]] void push(Scored e) {
-        std::size_t p = heap_.size();
-        heap_.push_back(e);
+        std::size_t p = score_.size();
+        score_.push_back(e.score);
+        doc_.push_back(e.doc);
+        if (e.score != e.score) unordered_ = true;
         while (p > 0) {
             const std::size_t parent = (p - 1) / 2;
-            if (!(heap_[parent].score > e.score)) break;
-            heap_[p] = heap_[parent];
+            if (!(score_[parent] > e.score)) break;
+            move(parent, p);
             p = parent;
         }
-        heap_[p] = e;
+        put(p, e);
     }
 
+    // The minimum's place goes to the smaller child (the right one when both are equal),
+    // whose place goes to its smaller child, and so on while that child's score is less
+    // than e's; e takes the last place vacated. The children along that path have
+    // non-decreasing scores, so the path is followed to its end without comparing with e
+    // (the next step never waits for a comparison's branch), two levels a step while the
+    // grandchildren exist (the four are compared in pairs while the two children are),
+    // then e rises back while the entry above it is not smaller: the same places. A NaN
+    // among the scores breaks the order of the path; a heap holding one compares step by
+    // step.
     [[gnu::noinline]] void replace_min(Scored e) {
-        const std::size_t len = heap_.size();
+        if (unordered_) return replace_min_stepwise(e);
+        const std::size_t len = score_.size();
+        double* const s = score_.data();
+        uint64_t* const d = doc_.data();
+        const auto smaller = [s](std::size_t r) { return r - static_cast<std::size_t>(s[r - 1] < s[r]); };
         std::size_t p = 0;
-        while (2 * p + 2 <= len - 1) {
-            // The smaller child, the right one on a tie: chosen without a branch, since
-            // which child is smaller is a coin toss.
-            const std::size_t r = 2 * p + 2;
-            const std::size_t c = r - static_cast<std::size_t>(heap_[r - 1].score < heap_[r].score);
-            if (heap_[c].score >= e.score) {
-                heap_[p] = e;
-                return;
-            }
-            heap_[p] = heap_[c];
+        while (4 * p + 6 < len) {
+            // Which child is smaller, and the smaller child of each child, are found side
+            // by side, then the grandchild chosen by arithmetic (a branch on a coin toss
+            // would be mispredicted half the time).
+            const std::size_t right_child = static_cast<std::size_t>(!(s[2 * p + 1] < s[2 * p + 2]));
+            const std::size_t c = 2 * p + 1 + right_child;
+            const std::size_t left = smaller(4 * p + 4), right = smaller(4 * p + 6);
+            const std::size_t g = left ^ ((left ^ right) & (std::size_t{0} - right_child));
+            s[p] = s[c];
+            d[p] = d[c];
+            s[c] = s[g];
+            d[c] = d[g];
+            p = g;
+        }
+        while (2 * p + 2 < len) {
+            const std::size_t c = smaller(2 * p + 2);
+            s[p] = s[c];
+            d[p] = d[c];
             p = c;
         }
-        if (2 * p + 1 == len - 1 && heap_[2 * p + 1].score < e.score) {
-            heap_[p] = heap_[2 * p + 1];
+        if (2 * p + 2 == len) {
+            s[p] = s[2 * p + 1];
+            d[p] = d[2 * p + 1];
             p = 2 * p + 1;
         }
-        heap_[p] = e;
+        while (p > 0) {
+            const std::size_t parent = (p - 1) / 2;
+            if (s[parent] < e.score) break;
+            s[p] = s[parent];
+            d[p] = d[parent];
+            p = parent;
+        }
+        s[p] = e.score;
+        d[p] = e.doc;
+    }
+
+    void replace_min_stepwise(Scored e) {
+        const std::size_t len = score_.size();
+        std::size_t p = 0;
+        while (2 * p + 2 <= len - 1) {
+            const std::size_t r = 2 * p + 2;
+            const std::size_t c = r - static_cast<std::size_t>(score_[r - 1] < score_[r]);
+            if (score_[c] >= e.score) return put(p, e);
+            move(c, p);
+            p = c;
+        }
+        if (2 * p + 1 == len - 1 && score_[2 * p + 1] < e.score) {
+            move(2 * p + 1, p);
+            p = 2 * p + 1;
+        }
+        put(p, e);
+    }
+
+    void move(std::size_t from, std::size_t to) noexcept {
+        score_[to] = score_[from];
+        doc_[to] = doc_[from];
+    }
+    void put(std::size_t p, Scored e) noexcept {
+        score_[p] = e.score;
+        doc_[p] = e.doc;
     }
 
     std::size_t n_;
-    std::vector<Scored> heap_;
+    std::vector<double> score_;
+    std::vector<uint64_t> doc_;
+    bool unordered_ = false;  // a NaN was kept
 };
 
 /// Whether the selection over `num_docs` documents with count `n` sorts all candidates.

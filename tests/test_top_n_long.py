@@ -1,0 +1,119 @@
+"""Long selections (hundreds to thousands of results) on corpora built so that ties at the
+n-th place are the rule: documents of few lengths over a skewed vocabulary, so that many
+documents share every score. Every selection must be the heap's over independently
+computed scores, documents, order and score bits included, on both BM25 indexes, with
+and without a mask, and for the fuzzy ranking, whose heap is offered every document
+(zero scores included)."""
+import random
+import struct
+
+import pytest
+
+from _tarnwick import BM25Index, BM25L, BM25Plus, BM25T, MmapBM25Index, save_mmap_bm25
+from search_models import Bm25Model, fuzzy_only, read_index_dir, select_top_n, split_words
+
+VOCAB = ["ka", "to", "ri", "men", "sa", "lo", "ver", "in", "da", "ri"]
+WEIGHTS = [30, 20, 12, 8, 5, 3, 2, 1, 0.5, 0.2]
+NS = [21, 600, 1000, 1500, 4000]
+QUERIES = ["ka", "to ri", "ka ka to", "sa lo ver", "pe ka", "in da men to", "ri zz"]
+
+
+def bits(x):
+    return struct.pack("<d", x)
+
+
+def tied_corpus(seed, size, lengths=(4, 5, 9)):
+    """Each document some words of VOCAB (repeats common) and its own marker word."""
+    rng = random.Random(seed)
+    return [" ".join(rng.choices(VOCAB, WEIGHTS, k=rng.choice(lengths)) + [f"u{i}"]) for i in range(size)]
+
+
+def mapped_scores(path, query):
+    """Scores read from the index files: from +0.0, token by token in query order, idf
+    times the stored weight for each document holding the token's term."""
+    meta, records, _ = read_index_dir(path)
+    weights = {t: {doc: w for doc, w, _ in records[off:off + cnt]}
+               for t, (off, cnt, _, _) in meta["dictionary"].items()}
+    out = [0.0] * len(meta["corpus"])
+    for t in split_words(query):
+        for d, w in weights.get(t, {}).items():
+            out[d] += meta["idf"].get(t, 0.0) * w
+    return out
+
+
+def masked(scores, mask):
+    return [s if i >= len(mask) or mask[i] else 0.0 for i, s in enumerate(scores)]
+
+
+@pytest.mark.parametrize("cls,variant,extra", [(BM25Index, "okapi", {}), (BM25L, "l", {"delta": 0.5}),
+                                               (BM25Plus, "plus", {"delta": 1.0}), (BM25T, "t", {})])
+def test_in_memory_selections_with_ties_at_the_cut(cls, variant, extra):
+    docs = tied_corpus(variant, 6000)
+    idx, model = cls(docs, **extra), Bm25Model(docs, variant, **extra)
+    mask = [random.Random(1).random() < 0.7 for _ in range(5000)]
+    ties = 0
+    for q in QUERIES:
+        scores = model.scores(q)
+        ranked = sorted((s for s in scores if s > 0), reverse=True)
+        for n in NS:
+            want = [(docs[i], bits(s)) for i, s in select_top_n(scores, n)]
+            assert [(t, bits(s)) for t, s in idx.get_top_n(q, n)] == want, (q, n)
+            ties += n < len(ranked) and ranked[n - 1] == ranked[n]
+        for n in NS[:3]:
+            want = [(docs[i], bits(s)) for i, s in select_top_n(masked(scores, mask), n)]
+            assert [(t, bits(s)) for t, s in idx.get_top_n_filtered(q, n, mask)] == want, (q, n)
+    assert ties >= 10  # the corpus does what it is for
+
+
+@pytest.mark.parametrize("algorithm", ["bm25", "bm25t"])
+def test_mapped_selections_with_ties_at_the_cut(tmp_path, algorithm):
+    docs = tied_corpus(algorithm, 6000)
+    save_mmap_bm25(str(tmp_path), docs, 1.5, 0.75, False, algorithm, None, False)
+    idx = MmapBM25Index.load(str(tmp_path))
+    doc_of = {t: d for d, t in enumerate(docs)}
+    mask = [d % 3 != 1 for d in range(6000)]
+    for q in QUERIES:
+        scores = mapped_scores(str(tmp_path), q)
+        for n in NS:
+            want = [(d, bits(s)) for d, s in select_top_n(scores, n)]
+            assert [(doc_of[t], bits(s)) for t, s in idx.get_top_n(q, n)] == want, (q, n)
+        want = [(d, bits(s)) for d, s in select_top_n(masked(scores, mask), 1000)]
+        assert [(doc_of[t], bits(s)) for t, s in idx.get_top_n_filtered(q, 1000, mask)] == want, q
+
+
+def test_fuzzy_selection_offers_every_document():
+    # Short texts over two letters: most documents tie with some other, and many score 0.
+    rng = random.Random(4)
+    docs = ["".join(rng.choice("ab") for _ in range(rng.randint(0, 3))) + "-" * rng.randint(0, 1)
+            for _ in range(2000)]
+    idx = BM25Index(docs)
+    for q, n in [("ab", 700), ("zz", 1200), ("ba-", 1999)]:
+        want = fuzzy_only(docs, q, n)
+        got = idx.fuzzy_only(q, n)
+        assert [(t, bits(s)) for t, s in got] == [(t, bits(s)) for t, s in want], (q, n)
+
+
+def test_mapped_one_word_records_rewritten_out_of_order(tmp_path):
+    # After the records are checked, the file is rewritten in place so that the one word's
+    # records repeat and go back in document order: the selection is then the heap's over
+    # the summed records, as for several words.
+    docs = tied_corpus("rewritten", 3000)
+    save_mmap_bm25(str(tmp_path), docs, 1.5, 0.75, False, "bm25", None, False)
+    idx = MmapBM25Index.load(str(tmp_path))
+    idx.get_top_n("ri", 700)  # the records are checked here
+    meta, _, _ = read_index_dir(str(tmp_path))
+    off, cnt, _, _ = meta["dictionary"]["ri"]
+    f = tmp_path / "postings.bin"
+    data = bytearray(f.read_bytes())
+    for k in range(cnt):
+        struct.pack_into("<I", data, 12 * (off + k), (cnt - k // 2) * 7 % len(docs))
+    with open(f, "r+b") as fh:
+        fh.write(bytes(data))
+    meta, records, _ = read_index_dir(str(tmp_path))
+    scores = [0.0] * len(docs)
+    for d, w, _ in records[off:off + cnt]:
+        scores[d] += meta["idf"]["ri"] * w
+    doc_of = {t: d for d, t in enumerate(docs)}
+    for n in (300, 700):
+        want = [(d, bits(s)) for d, s in select_top_n(scores, n)]
+        assert [(doc_of[t], bits(s)) for t, s in idx.get_top_n("ri", n)] == want, n
