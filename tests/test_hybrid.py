@@ -230,14 +230,8 @@ print(json.dumps([h.search(q, e, 25, 60, 2500) for q, e in queries]))
             want = fused(model, q, 25, 60, 2500, rows=exact if e else None,
                          q=[f32(x) for x in e] if e else None)
             assert got == want
-        env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
-        env["PYTHONPATH"] = os.pathsep.join([p for p in sys.path if p] + [os.path.join(ROOT, "build")])
         for threads in ("1", "4"):
-            env["RAYON_NUM_THREADS"] = threads
-            out = subprocess.run([sys.executable, "-c", self.SCRIPT, os.path.dirname(__file__)], env=env,
-                                 capture_output=True, text=True, timeout=300)
-            assert out.returncode == 0, out.stderr
-            assert json.loads(out.stdout) == [[list(p) for p in r] for r in here]
+            assert results_on_threads(self.SCRIPT, threads) == [[list(p) for p in r] for r in here]
 
 
     def test_pool_of_many_chunks_equals_model(self):
@@ -311,14 +305,8 @@ print(json.dumps([h.search(q, e, n, k) for q, e, n, k in TestNoHitSelection.THRE
         corpus, rows = self.tied_case(1, 6000)
         h = HybridSearchIndex(corpus, rows)
         here = [h.search(q, e, n, k) for q, e, n, k in self.THREAD_CASES]
-        env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
-        env["PYTHONPATH"] = os.pathsep.join([p for p in sys.path if p] + [os.path.join(ROOT, "build")])
         for threads in ("1", "3"):
-            env["RAYON_NUM_THREADS"] = threads
-            out = subprocess.run([sys.executable, "-c", self.SCRIPT, os.path.dirname(__file__)], env=env,
-                                 capture_output=True, text=True, timeout=300)
-            assert out.returncode == 0, out.stderr
-            assert json.loads(out.stdout) == [[list(p) for p in r] for r in here]
+            assert results_on_threads(self.SCRIPT, threads) == [[list(p) for p in r] for r in here]
 
     def test_longer_texts_on_the_pool_equal_model(self):
         # Texts of up to 40 characters, some wide, over more candidates than the pool's
@@ -336,6 +324,18 @@ print(json.dumps([h.search(q, e, n, k) for q, e, n, k in TestNoHitSelection.THRE
         h = HybridSearchIndex(corpus, [[0.0]] * 3000)
         got = h.search("zz", [1.0], 15, 0)
         assert got == [("ab", 2 * fusion_term(0, r)) for r in range(15)]
+
+
+def results_on_threads(script, threads):
+    """What `script` prints as JSON (run with this test folder as its argument) in a fresh
+    interpreter whose pool has `threads` threads."""
+    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
+    env["PYTHONPATH"] = os.pathsep.join([p for p in sys.path if p] + [os.path.join(ROOT, "build")])
+    env["RAYON_NUM_THREADS"] = threads
+    out = subprocess.run([sys.executable, "-c", script, os.path.dirname(__file__)], env=env,
+                         capture_output=True, text=True, timeout=300)
+    assert out.returncode == 0, out.stderr
+    return json.loads(out.stdout)
 
 
 def large_case():
