@@ -111,6 +111,23 @@ class TestAgainstNaive:
                 check_query(idx, naive, doc_of, q, [1, 3, 10], mask)
 
 
+    def test_long_selections_with_ties(self, tmp_path):
+        # Hundreds to thousands of results out of 12,000 documents, where the heap replaces
+        # its minimum thousands of times and the kept list is sorted by radix: ties at the
+        # n-th place decide which documents remain, and ties inside the list their order.
+        rng = random.Random(1000)
+        corpus = tied_corpus(rng, 12_000, lengths=(4, 5, 6))
+        path = write(tmp_path, corpus)
+        idx, naive = MmapBM25Index.load(path), Naive(path)
+        doc_of = {t: d for d, t in enumerate(corpus)}
+        ties = 0
+        for q in ["ka", "ka to", "to ri men", "ri sa lo ver", "ka ka", "lo ri"]:
+            ties += check_query(idx, naive, doc_of, q, [511, 512, 1000, 2500])
+        assert ties >= 8  # the corpus does what it is for
+        mask = [rng.random() < 0.7 for _ in range(len(corpus))]
+        check_query(idx, naive, doc_of, "to ri", [1000], mask)
+
+
 class TestAgainstExhaustive:
     def test_scores_and_ranks(self, tmp_path):
         # n at least the corpus size sorts every candidate after accumulating: the pruned
