@@ -25,8 +25,11 @@ def python_env():
 
 def interrupt(script, timeout=120):
     """Runs `script` in a child, sends SIGINT half a second after it prints "started", and
-    returns the words it printed after that."""
-    child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(script)], env=python_env(),
+    returns the words it printed after that. The child installs the interpreter's own
+    SIGINT handler first: a suite started from a background job inherits SIGINT ignored,
+    and the interpreter then installs none (the call would run to its end, or forever)."""
+    script = "import signal; signal.signal(signal.SIGINT, signal.default_int_handler)\n" + textwrap.dedent(script)
+    child = subprocess.Popen([sys.executable, "-c", script], env=python_env(),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
         assert child.stdout.readline().strip() == "started", child.stderr.read()
