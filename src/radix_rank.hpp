@@ -116,8 +116,10 @@ private:
             varying_[c] = bits;
         });
         Key varying = 0;
-        for (std::size_t c = 0; c < chunks_; ++c)
-            varying |= varying_[c] | (a_[chunk_range(c).first].key ^ a_[0].key);
+        for (std::size_t c = 0; c < chunks_; ++c) {
+            const auto [lo, hi] = chunk_range(c);
+            if (lo < hi) varying |= varying_[c] | (a_[lo].key ^ a_[0].key);
+        }
         unsigned shifts[kPasses];
         unsigned passes = 0;
         for (unsigned p = 0; p < kPasses; ++p)
