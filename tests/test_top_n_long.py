@@ -117,3 +117,27 @@ def test_mapped_one_word_records_rewritten_out_of_order(tmp_path):
     for n in (300, 700):
         want = [(d, bits(s)) for d, s in select_top_n(scores, n)]
         assert [(doc_of[t], bits(s)) for t, s in idx.get_top_n("ri", n)] == want, n
+
+
+
+def test_ranked_lists_across_many_document_digits(tmp_path):
+    # Documents numbered past 65,536, so that the order among tied scores rests on every
+    # byte of the document numbers: the heap's selections (its entries in heap order,
+    # sorted by radix from 512), and with n beyond the corpus every positive score sorted
+    # whole, against the heap model and a sort by descending score, then document.
+    docs = tied_corpus("digits", 70_000, lengths=(2, 3))
+    save_mmap_bm25(str(tmp_path), docs, 1.5, 0.75, False, "bm25", None, False)
+    mapped, idx = MmapBM25Index.load(str(tmp_path)), BM25Index(docs)
+    doc_of = {t: d for d, t in enumerate(docs)}
+    for q in ["sa", "men lo", "ver in da"]:
+        scores = mapped_scores(str(tmp_path), q)
+        for n in (700, 3000):
+            want = [(d, bits(s)) for d, s in select_top_n(scores, n)]
+            assert max(d for d, _ in want) > 65_536, (q, n)
+            assert [(doc_of[t], bits(s)) for t, s in mapped.get_top_n(q, n)] == want, (q, n)
+        for index in (idx, mapped):
+            own = index.get_scores(q)
+            want = sorted(((d, s) for d, s in enumerate(own) if s > 0), key=lambda e: (-e[1], e[0]))
+            assert 512 <= len(want) <= 65_536 and max(d for d, _ in want) > 65_536, q
+            got = [(doc_of[t], s) for t, s in index.get_top_n(q, len(docs))]
+            assert got == want, (q, type(index).__name__)
