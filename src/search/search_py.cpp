@@ -70,10 +70,13 @@ py::Object float_list(std::span<const double> values) {
 py::Object ranked_list(const Bm25Reader& index, std::span<const Scored> ranked,
                        std::span<const py::Object> objects) {
     py::Object list = py::check(PyList_New(static_cast<Py_ssize_t>(ranked.size())));
+    // Each pair takes over the references of its text and score (no count is added to
+    // them and taken back, as packing copies of them would).
     const auto pack = [&](std::size_t i, py::Object text) {
-        py::Object score = py::from_f64(ranked[i].score);
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i),
-                       py::check(PyTuple_Pack(2, text.get(), score.get())).release());
+        py::Object pair = py::check(PyTuple_New(2));
+        PyTuple_SetItem(pair.get(), 0, text.release());
+        PyTuple_SetItem(pair.get(), 1, py::from_f64(ranked[i].score).release());
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), pair.release());
     };
     // The texts lie anywhere in the corpus, and so do their entries in the table of texts.
     // One loop of independent loads, which the processor overlaps, reads every entry and
