@@ -125,9 +125,10 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
 constexpr uint8_t kNotOnLanes = 0xFF;  // scored one at a time
 constexpr uint8_t kTooFar = 0xFE;      // its length alone puts it below the cut-off
 
-/// The views of a chunk handed to the lane kernel: non-empty str and bytes that their
-/// length does not already reject under the cut-off at the chunk's start (the cut-off only
-/// rises). `lcs[i - begin]` receives each view's LCS, or what is left for the view.
+/// The views of a chunk handed to the lane kernel: non-empty str, and non-empty bytes that
+/// their length does not already reject under the cut-off at the chunk's start (the
+/// cut-off only rises). `lcs[i - begin]` receives each view's LCS, or what is left for the
+/// view.
 struct ChunkLanes {
     const PreparedQuery& q;
     std::span<const ChoiceView> views;
@@ -144,7 +145,8 @@ struct ChunkLanes {
             uint8_t& at = c.lcs[c.i - c.begin];
             at = kNotOnLanes;
             if ((v.other != ChoiceView::kBytes && v.other != ChoiceView::kText) || v.size == 0) continue;
-            if (c.q.rejects_by_length(v.size, c.cut)) {
+            // (The length of a str in code points is known only once it is found ASCII.)
+            if (v.other == ChoiceView::kBytes && c.q.rejects_by_length(v.size, c.cut)) {
                 at = kTooFar;
                 continue;
             }
