@@ -1,7 +1,6 @@
 #include "process/process_extract.hpp"
 
 #include "algorithms/lcs_lanes.hpp"
-
 #include "fuzz/fuzz_text.hpp"
 #include "parallel.hpp"
 
@@ -63,8 +62,8 @@ bool is_byte_string(const ChoiceView& v) noexcept {
             fuzz::text::is_ascii({reinterpret_cast<const char*>(v.data), v.size}));
 }
 
-/// The score of one view that is not missing nor empty of choices, one at a time.
-/// `code_points` is a buffer for decoding text beyond ASCII (it only grows).
+/// The score of one view (anything but kNone) on its own. `code_points` is a buffer for
+/// decoding text beyond ASCII (it only grows).
 double score_view(const PreparedQuery& q, const ChoiceView& v, std::span<const types::Seq> others,
                   std::vector<uint32_t>& code_points, const Cutoff& cut) {
     if (v.other == ChoiceView::kMissing) return 0.0;

@@ -375,11 +375,19 @@ LaneChoices::LaneChoices(std::span<const std::optional<types::Seq>> choices) {
 /// (bytes of 128 or more), one by one.
 void PreparedQuery::score_row_lanes(std::span<const std::optional<types::Seq>> choices,
                                     const LaneChoices& lanes, const Cutoff& cut, double* out) const {
-    for (const std::size_t j : lanes.others) out[j] = choices[j] ? score(*choices[j], cut) : 0.0;
+    // One at a time: the others, then those the kernel gives back.
+    auto one_by_one = [&](const std::vector<std::size_t>& positions) {
+        for (std::size_t k = 0; k < positions.size(); ++k) {
+            if (k % 16 == 0) cancel::cancellation_point();
+            const std::size_t j = positions[k];
+            out[j] = choices[j] ? score(*choices[j], cut) : 0.0;
+        }
+    };
+    one_by_one(lanes.others);
     RowLanes row{*this, cut, lanes.texts.data(), lanes.texts.data() + lanes.texts.size(), out, {}};
     std::vector<std::size_t> given_back;
     algorithms::lcs_lanes(lane_pattern(), &RowLanes::next, &RowLanes::scores, &row, given_back);
-    for (const std::size_t j : given_back) out[j] = score(*choices[j], cut);
+    one_by_one(given_back);
 }
 
 void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices,

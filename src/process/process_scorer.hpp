@@ -94,10 +94,9 @@ public:
     double score(std::span<const uint8_t> choice, const Cutoff& cutoff) const;
 
     /// out[j] = the score of choices[j] (0.0 for nothing), as score() gives it; the simple
-    /// and quick ratio of a query of 1 to 64 bytes score four byte strings at a time, or
-    /// 64 at a time on the lane kernel when it serves the query.
-    /// With `lanes` (the same choices as LaneChoices), a query the lane kernel serves
-    /// scores a row of 64 choices or more on it.
+    /// and quick ratio of a query of 1 to 64 bytes score four byte strings at a time. With
+    /// `lanes` (LaneChoices of the same choices), a query the lane kernel serves scores a
+    /// row of 64 choices or more on it, 64 byte strings at a time.
     void score_row(std::span<const std::optional<types::Seq>> choices, const Cutoff& cutoff,
                    double* out, const LaneChoices* lanes = nullptr) const;
 
