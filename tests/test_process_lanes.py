@@ -131,3 +131,28 @@ class TestExtractShortQueries:
             want = ranked(name, q, choices)
             got = _tarnwick.extract(q, choices, "fuzz_" + name, None, None, 25, None)
             assert [(s, i) for _, s, i in got] == want[:25]
+
+
+class TestSigintOnTheLanes:
+    """SIGINT stops a long matrix or extraction whose choices are scored on the lanes (one
+    text of a million bytes repeated: each call would run for minutes on one thread)."""
+
+    CALLS = {
+        "cdist": 'm.cdist(["abcdefgh"] * 50000, [long] * 64, "ratio", None)',
+        "extract": 'm.extract("abcdefghijklmnop", [long] * 400000, "ratio", None)',
+    }
+
+    @pytest.mark.parametrize("call", sorted(CALLS))
+    def test_stops(self, call):
+        from test_robustness import interrupt
+        script = f"""
+            import _tarnwick as m
+            long = "abcdefgh" * 125000
+            print("started", flush=True)
+            try:
+                {self.CALLS[call]}
+                print("returned", flush=True)
+            except KeyboardInterrupt:
+                print("interrupted", flush=True)
+        """
+        assert interrupt(script) == ["interrupted"]
