@@ -104,7 +104,7 @@ using U16 = uint16_t __attribute__((vector_size(32)));
 template <bool Word16>
 class Kernel {
 public:
-    TARNWICK_LANES_TARGET Kernel(std::string_view pattern, NextLaneText next, LaneLcsSink sink,
+    TARNWICK_LANES_TARGET Kernel(std::string_view pattern, NextLaneTexts next, LaneLcsSink sink,
                                  void* context, std::vector<std::size_t>& given_back)
         : m_(pattern.size()), live_((uint64_t{1} << m_) - 1), next_(next), sink_(sink), context_(context),
           given_back_(given_back) {
@@ -154,8 +154,8 @@ private:
     void take(std::size_t l) {
         LaneText d;
         const uint64_t bit = uint64_t{1} << l;
-        bool found = more_ && next_(context_, d);
-        for (; found && d.size > UINT32_MAX; found = next_(context_, d)) given_back_.push_back(d.slot);
+        bool found = pop(d);
+        for (; found && d.size > UINT32_MAX; found = pop(d)) given_back_.push_back(d.slot);
         if (!found) {
             more_ = false;
             busy_ &= ~bit;
@@ -170,6 +170,19 @@ private:
         slot_[l] = d.slot;
         for (std::size_t at = 0; at < d.size && at < kPrefetch; at += 64)
             _mm_prefetch(d.data + at, _MM_HINT_T0);
+    }
+
+    /// The next text into `d`, from the queue refilled by the caller kLanes at a time;
+    /// false at the end.
+    bool pop(LaneText& d) {
+        if (head_ == count_) {
+            if (!more_) return false;
+            count_ = next_(context_, queue_, kLanes);
+            head_ = 0;
+            if (count_ == 0) return false;
+        }
+        d = queue_[head_++];
+        return true;
     }
 
     /// Asks for every busy lane's bytes kPrefetch ahead of its next byte (past the text's
@@ -262,11 +275,13 @@ private:
 
     std::size_t m_;
     uint64_t live_;
-    NextLaneText next_;
+    NextLaneTexts next_;
     LaneLcsSink sink_;
     void* context_;
     std::vector<std::size_t>& given_back_;
-    bool more_ = true;
+    bool more_ = true;    // the caller may have more texts
+    std::size_t head_ = 0, count_ = 0;  // the queue's next text and its end
+    LaneText queue_[kLanes];
     std::size_t blocks_ = 0;
     uint64_t busy_ = 0;  // lanes holding a text
     __m512i lo_a_, lo_b_, hi_a_, hi_b_;
@@ -293,7 +308,7 @@ bool lcs_lanes_suit(std::string_view pattern) noexcept {
     return true;
 }
 
-void lcs_lanes(std::string_view pattern, NextLaneText next, LaneLcsSink sink, void* context,
+void lcs_lanes(std::string_view pattern, NextLaneTexts next, LaneLcsSink sink, void* context,
                std::vector<std::size_t>& given_back) {
     if (pattern.size() <= 8) Kernel<false>(pattern, next, sink, context, given_back).run();
     else Kernel<true>(pattern, next, sink, context, given_back).run();
@@ -302,7 +317,7 @@ void lcs_lanes(std::string_view pattern, NextLaneText next, LaneLcsSink sink, vo
 #else
 
 bool lcs_lanes_suit(std::string_view) noexcept { return false; }
-void lcs_lanes(std::string_view, NextLaneText, LaneLcsSink, void*, std::vector<std::size_t>&) {}
+void lcs_lanes(std::string_view, NextLaneTexts, LaneLcsSink, void*, std::vector<std::size_t>&) {}
 
 #endif
 

@@ -30,8 +30,9 @@ struct LaneText {
     std::size_t slot;
 };
 
-/// Fills `text` with the next text and returns true, or returns false at the end.
-using NextLaneText = bool (*)(void* context, LaneText& text);
+/// Stores the next texts (1 to `room` of them) at `out` and returns how many, or returns 0
+/// at the end.
+using NextLaneTexts = std::size_t (*)(void* context, LaneText* out, std::size_t room);
 
 /// The LCS of the pattern with the text of `slot`, of `size` bytes.
 struct LaneLcs {
@@ -51,7 +52,7 @@ bool lcs_lanes_suit(std::string_view pattern) noexcept;
 /// `next` gives, until it gives none (both called with `context`). The slots of the texts
 /// the kernel gives back (not pure ASCII, or of 2^32 bytes or more) are added to
 /// `given_back` instead. An exception of `next` or `sink` propagates.
-void lcs_lanes(std::string_view pattern, NextLaneText next, LaneLcsSink sink, void* context,
+void lcs_lanes(std::string_view pattern, NextLaneTexts next, LaneLcsSink sink, void* context,
                std::vector<std::size_t>& given_back);
 
 }  // namespace tarnwick::algorithms

@@ -136,9 +136,10 @@ struct ChunkLanes {
     uint8_t* lcs;
     std::size_t i;
 
-    static bool next(void* self, algorithms::LaneText& text) {
+    static std::size_t next(void* self, algorithms::LaneText* texts, std::size_t room) {
         auto& c = *static_cast<ChunkLanes*>(self);
-        for (; c.i < c.end; ++c.i) {
+        std::size_t k = 0;
+        for (; c.i < c.end && k < room; ++c.i) {
             if (c.i % 16 == 0) cancel::cancellation_point();
             const ChoiceView& v = c.views[c.i];
             uint8_t& at = c.lcs[c.i - c.begin];
@@ -149,11 +150,9 @@ struct ChunkLanes {
                 at = kTooFar;
                 continue;
             }
-            text = {reinterpret_cast<const char*>(v.data), v.size, c.i - c.begin};
-            ++c.i;
-            return true;
+            texts[k++] = {reinterpret_cast<const char*>(v.data), v.size, c.i - c.begin};
         }
-        return false;
+        return k;
     }
 
     static void store(void* self, const algorithms::LaneLcs* done, std::size_t count) {

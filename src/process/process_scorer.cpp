@@ -327,18 +327,18 @@ struct RowLanes {
     double* out;
     cancel::Budget budget;
 
-    static bool next(void* self, algorithms::LaneText& text) {
+    static std::size_t next(void* self, algorithms::LaneText* texts, std::size_t room) {
         auto& r = *static_cast<RowLanes*>(self);
-        for (; r.at != r.end; ++r.at) {
+        std::size_t k = 0;
+        for (; r.at != r.end && k < room; ++r.at) {
             r.budget.spend(16 + r.at->size);
             if (r.cut.value && r.q.rejects_by_length(r.at->size, r.cut)) {
                 r.out[r.at->slot] = fuzz::apply_cutoff(0.0, r.cut.value);
                 continue;
             }
-            text = *r.at++;
-            return true;
+            texts[k++] = *r.at;
         }
-        return false;
+        return k;
     }
 
     static void scores(void* self, const algorithms::LaneLcs* done, std::size_t count) {

@@ -13,12 +13,11 @@ struct Context {
     double* out;
     std::size_t query_size;
 
-    static bool next_text(void* self, algorithms::LaneText& text) {
+    static std::size_t next_texts(void* self, algorithms::LaneText* out, std::size_t room) {
         auto& c = *static_cast<Context*>(self);
-        Doc d;
-        if (!c.next(c.context, d)) return false;
-        text = {d.data, d.size, d.slot};
-        return true;
+        std::size_t k = 0;
+        for (Doc d; k < room && c.next(c.context, d); ++k) out[k] = {d.data, d.size, d.slot};
+        return k;
     }
 
     static void scores(void* self, const algorithms::LaneLcs* done, std::size_t count) {
@@ -37,7 +36,7 @@ bool suits(std::string_view query) noexcept { return algorithms::lcs_lanes_suit(
 void fuzzy_scores(std::string_view query, NextDoc next, void* context, double* out,
                   std::vector<std::size_t>& given_back) {
     Context c{next, context, out, query.size()};
-    algorithms::lcs_lanes(query, &Context::next_text, &Context::scores, &c, given_back);
+    algorithms::lcs_lanes(query, &Context::next_texts, &Context::scores, &c, given_back);
 }
 
 }  // namespace tarnwick::search::wide
