@@ -138,20 +138,25 @@ struct ChunkLanes {
 
     static std::size_t next(void* self, algorithms::LaneText* texts, std::size_t room) {
         auto& c = *static_cast<ChunkLanes*>(self);
-        std::size_t k = 0;
-        for (; c.i < c.end && k < room; ++c.i) {
-            if (c.i % 16 == 0) cancel::cancellation_point();
-            const ChoiceView& v = c.views[c.i];
-            uint8_t& at = c.lcs[c.i - c.begin];
-            at = kNotOnLanes;
+        // In locals: the stores below might otherwise change them, for all the compiler
+        // knows.
+        const ChoiceView* const views = c.views.data();
+        uint8_t* const lcs = c.lcs - c.begin;
+        const std::size_t end = c.end;
+        std::size_t i = c.i, k = 0;
+        for (; i < end && k < room; ++i) {
+            if (i % 16 == 0) cancel::cancellation_point();
+            const ChoiceView& v = views[i];
+            lcs[i] = kNotOnLanes;
             if ((v.other != ChoiceView::kBytes && v.other != ChoiceView::kText) || v.size == 0) continue;
             // (The length of a str in code points is known only once it is found ASCII.)
             if (v.other == ChoiceView::kBytes && c.q.rejects_by_length(v.size, c.cut)) {
-                at = kTooFar;
+                lcs[i] = kTooFar;
                 continue;
             }
-            texts[k++] = {reinterpret_cast<const char*>(v.data), v.size, c.i - c.begin};
+            texts[k++] = {reinterpret_cast<const char*>(v.data), v.size, i - c.begin};
         }
+        c.i = i;
         return k;
     }
 

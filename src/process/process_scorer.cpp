@@ -329,15 +329,24 @@ struct RowLanes {
 
     static std::size_t next(void* self, algorithms::LaneText* texts, std::size_t room) {
         auto& r = *static_cast<RowLanes*>(self);
-        std::size_t k = 0;
-        for (; r.at != r.end && k < room; ++r.at) {
-            r.budget.spend(16 + r.at->size);
-            if (r.cut.value && r.q.rejects_by_length(r.at->size, r.cut)) {
-                r.out[r.at->slot] = fuzz::apply_cutoff(0.0, r.cut.value);
-                continue;
+        // In locals: the stores to `texts` might otherwise change them, for all the
+        // compiler knows.
+        const algorithms::LaneText* at = r.at;
+        std::size_t k = 0, bytes = 0;
+        if (!r.cut.value) {
+            for (const auto* end = at + std::min<std::size_t>(room, r.end - at); at != end; ++at, ++k) {
+                texts[k] = *at;
+                bytes += 16 + at->size;
             }
-            texts[k++] = *r.at;
+        } else {
+            for (; at != r.end && k < room; ++at) {
+                bytes += 16 + at->size;
+                if (r.q.rejects_by_length(at->size, r.cut)) r.out[at->slot] = fuzz::apply_cutoff(0.0, r.cut.value);
+                else texts[k++] = *at;
+            }
         }
+        r.at = at;
+        r.budget.spend(bytes);
         return k;
     }
 
