@@ -64,8 +64,9 @@ bool is_byte_string(const ChoiceView& v) noexcept {
 
 /// The score of one view (anything but kNone) on its own. `code_points` is a buffer for
 /// decoding text beyond ASCII (it only grows).
-double score_view(const PreparedQuery& q, const ChoiceView& v, std::span<const types::Seq> others,
-                  std::vector<uint32_t>& code_points, const Cutoff& cut) {
+[[gnu::always_inline]] inline double score_view(const PreparedQuery& q, const ChoiceView& v,
+                                                std::span<const types::Seq> others,
+                                                std::vector<uint32_t>& code_points, const Cutoff& cut) {
     if (v.other == ChoiceView::kMissing) return 0.0;
     if (v.other >= 0) return q.score(others[static_cast<std::size_t>(v.other)], cut);
     if (is_byte_string(v)) return q.score(std::span<const uint8_t>(v.data, v.size), cut);
