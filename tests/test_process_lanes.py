@@ -74,7 +74,8 @@ class TestCdistShortQueries:
         qs = queries(rng)
         choices = [random_choice(rng) for _ in range(300)] + [None]
         rng.shuffle(choices)
-        plain_scores = {(i, j): plain(name, q, c, None) for i, q in enumerate(qs) for j, c in enumerate(choices)}
+        plain_scores = {(i, j): plain(name, q, c, None)
+                        for i, q in enumerate(qs) for j, c in enumerate(choices)}
         for cutoff in cutoffs_around(plain_scores.values()):
             got, n, m = _tarnwick.cdist(qs, choices, "fuzz_" + name, None, None, cutoff)
             assert (n, m) == (len(qs), len(choices))
@@ -112,8 +113,9 @@ class TestExtractShortQueries:
         scorer = "fuzz_" + name
         for q in queries(rng)[::2] + ["e" * 16, "abcdeabcdeabcdeab"]:
             full = ranked(name, q, choices)
-            for cutoff in [None, 0.0] + [v for s, _ in full[:40:9]
-                                         for v in (s, math.nextafter(s, math.inf), math.nextafter(s, -math.inf))]:
+            near = [v for s, _ in full[:40:9]
+                    for v in (s, math.nextafter(s, math.inf), math.nextafter(s, -math.inf))]
+            for cutoff in [None, 0.0] + near:
                 want = above(full, cutoff)
                 got_all = _tarnwick.extract_iter(q, choices, scorer, None, None, cutoff)
                 assert [(s, i) for _, s, i in got_all] == want, (q, cutoff)

@@ -341,8 +341,10 @@ struct RowLanes {
         } else {
             for (; at != r.end && k < room; ++at) {
                 bytes += 16 + at->size;
-                if (r.q.rejects_by_length(at->size, r.cut)) r.out[at->slot] = fuzz::apply_cutoff(0.0, r.cut.value);
-                else texts[k++] = *at;
+                if (r.q.rejects_by_length(at->size, r.cut))
+                    r.out[at->slot] = fuzz::apply_cutoff(0.0, r.cut.value);
+                else
+                    texts[k++] = *at;
             }
         }
         r.at = at;
@@ -357,9 +359,10 @@ struct RowLanes {
             // Without a cut-off, the score of every choice of up to the table's length.
             const RatioTable& table = RatioTable::get();
             for (std::size_t k = 0; k < count; ++k) {
-                const uint64_t L = la + done[k].size;
-                r.out[done[k].slot] = L <= RatioTable::kMaxLen ? table(L - 2 * done[k].lcs, L)
-                                                               : r.q.score_of_lcs(done[k].size, done[k].lcs, r.cut);
+                const algorithms::LaneLcs& d = done[k];
+                const uint64_t L = la + d.size;
+                r.out[d.slot] = L <= RatioTable::kMaxLen ? table(L - 2 * d.lcs, L)
+                                                         : r.q.score_of_lcs(d.size, d.lcs, r.cut);
             }
             return;
         }
