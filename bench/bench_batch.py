@@ -9,8 +9,17 @@ fresh interpreters, since the pool is sized once per process. The calling thread
 processor time per workload (its reading of the choices and building of the result,
 without its waits for the pool) is shown beside the wall time: where it is close to the
 wall time, the calling thread is the bound.
+
+`python3 bench_batch.py --against DIR` compares another build of the module (the directory
+holding its _tarnwick*.so, e.g. a build of the main branch) with this one in one process:
+the two are loaded side by side and timed interleaved, best of N, on the simple ratio
+workloads, with the calling thread's time of each and the polyleven loop measured in the
+same process. The pool size is the process's (RAYON_NUM_THREADS=1 shows the pool's work).
 """
 import difflib
+import glob
+import importlib.machinery
+import importlib.util
 import heapq
 import json
 import os
@@ -164,8 +173,66 @@ def run():
     row(f"cdist {N_CDIST}x{N_CDIST}, result list only", "cdist none", None, None)
 
 
+def load_build(directory):
+    """The module built in `directory`, loaded beside the one imported as _tarnwick."""
+    path = glob.glob(os.path.join(directory, "_tarnwick*.so"))[0]
+    loader = importlib.machinery.ExtensionFileLoader("_tarnwick", path)
+    spec = importlib.util.spec_from_file_location("_tarnwick", path, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def interleaved(fns, repeat):
+    """[best wall time, best calling-thread time] of each function, run in turn."""
+    best = [[float("inf")] * 2 for _ in fns]
+    for _ in range(repeat):
+        for k, fn in enumerate(fns):
+            c, t = time.thread_time(), time.perf_counter()
+            fn()
+            wall, cpu = time.perf_counter() - t, time.thread_time() - c
+            best[k] = [min(best[k][0], wall), min(best[k][1], cpu)]
+    return best
+
+
+def ratio_workloads(cd, choices, queries, kind):
+    """(title, fn(module), peer time, calls per workload) of the simple ratio workloads."""
+    pl = optional("polyleven")
+    nq, nc = WIDE_CDIST
+    out = [(f"cdist {N_CDIST}x{N_CDIST} ratio, {kind}", lambda m: m.cdist(cd, cd, "fuzz_ratio", None),
+            peer_cdist(cd, cd, pl.levenshtein, 100) if pl else None, 1),
+           (f"cdist {nq}x{nc:,} ratio, {kind}",
+            lambda m: m.cdist(choices[:nq], choices[-nc:], "fuzz_ratio", None),
+            peer_cdist(choices[:nq], choices[-nc:], pl.levenshtein, 10) if pl else None, 1)]
+    for n in EXTRACT_SIZES:
+        ch = choices[:n]
+        out.append((f"extract limit 5, {n:,} choices, {kind}",
+                    lambda m, ch=ch: [m.extract(q, ch, "fuzz_ratio", None, None, 5, None) for q in queries],
+                    peer_extract(ch, queries, pl.levenshtein, 5, 50_000) if pl else None, len(queries)))
+        out.append((f"extract_one, {n:,} choices, {kind}",
+                    lambda m, ch=ch: [m.extract_one(q, ch, "fuzz_ratio", None, None, None) for q in queries],
+                    peer_extract(ch, queries, pl.levenshtein, 1, 50_000) if pl else None, len(queries)))
+    return out
+
+
+def compare(directory, repeat=7):
+    other = load_build(directory)
+    print(f"\n{directory} (before) against this build (after), in one process, interleaved, best of "
+          f"{repeat}; pool {os.environ.get('RAYON_NUM_THREADS', 'default')}, load {os.getloadavg()[0]:.1f}")
+    print(f"  {'workload':<46}{'before':>12}{'caller':>12}{'after':>12}{'caller':>12}"
+          f"{'polyleven':>12}{'x before':>10}{'x after':>9}")
+    for kind, (cd, choices, queries) in data().items():
+        for title, fn, peer, per in ratio_workloads(cd, choices, queries, kind):
+            (bw, bc), (aw, ac) = interleaved([lambda: fn(other), lambda: fn(_tarnwick)], repeat)
+            cells = f"  {title:<46}" + "".join(f"{fmt_time(t / per):>12}" for t in (bw, bc, aw, ac))
+            cells += f"{fmt_time(peer):>12}{peer * per / bw:9.0f}x{peer * per / aw:8.0f}x" if peer else ""
+            print(cells, flush=True)
+
+
 if __name__ == "__main__":
-    if "--ours" in sys.argv:
+    if "--against" in sys.argv:
+        compare(sys.argv[sys.argv.index("--against") + 1])
+    elif "--ours" in sys.argv:
         print(json.dumps(ours()))
     else:
         sys.path.insert(0, ROOT)

@@ -85,6 +85,9 @@ void score_rows(ScorerType scorer, std::span<const std::optional<types::Seq>> qu
                 std::size_t first, std::size_t last, bool use_pool, double* out, uint16_t* codes,
                 RowValues* values) {
     const std::size_t m = choices.size();
+    // Read by every row whose query the lane kernel serves (the simple and quick ratio).
+    std::optional<LaneChoices> lanes;
+    if (scorer.value == ScorerType::Ratio || scorer.value == ScorerType::QRatio) lanes.emplace(choices);
     parallel::for_each_index(last - first, use_pool, [&](std::size_t k) {
         double* row = out + k * m;
         const std::optional<types::Seq>& query = queries[first + k];
@@ -93,7 +96,7 @@ void score_rows(ScorerType scorer, std::span<const std::optional<types::Seq>> qu
         } else {
             // Built inside the row task, so that only the rows being computed hold one.
             const PreparedQuery q(scorer, *query);
-            q.score_row(choices, cutoff, row);
+            q.score_row(choices, cutoff, row, lanes ? &*lanes : nullptr);
         }
         if (codes) code_row(row, m, codes + k * m, values[k]);
     });

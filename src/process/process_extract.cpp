@@ -1,5 +1,6 @@
 #include "process/process_extract.hpp"
 
+#include "algorithms/lcs_lanes.hpp"
 #include "fuzz/fuzz_text.hpp"
 #include "parallel.hpp"
 
@@ -61,6 +62,24 @@ bool is_byte_string(const ChoiceView& v) noexcept {
             fuzz::text::is_ascii({reinterpret_cast<const char*>(v.data), v.size}));
 }
 
+/// The score of one view (anything but kNone) on its own. `code_points` is a buffer for
+/// decoding text beyond ASCII (it only grows).
+[[gnu::always_inline]] inline double score_view(const PreparedQuery& q, const ChoiceView& v,
+                                                std::span<const types::Seq> others,
+                                                std::vector<uint32_t>& code_points, const Cutoff& cut) {
+    if (v.other == ChoiceView::kMissing) return 0.0;
+    if (v.other >= 0) return q.score(others[static_cast<std::size_t>(v.other)], cut);
+    if (is_byte_string(v)) return q.score(std::span<const uint8_t>(v.data, v.size), cut);
+    // Text with other characters: its code points, as the conversion of a str gives them
+    // (the UTF-8 of a str is well formed).
+    const std::string_view text(reinterpret_cast<const char*>(v.data), v.size);
+    if (code_points.size() < text.size()) code_points.resize(text.size());
+    const std::size_t n = fuzz::text::decode_well_formed_into(text, code_points.data());
+    types::Seq seq = types::Seq::chars_view(std::span<const uint32_t>(code_points.data(), n));
+    seq.set_text(text);
+    return q.score(seq, cut);
+}
+
 /// Scores the views [begin, end) against the query with the shared cut-off.
 std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const ChoiceView> views,
                                        std::span<const types::Seq> others, std::size_t base,
@@ -82,36 +101,18 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
         if (v.other == ChoiceView::kNone) continue;
         const double r = cutoff.get();
         if (r != cut.value) cut = PreparedCutoff(r);
-        double score;
-        if (v.other == ChoiceView::kMissing) {
-            score = 0.0;
-        } else if (v.other >= 0) {
-            score = q.score(others[static_cast<std::size_t>(v.other)], cut.cutoff);
-        } else if (is_byte_string(v)) {
-            const std::span<const uint8_t> b(v.data, v.size);
-            if (four && v.size != 0) {
-                if (q.rejects_by_length(v.size, cut.cutoff)) continue;  // scores 0.0, below r
-                group[filled] = b;
-                group_at[filled] = i;
-                if (++filled < 4) continue;
-                double scores[4];
-                q.score_four(group, cut.cutoff, scores);
-                for (int k = 0; k < 4; ++k) best.offer(base + group_at[k], scores[k], r);
-                filled = 0;
-                continue;
-            }
-            score = q.score(b, cut.cutoff);
-        } else {
-            // Text with other characters: its code points, as the conversion of a str
-            // gives them (the UTF-8 of a str is well formed). The buffer only grows.
-            const std::string_view text(reinterpret_cast<const char*>(v.data), v.size);
-            if (code_points.size() < text.size()) code_points.resize(text.size());
-            const std::size_t n = fuzz::text::decode_well_formed_into(text, code_points.data());
-            types::Seq seq = types::Seq::chars_view(std::span<const uint32_t>(code_points.data(), n));
-            seq.set_text(text);
-            score = q.score(seq, cut.cutoff);
+        if (four && v.size != 0 && is_byte_string(v)) {
+            if (q.rejects_by_length(v.size, cut.cutoff)) continue;  // scores 0.0, below r
+            group[filled] = std::span<const uint8_t>(v.data, v.size);
+            group_at[filled] = i;
+            if (++filled < 4) continue;
+            double scores[4];
+            q.score_four(group, cut.cutoff, scores);
+            for (int k = 0; k < 4; ++k) best.offer(base + group_at[k], scores[k], r);
+            filled = 0;
+            continue;
         }
-        best.offer(base + i, score, r);
+        best.offer(base + i, score_view(q, v, others, code_points, cut.cutoff), r);
     }
     // The last few of a group, one by one, under the cut-off as it stands now.
     const double r = cutoff.get();
@@ -119,6 +120,86 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
     for (std::size_t k = 0; k < filled; ++k) best.offer(base + group_at[k], q.score(group[k], cut.cutoff), r);
     return std::move(best).take();
 }
+
+/// What the lane pass left for a view in the second pass: its LCS (0 to 16), or one of these.
+constexpr uint8_t kNotOnLanes = 0xFF;  // scored one at a time
+constexpr uint8_t kTooFar = 0xFE;      // its length alone puts it below the cut-off
+
+/// The views of a chunk handed to the lane kernel: non-empty str, and non-empty bytes that
+/// their length does not already reject under the cut-off at the chunk's start (the
+/// cut-off only rises). `lcs[i - begin]` receives each view's LCS, or what is left for the
+/// view.
+struct ChunkLanes {
+    const PreparedQuery& q;
+    std::span<const ChoiceView> views;
+    std::size_t begin, end;
+    const Cutoff& cut;
+    uint8_t* lcs;
+    std::size_t i;
+
+    static std::size_t next(void* self, algorithms::LaneText* texts, std::size_t room) {
+        auto& c = *static_cast<ChunkLanes*>(self);
+        // In locals: the stores below might otherwise change them, for all the compiler
+        // knows.
+        const ChoiceView* const views = c.views.data();
+        uint8_t* const lcs = c.lcs - c.begin;
+        const std::size_t end = c.end;
+        std::size_t i = c.i, k = 0;
+        for (; i < end && k < room; ++i) {
+            if (i % 16 == 0) cancel::cancellation_point();
+            const ChoiceView& v = views[i];
+            lcs[i] = kNotOnLanes;
+            if ((v.other != ChoiceView::kBytes && v.other != ChoiceView::kText) || v.size == 0) continue;
+            // (The length of a str in code points is known only once it is found ASCII.)
+            if (v.other == ChoiceView::kBytes && c.q.rejects_by_length(v.size, c.cut)) {
+                lcs[i] = kTooFar;
+                continue;
+            }
+            texts[k++] = {reinterpret_cast<const char*>(v.data), v.size, i - c.begin};
+        }
+        c.i = i;
+        return k;
+    }
+
+    static void store(void* self, const algorithms::LaneLcs* done, std::size_t count) {
+        const auto& c = *static_cast<const ChunkLanes*>(self);
+        for (std::size_t k = 0; k < count; ++k) c.lcs[done[k].slot] = static_cast<uint8_t>(done[k].lcs);
+    }
+};
+
+/// score_chunk on the lane kernel (only when q.scores_lanes()): the LCS of every byte
+/// string of the chunk first, then the scores in order under the running cut-off, the
+/// views the kernel does not take scored one at a time.
+std::vector<PoolCandidate> score_chunk_lanes(const PreparedQuery& q, std::span<const ChoiceView> views,
+                                             std::span<const types::Seq> others, std::size_t base,
+                                             std::size_t begin, std::size_t end,
+                                             std::optional<uint64_t> limit, RunningCutoff& cutoff) {
+    PreparedCutoff cut(cutoff.get());
+    std::vector<uint8_t> lcs(end - begin);
+    {
+        ChunkLanes lanes{q, views, begin, end, cut.cutoff, lcs.data(), begin};
+        std::vector<std::size_t> given_back;  // their entries stay kNotOnLanes
+        algorithms::lcs_lanes(q.lane_pattern(), &ChunkLanes::next, &ChunkLanes::store, &lanes, given_back);
+    }
+    ChunkBest best(limit, cutoff);
+    std::vector<uint32_t> code_points;
+    for (std::size_t i = begin; i < end; ++i) {
+        if (i % 16 == 0) cancel::cancellation_point();
+        const ChoiceView& v = views[i];
+        const uint8_t at = lcs[i - begin];
+        if (v.other == ChoiceView::kNone || at == kTooFar) continue;  // kTooFar: 0.0, below r
+        const double r = cutoff.get();
+        if (r != cut.value) cut = PreparedCutoff(r);
+        const double score = at == kNotOnLanes ? score_view(q, v, others, code_points, cut.cutoff)
+                                               : q.score_of_lcs(v.size, at, cut.cutoff);
+        best.offer(base + i, score, r);
+    }
+    return std::move(best).take();
+}
+
+/// Fewest views in a chunk for which the chunk takes the lane kernel: with fewer, most of
+/// its 64 lanes would idle.
+constexpr std::size_t kLaneMinViews = 64;
 
 }  // namespace
 
@@ -129,6 +210,8 @@ std::vector<std::vector<PoolCandidate>> score_block(const PreparedQuery& q,
                                                     RunningCutoff& cutoff) {
     const std::vector<std::size_t> bounds = parallel::chunk_bounds(views.size(), 256);
     return parallel::map(bounds.size() - 1, true, [&](std::size_t c) {
+        if (q.scores_lanes() && bounds[c + 1] - bounds[c] >= kLaneMinViews)
+            return score_chunk_lanes(q, views, others, base, bounds[c], bounds[c + 1], limit, cutoff);
         return score_chunk(q, views, others, base, bounds[c], bounds[c + 1], limit, cutoff);
     });
 }

@@ -127,6 +127,7 @@ PreparedQuery::PreparedQuery(ScorerType scorer, const types::Seq& query)
         masks_valid_ = true;
         algorithms::set_byte_masks(masks_, bytes_);
     }
+    lanes_ = ratio && algorithms::lcs_lanes_suit(lane_pattern());
     if (scorer.uses_token_cache()) cache_.emplace(fuzz::QueryTokenCache::from_bytes(bytes_));
 }
 
@@ -305,9 +306,109 @@ void PreparedQuery::score_four(const std::span<const uint8_t>* texts, const Cuto
         out[k] = fuzz::apply_cutoff(ratio_of_lcs(texts[k].size(), lcs[k], cut), cut.value);
 }
 
+double PreparedQuery::score_of_lcs(std::size_t size, uint64_t lcs, const Cutoff& cut) const {
+    return fuzz::apply_cutoff(ratio_of_lcs(size, lcs, cut), cut.value);
+}
+
+namespace {
+
+/// Fewest choices in a row for which the row takes the lane kernel: with fewer, most of
+/// its 64 lanes would idle.
+constexpr std::size_t kLaneMinChoices = 64;
+
+/// A row's byte-string choices handed to the lane kernel (with a cut-off, those that their
+/// length does not already reject; the others score 0.0), and their scores written as the
+/// kernel reports them.
+struct RowLanes {
+    const PreparedQuery& q;
+    const Cutoff& cut;
+    const algorithms::LaneText* at;
+    const algorithms::LaneText* end;
+    double* out;
+    cancel::Budget budget;
+
+    static std::size_t next(void* self, algorithms::LaneText* texts, std::size_t room) {
+        auto& r = *static_cast<RowLanes*>(self);
+        // In locals: the stores to `texts` might otherwise change them, for all the
+        // compiler knows.
+        const algorithms::LaneText* at = r.at;
+        std::size_t k = 0, bytes = 0;
+        if (!r.cut.value) {
+            for (const auto* end = at + std::min<std::size_t>(room, r.end - at); at != end; ++at, ++k) {
+                texts[k] = *at;
+                bytes += 16 + at->size;
+            }
+        } else {
+            for (; at != r.end && k < room; ++at) {
+                bytes += 16 + at->size;
+                if (r.q.rejects_by_length(at->size, r.cut))
+                    r.out[at->slot] = fuzz::apply_cutoff(0.0, r.cut.value);
+                else
+                    texts[k++] = *at;
+            }
+        }
+        r.at = at;
+        r.budget.spend(bytes);
+        return k;
+    }
+
+    static void scores(void* self, const algorithms::LaneLcs* done, std::size_t count) {
+        const auto& r = *static_cast<const RowLanes*>(self);
+        const uint64_t la = r.q.lane_pattern().size();
+        if (!r.cut.value) {
+            // Without a cut-off, the score of every choice of up to the table's length.
+            const RatioTable& table = RatioTable::get();
+            for (std::size_t k = 0; k < count; ++k) {
+                const algorithms::LaneLcs& d = done[k];
+                const uint64_t L = la + d.size;
+                r.out[d.slot] = L <= RatioTable::kMaxLen ? table(L - 2 * d.lcs, L)
+                                                         : r.q.score_of_lcs(d.size, d.lcs, r.cut);
+            }
+            return;
+        }
+        for (std::size_t k = 0; k < count; ++k)
+            r.out[done[k].slot] = r.q.score_of_lcs(done[k].size, done[k].lcs, r.cut);
+    }
+};
+
+}  // namespace
+
+LaneChoices::LaneChoices(std::span<const std::optional<types::Seq>> choices) {
+    for (std::size_t j = 0; j < choices.size(); ++j) {
+        const std::optional<types::Seq>& c = choices[j];
+        if (c && c->kind() == types::SeqKind::Bytes && !c->empty())
+            texts.push_back({reinterpret_cast<const char*>(c->as_bytes().data()), c->size(), j});
+        else
+            others.push_back(j);
+    }
+}
+
+/// score_row on the lane kernel; the other choices, and those the kernel gives back
+/// (bytes of 128 or more), one by one.
+void PreparedQuery::score_row_lanes(std::span<const std::optional<types::Seq>> choices,
+                                    const LaneChoices& lanes, const Cutoff& cut, double* out) const {
+    // One at a time: the others, then those the kernel gives back.
+    auto one_by_one = [&](const std::vector<std::size_t>& positions) {
+        for (std::size_t k = 0; k < positions.size(); ++k) {
+            if (k % 16 == 0) cancel::cancellation_point();
+            const std::size_t j = positions[k];
+            out[j] = choices[j] ? score(*choices[j], cut) : 0.0;
+        }
+    };
+    one_by_one(lanes.others);
+    RowLanes row{*this, cut, lanes.texts.data(), lanes.texts.data() + lanes.texts.size(), out, {}};
+    std::vector<std::size_t> given_back;
+    algorithms::lcs_lanes(lane_pattern(), &RowLanes::next, &RowLanes::scores, &row, given_back);
+    one_by_one(given_back);
+}
+
 void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices,
-                              const Cutoff& cut, double* out) const {
+                              const Cutoff& cut, double* out, const LaneChoices* lanes) const {
     const std::size_t m = choices.size();
+    if (lanes_ && lanes && m >= kLaneMinChoices) {
+        score_row_lanes(choices, *lanes, cut, out);
+        return;
+    }
     if (!scores_four()) {
         for (std::size_t j = 0; j < m; ++j) {
             if (j % 16 == 0) cancel::cancellation_point();

@@ -8,6 +8,7 @@
 // query); any other pair of sequences takes the scorer's general computation.
 #pragma once
 
+#include "algorithms/lcs_lanes.hpp"
 #include "fuzz/fuzz_token.hpp"
 #include "types.hpp"
 
@@ -65,6 +66,16 @@ struct Cutoff {
     Cutoff(std::optional<double> v) noexcept;  // NOLINT: implicit, as the plain cut-off
 };
 
+/// The choices of the rows of a matrix as the lane kernel reads them, built once for all
+/// the rows that share them: the non-empty byte strings (slot: the choice's position) and
+/// the positions of the other choices.
+struct LaneChoices {
+    std::vector<algorithms::LaneText> texts;
+    std::vector<std::size_t> others;
+
+    explicit LaneChoices(std::span<const std::optional<types::Seq>> choices);
+};
+
 class PreparedQuery {
 public:
     PreparedQuery(ScorerType scorer, const types::Seq& query);
@@ -83,12 +94,24 @@ public:
     double score(std::span<const uint8_t> choice, const Cutoff& cutoff) const;
 
     /// out[j] = the score of choices[j] (0.0 for nothing), as score() gives it; the simple
-    /// and quick ratio of a query of 1 to 64 bytes score four byte strings at a time.
+    /// and quick ratio of a query of 1 to 64 bytes score four byte strings at a time. With
+    /// `lanes` (LaneChoices of the same choices), a query the lane kernel serves scores a
+    /// row of 64 choices or more on it, 64 byte strings at a time.
     void score_row(std::span<const std::optional<types::Seq>> choices, const Cutoff& cutoff,
-                   double* out) const;
+                   double* out, const LaneChoices* lanes = nullptr) const;
 
     /// Whether score_four serves the query: the simple or quick ratio of 1 to 64 bytes.
     bool scores_four() const noexcept;
+    /// Whether the lane kernel (algorithms/lcs_lanes.hpp) serves the query on this
+    /// processor: the simple or quick ratio of 1 to 16 ASCII bytes other than zero.
+    bool scores_lanes() const noexcept { return lanes_; }
+    /// The query's bytes as the lane kernel's pattern (when scores_lanes()).
+    std::string_view lane_pattern() const noexcept {
+        return {reinterpret_cast<const char*>(bytes_.data()), bytes_.size()};
+    }
+    /// The score of a non-empty byte choice of `size` bytes whose LCS with the query is
+    /// `lcs`, as score() gives it (only when scores_four()).
+    double score_of_lcs(std::size_t size, uint64_t lcs, const Cutoff& cutoff) const;
     /// Whether the length of a byte choice alone puts it below the cut-off (score_four's
     /// callers leave such choices out).
     bool rejects_by_length(std::size_t choice_size, const Cutoff& cutoff) const noexcept;
@@ -99,6 +122,8 @@ public:
     ScorerType scorer() const noexcept { return scorer_; }
 
 private:
+    void score_row_lanes(std::span<const std::optional<types::Seq>> choices, const LaneChoices& lanes,
+                         const Cutoff& cutoff, double* out) const;
     double score_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cutoff) const;
@@ -130,6 +155,7 @@ private:
     bool is_bytes_ = false;
     std::span<const uint8_t> bytes_;
     bool masks_valid_ = false;             // the query has 1 to 64 bytes
+    bool lanes_ = false;                   // scores_lanes()
     uint32_t histogram_[256] = {};         // occurrences of each byte value
     uint64_t masks_[256] = {};             // bit i of masks_[c]: byte i is c (when valid)
     std::optional<fuzz::QueryTokenCache> cache_;

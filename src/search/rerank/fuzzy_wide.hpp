@@ -1,18 +1,7 @@
 // The fuzzy score of one short ASCII query against many ASCII documents, 64 documents at
-// once in the lanes of 512-bit vectors (x86-64 processors with AVX-512 BW, VL and VBMI,
-// chosen at run time).
-//
-// Each lane holds one document and runs the bit-parallel LCS step (lcs_step.hpp) on a state
-// of 8 bits (queries of 1 to 8 bytes) or 16 bits (9 to 16 bytes): the low bits of the sum
-// and difference of the step do not depend on the bits above them, so a state as wide as
-// the query counts the same LCS as the 64-bit state of the one-at-a-time kernel. A block of
-// 16 bytes of every lane's document is loaded (masked at the document's end, so nothing
-// past it is read) and transposed so that one vector holds the next byte of all 64
-// documents; a byte's match mask is looked up in a 128-entry table by a byte permutation.
-// Bytes past a document's end are zero, whose mask is empty (the query has no zero byte),
-// so they leave the state as it is. A lane whose document ends in a block gives its score
-// after the block and takes the next document. A lane that meets a byte of 128 or more
-// gives its document back to the caller, which scores it as code points.
+// once, on the lane kernel of algorithms/lcs_lanes.hpp (x86-64 processors with AVX-512 BW,
+// VL and VBMI, chosen at run time). Documents with a byte of 128 or more are given back
+// to the caller, which scores them as code points.
 #pragma once
 
 #include <cstddef>

@@ -1,0 +1,160 @@
+"""cdist and the extraction functions with short ASCII queries under the simple and quick
+ratio, against the plain dynamic program.
+
+On processors with AVX-512 (BW, VL, VBMI) a query of 1 to 16 ASCII bytes without a zero byte
+scores its byte-string choices 64 at a time, and choices with a byte of 128 or more go back
+to the one-at-a-time path; a query of 17 bytes, or one holding a zero byte, never takes the
+lanes. Queries of every one of these lengths meet the same choices here, so both paths are
+held to the same plain program on such a processor, and the one path on any other.
+"""
+import math
+import random
+
+import pytest
+
+import _tarnwick
+import naive
+
+ALPHABET = "abcde\x00"
+
+
+def elements(s):
+    """What the scorers compare: code points of a str, byte values of bytes."""
+    return [ord(c) for c in s] if isinstance(s, str) else list(s)
+
+
+def plain(name, q, c, cutoff):
+    """The score of the plain program under the cut-off rule (0.0 for a missing choice)."""
+    if c is None:
+        return 0.0
+    a, b = elements(q), elements(c)
+    if name == "qratio" and (not a or not b):
+        return 0.0
+    s = naive.ratio(a, b)
+    return s if cutoff is None or s >= cutoff else 0.0
+
+
+def random_choice(rng):
+    """Mostly ASCII of 0 to 40 bytes (longer than one 16-byte block, with zero bytes), with
+    empty ones, text beyond ASCII (its first wide character early or past the first block)
+    and bytes of 128 or more."""
+    r = rng.random()
+    ascii_text = "".join(rng.choice(ALPHABET) for _ in range(rng.randint(0, 40)))
+    if r < 0.75:
+        return ascii_text
+    if r < 0.8:
+        return ""
+    if r < 0.9:
+        at = rng.randint(0, len(ascii_text))
+        return ascii_text[:at] + rng.choice("\u00e9\u03b1\u4e2d") + ascii_text[at:]
+    raw = ascii_text.encode()
+    return raw + bytes([rng.randint(128, 255)]) if rng.random() < 0.5 else raw
+
+
+def queries(rng):
+    """Every length from 1 to 17 bytes, some with a zero byte."""
+    out = ["".join(rng.choice("abcde") for _ in range(n)) for n in range(1, 18)]
+    out += ["ab\x00cd", "\x00" * 3, "e" * 16]
+    return out
+
+
+def cutoffs_around(scores):
+    """None, 0, and cut-offs at, just above and just below some of the scores met."""
+    picked = sorted(set(scores))[::7]
+    out = [None, 0.0]
+    for s in picked:
+        out += [s, math.nextafter(s, math.inf), math.nextafter(s, -math.inf)]
+    return out
+
+
+@pytest.mark.parametrize("name", ["ratio", "qratio"])
+class TestCdistShortQueries:
+    def test_every_cell_is_the_plain_program(self, name):
+        rng = random.Random(41 if name == "ratio" else 42)
+        qs = queries(rng)
+        choices = [random_choice(rng) for _ in range(300)] + [None]
+        rng.shuffle(choices)
+        plain_scores = {(i, j): plain(name, q, c, None)
+                        for i, q in enumerate(qs) for j, c in enumerate(choices)}
+        for cutoff in cutoffs_around(plain_scores.values()):
+            got, n, m = _tarnwick.cdist(qs, choices, "fuzz_" + name, None, None, cutoff)
+            assert (n, m) == (len(qs), len(choices))
+            want = [s if cutoff is None or s >= cutoff else 0.0
+                    for s in (plain_scores[i, j] for i in range(n) for j in range(m))]
+            assert got == want, cutoff
+
+    def test_long_choices_and_few_choices(self, name):
+        # Choices of many blocks; rows below 64 choices take the one-at-a-time path.
+        rng = random.Random(43)
+        qs = queries(rng)
+        for count in (1, 63, 64, 65, 130):
+            choices = ["".join(rng.choice("abcde") for _ in range(rng.randint(0, 200))) for _ in range(count)]
+            got = _tarnwick.cdist(qs, choices, "fuzz_" + name, None)[0]
+            assert got == [plain(name, q, c, None) for q in qs for c in choices]
+
+
+def ranked(name, q, choices):
+    """(score, index) of every choice but the missing ones, best first."""
+    kept = [(plain(name, q, c, None), i) for i, c in enumerate(choices) if c is not None]
+    return sorted(kept, key=lambda t: (-t[0], t[1]))
+
+
+def above(full, cutoff):
+    """What the extraction keeps of the ranked `full` under the cut-off."""
+    return [(s, i) for s, i in full if cutoff is None or s >= cutoff]
+
+
+@pytest.mark.parametrize("name", ["ratio", "qratio"])
+class TestExtractShortQueries:
+    def test_results_follow_the_plain_program(self, name):
+        rng = random.Random(44 if name == "ratio" else 45)
+        choices = [random_choice(rng) for _ in range(2000)] + [None, None]
+        rng.shuffle(choices)
+        scorer = "fuzz_" + name
+        for q in queries(rng)[::2] + ["e" * 16, "abcdeabcdeabcdeab"]:
+            full = ranked(name, q, choices)
+            near = [v for s, _ in full[:40:9]
+                    for v in (s, math.nextafter(s, math.inf), math.nextafter(s, -math.inf))]
+            for cutoff in [None, 0.0] + near:
+                want = above(full, cutoff)
+                got_all = _tarnwick.extract_iter(q, choices, scorer, None, None, cutoff)
+                assert [(s, i) for _, s, i in got_all] == want, (q, cutoff)
+                assert all(choices[i] is c for c, _, i in got_all)
+                got5 = _tarnwick.extract(q, choices, scorer, None, None, 5, cutoff)
+                assert [(s, i) for _, s, i in got5] == want[:5], (q, cutoff)
+                one = _tarnwick.extract_one(q, choices, scorer, None, None, cutoff)
+                assert (one[1:] if one else None) == (tuple(want[0]) if want else None), (q, cutoff)
+
+    def test_ties_keep_the_lowest_index(self, name):
+        # Many equal scores spread over every chunk of the pool.
+        rng = random.Random(46)
+        choices = [rng.choice(["abcd", "abce", "abcd\u00e9", b"abcd", b"abc\xe9", ""]) for _ in range(5000)]
+        for q in ["abcd", "abcdabcdabcdabcd"]:
+            want = ranked(name, q, choices)
+            got = _tarnwick.extract(q, choices, "fuzz_" + name, None, None, 25, None)
+            assert [(s, i) for _, s, i in got] == want[:25]
+
+
+class TestSigintOnTheLanes:
+    """SIGINT stops a long matrix or extraction whose choices are scored on the lanes (one
+    text of a million bytes repeated: each call would run for minutes on one thread)."""
+
+    CALLS = {
+        "cdist": 'm.cdist(["abcdefgh"] * 50000, [long] * 64, "ratio", None)',
+        "extract": 'm.extract("abcdefghijklmnop", [long] * 400000, "ratio", None)',
+    }
+
+    @pytest.mark.parametrize("call", sorted(CALLS))
+    def test_stops(self, call):
+        from test_robustness import interrupt
+        script = f"""
+            import _tarnwick as m
+            long = "abcdefgh" * 125000
+            print("started", flush=True)
+            try:
+                {self.CALLS[call]}
+                print("returned", flush=True)
+            except KeyboardInterrupt:
+                print("interrupted", flush=True)
+        """
+        assert interrupt(script) == ["interrupted"]
