@@ -32,12 +32,12 @@ class Seq {
 public:
     Seq() = default;
     Seq(const Seq& o)
-        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), block_(o.block_),
+        : kind_(o.kind_), owned_(o.owned_), block_(o.block_), data_(o.data_), size_(o.size_),
           text_(o.text_), chars_(o.chars_), items_(o.items_) {
         repoint();
     }
     Seq(Seq&& o) noexcept
-        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), block_(o.block_),
+        : kind_(o.kind_), owned_(o.owned_), block_(o.block_), data_(o.data_), size_(o.size_),
           text_(o.text_), chars_(std::move(o.chars_)), items_(std::move(o.items_)) {
         repoint();
     }
@@ -126,7 +126,7 @@ public:
     /// block of 128 (text::decode_block_bytes). Such codes keep equality only against
     /// bytes of the same block or of none: a pair of sequences with different blocks is
     /// to be converted again (PreparedPair does). kIdentityBlock or kNoHighBytes for
-    /// every sequence whose bytes are its values.
+    /// every sequence whose bytes are its values, and kIdentityBlock for Chars and Items.
     uint32_t byte_block() const noexcept { return block_; }
 
     SeqKind kind() const noexcept { return kind_; }
@@ -180,9 +180,9 @@ private:
 
     SeqKind kind_ = SeqKind::Bytes;
     bool owned_ = false;           // elements live in chars_ or items_
+    uint32_t block_ = kIdentityBlock;  // Bytes: see byte_block()
     const void* data_ = nullptr;
     std::size_t size_ = 0;
-    uint32_t block_ = kIdentityBlock;  // Bytes: see byte_block()
     std::string_view text_;        // the UTF-8 text of Chars, when recorded
     std::vector<uint32_t> chars_;  // owned code points (Chars not viewed)
     std::vector<uint64_t> items_;  // owned items

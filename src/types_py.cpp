@@ -288,18 +288,24 @@ bool codes_agree(const Seq& s, const Seq& other) noexcept {
 }
 
 /// Whether `s` holds the byte codes of a block other than Latin-1.
-bool other_block(const Seq& s) noexcept {
-    return s.kind() == SeqKind::Bytes && s.byte_block() > Seq::kIdentityBlock;
-}
+bool other_block(const Seq& s) noexcept { return s.byte_block() > Seq::kIdentityBlock; }
 
 }  // namespace
 
 void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor, Latin1 latin1) {
-    std::tie(p1, p2) = get_processed_args(s1, s2, processor);
+    if (processor == nullptr || processor == Py_None) {
+        p1 = py::Object::borrow(s1);
+        p2 = py::Object::borrow(s2);
+    } else {
+        std::tie(p1, p2) = get_processed_args(s1, s2, processor);
+    }
     py::length_arg("s1", [&] { extract(p1.get(), 0, a, latin1); });
     py::length_arg("s2", [&] { extract(p2.get(), 1, b, latin1); });
-    if (!other_block(a) && !other_block(b)) [[likely]]
-        return;
+    if (other_block(a) || other_block(b)) [[unlikely]]
+        match_blocks();
+}
+
+void PreparedPair::match_blocks() {
     // The codes of a block other than Latin-1 are compared only with bytes of the same
     // block (or ASCII): otherwise that text is converted again, to its code points.
     const bool redo_a = other_block(a) && !codes_agree(a, b);

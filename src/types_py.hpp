@@ -60,6 +60,9 @@ public:
 private:
     struct Scratch;
     void extract(PyObject* obj, std::size_t slot, Seq& out, Latin1 latin1);
+    /// Converts a side holding the byte codes of a block other than Latin-1 again, to
+    /// code points, unless the other side is bytes of the same block or ASCII.
+    [[gnu::noinline]] void match_blocks();
 
     /// Code points of texts up to this long are kept in the pair itself, and so are the
     /// bytes of a Latin1::Bytes text of up to 4 * kInline - text::kBlockBytesSlack UTF-8

@@ -6,13 +6,14 @@
 // other block are codes that keep equality only among texts of the same block. Free of
 // Python; safe on any thread.
 //
-// The block is set by the first lead byte: it and its partner (the lead with the other
-// low bit, e.g. CE and CF for Greek, D0 and D1 for Cyrillic) are the only lead bytes the
-// text may hold. The decoder works on 16 bytes at a time without branching on the text: a
-// lead byte and the byte after it give the code (0x80 | ((lead & 1) << 6) | (next & 0x3F)),
-// a continuation byte gives nothing, and the bytes kept are packed 8 positions at a time
-// by one shuffle chosen by the positions' continuation bits. A text with any other lead
-// byte is refused at the first block that holds one.
+// Latin-1 (leads C2 and C3) is tried first; otherwise the block is set by the first lead
+// byte: it and its partner (the lead with the other low bit, e.g. CE and CF for Greek, D0
+// and D1 for Cyrillic) are the only lead bytes the text may hold. The decoder works on 16
+// bytes at a time without branching on the text: a lead byte and the byte after it give
+// the code (0x80 | ((lead & 1) << 6) | (next & 0x3F)), a continuation byte gives nothing,
+// and the bytes kept are packed 8 positions at a time by one shuffle chosen by the
+// positions' continuation bits. A text with any other lead byte is refused at the first
+// 16 bytes that hold one; a lead of three or four bytes refuses it at once.
 #pragma once
 
 #include <array>
@@ -36,12 +37,6 @@ inline constexpr std::size_t kBlockBytesSlack = 16;
 
 /// The block of Latin-1 text (code points 128 to 255): its bytes are its code points.
 inline constexpr uint32_t kLatin1Block = 1;
-
-/// The code point that byte `v` stands for in text of block `block` (see
-/// decode_block_bytes).
-constexpr uint32_t block_code_point(uint8_t v, uint32_t block) noexcept {
-    return v < 0x80 ? v : (block << 7) | (v & 0x7Fu);
-}
 
 namespace detail {
 
@@ -189,8 +184,8 @@ template <bool Latin1>
 /// Writes the code points of `utf8` as one byte each to `out`, which has room for
 /// utf8.size() + kBlockBytesSlack bytes, and returns their number, when every code point
 /// is below 128 or in one block of 128 two-byte code points; `block` is then that block
-/// (kLatin1Block for ASCII text), and the code point of any code v of 0x80 and above is
-/// block_code_point(v, block). Else kNotOneBlock, with `out` clobbered. `utf8` must be
+/// (kLatin1Block for ASCII text), and any code v of 0x80 and above stands for code point
+/// (block << 7) | (v & 0x7F). Else kNotOneBlock, with `out` clobbered. `utf8` must be
 /// well-formed UTF-8 followed by one readable byte (a str's UTF-8 form ends with a NUL).
 inline std::size_t decode_block_bytes(std::string_view utf8, uint8_t* out, uint32_t& block) noexcept {
     const auto* p = reinterpret_cast<const uint8_t*>(utf8.data());
