@@ -1,7 +1,9 @@
 // Input sequences: every scorer and metric compares two inputs as sequences of unsigned
 // integer elements in one of three widths.
 //
-//   Bytes  8-bit   a view into a bytes object or the UTF-8 of a pure-ASCII str (no copy)
+//   Bytes  8-bit   a view into a bytes object or the UTF-8 of a pure-ASCII str (no copy),
+//                  or the one-byte codes of a str of one block of code points (see
+//                  Seq::byte_block)
 //   Chars  32-bit  the code points of any other str (owned)
 //   Items  64-bit  one element per item of any other iterable (owned)
 //
@@ -30,13 +32,13 @@ class Seq {
 public:
     Seq() = default;
     Seq(const Seq& o)
-        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), text_(o.text_),
-          chars_(o.chars_), items_(o.items_) {
+        : kind_(o.kind_), owned_(o.owned_), block_(o.block_), data_(o.data_), size_(o.size_),
+          text_(o.text_), chars_(o.chars_), items_(o.items_) {
         repoint();
     }
     Seq(Seq&& o) noexcept
-        : kind_(o.kind_), owned_(o.owned_), data_(o.data_), size_(o.size_), text_(o.text_),
-          chars_(std::move(o.chars_)), items_(std::move(o.items_)) {
+        : kind_(o.kind_), owned_(o.owned_), block_(o.block_), data_(o.data_), size_(o.size_),
+          text_(o.text_), chars_(std::move(o.chars_)), items_(std::move(o.items_)) {
         repoint();
     }
     Seq& operator=(const Seq& o) {
@@ -52,6 +54,7 @@ public:
             owned_ = o.owned_;
             data_ = o.data_;
             size_ = o.size_;
+            block_ = o.block_;
             text_ = o.text_;
             chars_ = std::move(o.chars_);
             items_ = std::move(o.items_);
@@ -97,8 +100,12 @@ public:
 
     // In-place forms of bytes() and chars_view(), for conversions that fill a sequence
     // many times: no temporary is built and moved.
-    /// Makes this sequence a view of `n` bytes at `p`.
-    void view_bytes(const uint8_t* p, std::size_t n) noexcept { set_view(SeqKind::Bytes, p, n); }
+    /// Makes this sequence a view of `n` bytes at `p`, whose bytes of 0x80 and above stand
+    /// for the code points of block `block` (see byte_block).
+    void view_bytes(const uint8_t* p, std::size_t n, uint32_t block = kIdentityBlock) noexcept {
+        set_view(SeqKind::Bytes, p, n);
+        block_ = block;
+    }
     /// Makes this sequence a view of `n` code points at `p`.
     void view_chars(const uint32_t* p, std::size_t n) noexcept { set_view(SeqKind::Chars, p, n); }
 
@@ -108,6 +115,19 @@ public:
     void set_text(std::string_view utf8) noexcept { text_ = utf8; }
     /// The recorded text (see set_text), or null.
     const std::string_view* text() const noexcept { return text_.data() ? &text_ : nullptr; }
+
+    /// Bytes: the elements are their own values (a bytes object, or a str whose code
+    /// points are all below 256).
+    static constexpr uint32_t kIdentityBlock = 1;
+    /// Bytes: every byte is below 0x80 (a pure-ASCII str).
+    static constexpr uint32_t kNoHighBytes = 0;
+    /// For Bytes, what the bytes of 0x80 and above stand for: byte v is code point
+    /// (block << 7) | (v & 0x7F) of a str whose code points all lie below 128 or in that
+    /// block of 128 (text::decode_block_bytes). Such codes keep equality only against
+    /// bytes of the same block or of none: a pair of sequences with different blocks is
+    /// to be converted again (PreparedPair does). kIdentityBlock or kNoHighBytes for
+    /// every sequence whose bytes are its values, and kIdentityBlock for Chars and Items.
+    uint32_t byte_block() const noexcept { return block_; }
 
     SeqKind kind() const noexcept { return kind_; }
     std::size_t size() const noexcept { return size_; }
@@ -149,6 +169,7 @@ private:
         owned_ = false;
         data_ = p;
         size_ = n;
+        block_ = kIdentityBlock;
         text_ = {};
     }
     /// After a copy or move: owned elements are read from this object's own storage.
@@ -159,6 +180,7 @@ private:
 
     SeqKind kind_ = SeqKind::Bytes;
     bool owned_ = false;           // elements live in chars_ or items_
+    uint32_t block_ = kIdentityBlock;  // Bytes: see byte_block()
     const void* data_ = nullptr;
     std::size_t size_ = 0;
     std::string_view text_;        // the UTF-8 text of Chars, when recorded

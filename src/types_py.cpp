@@ -2,7 +2,7 @@
 
 #include "cancel.hpp"
 #include "py/convert.hpp"
-#include "text/latin1.hpp"
+#include "text/block_bytes.hpp"
 #include "text/utf8.hpp"
 
 #include <cmath>
@@ -51,13 +51,14 @@ inline bool str_is_ascii(PyObject* obj, std::string_view utf8, std::size_t& len)
 }
 
 /// The text forms of the conversion: str and bytes. Returns false for any other object.
-/// A str whose code points are all below 256 is given as the bytes `latin1(utf8)` gives,
-/// when it gives them (see text::decode_latin1). Any other non-ASCII text is decoded
+/// A str whose code points all lie below 128 or in one block of two-byte code points is
+/// given as the bytes `block_bytes(utf8, block)` gives, when it gives them (see
+/// text::decode_block_bytes). Any other non-ASCII text is decoded
 /// into the code points at `first` when they fit there, else into the `len` code points
 /// at `buffer(len)`; then `make(out, p, len)` makes `out` the sequence of the `len` code
 /// points at `p`.
-template <class Latin1Text, class Buffer, class Make>
-bool extract_text(PyObject* obj, std::span<uint32_t> first, Latin1Text&& latin1, Buffer&& buffer,
+template <class BlockBytes, class Buffer, class Make>
+bool extract_text(PyObject* obj, std::span<uint32_t> first, BlockBytes&& block_bytes, Buffer&& buffer,
                   Seq& out, Make&& make) {
     if (PyUnicode_Check(obj)) {
         Py_ssize_t n = 0;
@@ -66,14 +67,15 @@ bool extract_text(PyObject* obj, std::span<uint32_t> first, Latin1Text&& latin1,
         const std::string_view utf8(p, static_cast<std::size_t>(n));
         std::size_t len = 0;
         if (str_is_ascii(obj, utf8, len)) {
-            out.view_bytes(reinterpret_cast<const uint8_t*>(p), utf8.size());
+            out.view_bytes(reinterpret_cast<const uint8_t*>(p), utf8.size(), Seq::kNoHighBytes);
             return true;
         }
-        // Latin-1 text has at most two UTF-8 bytes per code point: a text known to have
-        // more is not read (its separately allocated UTF-8 form may be out of cache).
+        // Text of one block has at most two UTF-8 bytes per code point: a text known to
+        // have more is not read (its separately allocated UTF-8 form may be out of cache).
         if (len == 0 || utf8.size() <= 2 * len) {
-            if (const std::optional<std::span<const uint8_t>> bytes = latin1(utf8)) {
-                out.view_bytes(bytes->data(), bytes->size());
+            uint32_t block = text::kLatin1Block;
+            if (const std::optional<std::span<const uint8_t>> bytes = block_bytes(utf8, block)) {
+                out.view_bytes(bytes->data(), bytes->size(), block);
                 return true;
             }
         }
@@ -129,9 +131,11 @@ Seq extract_items(PyObject* obj) {
 Seq extract_single(PyObject* obj) {
     std::vector<uint32_t> buffer;
     Seq out;
-    const auto no_latin1 = [](std::string_view) { return std::optional<std::span<const uint8_t>>(); };
+    const auto no_bytes = [](std::string_view, uint32_t&) {
+        return std::optional<std::span<const uint8_t>>();
+    };
     if (extract_text(
-            obj, {}, no_latin1,
+            obj, {}, no_bytes,
             [&](std::size_t len) {
                 buffer.resize(len);
                 return buffer.data();
@@ -215,7 +219,7 @@ PreparedPair::PreparedPair(PreparedPair&& o) noexcept
         const auto* own_bytes = reinterpret_cast<const uint8_t*>(o.inline_[k]);
         if (s.kind() == SeqKind::Bytes && s.as_bytes().data() == own_bytes) {  // Latin1::Bytes
             std::memcpy(inline_[k], o.inline_[k], s.size());
-            s.view_bytes(reinterpret_cast<const uint8_t*>(inline_[k]), s.size());
+            s.view_bytes(reinterpret_cast<const uint8_t*>(inline_[k]), s.size(), s.byte_block());
             continue;
         }
         if (s.kind() != SeqKind::Chars || s.as_chars().data() != o.inline_[k]) continue;
@@ -259,25 +263,55 @@ void PreparedPair::extract(PyObject* obj, std::size_t slot, Seq& out, Latin1 lat
         return buf.data();
     };
     // A Latin1::Bytes text is decoded into the pair's own buffer, when it fits there.
-    auto latin1_bytes = [&](std::string_view utf8) -> std::optional<std::span<const uint8_t>> {
-        if (latin1 != Latin1::Bytes || utf8.size() + text::kLatin1Slack > sizeof inline_[slot])
+    auto block_bytes = [&](std::string_view utf8, uint32_t& block) -> std::optional<std::span<const uint8_t>> {
+        if (latin1 != Latin1::Bytes || utf8.size() + text::kBlockBytesSlack > sizeof inline_[slot])
             return std::nullopt;
         auto* room = reinterpret_cast<uint8_t*>(inline_[slot]);
-        const std::size_t len = text::decode_latin1(utf8, room);
-        if (len == text::kNotLatin1) return std::nullopt;
+        const std::size_t len = text::decode_block_bytes(utf8, room, block);
+        if (len == text::kNotOneBlock) return std::nullopt;
         return std::span<const uint8_t>(room, len);
     };
     const auto make = [&](Seq& o, const uint32_t* p, std::size_t len) {
         if (view || p == inline_[slot]) o.view_chars(p, len);
         else o = Seq::chars(std::move(own));
     };
-    if (!extract_text(obj, inline_[slot], latin1_bytes, buffer, out, make)) out = extract_items(obj);
+    if (!extract_text(obj, inline_[slot], block_bytes, buffer, out, make)) out = extract_items(obj);
 }
 
+namespace {
+
+/// Whether the byte codes of `s` (a sequence of a block other than Latin-1) keep equality
+/// against the elements of `other`: bytes of the same block, or bytes below 0x80 only.
+bool codes_agree(const Seq& s, const Seq& other) noexcept {
+    return other.kind() == SeqKind::Bytes &&
+           (other.byte_block() == Seq::kNoHighBytes || other.byte_block() == s.byte_block());
+}
+
+/// Whether `s` holds the byte codes of a block other than Latin-1.
+bool other_block(const Seq& s) noexcept { return s.byte_block() > Seq::kIdentityBlock; }
+
+}  // namespace
+
 void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor, Latin1 latin1) {
-    std::tie(p1, p2) = get_processed_args(s1, s2, processor);
+    if (processor == nullptr || processor == Py_None) {
+        p1 = py::Object::borrow(s1);
+        p2 = py::Object::borrow(s2);
+    } else {
+        std::tie(p1, p2) = get_processed_args(s1, s2, processor);
+    }
     py::length_arg("s1", [&] { extract(p1.get(), 0, a, latin1); });
     py::length_arg("s2", [&] { extract(p2.get(), 1, b, latin1); });
+    if (other_block(a) || other_block(b)) [[unlikely]]
+        match_blocks();
+}
+
+void PreparedPair::match_blocks() {
+    // The codes of a block other than Latin-1 are compared only with bytes of the same
+    // block (or ASCII): otherwise that text is converted again, to its code points.
+    const bool redo_a = other_block(a) && !codes_agree(a, b);
+    const bool redo_b = other_block(b) && !codes_agree(b, a);
+    if (redo_a) py::length_arg("s1", [&] { extract(p1.get(), 0, a, Latin1::Chars); });
+    if (redo_b) py::length_arg("s2", [&] { extract(p2.get(), 1, b, Latin1::Chars); });
 }
 
 PreparedPair prepare_required(PyObject* s1, PyObject* s2, PyObject* processor) {

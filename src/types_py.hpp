@@ -28,12 +28,15 @@ bool is_none(PyObject* obj);
 /// called for s2 when s1 fails).
 std::pair<py::Object, py::Object> get_processed_args(PyObject* s1, PyObject* s2, PyObject* processor);
 
-/// How a prepared pair may hold a str whose code points are all below 256.
+/// How a prepared pair may hold a str whose code points are all below 256, or all below
+/// 128 or in one block of 128 two-byte code points (Greek, Cyrillic, ...).
 enum class Latin1 : bool {
     Chars,  // as its code points (SeqKind::Chars), like any other str
-    Bytes,  // as one byte per code point (SeqKind::Bytes, without a recorded text), for a
-            // caller that compares elements only for equality, through visit_pair, which
-            // narrows such code points to bytes anyway
+    Bytes,  // as one byte per code point (SeqKind::Bytes, without a recorded text, coded as
+            // text::decode_block_bytes says), for a caller that compares elements only for
+            // equality, through visit_pair, which narrows code points below 256 to bytes
+            // anyway. The pair makes sure that codes of a block other than Latin-1 meet
+            // only bytes of the same block or ASCII text (Seq::byte_block).
 };
 
 /// Two processed inputs and their sequences. Byte sequences view the processed objects;
@@ -57,9 +60,13 @@ public:
 private:
     struct Scratch;
     void extract(PyObject* obj, std::size_t slot, Seq& out, Latin1 latin1);
+    /// Converts a side holding the byte codes of a block other than Latin-1 again, to
+    /// code points, unless the other side is bytes of the same block or ASCII.
+    [[gnu::noinline]] void match_blocks();
 
     /// Code points of texts up to this long are kept in the pair itself, and so are the
-    /// bytes of a Latin1::Bytes text of up to 4 * kInline - text::kLatin1Slack UTF-8 bytes.
+    /// bytes of a Latin1::Bytes text of up to 4 * kInline - text::kBlockBytesSlack UTF-8
+    /// bytes.
     static constexpr std::size_t kInline = 64;
 
     Scratch* scratch_ = nullptr;  // this thread's code point buffers, when the pair holds them

@@ -223,6 +223,81 @@ class TestLatin1Text:
         assert t.jaro_similarity("\xe9" * 20, "\xe9" * 20) == 1.0
 
 
+class TestOneBlockText:
+    """Text whose code points all lie below 128 or in one block of 128 code points of
+    two bytes in UTF-8 (Greek, Cyrillic, Hebrew, ...) reaches the equality-only functions
+    as one byte per code point, a code that only the texts of the same block share: the
+    two sides of a pair from different blocks, or against bytes, integers or wider text,
+    must still compare by code point."""
+
+    # Blocks of 128 code points, from the first one beyond Latin-1 to the last of two
+    # bytes, with the code points at both edges of each.
+    BLOCKS = [0x100, 0x380, 0x400, 0x580, 0x600, 0x780]
+
+    @classmethod
+    def alphabet(cls, base):
+        return [chr(base), chr(base + 1), chr(base + 0x31), chr(base + 0x40), chr(base + 0x7F),
+                "a", "b", " "]
+
+    def check_pair(self, a, b):
+        ca, cb = [ord(c) for c in a], [ord(c) for c in b]
+        assert t.levenshtein_distance(a, b) == lev(ca, cb), (a, b)
+        assert t.indel_distance(a, b) == naive.indel_distance(ca, cb), (a, b)
+        assert t.lcs_seq_similarity(a, b) == naive.lcs_length(ca, cb), (a, b)
+        assert t.fuzz_ratio(a, b) == naive.ratio(ca, cb), (a, b)
+        assert same(t.jaro_similarity(a, b), jaro_model(a, b)), (a, b)
+        for name in ("osa_distance", "hamming_normalized_distance", "prefix_distance",
+                     "postfix_distance", "jaro_winkler_similarity", "fuzz_qratio",
+                     "levenshtein_normalized_similarity", "fuzz_partial_ratio"):
+            f = getattr(t, name)
+            assert same(f(a, b), f(ca, cb)), (name, a, b)
+        al = t.fuzz_partial_ratio_alignment(a, b)
+        assert al == t.fuzz_partial_ratio_alignment(list(a), list(b)), (a, b)
+
+    @pytest.mark.parametrize("base", BLOCKS)
+    def test_texts_of_one_block_against_models(self, rng, base):
+        # Lengths around 64 characters (the one-word kernels) and around the 120 two-byte
+        # characters the pair keeps as bytes, with block edges inside characters.
+        alphabet = self.alphabet(base)
+        for size in [1, 2, 7, 8, 9, 16, 17, 40, 63, 64, 65, 100, 119, 120, 121, 130]:
+            a = text(rng, alphabet, size, size)
+            self.check_pair(a, mutated(rng, a, alphabet))
+            self.check_pair(a, text(rng, alphabet, 1, size + 3))
+
+    def test_pairs_of_different_blocks(self, rng):
+        # Code points with the same low seven bits in different blocks: U+00B1 (Latin-1),
+        # U+03B1 (Greek), U+0431 (Cyrillic), U+05B1 and byte 0xB1 are all distinct.
+        same_code = ["\xb1", "\u03b1", "\u0431", "\u05b1"]
+        for x in same_code:
+            for y in same_code:
+                assert t.levenshtein_distance(x * 20, y * 20) == (0 if x == y else 20)
+                assert t.indel_distance("ab" + x, "ab" + y) == (0 if x == y else 2)
+            assert t.levenshtein_distance(x * 3, b"\xb1" * 3) == (0 if x == "\xb1" else 3)
+            assert t.levenshtein_distance(x * 3, [0xB1] * 3) == (0 if x == "\xb1" else 3)
+        sides = [self.alphabet(base) for base in self.BLOCKS] + [list("ab\xe9\xb1"),
+                                                                 list("a\u4e2d\U0001f600")]
+        for _ in range(60):
+            one, other = rng.sample(sides, 2)
+            a = text(rng, one, 5, 70)
+            b = mutated(rng, a, one + other, 0.4) if rng.random() < 0.5 else text(rng, other, 5, 70)
+            self.check_pair(a, b)
+            self.check_pair(b, a)
+            # A text long enough to stay in code points against a short one of its block.
+            self.check_pair(a * 5, a)
+
+    def test_texts_mixing_blocks_or_reaching_high_code_points(self, rng):
+        alphabets = ["\u03b1\u03b2\u0431\u0432ab",  # two blocks in one text
+                     "\u03b1\u03b2\u03c9\u07ff",  # the last two-byte code point
+                     "\u03b1\u03b2\u0800\uffff",  # the first and last of three bytes
+                     "\u03b1\u03b2\U0010ffff\U00010000",  # the last code point
+                     "\u0430\u0431\ue000\U000f0000"]  # private use characters
+        for alphabet in alphabets:
+            for size in (5, 20, 60):
+                a = text(rng, alphabet, size, size)
+                self.check_pair(a, mutated(rng, a, alphabet))
+                self.check_pair(a, text(rng, alphabet[:2], size, size))
+
+
 class TestCodePointBuffers:
     """A str's code points are copied into room for a word or a short text, and a longer
     one takes a second copy into room for all of it: the lengths on both sides of each
