@@ -72,6 +72,27 @@ class TestCdistResultList:
             if cutoff is None:
                 assert len(set(scores[:4000])) > 3000
 
+    def test_special_rows_in_every_block(self):
+        # 80 x 4000 cells: several blocks of rows, every one coded on the pool. Rows with
+        # more distinct scores than a row's floats are looked up once each for, an empty
+        # query, a missing one and a query with no match sit in the first, a middle and
+        # the last block; the cut-off turns most cells of the others into runs of 0.0.
+        rng = random.Random(12)
+        choices = ["".join(rng.choice("abcdefgh") for _ in range(rng.randint(1, 1200)))
+                   for _ in range(4000)]
+        queries = words(rng, 80, "abcdefgh")
+        wide = "".join(rng.choice("abcdefgh") for _ in range(300))
+        for row in (1, 40, 79):
+            queries[row] = wide
+        queries[2], queries[41], queries[78] = "", None, "xyz"
+        for cutoff in (None, 75.0):
+            scores, _, _ = cdist(queries, choices, "ratio", None, score_cutoff=cutoff)
+            assert scores == [0.0 if q is None else _tarnwick.fuzz_ratio(q, c, score_cutoff=cutoff)
+                              for q in queries for c in choices], cutoff
+            assert references_per_cell(scores) == {2}
+            if cutoff is None:
+                assert len(set(scores[79 * 4000:])) > 3000
+
     def test_equal_scores_share_floats(self):
         rng = random.Random(8)
         queries, choices = words(rng, 100, "ab"), words(rng, 500, "ab")

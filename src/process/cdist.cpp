@@ -5,10 +5,11 @@
 // parallel::kCdistMinCells cells on, in blocks of rows: while the pool scores one block,
 // the calling thread (with the lock) turns the block before it into floats, which the
 // interpreter's list constructor takes in order (py::matrix_list), writing the result
-// list once. While the pool keeps ahead of the calling thread, it also codes each row
-// (its distinct scores, and each cell's index among them), so that the calling thread
-// takes one float per distinct score of a row, with as many references as cells hold it,
-// instead of looking up a float per cell. Byte strings are viewed in the items (or in the
+// list once. The pool also codes each row (its distinct scores, and each cell's index
+// among them), so that the calling thread takes one float per distinct score of a row,
+// with as many references as cells hold it, instead of looking up a float per cell: the
+// calling thread is the bound of a cheap scorer, and coding costs the pool less than a
+// look-up costs the calling thread. Byte strings are viewed in the items (or in the
 // processor's results), which are held until every block is scored; other items are
 // converted into owned sequences.
 #include "module.hpp"
@@ -22,7 +23,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -69,8 +69,10 @@ struct Items {
 
 /// Cells per block of rows: the rows of one block are scored (with the interpreter lock
 /// released) while the calling thread turns the block before into floats, so the scores
-/// never need a buffer of the whole matrix.
-constexpr std::size_t kBlockCells = std::size_t{1} << 17;
+/// never need a buffer of the whole matrix. Each block's hand-off wakes the workers and
+/// makes them wait for its slowest row, so the blocks are large (two blocks' scores and
+/// codes take 5 MiB).
+constexpr std::size_t kBlockCells = std::size_t{1} << 18;
 
 /// Python floats for the cells: equal scores share one float object, so that a matrix
 /// of many cells with few distinct scores allocates few objects. Set-associative by the
@@ -198,49 +200,36 @@ public:
     std::size_t columns() const noexcept { return m_; }
 
 private:
+    /// The first row of block b (n_ for b == blocks_).
+    std::size_t row_begin(std::size_t b) const noexcept { return std::min(n_, b * rows_); }
+
     ScoredBlock next_block() {
         cancel::cancellation_point();
         const std::size_t b = next_++;
         if (!use_pool_) {
             py::AllowThreads nogil;
-            score(b, false);
+            score(b);
         } else {
-            if (b == 0) pool_->run([this] { score(0, true); });
-            const auto start = std::chrono::steady_clock::now();
+            if (b == 0) pool_->run([this] { score(0); });
             {
                 [[maybe_unused]] py::AllowThreads nogil;
                 pool_->wait();
             }
-            const bool code = b == 0 || code_next(buffers_[b % 2].coded, std::chrono::steady_clock::now() - start,
-                                                  (std::min(n_, (b + 1) * rows_) - b * rows_) * m_);
-            if (b + 1 < blocks_) pool_->run([this, b, code] { score(b + 1, code); });
+            if (b + 1 < blocks_) pool_->run([this, b] { score(b + 1); });
         }
-        const std::size_t first = b * rows_, rows = std::min(n_, first + rows_) - first;
+        const std::size_t rows = row_begin(b + 1) - row_begin(b);
         const Buffers& buf = buffers_[b % 2];
         ScoredBlock out{{buf.scores.get(), rows * m_}, buf.codes.get(), {}};
-        if (buf.coded) out.rows = std::span<const RowValues>(buf.rows.data(), rows);
+        if (use_pool_) out.rows = std::span<const RowValues>(buf.rows.data(), rows);
         return out;
     }
 
-    /// Scores block b, coding its rows when `code`.
-    void score(std::size_t b, bool code) {
+    /// Scores block b, coding its rows on the pool.
+    void score(std::size_t b) {
         Buffers& buf = buffers_[b % 2];
-        buf.coded = code;
-        score_rows(scorer_, queries_.seqs, choices_.seqs, cutoff_, b * rows_,
-                   std::min(n_, (b + 1) * rows_), use_pool_, buf.scores.get(),
-                   code ? buf.codes.get() : nullptr, code ? buf.rows.data() : nullptr);
-    }
-
-    /// Whether to code the rows of the next block, after waiting `waited` for the block of
-    /// `cells` cells just scored (coded or not). Coding moves work from the caller (about
-    /// 1.5 ns a cell) to the pool (about 3 ns a cell, shared by its threads). The first
-    /// block is always coded (the caller must wait for it). After a coded block: go on
-    /// coding unless the wait exceeds what coding saves the caller (the pool, not the
-    /// caller, is then the bound). After a block not coded: code again once the caller
-    /// did not wait (the caller is the bound).
-    static bool code_next(bool coded, std::chrono::steady_clock::duration waited, std::size_t cells) {
-        if (!coded) return waited < std::chrono::microseconds(20);
-        return waited < std::chrono::nanoseconds(static_cast<std::chrono::nanoseconds::rep>(cells));
+        score_rows(scorer_, queries_.seqs, choices_.seqs, cutoff_, row_begin(b), row_begin(b + 1),
+                   use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
+                   use_pool_ ? buf.rows.data() : nullptr);
     }
 
     /// Block b in buffers_[b % 2]; each row task writes its whole row.
@@ -248,7 +237,6 @@ private:
         std::unique_ptr<double[]> scores;
         std::unique_ptr<uint16_t[]> codes;  // on the pool only
         std::vector<RowValues> rows;        // on the pool only
-        bool coded = false;                 // whether the rows were coded
     };
 
     ScorerType scorer_;

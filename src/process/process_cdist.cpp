@@ -51,24 +51,21 @@ void code_row(const double* row, std::size_t m, uint16_t* codes, RowValues& out)
     CodeTable::Slot* const slots = table.slots.get();
     const uint16_t gen = table.gen;
     std::size_t distinct = 0;
-    // Runs of equal scores (a cut-off's zeros) skip the table.
-    uint64_t last_bits = ~std::bit_cast<uint64_t>(row[0]);
-    CodeTable::Slot* last = nullptr;
     for (std::size_t j = 0; j < m; ++j) {
         const uint64_t bits = std::bit_cast<uint64_t>(row[j]);
-        if (bits != last_bits) {
-            std::size_t h = CodeTable::slot_of_bits(bits);
-            while (slots[h].gen == gen && slots[h].bits != bits) h = (h + 1) & (CodeTable::kSlots - 1);
+        std::size_t h = CodeTable::slot_of_bits(bits);
+        // Almost every cell finds its value in the first slot it looks at.
+        while (!(slots[h].bits == bits && slots[h].gen == gen)) [[unlikely]] {
             if (slots[h].gen != gen) {
                 if (distinct == RowValues::kMax) return;
                 slots[h] = CodeTable::Slot{bits, 0, gen, static_cast<uint16_t>(distinct)};
                 table.slot_of[distinct++] = static_cast<uint16_t>(h);
+                break;
             }
-            last_bits = bits;
-            last = &slots[h];
+            h = (h + 1) & (CodeTable::kSlots - 1);
         }
-        codes[j] = last->code;
-        ++last->count;
+        codes[j] = slots[h].code;
+        ++slots[h].count;
     }
     out.values.resize(distinct);
     out.counts.resize(distinct);
