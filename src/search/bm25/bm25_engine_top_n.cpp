@@ -157,30 +157,30 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
         const uint32_t t = *std::find_if(q.terms.begin(), q.terms.end(), known);
         return bm25::with_variant(variant_, [&]<Variant V>() { return top_n_one_term<V>(t, n, allowed); });
     }
-    ScoreScratch scratch(docs);
-    double* acc = scratch.acc();
-    uint64_t* touched = scratch.touched();
     const std::size_t tasks = (docs + kDocsPerTask - 1) / kDocsPerTask;
-    const auto accumulate_task = [&](std::size_t k) {
-        cancel::cancellation_point();
-        const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
-        accumulate(q, begin, end, acc + begin, touched + begin / 64);
-        return std::pair{begin / 64, (end + 63) / 64};
-    };
+    const auto excluded = [&](std::size_t d) { return masked_out(allowed, d); };
     // Only positive scores are candidates, and a document that no token reaches scores
     // zero, so the selection visits the reached documents in index order. On the pool,
-    // every part of the corpus is accumulated first; on one thread, each part is offered
-    // as soon as it is accumulated, while its accumulators are still in the cache: the
-    // same sums, offered in the same order.
-    const auto excluded = [&](std::size_t d) { return masked_out(allowed, d); };
+    // every part of the corpus is accumulated first, each into its own range of the
+    // scratch; on one thread, each part is accumulated into the same first kDocsPerTask
+    // entries of the scratch and offered before the next: the same sums, offered in the
+    // same order, from accumulators that stay in the cache across parts and queries.
     if (docs >= parallel::kBm25MinDocs && parallel::num_threads() > 1) {
-        parallel::for_each_index(tasks, true, accumulate_task);
+        ScoreScratch scratch(docs);
+        parallel::for_each_index(tasks, true, [&](std::size_t k) {
+            cancel::cancellation_point();
+            const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
+            accumulate(q, begin, end, scratch.acc() + begin, scratch.touched() + begin / 64);
+        });
         return select_reached(scratch, docs, n, [&](auto&& drain) { drain(0, (docs + 63) / 64); }, excluded);
     }
+    ScoreScratch scratch(std::min(docs, kDocsPerTask));
     return select_reached(scratch, docs, n, [&](auto&& drain) {
         for (std::size_t k = 0; k < tasks; ++k) {
-            const auto [first_word, last_word] = accumulate_task(k);
-            drain(first_word, last_word);
+            cancel::cancellation_point();
+            const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
+            accumulate(q, begin, end, scratch.acc(), scratch.touched());
+            drain(0, (end - begin + 63) / 64, begin);
         }
     }, excluded);
 }
