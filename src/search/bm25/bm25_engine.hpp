@@ -146,6 +146,9 @@ private:
                       uint64_t* touched) const;
     template <Variant V>
     double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
+        if constexpr (V != Variant::T) {
+            if (tf < kTableTf && !weight_table_.empty()) return weight_table_[length_code_[d] * kTableTf + tf];
+        }
         return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor(d));
     }
     /// K(d) of document d.
@@ -161,6 +164,18 @@ private:
         const double k1_t = V == Variant::T ? term_k1_[t] : 0.0;
         const double* const table = length_table_.data();
         const uint16_t* const code = length_code_.empty() ? nullptr : length_code_.data();
+        if constexpr (V != Variant::T) {
+            if (!weight_table_.empty()) {
+                // A weight read from the table is the one the formula gives (the same
+                // operations on the same operands), without a division.
+                const double* const wt = weight_table_.data();
+                for (std::size_t i = 0; i < count; ++i) {
+                    const uint32_t tf = p[i].tf, c = code[p[i].doc];
+                    f(i, idf * (tf < kTableTf ? wt[c * kTableTf + tf] : bm25::weight<V>(params_, 0.0, tf, table[c])));
+                }
+                return;
+            }
+        }
         const auto k = [&](uint32_t d) { return code ? table[code[d]] : table[d]; };
         std::size_t i = 0;
         for (; i + 1 < count; i += 2) {
@@ -219,6 +234,11 @@ private:
     // length_code_ is empty and length_table_ holds K(d) by document.
     std::vector<double> length_table_;
     std::vector<uint16_t> length_code_;
+    // With coded K(d) and a weight that does not depend on the term (every variant but
+    // T): w for each code c and term frequency tf < kTableTf at c * kTableTf + tf (tf 0
+    // unused), else empty.
+    static constexpr uint32_t kTableTf = 16;
+    std::vector<double> weight_table_;
 
     std::vector<uint64_t> post_offsets_;  // V + 1 offsets into postings_
     std::vector<Posting> postings_;
