@@ -204,7 +204,8 @@ private:
     template <Variant V>
     void pruned_scan(const QueryTerms& q, std::size_t begin, std::size_t end, Mask allowed,
                      TopHeap& heap) const;
-    bool pruning_pays(const QueryTerms& q, uint64_t n) const;
+    /// `one_token`: the query has exactly one token that occurs in the corpus.
+    bool pruning_pays(const QueryTerms& q, uint64_t n, bool one_token) const;
 
     Variant variant_;
     Bm25Params params_;

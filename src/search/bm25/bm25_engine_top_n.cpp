@@ -193,17 +193,29 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
 // stays near exhaustive accumulation's; the mapped index's loses up to about a fifth on
 // phrase queries.)
 //
-// One term is selected without accumulators either way: the exhaustive path reads its
-// list once, 64 products at a time (top_n_one_term), which the scan beats only by skipping
-// most of its blocks, once the list is some thousands of times longer than n. (Fitted at
-// top-10, top-100 and top-1000 over 1,000,000 synthetic documents, one thread.)
-bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n) const {
+// One token of a known term is selected without accumulators either way: the exhaustive
+// path reads its list once, 64 products at a time (top_n_one_term), which the scan beats
+// only by skipping most of its blocks, once the list is some thousands of times longer
+// than n. (Fitted at top-10, top-100 and top-1000 over 1,000,000 synthetic documents, one
+// thread.)
+//
+// Lists shorter in all than a bit per 64 documents: the exhaustive method's pass over the
+// reached bits and its parts cost more than the lists themselves when they are a small
+// share of that (a thousandth of the corpus), and the scan reads nearly every posting
+// anyway when the heap holds more than about a 128th of them. (Fitted at top-10 to
+// top-1000 on real text and 1,000,000 synthetic documents, one thread.)
+bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n, bool one_token) const {
     constexpr uint64_t kOneTermPostingsPerResult = 4096;
-    if (q.size() == 1) return (post_offsets_[q.ids()[0] + 1] - post_offsets_[q.ids()[0]]) / kOneTermPostingsPerResult >= n;
+    constexpr uint64_t kShortPostingsPerResult = 128;
+    const auto length = [&](uint32_t t) { return post_offsets_[t + 1] - post_offsets_[t]; };
+    if (one_token) return length(q.ids()[0]) / kOneTermPostingsPerResult >= n;
+    std::size_t total = 0;
+    for (const uint32_t t : q.ids()) total += length(t);
+    if (total <= num_docs() / 64) return total <= num_docs() / 1024 || total / kShortPostingsPerResult >= n;
     std::vector<ListBounds<double>> lists;
     lists.reserve(q.size());
     for (const uint32_t t : q.ids())
-        lists.push_back({post_offsets_[t + 1] - post_offsets_[t], idf_[t], idf_[t] * max_weight_[t],
+        lists.push_back({length(t), idf_[t], idf_[t] * max_weight_[t],
                          std::span<const double>(block_max_.data() + block_base_[t], block_max_.data() + block_base_[t + 1])});
     const auto products = [&](std::size_t i, std::vector<double>& out) {
         const uint32_t t = q.ids()[i];
@@ -223,7 +235,9 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n, Mask allowed) 
     // takes every candidate).
     if (!prunable_ || use_sort_path(docs, n)) return top_n_exhaustive(q, n, allowed);
     const QueryTerms terms(q.terms, Query::kNoTerm);
-    if (!pruning_pays(terms, n)) return top_n_exhaustive(q, n, allowed);
+    const auto known = [](uint32_t t) { return t != Query::kNoTerm; };
+    const bool one_token = std::count_if(q.terms.begin(), q.terms.end(), known) == 1;
+    if (!pruning_pays(terms, n, one_token)) return top_n_exhaustive(q, n, allowed);
     return bm25::with_variant(variant_, [&]<Variant V>() { return top_n_pruned<V>(terms, n, allowed); });
 }
 
