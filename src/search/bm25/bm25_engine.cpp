@@ -323,7 +323,8 @@ void Bm25Engine::term_positions(std::span<const std::string> tokens, std::span<c
 
 std::size_t Bm25Engine::memory_bytes() const noexcept {
     std::size_t bytes = text_.capacity() + docs_->capacity() * sizeof(std::string_view) + corpus_.memory_bytes() +
-                        length_table_.capacity() * 8 + length_code_.capacity() * 2 + weight_table_.capacity() * 8 + post_offsets_.capacity() * 8 +
+                        length_table_.capacity() * 8 + length_code_.capacity() * 2 +
+                        weight_table_.capacity() * 8 + post_offsets_.capacity() * 8 +
                         postings_.capacity() * sizeof(Posting) + idf_.capacity() * 8 +
                         term_k1_.capacity() * 8;
     bytes += text_id_set_bytes(doc_index_);

@@ -146,9 +146,6 @@ private:
                       uint64_t* touched) const;
     template <Variant V>
     double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
-        if constexpr (V != Variant::T) {
-            if (tf < kTableTf && !weight_table_.empty()) return weight_table_[length_code_[d] * kTableTf + tf];
-        }
         return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor(d));
     }
     /// K(d) of document d.
@@ -171,7 +168,8 @@ private:
                 const double* const wt = weight_table_.data();
                 for (std::size_t i = 0; i < count; ++i) {
                     const uint32_t tf = p[i].tf, c = code[p[i].doc];
-                    f(i, idf * (tf < kTableTf ? wt[c * kTableTf + tf] : bm25::weight<V>(params_, 0.0, tf, table[c])));
+                    f(i, idf * (tf < kTableTf ? wt[std::size_t{c} * kTableTf + tf]
+                                              : bm25::weight<V>(params_, 0.0, tf, table[c])));
                 }
                 return;
             }

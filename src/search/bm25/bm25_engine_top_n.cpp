@@ -195,7 +195,7 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
 //
 // One token of a known term is selected without accumulators either way: the exhaustive
 // path reads its list once, 64 products at a time (top_n_one_term), which the scan beats
-// only by skipping most of its blocks, once the list is some thousands of times longer
+// only by skipping most of its blocks, once the list is a few thousand times longer
 // than n. (Fitted at top-10, top-100 and top-1000 over 1,000,000 synthetic documents, one
 // thread.)
 //
@@ -205,7 +205,7 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
 // anyway when the heap holds more than about a 128th of them. (Fitted at top-10 to
 // top-1000 on real text and 1,000,000 synthetic documents, one thread.)
 bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n, bool one_token) const {
-    constexpr uint64_t kOneTermPostingsPerResult = 4096;
+    constexpr uint64_t kOneTermPostingsPerResult = 2048;
     constexpr uint64_t kShortPostingsPerResult = 128;
     const auto length = [&](uint32_t t) { return post_offsets_[t + 1] - post_offsets_[t]; };
     if (one_token) return length(q.ids()[0]) / kOneTermPostingsPerResult >= n;
