@@ -4,8 +4,12 @@ documents share every score. Every selection must be the heap's over independent
 computed scores, documents, order and score bits included, on both BM25 indexes, with
 and without a mask, and for the fuzzy ranking, whose heap is offered every document
 (zero scores included)."""
+import json
+import os
 import random
 import struct
+import subprocess
+import sys
 
 import pytest
 
@@ -79,6 +83,57 @@ def test_mapped_selections_with_ties_at_the_cut(tmp_path, algorithm):
             assert [(doc_of[t], bits(s)) for t, s in idx.get_top_n(q, n)] == want, (q, n)
         want = [(d, bits(s)) for d, s in select_top_n(masked(scores, mask), 1000)]
         assert [(doc_of[t], bits(s)) for t, s in idx.get_top_n_filtered(q, 1000, mask)] == want, q
+
+
+ONE_THREAD_SCRIPT = """
+import json, random, sys
+sys.path.insert(0, sys.argv[1])
+from _tarnwick import BM25Index, BM25T
+from test_top_n_long import one_thread_corpus, ONE_THREAD_CASES
+docs, mask = one_thread_corpus()
+out = {}
+for cls in (BM25Index, BM25T):
+    idx = cls(docs)
+    out[cls.__name__] = [[[t, s.hex()] for t, s in (idx.get_top_n_filtered(q, n, mask) if masked
+                                                    else idx.get_top_n(q, n))]
+                         for q, n, masked in ONE_THREAD_CASES]
+print(json.dumps(out))
+"""
+ONE_THREAD_CASES = [(q, n, masked) for q in ("ka to", "sa lo ver", "in da men to", "ri zz ka")
+                    for n, masked in ((10, False), (1000, False), (2500, False), (1000, True))]
+
+
+def one_thread_corpus():
+    """20,500 documents (parts of the corpus, the last one partial), most of few lengths,
+    one in fifty of any length up to 3,000 words (thousands of distinct lengths), and a
+    mask over the first 15,000."""
+    rng = random.Random(23)
+    docs = tied_corpus("one thread", 20_500)
+    for i in range(0, len(docs), 50):
+        docs[i] += " " + " ".join(rng.choices(VOCAB, WEIGHTS, k=rng.randint(10, 3000)))
+    return docs, [rng.random() < 0.6 for _ in range(15_000)]
+
+
+def test_one_thread_selections_over_several_parts():
+    # On one thread the accumulation of a long corpus runs part after part through the
+    # same scratch, offering each part before the next: the selection is still the heap's
+    # over the whole corpus in document order.
+    env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
+    env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+    env["RAYON_NUM_THREADS"] = "1"
+    run = subprocess.run([sys.executable, "-c", ONE_THREAD_SCRIPT, os.path.dirname(__file__)], env=env,
+                         capture_output=True, text=True, timeout=300)
+    assert run.returncode == 0, run.stderr
+    got = json.loads(run.stdout)
+    docs, mask = one_thread_corpus()
+    for name, variant in (("BM25Index", "okapi"), ("BM25T", "t")):
+        model = Bm25Model(docs, variant)
+        for (q, n, use_mask), result in zip(ONE_THREAD_CASES, got[name]):
+            scores = model.scores(q)
+            if use_mask:
+                scores = masked(scores, mask)
+            want = [[docs[i], s.hex()] for i, s in select_top_n(scores, n)]
+            assert result == want, (name, q, n, use_mask)
 
 
 def test_fuzzy_selection_offers_every_document():

@@ -84,9 +84,38 @@ void Bm25Engine::build() {
     post_offsets_ = std::move(stats.lists.offsets);
     postings_ = std::move(stats.lists.postings);
     idf_ = std::move(stats.idf);
-    length_factor_ = std::move(stats.length_factor);
+    set_length_factors(std::move(stats.length_factor));
     term_k1_ = std::move(stats.term_k1);
     compute_max_weights();
+}
+
+void Bm25Engine::set_length_factors(std::vector<double> by_doc) {
+    // Values are told apart by their bits (each code stands for exactly one double).
+    constexpr std::size_t kCodes = std::size_t{1} << 16;
+    weight_table_.clear();
+    absl::flat_hash_map<uint64_t, uint16_t> code_of;
+    std::vector<uint16_t> code(by_doc.size());
+    std::vector<double> table;
+    for (std::size_t d = 0; d < by_doc.size(); ++d) {
+        const auto [it, inserted] = code_of.try_emplace(std::bit_cast<uint64_t>(by_doc[d]),
+                                                        static_cast<uint16_t>(table.size()));
+        if (inserted) {
+            if (table.size() == kCodes) {
+                length_table_ = std::move(by_doc);
+                length_code_.clear();
+                return;
+            }
+            table.push_back(by_doc[d]);
+        }
+        code[d] = it->second;
+    }
+    length_table_ = std::move(table);
+    length_code_ = std::move(code);
+    if (variant_ == Variant::T) return;
+    weight_table_.assign(length_table_.size() * kTableTf, 0.0);
+    for (std::size_t c = 0; c < length_table_.size(); ++c)
+        for (uint32_t tf = 1; tf < kTableTf; ++tf)
+            weight_table_[c * kTableTf + tf] = bm25::weight(variant_, params_, 0.0, tf, length_table_[c]);
 }
 
 void Bm25Engine::compute_max_weights() {
@@ -294,7 +323,8 @@ void Bm25Engine::term_positions(std::span<const std::string> tokens, std::span<c
 
 std::size_t Bm25Engine::memory_bytes() const noexcept {
     std::size_t bytes = text_.capacity() + docs_->capacity() * sizeof(std::string_view) + corpus_.memory_bytes() +
-                        length_factor_.capacity() * 8 + post_offsets_.capacity() * 8 +
+                        length_table_.capacity() * 8 + length_code_.capacity() * 2 +
+                        weight_table_.capacity() * 8 + post_offsets_.capacity() * 8 +
                         postings_.capacity() * sizeof(Posting) + idf_.capacity() * 8 +
                         term_k1_.capacity() * 8;
     bytes += text_id_set_bytes(doc_index_);

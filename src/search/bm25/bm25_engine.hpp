@@ -146,7 +146,11 @@ private:
                       uint64_t* touched) const;
     template <Variant V>
     double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
-        return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor_[d]);
+        return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor(d));
+    }
+    /// K(d) of document d.
+    double length_factor(std::size_t d) const noexcept {
+        return length_code_.empty() ? length_table_[d] : length_table_[length_code_[d]];
     }
     /// Calls f(i, idf(t) * w(d, t)) for each of the `count` postings of term t from `p`, in
     /// order, computed with weight_v's operations: two weights a vector division.
@@ -155,11 +159,26 @@ private:
         using Pair = double __attribute__((vector_size(16)));
         const double idf = idf_[t];
         const double k1_t = V == Variant::T ? term_k1_[t] : 0.0;
-        const double* const k = length_factor_.data();
+        const double* const table = length_table_.data();
+        const uint16_t* const code = length_code_.empty() ? nullptr : length_code_.data();
+        if constexpr (V != Variant::T) {
+            if (!weight_table_.empty()) {
+                // A weight read from the table is the one the formula gives (the same
+                // operations on the same operands), without a division.
+                const double* const wt = weight_table_.data();
+                for (std::size_t i = 0; i < count; ++i) {
+                    const uint32_t tf = p[i].tf, c = code[p[i].doc];
+                    f(i, idf * (tf < kTableTf ? wt[std::size_t{c} * kTableTf + tf]
+                                              : bm25::weight<V>(params_, 0.0, tf, table[c])));
+                }
+                return;
+            }
+        }
+        const auto k = [&](uint32_t d) { return code ? table[code[d]] : table[d]; };
         std::size_t i = 0;
         for (; i + 1 < count; i += 2) {
             const Pair tf = {static_cast<double>(p[i].tf), static_cast<double>(p[i + 1].tf)};
-            const Pair w = bm25::weight_of<V, Pair>(params_, k1_t, tf, Pair{k[p[i].doc], k[p[i + 1].doc]});
+            const Pair w = bm25::weight_of<V, Pair>(params_, k1_t, tf, Pair{k(p[i].doc), k(p[i + 1].doc)});
             f(i, idf * w[0]);
             f(i + 1, idf * w[1]);
         }
@@ -172,6 +191,8 @@ private:
     static constexpr std::size_t kBlock = 64;
     /// Fills max_weight_, the block maxima and prunable_.
     void compute_max_weights();
+    /// Fills length_table_ and length_code_ from K(d) by document.
+    void set_length_factors(std::vector<double> by_doc);
     /// The two methods of top_n (see bm25_engine_top_n.cpp) and the choice between them.
     std::vector<Scored> top_n_exhaustive(const Query& q, uint64_t n, Mask allowed) const;
     template <Variant V>
@@ -181,7 +202,8 @@ private:
     template <Variant V>
     void pruned_scan(const QueryTerms& q, std::size_t begin, std::size_t end, Mask allowed,
                      TopHeap& heap) const;
-    bool pruning_pays(const QueryTerms& q, uint64_t n) const;
+    /// `one_token`: the query has exactly one token that occurs in the corpus.
+    bool pruning_pays(const QueryTerms& q, uint64_t n, bool one_token) const;
 
     Variant variant_;
     Bm25Params params_;
@@ -204,7 +226,18 @@ private:
     std::vector<double> block_max_;     // largest weight of each block of kBlock postings
     bool prunable_ = false;           // every weight is a non-negative number
 
-    std::vector<double> length_factor_;  // K(d) by document
+    // K(d) by document: length_table_[length_code_[d]]. K(d) depends on the document's
+    // length alone, so a corpus has few distinct values, and a 2-byte code a document
+    // reads a quarter of the memory of a double (the accumulation reads one for every
+    // posting, from anywhere in the corpus). With more distinct values than codes,
+    // length_code_ is empty and length_table_ holds K(d) by document.
+    std::vector<double> length_table_;
+    std::vector<uint16_t> length_code_;
+    // With coded K(d) and a weight that does not depend on the term (every variant but
+    // T): w for each code c and term frequency tf < kTableTf at c * kTableTf + tf (tf 0
+    // unused), else empty.
+    static constexpr uint32_t kTableTf = 16;
+    std::vector<double> weight_table_;
 
     std::vector<uint64_t> post_offsets_;  // V + 1 offsets into postings_
     std::vector<Posting> postings_;

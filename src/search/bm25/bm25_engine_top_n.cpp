@@ -157,30 +157,30 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
         const uint32_t t = *std::find_if(q.terms.begin(), q.terms.end(), known);
         return bm25::with_variant(variant_, [&]<Variant V>() { return top_n_one_term<V>(t, n, allowed); });
     }
-    ScoreScratch scratch(docs);
-    double* acc = scratch.acc();
-    uint64_t* touched = scratch.touched();
     const std::size_t tasks = (docs + kDocsPerTask - 1) / kDocsPerTask;
-    const auto accumulate_task = [&](std::size_t k) {
-        cancel::cancellation_point();
-        const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
-        accumulate(q, begin, end, acc + begin, touched + begin / 64);
-        return std::pair{begin / 64, (end + 63) / 64};
-    };
+    const auto excluded = [&](std::size_t d) { return masked_out(allowed, d); };
     // Only positive scores are candidates, and a document that no token reaches scores
     // zero, so the selection visits the reached documents in index order. On the pool,
-    // every part of the corpus is accumulated first; on one thread, each part is offered
-    // as soon as it is accumulated, while its accumulators are still in the cache: the
-    // same sums, offered in the same order.
-    const auto excluded = [&](std::size_t d) { return masked_out(allowed, d); };
+    // every part of the corpus is accumulated first, each into its own range of the
+    // scratch; on one thread, each part is accumulated into the same first kDocsPerTask
+    // entries of the scratch and offered before the next: the same sums, offered in the
+    // same order, from accumulators that stay in the cache across parts and queries.
     if (docs >= parallel::kBm25MinDocs && parallel::num_threads() > 1) {
-        parallel::for_each_index(tasks, true, accumulate_task);
+        ScoreScratch scratch(docs);
+        parallel::for_each_index(tasks, true, [&](std::size_t k) {
+            cancel::cancellation_point();
+            const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
+            accumulate(q, begin, end, scratch.acc() + begin, scratch.touched() + begin / 64);
+        });
         return select_reached(scratch, docs, n, [&](auto&& drain) { drain(0, (docs + 63) / 64); }, excluded);
     }
+    ScoreScratch scratch(std::min(docs, kDocsPerTask));
     return select_reached(scratch, docs, n, [&](auto&& drain) {
         for (std::size_t k = 0; k < tasks; ++k) {
-            const auto [first_word, last_word] = accumulate_task(k);
-            drain(first_word, last_word);
+            cancel::cancellation_point();
+            const std::size_t begin = k * kDocsPerTask, end = std::min(docs, begin + kDocsPerTask);
+            accumulate(q, begin, end, scratch.acc(), scratch.touched());
+            drain(0, (end - begin + 63) / 64, begin);
         }
     }, excluded);
 }
@@ -192,11 +192,30 @@ std::vector<Scored> Bm25Engine::top_n_exhaustive(const Query& q, uint64_t n, Mas
 // 100,000 synthetic and real-text documents, one thread: with them the in-memory p99
 // stays near exhaustive accumulation's; the mapped index's loses up to about a fifth on
 // phrase queries.)
-bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n) const {
+//
+// One token of a known term is selected without accumulators either way: the exhaustive
+// path reads its list once, 64 products at a time (top_n_one_term), which the scan beats
+// only by skipping most of its blocks, once the list is a few thousand times longer
+// than n. (Fitted at top-10, top-100 and top-1000 over 1,000,000 synthetic documents, one
+// thread.)
+//
+// Lists shorter in all than a bit per 64 documents: the exhaustive method's pass over the
+// reached bits and its parts cost more than the lists themselves when they are a small
+// share of that (a thousandth of the corpus), and the scan reads nearly every posting
+// anyway when the heap holds more than about a 128th of them. (Fitted at top-10 to
+// top-1000 on real text and 1,000,000 synthetic documents, one thread.)
+bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n, bool one_token) const {
+    constexpr uint64_t kOneTermPostingsPerResult = 2048;
+    constexpr uint64_t kShortPostingsPerResult = 128;
+    const auto length = [&](uint32_t t) { return post_offsets_[t + 1] - post_offsets_[t]; };
+    if (one_token) return length(q.ids()[0]) / kOneTermPostingsPerResult >= n;
+    std::size_t total = 0;
+    for (const uint32_t t : q.ids()) total += length(t);
+    if (total <= num_docs() / 64) return total <= num_docs() / 1024 || total / kShortPostingsPerResult >= n;
     std::vector<ListBounds<double>> lists;
     lists.reserve(q.size());
     for (const uint32_t t : q.ids())
-        lists.push_back({post_offsets_[t + 1] - post_offsets_[t], idf_[t], idf_[t] * max_weight_[t],
+        lists.push_back({length(t), idf_[t], idf_[t] * max_weight_[t],
                          std::span<const double>(block_max_.data() + block_base_[t], block_max_.data() + block_base_[t + 1])});
     const auto products = [&](std::size_t i, std::vector<double>& out) {
         const uint32_t t = q.ids()[i];
@@ -216,7 +235,9 @@ std::vector<Scored> Bm25Engine::top_n(const Query& q, uint64_t n, Mask allowed) 
     // takes every candidate).
     if (!prunable_ || use_sort_path(docs, n)) return top_n_exhaustive(q, n, allowed);
     const QueryTerms terms(q.terms, Query::kNoTerm);
-    if (!pruning_pays(terms, n)) return top_n_exhaustive(q, n, allowed);
+    const auto known = [](uint32_t t) { return t != Query::kNoTerm; };
+    const bool one_token = std::count_if(q.terms.begin(), q.terms.end(), known) == 1;
+    if (!pruning_pays(terms, n, one_token)) return top_n_exhaustive(q, n, allowed);
     return bm25::with_variant(variant_, [&]<Variant V>() { return top_n_pruned<V>(terms, n, allowed); });
 }
 

@@ -48,6 +48,18 @@ inline uint64_t scores_above(const double* a, double t) noexcept {
     return out;
 }
 
+/// Sets the 64 scores from `a` to +0.0. (A memset of this size is compiled to a string
+/// store, whose start-up costs more than the stores themselves.)
+inline void clear_word(double* a) noexcept {
+#if defined(__SSE2__)
+    const __m128d zero = _mm_setzero_pd();
+#pragma GCC unroll 32
+    for (unsigned j = 0; j < 64; j += 2) _mm_storeu_pd(a + j, zero);
+#else
+    std::memset(a, 0, 64 * sizeof(double));
+#endif
+}
+
 /// The calling thread's accumulators for a corpus of `docs` documents, for one selection.
 class ScoreScratch {
 public:
@@ -84,9 +96,10 @@ public:
         drain(0, words_, f);
     }
 
-    /// drain over the documents of the words [first, last) of the reached bits.
+    /// drain over the documents of the words [first, last) of the reached bits. Entry i
+    /// stands for document `base` + i (the scratch may hold one part of a larger corpus).
     template <class F>
-    void drain(std::size_t first, std::size_t last, F&& f) {
+    void drain(std::size_t first, std::size_t last, F&& f, std::size_t base = 0) {
         for (std::size_t w = first; w < last; ++w) {
             uint64_t word = touched_[w];
             touched_[w] = 0;
@@ -96,7 +109,7 @@ public:
                 const double score = acc_[d];
                 acc_[d] = 0.0;
                 try {
-                    f(d, score);
+                    f(base + d, score);
                 } catch (...) {
                     // The rest of this word is no longer marked: clear its entries here.
                     for (; word; word &= word - 1)
@@ -111,9 +124,10 @@ public:
     /// whose score is greater than floor() (called once for each word of 64 documents that
     /// holds a reached one, before any of its calls of f): the documents that a selection
     /// which refuses every score not above a floor that only rises would not refuse.
-    /// The word's entries are all cleared before f is called.
+    /// The word's entries are all cleared before f is called. Entry i stands for document
+    /// `base` + i.
     template <class Floor, class F>
-    void drain_above(std::size_t first, std::size_t last, Floor&& floor, F&& f) {
+    void drain_above(std::size_t first, std::size_t last, Floor&& floor, F&& f, std::size_t base = 0) {
         for (std::size_t w = first; w < last; ++w) {
             const uint64_t reached = touched_[w];
             if (!reached) continue;
@@ -134,10 +148,10 @@ public:
             if (std::popcount(reached) <= 8) {
                 for (uint64_t m = reached; m; m &= m - 1) a[std::countr_zero(m)] = 0.0;
             } else {
-                std::memset(a, 0, 64 * sizeof(double));
+                clear_word(a);
             }
             touched_[w] = 0;
-            for (std::size_t i = 0; i < count; ++i) f(w * 64 + at[i], score[i]);
+            for (std::size_t i = 0; i < count; ++i) f(base + w * 64 + at[i], score[i]);
         }
     }
 
@@ -157,7 +171,8 @@ private:
 
 /// The top-n selection (select_top_n) over the reached documents of `scratch`, which
 /// `parts(drain)` accumulates part by part in document order, calling drain(first, last)
-/// once the documents of the words [first, last) of the reached bits hold their scores.
+/// once the documents of the words [first, last) of the reached bits hold their scores
+/// (or drain(first, last, base) when entry i of the scratch holds document base + i).
 /// A document is offered unless `excluded(d)`; only positive scores are candidates. On the
 /// heap path a document whose score is not above the heap's minimum (or zero while the
 /// heap fills) at the start of its word is not offered: the heap would refuse it.
@@ -166,19 +181,19 @@ std::vector<Scored> select_reached(ScoreScratch& scratch, std::size_t docs, uint
                                    Excluded&& excluded) {
     if (use_sort_path(docs, n)) {
         return select_top_n(docs, n, [&](auto&& visit) {
-            parts([&](std::size_t first, std::size_t last) {
+            parts([&](std::size_t first, std::size_t last, std::size_t base = 0) {
                 scratch.drain(first, last, [&](std::size_t d, double score) {
                     if (!excluded(d)) visit(d, score);
-                });
+                }, base);
             });
         });
     }
     TopHeap heap(static_cast<std::size_t>(n));
     const auto floor = [&] { return heap.full() ? heap.min_score() : 0.0; };
-    parts([&](std::size_t first, std::size_t last) {
+    parts([&](std::size_t first, std::size_t last, std::size_t base = 0) {
         scratch.drain_above(first, last, floor, [&](std::size_t d, double score) {
             if (!excluded(d)) heap.offer({d, score});
-        });
+        }, base);
     });
     return std::move(heap).take_sorted();
 }
