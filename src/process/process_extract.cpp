@@ -142,20 +142,22 @@ struct ChunkLanes {
         // In locals: the stores below might otherwise change them, for all the compiler
         // knows.
         const ChoiceView* const views = c.views.data();
-        uint8_t* const lcs = c.lcs - c.begin;
-        const std::size_t end = c.end;
+        // (lcs[j] is view begin + j: a pointer moved back by `begin` would point outside
+        // the buffer.)
+        uint8_t* const lcs = c.lcs;
+        const std::size_t begin = c.begin, end = c.end;
         std::size_t i = c.i, k = 0;
         for (; i < end && k < room; ++i) {
             if (i % 16 == 0) cancel::cancellation_point();
             const ChoiceView& v = views[i];
-            lcs[i] = kNotOnLanes;
+            lcs[i - begin] = kNotOnLanes;
             if ((v.other != ChoiceView::kBytes && v.other != ChoiceView::kText) || v.size == 0) continue;
             // (The length of a str in code points is known only once it is found ASCII.)
             if (v.other == ChoiceView::kBytes && c.q.rejects_by_length(v.size, c.cut)) {
-                lcs[i] = kTooFar;
+                lcs[i - begin] = kTooFar;
                 continue;
             }
-            texts[k++] = {reinterpret_cast<const char*>(v.data), v.size, i - c.begin};
+            texts[k++] = {reinterpret_cast<const char*>(v.data), v.size, i - begin};
         }
         c.i = i;
         return k;
