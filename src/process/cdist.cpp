@@ -226,10 +226,14 @@ private:
 
     /// Scores block b, coding its rows on the pool.
     void score(std::size_t b) {
+        // The choices as the lane kernel reads them (the simple and quick ratio), built once
+        // for all blocks: the blocks are scored one after another, never two at once.
+        if (b == 0 && (scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio))
+            lanes_.emplace(choices_.seqs);
         Buffers& buf = buffers_[b % 2];
         score_rows(scorer_, queries_.seqs, choices_.seqs, cutoff_, row_begin(b), row_begin(b + 1),
                    use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
-                   use_pool_ ? buf.rows.data() : nullptr);
+                   use_pool_ ? buf.rows.data() : nullptr, lanes_ ? &*lanes_ : nullptr);
     }
 
     /// Block b in buffers_[b % 2]; each row task writes its whole row.
@@ -248,6 +252,7 @@ private:
     std::size_t rows_, blocks_;
     std::size_t next_ = 0;  // the block next() gives next
     Buffers buffers_[2];
+    std::optional<LaneChoices> lanes_;  // set by score(0)
     // Destroyed first: waits for the block it scores.
     std::optional<parallel::Background> pool_{std::in_place};
 };

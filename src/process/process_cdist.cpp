@@ -80,11 +80,8 @@ void code_row(const double* row, std::size_t m, uint16_t* codes, RowValues& out)
 void score_rows(ScorerType scorer, std::span<const std::optional<types::Seq>> queries,
                 std::span<const std::optional<types::Seq>> choices, std::optional<double> cutoff,
                 std::size_t first, std::size_t last, bool use_pool, double* out, uint16_t* codes,
-                RowValues* values) {
+                RowValues* values, const LaneChoices* lanes) {
     const std::size_t m = choices.size();
-    // Read by every row whose query the lane kernel serves (the simple and quick ratio).
-    std::optional<LaneChoices> lanes;
-    if (scorer.value == ScorerType::Ratio || scorer.value == ScorerType::QRatio) lanes.emplace(choices);
     parallel::for_each_index(last - first, use_pool, [&](std::size_t k) {
         double* row = out + k * m;
         const std::optional<types::Seq>& query = queries[first + k];
@@ -93,7 +90,7 @@ void score_rows(ScorerType scorer, std::span<const std::optional<types::Seq>> qu
         } else {
             // Built inside the row task, so that only the rows being computed hold one.
             const PreparedQuery q(scorer, *query);
-            q.score_row(choices, cutoff, row, lanes ? &*lanes : nullptr);
+            q.score_row(choices, cutoff, row, lanes);
         }
         if (codes) code_row(row, m, codes + k * m, values[k]);
     });
