@@ -205,6 +205,53 @@ class TestCdistInputs:
         assert calls == []
 
 
+class TestCdistItemReading:
+    """Lists and tuples are read directly and exact str items are viewed without the
+    general conversion; every kind of item must score as the iterator route and the
+    single scorers do."""
+
+    class Text(str):
+        pass
+
+    def items(self):
+        return ["abc", "abcd", "<NA>", "<NB>", "x" * 16, "x" * 17 + "y", "caf\u00e9",
+                "\u00e9t\u00e9 " * 6, "\u03b1\u03b2\u03b3\u03b4", "\ud800ab", "",
+                self.Text("abcd"), self.Text("<NA>"), b"abcd", b"<NA>", None, float("nan"),
+                list("abc"), 17, "abc\x00d"]
+
+    @pytest.mark.parametrize("name", ["ratio", "token_sort_ratio", "partial_ratio"])
+    def test_lists_tuples_and_iterators_agree_with_the_scorers(self, name):
+        items = self.items()
+        want = expected_matrix(name, items, items)
+        for queries, choices in ((items, items), (tuple(items), tuple(items)),
+                                 (iter(items), (x for x in items))):
+            assert cdist(queries, choices, name, None) == (want, len(items), len(items))
+        # On the pool: the items repeated past its threshold.
+        many = items * 60
+        scores, n, m = cdist(items, tuple(many), name, None, score_cutoff=30)
+        assert (n, m) == (len(items), len(many))
+        assert scores == expected_matrix(name, items, many, cutoff=30)
+
+    def test_references_are_given_back(self):
+        import sys
+        items = [("w%d" % i) * (1 + i % 9) for i in range(3000)] + ["caf\u00e9", b"ab", None]
+        before = [sys.getrefcount(x) for x in items]
+        for processor in (None, str.upper):
+            cdist(items, items[:700], "ratio", None, processor=processor)
+            cdist(tuple(items[:5]), items, "ratio", None)
+        assert [sys.getrefcount(x) for x in items] == before
+
+    def test_choices_are_read_before_any_processing(self):
+        choices = ["abc", "abd", "xyz"]
+
+        def proc(s):
+            choices.clear()  # too late: every choice was read
+            return s
+        scores, n, m = cdist(["abc"], choices, "ratio", None, processor=proc)
+        assert (n, m) == (1, 3)
+        assert scores == [100.0, single("ratio", "abc", "abd"), 0.0]
+
+
 # ---------------------------------------------------------------- extraction
 
 

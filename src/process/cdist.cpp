@@ -19,6 +19,7 @@
 #include "process/process_scorer.hpp"
 #include "py/convert.hpp"
 #include "py/module.hpp"
+#include "text/utf8.hpp"
 #include "types_py.hpp"
 
 #include <algorithm>
@@ -29,6 +30,7 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick::process {
@@ -36,33 +38,101 @@ namespace {
 
 // ---- cdist ----
 
+/// How many items ahead of the one being prepared their objects are fetched: they lie
+/// scattered over the heap, so they are asked for early enough to arrive by the time they
+/// are read.
+constexpr std::size_t kPrepareAhead = 16;
+
+/// Every item of the `queries` or `choices` argument, in order, as owned references: as
+/// collect() reads them, with an exact list or tuple read directly (its iteration runs no
+/// Python code but the stop test's signal handlers, after which the list's length is read
+/// again, as its iterator reads it) and a cancellation point every 256 items instead of
+/// before each.
+std::vector<py::Object> collect_items(PyObject* arg) {
+    const bool list = PyList_CheckExact(arg);
+    if (!list && !PyTuple_CheckExact(arg)) return collect(arg);
+    auto size = [&] { return static_cast<std::size_t>(list ? PyList_Size(arg) : PyTuple_Size(arg)); };
+    auto item = [&](std::size_t i) {
+        return list ? PyList_GetItem(arg, static_cast<Py_ssize_t>(i)) : PyTuple_GetItem(arg, static_cast<Py_ssize_t>(i));
+    };
+    std::vector<py::Object> out;
+    out.reserve(size());
+    std::size_t n = size();
+    for (std::size_t i = 0;; ++i) {
+        if (i % 256 == 0) {
+            cancel::cancellation_point();
+            n = size();
+        }
+        if (i >= n) break;
+        // Its reference count is changed: fetched for writing ahead of time.
+        if (i + kPrepareAhead < n) __builtin_prefetch(item(i + kPrepareAhead), 1);
+        out.push_back(py::Object::borrow(item(i)));
+    }
+    return out;
+}
+
+/// The sequence of an exact str of plain text other than 4 bytes long, as the conversion
+/// makes it (a view of its UTF-8), into `seq`; false for any other item, which then takes
+/// the missing-value test and the conversion.
+inline bool view_ascii_str(PyObject* obj, std::optional<types::Seq>& seq) {
+    if (!Py_IS_TYPE(obj, &PyUnicode_Type)) return false;
+    Py_ssize_t n = 0;
+    const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
+    if (!p) {
+        // Left to the conversion, which raises the same error again.
+        PyErr_Clear();
+        return false;
+    }
+    // A str of 4 bytes may be "<NA>" (missing); non-ASCII text is decoded.
+    const std::string_view utf8(p, static_cast<std::size_t>(n));
+    if (n == 4 || !(n <= 16 ? text::is_ascii(utf8) : PyUnicode_GetLength(obj) == n)) return false;
+    seq.emplace().view_bytes(reinterpret_cast<const uint8_t*>(p), utf8.size(), types::Seq::kNoHighBytes);
+    return true;
+}
+
 /// The queries or choices of cdist after the processor and conversion: the objects that
 /// Bytes sequences view, held while the sequences are in use, and the sequences (nothing
 /// for a missing item, or when the processor or conversion failed).
 struct Items {
-    std::vector<py::Object> held;
+    std::vector<py::Object> raw;   // with a processor: the items it was given
+    std::vector<py::Object> held;  // without one: the items themselves
     std::vector<std::optional<types::Seq>> seqs;
 
     /// Prepares every item: the missing-value test on the raw item, the processor, then
     /// the conversion. Ordinary exceptions make the item absent; others propagate.
-    Items(const std::vector<py::Object>& raw, PyObject* processor) {
-        held.reserve(raw.size());
-        seqs.reserve(raw.size());
-        for (const py::Object& r : raw) {
-            cancel::cancellation_point();
-            py::Object& obj = held.emplace_back();
-            std::optional<types::Seq>& seq = seqs.emplace_back();
-            if (types::is_none(r.get())) continue;
-            if (processor) {
+    Items(std::vector<py::Object>&& items, PyObject* processor) {
+        seqs.reserve(items.size());
+        if (processor) {
+            raw = std::move(items);
+            held.reserve(raw.size());
+            for (const py::Object& r : raw) {
+                cancel::cancellation_point();
+                py::Object& obj = held.emplace_back();
+                std::optional<types::Seq>& seq = seqs.emplace_back();
+                if (types::is_none(r.get())) continue;
                 obj = py::Object::steal(py::call(processor, r.get()));
                 if (!obj) {
                     discard_ordinary_error();
                     continue;
                 }
-            } else {
-                obj = r.copy();
+                seq = try_convert(obj.get());
             }
-            seq = try_convert(obj.get());
+            return;
+        }
+        // The items are held as they are: the sequences view them.
+        held = std::move(items);
+        const std::size_t n = held.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i % 16 == 0) cancel::cancellation_point();
+            if (i + kPrepareAhead < n) {
+                const char* ahead = reinterpret_cast<const char*>(held[i + kPrepareAhead].get());
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + 64);  // the text of a short str
+            }
+            PyObject* const obj = held[i].get();
+            std::optional<types::Seq>& seq = seqs.emplace_back();
+            if (view_ascii_str(obj, seq) || types::is_none(obj)) continue;
+            seq = try_convert(obj);
         }
     }
 };
@@ -364,8 +434,8 @@ py::Object cdist_body(const py::Args<6>& a) {
         py::arg("score_cutoff", [&] { return py::to_opt_f64(a[5]); });
     PyObject* processor = py::is_absent(a[4]) ? nullptr : a[4];
 
-    std::vector<py::Object> raw_queries = py::length_arg("queries", [&] { return collect(a[0]); });
-    std::vector<py::Object> raw_choices = py::length_arg("choices", [&] { return collect(a[1]); });
+    std::vector<py::Object> raw_queries = py::length_arg("queries", [&] { return collect_items(a[0]); });
+    std::vector<py::Object> raw_choices = py::length_arg("choices", [&] { return collect_items(a[1]); });
     const std::size_t n = raw_queries.size(), m = raw_choices.size();
     if (m != 0 && n > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / m)
         throw std::bad_alloc();
@@ -373,7 +443,7 @@ py::Object cdist_body(const py::Args<6>& a) {
 
     // Every item goes through the processor, even when no cell will be scored, so that an
     // interrupt raised there propagates on every call.
-    const Items queries(raw_queries, processor), choices(raw_choices, processor);
+    const Items queries(std::move(raw_queries), processor), choices(std::move(raw_choices), processor);
 
     // A NaN cut-off is met by no score; an unknown name scores nothing.
     const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;
