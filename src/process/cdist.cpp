@@ -22,9 +22,14 @@
 #include "text/utf8.hpp"
 #include "types_py.hpp"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <new>
@@ -90,13 +95,59 @@ inline bool view_ascii_str(PyObject* obj, std::optional<types::Seq>& seq) {
     return true;
 }
 
+/// The allocator of large arrays of prepared items: from 4 MiB on, aligned to 2 MiB and
+/// marked for transparent huge pages, so that filling them faults once per 2 MiB instead
+/// of once per 4 KiB page (where the system gives such pages on request; elsewhere it is
+/// the ordinary allocation). A million items take about 100 MB: their page faults and
+/// clearing cost more than their preparation.
+template <class T>
+struct LargeArrayAllocator {
+    using value_type = T;
+
+    LargeArrayAllocator() = default;
+    template <class U>
+    LargeArrayAllocator(const LargeArrayAllocator<U>&) noexcept {}  // NOLINT: rebinding
+
+    T* allocate(std::size_t n) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        if (huge(n)) {
+            const std::size_t bytes = (n * sizeof(T) + kHuge - 1) / kHuge * kHuge;
+            void* p = std::aligned_alloc(kHuge, bytes);
+            if (!p) throw std::bad_alloc();
+            madvise(p, bytes, MADV_HUGEPAGE);  // advice only: its failure changes nothing
+            return static_cast<T*>(p);
+        }
+#endif
+        return std::allocator<T>().allocate(n);
+    }
+    void deallocate(T* p, std::size_t n) noexcept {
+        if (huge(n))
+            std::free(p);
+        else
+            std::allocator<T>().deallocate(p, n);
+    }
+    template <class U>
+    bool operator==(const LargeArrayAllocator<U>&) const noexcept { return true; }
+
+private:
+    static constexpr std::size_t kHuge = std::size_t{2} << 20;
+    /// Whether n elements take the huge-page route.
+    static constexpr bool huge(std::size_t n) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+        return n >= 2 * kHuge / sizeof(T) && n <= std::numeric_limits<std::size_t>::max() / sizeof(T);
+#else
+        return false;
+#endif
+    }
+};
+
 /// The queries or choices of cdist after the processor and conversion: the objects that
 /// Bytes sequences view, held while the sequences are in use, and the sequences (nothing
 /// for a missing item, or when the processor or conversion failed).
 struct Items {
     std::vector<py::Object> raw;   // with a processor: the items it was given
     std::vector<py::Object> held;  // without one: the items themselves
-    std::vector<std::optional<types::Seq>> seqs;
+    std::vector<std::optional<types::Seq>, LargeArrayAllocator<std::optional<types::Seq>>> seqs;
 
     /// Prepares every item: the missing-value test on the raw item, the processor, then
     /// the conversion. Ordinary exceptions make the item absent; others propagate.
