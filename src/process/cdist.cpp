@@ -186,6 +186,24 @@ struct Items {
             seq = try_convert(obj);
         }
     }
+
+    Items(const Items&) = delete;
+    Items& operator=(const Items&) = delete;
+
+    /// Drops the held references with the objects fetched ahead: they lie scattered over
+    /// the heap, and the release does little else than wait for them.
+    ~Items() {
+        const std::size_t n = held.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + kReleaseAhead < n) {
+                if (PyObject* const ahead = held[i + kReleaseAhead].get()) __builtin_prefetch(ahead, 1);
+            }
+            held[i] = py::Object();
+        }
+    }
+
+private:
+    static constexpr std::size_t kReleaseAhead = 48;
 };
 
 /// Cells per block of rows: the rows of one block are scored (with the interpreter lock
