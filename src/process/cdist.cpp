@@ -58,7 +58,8 @@ std::vector<py::Object> collect_items(PyObject* arg) {
     if (!list && !PyTuple_CheckExact(arg)) return collect(arg);
     auto size = [&] { return static_cast<std::size_t>(list ? PyList_Size(arg) : PyTuple_Size(arg)); };
     auto item = [&](std::size_t i) {
-        return list ? PyList_GetItem(arg, static_cast<Py_ssize_t>(i)) : PyTuple_GetItem(arg, static_cast<Py_ssize_t>(i));
+        const auto k = static_cast<Py_ssize_t>(i);
+        return list ? PyList_GetItem(arg, k) : PyTuple_GetItem(arg, k);
     };
     std::vector<py::Object> out;
     out.reserve(size());
