@@ -146,15 +146,9 @@ class TestSigintOnTheLanes:
 
     @pytest.mark.parametrize("call", sorted(CALLS))
     def test_stops(self, call):
-        from test_robustness import interrupt
-        script = f"""
+        from test_robustness import interrupt_call
+        setup = """
             import _tarnwick as m
             long = "abcdefgh" * 125000
-            print("started", flush=True)
-            try:
-                {self.CALLS[call]}
-                print("returned", flush=True)
-            except KeyboardInterrupt:
-                print("interrupted", flush=True)
         """
-        assert interrupt(script) == ["interrupted"]
+        assert interrupt_call(setup, self.CALLS[call]) == ["interrupted"]

@@ -44,6 +44,19 @@ def interrupt(script, timeout=120):
     return out.split()
 
 
+def interrupt_call(setup, call):
+    """interrupt() of a child that runs `setup`, prints "started", then `call` (a statement),
+    and prints "returned" or "interrupted"."""
+    return interrupt(textwrap.dedent(setup) + textwrap.dedent(f"""
+        print("started", flush=True)
+        try:
+            {call}
+            print("returned", flush=True)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+    """))
+
+
 def run_script(script, timeout=120):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(script)], env=python_env(),
                           capture_output=True, text=True, timeout=timeout)
@@ -178,15 +191,7 @@ class TestInterrupt:
 
     @pytest.mark.parametrize("call", sorted(CALLS))
     def test_sigint_interrupts(self, call):
-        script = textwrap.dedent(self.SETUP) + textwrap.dedent(f"""
-            print("started", flush=True)
-            try:
-                {self.CALLS[call]}
-                print("returned", flush=True)
-            except KeyboardInterrupt:
-                print("interrupted", flush=True)
-        """)
-        assert interrupt(script) == ["interrupted"]
+        assert interrupt_call(self.SETUP, self.CALLS[call]) == ["interrupted"]
 
     def test_interrupted_dedupe_leaves_the_tree_as_it_was(self):
         # Items far apart under a wide threshold: every item is compared with every
