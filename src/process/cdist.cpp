@@ -19,7 +19,6 @@
 #include "process/process_scorer.hpp"
 #include "py/convert.hpp"
 #include "py/module.hpp"
-#include "text/utf8.hpp"
 #include "types_py.hpp"
 
 #if defined(__linux__)
@@ -35,7 +34,6 @@
 #include <new>
 #include <optional>
 #include <span>
-#include <string_view>
 #include <vector>
 
 namespace tarnwick::process {
@@ -75,25 +73,6 @@ std::vector<py::Object> collect_items(PyObject* arg) {
         out.push_back(py::Object::borrow(item(i)));
     }
     return out;
-}
-
-/// The sequence of an exact str of plain text other than 4 bytes long, as the conversion
-/// makes it (a view of its UTF-8), into `seq`; false for any other item, which then takes
-/// the missing-value test and the conversion.
-inline bool view_ascii_str(PyObject* obj, std::optional<types::Seq>& seq) {
-    if (!Py_IS_TYPE(obj, &PyUnicode_Type)) return false;
-    Py_ssize_t n = 0;
-    const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
-    if (!p) {
-        // Left to the conversion, which raises the same error again.
-        PyErr_Clear();
-        return false;
-    }
-    // A str of 4 bytes may be "<NA>" (missing); non-ASCII text is decoded.
-    const std::string_view utf8(p, static_cast<std::size_t>(n));
-    if (n == 4 || !(n <= 16 ? text::is_ascii(utf8) : PyUnicode_GetLength(obj) == n)) return false;
-    seq.emplace().view_bytes(reinterpret_cast<const uint8_t*>(p), utf8.size(), types::Seq::kNoHighBytes);
-    return true;
 }
 
 /// The allocator of large arrays of prepared items: from 4 MiB on, aligned to 2 MiB and
@@ -182,9 +161,7 @@ struct Items {
                 __builtin_prefetch(ahead + 64);  // the text of a short str
             }
             PyObject* const obj = held[i].get();
-            std::optional<types::Seq>& seq = seqs.emplace_back();
-            if (view_ascii_str(obj, seq) || types::is_none(obj)) continue;
-            seq = try_convert(obj);
+            seqs.push_back(fast_choice(obj));
         }
     }
 

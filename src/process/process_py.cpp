@@ -3,6 +3,7 @@
 #include "py/convert.hpp"
 #include "types_py.hpp"
 
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -29,6 +30,36 @@ std::optional<types::Seq> try_convert(PyObject* obj) {
             throw;
     }
     return std::nullopt;
+}
+
+/// A batch item as a sequence, or nothing when it is skipped: None and the other missing
+/// values, and objects whose conversion raises an ordinary exception. Bytes and pure-ASCII
+/// text are viewed without a copy (the result views `obj`: keep it alive while it is used).
+std::optional<types::Seq> fast_choice(PyObject* obj) {
+    if (PyUnicode_CheckExact(obj)) {
+        Py_ssize_t n = 0;
+        const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
+        if (!p) {
+            discard_ordinary_error();
+            return std::nullopt;
+        }
+        if (n == 4 && std::memcmp(p, "<NA>", 4) == 0) return std::nullopt;
+        // One UTF-8 byte per code point exactly when the text is ASCII.
+        if (PyUnicode_GetLength(obj) == n)
+            return types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+        return try_convert(obj);
+    }
+    if (PyBytes_CheckExact(obj)) {
+        char* p = nullptr;
+        Py_ssize_t n = 0;
+        if (PyBytes_AsStringAndSize(obj, &p, &n) < 0) {
+            discard_ordinary_error();
+            return std::nullopt;
+        }
+        return types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+    }
+    if (obj == Py_None || types::is_none(obj)) return std::nullopt;
+    return try_convert(obj);
 }
 
 /// Every item of an iterable, in order, as owned references. The iteration's errors

@@ -20,6 +20,11 @@ void discard_ordinary_error();
 /// A Bytes result views `obj`: keep it alive while the sequence is used.
 std::optional<types::Seq> try_convert(PyObject* obj);
 
+/// A batch item as a sequence, or nothing when it is skipped: None and the other missing
+/// values, and objects whose conversion raises an ordinary exception; bytes and pure-ASCII
+/// text are viewed without a copy (keep `obj` alive while the result is used).
+std::optional<types::Seq> fast_choice(PyObject* obj);
+
 /// Every item of an iterable, in order, as owned references. The iteration's errors
 /// propagate.
 std::vector<py::Object> collect(PyObject* iterable);
