@@ -9,10 +9,11 @@
 // milliseconds: a function installed once by the adapter layer (it checks the
 // interpreter's signals), which sets the flag when the call must stop. To know when the
 // test is due, every such point reads a coarse clock (see PointClock): a few nanoseconds,
-// so no point is ever skipped and the test is as punctual when points are a millisecond
-// apart as when they are a hundred nanoseconds apart, or when one follows the other. Pool tasks read
-// the flag of the thread whose call they serve (see parallel.hpp, which passes it on);
-// a thread waiting for the pool runs the stop test itself while it waits (wait_polling).
+// so no point is skipped, and the test is as punctual where points are milliseconds apart
+// as where they are nanoseconds apart, or where one kind of spacing follows the other.
+// Pool tasks read the flag of the thread whose call they serve (see parallel.hpp, which
+// passes it on); a thread waiting for the pool runs the stop test itself while it waits
+// (wait_polling).
 //
 // Free of Python.
 #pragma once
@@ -40,9 +41,8 @@ void set_stop_test(StopTest test) noexcept;
 /// has one, the kernel's coarse monotonic clock: a read of memory that the kernel updates
 /// at every timer interrupt (every 1 to 10 ms), no system call and no reading of the
 /// processor's time counter (which alone costs about twice as much, more where a virtual
-/// machine traps it).
-/// Elsewhere, or where the system refuses it, steady_clock. The stop test thus runs at the
-/// first point after it is due, a step of the clock late at most.
+/// machine traps it). Elsewhere, or where the system refuses it, steady_clock. The stop
+/// test thus runs at the first point after it is due, one step of the clock late at most.
 struct PointClock {
     using duration = std::chrono::nanoseconds;
     using rep = duration::rep;
