@@ -142,7 +142,8 @@ public:
     void assign(std::span<const T> pattern) noexcept {
         const std::size_t m = pattern.size();
         std::memset(lanes_, 0, sizeof lanes_);  // lanes past the pattern: masked off by valid_
-        if (m != 0) std::memcpy(lanes_, pattern.data(), m * sizeof(T));
+        copy_short(reinterpret_cast<uint8_t*>(lanes_), reinterpret_cast<const uint8_t*>(pattern.data()),
+                   m * sizeof(T));
         valid_ = m == 0 ? 0 : (~uint64_t{0} >> (64 - m));
         m_ = m;
     }
@@ -180,6 +181,25 @@ public:
     }
 
 private:
+    /// Copies `n` (at most sizeof lanes_) bytes in pieces of fixed size, the last ones
+    /// overlapping the others: a copy of variable length would be a call or a string move,
+    /// whose start costs more than copying a word.
+    static void copy_short(uint8_t* d, const uint8_t* s, std::size_t n) noexcept {
+        if (n >= 16) {
+            for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(d + i, s + i, 16);
+            std::memcpy(d + n - 16, s + n - 16, 16);
+        } else if (n >= 8) {
+            std::memcpy(d, s, 8);
+            std::memcpy(d + n - 8, s + n - 8, 8);
+        } else if (n >= 4) {
+            std::memcpy(d, s, 4);
+            std::memcpy(d + n - 4, s + n - 4, 4);
+        } else if (n != 0) {
+            d[0] = s[0];
+            d[n / 2] = s[n / 2];
+            d[n - 1] = s[n - 1];
+        }
+    }
 #if defined(__SSE2__)
     /// The `r`-th 16 bytes of the pattern.
     __m128i load(int r) const noexcept {
