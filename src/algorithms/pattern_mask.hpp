@@ -401,7 +401,11 @@ public:
         } else {
             if (nslots_ == 0)
                 return f([&t](T c) noexcept { return keyed_entry(t, static_cast<uint64_t>(c)); });
-            return f([this](T c) noexcept { return get(c); });
+            const bool far = far_;
+            return f([&t, far](T c) noexcept {
+                const uint64_t v = static_cast<uint64_t>(c);
+                return keyed_entry(t, v) | t.wide.get(v, far);
+            });
         }
     }
 
