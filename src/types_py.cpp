@@ -60,7 +60,8 @@ inline bool str_is_ascii(PyObject* obj, std::string_view utf8, std::size_t& len)
 template <class BlockBytes, class Buffer, class Make>
 bool extract_text(PyObject* obj, std::span<uint32_t> first, BlockBytes&& block_bytes, Buffer&& buffer,
                   Seq& out, Make&& make) {
-    if (PyUnicode_Check(obj)) {
+    // The exact type first: the subclass test is a call into the interpreter.
+    if (PyUnicode_CheckExact(obj) || PyUnicode_Check(obj)) {
         Py_ssize_t n = 0;
         const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
         if (!p) py::throw_already_set();
