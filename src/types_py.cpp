@@ -300,6 +300,10 @@ void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor, Latin1 
     } else {
         std::tie(p1, p2) = get_processed_args(s1, s2, processor);
     }
+    // The second input's first lines (its header and the start of a str's characters) are
+    // fetched while the first one is converted.
+    const auto* second = reinterpret_cast<const char*>(p2.get());
+    for (int k = 0; k < 3; ++k) __builtin_prefetch(second + 64 * k);
     py::length_arg("s1", [&] { extract(p1.get(), 0, a, latin1); });
     py::length_arg("s2", [&] { extract(p2.get(), 1, b, latin1); });
     if (other_block(a) || other_block(b)) [[unlikely]]
