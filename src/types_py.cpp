@@ -300,9 +300,11 @@ void PreparedPair::fill(PyObject* s1, PyObject* s2, PyObject* processor, Latin1 
     } else {
         std::tie(p1, p2) = get_processed_args(s1, s2, processor);
     }
-    // The second input's first lines (its header and the start of a str's characters) are
-    // fetched while the first one is converted.
+    // The inputs' first lines (a str's header and the start of its characters) are
+    // fetched together, rather than each when its conversion reaches it.
+    const auto* first = reinterpret_cast<const char*>(p1.get());
     const auto* second = reinterpret_cast<const char*>(p2.get());
+    for (int k = 1; k < 3; ++k) __builtin_prefetch(first + 64 * k);
     for (int k = 0; k < 3; ++k) __builtin_prefetch(second + 64 * k);
     py::length_arg("s1", [&] { extract(p1.get(), 0, a, latin1); });
     py::length_arg("s2", [&] { extract(p2.get(), 1, b, latin1); });
