@@ -94,3 +94,24 @@ def test_many_values_in_one_slot():
     full = "".join(chr(0x61 + 256 * k) for k in range(64))
     check_pair(full, full[::-1])
     check_pair(full, full[::2] + "a")
+
+
+def test_patterns_below_256_against_text_that_shares_their_low_bytes():
+    # A pattern of code points (or integers) all below 256 in the wide forms: a Latin-1
+    # text against a CJK one is compared as two sequences of code points, and lists of
+    # small integers as 64-bit items. The text's values share the pattern's low bytes (and
+    # repeat them), so only the kept value tells a match from a neighbour 256 away.
+    rng = random.Random(11)
+    latin = "abcé\xff\x00"
+    for _ in range(30):
+        a = text(rng, latin)
+        echo = "".join(rng.choice([c, chr(ord(c) + 256 * rng.randint(1, 200))]) for c in a)
+        b = echo + "中"
+        check_pair(a, b)
+        check_pair(b, a)
+        la, lb = [ord(c) for c in a], [ord(c) + (1 << 40) * (ord(c) > 255) for c in b]
+        assert t.lcs_seq_similarity(la, lb) == naive.lcs_length(la, lb)
+    # Exactly 64 pattern elements, every value repeated, against their far neighbours only.
+    a = "ab\xe9\xff" * 16
+    assert t.lcs_seq_similarity(a, "".join(chr(ord(c) + 512) for c in a) + "中") == 0
+    assert t.lcs_seq_similarity(list(map(ord, a)), [ord(c) + 256 for c in a]) == 0

@@ -17,6 +17,18 @@ inline uint64_t lcs_needed(uint64_t lensum, uint64_t bound) noexcept {
     return (x >> 1) + (x & 1);
 }
 
+/// The mask of one text element, computed apart from the state: the compiler would
+/// otherwise fold the selection of a keyed lookup (an AND with the key comparison) into the
+/// step's S & M, which puts one more instruction on the dependency chain through S.
+template <class Get, class C>
+inline uint64_t mask_apart(Get& get, C c) noexcept {
+    uint64_t M = get(c);
+#if defined(__GNUC__)
+    asm("" : "+r"(M));
+#endif
+    return M;
+}
+
 /// One-word LCS over `text`, masks given by `get(c)`; `m` is the pattern length (1..64).
 /// With `need`, gives up (answers 0) once the LCS cannot reach it.
 template <class Text, class Get>
@@ -25,10 +37,10 @@ inline uint64_t lcs_one_word(std::size_t m, Text text, uint64_t need, Get get) n
     uint64_t S = kLcsStart;
     const std::size_t n = text.size();
     if (need == 0) {
-        for (std::size_t j = 0; j < n; ++j) S = lcs_word_step(S, get(text[j]));
+        for (std::size_t j = 0; j < n; ++j) S = lcs_word_step(S, mask_apart(get, text[j]));
     } else {
         for (std::size_t j = 0; j < n; ++j) {
-            S = lcs_word_step(S, get(text[j]));
+            S = lcs_word_step(S, mask_apart(get, text[j]));
             if (lcs_word_count(S, live) + (n - 1 - j) < need) return 0;
         }
     }

@@ -51,18 +51,29 @@ inline MyersDeltas myers_word_step(uint64_t x, uint64_t& vp, uint64_t& vn,
 /// against `text`. The distance is read off the last column rather than tracked through
 /// the bottom row: the top cell of column n is n, and each row below adds its vertical
 /// delta, so the bottom cell is n + |VP| - |VN| over the pattern's rows.
+///
+/// The step is myers_word_step's on one word, written with complements: ~hp is
+/// ~vn & (d0 | vp), so ~hps, the complement of (hp << 1) | 1, is ((d0 | vp) << 1) & nvs
+/// with nvs = ~vn << 1 (the bit shifted in, 1 in hps, is 0 in its complement). Then vn,
+/// hps & d0, is d0 & ~(up & nvs) with up = (d0 | vp) << 1, and vp, (hn << 1) |
+/// ~(hps | d0), is (hn << 1) | (up & (nvs & ~d0)): eight dependent instructions from vp
+/// to vp instead of eleven, since nvs comes from the previous vn and nvs & ~d0 is ready
+/// beside the shift.
 template <class Text, class Get>
 inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) noexcept {
     uint64_t vp = ~uint64_t{0};
     uint64_t vn = 0;
     for (const auto c : text) {
         const uint64_t x = get(c);
+        const uint64_t nvs = ~vn << 1;
         const uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
-        const uint64_t hp = vn | ~(d0 | vp);
-        const uint64_t hn = d0 & vp;
-        const uint64_t hps = (hp << 1) | 1;
-        vn = hps & d0;
-        vp = (hn << 1) | ~(hps | d0);
+        const uint64_t up = (d0 | vp) << 1;
+        uint64_t rest = nvs & ~d0;
+#if defined(__GNUC__)
+        asm("" : "+r"(rest));  // kept whole: regrouped, its AND would follow the shift
+#endif
+        vn = d0 & ~(up & nvs);
+        vp = ((d0 & vp) << 1) | (up & rest);
     }
     const uint64_t live = ~uint64_t{0} >> (64 - m);
     return static_cast<uint64_t>(text.size()) + static_cast<uint64_t>(std::popcount(vp & live)) -

@@ -142,7 +142,8 @@ public:
     void assign(std::span<const T> pattern) noexcept {
         const std::size_t m = pattern.size();
         std::memset(lanes_, 0, sizeof lanes_);  // lanes past the pattern: masked off by valid_
-        if (m != 0) std::memcpy(lanes_, pattern.data(), m * sizeof(T));
+        copy_short(reinterpret_cast<uint8_t*>(lanes_), reinterpret_cast<const uint8_t*>(pattern.data()),
+                   m * sizeof(T));
         valid_ = m == 0 ? 0 : (~uint64_t{0} >> (64 - m));
         m_ = m;
     }
@@ -180,6 +181,25 @@ public:
     }
 
 private:
+    /// Copies `n` (at most sizeof lanes_) bytes in pieces of fixed size, the last ones
+    /// overlapping the others: a copy of variable length would be a call or a string move,
+    /// whose start costs more than copying a word.
+    static void copy_short(uint8_t* d, const uint8_t* s, std::size_t n) noexcept {
+        if (n >= 16) {
+            for (std::size_t i = 0; i + 16 < n; i += 16) std::memcpy(d + i, s + i, 16);
+            std::memcpy(d + n - 16, s + n - 16, 16);
+        } else if (n >= 8) {
+            std::memcpy(d, s, 8);
+            std::memcpy(d + n - 8, s + n - 8, 8);
+        } else if (n >= 4) {
+            std::memcpy(d, s, 4);
+            std::memcpy(d + n - 4, s + n - 4, 4);
+        } else if (n != 0) {
+            d[0] = s[0];
+            d[n / 2] = s[n / 2];
+            d[n - 1] = s[n - 1];
+        }
+    }
 #if defined(__SSE2__)
     /// The `r`-th 16 bytes of the pattern.
     __m128i load(int r) const noexcept {
@@ -308,34 +328,27 @@ private:
 /// clears exactly what was set. One instance per thread at a time: the kernels that use it
 /// never nest.
 ///
-/// Bytes index a table of 256 masks, and so do the elements of a pattern whose values
-/// are all below 256 (a larger value of the text reads some entry and masks it off). In a
-/// pattern with larger values, every value indexes the table by its low byte, and each
+/// Bytes index a table of 256 masks. Wider elements index it by their low byte, and each
 /// entry also keeps the value it belongs to: a lookup compares that key and selects the
 /// mask without a branch, whatever the script (text mixing values below and above 256
 /// costs no mispredictions, and text in one other script rarely needs anything else). A
 /// pattern value whose entry is taken by another value of the pattern goes to a WideSlots
-/// table, read only for such patterns.
+/// table, read only for such patterns. Wider patterns whose values all lie below 256 are
+/// keyed too: telling them apart would cost a pass over the pattern, which is more than
+/// the key comparisons cost them.
 template <class T>
 class ScratchMask64 {
 public:
     explicit ScratchMask64(std::span<const T> pattern) noexcept
         : pattern_(pattern), tables_(&tables()) {
         Tables& t = *tables_;
-        if constexpr (sizeof(T) > 1) {
-            T all = 0;  // in the elements' own width: four 32-bit elements per vector step
-            for (T c : pattern) all |= c;
-            keyed_ = all >= 256;
-        }
         uint64_t bit = 1;
-        if (!keyed_) {
+        if constexpr (sizeof(T) == 1) {
             for (T c : pattern) {
-                t.low[static_cast<std::size_t>(c)] |= bit;
+                t.low[c] |= bit;
                 bit <<= 1;
             }
-            return;
-        }
-        if constexpr (sizeof(T) > 1) {
+        } else {
             for (T c : pattern) {
                 const uint64_t v = static_cast<uint64_t>(c);
                 const std::size_t e = v & 255;
@@ -356,9 +369,12 @@ public:
     ~ScratchMask64() {
         Tables& t = *tables_;
         // Every entry a value of the pattern indexes was set by the pattern (or is zero).
-        for (T c : pattern_) t.low[static_cast<uint64_t>(c) & 255] = 0;
-        if constexpr (sizeof(T) > 1)
+        if constexpr (sizeof(T) == 1) {
+            for (T c : pattern_) t.low[c] = 0;
+        } else {
+            for (T c : pattern_) t.low[static_cast<uint64_t>(c) & 255] = 0;
             for (std::size_t i = 0; i < nslots_; ++i) t.wide.vals[slots_[i]] = 0;
+        }
     }
     ScratchMask64(const ScratchMask64&) = delete;
     ScratchMask64& operator=(const ScratchMask64&) = delete;
@@ -369,25 +385,27 @@ public:
             return t.low[c];
         } else {
             const uint64_t v = static_cast<uint64_t>(c);
-            if (!keyed_) return low_mask(t.low, v);
             const uint64_t direct = keyed_entry(t, v);
             return nslots_ == 0 ? direct : direct | t.wide.get(v, far_);
         }
     }
 
-    /// Returns f(lookup), `lookup(c)` being get(c) specialised for this pattern (values
-    /// below 256 only; keyed, with no value sharing an entry; keyed with shared entries),
-    /// so that a loop over a text tests none of that at each element.
+    /// Returns f(lookup), `lookup(c)` being get(c) specialised for this pattern (no value
+    /// sharing an entry, or some), so that a loop over a text tests none of that at each
+    /// element.
     template <class F>
     decltype(auto) visit(F&& f) const {
         const Tables& t = *tables_;
         if constexpr (sizeof(T) == 1) {
             return f([&t](T c) noexcept { return t.low[c]; });
         } else {
-            if (!keyed_) return f([&t](T c) noexcept { return low_mask(t.low, static_cast<uint64_t>(c)); });
             if (nslots_ == 0)
                 return f([&t](T c) noexcept { return keyed_entry(t, static_cast<uint64_t>(c)); });
-            return f([this](T c) noexcept { return get(c); });
+            const bool far = far_;
+            return f([&t, far](T c) noexcept {
+                const uint64_t v = static_cast<uint64_t>(c);
+                return keyed_entry(t, v) | t.wide.get(v, far);
+            });
         }
     }
 
@@ -395,8 +413,9 @@ private:
     struct NoWide {};
     struct Tables {
         uint64_t low[256] = {};
-        // Wider elements only: the value of each entry of `low`, and the values that
-        // share an entry with another; every mask is 0 between uses.
+        // Wider elements only: the value of each entry of `low` (a key left by an earlier
+        // pattern has mask 0), and the values that share an entry with another; every
+        // mask is 0 between uses.
         [[no_unique_address]] std::conditional_t<sizeof(T) == 1, NoWide, uint64_t[256]> keys{};
         [[no_unique_address]] std::conditional_t<sizeof(T) == 1, NoWide, WideSlots> wide{};
     };
@@ -406,23 +425,17 @@ private:
         static thread_local Tables t;
         return t;
     }
-    /// The mask of `v` held in its low byte's entry of a keyed pattern's tables (a key
-    /// left by an earlier pattern has mask 0).
+    /// The mask of `v` held in its low byte's entry of a wide pattern's tables.
     static uint64_t keyed_entry(const Tables& t, uint64_t v) noexcept {
-        if constexpr (sizeof(T) == 1) {
-            return t.low[v];
-        } else {
-            const std::size_t e = v & 255;
-            return t.low[e] & (uint64_t{0} - static_cast<uint64_t>(t.keys[e] == v));
-        }
+        const std::size_t e = v & 255;
+        return t.low[e] & (uint64_t{0} - static_cast<uint64_t>(t.keys[e] == v));
     }
 
     std::span<const T> pattern_;
     Tables* tables_;  // this thread's tables, looked up once
     uint8_t slots_[64];
     std::size_t nslots_ = 0;
-    bool keyed_ = false;  // the pattern holds a value of 256 or more: `keys` are in use
-    bool far_ = false;    // some value in `wide` lies outside its lookup window
+    bool far_ = false;  // some value in `wide` lies outside its lookup window
 };
 
 /// Masks of a pattern of any length (used from 65 elements on): `blocks` words per value.
