@@ -200,6 +200,24 @@ private:
             d[p] = d[2 * p + 1];
             p = 2 * p + 1;
         }
+        // p is a leaf. From a heap of 16 entries every leaf has three ancestors, whose
+        // scores do not increase upwards: e rises past each of them that is not smaller,
+        // those that it passes being the lowest. So the first three levels are decided
+        // together from independent loads and taken without a branch (a rise's length is
+        // a coin toss to the predictor); the rarer rise beyond goes on step by step.
+        if (len >= 16) {
+            const std::size_t a1 = (p - 1) / 2, a2 = (a1 - 1) / 2, a3 = (a2 - 1) / 2;
+            const double s1 = s[a1], s2 = s[a2], s3 = s[a3];
+            const uint64_t d1 = d[a1], d2 = d[a2], d3 = d[a3];
+            const bool up1 = !(s1 < e.score), up2 = !(s2 < e.score), up3 = !(s3 < e.score);
+            s[p] = s1;
+            d[p] = d1;
+            s[a1] = up2 ? s2 : s1;
+            d[a1] = up2 ? d2 : d1;
+            s[a2] = up3 ? s3 : s2;
+            d[a2] = up3 ? d3 : d2;
+            p = up3 ? a3 : up2 ? a2 : up1 ? a1 : p;
+        }
         while (p > 0) {
             const std::size_t parent = (p - 1) / 2;
             if (s[parent] < e.score) break;
