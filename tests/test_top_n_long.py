@@ -196,3 +196,38 @@ def test_ranked_lists_across_many_document_digits(tmp_path):
             assert 512 <= len(want) <= 65_536 and max(d for d, _ in want) > 65_536, q
             got = [(doc_of[t], s) for t, s in index.get_top_n(q, len(docs))]
             assert got == want, (q, type(index).__name__)
+
+
+def varied_corpus(seed, size):
+    """Documents of many lengths holding VOCAB's words in varied counts: thousands of
+    distinct scores, each arriving entry rising any number of levels in the heap, beside
+    the ties of equal lengths and counts."""
+    rng = random.Random(seed)
+    return [" ".join(rng.choices(VOCAB, WEIGHTS, k=rng.randint(1, 120)) + [f"u{i}"]) for i in range(size)]
+
+
+def test_selections_with_many_distinct_scores():
+    # Heaps from 16 entries on, where an entry's rise from the leaf is decided three levels
+    # at a time: every selection, its order and score bits, is the heap model's.
+    docs = varied_corpus("distinct", 5000)
+    idx, model = BM25Index(docs), Bm25Model(docs, "okapi")
+    distinct = 0
+    for q in ["ka", "to ri", "sa lo ver", "in da men to"]:
+        scores = model.scores(q)
+        distinct = max(distinct, len({s for s in scores if s > 0}))
+        for n in (15, 16, 17, 40, 333, 1000, 2100):
+            want = [(docs[i], bits(s)) for i, s in select_top_n(scores, n)]
+            assert [(t, bits(s)) for t, s in idx.get_top_n(q, n)] == want, (q, n)
+    assert distinct > 1000  # the corpus does what it is for
+
+
+def test_mapped_selections_with_many_distinct_scores(tmp_path):
+    docs = varied_corpus("distinct mapped", 5000)
+    save_mmap_bm25(str(tmp_path), docs, 1.5, 0.75, False, "bm25", None, False)
+    idx = MmapBM25Index.load(str(tmp_path))
+    doc_of = {t: d for d, t in enumerate(docs)}
+    for q in ["ka", "to ri", "sa lo ver"]:
+        scores = mapped_scores(str(tmp_path), q)
+        for n in (16, 17, 100, 1000, 2100):
+            want = [(d, bits(s)) for d, s in select_top_n(scores, n)]
+            assert [(doc_of[t], bits(s)) for t, s in idx.get_top_n(q, n)] == want, (q, n)

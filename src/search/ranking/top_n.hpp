@@ -150,6 +150,7 @@ private:
         score_.push_back(e.score);
         doc_.push_back(e.doc);
         if (e.score != e.score) unordered_ = true;
+        if (p >= 7 && !unordered_) p = rise_three(p, [&](double above) { return above > e.score; });
         while (p > 0) {
             const std::size_t parent = (p - 1) / 2;
             if (!(score_[parent] > e.score)) break;
@@ -182,7 +183,7 @@ private:
             const std::size_t right_child = static_cast<std::size_t>(!(s[2 * p + 1] < s[2 * p + 2]));
             const std::size_t c = 2 * p + 1 + right_child;
             const std::size_t left = smaller(4 * p + 4), right = smaller(4 * p + 6);
-            const std::size_t g = left ^ ((left ^ right) & (std::size_t{0} - right_child));
+            const std::size_t g = pick(left, right, right_child);
             s[p] = s[c];
             d[p] = d[c];
             s[c] = s[g];
@@ -200,6 +201,8 @@ private:
             d[p] = d[2 * p + 1];
             p = 2 * p + 1;
         }
+        // p is a leaf; from a heap of 16 entries it has three ancestors.
+        if (len >= 16) p = rise_three(p, [&](double above) { return !(above < e.score); });
         while (p > 0) {
             const std::size_t parent = (p - 1) / 2;
             if (s[parent] < e.score) break;
@@ -209,6 +212,34 @@ private:
         }
         s[p] = e.score;
         d[p] = e.doc;
+    }
+
+    /// a if take_b is 0, b if it is 1, without a branch.
+    static std::size_t pick(std::size_t a, std::size_t b, std::size_t take_b) noexcept {
+        return a ^ ((a ^ b) & (std::size_t{0} - take_b));
+    }
+
+    // The first three levels of a rise from the vacant place p, which has three ancestors
+    // whose scores do not increase upwards (no NaN is kept): the entry rises past each
+    // ancestor whose score `passes`, those being the lowest, and each one passed moves
+    // down a place. Decided together from independent loads and taken without a branch,
+    // since how far an entry rises is a coin toss to the predictor. Returns the place
+    // reached, from which the rise goes on step by step.
+    template <class Passes>
+    std::size_t rise_three(std::size_t p, Passes passes) noexcept {
+        double* const s = score_.data();
+        uint64_t* const d = doc_.data();
+        const std::size_t a1 = (p - 1) / 2, a2 = (a1 - 1) / 2, a3 = (a2 - 1) / 2;
+        const std::size_t up1 = passes(s[a1]), up2 = passes(s[a2]), up3 = passes(s[a3]);
+        // The places a1 and a2 take their entries from: the one above when it is passed.
+        const std::size_t from1 = pick(a1, a2, up2), from2 = pick(a2, a3, up3);
+        s[p] = s[a1];
+        d[p] = d[a1];
+        s[a1] = s[from1];
+        d[a1] = d[from1];
+        s[a2] = s[from2];
+        d[a2] = d[from2];
+        return pick(pick(pick(p, a1, up1), a2, up2), a3, up3);
     }
 
     void replace_min_stepwise(Scored e) {
