@@ -122,35 +122,39 @@ private:
 };
 
 /// The queries or choices of cdist after the processor and conversion: the objects that
-/// Bytes sequences view, held while the sequences are in use, and the sequences (nothing
-/// for a missing item, or when the processor or conversion failed).
+/// the views show, held while the views are in use, and one view per item (store_view):
+/// bytes and pure-ASCII text as views of their bytes (16 bytes an item), anything else as
+/// a converted sequence, nothing (kNone, scoring 0.0) for a missing item or when the
+/// processor or conversion failed.
 struct Items {
     std::vector<py::Object> raw;   // with a processor: the items it was given
     std::vector<py::Object> held;  // without one: the items themselves
-    std::vector<std::optional<types::Seq>, LargeArrayAllocator<std::optional<types::Seq>>> seqs;
+    std::vector<ChoiceView, LargeArrayAllocator<ChoiceView>> views;
+    std::vector<types::Seq> others;  // the converted sequences the views index
 
     /// Prepares every item: the missing-value test on the raw item, the processor, then
     /// the conversion. Ordinary exceptions make the item absent; others propagate.
     Items(std::vector<py::Object>&& items, PyObject* processor) {
-        seqs.reserve(items.size());
+        views.reserve(items.size());
         if (processor) {
             raw = std::move(items);
             held.reserve(raw.size());
             for (const py::Object& r : raw) {
                 cancel::cancellation_point();
                 py::Object& obj = held.emplace_back();
-                std::optional<types::Seq>& seq = seqs.emplace_back();
+                ChoiceView& view = views.emplace_back();
                 if (types::is_none(r.get())) continue;
                 obj = py::Object::steal(py::call(processor, r.get()));
                 if (!obj) {
                     discard_ordinary_error();
                     continue;
                 }
-                seq = try_convert(obj.get());
+                if (std::optional<types::Seq> seq = try_convert(obj.get()))
+                    store_view(std::move(*seq), view, others);
             }
             return;
         }
-        // The items are held as they are: the sequences view them.
+        // The items are held as they are: the views show them.
         held = std::move(items);
         const std::size_t n = held.size();
         for (std::size_t i = 0; i < n; ++i) {
@@ -160,10 +164,12 @@ struct Items {
                 __builtin_prefetch(ahead);
                 __builtin_prefetch(ahead + 64);  // the text of a short str
             }
-            PyObject* const obj = held[i].get();
-            seqs.push_back(fast_choice(obj));
+            view_choice(held[i].get(), views.emplace_back(), others);
         }
     }
+
+    /// The views and the sequences they index.
+    ItemViews item_views() const noexcept { return {{views.data(), views.size()}, others}; }
 
     Items(const Items&) = delete;
     Items& operator=(const Items&) = delete;
@@ -286,7 +292,7 @@ public:
     ScoreFeed(ScorerType scorer, const Items& queries, const Items& choices,
               std::optional<double> cutoff)
         : scorer_(scorer), queries_(queries), choices_(choices), cutoff_(cutoff),
-          n_(queries.seqs.size()), m_(choices.seqs.size()),
+          n_(queries.views.size()), m_(choices.views.size()),
           use_pool_(n_ * m_ >= parallel::kCdistMinCells),
           // Enough rows per block to keep every worker busy, and at least kBlockCells cells.
           rows_(use_pool_ ? std::max({kBlockCells / m_, 2 * parallel::num_threads(), std::size_t{1}})
@@ -346,9 +352,9 @@ private:
         // The choices as the lane kernel reads them (the simple and quick ratio), built once
         // for all blocks: the blocks are scored one after another, never two at once.
         if (b == 0 && (scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio))
-            lanes_.emplace(choices_.seqs);
+            lanes_.emplace(choices_.views);
         Buffers& buf = buffers_[b % 2];
-        score_rows(scorer_, queries_.seqs, choices_.seqs, cutoff_, row_begin(b), row_begin(b + 1),
+        score_rows(scorer_, queries_.item_views(), choices_.item_views(), cutoff_, row_begin(b), row_begin(b + 1),
                    use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
                    use_pool_ ? buf.rows.data() : nullptr, lanes_ ? &*lanes_ : nullptr);
     }

@@ -274,8 +274,7 @@ void read_other(PyObject* item, PyObject*& held, ChoiceView& view, Block& blk, b
     }
     if (seq) {
         held = own.release();
-        view.other = static_cast<int32_t>(blk.others.size());
-        blk.others.push_back(std::move(*seq));
+        store_view(std::move(*seq), view, blk.others);
     }
 }
 

@@ -25,6 +25,15 @@ std::optional<types::Seq> try_convert(PyObject* obj);
 /// text are viewed without a copy (keep `obj` alive while the result is used).
 std::optional<types::Seq> fast_choice(PyObject* obj);
 
+/// Stores the sequence of a batch item as the workers read it: a byte string (a Bytes
+/// sequence, which views its object) as a view of its bytes, any other sequence moved to
+/// the end of `others` and indexed by `view`.
+void store_view(types::Seq&& seq, ChoiceView& view, std::vector<types::Seq>& others);
+
+/// fast_choice as a view: nothing gives kNone, bytes and pure-ASCII text a view of their
+/// bytes (keep `obj` alive while it is used), any other item is converted (store_view).
+void view_choice(PyObject* obj, ChoiceView& view, std::vector<types::Seq>& others);
+
 /// Every item of an iterable, in order, as owned references. The iteration's errors
 /// propagate.
 std::vector<py::Object> collect(PyObject* iterable);
