@@ -46,35 +46,6 @@ namespace {
 /// are read.
 constexpr std::size_t kPrepareAhead = 16;
 
-/// Every item of the `queries` or `choices` argument, in order, as owned references: as
-/// collect() reads them, with an exact list or tuple read directly (its iteration runs no
-/// Python code but the stop test's signal handlers, after which the list's length is read
-/// again, as its iterator reads it) and a cancellation point every 256 items instead of
-/// before each.
-std::vector<py::Object> collect_items(PyObject* arg) {
-    const bool list = PyList_CheckExact(arg);
-    if (!list && !PyTuple_CheckExact(arg)) return collect(arg);
-    auto size = [&] { return static_cast<std::size_t>(list ? PyList_Size(arg) : PyTuple_Size(arg)); };
-    auto item = [&](std::size_t i) {
-        const auto k = static_cast<Py_ssize_t>(i);
-        return list ? PyList_GetItem(arg, k) : PyTuple_GetItem(arg, k);
-    };
-    std::vector<py::Object> out;
-    out.reserve(size());
-    std::size_t n = size();
-    for (std::size_t i = 0;; ++i) {
-        if (i % 256 == 0) {
-            cancel::cancellation_point();
-            n = size();
-        }
-        if (i >= n) break;
-        // Its reference count is changed: fetched for writing ahead of time.
-        if (i + kPrepareAhead < n) __builtin_prefetch(item(i + kPrepareAhead), 1);
-        out.push_back(py::Object::borrow(item(i)));
-    }
-    return out;
-}
-
 /// The allocator of large arrays of prepared items: from 4 MiB on, aligned to 2 MiB and
 /// marked for transparent huge pages, so that filling them faults once per 2 MiB instead
 /// of once per 4 KiB page (where the system gives such pages on request; elsewhere it is
@@ -125,19 +96,90 @@ private:
 /// the views show, held while the views are in use, and one view per item (store_view):
 /// bytes and pure-ASCII text as views of their bytes (16 bytes an item), anything else as
 /// a converted sequence, nothing (kNone, scoring 0.0) for a missing item or when the
-/// processor or conversion failed.
+/// processor or conversion failed. Made in two steps: the reading of every item, then,
+/// once every argument is read, the preparation that may run Python code.
 struct Items {
     std::vector<py::Object> raw;   // with a processor: the items it was given
     std::vector<py::Object> held;  // without one: the items themselves
     std::vector<ChoiceView, LargeArrayAllocator<ChoiceView>> views;
     std::vector<types::Seq> others;  // the converted sequences the views index
+    std::vector<std::size_t> left;   // without a processor: the items prepare() converts
 
-    /// Prepares every item: the missing-value test on the raw item, the processor, then
-    /// the conversion. Ordinary exceptions make the item absent; others propagate.
-    Items(std::vector<py::Object>&& items, PyObject* processor) {
-        views.reserve(items.size());
+    /// Reads every item of the argument `arg`, in order, as an owned reference: as
+    /// collect() reads them, with an exact list or tuple read directly (its iteration runs
+    /// no Python code but the stop test's signal handlers, after which the list's length is
+    /// read again, as its iterator reads it) and a cancellation point every 256 items
+    /// instead of before each. Without a processor, the items that view_direct settles
+    /// without running Python code (bytes, pure-ASCII text) are viewed as they are read,
+    /// while their objects are at hand.
+    Items(PyObject* arg, bool processed) {
+        std::vector<py::Object>& out = processed ? raw : held;
+        // Views the item at position i, just read, or leaves it to prepare(); false for a
+        // missing text, whose reading may have raised and cleared an error (a text that
+        // could not be read), and the error's making may have run Python code (a
+        // collection's finalizers).
+        auto view = [&](std::size_t i) {
+            if (processed) return true;
+            ChoiceView& v = views.emplace_back();
+            if (view_direct(out[i].get(), v)) return v.other != ChoiceView::kNone;
+            left.push_back(i);
+            return true;
+        };
+        const bool list = PyList_CheckExact(arg);
+        if (!list && !PyTuple_CheckExact(arg)) {
+            out = collect(arg);
+            views.reserve(processed ? 0 : out.size());
+            for (std::size_t i = 0; i < out.size(); ++i) view(i);
+            return;
+        }
+        auto size = [&] {
+            return static_cast<std::size_t>(list ? PyList_Size(arg) : PyTuple_Size(arg));
+        };
+        auto item = [&](std::size_t i) {
+            const auto k = static_cast<Py_ssize_t>(i);
+            return list ? PyList_GetItem(arg, k) : PyTuple_GetItem(arg, k);
+        };
+        std::size_t n = size();
+        out.reserve(n);
+        if (!processed) views.reserve(n);
+        // ahead[k % kPrepareAhead]: the item at position k, for k in [i, i + kPrepareAhead).
+        PyObject* ahead[kPrepareAhead];
+        // Fetches the items [from, to) into `ahead`, and their objects: for writing (the
+        // reference count changes) and, without a processor, the line after the head,
+        // which holds the text of a short str.
+        auto fetch = [&](std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; ++k) {
+                PyObject* const o = item(k);
+                if (processed)
+                    prefetch_head(o);
+                else
+                    prefetch_object(o);
+                ahead[k % kPrepareAhead] = o;
+            }
+        };
+        for (std::size_t i = 0;; ++i) {
+            if (i % 256 == 0) {
+                cancel::cancellation_point();
+                n = size();
+                fetch(i, std::min(n, i + kPrepareAhead));
+            }
+            if (i >= n) break;
+            out.push_back(py::Object::borrow(ahead[i % kPrepareAhead]));
+            if (i + kPrepareAhead < n) fetch(i + kPrepareAhead, i + kPrepareAhead + 1);
+            if (!view(i)) {  // Python code may have run: the list is read again as it stands
+                n = size();
+                fetch(i + 1, std::min(n, i + 1 + kPrepareAhead));
+            }
+        }
+    }
+
+    /// Prepares the items reading left (runs Python code): with a processor, every item
+    /// goes through the missing-value test on the raw item, the processor, then the
+    /// conversion; without one, the items not yet viewed are converted (view_choice).
+    /// Ordinary exceptions make the item absent; others propagate.
+    void prepare(PyObject* processor) {
         if (processor) {
-            raw = std::move(items);
+            views.reserve(raw.size());
             held.reserve(raw.size());
             for (const py::Object& r : raw) {
                 cancel::cancellation_point();
@@ -154,19 +196,15 @@ struct Items {
             }
             return;
         }
-        // The items are held as they are: the views show them.
-        held = std::move(items);
-        const std::size_t n = held.size();
-        for (std::size_t i = 0; i < n; ++i) {
-            if (i % 16 == 0) cancel::cancellation_point();
-            if (i + kPrepareAhead < n) {
-                const char* ahead = reinterpret_cast<const char*>(held[i + kPrepareAhead].get());
-                __builtin_prefetch(ahead);
-                __builtin_prefetch(ahead + 64);  // the text of a short str
-            }
-            view_choice(held[i].get(), views.emplace_back(), others);
+        for (std::size_t k = 0; k < left.size(); ++k) {
+            if (k % 16 == 0) cancel::cancellation_point();
+            const std::size_t i = left[k];
+            view_choice(held[i].get(), views[i], others);
         }
     }
+
+    /// The number of items read.
+    std::size_t size() const noexcept { return raw.empty() ? held.size() : raw.size(); }
 
     /// The views and the sequences they index.
     ItemViews item_views() const noexcept { return {{views.data(), views.size()}, others}; }
@@ -180,7 +218,7 @@ struct Items {
         const std::size_t n = held.size();
         for (std::size_t i = 0; i < n; ++i) {
             if (i + kReleaseAhead < n) {
-                if (PyObject* const ahead = held[i + kReleaseAhead].get()) __builtin_prefetch(ahead, 1);
+                if (PyObject* const ahead = held[i + kReleaseAhead].get()) prefetch_head(ahead);
             }
             held[i] = py::Object();
         }
@@ -487,16 +525,17 @@ py::Object cdist_body(const py::Args<6>& a) {
         py::arg("score_cutoff", [&] { return py::to_opt_f64(a[5]); });
     PyObject* processor = py::is_absent(a[4]) ? nullptr : a[4];
 
-    std::vector<py::Object> raw_queries = py::length_arg("queries", [&] { return collect_items(a[0]); });
-    std::vector<py::Object> raw_choices = py::length_arg("choices", [&] { return collect_items(a[1]); });
-    const std::size_t n = raw_queries.size(), m = raw_choices.size();
+    Items queries = py::length_arg("queries", [&] { return Items(a[0], processor != nullptr); });
+    Items choices = py::length_arg("choices", [&] { return Items(a[1], processor != nullptr); });
+    const std::size_t n = queries.size(), m = choices.size();
     if (m != 0 && n > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / m)
         throw std::bad_alloc();
     const std::size_t cells = n * m;
 
     // Every item goes through the processor, even when no cell will be scored, so that an
     // interrupt raised there propagates on every call.
-    const Items queries(std::move(raw_queries), processor), choices(std::move(raw_choices), processor);
+    queries.prepare(processor);
+    choices.prepare(processor);
 
     // A NaN cut-off is met by no score; an unknown name scores nothing.
     const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;

@@ -98,20 +98,24 @@ void store_view(types::Seq&& seq, ChoiceView& view, std::vector<types::Seq>& oth
     others.push_back(std::move(seq));
 }
 
-void view_choice(PyObject* obj, ChoiceView& view, std::vector<types::Seq>& others) {
+bool view_direct(PyObject* obj, ChoiceView& view) {
     const char* p = nullptr;
     Py_ssize_t n = 0;
     const Direct d = read_direct(obj, p, n);
     if (d == Direct::View && static_cast<uint64_t>(n) <= UINT32_MAX) [[likely]] {
         view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(n), ChoiceView::kBytes};
-        return;
+        return true;
     }
-    std::optional<types::Seq> seq =
-        d == Direct::View
-            ? std::optional(types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n)))
-            : convert_rest(d, obj);
+    if (d != Direct::Missing) return false;
     view = ChoiceView{};
-    if (seq) store_view(std::move(*seq), view, others);
+    return true;
+}
+
+void view_choice(PyObject* obj, ChoiceView& view, std::vector<types::Seq>& others) {
+    if (view_direct(obj, view)) return;
+    // Text beyond ASCII, text or bytes over 2^32 - 1 bytes, or any other object.
+    view = ChoiceView{};
+    if (std::optional<types::Seq> seq = fast_choice(obj)) store_view(std::move(*seq), view, others);
 }
 
 /// Every item of an iterable, in order, as owned references. The iteration's errors

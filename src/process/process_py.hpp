@@ -34,6 +34,29 @@ void store_view(types::Seq&& seq, ChoiceView& view, std::vector<types::Seq>& oth
 /// bytes (keep `obj` alive while it is used), any other item is converted (store_view).
 void view_choice(PyObject* obj, ChoiceView& view, std::vector<types::Seq>& others);
 
+/// The part of view_choice that runs no Python code: sets `view` and returns true for
+/// bytes and pure-ASCII text (a view) and for "<NA>" and an exact str or bytes whose
+/// contents cannot be read (kNone); false for any other item, `view` unchanged.
+bool view_direct(PyObject* obj, ChoiceView& view);
+
+/// Fetches the head of an object for changing its reference count: for writing, so that
+/// the count's change need not wait for the line to be taken from the workers that read
+/// it (PREFETCHW, which processors without it execute as a no-op).
+inline void prefetch_head(const PyObject* o) noexcept {
+#if defined(__x86_64__)
+    asm volatile("prefetchw %0" : : "m"(*reinterpret_cast<const char*>(o)));
+#else
+    __builtin_prefetch(o, 1);
+#endif
+}
+
+/// Fetches the head of an object for changing its reference count, and the line after
+/// it, which holds the text of a short str.
+inline void prefetch_object(const PyObject* o) noexcept {
+    prefetch_head(o);
+    __builtin_prefetch(reinterpret_cast<const char*>(o) + 64, 0);
+}
+
 /// Every item of an iterable, in order, as owned references. The iteration's errors
 /// propagate.
 std::vector<py::Object> collect(PyObject* iterable);
