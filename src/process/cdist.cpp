@@ -392,8 +392,8 @@ private:
         if (b == 0 && (scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio))
             lanes_.emplace(choices_.views);
         Buffers& buf = buffers_[b % 2];
-        score_rows(scorer_, queries_.item_views(), choices_.item_views(), cutoff_, row_begin(b), row_begin(b + 1),
-                   use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
+        score_rows(scorer_, queries_.item_views(), choices_.item_views(), cutoff_, row_begin(b),
+                   row_begin(b + 1), use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
                    use_pool_ ? buf.rows.data() : nullptr, lanes_ ? &*lanes_ : nullptr);
     }
 

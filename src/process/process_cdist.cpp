@@ -88,7 +88,8 @@ void score_rows(ScorerType scorer, const ItemViews& queries, const ItemViews& ch
             std::fill(row, row + m, 0.0);
         } else {
             const types::Seq bytes = v.other < 0 ? types::Seq::bytes(v.data, v.size) : types::Seq();
-            const types::Seq& query = v.other < 0 ? bytes : queries.others[static_cast<std::size_t>(v.other)];
+            const types::Seq& query =
+                v.other < 0 ? bytes : queries.others[static_cast<std::size_t>(v.other)];
             // Built inside the row task, so that only the rows being computed hold one.
             const PreparedQuery q(scorer, query);
             q.score_row(choices, cutoff, row, lanes);
