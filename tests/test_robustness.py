@@ -214,6 +214,47 @@ class TestInterrupt:
         """)
         assert interrupt(script) == ["interrupted", "True", "30", "True", "True"]
 
+    # The choices of one extraction on the calling thread, read from two repeats one
+    # after the other: None (skipped at once, tens of nanoseconds between cancellation
+    # points) and a text scored against the query (about 50 ms). The signal comes in the
+    # second phase, and the handler records how many of its choices had been read; the
+    # first phase has taught nothing that delays the signal in the second.
+    PHASES = """
+        import itertools, operator, signal
+        s = text(60000)
+        dense, sparse = {dense}, {sparse}
+        first, second = {first}, {second}
+        read = []
+        def handler(signum, frame):
+            read.append(n - operator.length_hint(second))
+            raise KeyboardInterrupt
+        signal.signal(signal.SIGINT, handler)
+        print("started", flush=True)
+        try:
+            m.extract(s[::-1], itertools.chain(first, second), "ratio", None, limit=1)
+            print("returned", flush=True)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+        print(len(read) == 1 and read[0] < n // 2)
+    """
+
+    def test_dense_then_sparse_points(self):
+        # 5 million Nones (a fraction of a second), then 60 texts: the signal is seen a
+        # text or two after it comes, not when the points since the last look at the
+        # clock have made up a count learnt among the Nones.
+        script = textwrap.dedent(self.SETUP) + textwrap.dedent(self.PHASES.format(
+            dense="itertools.repeat(None, 5_000_000)", sparse="itertools.repeat(s, n := 60)",
+            first="dense", second="sparse"))
+        assert interrupt(script) == ["interrupted", "True"]
+
+    def test_sparse_then_dense_points(self):
+        # 4 texts (a fifth of a second or so), then 100 million Nones (seconds): the signal
+        # is seen among the Nones as soon as among texts.
+        script = textwrap.dedent(self.SETUP) + textwrap.dedent(self.PHASES.format(
+            dense="itertools.repeat(None, n := 100_000_000)", sparse="itertools.repeat(s, 4)",
+            first="sparse", second="dense"))
+        assert interrupt(script) == ["interrupted", "True"]
+
     def test_cosine_matrix_sees_the_signal_while_it_runs(self):
         # 144 million cells of one-element rows: the time goes into the result's floats,
         # made on this thread while the pool is ahead of it. Before, the signal was seen
