@@ -21,10 +21,6 @@
 #include "py/module.hpp"
 #include "types_py.hpp"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -46,52 +42,6 @@ namespace {
 /// are read.
 constexpr std::size_t kPrepareAhead = 16;
 
-/// The allocator of large arrays of prepared items: from 4 MiB on, aligned to 2 MiB and
-/// marked for transparent huge pages, so that filling them faults once per 2 MiB instead
-/// of once per 4 KiB page (where the system gives such pages on request; elsewhere it is
-/// the ordinary allocation). A million items take about 100 MB: their page faults and
-/// clearing cost more than their preparation.
-template <class T>
-struct LargeArrayAllocator {
-    using value_type = T;
-
-    LargeArrayAllocator() = default;
-    template <class U>
-    LargeArrayAllocator(const LargeArrayAllocator<U>&) noexcept {}  // NOLINT: rebinding
-
-    T* allocate(std::size_t n) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        if (huge(n)) {
-            const std::size_t bytes = (n * sizeof(T) + kHuge - 1) / kHuge * kHuge;
-            void* p = std::aligned_alloc(kHuge, bytes);
-            if (!p) throw std::bad_alloc();
-            madvise(p, bytes, MADV_HUGEPAGE);  // advice only: its failure changes nothing
-            return static_cast<T*>(p);
-        }
-#endif
-        return std::allocator<T>().allocate(n);
-    }
-    void deallocate(T* p, std::size_t n) noexcept {
-        if (huge(n))
-            std::free(p);
-        else
-            std::allocator<T>().deallocate(p, n);
-    }
-    template <class U>
-    bool operator==(const LargeArrayAllocator<U>&) const noexcept { return true; }
-
-private:
-    static constexpr std::size_t kHuge = std::size_t{2} << 20;
-    /// Whether n elements take the huge-page route.
-    static constexpr bool huge(std::size_t n) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        return n >= 2 * kHuge / sizeof(T) && n <= std::numeric_limits<std::size_t>::max() / sizeof(T);
-#else
-        return false;
-#endif
-    }
-};
-
 /// The queries or choices of cdist after the processor and conversion: the objects that
 /// the views show, held while the views are in use, and one view per item (store_view):
 /// bytes and pure-ASCII text as views of their bytes (16 bytes an item), anything else as
@@ -102,28 +52,33 @@ struct Items {
     std::vector<py::Object> raw;   // with a processor: the items it was given
     std::vector<py::Object> held;  // without one: the items themselves
     std::vector<ChoiceView, LargeArrayAllocator<ChoiceView>> views;
-    std::vector<types::Seq> others;  // the converted sequences the views index
+    Sequences others;                // the converted sequences the views index
     std::vector<std::size_t> left;   // without a processor: the items prepare() converts
 
     /// Reads every item of the argument `arg`, in order, as an owned reference: as
     /// collect() reads them, with an exact list or tuple read directly (its iteration runs
     /// no Python code but the stop test's signal handlers, after which the list's length is
     /// read again, as its iterator reads it) and a cancellation point every 256 items
-    /// instead of before each. Without a processor, the items that view_direct settles
-    /// without running Python code (bytes, pure-ASCII text) are viewed as they are read,
-    /// while their objects are at hand.
+    /// instead of before each. Without a processor, exact str and bytes items, whose
+    /// conversion runs no Python code, are viewed (view_text) as they are read, while
+    /// their objects are at hand.
     Items(PyObject* arg, bool processed) {
         std::vector<py::Object>& out = processed ? raw : held;
-        // Views the item at position i, just read, or leaves it to prepare(); false for a
-        // missing text, whose reading may have raised and cleared an error (a text that
-        // could not be read), and the error's making may have run Python code (a
-        // collection's finalizers).
+        // Views the item at position i, just read, or leaves it to prepare(); false for
+        // a text or bytes left without a view, whose reading may have raised and cleared
+        // an error (a text that could not be read or converted), and the error's making
+        // may have run Python code (a collection's finalizers).
         auto view = [&](std::size_t i) {
             if (processed) return true;
             ChoiceView& v = views.emplace_back();
-            if (view_direct(out[i].get(), v)) return v.other != ChoiceView::kNone;
-            left.push_back(i);
-            return true;
+            if (!view_text(out[i].get(), v, others)) {
+                left.push_back(i);
+                return true;
+            }
+            // Room for the sequences of the items after the first converted one.
+            if (others.size() == 1 && others.capacity() < views.capacity() - i)
+                others.reserve(views.capacity() - i);
+            return v.other != ChoiceView::kNone;
         };
         const bool list = PyList_CheckExact(arg);
         if (!list && !PyTuple_CheckExact(arg)) {
@@ -175,12 +130,13 @@ struct Items {
 
     /// Prepares the items reading left (runs Python code): with a processor, every item
     /// goes through the missing-value test on the raw item, the processor, then the
-    /// conversion; without one, the items not yet viewed are converted (view_choice).
+    /// conversion; without one, the other items are converted (view_choice).
     /// Ordinary exceptions make the item absent; others propagate.
     void prepare(PyObject* processor) {
         if (processor) {
             views.reserve(raw.size());
             held.reserve(raw.size());
+            others.reserve(raw.size());
             for (const py::Object& r : raw) {
                 cancel::cancellation_point();
                 py::Object& obj = held.emplace_back();
@@ -196,10 +152,11 @@ struct Items {
             }
             return;
         }
+        others.reserve(others.size() + left.size());
         for (std::size_t k = 0; k < left.size(); ++k) {
             if (k % 16 == 0) cancel::cancellation_point();
-            const std::size_t i = left[k];
-            view_choice(held[i].get(), views[i], others);
+            if (k + kPrepareAhead < left.size()) prefetch_object(held[left[k + kPrepareAhead]].get());
+            view_choice(held[left[k]].get(), views[left[k]], others);
         }
     }
 

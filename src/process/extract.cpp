@@ -152,7 +152,7 @@ struct Block {
     SpareStorage::Storage storage = SpareStorage::take();
     std::vector<PyObject*>& items = storage.items;     // null where there is nothing to score
     std::vector<ChoiceView>& views = storage.views;    // one per item
-    std::vector<types::Seq> others;     // sequences of items that are not byte strings
+    Sequences others;                   // sequences of items that are not byte strings
     std::vector<std::vector<PoolCandidate>> parts;
 
     Block() = default;

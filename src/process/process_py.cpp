@@ -87,7 +87,7 @@ std::optional<types::Seq> fast_choice(PyObject* obj) {
     return convert_rest(d, obj);
 }
 
-void store_view(types::Seq&& seq, ChoiceView& view, std::vector<types::Seq>& others) {
+void store_view(types::Seq&& seq, ChoiceView& view, Sequences& others) {
     // A Bytes sequence of a conversion views its object's bytes, which are their own
     // values: scored as a byte string, as the sequence would be.
     if (seq.kind() == types::SeqKind::Bytes && seq.size() <= UINT32_MAX) {
@@ -98,7 +98,7 @@ void store_view(types::Seq&& seq, ChoiceView& view, std::vector<types::Seq>& oth
     others.push_back(std::move(seq));
 }
 
-bool view_direct(PyObject* obj, ChoiceView& view) {
+bool view_text(PyObject* obj, ChoiceView& view, Sequences& others) {
     const char* p = nullptr;
     Py_ssize_t n = 0;
     const Direct d = read_direct(obj, p, n);
@@ -106,16 +106,22 @@ bool view_direct(PyObject* obj, ChoiceView& view) {
         view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(n), ChoiceView::kBytes};
         return true;
     }
-    if (d != Direct::Missing) return false;
+    if (d == Direct::Other) return false;
     view = ChoiceView{};
+    std::optional<types::Seq> seq;
+    if (d == Direct::View)
+        seq = types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+    else if (d == Direct::Convert)
+        seq = try_convert(obj);
+    if (seq) store_view(std::move(*seq), view, others);
     return true;
 }
 
-void view_choice(PyObject* obj, ChoiceView& view, std::vector<types::Seq>& others) {
-    if (view_direct(obj, view)) return;
-    // Text beyond ASCII, text or bytes over 2^32 - 1 bytes, or any other object.
+void view_choice(PyObject* obj, ChoiceView& view, Sequences& others) {
+    if (view_text(obj, view, others)) return;
     view = ChoiceView{};
-    if (std::optional<types::Seq> seq = fast_choice(obj)) store_view(std::move(*seq), view, others);
+    if (std::optional<types::Seq> seq = convert_rest(Direct::Other, obj))
+        store_view(std::move(*seq), view, others);
 }
 
 /// Every item of an iterable, in order, as owned references. The iteration's errors
