@@ -235,17 +235,20 @@ def cell(name, q, c, processor=None, cutoff=None):
 
 class TestItemsOfEveryKind:
     """cdist reads bytes and ASCII str as views of their bytes and converts the other
-    items once: every query row and choice column scores as the single scorer, on the
-    calling thread and on the pool, through the lane kernel, four at a time and one by
-    one, and the items' reference counts come back as they were."""
+    items once (or, for a few rows, decodes other text at each cell): every query row and
+    choice column scores as the single scorer, on the calling thread and on the pool,
+    through the lane kernel, four at a time and one by one, and the items' reference
+    counts come back as they were."""
 
     @pytest.mark.parametrize("name", ["ratio", "qratio", "wratio", "token_set_ratio"])
     def test_cells_are_the_single_scores(self, name):
         rng = random.Random(31)
         queries = mixed_items(rng, 24) + ["abc", b"abcdefabcdefabcdefab" * 4]
         choices = mixed_items(rng, 300)
+        # Up to four rows decode the choices' text beyond ASCII at each cell.
         for q, c, cutoff in ((queries, choices, None), (queries, choices, 55.0),
-                             (queries[:6], choices[:7], None)):
+                             (queries[:6], choices[:7], None), (queries[:4], choices, 55.0),
+                             (queries[2:3], choices[:30], None)):
             scores, _, _ = cdist(q, tuple(c), name, None, score_cutoff=cutoff)
             assert scores == [cell(name, a, b, cutoff=cutoff) for a in q for b in c], cutoff
 

@@ -98,12 +98,14 @@ void store_view(types::Seq&& seq, ChoiceView& view, Sequences& others) {
     others.push_back(std::move(seq));
 }
 
-bool view_text(PyObject* obj, ChoiceView& view, Sequences& others) {
+bool view_text(PyObject* obj, ChoiceView& view, Sequences& others, bool keep_text) {
     const char* p = nullptr;
     Py_ssize_t n = 0;
     const Direct d = read_direct(obj, p, n);
-    if (d == Direct::View && static_cast<uint64_t>(n) <= UINT32_MAX) [[likely]] {
-        view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(n), ChoiceView::kBytes};
+    if ((d == Direct::View || (d == Direct::Convert && keep_text)) && static_cast<uint64_t>(n) <= UINT32_MAX)
+        [[likely]] {
+        view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(n),
+                          d == Direct::View ? ChoiceView::kBytes : ChoiceView::kText};
         return true;
     }
     if (d == Direct::Other) return false;

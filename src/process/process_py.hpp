@@ -94,8 +94,9 @@ void view_choice(PyObject* obj, ChoiceView& view, Sequences& others);
 
 /// view_choice for an exact str or bytes, which runs no Python code (unless making an
 /// error it then clears does: the view is then kNone): sets `view` and returns true; false
-/// for any other item, `view` unchanged.
-bool view_text(PyObject* obj, ChoiceView& view, Sequences& others);
+/// for any other item, `view` unchanged. With `keep_text`, text beyond ASCII is not
+/// converted but viewed as its UTF-8 (kText), which the scorer decodes at each score.
+bool view_text(PyObject* obj, ChoiceView& view, Sequences& others, bool keep_text = false);
 
 /// Fetches the head of an object for changing its reference count: for writing, so that
 /// the count's change need not wait for the line to be taken from the workers that read
