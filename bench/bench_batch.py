@@ -203,7 +203,11 @@ def ratio_workloads(cd, choices, queries, kind):
             peer_cdist(cd, cd, pl.levenshtein, 100) if pl else None, 1),
            (f"cdist {nq}x{nc:,} ratio, {kind}",
             lambda m: m.cdist(choices[:nq], choices[-nc:], "fuzz_ratio", None),
-            peer_cdist(choices[:nq], choices[-nc:], pl.levenshtein, 10) if pl else None, 1)]
+            peer_cdist(choices[:nq], choices[-nc:], pl.levenshtein, 10) if pl else None, 1),
+           # One row over every choice: the reading, holding and release of the items.
+           (f"cdist 1x{len(choices):,} ratio, {kind}",
+            lambda m: m.cdist(queries[:1], choices, "fuzz_ratio", None),
+            peer_cdist(queries[:1], choices, pl.levenshtein, 1) if pl else None, 1)]
     for n in EXTRACT_SIZES:
         ch = choices[:n]
         out.append((f"extract limit 5, {n:,} choices, {kind}",

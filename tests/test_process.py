@@ -252,6 +252,20 @@ class TestCdistItemReading:
         assert scores == [100.0, single("ratio", "abc", "abd"), 0.0]
 
 
+    def test_items_are_read_before_any_conversion(self):
+        # Converting a sequence runs its __iter__, which here empties both lists: every
+        # item of both was already read, text and bytes viewed as they were read.
+        class Emptying:
+            def __iter__(self):
+                queries.clear()
+                choices.clear()
+                return iter("abc")
+        queries = ["abd", Emptying(), "\ud800ab", b"ab"]
+        choices = ["abc", Emptying(), "ab\u00e9", "<NA>", b"abd", "xyz"]
+        read = list(queries), list(choices)
+        assert cdist(queries, choices, "ratio", None) == (expected_matrix("ratio", *read), 4, 6)
+
+
 # ---------------------------------------------------------------- extraction
 
 

@@ -1,6 +1,6 @@
-"""cdist's result list over many blocks of rows, the references its cells hold, and the
-batch ratio of queries whose code points lie far apart, against the single-pair scorers
-and the plain LCS model."""
+"""cdist's result list over many blocks of rows, the references its cells hold, the
+batch ratio of queries whose code points lie far apart, and items of every kind read as
+views or converted, against the single-pair scorers and the plain LCS model."""
 
 import random
 import sys
@@ -205,3 +205,83 @@ class TestRatioAcrossLengths:
                 row = plain[i * m:(i + 1) * m]
                 assert sorted((k, s) for _, s, k in got) == [
                     (k, s) for k, s in enumerate(row) if cutoff is None or s >= cutoff]
+
+
+class Word(str):
+    pass
+
+
+class Raw(bytes):
+    pass
+
+
+def mixed_items(rng, n):
+    """Words of every kind a batch reads: ASCII and other text, bytes, their subclasses,
+    missing values, sequences of items and texts past the lengths the kernels take."""
+    out = []
+    for k in range(n):
+        w = words(rng, 1, "abcdef", 0, 14)[0]
+        out.append([w, w, w + "\u00e9\u4e2d", w.encode(), Word(w), Raw(w.encode()), None,
+                    float("nan"), "<NA>", list(w), "ab" * 70, Word(w + "\u00e9")][k % 12])
+    return out
+
+
+def cell(name, q, c, processor=None, cutoff=None):
+    try:
+        return getattr(_tarnwick, "fuzz_" + name)(q, c, processor=processor, score_cutoff=cutoff)
+    except TypeError:
+        return 0.0
+
+
+class TestItemsOfEveryKind:
+    """cdist reads bytes and ASCII str as views of their bytes and converts the other
+    items once (or, for a few rows, decodes other text at each cell): every query row and
+    choice column scores as the single scorer, on the calling thread and on the pool,
+    through the lane kernel, four at a time and one by one, and the items' reference
+    counts come back as they were."""
+
+    @pytest.mark.parametrize("name", ["ratio", "qratio", "wratio", "token_set_ratio"])
+    def test_cells_are_the_single_scores(self, name):
+        rng = random.Random(31)
+        queries = mixed_items(rng, 24) + ["abc", b"abcdefabcdefabcdefab" * 4]
+        choices = mixed_items(rng, 300)
+        # Up to four rows decode the choices' text beyond ASCII at each cell.
+        for q, c, cutoff in ((queries, choices, None), (queries, choices, 55.0),
+                             (queries[:6], choices[:7], None), (queries[:4], choices, 55.0),
+                             (queries[2:3], choices[:30], None)):
+            scores, _, _ = cdist(q, tuple(c), name, None, score_cutoff=cutoff)
+            assert scores == [cell(name, a, b, cutoff=cutoff) for a in q for b in c], cutoff
+
+    def test_processor_results_of_every_kind(self):
+        def proc(x):
+            if not isinstance(x, str):
+                return x
+            return [x, x.encode(), Word(x), x + "\u00e9", list(x)][len(x) % 5]
+        rng = random.Random(32)
+        queries, choices = mixed_items(rng, 20), mixed_items(rng, 200)
+        scores, _, _ = cdist(queries, choices, "ratio", None, processor=proc)
+        assert scores == [cell("ratio", a, b, proc) for a in queries for b in choices]
+
+    def test_references_are_given_back(self):
+        rng = random.Random(33)
+        items = mixed_items(rng, 600)
+        held = [x for x in items if x is not None]  # None's count moves with the interpreter
+        before = [sys.getrefcount(x) for x in held]
+        for processor in (None, lambda x: x):
+            cdist(items, items, "ratio", None, processor=processor)
+            cdist(items[:2], items[:3], "ratio", None, processor=processor)
+        extract("abc", items, "ratio", None, limit=None)
+        extract("ab\u00e9", items, "ratio", None, limit=None)
+        assert [sys.getrefcount(x) for x in held] == before
+
+    def test_extraction_of_subclasses_on_the_pool(self):
+        rng = random.Random(34)
+        choices = mixed_items(rng, 2000)
+        for query in ("abcde", "ab\u00e9", b"cab"):
+            got = extract(query, choices, "ratio", None, limit=None)
+            fast = isinstance(query, bytes) or query.isascii()
+            want = [(c, cell("ratio", query, c), i) for i, c in enumerate(choices)
+                    if not (fast and (c is None or c == "<NA>" or c != c))]
+            want.sort(key=lambda t: (-t[1], t[2]))
+            assert [(i, s) for _, s, i in got] == [(i, s) for _, s, i in want], query
+            assert all(c is choices[i] for c, _, i in got)

@@ -21,10 +21,6 @@
 #include "py/module.hpp"
 #include "types_py.hpp"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -46,124 +42,135 @@ namespace {
 /// are read.
 constexpr std::size_t kPrepareAhead = 16;
 
-/// Every item of the `queries` or `choices` argument, in order, as owned references: as
-/// collect() reads them, with an exact list or tuple read directly (its iteration runs no
-/// Python code but the stop test's signal handlers, after which the list's length is read
-/// again, as its iterator reads it) and a cancellation point every 256 items instead of
-/// before each.
-std::vector<py::Object> collect_items(PyObject* arg) {
-    const bool list = PyList_CheckExact(arg);
-    if (!list && !PyTuple_CheckExact(arg)) return collect(arg);
-    auto size = [&] { return static_cast<std::size_t>(list ? PyList_Size(arg) : PyTuple_Size(arg)); };
-    auto item = [&](std::size_t i) {
-        const auto k = static_cast<Py_ssize_t>(i);
-        return list ? PyList_GetItem(arg, k) : PyTuple_GetItem(arg, k);
-    };
-    std::vector<py::Object> out;
-    out.reserve(size());
-    std::size_t n = size();
-    for (std::size_t i = 0;; ++i) {
-        if (i % 256 == 0) {
-            cancel::cancellation_point();
-            n = size();
-        }
-        if (i >= n) break;
-        // Its reference count is changed: fetched for writing ahead of time.
-        if (i + kPrepareAhead < n) __builtin_prefetch(item(i + kPrepareAhead), 1);
-        out.push_back(py::Object::borrow(item(i)));
-    }
-    return out;
-}
-
-/// The allocator of large arrays of prepared items: from 4 MiB on, aligned to 2 MiB and
-/// marked for transparent huge pages, so that filling them faults once per 2 MiB instead
-/// of once per 4 KiB page (where the system gives such pages on request; elsewhere it is
-/// the ordinary allocation). A million items take about 100 MB: their page faults and
-/// clearing cost more than their preparation.
-template <class T>
-struct LargeArrayAllocator {
-    using value_type = T;
-
-    LargeArrayAllocator() = default;
-    template <class U>
-    LargeArrayAllocator(const LargeArrayAllocator<U>&) noexcept {}  // NOLINT: rebinding
-
-    T* allocate(std::size_t n) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        if (huge(n)) {
-            const std::size_t bytes = (n * sizeof(T) + kHuge - 1) / kHuge * kHuge;
-            void* p = std::aligned_alloc(kHuge, bytes);
-            if (!p) throw std::bad_alloc();
-            madvise(p, bytes, MADV_HUGEPAGE);  // advice only: its failure changes nothing
-            return static_cast<T*>(p);
-        }
-#endif
-        return std::allocator<T>().allocate(n);
-    }
-    void deallocate(T* p, std::size_t n) noexcept {
-        if (huge(n))
-            std::free(p);
-        else
-            std::allocator<T>().deallocate(p, n);
-    }
-    template <class U>
-    bool operator==(const LargeArrayAllocator<U>&) const noexcept { return true; }
-
-private:
-    static constexpr std::size_t kHuge = std::size_t{2} << 20;
-    /// Whether n elements take the huge-page route.
-    static constexpr bool huge(std::size_t n) noexcept {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-        return n >= 2 * kHuge / sizeof(T) && n <= std::numeric_limits<std::size_t>::max() / sizeof(T);
-#else
-        return false;
-#endif
-    }
-};
+/// Most query rows for which the choices' text beyond ASCII is left as UTF-8: a row task
+/// decodes a word in about a third of the time the calling thread takes to convert it (an
+/// allocation and a copy), and the rows are scored side by side.
+constexpr std::size_t kTextRows = 4;
 
 /// The queries or choices of cdist after the processor and conversion: the objects that
-/// Bytes sequences view, held while the sequences are in use, and the sequences (nothing
-/// for a missing item, or when the processor or conversion failed).
+/// the views show, held while the views are in use, and one view per item (store_view):
+/// bytes and pure-ASCII text as views of their bytes (16 bytes an item), anything else as
+/// a converted sequence, nothing (kNone, scoring 0.0) for a missing item or when the
+/// processor or conversion failed. Made in two steps: the reading of every item, then,
+/// once every argument is read, the preparation that may run Python code.
 struct Items {
     std::vector<py::Object> raw;   // with a processor: the items it was given
     std::vector<py::Object> held;  // without one: the items themselves
-    std::vector<std::optional<types::Seq>, LargeArrayAllocator<std::optional<types::Seq>>> seqs;
+    std::vector<ChoiceView, LargeArrayAllocator<ChoiceView>> views;
+    Sequences others;                // the converted sequences the views index
+    std::vector<std::size_t> left;   // without a processor: the items prepare() converts
 
-    /// Prepares every item: the missing-value test on the raw item, the processor, then
-    /// the conversion. Ordinary exceptions make the item absent; others propagate.
-    Items(std::vector<py::Object>&& items, PyObject* processor) {
-        seqs.reserve(items.size());
+    /// Reads every item of the argument `arg`, in order, as an owned reference: as
+    /// collect() reads them, with an exact list or tuple read directly (its iteration runs
+    /// no Python code but the stop test's signal handlers, after which the list's length is
+    /// read again, as its iterator reads it) and a cancellation point every 256 items
+    /// instead of before each. Without a processor, exact str and bytes items, whose
+    /// conversion runs no Python code, are viewed (view_text) as they are read, while
+    /// their objects are at hand; with `keep_text`, text beyond ASCII is viewed as its
+    /// UTF-8 rather than converted (kText, which the row scorers decode at each cell).
+    Items(PyObject* arg, bool processed, bool keep_text = false) {
+        std::vector<py::Object>& out = processed ? raw : held;
+        // Views the item at position i, just read, or leaves it to prepare(); false for
+        // a text or bytes left without a view, whose reading may have raised and cleared
+        // an error (a text that could not be read or converted), and the error's making
+        // may have run Python code (a collection's finalizers).
+        auto view = [&](std::size_t i) {
+            if (processed) return true;
+            ChoiceView& v = views.emplace_back();
+            if (!view_text(out[i].get(), v, others, keep_text)) {
+                left.push_back(i);
+                return true;
+            }
+            // Room for the sequences of the items after the first converted one.
+            if (others.size() == 1 && others.capacity() < views.capacity() - i)
+                others.reserve(views.capacity() - i);
+            return v.other != ChoiceView::kNone;
+        };
+        const bool list = PyList_CheckExact(arg);
+        if (!list && !PyTuple_CheckExact(arg)) {
+            out = collect(arg);
+            views.reserve(processed ? 0 : out.size());
+            for (std::size_t i = 0; i < out.size(); ++i) view(i);
+            return;
+        }
+        auto size = [&] {
+            return static_cast<std::size_t>(list ? PyList_Size(arg) : PyTuple_Size(arg));
+        };
+        auto item = [&](std::size_t i) {
+            const auto k = static_cast<Py_ssize_t>(i);
+            return list ? PyList_GetItem(arg, k) : PyTuple_GetItem(arg, k);
+        };
+        std::size_t n = size();
+        out.reserve(n);
+        if (!processed) views.reserve(n);
+        // ahead[k % kPrepareAhead]: the item at position k, for k in [i, i + kPrepareAhead).
+        PyObject* ahead[kPrepareAhead];
+        // Fetches the items [from, to) into `ahead`, and their objects: for writing (the
+        // reference count changes) and, without a processor, the line after the head,
+        // which holds the text of a short str.
+        auto fetch = [&](std::size_t from, std::size_t to) {
+            for (std::size_t k = from; k < to; ++k) {
+                PyObject* const o = item(k);
+                if (processed)
+                    prefetch_head(o);
+                else
+                    prefetch_object(o);
+                ahead[k % kPrepareAhead] = o;
+            }
+        };
+        for (std::size_t i = 0;; ++i) {
+            if (i % 256 == 0) {
+                cancel::cancellation_point();
+                n = size();
+                fetch(i, std::min(n, i + kPrepareAhead));
+            }
+            if (i >= n) break;
+            out.push_back(py::Object::borrow(ahead[i % kPrepareAhead]));
+            if (i + kPrepareAhead < n) fetch(i + kPrepareAhead, i + kPrepareAhead + 1);
+            if (!view(i)) {  // Python code may have run: the list is read again as it stands
+                n = size();
+                fetch(i + 1, std::min(n, i + 1 + kPrepareAhead));
+            }
+        }
+    }
+
+    /// Prepares the items reading left (runs Python code): with a processor, every item
+    /// goes through the missing-value test on the raw item, the processor, then the
+    /// conversion; without one, the other items are converted (view_choice).
+    /// Ordinary exceptions make the item absent; others propagate.
+    void prepare(PyObject* processor) {
         if (processor) {
-            raw = std::move(items);
+            views.reserve(raw.size());
             held.reserve(raw.size());
+            others.reserve(raw.size());
             for (const py::Object& r : raw) {
                 cancel::cancellation_point();
                 py::Object& obj = held.emplace_back();
-                std::optional<types::Seq>& seq = seqs.emplace_back();
+                ChoiceView& view = views.emplace_back();
                 if (types::is_none(r.get())) continue;
                 obj = py::Object::steal(py::call(processor, r.get()));
                 if (!obj) {
                     discard_ordinary_error();
                     continue;
                 }
-                seq = try_convert(obj.get());
+                if (std::optional<types::Seq> seq = try_convert(obj.get()))
+                    store_view(std::move(*seq), view, others);
             }
             return;
         }
-        // The items are held as they are: the sequences view them.
-        held = std::move(items);
-        const std::size_t n = held.size();
-        for (std::size_t i = 0; i < n; ++i) {
-            if (i % 16 == 0) cancel::cancellation_point();
-            if (i + kPrepareAhead < n) {
-                const char* ahead = reinterpret_cast<const char*>(held[i + kPrepareAhead].get());
-                __builtin_prefetch(ahead);
-                __builtin_prefetch(ahead + 64);  // the text of a short str
-            }
-            PyObject* const obj = held[i].get();
-            seqs.push_back(fast_choice(obj));
+        others.reserve(others.size() + left.size());
+        for (std::size_t k = 0; k < left.size(); ++k) {
+            if (k % 16 == 0) cancel::cancellation_point();
+            if (k + kPrepareAhead < left.size()) prefetch_object(held[left[k + kPrepareAhead]].get());
+            view_choice(held[left[k]].get(), views[left[k]], others);
         }
     }
+
+    /// The number of items read.
+    std::size_t size() const noexcept { return raw.empty() ? held.size() : raw.size(); }
+
+    /// The views and the sequences they index.
+    ItemViews item_views() const noexcept { return {{views.data(), views.size()}, others}; }
 
     Items(const Items&) = delete;
     Items& operator=(const Items&) = delete;
@@ -174,7 +181,7 @@ struct Items {
         const std::size_t n = held.size();
         for (std::size_t i = 0; i < n; ++i) {
             if (i + kReleaseAhead < n) {
-                if (PyObject* const ahead = held[i + kReleaseAhead].get()) __builtin_prefetch(ahead, 1);
+                if (PyObject* const ahead = held[i + kReleaseAhead].get()) prefetch_head(ahead);
             }
             held[i] = py::Object();
         }
@@ -286,7 +293,7 @@ public:
     ScoreFeed(ScorerType scorer, const Items& queries, const Items& choices,
               std::optional<double> cutoff)
         : scorer_(scorer), queries_(queries), choices_(choices), cutoff_(cutoff),
-          n_(queries.seqs.size()), m_(choices.seqs.size()),
+          n_(queries.views.size()), m_(choices.views.size()),
           use_pool_(n_ * m_ >= parallel::kCdistMinCells),
           // Enough rows per block to keep every worker busy, and at least kBlockCells cells.
           rows_(use_pool_ ? std::max({kBlockCells / m_, 2 * parallel::num_threads(), std::size_t{1}})
@@ -346,10 +353,10 @@ private:
         // The choices as the lane kernel reads them (the simple and quick ratio), built once
         // for all blocks: the blocks are scored one after another, never two at once.
         if (b == 0 && (scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio))
-            lanes_.emplace(choices_.seqs);
+            lanes_.emplace(choices_.views);
         Buffers& buf = buffers_[b % 2];
-        score_rows(scorer_, queries_.seqs, choices_.seqs, cutoff_, row_begin(b), row_begin(b + 1),
-                   use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
+        score_rows(scorer_, queries_.item_views(), choices_.item_views(), cutoff_, row_begin(b),
+                   row_begin(b + 1), use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
                    use_pool_ ? buf.rows.data() : nullptr, lanes_ ? &*lanes_ : nullptr);
     }
 
@@ -481,16 +488,20 @@ py::Object cdist_body(const py::Args<6>& a) {
         py::arg("score_cutoff", [&] { return py::to_opt_f64(a[5]); });
     PyObject* processor = py::is_absent(a[4]) ? nullptr : a[4];
 
-    std::vector<py::Object> raw_queries = py::length_arg("queries", [&] { return collect_items(a[0]); });
-    std::vector<py::Object> raw_choices = py::length_arg("choices", [&] { return collect_items(a[1]); });
-    const std::size_t n = raw_queries.size(), m = raw_choices.size();
+    Items queries = py::length_arg("queries", [&] { return Items(a[0], processor != nullptr); });
+    // For a few rows the choices' text beyond ASCII is decoded at each cell by the row
+    // tasks rather than converted once by the calling thread.
+    const bool keep_text = queries.size() <= kTextRows;
+    Items choices = py::length_arg("choices", [&] { return Items(a[1], processor != nullptr, keep_text); });
+    const std::size_t n = queries.size(), m = choices.size();
     if (m != 0 && n > static_cast<std::size_t>(std::numeric_limits<Py_ssize_t>::max()) / m)
         throw std::bad_alloc();
     const std::size_t cells = n * m;
 
     // Every item goes through the processor, even when no cell will be scored, so that an
     // interrupt raised there propagates on every call.
-    const Items queries(std::move(raw_queries), processor), choices(std::move(raw_choices), processor);
+    queries.prepare(processor);
+    choices.prepare(processor);
 
     // A NaN cut-off is met by no score; an unknown name scores nothing.
     const bool score_cells = scorer.known() && !(cutoff && std::isnan(*cutoff)) && cells != 0;

@@ -104,24 +104,6 @@ private:
 /// they are read.
 constexpr std::size_t kAhead = 16;
 
-/// Fetches the head of an object for changing its reference count: for writing, so that
-/// the count's change need not wait for the line to be taken from the workers that read
-/// it (PREFETCHW, which processors without it execute as a no-op).
-inline void prefetch_head(const PyObject* o) noexcept {
-#if defined(__x86_64__)
-    asm volatile("prefetchw %0" : : "m"(*reinterpret_cast<const char*>(o)));
-#else
-    __builtin_prefetch(o, 1);
-#endif
-}
-
-/// Fetches the head of an object for changing its reference count, and the line after
-/// it, which holds the text of a short str.
-inline void prefetch_object(const PyObject* o) noexcept {
-    prefetch_head(o);
-    __builtin_prefetch(reinterpret_cast<const char*>(o) + 64, 0);
-}
-
 /// Items ahead of the one being released whose heads are fetched: the release loop does
 /// little else than wait for them.
 constexpr std::size_t kReleaseAhead = 48;
@@ -170,7 +152,7 @@ struct Block {
     SpareStorage::Storage storage = SpareStorage::take();
     std::vector<PyObject*>& items = storage.items;     // null where there is nothing to score
     std::vector<ChoiceView>& views = storage.views;    // one per item
-    std::vector<types::Seq> others;     // sequences of items that are not byte strings
+    Sequences others;                   // sequences of items that are not byte strings
     std::vector<std::vector<PoolCandidate>> parts;
 
     Block() = default;
@@ -274,8 +256,7 @@ void read_other(PyObject* item, PyObject*& held, ChoiceView& view, Block& blk, b
     }
     if (seq) {
         held = own.release();
-        view.other = static_cast<int32_t>(blk.others.size());
-        blk.others.push_back(std::move(*seq));
+        store_view(std::move(*seq), view, blk.others);
     }
 }
 

@@ -32,15 +32,14 @@ void code_row(const double* row, std::size_t m, uint16_t* codes, RowValues& out)
 
 /// Scores the rows [first, last) of the matrix of `queries` against `choices` into `out`:
 /// the cells of query i are out[(i - first) * m, (i - first + 1) * m) with m choices. A
-/// missing query or choice (nothing) scores 0.0 in its cells. With `use_pool` the rows are
-/// scored on the worker pool. With `codes` and `values` each row is also coded
-/// (code_row): its codes at codes + (i - first) * m, its values at values[i - first].
-/// With `lanes` (LaneChoices of `choices`), the rows whose query the lane kernel serves
-/// are scored on it.
-void score_rows(ScorerType scorer, std::span<const std::optional<types::Seq>> queries,
-                std::span<const std::optional<types::Seq>> choices, std::optional<double> cutoff,
-                std::size_t first, std::size_t last, bool use_pool, double* out,
-                uint16_t* codes = nullptr, RowValues* values = nullptr,
+/// missing query or choice (kNone or kMissing) scores 0.0 in its cells; a query's view is
+/// a byte string or an index (not text beyond ASCII). With `use_pool` the rows are scored
+/// on the worker pool. With `codes` and `values` each row is also coded (code_row): its
+/// codes at codes + (i - first) * m, its values at values[i - first]. With `lanes`
+/// (LaneChoices of `choices`), the rows whose query the lane kernel serves are scored on it.
+void score_rows(ScorerType scorer, const ItemViews& queries, const ItemViews& choices,
+                std::optional<double> cutoff, std::size_t first, std::size_t last, bool use_pool,
+                double* out, uint16_t* codes = nullptr, RowValues* values = nullptr,
                 const LaneChoices* lanes = nullptr);
 
 }  // namespace tarnwick::process

@@ -1,7 +1,6 @@
 #include "process/process_extract.hpp"
 
 #include "algorithms/lcs_lanes.hpp"
-#include "fuzz/fuzz_text.hpp"
 #include "parallel.hpp"
 
 #include <bit>
@@ -55,31 +54,6 @@ private:
     std::vector<PoolCandidate> all_;
 };
 
-/// Whether a view is a byte string: bytes, or the UTF-8 of ASCII text.
-bool is_byte_string(const ChoiceView& v) noexcept {
-    return v.other == ChoiceView::kBytes ||
-           (v.other == ChoiceView::kText &&
-            fuzz::text::is_ascii({reinterpret_cast<const char*>(v.data), v.size}));
-}
-
-/// The score of one view (anything but kNone) on its own. `code_points` is a buffer for
-/// decoding text beyond ASCII (it only grows).
-[[gnu::always_inline]] inline double score_view(const PreparedQuery& q, const ChoiceView& v,
-                                                std::span<const types::Seq> others,
-                                                std::vector<uint32_t>& code_points, const Cutoff& cut) {
-    if (v.other == ChoiceView::kMissing) return 0.0;
-    if (v.other >= 0) return q.score(others[static_cast<std::size_t>(v.other)], cut);
-    if (is_byte_string(v)) return q.score(std::span<const uint8_t>(v.data, v.size), cut);
-    // Text with other characters: its code points, as the conversion of a str gives them
-    // (the UTF-8 of a str is well formed).
-    const std::string_view text(reinterpret_cast<const char*>(v.data), v.size);
-    if (code_points.size() < text.size()) code_points.resize(text.size());
-    const std::size_t n = fuzz::text::decode_well_formed_into(text, code_points.data());
-    types::Seq seq = types::Seq::chars_view(std::span<const uint32_t>(code_points.data(), n));
-    seq.set_text(text);
-    return q.score(seq, cut);
-}
-
 /// Scores the views [begin, end) against the query with the shared cut-off.
 std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const ChoiceView> views,
                                        std::span<const types::Seq> others, std::size_t base,
@@ -101,7 +75,7 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
         if (v.other == ChoiceView::kNone) continue;
         const double r = cutoff.get();
         if (r != cut.value) cut = PreparedCutoff(r);
-        if (four && v.size != 0 && is_byte_string(v)) {
+        if (four && v.size != 0 && v.byte_string()) {
             if (q.rejects_by_length(v.size, cut.cutoff)) continue;  // scores 0.0, below r
             group[filled] = std::span<const uint8_t>(v.data, v.size);
             group_at[filled] = i;
@@ -112,7 +86,7 @@ std::vector<PoolCandidate> score_chunk(const PreparedQuery& q, std::span<const C
             filled = 0;
             continue;
         }
-        best.offer(base + i, score_view(q, v, others, code_points, cut.cutoff), r);
+        best.offer(base + i, q.score(v, others, code_points, cut.cutoff), r);
     }
     // The last few of a group, one by one, under the cut-off as it stands now.
     const double r = cutoff.get();
@@ -192,7 +166,7 @@ std::vector<PoolCandidate> score_chunk_lanes(const PreparedQuery& q, std::span<c
         if (v.other == ChoiceView::kNone || at == kTooFar) continue;  // kTooFar: 0.0, below r
         const double r = cutoff.get();
         if (r != cut.value) cut = PreparedCutoff(r);
-        const double score = at == kNotOnLanes ? score_view(q, v, others, code_points, cut.cutoff)
+        const double score = at == kNotOnLanes ? q.score(v, others, code_points, cut.cutoff)
                                                : q.score_of_lcs(v.size, at, cut.cutoff);
         best.offer(base + i, score, r);
     }

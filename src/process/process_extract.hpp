@@ -17,18 +17,6 @@
 
 namespace tarnwick::process {
 
-/// One choice as the pool reads it.
-struct ChoiceView {
-    static constexpr int32_t kBytes = -1;  // raw bytes
-    static constexpr int32_t kText = -2;   // the UTF-8 of a str: bytes when it is ASCII
-    static constexpr int32_t kNone = -3;   // nothing to score
-    static constexpr int32_t kMissing = -4;  // a missing value: scores 0.0
-
-    const uint8_t* data = nullptr;
-    uint32_t size = 0;
-    int32_t other = kNone;  // kBytes, kText, kNone, kMissing, or an index into the block's sequences
-};
-
 /// A scored choice of the pool; its object is found by its index.
 using PoolCandidate = Candidate<char>;
 

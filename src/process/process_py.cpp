@@ -32,34 +32,98 @@ std::optional<types::Seq> try_convert(PyObject* obj) {
     return std::nullopt;
 }
 
+namespace {
+
+/// What the direct reading of a batch item found.
+enum class Direct : uint8_t {
+    View,     // bytes or pure-ASCII text: a view of its bytes
+    Missing,  // "<NA>", or text or bytes whose contents cannot be read (an ordinary error)
+    Convert,  // text with other characters: the conversion gives its sequence
+    Other,    // not an exact str or bytes
+};
+
+/// Reads an exact str or bytes `obj` without a conversion; a View's bytes are `n` at `p`.
+inline Direct read_direct(PyObject* obj, const char*& p, Py_ssize_t& n) {
+    if (PyUnicode_CheckExact(obj)) {
+        p = PyUnicode_AsUTF8AndSize(obj, &n);
+        if (!p) {
+            discard_ordinary_error();
+            return Direct::Missing;
+        }
+        if (n == 4 && std::memcmp(p, "<NA>", 4) == 0) return Direct::Missing;
+        // One UTF-8 byte per code point exactly when the text is ASCII.
+        return PyUnicode_GetLength(obj) == n ? Direct::View : Direct::Convert;
+    }
+    if (PyBytes_CheckExact(obj)) {
+        char* b = nullptr;
+        if (PyBytes_AsStringAndSize(obj, &b, &n) < 0) {
+            discard_ordinary_error();
+            return Direct::Missing;
+        }
+        p = b;
+        return Direct::View;
+    }
+    return Direct::Other;
+}
+
+/// fast_choice for what read_direct found, other than a View.
+std::optional<types::Seq> convert_rest(Direct d, PyObject* obj) {
+    if (d == Direct::Missing) return std::nullopt;
+    if (d == Direct::Other && (obj == Py_None || types::is_none(obj))) return std::nullopt;
+    return try_convert(obj);
+}
+
+}  // namespace
+
 /// A batch item as a sequence, or nothing when it is skipped: None and the other missing
 /// values, and objects whose conversion raises an ordinary exception. Bytes and pure-ASCII
 /// text are viewed without a copy (the result views `obj`: keep it alive while it is used).
 std::optional<types::Seq> fast_choice(PyObject* obj) {
-    if (PyUnicode_CheckExact(obj)) {
-        Py_ssize_t n = 0;
-        const char* p = PyUnicode_AsUTF8AndSize(obj, &n);
-        if (!p) {
-            discard_ordinary_error();
-            return std::nullopt;
-        }
-        if (n == 4 && std::memcmp(p, "<NA>", 4) == 0) return std::nullopt;
-        // One UTF-8 byte per code point exactly when the text is ASCII.
-        if (PyUnicode_GetLength(obj) == n)
-            return types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
-        return try_convert(obj);
-    }
-    if (PyBytes_CheckExact(obj)) {
-        char* p = nullptr;
-        Py_ssize_t n = 0;
-        if (PyBytes_AsStringAndSize(obj, &p, &n) < 0) {
-            discard_ordinary_error();
-            return std::nullopt;
-        }
+    const char* p = nullptr;
+    Py_ssize_t n = 0;
+    const Direct d = read_direct(obj, p, n);
+    if (d == Direct::View)
         return types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+    return convert_rest(d, obj);
+}
+
+void store_view(types::Seq&& seq, ChoiceView& view, Sequences& others) {
+    // A Bytes sequence of a conversion views its object's bytes, which are their own
+    // values: scored as a byte string, as the sequence would be.
+    if (seq.kind() == types::SeqKind::Bytes && seq.size() <= UINT32_MAX) {
+        view = ChoiceView{seq.as_bytes().data(), static_cast<uint32_t>(seq.size()), ChoiceView::kBytes};
+        return;
     }
-    if (obj == Py_None || types::is_none(obj)) return std::nullopt;
-    return try_convert(obj);
+    view = ChoiceView{nullptr, 0, static_cast<int32_t>(others.size())};
+    others.push_back(std::move(seq));
+}
+
+bool view_text(PyObject* obj, ChoiceView& view, Sequences& others, bool keep_text) {
+    const char* p = nullptr;
+    Py_ssize_t n = 0;
+    const Direct d = read_direct(obj, p, n);
+    if ((d == Direct::View || (d == Direct::Convert && keep_text)) && static_cast<uint64_t>(n) <= UINT32_MAX)
+        [[likely]] {
+        view = ChoiceView{reinterpret_cast<const uint8_t*>(p), static_cast<uint32_t>(n),
+                          d == Direct::View ? ChoiceView::kBytes : ChoiceView::kText};
+        return true;
+    }
+    if (d == Direct::Other) return false;
+    view = ChoiceView{};
+    std::optional<types::Seq> seq;
+    if (d == Direct::View)
+        seq = types::Seq::bytes(reinterpret_cast<const uint8_t*>(p), static_cast<std::size_t>(n));
+    else if (d == Direct::Convert)
+        seq = try_convert(obj);
+    if (seq) store_view(std::move(*seq), view, others);
+    return true;
+}
+
+void view_choice(PyObject* obj, ChoiceView& view, Sequences& others) {
+    if (view_text(obj, view, others)) return;
+    view = ChoiceView{};
+    if (std::optional<types::Seq> seq = convert_rest(Direct::Other, obj))
+        store_view(std::move(*seq), view, others);
 }
 
 /// Every item of an iterable, in order, as owned references. The iteration's errors

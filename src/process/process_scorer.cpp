@@ -373,11 +373,11 @@ struct RowLanes {
 
 }  // namespace
 
-LaneChoices::LaneChoices(std::span<const std::optional<types::Seq>> choices) {
+LaneChoices::LaneChoices(std::span<const ChoiceView> choices) {
     for (std::size_t j = 0; j < choices.size(); ++j) {
-        const std::optional<types::Seq>& c = choices[j];
-        if (c && c->kind() == types::SeqKind::Bytes && !c->empty())
-            texts.push_back({reinterpret_cast<const char*>(c->as_bytes().data()), c->size(), j});
+        const ChoiceView& c = choices[j];
+        if (c.size != 0 && c.byte_string())
+            texts.push_back({reinterpret_cast<const char*>(c.data), c.size, j});
         else
             others.push_back(j);
     }
@@ -385,14 +385,16 @@ LaneChoices::LaneChoices(std::span<const std::optional<types::Seq>> choices) {
 
 /// score_row on the lane kernel; the other choices, and those the kernel gives back
 /// (bytes of 128 or more), one by one.
-void PreparedQuery::score_row_lanes(std::span<const std::optional<types::Seq>> choices,
-                                    const LaneChoices& lanes, const Cutoff& cut, double* out) const {
+void PreparedQuery::score_row_lanes(const ItemViews& choices, const LaneChoices& lanes,
+                                    const Cutoff& cut, double* out) const {
+    std::vector<uint32_t> code_points;
     // One at a time: the others, then those the kernel gives back.
     auto one_by_one = [&](const std::vector<std::size_t>& positions) {
         for (std::size_t k = 0; k < positions.size(); ++k) {
             if (k % 16 == 0) cancel::cancellation_point();
             const std::size_t j = positions[k];
-            out[j] = choices[j] ? score(*choices[j], cut) : 0.0;
+            const ChoiceView& v = choices.views[j];
+            out[j] = v.other == ChoiceView::kNone ? 0.0 : score(v, choices.others, code_points, cut);
         }
     };
     one_by_one(lanes.others);
@@ -402,17 +404,20 @@ void PreparedQuery::score_row_lanes(std::span<const std::optional<types::Seq>> c
     one_by_one(given_back);
 }
 
-void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices,
-                              const Cutoff& cut, double* out, const LaneChoices* lanes) const {
+void PreparedQuery::score_row(const ItemViews& choices, const Cutoff& cut, double* out,
+                              const LaneChoices* lanes) const {
     const std::size_t m = choices.size();
     if (lanes_ && lanes && m >= kLaneMinChoices) {
         score_row_lanes(choices, *lanes, cut, out);
         return;
     }
+    const ChoiceView* const views = choices.views.data();
+    std::vector<uint32_t> code_points;
     if (!scores_four()) {
         for (std::size_t j = 0; j < m; ++j) {
             if (j % 16 == 0) cancel::cancellation_point();
-            out[j] = choices[j] ? score(*choices[j], cut) : 0.0;
+            const ChoiceView& v = views[j];
+            out[j] = v.other == ChoiceView::kNone ? 0.0 : score(v, choices.others, code_points, cut);
         }
         return;
     }
@@ -421,20 +426,20 @@ void PreparedQuery::score_row(std::span<const std::optional<types::Seq>> choices
     std::size_t filled = 0;
     for (std::size_t j = 0; j < m; ++j) {
         if (j % 16 == 0) cancel::cancellation_point();
-        const std::optional<types::Seq>& c = choices[j];
-        if (!c || c->kind() != types::SeqKind::Bytes || c->empty()) {
-            out[j] = c ? score(*c, cut) : 0.0;
+        const ChoiceView& v = views[j];
+        if (v.size == 0 || !v.byte_string()) {
+            out[j] = v.other == ChoiceView::kNone ? 0.0 : score(v, choices.others, code_points, cut);
             continue;
         }
         group[filled] = j;
-        texts[filled] = c->as_bytes();
+        texts[filled] = std::span<const uint8_t>(v.data, v.size);
         if (++filled < 4) continue;
         double scores[4];
         score_four(texts, cut, scores);
         for (int k = 0; k < 4; ++k) out[group[k]] = scores[k];
         filled = 0;
     }
-    for (std::size_t k = 0; k < filled; ++k) out[group[k]] = score(*choices[group[k]], cut);
+    for (std::size_t k = 0; k < filled; ++k) out[group[k]] = score(texts[k], cut);
 }
 
 /// The mask of a code point of 256 or more in the open-addressing table (0 when the query

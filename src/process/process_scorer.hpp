@@ -10,6 +10,7 @@
 
 #include "algorithms/lcs_lanes.hpp"
 #include "fuzz/fuzz_token.hpp"
+#include "text/utf8.hpp"
 #include "types.hpp"
 
 #include <cstddef>
@@ -66,6 +67,34 @@ struct Cutoff {
     Cutoff(std::optional<double> v) noexcept;  // NOLINT: implicit, as the plain cut-off
 };
 
+/// One batch item as the workers read it: a view of the bytes of a bytes object or of the
+/// UTF-8 of a str (16 bytes, where a converted sequence takes about 100), or the index of
+/// a sequence the caller converted.
+struct ChoiceView {
+    static constexpr int32_t kBytes = -1;  // raw bytes
+    static constexpr int32_t kText = -2;   // the UTF-8 of a str: bytes when it is ASCII
+    static constexpr int32_t kNone = -3;   // nothing to score
+    static constexpr int32_t kMissing = -4;  // a missing value: scores 0.0
+
+    const uint8_t* data = nullptr;
+    uint32_t size = 0;
+    int32_t other = kNone;  // kBytes, kText, kNone, kMissing, or an index into the sequences
+
+    /// Whether the view is a byte string: bytes, or the UTF-8 of ASCII text.
+    bool byte_string() const noexcept {
+        return other == kBytes ||
+               (other == kText && text::is_ascii({reinterpret_cast<const char*>(data), size}));
+    }
+};
+
+/// Batch items as views (one per item) and the converted sequences their views index.
+struct ItemViews {
+    std::span<const ChoiceView> views;
+    std::span<const types::Seq> others;
+
+    std::size_t size() const noexcept { return views.size(); }
+};
+
 /// The choices of the rows of a matrix as the lane kernel reads them, built once for all
 /// the rows that share them: the non-empty byte strings (slot: the choice's position) and
 /// the positions of the other choices.
@@ -73,7 +102,7 @@ struct LaneChoices {
     std::vector<algorithms::LaneText> texts;
     std::vector<std::size_t> others;
 
-    explicit LaneChoices(std::span<const std::optional<types::Seq>> choices);
+    explicit LaneChoices(std::span<const ChoiceView> choices);
 };
 
 class PreparedQuery {
@@ -93,12 +122,18 @@ public:
     double score(const types::Seq& choice, const Cutoff& cutoff) const;
     double score(std::span<const uint8_t> choice, const Cutoff& cutoff) const;
 
-    /// out[j] = the score of choices[j] (0.0 for nothing), as score() gives it; the simple
-    /// and quick ratio of a query of 1 to 64 bytes score four byte strings at a time. With
-    /// `lanes` (LaneChoices of the same choices), a query the lane kernel serves scores a
-    /// row of 64 choices or more on it, 64 byte strings at a time.
-    void score_row(std::span<const std::optional<types::Seq>> choices, const Cutoff& cutoff,
-                   double* out, const LaneChoices* lanes = nullptr) const;
+    /// The score of the view `v` (not kNone; kMissing scores 0.0) as score() gives it for
+    /// its sequence: a byte string as bytes, other text decoded into `code_points` (a
+    /// buffer that only grows), anything else from `others`.
+    double score(const ChoiceView& v, std::span<const types::Seq> others,
+                 std::vector<uint32_t>& code_points, const Cutoff& cutoff) const;
+
+    /// out[j] = the score of choice j (0.0 for kNone and kMissing), as score() gives it;
+    /// the simple and quick ratio of a query of 1 to 64 bytes score four byte strings at a
+    /// time. With `lanes` (LaneChoices of the same views), a query the lane kernel serves
+    /// scores a row of 64 choices or more on it, 64 byte strings at a time.
+    void score_row(const ItemViews& choices, const Cutoff& cutoff, double* out,
+                   const LaneChoices* lanes = nullptr) const;
 
     /// Whether score_four serves the query: the simple or quick ratio of 1 to 64 bytes.
     bool scores_four() const noexcept;
@@ -122,8 +157,8 @@ public:
     ScorerType scorer() const noexcept { return scorer_; }
 
 private:
-    void score_row_lanes(std::span<const std::optional<types::Seq>> choices, const LaneChoices& lanes,
-                         const Cutoff& cutoff, double* out) const;
+    void score_row_lanes(const ItemViews& choices, const LaneChoices& lanes, const Cutoff& cutoff,
+                         double* out) const;
     double score_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cutoff) const;
@@ -167,5 +202,23 @@ private:
     std::vector<uint64_t> wide_masks_;  // direct: wide_lo_ on; hashed: code points below 256
     std::vector<HashedMask> hashed_;
 };
+
+// Inline: the pool's loops call it for every choice.
+[[gnu::always_inline]] inline double PreparedQuery::score(const ChoiceView& v,
+                                                          std::span<const types::Seq> others,
+                                                          std::vector<uint32_t>& code_points,
+                                                          const Cutoff& cut) const {
+    if (v.other == ChoiceView::kMissing) return 0.0;
+    if (v.other >= 0) return score(others[static_cast<std::size_t>(v.other)], cut);
+    if (v.byte_string()) return score(std::span<const uint8_t>(v.data, v.size), cut);
+    // Text with other characters: its code points, as the conversion of a str gives them
+    // (the UTF-8 of a str is well formed).
+    const std::string_view t(reinterpret_cast<const char*>(v.data), v.size);
+    if (code_points.size() < t.size()) code_points.resize(t.size());
+    const std::size_t n = text::decode_well_formed_into(t, code_points.data());
+    types::Seq seq = types::Seq::chars_view(std::span<const uint32_t>(code_points.data(), n));
+    seq.set_text(t);
+    return score(seq, cut);
+}
 
 }  // namespace tarnwick::process
