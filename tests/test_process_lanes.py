@@ -67,6 +67,16 @@ def cutoffs_around(scores):
     return out
 
 
+def lanes_run_here():
+    """Whether this processor has what the lane kernel needs (read where Linux says)."""
+    try:
+        with open("/proc/cpuinfo") as f:
+            flags = next((line.split(":", 1)[1].split() for line in f if line.startswith("flags")), [])
+    except OSError:
+        return False
+    return {"avx512f", "avx512bw", "avx512vl", "avx512vbmi"} <= set(flags)
+
+
 @pytest.mark.parametrize("name", ["ratio", "qratio"])
 class TestCdistShortQueries:
     def test_every_cell_is_the_plain_program(self, name):
@@ -152,3 +162,35 @@ class TestSigintOnTheLanes:
             long = "abcdefgh" * 125000
         """
         assert interrupt_call(setup, self.CALLS[call]) == ["interrupted"]
+
+    # Texts of 2**32 - 1 bytes, the longest a lane takes, each alone in its lane for about
+    # half a minute: the kernel must stop inside a text, not only where one ends. All 64
+    # lanes on such texts, and one lane on one while the others run out of short texts.
+    # bytes(n) maps pages of zeros that are never written, so the texts cost no memory;
+    # a zero byte matches nothing in the query.
+    LONG_CALLS = {
+        "cdist, 8-byte query": 'm.cdist(["abcdefgh"], [huge] * 64, "ratio", None)',
+        "cdist, 16-byte query": 'm.cdist(["abcdefghijklmnop"], [huge] * 64, "ratio", None)',
+        "cdist, one long text": 'm.cdist(["abc"], [huge] + [b"abd"] * 200, "ratio", None)',
+        "extract": 'm.extract("abcdefghijkl", [huge] * 64, "ratio", None)',
+        "extract, one long text": 'm.extract("abcd", [b"abd"] * 100 + [huge] * 1 + [b"x"] * 150, "ratio", None)',
+    }
+
+    # (The one-at-a-time path scores such a text to its end before it stops.)
+    @pytest.mark.skipif(not lanes_run_here(), reason="the lane kernel does not run on this processor")
+    @pytest.mark.parametrize("call", sorted(LONG_CALLS))
+    def test_stops_inside_long_texts(self, call):
+        from test_robustness import interrupt_call
+        setup = """
+            import _tarnwick as m
+            huge = bytes(2**32 - 1)
+        """
+        # Then the lanes score a row whole and right: the stop left nothing behind.
+        after = """
+            short = [b"abcdefgh", b"abcxyz", b"h"] * 30
+            got = m.cdist(["abcdefgh"], short, "ratio", None)[0]
+            print(got == [m.fuzz_ratio("abcdefgh", c) for c in short])
+        """
+        # A deadline of seconds for a stop seen within milliseconds; without checks inside
+        # a text the call would run on for tens of seconds after the signal.
+        assert interrupt_call(setup, self.LONG_CALLS[call], after, timeout=10) == ["interrupted", "True"]

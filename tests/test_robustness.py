@@ -44,9 +44,9 @@ def interrupt(script, timeout=120):
     return out.split()
 
 
-def interrupt_call(setup, call):
+def interrupt_call(setup, call, after="", timeout=120):
     """interrupt() of a child that runs `setup`, prints "started", then `call` (a statement),
-    and prints "returned" or "interrupted"."""
+    prints "returned" or "interrupted", then runs `after`."""
     return interrupt(textwrap.dedent(setup) + textwrap.dedent(f"""
         print("started", flush=True)
         try:
@@ -54,7 +54,7 @@ def interrupt_call(setup, call):
             print("returned", flush=True)
         except KeyboardInterrupt:
             print("interrupted", flush=True)
-    """))
+    """) + textwrap.dedent(after), timeout)
 
 
 def run_script(script, timeout=120):

@@ -51,7 +51,10 @@ bool lcs_lanes_suit(std::string_view pattern) noexcept;
 /// Reports to `sink` the LCS of `pattern` (which suits the kernel) with each text that
 /// `next` gives, until it gives none (both called with `context`). The slots of the texts
 /// the kernel gives back (not pure ASCII, or of 2^32 bytes or more) are added to
-/// `given_back` instead. An exception of `next` or `sink` propagates.
+/// `given_back` instead. An exception of `next` or `sink` propagates, and so does
+/// cancel::Cancelled from the cancellation points the kernel passes between blocks, every
+/// few tens of microseconds (however long the texts); either leaves the texts not yet
+/// reported unreported.
 void lcs_lanes(std::string_view pattern, NextLaneTexts next, LaneLcsSink sink, void* context,
                std::vector<std::size_t>& given_back);
 
