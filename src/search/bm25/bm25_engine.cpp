@@ -144,19 +144,21 @@ void Bm25Engine::compute_max_weights() {
         block_base_[t + 1] = block_base_[t] + (postings(static_cast<uint32_t>(t)).size() + kBlock - 1) / kBlock;
     block_max_.assign(block_base_[v], 0.0);
     prunable_ = true;
-    for (std::size_t t = 0; t < v; ++t) {
-        const auto id = static_cast<uint32_t>(t);
-        const auto list = postings(id);
-        double m = 0.0;
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            const double w = weight(id, list[i].doc, tf_of(list[i]));
-            if (!(w >= 0.0)) prunable_ = false;  // negative or NaN
-            if (w > m) m = w;
-            double& bm = block_max_[block_base_[t] + i / kBlock];
-            if (w > bm) bm = w;
+    bm25::with_variant(variant_, [&]<Variant V>() {
+        for (std::size_t t = 0; t < v; ++t) {
+            const auto id = static_cast<uint32_t>(t);
+            const auto list = postings(id);
+            double m = 0.0;
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                const double w = posting_weight<V>(id, list[i]);
+                if (!(w >= 0.0)) prunable_ = false;  // negative or NaN
+                if (w > m) m = w;
+                double& bm = block_max_[block_base_[t] + i / kBlock];
+                if (w > bm) bm = w;
+            }
+            max_weight_[t] = m;
         }
-        max_weight_[t] = m;
-    }
+    });
 }
 
 double Bm25Engine::weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
