@@ -127,6 +127,19 @@ class TestScoresAgainstModel:
         assert bits(idx.get_scores("a x y")) == bits(model.scores("a x y"))
         assert idx.get_top_n("a", 5) == [("a b", model.scores("a")[0]), ("a b", model.scores("a")[2])]
 
+    @pytest.mark.parametrize("cls,variant,extra", VARIANTS)
+    def test_term_frequencies_beyond_16_bits(self, cls, variant, extra):
+        # Frequencies of 65,535 and more are kept apart from the postings' 16-bit field.
+        corpus = ["a " * 70000 + "b", "a " * 65535, "a " * 65534 + "c", "c " * 65536 + "a", "a b", "b c"]
+        corpus += [f"x{i % 7} y" for i in range(300)]
+        idx, model = cls(corpus, **extra), Bm25Model(corpus, variant, **extra)
+        for q in ["a", "c", "a b", "c a x3"]:
+            scores = model.scores(q)
+            assert bits(idx.get_scores(q)) == bits(scores), q
+            for n in (1, 3, 10):
+                want = [(corpus[i], s) for i, s in select_top_n(scores, n)]
+                assert [(t, s) for t, s in idx.get_top_n(q, n)] == want, (q, n)
+
     def test_odd_parameters_accepted(self):
         for k1, b in [(0.0, 0.75), (math.inf, 0.5), (math.nan, 0.5), (-3.0, -1.0)]:
             idx = BM25Index(["a", "a b"], k1, b)

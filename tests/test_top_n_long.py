@@ -231,3 +231,27 @@ def test_mapped_selections_with_many_distinct_scores(tmp_path):
         for n in (16, 17, 100, 1000, 2100):
             want = [(d, bits(s)) for d, s in select_top_n(scores, n)]
             assert [(doc_of[t], bits(s)) for t, s in idx.get_top_n(q, n)] == want, (q, n)
+
+
+def test_selections_of_heaps_that_never_fill(tmp_path):
+    """Single-word queries whose lists hold up to about n documents: the heap fills at the
+    last offer or never (kept in offer order, then sifted for up to 20 entries, ranked by
+    counting up to 256 and sorted beyond), and shorter or longer by one. Few document
+    lengths and term frequencies make most scores tie."""
+    rng = random.Random(11)
+    sizes = [3, 19, 20, 21, 22, 64, 130, 255, 256, 257, 300]
+    docs = [[rng.choice(VOCAB) for _ in range(rng.choice((3, 6)))] for _ in range(3000)]
+    for size in sizes:
+        for d in rng.sample(range(len(docs)), size):
+            docs[d] += [f"w{size}"] * rng.choice((1, 1, 2))
+    docs = [" ".join(d) for d in docs]
+    save_mmap_bm25(str(tmp_path), docs, 1.5, 0.75, False, "bm25", None, False)
+    engines = [(BM25Index(docs), Bm25Model(docs, "okapi").scores), (BM25T(docs), Bm25Model(docs, "t").scores),
+               (MmapBM25Index.load(str(tmp_path)), lambda q: mapped_scores(str(tmp_path), q))]
+    for idx, scores_of in engines:
+        for size in sizes:
+            q = f"w{size}"
+            scores = scores_of(q)
+            for n in {size - 1, size, size + 1, 2 * size, 1000}:
+                want = [(docs[i], bits(s)) for i, s in select_top_n(scores, n)]
+                assert [(t, bits(s)) for t, s in idx.get_top_n(q, n)] == want, (idx, size, n)

@@ -86,7 +86,25 @@ void Bm25Engine::build() {
     idf_ = std::move(stats.idf);
     set_length_factors(std::move(stats.length_factor));
     term_k1_ = std::move(stats.term_k1);
+    pack_postings();
     compute_max_weights();
+}
+
+void Bm25Engine::pack_postings() {
+    for (std::size_t i = 0; i < postings_.size(); ++i) {
+        Posting& p = postings_[i];
+        if (p.tf >= kManyTf) many_tf_.emplace_back(i, p.tf);
+        const uint32_t code = length_code_.empty() ? 0 : length_code_[p.doc];
+        p.tf = std::min(p.tf, kManyTf) | code << 16;
+    }
+    many_tf_.shrink_to_fit();
+}
+
+uint32_t Bm25Engine::many_tf(const Posting* p) const noexcept {
+    const uint64_t i = static_cast<uint64_t>(p - postings_.data());
+    return std::lower_bound(many_tf_.begin(), many_tf_.end(), i,
+                            [](const auto& e, uint64_t index) { return e.first < index; })
+        ->second;
 }
 
 void Bm25Engine::set_length_factors(std::vector<double> by_doc) {
@@ -126,19 +144,21 @@ void Bm25Engine::compute_max_weights() {
         block_base_[t + 1] = block_base_[t] + (postings(static_cast<uint32_t>(t)).size() + kBlock - 1) / kBlock;
     block_max_.assign(block_base_[v], 0.0);
     prunable_ = true;
-    for (std::size_t t = 0; t < v; ++t) {
-        const auto id = static_cast<uint32_t>(t);
-        const auto list = postings(id);
-        double m = 0.0;
-        for (std::size_t i = 0; i < list.size(); ++i) {
-            const double w = weight(id, list[i].doc, list[i].tf);
-            if (!(w >= 0.0)) prunable_ = false;  // negative or NaN
-            if (w > m) m = w;
-            double& bm = block_max_[block_base_[t] + i / kBlock];
-            if (w > bm) bm = w;
+    bm25::with_variant(variant_, [&]<Variant V>() {
+        for (std::size_t t = 0; t < v; ++t) {
+            const auto id = static_cast<uint32_t>(t);
+            const auto list = postings(id);
+            double m = 0.0;
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                const double w = posting_weight<V>(id, list[i]);
+                if (!(w >= 0.0)) prunable_ = false;  // negative or NaN
+                if (w > m) m = w;
+                double& bm = block_max_[block_base_[t] + i / kBlock];
+                if (w > bm) bm = w;
+            }
+            max_weight_[t] = m;
         }
-        max_weight_[t] = m;
-    }
+    });
 }
 
 double Bm25Engine::weight(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
@@ -155,7 +175,7 @@ uint32_t Bm25Engine::tf(uint32_t id, std::size_t d) const noexcept {
     const auto list = postings(id);
     const auto it = std::lower_bound(list.begin(), list.end(), d,
                                      [](const Posting& p, std::size_t doc) { return p.doc < doc; });
-    return it != list.end() && it->doc == d ? it->tf : 0;
+    return it != list.end() && it->doc == d ? tf_of(*it) : 0;
 }
 
 Query Bm25Engine::parse(std::string_view text) const {
@@ -325,7 +345,7 @@ std::size_t Bm25Engine::memory_bytes() const noexcept {
     std::size_t bytes = text_.capacity() + docs_->capacity() * sizeof(std::string_view) + corpus_.memory_bytes() +
                         length_table_.capacity() * 8 + length_code_.capacity() * 2 +
                         weight_table_.capacity() * 8 + post_offsets_.capacity() * 8 +
-                        postings_.capacity() * sizeof(Posting) + idf_.capacity() * 8 +
+                        postings_.capacity() * sizeof(Posting) + many_tf_.capacity() * 16 + idf_.capacity() * 8 +
                         term_k1_.capacity() * 8;
     bytes += text_id_set_bytes(doc_index_);
     return bytes;

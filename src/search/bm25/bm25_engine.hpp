@@ -128,7 +128,21 @@ protected:
     std::vector<double> all_scores(std::string_view query) const override { return scores(parse(query)); }
 
 private:
+    // In the engine's lists the `tf` field of a posting holds two numbers: the term's
+    // frequency in its low 16 bits (kManyTf there when it is 65,535 or more, the frequency
+    // then kept in many_tf_) and the document's length code in its high 16 bits (0 without
+    // codes). A weight reads the code beside the frequency, where the document's entry of
+    // length_code_ lies anywhere in the corpus (a cache miss per posting of a rare term).
     using Posting = TermPosting;
+    static constexpr uint32_t kManyTf = 0xFFFF;
+    /// The term frequency of posting `p` of postings_.
+    uint32_t tf_of(const Posting& p) const noexcept {
+        const uint32_t low = p.tf & kManyTf;
+        return low != kManyTf ? low : many_tf(&p);
+    }
+    uint32_t many_tf(const Posting* p) const noexcept;
+    /// Packs the length codes and the frequencies into the postings (see Posting).
+    void pack_postings();
     /// Every member but the texts at their defaults; build() does the rest.
     Bm25Engine(Variant variant, Bm25Params params) : variant_(variant), params_(params) {}
     /// Builds the index over the texts of docs_.
@@ -148,9 +162,18 @@ private:
     double weight_v(uint32_t id, std::size_t d, uint32_t tf) const noexcept {
         return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf, length_factor(d));
     }
+    /// weight_v of posting `p` of postings_ (of term `id`).
+    template <Variant V>
+    double posting_weight(uint32_t id, const Posting& p) const noexcept {
+        return bm25::weight<V>(params_, V == Variant::T ? term_k1_[id] : 0.0, tf_of(p), length_factor(p));
+    }
     /// K(d) of document d.
     double length_factor(std::size_t d) const noexcept {
         return length_code_.empty() ? length_table_[d] : length_table_[length_code_[d]];
+    }
+    /// K(d) of the document of posting `p` of postings_.
+    double length_factor(const Posting& p) const noexcept {
+        return length_code_.empty() ? length_table_[p.doc] : length_table_[p.tf >> 16];
     }
     /// Calls f(i, idf(t) * w(d, t)) for each of the `count` postings of term t from `p`, in
     /// order, computed with weight_v's operations: two weights a vector division.
@@ -159,30 +182,27 @@ private:
         using Pair = double __attribute__((vector_size(16)));
         const double idf = idf_[t];
         const double k1_t = V == Variant::T ? term_k1_[t] : 0.0;
-        const double* const table = length_table_.data();
-        const uint16_t* const code = length_code_.empty() ? nullptr : length_code_.data();
         if constexpr (V != Variant::T) {
             if (!weight_table_.empty()) {
                 // A weight read from the table is the one the formula gives (the same
-                // operations on the same operands), without a division.
+                // operations on the same operands), without a division. The table exists
+                // only with length codes, which the postings carry.
                 const double* const wt = weight_table_.data();
                 for (std::size_t i = 0; i < count; ++i) {
-                    const uint32_t tf = p[i].tf, c = code[p[i].doc];
-                    f(i, idf * (tf < kTableTf ? wt[std::size_t{c} * kTableTf + tf]
-                                              : bm25::weight<V>(params_, 0.0, tf, table[c])));
+                    const uint32_t tf = p[i].tf & kManyTf, c = p[i].tf >> 16;
+                    f(i, idf * (tf < kTableTf ? wt[std::size_t{c} * kTableTf + tf] : posting_weight<V>(t, p[i])));
                 }
                 return;
             }
         }
-        const auto k = [&](uint32_t d) { return code ? table[code[d]] : table[d]; };
         std::size_t i = 0;
         for (; i + 1 < count; i += 2) {
-            const Pair tf = {static_cast<double>(p[i].tf), static_cast<double>(p[i + 1].tf)};
-            const Pair w = bm25::weight_of<V, Pair>(params_, k1_t, tf, Pair{k(p[i].doc), k(p[i + 1].doc)});
+            const Pair tf = {static_cast<double>(tf_of(p[i])), static_cast<double>(tf_of(p[i + 1]))};
+            const Pair w = bm25::weight_of<V, Pair>(params_, k1_t, tf, Pair{length_factor(p[i]), length_factor(p[i + 1])});
             f(i, idf * w[0]);
             f(i + 1, idf * w[1]);
         }
-        if (i < count) f(i, idf * weight_v<V>(t, p[i].doc, p[i].tf));
+        if (i < count) f(i, idf * posting_weight<V>(t, p[i]));
     }
     /// Documents per task when one query is scored on the pool; a multiple of 64, so that
     /// tasks never share a word of the touched-document bits.
@@ -228,9 +248,9 @@ private:
 
     // K(d) by document: length_table_[length_code_[d]]. K(d) depends on the document's
     // length alone, so a corpus has few distinct values, and a 2-byte code a document
-    // reads a quarter of the memory of a double (the accumulation reads one for every
-    // posting, from anywhere in the corpus). With more distinct values than codes,
-    // length_code_ is empty and length_table_ holds K(d) by document.
+    // fits beside the term frequency in every posting (see Posting), from where the
+    // rankings read it; length_code_ serves the look-ups by document. With more distinct
+    // values than codes, length_code_ is empty and length_table_ holds K(d) by document.
     std::vector<double> length_table_;
     std::vector<uint16_t> length_code_;
     // With coded K(d) and a weight that does not depend on the term (every variant but
@@ -240,7 +260,10 @@ private:
     std::vector<double> weight_table_;
 
     std::vector<uint64_t> post_offsets_;  // V + 1 offsets into postings_
-    std::vector<Posting> postings_;
+    std::vector<Posting> postings_;       // frequencies and length codes packed (see Posting)
+    // (index in postings_, frequency) of every posting whose frequency is kManyTf or more,
+    // by index.
+    std::vector<std::pair<uint64_t, uint32_t>> many_tf_;
 };
 
 }  // namespace tarnwick::search

@@ -39,9 +39,9 @@ public:
     uint32_t term() const noexcept { return term_; }
     double idf() const noexcept { return idf_; }
     bool done() const noexcept { return p_ == stop_; }
-    /// The current document (kEnd when done) and the term's frequency there.
+    /// The current document (kEnd when done) and its posting.
     uint32_t doc() const noexcept { return done() ? kEnd : p_->doc; }
-    uint32_t tf() const noexcept { return p_->tf; }
+    const TermPosting& posting() const noexcept { return *p_; }
     /// Bound of every product of the term.
     double upper() const noexcept { return upper_; }
     /// Bound of the products of the current block (0 when done), and its last document.
@@ -109,7 +109,7 @@ void Bm25Engine::pruned_scan(const QueryTerms& q, std::size_t begin, std::size_t
         cur.emplace_back(postings(t), begin, end, kBlock, t, idf_[t], max_weight_[t],
                          block_max_.data() + block_base_[t]);
     max_score_scan(q, cur, allowed, heap, [&](const TermCursor& c) {
-        return c.idf() * weight_v<V>(c.term(), c.doc(), c.tf());
+        return c.idf() * posting_weight<V>(c.term(), c.posting());
     });
 }
 
@@ -127,7 +127,7 @@ std::vector<Scored> Bm25Engine::top_n_one_term(uint32_t t, uint64_t n, Mask allo
         const double idf = idf_[t];
         return select_top_n(num_docs(), n, [&](auto&& visit) {
             for (const TermPosting& p : list)
-                if (!masked_out(allowed, p.doc)) visit(p.doc, idf * weight_v<V>(t, p.doc, p.tf));
+                if (!masked_out(allowed, p.doc)) visit(p.doc, idf * posting_weight<V>(t, p));
         });
     }
     // The products of 64 postings at a time, of which only those above the heap's minimum
@@ -220,7 +220,7 @@ bool Bm25Engine::pruning_pays(const QueryTerms& q, uint64_t n, bool one_token) c
     const auto products = [&](std::size_t i, std::vector<double>& out) {
         const uint32_t t = q.ids()[i];
         const auto fill = [&]<Variant V>() {
-            for (const TermPosting& p : postings(t)) out.push_back(idf_[t] * weight_v<V>(t, p.doc, p.tf));
+            for (const TermPosting& p : postings(t)) out.push_back(idf_[t] * posting_weight<V>(t, p));
         };
         bm25::with_variant(variant_, fill);
     };

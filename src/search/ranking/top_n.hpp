@@ -4,7 +4,7 @@
 // only with a strictly greater score), and the sort by descending score (stable insertion
 // sort up to 20 entries; beyond, a sort by a total order that puts NaN last and breaks ties
 // by the entry's index, so that its result is one fixed list, whether it ran on one thread
-// or on the pool).
+// or on the pool, and whatever order its entries came in).
 //
 // The heap's sift rules are fixed, because with tied scores they decide which documents
 // remain: sifting up stops at a parent whose score equals the new one; sifting down moves
@@ -50,10 +50,28 @@ inline bool ranked_before(const Scored& a, const Scored& b) noexcept {
     return ranks_before(a.score, a.doc, b.score, b.doc);
 }
 
+/// Longest list in increasing document order that sort_ranked ranks by counting.
+inline constexpr std::size_t kCountRankMax = 256;
+
+/// Puts the `count` entries of `v` (at most kCountRankMax, in increasing document order)
+/// in ranked_before's order: each entry goes to the place given by the number of entries
+/// with a smaller rank key, and of earlier entries with an equal one. The comparisons do
+/// not branch on the data (a comparison sort of a few dozen scores mispredicts about half
+/// of its comparisons) and run several at a time in vector registers. (ranked_sort.cpp)
+void rank_by_count(Scored* v, std::size_t count) noexcept;
+
+/// Whether the documents of `v` increase strictly from entry to entry.
+inline bool docs_increasing(const std::vector<Scored>& v) noexcept {
+    bool increasing = true;
+    for (std::size_t i = 1; i < v.size(); ++i) increasing &= v[i - 1].doc < v[i].doc;
+    return increasing;
+}
+
 /// Sorts by descending score. Up to 20 entries an entry moves in front of every earlier
 /// entry with a strictly smaller score, so equal scores keep their order; longer lists are
-/// sorted by ranked_before (by radix from kRadixSortMin entries), on the pool when
-/// `use_pool` and the list is long enough for it.
+/// sorted by ranked_before (by counting up to kCountRankMax entries in document order, by
+/// radix from kRadixSortMin entries), on the pool when `use_pool` and the list is long
+/// enough for it.
 inline void sort_ranked(std::vector<Scored>& v, bool use_pool = false) {
     if (v.size() <= kStableSortMax) {
         for (std::size_t i = 1; i < v.size(); ++i) {
@@ -65,6 +83,10 @@ inline void sort_ranked(std::vector<Scored>& v, bool use_pool = false) {
             }
             v[j] = e;
         }
+        return;
+    }
+    if (v.size() <= kCountRankMax && docs_increasing(v)) {
+        rank_by_count(v.data(), v.size());
         return;
     }
     if (v.size() >= kRadixSortMin && v.size() <= kRadixSortMax && (!use_pool || v.size() < kPoolSortMin)) {
@@ -118,6 +140,13 @@ inline void take_ranked(std::vector<Scored>& v, uint64_t n, bool use_pool = fals
 /// The scores and the documents are kept in two arrays, so that a sift reads only scores
 /// (half the memory of whole entries, which stays in the first-level cache beside the
 /// candidates streaming past).
+///
+/// Until the heap is full its entries are kept in the order offered, and the sifts up
+/// that their pushes would have made are made when it fills: the sift of entry i moves
+/// only entries 0 to i, so the heap is the one the pushes one by one would have built.
+/// A heap that never fills is not sifted at all when it holds more than 20 entries, which
+/// are sorted by the total order, given in document order (ranked by counting); up to 20,
+/// their order, which decides the order of ties, is the heap's, so they are sifted first.
 class TopHeap {
 public:
     explicit TopHeap(std::size_t n) : n_(n) {
@@ -132,12 +161,13 @@ public:
     /// Keeps e while the heap is not full, else in place of the minimum when e's score is
     /// greater. Most offers to a full heap are refused: that test is all that is inlined.
     void offer(Scored e) {
-        if (score_.size() < n_) return push(e);
+        if (score_.size() < n_) return append(e);
         if (n_ != 0 && e.score > score_[0]) replace_min(e);
     }
 
     /// The kept entries, best first.
     std::vector<Scored> take_sorted() && {
+        if (!full() && score_.size() <= kStableSortMax) sift_up_all();
         std::vector<Scored> out(score_.size());
         for (std::size_t i = 0; i < out.size(); ++i) out[i] = {doc_[i], score_[i]};
         sort_ranked(out);
@@ -145,19 +175,27 @@ public:
     }
 
 private:
-    [[gnu::noinline]] void push(Scored e) {
-        std::size_t p = score_.size();
+    void append(Scored e) {
         score_.push_back(e.score);
         doc_.push_back(e.doc);
         if (e.score != e.score) unordered_ = true;
-        if (p >= 7 && !unordered_) p = rise_three(p, [&](double above) { return above > e.score; });
-        while (p > 0) {
-            const std::size_t parent = (p - 1) / 2;
-            if (!(score_[parent] > e.score)) break;
-            move(parent, p);
-            p = parent;
+        if (full()) sift_up_all();
+    }
+
+    // Each entry after the first rises while its parent's score is greater.
+    [[gnu::noinline]] void sift_up_all() noexcept {
+        for (std::size_t i = 1; i < score_.size(); ++i) {
+            const Scored e{doc_[i], score_[i]};
+            std::size_t p = i;
+            if (p >= 7 && !unordered_) p = rise_three(p, [&](double above) { return above > e.score; });
+            while (p > 0) {
+                const std::size_t parent = (p - 1) / 2;
+                if (!(score_[parent] > e.score)) break;
+                move(parent, p);
+                p = parent;
+            }
+            put(p, e);
         }
-        put(p, e);
     }
 
     // The minimum's place goes to the smaller child (the right one when both are equal),
