@@ -328,14 +328,18 @@ private:
 /// clears exactly what was set. One instance per thread at a time: the kernels that use it
 /// never nest.
 ///
-/// Bytes index a table of 256 masks. Wider elements index it by their low byte, and each
-/// entry also keeps the value it belongs to: a lookup compares that key and selects the
-/// mask without a branch, whatever the script (text mixing values below and above 256
-/// costs no mispredictions, and text in one other script rarely needs anything else). A
-/// pattern value whose entry is taken by another value of the pattern goes to a WideSlots
-/// table, read only for such patterns. Wider patterns whose values all lie below 256 are
-/// keyed too: telling them apart would cost a pass over the pattern, which is more than
-/// the key comparisons cost them.
+/// Bytes index a table of 256 masks. Wider elements keep their value beside its mask, as
+/// the key of the entry, and a lookup compares it and selects the mask without a branch,
+/// whatever the script (text mixing values below and above 256 costs no mispredictions).
+/// A value has two entries it may take: its low byte, and the top byte of its product with
+/// an odd constant. While every value of the pattern sits at its low byte (all of a
+/// script whose values differ in it, and every pattern of values below 256), a lookup
+/// reads that entry only. Otherwise it reads both: a script spread over many blocks of 256
+/// (CJK) nearly always has two values of a pattern of 17 to 64 sharing a low byte, and
+/// they rarely share the other entry too. A value whose two entries other values hold
+/// displaces one of them to its other entry, and so on down a short chain; a value left
+/// without an entry at the end of a long one (many values sharing both) goes to a
+/// WideSlots table, read only for such patterns.
 template <class T>
 class ScratchMask64 {
 public:
@@ -349,30 +353,58 @@ public:
                 bit <<= 1;
             }
         } else {
+            // First every value whose low byte's entry is free or its own takes it, without
+            // a branch: a pattern of CJK would mispredict at each value sharing a low byte,
+            // and a store whose entry came from loads would hold back the loads after it.
+            // The entry keeps its key unless it is free; the bits of the other values'
+            // positions are kept aside.
+            uint64_t rest = 0;
             for (T c : pattern) {
                 const uint64_t v = static_cast<uint64_t>(c);
                 const std::size_t e = v & 255;
-                // Free or this value's own entry: one test without a branch between the
-                // first occurrence of a value and its repeats.
-                const bool own = (t.low[e] == 0) | (t.keys[e] == v);
-                if (own) [[likely]] {
-                    t.keys[e] = v;
-                    t.low[e] |= bit;
-                } else {
-                    const std::size_t slot = t.wide.add(v, bit, far_);
-                    if (slot != WideSlots::kSize) slots_[nslots_++] = static_cast<uint8_t>(slot);
-                }
+                const uint64_t low = t.low[e];
+                const uint64_t held = t.keys[e];
+                uint64_t free = uint64_t{0} - static_cast<uint64_t>(low == 0);
+#if defined(__GNUC__)
+                // Kept as a mask: as a condition, the compiler branches on it (between a
+                // value's first occurrence and its repeats, which mispredicts).
+                asm("" : "+r"(free));
+#endif
+                const uint64_t key = held ^ ((held ^ v) & free);
+                t.keys[e] = key;
+                const uint64_t own = bit & (uint64_t{0} - static_cast<uint64_t>(key == v));
+                t.low[e] = low | own;
+                rest |= bit ^ own;
                 bit <<= 1;
             }
+            // Then the others, in order: each takes its entry (the low byte's if a value
+            // displaced earlier was sent back there) or displaces the holder.
+            for (uint64_t r = rest; r != 0; r &= r - 1) {
+                const unsigned i = static_cast<unsigned>(std::countr_zero(r));
+                const uint64_t v = static_cast<uint64_t>(pattern[i]);
+                const std::size_t e1 = v & 255;
+                const bool first = (t.low[e1] != 0) & (t.keys[e1] == v);
+                const std::size_t e = first ? e1 : second_entry(v);
+                if ((t.low[e] == 0) | (t.keys[e] == v)) {
+                    t.keys[e] = v;
+                    t.low[e] |= uint64_t{1} << i;
+                } else {
+                    settle(t, v, uint64_t{1} << i);
+                }
+            }
+            const bool moved = rest != 0;
+            mode_ = nslots_ != 0 ? Mode::overflow : moved ? Mode::two : Mode::one;
         }
     }
     ~ScratchMask64() {
         Tables& t = *tables_;
-        // Every entry a value of the pattern indexes was set by the pattern (or is zero).
+        // Every entry a value of the pattern may take was set by the pattern (or is zero).
         if constexpr (sizeof(T) == 1) {
             for (T c : pattern_) t.low[c] = 0;
         } else {
             for (T c : pattern_) t.low[static_cast<uint64_t>(c) & 255] = 0;
+            if (mode_ != Mode::one)
+                for (T c : pattern_) t.low[second_entry(static_cast<uint64_t>(c))] = 0;
             for (std::size_t i = 0; i < nslots_; ++i) t.wide.vals[slots_[i]] = 0;
         }
     }
@@ -385,26 +417,35 @@ public:
             return t.low[c];
         } else {
             const uint64_t v = static_cast<uint64_t>(c);
-            const uint64_t direct = keyed_entry(t, v);
-            return nslots_ == 0 ? direct : direct | t.wide.get(v, far_);
+            if (mode_ == Mode::one) return keyed_entry(t, v & 255, v);
+            const uint64_t r = keyed_entry(t, v & 255, v) | keyed_entry(t, second_entry(v), v);
+            return mode_ == Mode::two ? r : r | t.wide.get(v, far_);
         }
     }
 
-    /// Returns f(lookup), `lookup(c)` being get(c) specialised for this pattern (no value
-    /// sharing an entry, or some), so that a loop over a text tests none of that at each
-    /// element.
+    /// Returns f(lookup), `lookup(c)` being get(c) specialised for this pattern (entries
+    /// read), so that a loop over a text tests none of that at each element.
     template <class F>
     decltype(auto) visit(F&& f) const {
         const Tables& t = *tables_;
         if constexpr (sizeof(T) == 1) {
             return f([&t](T c) noexcept { return t.low[c]; });
         } else {
-            if (nslots_ == 0)
-                return f([&t](T c) noexcept { return keyed_entry(t, static_cast<uint64_t>(c)); });
+            if (mode_ == Mode::one)
+                return f([&t](T c) noexcept {
+                    const uint64_t v = static_cast<uint64_t>(c);
+                    return keyed_entry(t, v & 255, v);
+                });
+            if (mode_ == Mode::two)
+                return f([&t](T c) noexcept {
+                    const uint64_t v = static_cast<uint64_t>(c);
+                    return keyed_entry(t, v & 255, v) | keyed_entry(t, second_entry(v), v);
+                });
             const bool far = far_;
             return f([&t, far](T c) noexcept {
                 const uint64_t v = static_cast<uint64_t>(c);
-                return keyed_entry(t, v) | t.wide.get(v, far);
+                return keyed_entry(t, v & 255, v) | keyed_entry(t, second_entry(v), v) |
+                       t.wide.get(v, far);
             });
         }
     }
@@ -414,8 +455,8 @@ private:
     struct Tables {
         uint64_t low[256] = {};
         // Wider elements only: the value of each entry of `low` (a key left by an earlier
-        // pattern has mask 0), and the values that share an entry with another; every
-        // mask is 0 between uses.
+        // pattern has mask 0), and the values left without an entry; every mask is 0
+        // between uses.
         [[no_unique_address]] std::conditional_t<sizeof(T) == 1, NoWide, uint64_t[256]> keys{};
         [[no_unique_address]] std::conditional_t<sizeof(T) == 1, NoWide, WideSlots> wide{};
     };
@@ -425,16 +466,57 @@ private:
         static thread_local Tables t;
         return t;
     }
-    /// The mask of `v` held in its low byte's entry of a wide pattern's tables.
-    static uint64_t keyed_entry(const Tables& t, uint64_t v) noexcept {
-        const std::size_t e = v & 255;
+    /// The mask of `v` if entry `e` holds it, else 0.
+    static uint64_t keyed_entry(const Tables& t, std::size_t e, uint64_t v) noexcept {
         return t.low[e] & (uint64_t{0} - static_cast<uint64_t>(t.keys[e] == v));
     }
+    /// The other entry a wide value may take: the top byte of its product with an odd
+    /// constant, in 32 bits for 32-bit elements (code points), whose products then need
+    /// no 64-bit constant.
+    static std::size_t second_entry(uint64_t v) noexcept {
+        if constexpr (sizeof(T) <= 4)
+            return static_cast<uint32_t>(static_cast<uint32_t>(v) * 0x9E3779B1u) >> 24;
+        else
+            return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ULL) >> 56);
+    }
+    /// Sets `bit` for `v`, whose two entries other values hold: in the overflow table if
+    /// `v` is there already; else `v` takes its second entry, the value it displaces takes
+    /// its own other entry, and so on until one finds a free entry. A value still without
+    /// an entry after kChain steps goes to the overflow table.
+    [[gnu::noinline]] void settle(Tables& t, uint64_t v, uint64_t bit) noexcept {
+        if (nslots_ != 0 && t.wide.get(v, far_) != 0) {
+            t.wide.add(v, bit, far_);
+            return;
+        }
+        static constexpr int kChain = 32;
+        uint64_t key = v;
+        uint64_t mask = bit;
+        std::size_t e = second_entry(v);
+        for (int step = 0; step < kChain; ++step) {
+            std::swap(key, t.keys[e]);
+            std::swap(mask, t.low[e]);
+            // The displaced value's other entry (the same one when both coincide: it then
+            // displaces the value that just came, which the next step sends back).
+            const std::size_t e1 = key & 255;
+            e = e1 == e ? second_entry(key) : e1;
+            if (t.low[e] == 0) {
+                t.keys[e] = key;
+                t.low[e] = mask;
+                return;
+            }
+        }
+        const std::size_t slot = t.wide.add(key, mask, far_);
+        if (slot != WideSlots::kSize) slots_[nslots_++] = static_cast<uint8_t>(slot);
+    }
+
+    // Entries a lookup reads: the low byte's, both, or both and the overflow table.
+    enum class Mode : uint8_t { one, two, overflow };
 
     std::span<const T> pattern_;
     Tables* tables_;  // this thread's tables, looked up once
     uint8_t slots_[64];
     std::size_t nslots_ = 0;
+    Mode mode_ = Mode::one;
     bool far_ = false;  // some value in `wide` lies outside its lookup window
 };
 
