@@ -127,6 +127,31 @@ inline uint64_t low_mask(const uint64_t* table, uint64_t v) noexcept {
     return table[v & 255] & (uint64_t{0} - static_cast<uint64_t>(v < 256));
 }
 
+/// `x` when `a == b`, else 0, by a conditional move written out: the compiler makes such a
+/// selection a branch (mispredicted wherever the operands differ at random) or an AND with
+/// the negated comparison, two instructions longer.
+inline uint64_t if_equal(uint64_t a, uint64_t b, uint64_t x) noexcept {
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("cmpq %[a], %[b]\n\tcmovneq %[zero], %[x]"
+        : [x] "+r"(x)
+        : [a] "rm"(a), [b] "r"(b), [zero] "r"(uint64_t{0})
+        : "cc");
+    return x;
+#else
+    return x & (uint64_t{0} - static_cast<uint64_t>(a == b));
+#endif
+}
+
+/// `a` when `z` is 0, else `b`, by a conditional move (see if_equal).
+inline uint64_t if_zero(uint64_t z, uint64_t a, uint64_t b) noexcept {
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("testq %[z], %[z]\n\tcmovzq %[a], %[b]" : [b] "+r"(b) : [z] "r"(z), [a] "r"(a) : "cc");
+    return b;
+#else
+    return z == 0 ? a : b;
+#endif
+}
+
 /// Masks of a pattern of at most 16 elements, computed per lookup by comparing the element
 /// with every pattern element at once: nothing is built but a copy of the pattern.
 template <class T>
@@ -358,25 +383,19 @@ public:
             // and a store whose entry came from loads would hold back the loads after it.
             // The entry keeps its key unless it is free; the bits of the other values'
             // positions are kept aside.
-            uint64_t rest = 0;
+            uint64_t placed = 0;
             for (T c : pattern) {
                 const uint64_t v = static_cast<uint64_t>(c);
                 const std::size_t e = v & 255;
                 const uint64_t low = t.low[e];
-                const uint64_t held = t.keys[e];
-                uint64_t free = uint64_t{0} - static_cast<uint64_t>(low == 0);
-#if defined(__GNUC__)
-                // Kept as a mask: as a condition, the compiler branches on it (between a
-                // value's first occurrence and its repeats, which mispredicts).
-                asm("" : "+r"(free));
-#endif
-                const uint64_t key = held ^ ((held ^ v) & free);
+                const uint64_t key = if_zero(low, v, t.keys[e]);
                 t.keys[e] = key;
-                const uint64_t own = bit & (uint64_t{0} - static_cast<uint64_t>(key == v));
+                const uint64_t own = if_equal(key, v, bit);
                 t.low[e] = low | own;
-                rest |= bit ^ own;
+                placed |= own;
                 bit <<= 1;
             }
+            const uint64_t rest = (bit - 1) ^ placed;
             // Then the others, in order: each takes its entry (the low byte's if a value
             // displaced earlier was sent back there) or displaces the holder.
             for (uint64_t r = rest; r != 0; r &= r - 1) {
@@ -386,6 +405,7 @@ public:
                 const bool first = (t.low[e1] != 0) & (t.keys[e1] == v);
                 const std::size_t e = first ? e1 : second_entry(v);
                 if ((t.low[e] == 0) | (t.keys[e] == v)) {
+                    if (t.low[e] == 0) taken_[ntaken_++] = static_cast<uint8_t>(e);
                     t.keys[e] = v;
                     t.low[e] |= uint64_t{1} << i;
                 } else {
@@ -398,13 +418,13 @@ public:
     }
     ~ScratchMask64() {
         Tables& t = *tables_;
-        // Every entry a value of the pattern may take was set by the pattern (or is zero).
+        // The entries set are the low bytes' of the values (or zero) and those taken after
+        // the first pass, which are listed.
         if constexpr (sizeof(T) == 1) {
             for (T c : pattern_) t.low[c] = 0;
         } else {
             for (T c : pattern_) t.low[static_cast<uint64_t>(c) & 255] = 0;
-            if (mode_ != Mode::one)
-                for (T c : pattern_) t.low[second_entry(static_cast<uint64_t>(c))] = 0;
+            for (std::size_t i = 0; i < ntaken_; ++i) t.low[taken_[i]] = 0;
             for (std::size_t i = 0; i < nslots_; ++i) t.wide.vals[slots_[i]] = 0;
         }
     }
@@ -468,7 +488,7 @@ private:
     }
     /// The mask of `v` if entry `e` holds it, else 0.
     static uint64_t keyed_entry(const Tables& t, std::size_t e, uint64_t v) noexcept {
-        return t.low[e] & (uint64_t{0} - static_cast<uint64_t>(t.keys[e] == v));
+        return if_equal(t.keys[e], v, t.low[e]);
     }
     /// The other entry a wide value may take: the top byte of its product with an odd
     /// constant, in 32 bits for 32-bit elements (code points), whose products then need
@@ -500,6 +520,7 @@ private:
             const std::size_t e1 = key & 255;
             e = e1 == e ? second_entry(key) : e1;
             if (t.low[e] == 0) {
+                taken_[ntaken_++] = static_cast<uint8_t>(e);
                 t.keys[e] = key;
                 t.low[e] = mask;
                 return;
@@ -516,6 +537,9 @@ private:
     Tables* tables_;  // this thread's tables, looked up once
     uint8_t slots_[64];
     std::size_t nslots_ = 0;
+    // Entries taken after the first pass: at most one for each element it left aside.
+    uint8_t taken_[64];
+    std::size_t ntaken_ = 0;
     Mode mode_ = Mode::one;
     bool far_ = false;  // some value in `wide` lies outside its lookup window
 };
