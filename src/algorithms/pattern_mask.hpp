@@ -402,12 +402,17 @@ public:
                 const unsigned i = static_cast<unsigned>(std::countr_zero(r));
                 const uint64_t v = static_cast<uint64_t>(pattern[i]);
                 const std::size_t e1 = v & 255;
-                const bool first = (t.low[e1] != 0) & (t.keys[e1] == v);
-                const std::size_t e = first ? e1 : second_entry(v);
-                if ((t.low[e] == 0) | (t.keys[e] == v)) {
-                    if (t.low[e] == 0) taken_[ntaken_++] = static_cast<uint8_t>(e);
+                const std::size_t e2 = second_entry(v);
+                // The low byte's entry holds this value only if a chain sent it back there
+                // (every such entry is taken, so its key tells); the tests select without
+                // branches, as in the first pass.
+                const std::size_t e = if_equal(t.keys[e1], v, e1 ^ e2) ^ e2;
+                const uint64_t low = t.low[e];
+                if ((if_equal(t.keys[e], v, 1) | (low == 0)) != 0) [[likely]] {
+                    taken_[ntaken_] = static_cast<uint8_t>(e);
+                    ntaken_ += low == 0;
                     t.keys[e] = v;
-                    t.low[e] |= uint64_t{1} << i;
+                    t.low[e] = low | (uint64_t{1} << i);
                 } else {
                     settle(t, v, uint64_t{1} << i);
                 }
