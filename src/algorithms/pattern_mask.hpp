@@ -396,18 +396,16 @@ public:
                 bit <<= 1;
             }
             const uint64_t rest = (bit - 1) ^ placed;
-            // Then the others, in order: each takes its entry (the low byte's if a value
-            // displaced earlier was sent back there) or displaces the holder.
+            // Then the others, in order: each takes its second entry or displaces the
+            // holder (see settle). A chain may send a value back to its low byte's entry
+            // and a later occurrence then take the second one: the value's bits are then
+            // split between its entries, which every lookup of such a pattern ORs.
             for (uint64_t r = rest; r != 0; r &= r - 1) {
                 const unsigned i = static_cast<unsigned>(std::countr_zero(r));
                 const uint64_t v = static_cast<uint64_t>(pattern[i]);
-                const std::size_t e1 = v & 255;
-                const std::size_t e2 = second_entry(v);
-                // The low byte's entry holds this value only if a chain sent it back there
-                // (every such entry is taken, so its key tells); the tests select without
-                // branches, as in the first pass.
-                const std::size_t e = if_equal(t.keys[e1], v, e1 ^ e2) ^ e2;
+                const std::size_t e = second_entry(v);
                 const uint64_t low = t.low[e];
+                // Free or this value's own, tested without a branch (as in the first pass).
                 if ((if_equal(t.keys[e], v, 1) | (low == 0)) != 0) [[likely]] {
                     taken_[ntaken_] = static_cast<uint8_t>(e);
                     ntaken_ += low == 0;
@@ -504,10 +502,10 @@ private:
         else
             return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ULL) >> 56);
     }
-    /// Sets `bit` for `v`, whose two entries other values hold: in the overflow table if
-    /// `v` is there already; else `v` takes its second entry, the value it displaces takes
-    /// its own other entry, and so on until one finds a free entry. A value still without
-    /// an entry after kChain steps goes to the overflow table.
+    /// Sets `bit` for `v`, whose second entry another value holds: in the overflow table if
+    /// `v` is there already; else `v` takes that entry, the value it displaces takes its
+    /// own other entry, and so on until one finds a free entry. A value still without an
+    /// entry after kChain steps goes to the overflow table.
     [[gnu::noinline]] void settle(Tables& t, uint64_t v, uint64_t bit) noexcept {
         if (nslots_ != 0 && t.wide.get(v, far_) != 0) {
             t.wide.add(v, bit, far_);
