@@ -4,9 +4,9 @@
 // A pattern of at most 16 elements (a word) can be compared with an element in a few
 // vector instructions, which costs less than building and clearing any table. Patterns of
 // up to 64 elements index a table of 256 masks: by value when every value is below 256,
-// else by low byte with the value kept beside its mask (a value sharing an entry with
-// another goes to a small open-addressing table), so that no lookup branches on the
-// value. Longer patterns keep values of 256 and more in a hash map.
+// else with the value kept beside its mask, by low byte or (when values share one) by a
+// second hashed entry, so that no lookup branches on the value. Longer patterns keep
+// values of 256 and more in a hash map.
 #pragma once
 
 #include <absl/container/flat_hash_map.h>
@@ -61,9 +61,9 @@ inline void clear_byte_masks(uint64_t* table, std::span<const uint8_t> bytes) no
     for (const uint8_t c : bytes) table[c] = 0;
 }
 
-/// Masks of the values of 256 and more of a pattern of at most 64 elements, in an
-/// open-addressing table without wrap-around (a slot with mask 0 is empty; keys are only
-/// ever values of 256 and more). A value lies at its home slot or one of the next
+/// Masks of values of a pattern of at most 64 elements that its 256-entry table leaves
+/// out, in an open-addressing table without wrap-around (a slot with mask 0 is empty). A
+/// value lies at its home slot or one of the next
 /// kWindow - 1 slots whenever the pattern's values fit so (`far` is false): a lookup then
 /// reads that fixed window and selects the match without a branch, so text that mixes
 /// values below and above 256 costs no mispredictions. Otherwise lookups probe on to the
@@ -78,16 +78,16 @@ struct WideSlots {
 
     static std::size_t home(uint64_t v) noexcept { return ElementHash{}(v) & (kHome - 1); }
 
-    /// Sets `bit` in the mask of `v` (>= 256); returns the slot when it was empty before,
-    /// else kSize. `far` becomes true when the slot lies outside the window of `v`.
-    std::size_t add(uint64_t v, uint64_t bit, bool& far) noexcept {
+    /// Sets the bits of `bits` in the mask of `v`; returns the slot when it was empty
+    /// before, else kSize. `far` becomes true when the slot lies outside the window of `v`.
+    std::size_t add(uint64_t v, uint64_t bits, bool& far) noexcept {
         const std::size_t h = home(v);
         std::size_t i = h;
         while (vals[i] != 0 && keys[i] != v) ++i;
         far |= i - h >= kWindow;
         const bool fresh = vals[i] == 0;
         keys[i] = v;
-        vals[i] |= bit;
+        vals[i] |= bits;
         return fresh ? i : kSize;
     }
 
@@ -242,7 +242,7 @@ private:
 
 /// Masks of a pattern of at most 64 elements: one word per value. A pattern of 32- or
 /// 64-bit elements of at most ShortMask::kMax elements is held as a ShortMask; a longer
-/// one with values of 256 and more keys its 256 masks by low byte, as ScratchMask64 does.
+/// one with values of 256 and more keys its 256 masks by low byte.
 /// The tables live inside the object (on the stack for callers); nothing is allocated.
 template <class T>
 class PatternMask64 {
@@ -296,8 +296,8 @@ public:
 
 private:
     /// A pattern with values of 256 and more: every value indexes the masks by its low
-    /// byte and is kept as the key of its entry (as in ScratchMask64); a value whose entry
-    /// another value holds goes to `wide_`.
+    /// byte and is kept as the key of its entry; a value whose entry another value holds
+    /// goes to `wide_`.
     void build_keyed(std::span<const T> pattern) noexcept {
         if constexpr (sizeof(T) > 1) {
             std::memset(keys_, 0, sizeof keys_);
