@@ -100,17 +100,19 @@ double jaro_one_word(std::span<const T> s1, std::span<const T> s2, std::size_t w
     const ScratchMask64<T> pm(s2);
     uint64_t f2 = 0;
     uint64_t m = 0;
-    for (std::size_t i = 0; i < l1; ++i) {
-        const Window win = window_of(i, w, l2);
-        if (win.lo >= win.hi) break;  // windows only move right
-        const uint64_t hi_mask = win.hi == 64 ? ~uint64_t{0} : (uint64_t{1} << win.hi) - 1;
-        const uint64_t cand = pm.get(s1[i]) & ~f2 & hi_mask & (~uint64_t{0} << win.lo);
-        if (cand != 0) {
-            f2 |= cand & (~cand + 1);
-            f1[i / 64] |= uint64_t{1} << (i % 64);
-            ++m;
+    pm.visit([&](auto get) {
+        for (std::size_t i = 0; i < l1; ++i) {
+            const Window win = window_of(i, w, l2);
+            if (win.lo >= win.hi) break;  // windows only move right
+            const uint64_t hi_mask = win.hi == 64 ? ~uint64_t{0} : (uint64_t{1} << win.hi) - 1;
+            const uint64_t cand = get(s1[i]) & ~f2 & hi_mask & (~uint64_t{0} << win.lo);
+            if (cand != 0) {
+                f2 |= cand & (~cand + 1);
+                f1[i / 64] |= uint64_t{1} << (i % 64);
+                ++m;
+            }
         }
-    }
+    });
     if (m == 0) return 0.0;
     return jaro_value(l1, l2, m, half_transpositions(s1, s2, f1, blocks_for(l1), &f2));
 }

@@ -20,10 +20,9 @@
 namespace tarnwick::algorithms {
 namespace {
 
-/// One-word form: pattern `a` of 1..64 elements with masks `pm` (a ScratchMask64 or a
-/// ShortMask), text `b`.
-template <class Masks, class T>
-uint64_t osa_one_word(const Masks& pm, std::size_t m, std::span<const T> b) noexcept {
+/// One-word form: a pattern of 1..64 elements with masks given by `get(c)`, text `b`.
+template <class Get, class T>
+uint64_t osa_one_word(Get get, std::size_t m, std::span<const T> b) noexcept {
     const uint64_t last = uint64_t{1} << (m - 1);
     uint64_t VP = ~uint64_t{0};
     uint64_t VN = 0;
@@ -31,7 +30,7 @@ uint64_t osa_one_word(const Masks& pm, std::size_t m, std::span<const T> b) noex
     uint64_t PM_prev = 0;
     uint64_t dist = m;
     for (T c : b) {
-        const uint64_t PM_j = pm.get(c);
+        const uint64_t PM_j = get(c);
         const uint64_t TR = (((~D0) & PM_j) << 1) & PM_prev;
         D0 = (((PM_j & VP) + VP) ^ VP) | PM_j | VN | TR;
         uint64_t HP = VN | ~(D0 | VP);
@@ -108,10 +107,13 @@ uint64_t osa_distance(std::span<const T> s1, std::span<const T> s2) {
     std::span<const T> b = ax.b;
     if (a.size() > b.size()) std::swap(a, b);
     if (a.empty()) return b.size();
-    if (a.size() <= ShortMask<T>::kMax) return osa_one_word(ShortMask<T>(a), a.size(), b);
+    if (a.size() <= ShortMask<T>::kMax) {
+        const ShortMask<T> pm(a);
+        return osa_one_word([&pm](T c) noexcept { return pm.get(c); }, a.size(), b);
+    }
     if (a.size() <= 64) {
         const ScratchMask64<T> pm(a);
-        return osa_one_word(pm, a.size(), b);
+        return pm.visit([&](auto get) { return osa_one_word(get, a.size(), b); });
     }
     // Longer patterns of wide elements: their byte codes take the dense tables.
     if (const auto d = with_dense_codes(a, b, [](auto x, auto y) { return osa_distance(x, y); }))

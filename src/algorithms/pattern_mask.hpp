@@ -4,9 +4,9 @@
 // A pattern of at most 16 elements (a word) can be compared with an element in a few
 // vector instructions, which costs less than building and clearing any table. Patterns of
 // up to 64 elements index a table of 256 masks: by value when every value is below 256,
-// else by low byte with the value kept beside its mask (a value sharing an entry with
-// another goes to a small open-addressing table), so that no lookup branches on the
-// value. Longer patterns keep values of 256 and more in a hash map.
+// else with the value kept beside its mask, by low byte or (when values share one) by a
+// second hashed entry, so that no lookup branches on the value. Longer patterns keep
+// values of 256 and more in a hash map.
 #pragma once
 
 #include <absl/container/flat_hash_map.h>
@@ -61,9 +61,9 @@ inline void clear_byte_masks(uint64_t* table, std::span<const uint8_t> bytes) no
     for (const uint8_t c : bytes) table[c] = 0;
 }
 
-/// Masks of the values of 256 and more of a pattern of at most 64 elements, in an
-/// open-addressing table without wrap-around (a slot with mask 0 is empty; keys are only
-/// ever values of 256 and more). A value lies at its home slot or one of the next
+/// Masks of values of a pattern of at most 64 elements that its 256-entry table leaves
+/// out, in an open-addressing table without wrap-around (a slot with mask 0 is empty). A
+/// value lies at its home slot or one of the next
 /// kWindow - 1 slots whenever the pattern's values fit so (`far` is false): a lookup then
 /// reads that fixed window and selects the match without a branch, so text that mixes
 /// values below and above 256 costs no mispredictions. Otherwise lookups probe on to the
@@ -78,16 +78,16 @@ struct WideSlots {
 
     static std::size_t home(uint64_t v) noexcept { return ElementHash{}(v) & (kHome - 1); }
 
-    /// Sets `bit` in the mask of `v` (>= 256); returns the slot when it was empty before,
-    /// else kSize. `far` becomes true when the slot lies outside the window of `v`.
-    std::size_t add(uint64_t v, uint64_t bit, bool& far) noexcept {
+    /// Sets the bits of `bits` in the mask of `v`; returns the slot when it was empty
+    /// before, else kSize. `far` becomes true when the slot lies outside the window of `v`.
+    std::size_t add(uint64_t v, uint64_t bits, bool& far) noexcept {
         const std::size_t h = home(v);
         std::size_t i = h;
         while (vals[i] != 0 && keys[i] != v) ++i;
         far |= i - h >= kWindow;
         const bool fresh = vals[i] == 0;
         keys[i] = v;
-        vals[i] |= bit;
+        vals[i] |= bits;
         return fresh ? i : kSize;
     }
 
@@ -125,6 +125,31 @@ private:
 /// entry of the 256 and masks it off.
 inline uint64_t low_mask(const uint64_t* table, uint64_t v) noexcept {
     return table[v & 255] & (uint64_t{0} - static_cast<uint64_t>(v < 256));
+}
+
+/// `x` when `a == b`, else 0, by a conditional move written out: the compiler makes such a
+/// selection a branch (mispredicted wherever the operands differ at random) or an AND with
+/// the negated comparison, two instructions longer.
+inline uint64_t if_equal(uint64_t a, uint64_t b, uint64_t x) noexcept {
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("cmpq %[a], %[b]\n\tcmovneq %[zero], %[x]"
+        : [x] "+r"(x)
+        : [a] "rm"(a), [b] "r"(b), [zero] "r"(uint64_t{0})
+        : "cc");
+    return x;
+#else
+    return x & (uint64_t{0} - static_cast<uint64_t>(a == b));
+#endif
+}
+
+/// `a` when `z` is 0, else `b`, by a conditional move (see if_equal).
+inline uint64_t if_zero(uint64_t z, uint64_t a, uint64_t b) noexcept {
+#if defined(__GNUC__) && defined(__x86_64__)
+    asm("testq %[z], %[z]\n\tcmovzq %[a], %[b]" : [b] "+r"(b) : [z] "r"(z), [a] "r"(a) : "cc");
+    return b;
+#else
+    return z == 0 ? a : b;
+#endif
 }
 
 /// Masks of a pattern of at most 16 elements, computed per lookup by comparing the element
@@ -217,7 +242,7 @@ private:
 
 /// Masks of a pattern of at most 64 elements: one word per value. A pattern of 32- or
 /// 64-bit elements of at most ShortMask::kMax elements is held as a ShortMask; a longer
-/// one with values of 256 and more keys its 256 masks by low byte, as ScratchMask64 does.
+/// one with values of 256 and more keys its 256 masks by low byte.
 /// The tables live inside the object (on the stack for callers); nothing is allocated.
 template <class T>
 class PatternMask64 {
@@ -271,8 +296,8 @@ public:
 
 private:
     /// A pattern with values of 256 and more: every value indexes the masks by its low
-    /// byte and is kept as the key of its entry (as in ScratchMask64); a value whose entry
-    /// another value holds goes to `wide_`.
+    /// byte and is kept as the key of its entry; a value whose entry another value holds
+    /// goes to `wide_`.
     void build_keyed(std::span<const T> pattern) noexcept {
         if constexpr (sizeof(T) > 1) {
             std::memset(keys_, 0, sizeof keys_);
@@ -328,14 +353,18 @@ private:
 /// clears exactly what was set. One instance per thread at a time: the kernels that use it
 /// never nest.
 ///
-/// Bytes index a table of 256 masks. Wider elements index it by their low byte, and each
-/// entry also keeps the value it belongs to: a lookup compares that key and selects the
-/// mask without a branch, whatever the script (text mixing values below and above 256
-/// costs no mispredictions, and text in one other script rarely needs anything else). A
-/// pattern value whose entry is taken by another value of the pattern goes to a WideSlots
-/// table, read only for such patterns. Wider patterns whose values all lie below 256 are
-/// keyed too: telling them apart would cost a pass over the pattern, which is more than
-/// the key comparisons cost them.
+/// Bytes index a table of 256 masks. Wider elements keep their value beside its mask, as
+/// the key of the entry, and a lookup compares it and selects the mask without a branch,
+/// whatever the script (text mixing values below and above 256 costs no mispredictions).
+/// A value has two entries it may take: its low byte, and the top byte of its product with
+/// an odd constant. While every value of the pattern sits at its low byte (all of a
+/// script whose values differ in it, and every pattern of values below 256), a lookup
+/// reads that entry only. Otherwise it reads both: a script spread over many blocks of 256
+/// (CJK) nearly always has two values of a pattern of 17 to 64 sharing a low byte, and
+/// they rarely share the other entry too. A value whose two entries other values hold
+/// displaces one of them to its other entry, and so on down a short chain; a value left
+/// without an entry at the end of a long one (many values sharing both) goes to a
+/// WideSlots table, read only for such patterns.
 template <class T>
 class ScratchMask64 {
 public:
@@ -349,30 +378,56 @@ public:
                 bit <<= 1;
             }
         } else {
+            // First every value whose low byte's entry is free or its own takes it, without
+            // a branch: a pattern of CJK would mispredict at each value sharing a low byte,
+            // and a store whose entry came from loads would hold back the loads after it.
+            // The entry keeps its key unless it is free; the bits of the other values'
+            // positions are kept aside.
+            uint64_t placed = 0;
             for (T c : pattern) {
                 const uint64_t v = static_cast<uint64_t>(c);
                 const std::size_t e = v & 255;
-                // Free or this value's own entry: one test without a branch between the
-                // first occurrence of a value and its repeats.
-                const bool own = (t.low[e] == 0) | (t.keys[e] == v);
-                if (own) [[likely]] {
-                    t.keys[e] = v;
-                    t.low[e] |= bit;
-                } else {
-                    const std::size_t slot = t.wide.add(v, bit, far_);
-                    if (slot != WideSlots::kSize) slots_[nslots_++] = static_cast<uint8_t>(slot);
-                }
+                const uint64_t low = t.low[e];
+                const uint64_t key = if_zero(low, v, t.keys[e]);
+                t.keys[e] = key;
+                const uint64_t own = if_equal(key, v, bit);
+                t.low[e] = low | own;
+                placed |= own;
                 bit <<= 1;
             }
+            const uint64_t rest = (bit - 1) ^ placed;
+            // Then the others, in order: each takes its second entry or displaces the
+            // holder (see settle). A chain may send a value back to its low byte's entry
+            // and a later occurrence then take the second one: the value's bits are then
+            // split between its entries, which every lookup of such a pattern ORs.
+            for (uint64_t r = rest; r != 0; r &= r - 1) {
+                const unsigned i = static_cast<unsigned>(std::countr_zero(r));
+                const uint64_t v = static_cast<uint64_t>(pattern[i]);
+                const std::size_t e = second_entry(v);
+                const uint64_t low = t.low[e];
+                // Free or this value's own, tested without a branch (as in the first pass).
+                if ((if_equal(t.keys[e], v, 1) | (low == 0)) != 0) [[likely]] {
+                    taken_[ntaken_] = static_cast<uint8_t>(e);
+                    ntaken_ += low == 0;
+                    t.keys[e] = v;
+                    t.low[e] = low | (uint64_t{1} << i);
+                } else {
+                    settle(t, v, uint64_t{1} << i);
+                }
+            }
+            const bool moved = rest != 0;
+            mode_ = nslots_ != 0 ? Mode::overflow : moved ? Mode::two : Mode::one;
         }
     }
     ~ScratchMask64() {
         Tables& t = *tables_;
-        // Every entry a value of the pattern indexes was set by the pattern (or is zero).
+        // The entries set are the low bytes' of the values (or zero) and those taken after
+        // the first pass, which are listed.
         if constexpr (sizeof(T) == 1) {
             for (T c : pattern_) t.low[c] = 0;
         } else {
             for (T c : pattern_) t.low[static_cast<uint64_t>(c) & 255] = 0;
+            for (std::size_t i = 0; i < ntaken_; ++i) t.low[taken_[i]] = 0;
             for (std::size_t i = 0; i < nslots_; ++i) t.wide.vals[slots_[i]] = 0;
         }
     }
@@ -385,26 +440,35 @@ public:
             return t.low[c];
         } else {
             const uint64_t v = static_cast<uint64_t>(c);
-            const uint64_t direct = keyed_entry(t, v);
-            return nslots_ == 0 ? direct : direct | t.wide.get(v, far_);
+            if (mode_ == Mode::one) return keyed_entry(t, v & 255, v);
+            const uint64_t r = keyed_entry(t, v & 255, v) | keyed_entry(t, second_entry(v), v);
+            return mode_ == Mode::two ? r : r | t.wide.get(v, far_);
         }
     }
 
-    /// Returns f(lookup), `lookup(c)` being get(c) specialised for this pattern (no value
-    /// sharing an entry, or some), so that a loop over a text tests none of that at each
-    /// element.
+    /// Returns f(lookup), `lookup(c)` being get(c) specialised for this pattern (entries
+    /// read), so that a loop over a text tests none of that at each element.
     template <class F>
     decltype(auto) visit(F&& f) const {
         const Tables& t = *tables_;
         if constexpr (sizeof(T) == 1) {
             return f([&t](T c) noexcept { return t.low[c]; });
         } else {
-            if (nslots_ == 0)
-                return f([&t](T c) noexcept { return keyed_entry(t, static_cast<uint64_t>(c)); });
+            if (mode_ == Mode::one)
+                return f([&t](T c) noexcept {
+                    const uint64_t v = static_cast<uint64_t>(c);
+                    return keyed_entry(t, v & 255, v);
+                });
+            if (mode_ == Mode::two)
+                return f([&t](T c) noexcept {
+                    const uint64_t v = static_cast<uint64_t>(c);
+                    return keyed_entry(t, v & 255, v) | keyed_entry(t, second_entry(v), v);
+                });
             const bool far = far_;
             return f([&t, far](T c) noexcept {
                 const uint64_t v = static_cast<uint64_t>(c);
-                return keyed_entry(t, v) | t.wide.get(v, far);
+                return keyed_entry(t, v & 255, v) | keyed_entry(t, second_entry(v), v) |
+                       t.wide.get(v, far);
             });
         }
     }
@@ -414,8 +478,8 @@ private:
     struct Tables {
         uint64_t low[256] = {};
         // Wider elements only: the value of each entry of `low` (a key left by an earlier
-        // pattern has mask 0), and the values that share an entry with another; every
-        // mask is 0 between uses.
+        // pattern has mask 0), and the values left without an entry; every mask is 0
+        // between uses.
         [[no_unique_address]] std::conditional_t<sizeof(T) == 1, NoWide, uint64_t[256]> keys{};
         [[no_unique_address]] std::conditional_t<sizeof(T) == 1, NoWide, WideSlots> wide{};
     };
@@ -425,16 +489,61 @@ private:
         static thread_local Tables t;
         return t;
     }
-    /// The mask of `v` held in its low byte's entry of a wide pattern's tables.
-    static uint64_t keyed_entry(const Tables& t, uint64_t v) noexcept {
-        const std::size_t e = v & 255;
-        return t.low[e] & (uint64_t{0} - static_cast<uint64_t>(t.keys[e] == v));
+    /// The mask of `v` if entry `e` holds it, else 0.
+    static uint64_t keyed_entry(const Tables& t, std::size_t e, uint64_t v) noexcept {
+        return if_equal(t.keys[e], v, t.low[e]);
     }
+    /// The other entry a wide value may take: the top byte of its product with an odd
+    /// constant, in 32 bits for 32-bit elements (code points), whose products then need
+    /// no 64-bit constant.
+    static std::size_t second_entry(uint64_t v) noexcept {
+        if constexpr (sizeof(T) <= 4)
+            return static_cast<uint32_t>(static_cast<uint32_t>(v) * 0x9E3779B1u) >> 24;
+        else
+            return static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ULL) >> 56);
+    }
+    /// Sets `bit` for `v`, whose second entry another value holds: in the overflow table if
+    /// `v` is there already; else `v` takes that entry, the value it displaces takes its
+    /// own other entry, and so on until one finds a free entry. A value still without an
+    /// entry after kChain steps goes to the overflow table.
+    [[gnu::noinline]] void settle(Tables& t, uint64_t v, uint64_t bit) noexcept {
+        if (nslots_ != 0 && t.wide.get(v, far_) != 0) {
+            t.wide.add(v, bit, far_);
+            return;
+        }
+        static constexpr int kChain = 32;
+        uint64_t key = v;
+        uint64_t mask = bit;
+        std::size_t e = second_entry(v);
+        for (int step = 0; step < kChain; ++step) {
+            std::swap(key, t.keys[e]);
+            std::swap(mask, t.low[e]);
+            // The displaced value's other entry (the same one when both coincide: it then
+            // displaces the value that just came, which the next step sends back).
+            const std::size_t e1 = key & 255;
+            e = e1 == e ? second_entry(key) : e1;
+            if (t.low[e] == 0) {
+                taken_[ntaken_++] = static_cast<uint8_t>(e);
+                t.keys[e] = key;
+                t.low[e] = mask;
+                return;
+            }
+        }
+        const std::size_t slot = t.wide.add(key, mask, far_);
+        if (slot != WideSlots::kSize) slots_[nslots_++] = static_cast<uint8_t>(slot);
+    }
+
+    // Entries a lookup reads: the low byte's, both, or both and the overflow table.
+    enum class Mode : uint8_t { one, two, overflow };
 
     std::span<const T> pattern_;
     Tables* tables_;  // this thread's tables, looked up once
     uint8_t slots_[64];
     std::size_t nslots_ = 0;
+    // Entries taken after the first pass: at most one for each element it left aside.
+    uint8_t taken_[64];
+    std::size_t ntaken_ = 0;
+    Mode mode_ = Mode::one;
     bool far_ = false;  // some value in `wide` lies outside its lookup window
 };
 
