@@ -270,6 +270,20 @@ inline uint32_t* decode_well_formed_until(const uint8_t* p, std::size_t n, std::
 /// run into the next chunk starts the next one); the last chunk, of fewer than 64 bytes,
 /// is read with a masked load and ends with the text, so no byte past the text is read.
 /// The code points are written with masked stores: no room past their number is needed.
+/// Where the scalar loop stopped: the next byte and the next code point's place.
+struct Resume {
+    std::size_t i;
+    uint32_t* o;
+};
+
+/// The scalar loop on a chunk that is not whole sequences, out of line: the vector loop
+/// keeps its registers.
+[[gnu::noinline, gnu::cold]] Resume decode_chunk_scalar(const uint8_t* p, std::size_t n, std::size_t i,
+                                                        std::size_t stop, uint32_t* o) noexcept {
+    o = decode_well_formed_until(p, n, i, stop, o);
+    return {i, o};
+}
+
 /// Lanes of 32-bit integers (the compiler's vector type: the shift intrinsics leave parts
 /// formally undefined, which the compiler warns about).
 using U32 = uint32_t __attribute__((vector_size(64)));
@@ -302,7 +316,6 @@ TARNWICK_UTF8_TARGET std::size_t decode_well_formed_vector(const uint8_t* p, std
 #undef TARNWICK_SHIFT
     const __m512i keep_of_high = _mm512_load_si512(kKeepOfHigh);
     const __m512i shift_of_high = _mm512_load_si512(kShiftOfHigh);
-    const __m512i x80 = _mm512_set1_epi8(static_cast<char>(0x80));
     const __m512i xc0 = _mm512_set1_epi8(static_cast<char>(0xC0));
     const __m512i xe0 = _mm512_set1_epi8(static_cast<char>(0xE0));
     const __m512i xf0 = _mm512_set1_epi8(static_cast<char>(0xF0));
@@ -314,7 +327,8 @@ TARNWICK_UTF8_TARGET std::size_t decode_well_formed_vector(const uint8_t* p, std
         const bool last = left < 64;
         const __mmask64 loaded = last ? _bzhi_u64(~0ULL, static_cast<unsigned>(left)) : ~0ULL;
         const __m512i v = _mm512_maskz_loadu_epi8(loaded, p + i);
-        const __mmask64 cont = _mm512_cmpeq_epi8_mask(_mm512_and_si512(v, xc0), x80);
+        // Continuation bytes (80-BF) are the signed bytes below -64 (C0).
+        const __mmask64 cont = _mm512_cmplt_epi8_mask(v, xc0);
         const __mmask64 lead = loaded & ~cont;
         // The chunk's bytes: all of them in the last chunk, else those before its last lead
         // byte (none when that is its first byte: then it is not whole sequences).
@@ -328,14 +342,21 @@ TARNWICK_UTF8_TARGET std::size_t decode_well_formed_vector(const uint8_t* p, std
         // `cont & region`, so the test fails for it too.
         const __mmask64 expected = (two << 1) | (three << 2) | (four << 3);
         if (region == 0 || expected != (cont & region)) [[unlikely]] {
-            o = decode_well_formed_until(p, n, i, last ? n : i + 64, o);
+            const Resume r = decode_chunk_scalar(p, n, i, last ? n : i + 64, o);
+            i = r.i;
+            o = r.o;
             continue;
         }
         const __mmask64 leads = lead & region;
         const unsigned count = static_cast<unsigned>(_mm_popcnt_u64(leads));
         // Byte k: the position of the k-th lead byte.
         const __m512i at = _mm512_maskz_compress_epi8(leads, iota);
-        for (unsigned g = 0; g < count; g += 16) {
+        // Lane g + k of the code points is written when k < count: bit g + k of `written`.
+        const uint64_t written = _bzhi_u64(~0ULL, count);
+        // The first 32 code points are decoded whatever their number (a branch on it would
+        // be mispredicted on texts of about 16 characters), the others 16 at a time.
+        unsigned g = 0;
+        do {
             // Lane k: the four bytes from the (g + k)-th lead byte on (those past the chunk
             // wrap around; they lie past the character and are shifted out below).
             const __m512i from = _mm512_add_epi8(
@@ -355,9 +376,9 @@ TARNWICK_UTF8_TARGET std::size_t decode_well_formed_vector(const uint8_t* p, std
             const __m512i pairs = _mm512_maddubs_epi16(bits, _mm512_set1_epi32(0x01400140));
             const __m512i whole = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
             const __m512i code = __m512i(U32(whole) >> U32(_mm512_shuffle_epi8(shift_of_high, high)));
-            const unsigned m = count - g < 16 ? count - g : 16;
-            _mm512_mask_storeu_epi32(o + g, static_cast<__mmask16>(_bzhi_u32(0xFFFF, m)), code);
-        }
+            _mm512_mask_storeu_epi32(o + g, static_cast<__mmask16>(written >> g), code);
+            g += 16;
+        } while (g < 32 || g < count);
         o += count;
         i += static_cast<std::size_t>(_mm_popcnt_u64(region));
     }
