@@ -442,21 +442,17 @@ class TestChoicesDecodedByTheWorkers:
                 scores, n, m = t.cdist([query] * rows, choices, "fuzz_ratio", None)
                 assert (n, m) == (rows, len(choices)) and scores == want * rows, (query, rows)
 
-    @pytest.mark.parametrize("name", ["fuzz_qratio", "fuzz_partial_ratio", "fuzz_wratio",
-                                      "fuzz_token_sort_ratio", "fuzz_token_set_ratio",
-                                      "fuzz_partial_token_ratio"])
-    def test_other_scorers_against_single_calls_and_lists(self, rng, name):
+    @pytest.mark.parametrize("name", ["fuzz_partial_ratio", "fuzz_wratio", "fuzz_token_sort_ratio"])
+    def test_other_scorers_against_single_calls_and_models(self, rng, name):
         f = getattr(t, name)
         choices = decoded_choices(rng)
         for query in self.QUERIES[:2]:
             want = [f(query, c) for c in choices]
             got = self.by_index(t.extract(query, choices, name, None, limit=None))
             assert got == dict(enumerate(want)), (name, query)
-            rows, _, _ = t.cdist([query, query[::-1]], choices, name, None)
-            assert rows[:len(choices)] == want, (name, query)
-            if name in ("fuzz_qratio", "fuzz_partial_ratio"):
-                # Element scorers: the lists of the characters, converted by the calling
-                # thread, are the same sequences.
+            assert t.cdist([query, query[::-1]], choices, name, None)[0][:len(choices)] == want
+            if name == "fuzz_partial_ratio":
+                # The lists of the characters, converted by the calling thread.
                 lists = [list(c) for c in choices]
                 assert self.by_index(t.extract(query, lists, name, None, limit=None)) == got
             if name == "fuzz_token_sort_ratio":
