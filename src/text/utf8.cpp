@@ -258,18 +258,6 @@ inline uint32_t* decode_well_formed_until(const uint8_t* p, std::size_t n, std::
 #define TARNWICK_UTF8_TARGET \
     __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")))
 
-/// The well-formed decoder on 64-byte chunks (AVX-512 VBMI2). A chunk's characters are
-/// decoded together when its bytes have the shape of whole UTF-8 sequences: every lead
-/// byte C0-DF is followed by one continuation byte (80-BF), E0-EF by two, F0-FF by three,
-/// and no other byte is a continuation byte. On such bytes the scalar loop reads each
-/// character off its lead byte with the same bit arithmetic, so both give the same code
-/// points (overlong forms and surrogates included). Any other chunk goes to the scalar
-/// loop, which then decodes its characters one by one.
-///
-/// A chunk followed by more text ends before its last lead byte (the character that may
-/// run into the next chunk starts the next one); the last chunk, of fewer than 64 bytes,
-/// is read with a masked load and ends with the text, so no byte past the text is read.
-/// The code points are written with masked stores: no room past their number is needed.
 /// Where the scalar loop stopped: the next byte and the next code point's place.
 struct Resume {
     std::size_t i;
@@ -288,6 +276,18 @@ struct Resume {
 /// formally undefined, which the compiler warns about).
 using U32 = uint32_t __attribute__((vector_size(64)));
 
+/// The well-formed decoder on 64-byte chunks (AVX-512 VBMI2). A chunk's characters are
+/// decoded together when its bytes have the shape of whole UTF-8 sequences: every lead
+/// byte C0-DF is followed by one continuation byte (80-BF), E0-EF by two, F0-FF by three,
+/// and no other byte is a continuation byte. On such bytes the scalar loop reads each
+/// character off its lead byte with the same bit arithmetic, so both give the same code
+/// points (overlong forms and surrogates included). Any other chunk goes to the scalar
+/// loop, which then decodes its characters one by one.
+///
+/// A chunk followed by more text ends before its last lead byte (the character that may
+/// run into the next chunk starts the next one); the last chunk, of fewer than 64 bytes,
+/// is read with a masked load and ends with the text, so no byte past the text is read.
+/// The code points are written with masked stores: no room past their number is needed.
 TARNWICK_UTF8_TARGET std::size_t decode_well_formed_vector(const uint8_t* p, std::size_t n,
                                                            uint32_t* out) noexcept {
     // Byte b of `spread` is b / 4: lane k of a group of 16 characters takes the position
