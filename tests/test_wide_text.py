@@ -377,3 +377,93 @@ class TestDefaultProcess:
         for _ in range(200):
             raw = bytes(rng.randrange(256) for _ in range(rng.randint(0, 20)))
             assert t.default_process(raw) == t.default_process(raw.decode("latin-1"))
+
+
+# Characters by the length of their UTF-8, with the extremes of each length.
+BY_WIDTH = {1: "az .\x00\x7f", 2: "\x80\xe9\xdf\u03a3\u0436\u07ff",
+            3: "\u0800\u4e2d\u6587\u20ac\ufffd\uffff", 4: "\U00010000\U0001f600\U0010ffff"}
+
+
+def text_of_size(rng, size, widths=(1, 2, 3, 4)):
+    """Random characters of the given UTF-8 widths up to at least `size` bytes."""
+    out, n = [], 0
+    while n < size:
+        w = rng.choice(widths)
+        out.append(rng.choice(BY_WIDTH[w]))
+        n += w
+    return "".join(out)
+
+
+def decoded_choices(rng):
+    """Texts of about 16 to 200 bytes of mixed widths; texts whose character at a 16-, 32-,
+    64- or 128-byte boundary starts one to three bytes before it; texts ending in a
+    four-byte character; a few ASCII ones."""
+    out = [text_of_size(rng, size + rng.randint(-2, 2))
+           for size in (5, 16, 32, 64, 128, 200) for _ in range(8)]
+    out += [text_of_size(rng, size, (2, 3)) for size in (16, 63, 64, 65, 129)]
+    for boundary in (16, 32, 64, 128):
+        for width in (2, 3, 4):
+            for before in range(1, width):
+                head = text_of_size(rng, boundary - before - 8, (1, 2, 3))
+                head += "a" * (boundary - before - len(head.encode()))
+                out.append(head + rng.choice(BY_WIDTH[width]) + text_of_size(rng, rng.randint(0, 40)))
+    out += [text_of_size(rng, size) + "\U0001f600" for size in (0, 3, 59, 60, 61, 62, 63, 64, 123)]
+    out += ["plain ascii words", "az"]
+    rng.shuffle(out)
+    return out
+
+
+class TestChoicesDecodedByTheWorkers:
+    """extract, extract_one and cdist rows of up to four queries hand each str choice
+    beyond ASCII to the worker pool as its UTF-8, which the workers decode to code points.
+    On texts of mixed widths, of lengths around 16, 32, 64 and 128 bytes and with characters
+    across those boundaries, their scores are those of a dynamic program on Python's code
+    points, of the lists of the characters, and of the single scorers."""
+
+    QUERIES = ["az ez", "\xe9\u03a3\u4e2d\U0001f600 az", "\u4e2d\u6587" * 20 + "\U0010ffff"]
+
+    @staticmethod
+    def by_index(result):
+        return {i: s for _, s, i in result}
+
+    def test_simple_ratio_against_the_dynamic_program(self, rng):
+        choices = decoded_choices(rng)
+        assert len(choices) >= 32  # scored on the pool
+        points = [[ord(x) for x in c] for c in choices]
+        for query in self.QUERIES:
+            q = [ord(x) for x in query]
+            want = [naive.ratio(q, c) for c in points]
+            got = self.by_index(t.extract(query, choices, "fuzz_ratio", None, limit=None))
+            assert got == dict(enumerate(want)), query
+            best = max(range(len(want)), key=lambda i: (want[i], -i))
+            assert t.extract_one(query, choices, "fuzz_ratio", None) == \
+                (choices[best], want[best], best), query
+            for rows in (1, 4):
+                scores, n, m = t.cdist([query] * rows, choices, "fuzz_ratio", None)
+                assert (n, m) == (rows, len(choices)) and scores == want * rows, (query, rows)
+
+    @pytest.mark.parametrize("name", ["fuzz_partial_ratio", "fuzz_wratio", "fuzz_token_sort_ratio"])
+    def test_other_scorers_against_single_calls_and_models(self, rng, name):
+        f = getattr(t, name)
+        choices = decoded_choices(rng)
+        for query in self.QUERIES[:2]:
+            want = [f(query, c) for c in choices]
+            got = self.by_index(t.extract(query, choices, name, None, limit=None))
+            assert got == dict(enumerate(want)), (name, query)
+            assert t.cdist([query, query[::-1]], choices, name, None)[0][:len(choices)] == want
+            if name == "fuzz_partial_ratio":
+                # The lists of the characters, converted by the calling thread.
+                lists = [list(c) for c in choices]
+                assert self.by_index(t.extract(query, lists, name, None, limit=None)) == got
+            if name == "fuzz_token_sort_ratio":
+                assert want == [fm.token_sort(query, c) for c in choices], query
+
+    def test_texts_that_are_not_utf8_do_not_reach_the_workers(self):
+        # A str holding a lone surrogate has no UTF-8 form: the fast route leaves it out,
+        # the general route (a query beyond ASCII) raises what its encoding raises.
+        choices = ["ab\ud800c", "abc\U0001f600"] * 20
+        score = naive.ratio("abc", "abc\U0001f600")
+        assert t.extract("abc", choices, "fuzz_ratio", None, limit=2) == \
+            [("abc\U0001f600", score, 1), ("abc\U0001f600", score, 3)]
+        with pytest.raises(UnicodeEncodeError):
+            t.extract("ab\xe9", choices, "fuzz_ratio", None)

@@ -2,6 +2,13 @@
 
 #include <unicode/utf8.h>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TARNWICK_UTF8_VECTOR 1
+#include <immintrin.h>
+#else
+#define TARNWICK_UTF8_VECTOR 0
+#endif
+
 #include <cstdint>
 #include <cstring>
 
@@ -215,14 +222,15 @@ std::size_t decode_into(std::string_view s, uint32_t* out) noexcept {
     return static_cast<std::size_t>(o - out);
 }
 
-std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept {
-    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
-    const std::size_t n = s.size();
-    uint32_t* o = out;
-    std::size_t i = 0;
-    // The lead byte gives the length; the continuation bytes are not checked. A sequence
-    // cut short by the end (malformed text) goes to decode_at, which never reads past it.
-    while (i < n) {
+namespace {
+
+/// The well-formed decoder's scalar loop: decodes the characters starting at p[i] until
+/// one ends at or past `stop` (stop <= n) into `o`, and returns the end of what it wrote.
+/// The lead byte gives the length; the continuation bytes are not checked. A sequence
+/// cut short by the end (malformed text) goes to decode_at, which never reads past it.
+inline uint32_t* decode_well_formed_until(const uint8_t* p, std::size_t n, std::size_t& i,
+                                          std::size_t stop, uint32_t* o) noexcept {
+    while (i < stop) {
         const uint32_t b = p[i];
         if (b < 0x80) {
             *o++ = b;
@@ -243,7 +251,161 @@ std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept 
             i += l;
         }
     }
+    return o;
+}
+
+#if TARNWICK_UTF8_VECTOR
+#define TARNWICK_UTF8_TARGET \
+    __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi,avx512vbmi2,bmi,bmi2,lzcnt,popcnt")))
+
+/// Where the scalar loop stopped: the next byte and the next code point's place.
+struct Resume {
+    std::size_t i;
+    uint32_t* o;
+};
+
+/// The scalar loop on a chunk that is not whole sequences, out of line: the vector loop
+/// keeps its registers.
+[[gnu::noinline, gnu::cold]] Resume decode_chunk_scalar(const uint8_t* p, std::size_t n, std::size_t i,
+                                                        std::size_t stop, uint32_t* o) noexcept {
+    o = decode_well_formed_until(p, n, i, stop, o);
+    return {i, o};
+}
+
+/// Lanes of 32-bit integers (the compiler's vector type: the shift intrinsics leave parts
+/// formally undefined, which the compiler warns about).
+using U32 = uint32_t __attribute__((vector_size(64)));
+
+/// The well-formed decoder on 64-byte chunks (AVX-512 VBMI2). A chunk's characters are
+/// decoded together when its bytes have the shape of whole UTF-8 sequences: every lead
+/// byte C0-DF is followed by one continuation byte (80-BF), E0-EF by two, F0-FF by three,
+/// and no other byte is a continuation byte. On such bytes the scalar loop reads each
+/// character off its lead byte with the same bit arithmetic, so both give the same code
+/// points (overlong forms and surrogates included). Any other chunk goes to the scalar
+/// loop, which then decodes its characters one by one.
+///
+/// A chunk followed by more text ends before its last lead byte (the character that may
+/// run into the next chunk starts the next one); the last chunk, of fewer than 64 bytes,
+/// is read with a masked load and ends with the text, so no byte past the text is read.
+/// The code points are written with masked stores: no room past their number is needed.
+TARNWICK_UTF8_TARGET std::size_t decode_well_formed_vector(const uint8_t* p, std::size_t n,
+                                                           uint32_t* out) noexcept {
+    // Byte b of `spread` is b / 4: lane k of a group of 16 characters takes the position
+    // of the group's k-th lead byte into its four bytes.
+    alignas(64) static constexpr uint8_t kSpread[64] = {
+        0,  0,  0,  0,  1,  1,  1,  1,  2,  2,  2,  2,  3,  3,  3,  3,  4,  4,  4,  4,  5,  5,
+        5,  5,  6,  6,  6,  6,  7,  7,  7,  7,  8,  8,  8,  8,  9,  9,  9,  9,  10, 10, 10, 10,
+        11, 11, 11, 11, 12, 12, 12, 12, 13, 13, 13, 13, 14, 14, 14, 14, 15, 15, 15, 15};
+    alignas(64) static constexpr uint8_t kIota[64] = {
+        0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+        22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41, 42, 43,
+        44, 45, 46, 47, 48, 49, 50, 51, 52, 53, 54, 55, 56, 57, 58, 59, 60, 61, 62, 63};
+    const __m512i iota = _mm512_load_si512(kIota);
+    const __m512i spread = _mm512_load_si512(kSpread);
+    // By the high half of the lead byte: the bits of the lead byte that the code point
+    // keeps (0x7F for ASCII, 0x1F, 0x0F, 0x07 for two, three, four bytes), and how far
+    // the four bytes' 24 payload bits are shifted down (by six for each byte the character
+    // does not have).
+    alignas(64) static constexpr uint8_t kKeepOfHigh[64] = {
+#define TARNWICK_KEEP 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x3F, 0x3F, 0x3F, 0x3F, 0x1F, 0x1F, 0x0F, 0x07
+        TARNWICK_KEEP, TARNWICK_KEEP, TARNWICK_KEEP, TARNWICK_KEEP};
+#undef TARNWICK_KEEP
+    alignas(64) static constexpr uint8_t kShiftOfHigh[64] = {
+#define TARNWICK_SHIFT 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 12, 12, 6, 0
+        TARNWICK_SHIFT, TARNWICK_SHIFT, TARNWICK_SHIFT, TARNWICK_SHIFT};
+#undef TARNWICK_SHIFT
+    const __m512i keep_of_high = _mm512_load_si512(kKeepOfHigh);
+    const __m512i shift_of_high = _mm512_load_si512(kShiftOfHigh);
+    const __m512i xc0 = _mm512_set1_epi8(static_cast<char>(0xC0));
+    const __m512i xe0 = _mm512_set1_epi8(static_cast<char>(0xE0));
+    const __m512i xf0 = _mm512_set1_epi8(static_cast<char>(0xF0));
+
+    uint32_t* o = out;
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t left = n - i;
+        const bool last = left < 64;
+        const __mmask64 loaded = last ? _bzhi_u64(~0ULL, static_cast<unsigned>(left)) : ~0ULL;
+        const __m512i v = _mm512_maskz_loadu_epi8(loaded, p + i);
+        // Continuation bytes (80-BF) are the signed bytes below -64 (C0).
+        const __mmask64 cont = _mm512_cmplt_epi8_mask(v, xc0);
+        const __mmask64 lead = loaded & ~cont;
+        // The chunk's bytes: all of them in the last chunk, else those before its last lead
+        // byte (none when that is its first byte: then it is not whole sequences).
+        const __mmask64 region =
+            last ? loaded : (lead == 0 ? 0 : _bzhi_u64(~0ULL, 63 - static_cast<unsigned>(_lzcnt_u64(lead))));
+        const __mmask64 two = _mm512_cmpge_epu8_mask(v, xc0) & region;
+        const __mmask64 three = _mm512_cmpge_epu8_mask(v, xe0) & region;
+        const __mmask64 four = _mm512_cmpge_epu8_mask(v, xf0) & region;
+        // Where the region's lead bytes put continuation bytes. A sequence running past the
+        // region puts one on the byte just past it (bit 63 at most), which is not in
+        // `cont & region`, so the test fails for it too.
+        const __mmask64 expected = (two << 1) | (three << 2) | (four << 3);
+        if (region == 0 || expected != (cont & region)) [[unlikely]] {
+            const Resume r = decode_chunk_scalar(p, n, i, last ? n : i + 64, o);
+            i = r.i;
+            o = r.o;
+            continue;
+        }
+        const __mmask64 leads = lead & region;
+        const unsigned count = static_cast<unsigned>(_mm_popcnt_u64(leads));
+        // Byte k: the position of the k-th lead byte.
+        const __m512i at = _mm512_maskz_compress_epi8(leads, iota);
+        // Lane g + k of the code points is written when k < count: bit g + k of `written`.
+        const uint64_t written = _bzhi_u64(~0ULL, count);
+        // The first 32 code points are decoded whatever their number (a branch on it would
+        // be mispredicted on texts of about 16 characters), the others 16 at a time.
+        unsigned g = 0;
+        do {
+            // Lane k: the four bytes from the (g + k)-th lead byte on (those past the chunk
+            // wrap around; they lie past the character and are shifted out below).
+            const __m512i from = _mm512_add_epi8(
+                _mm512_maskz_permutexvar_epi8(~0ULL, _mm512_add_epi8(spread, _mm512_set1_epi8(static_cast<char>(g))), at),
+                _mm512_set1_epi32(0x03020100));
+            const __m512i x = _mm512_maskz_permutexvar_epi8(~0ULL, from, v);
+            // Byte 0 of each lane: the high half of the lead byte; bytes 1-3 look up
+            // nothing (0x80: a zero).
+            const __m512i high = _mm512_ternarylogic_epi32(__m512i(U32(x) >> 4),
+                                                           _mm512_set1_epi32(0x0F),
+                                                           _mm512_set1_epi32(0x80808000), 0xEA);
+            const __m512i keep = _mm512_or_si512(_mm512_shuffle_epi8(keep_of_high, high),
+                                                 _mm512_set1_epi32(0x3F3F3F00));
+            const __m512i bits = _mm512_and_si512(x, keep);
+            // (lead << 6 | b1) << 12 | (b2 << 6 | b3): the 24 payload bits, then shifted
+            // down to the character's own.
+            const __m512i pairs = _mm512_maddubs_epi16(bits, _mm512_set1_epi32(0x01400140));
+            const __m512i whole = _mm512_madd_epi16(pairs, _mm512_set1_epi32(0x00011000));
+            const __m512i code = __m512i(U32(whole) >> U32(_mm512_shuffle_epi8(shift_of_high, high)));
+            _mm512_mask_storeu_epi32(o + g, static_cast<__mmask16>(written >> g), code);
+            g += 16;
+        } while (g < 32 || g < count);
+        o += count;
+        i += static_cast<std::size_t>(_mm_popcnt_u64(region));
+    }
     return static_cast<std::size_t>(o - out);
+}
+
+bool processor_has_vector_decoder() noexcept {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
+           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
+}
+
+/// Whether the processor runs decode_well_formed_vector (settled when the module loads).
+const bool kVectorDecoder = processor_has_vector_decoder();
+#endif
+
+}  // namespace
+
+std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept {
+    const auto* p = reinterpret_cast<const uint8_t*>(s.data());
+    const std::size_t n = s.size();
+#if TARNWICK_UTF8_VECTOR
+    if (kVectorDecoder) return decode_well_formed_vector(p, n, out);
+#endif
+    std::size_t i = 0;
+    return static_cast<std::size_t>(decode_well_formed_until(p, n, i, n, out) - out);
 }
 
 void decode(std::string_view s, std::vector<uint32_t>& out) {

@@ -69,8 +69,10 @@ uint32_t decode_at(const uint8_t* p, std::size_t n, std::size_t i, std::size_t& 
 std::size_t decode_into(std::string_view s, uint32_t* out) noexcept;
 
 /// decode_into for well-formed UTF-8 `s`, with fewer checks: each character's length is
-/// read off its lead byte. (On malformed text it stays within `s` and `out`, but its code
-/// points are unspecified.)
+/// read off its lead byte. Where the processor has AVX-512 VBMI2, 64 bytes of whole
+/// sequences are decoded at a time. It reads nothing past `s` and writes nothing past its
+/// code points, so `out` needs room for s.size() of them and no more. (On malformed text
+/// its code points are unspecified.)
 std::size_t decode_well_formed_into(std::string_view s, uint32_t* out) noexcept;
 
 /// Replaces `out` with the code points of `s` (each malformed byte decodes as U+FFFD).
