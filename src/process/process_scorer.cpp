@@ -4,9 +4,9 @@
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/pattern_mask.hpp"
 #include "cancel.hpp"
-#include "parallel.hpp"
 #include "fuzz/fuzz_partial.hpp"
 #include "fuzz/fuzz_wratio.hpp"
+#include "parallel.hpp"
 
 #include <algorithm>
 
