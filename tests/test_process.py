@@ -4,7 +4,11 @@ Every batch score must be the score that the scorer's fuzz_ function gives for t
 query, choice and processor; the tests rebuild each batch result from those calls.
 """
 import math
+import os
+import pickle
 import random
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -264,6 +268,108 @@ class TestCdistItemReading:
         choices = ["abc", Emptying(), "ab\u00e9", "<NA>", b"abd", "xyz"]
         read = list(queries), list(choices)
         assert cdist(queries, choices, "ratio", None) == (expected_matrix("ratio", *read), 4, 6)
+
+
+class TestCdistLongRows:
+    """Rows over tens of thousands of choices in a matrix of one to three rows: a row is
+    then scored and coded in parts by several workers, and every cell must still be the
+    single scorer's, on the pool of this process, a pool of three workers and one
+    worker."""
+
+    @staticmethod
+    def pool_items():
+        """Distinct choices: text, bytes, text beyond ASCII (Latin, Cyrillic, Greek, CJK)
+        and missing values."""
+        rng = random.Random(77)
+        items = [random_item(rng) for _ in range(300)]
+        items += ["".join(rng.choice("\u00e9\u00fc\u00df\u0436\u0449\u03b1\u03b2\u4e2d\u6587ab ")
+                          for _ in range(rng.randint(1, 12))) for _ in range(80)]
+        return items + [None, float("nan"), "<NA>", "", b"", "new york", "york new"]
+
+    @staticmethod
+    def long_texts():
+        """Texts of 16 letters, of one to 3000 characters: a query of 40 gives them
+        thousands of distinct scores, too many to code."""
+        rng = random.Random(78)
+        letters = bytes(ord("a") + b % 16 for b in range(256))
+        return [rng.randbytes(rng.randint(1, 3000)).translate(letters).decode()
+                for _ in range(30_000)]
+
+    @classmethod
+    def cases(cls):
+        """(queries, choices, scorer name, cut-off) of each matrix; the choices are
+        drawn from pool_items() (repeated: ties), or for "mixed" the long texts followed
+        by such a draw."""
+        rng = random.Random(79)
+        pool = cls.pool_items()
+        drawn = [rng.randrange(len(pool)) for _ in range(70_000)]
+        choices = [pool[k] for k in drawn]
+        mixed = cls.long_texts() + choices[:40_000]
+        out = [
+            (["abcde"], choices, "ratio", None),                     # the lane kernel
+            (["new york"], choices, "qratio", 50),
+            # four at a time (30 bytes), a missing row, a wide query
+            (["abcdefghij" * 3, None, "caf\u00e9 stra\u00dfe"], choices, "ratio", None),
+            (["ny mets", "\u0436\u0443\u043a new", "<NA>"], choices, "wratio", 60),
+            # four at a time again: parts with too many scores to code, then coded parts
+            (["abcdefghijklmnopqrstuvwxyzabcdefghijklmn"], mixed, "ratio", None),
+        ]
+        for k, name in enumerate(NAMES[3:]):
+            out.append((["york mets"], choices, name, None if k % 2 else 40))
+        return out
+
+    SCRIPT = (
+        "import pickle, sys\n"
+        "sys.path.insert(0, sys.argv[1])\n"
+        "import test_process as t\n"
+        "out = [t.cdist(q, c, name, None, score_cutoff=cut)[0]\n"
+        "       for q, c, name, cut in t.TestCdistLongRows.cases()]\n"
+        "sys.stdout.buffer.write(pickle.dumps(out))\n")
+
+    @classmethod
+    def expected(cls, queries, choices, name, cutoff):
+        # Each distinct pair once: equal objects score alike.
+        memo = {}
+
+        def cell(q, c):
+            key = (id(q), id(c))
+            if key not in memo:
+                memo[key] = single(name, q, c, cutoff=cutoff)
+            return memo[key]
+        return [cell(q, c) for q in queries for c in choices]
+
+    def test_every_cell_is_the_single_scorer(self):
+        cases = self.cases()
+        got = [cdist(q, c, name, None, score_cutoff=cut) for q, c, name, cut in cases]
+        want = [self.expected(*case) for case in cases]
+        for (q, c, name, cut), (scores, n, m), w in zip(cases, got, want):
+            assert (n, m) == (len(q), len(c))
+            assert scores == w, (q, name, cut)
+        # The mixed row's first long texts have too many distinct scores to be coded.
+        assert len(set(want[4][:17_000])) > 2048
+        env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
+        env["PYTHONPATH"] = os.pathsep.join(p for p in sys.path if p)
+        for workers in ("1", "3"):
+            env["RAYON_NUM_THREADS"] = workers
+            out = subprocess.run([sys.executable, "-c", self.SCRIPT, os.path.dirname(__file__)],
+                                 env=env, capture_output=True, timeout=600)
+            assert out.returncode == 0, out.stderr.decode()
+            assert pickle.loads(out.stdout) == want, workers
+
+    def test_each_float_holds_one_reference_per_cell(self):
+        """The calling thread takes a part's references at once, one float per distinct
+        score: every float of the list must hold exactly as many as the cells showing it."""
+        for q, c, name, cut in self.cases()[:5]:
+            scores = cdist(q, c, name, None, score_cutoff=cut)[0]
+            seen = {}
+            for f in scores:
+                seen.setdefault(id(f), [f, 0])[1] += 1
+            del f
+            for entry in seen.values():
+                # The list of the entry, the argument: two more than the cells (counted
+                # outside the assertion, whose rewriting holds its operands).
+                held = sys.getrefcount(entry[0])
+                assert held == entry[1] + 2
 
 
 # ---------------------------------------------------------------- extraction

@@ -9,9 +9,11 @@
 // among them), so that the calling thread takes one float per distinct score of a row,
 // with as many references as cells hold it, instead of looking up a float per cell: the
 // calling thread is the bound of a cheap scorer, and coding costs the pool less than a
-// look-up costs the calling thread. Byte strings are viewed in the items (or in the
-// processor's results), which are held until every block is scored; other items are
-// converted into owned sequences.
+// look-up costs the calling thread. A block of fewer rows than the pool has workers (a
+// single row over a million choices) is scored in parts of rows, column ranges that
+// every worker takes some of, each part coded on its own. Byte strings are viewed in the
+// items (or in the processor's results), which are held until every block is scored;
+// other items are converted into owned sequences.
 #include "module.hpp"
 #include "parallel.hpp"
 #include "process/process_cdist.hpp"
@@ -198,6 +200,15 @@ private:
 /// codes take 5 MiB).
 constexpr std::size_t kBlockCells = std::size_t{1} << 18;
 
+/// Tasks per worker that a block of fewer rows is split into, by columns: one task per row
+/// would leave most workers idle (a single row over a million choices, one worker), and
+/// several per worker even out tasks of unequal cost.
+constexpr std::size_t kTasksPerWorker = 4;
+
+/// Fewest cells of a task of a split row: its query's preparation and its coding table
+/// stay small beside its scoring.
+constexpr std::size_t kMinPartCells = 16384;
+
 /// Python floats for the cells: equal scores share one float object, so that a matrix
 /// of many cells with few distinct scores allocates few objects. Set-associative by the
 /// value's bits (four floats per set, in one cache line); a value that finds its set full
@@ -276,18 +287,21 @@ private:
 };
 
 /// One block of rows of the matrix: its scores in row-major order and, when the rows are
-/// coded, each row's codes and distinct values (process_cdist.hpp).
+/// coded, each cell's code and the distinct values of each part of a row (parts of
+/// `segment` cells, the rows' parts in order; process_cdist.hpp).
 struct ScoredBlock {
     std::span<const double> scores;
     const uint16_t* codes = nullptr;
-    std::span<const RowValues> rows;  // empty: not coded
+    std::span<const RowValues> parts;  // empty: not coded
+    std::size_t segment = 0;           // cells per part
 };
 
 /// The scores of the matrix in row-major order, one block of rows at a time: blocks are
 /// scored with the lock released, on the pool from parallel::kCdistMinCells cells on,
 /// and while the caller turns one block into floats the pool scores the next. On the
 /// pool the rows are also coded, so that the caller looks up one float per distinct
-/// score of a row instead of one per cell.
+/// score of a row instead of one per cell. A block of fewer rows than the pool's workers
+/// can take is scored in parts of rows (column ranges), each part coded on its own.
 class ScoreFeed {
 public:
     ScoreFeed(ScorerType scorer, const Items& queries, const Items& choices,
@@ -302,10 +316,7 @@ public:
         const std::size_t rows = std::min(rows_, n_);
         for (Buffers& b : buffers_) {
             b.scores.reset(new double[rows * m_]);
-            if (use_pool_) {
-                b.codes.reset(new uint16_t[rows * m_]);
-                b.rows.resize(rows);
-            }
+            if (use_pool_) b.codes.reset(new uint16_t[rows * m_]);
         }
     }
 
@@ -343,28 +354,43 @@ private:
         }
         const std::size_t rows = row_begin(b + 1) - row_begin(b);
         const Buffers& buf = buffers_[b % 2];
-        ScoredBlock out{{buf.scores.get(), rows * m_}, buf.codes.get(), {}};
-        if (use_pool_) out.rows = std::span<const RowValues>(buf.rows.data(), rows);
+        ScoredBlock out{{buf.scores.get(), rows * m_}, buf.codes.get(), {}, buf.segment};
+        if (use_pool_) out.parts = std::span<const RowValues>(buf.parts);
         return out;
     }
 
-    /// Scores block b, coding its rows on the pool.
+    /// The cells per part of a row in a block of `rows` rows: the whole row, unless the
+    /// block has fewer rows than the pool's tasks want and its rows are long enough to be
+    /// split into parts of kMinPartCells cells or more.
+    std::size_t segment_of(std::size_t rows) const noexcept {
+        const std::size_t workers = parallel::num_threads();
+        if (!use_pool_ || workers <= 1) return m_;
+        const std::size_t tasks = kTasksPerWorker * workers;
+        const std::size_t parts = std::min((tasks + rows - 1) / rows, m_ / kMinPartCells);
+        return parts <= 1 ? m_ : (m_ + parts - 1) / parts;
+    }
+
+    /// Scores block b, coding its rows' parts on the pool.
     void score(std::size_t b) {
         // The choices as the lane kernel reads them (the simple and quick ratio), built once
         // for all blocks: the blocks are scored one after another, never two at once.
         if (b == 0 && (scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio))
-            lanes_.emplace(choices_.views);
+            lanes_.emplace(choices_.views, use_pool_);
         Buffers& buf = buffers_[b % 2];
-        score_rows(scorer_, queries_.item_views(), choices_.item_views(), cutoff_, row_begin(b),
-                   row_begin(b + 1), use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
-                   use_pool_ ? buf.rows.data() : nullptr, lanes_ ? &*lanes_ : nullptr);
+        const std::size_t first = row_begin(b), last = row_begin(b + 1);
+        buf.segment = segment_of(last - first);
+        if (use_pool_) buf.parts.resize((last - first) * row_parts(m_, buf.segment));
+        score_rows(scorer_, queries_.item_views(), choices_.item_views(), cutoff_, first, last,
+                   buf.segment, use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
+                   use_pool_ ? buf.parts.data() : nullptr, lanes_ ? &*lanes_ : nullptr);
     }
 
-    /// Block b in buffers_[b % 2]; each row task writes its whole row.
+    /// Block b in buffers_[b % 2]; each task writes its part of a row.
     struct Buffers {
         std::unique_ptr<double[]> scores;
         std::unique_ptr<uint16_t[]> codes;  // on the pool only
-        std::vector<RowValues> rows;        // on the pool only
+        std::vector<RowValues> parts;       // on the pool only
+        std::size_t segment = 0;            // cells per part
     };
 
     ScorerType scorer_;
@@ -381,10 +407,10 @@ private:
     std::optional<parallel::Background> pool_{std::in_place};
 };
 
-/// The cells of the result list in order, as new references to floats. A coded row takes
-/// its references all at once, one float per distinct score with as many references as
-/// cells hold it; the references of cells not yet given out are dropped when the fill
-/// ends early (on an error).
+/// The cells of the result list in order, as new references to floats. A coded part of a
+/// row takes its references all at once, one float per distinct score with as many
+/// references as cells hold it; the references of cells not yet given out are dropped
+/// when the fill ends early (on an error).
 class CellFill {
 public:
     CellFill(ScorerType scorer, const Items& queries, const Items& choices,
@@ -406,38 +432,45 @@ public:
             block_ = feed_->next();
             cell_ = 0;
         }
-        if (block_.rows.empty()) {
+        if (block_.parts.empty()) {
             const std::size_t k = std::min(room, block_.scores.size() - cell_);
             floats_->get_all(block_.scores.subspan(cell_, k), out);
             cell_ += k;
             return k;
         }
-        // A coded block: within the current row.
-        const std::size_t m = feed_->columns(), row = cell_ / m, col = cell_ % m;
-        const std::size_t k = std::min(room, m - col);
-        const RowValues& rv = block_.rows[row];
+        // A coded block: within the current part of a row.
+        const std::size_t m = feed_->columns(), seg = block_.segment;
+        const std::size_t row = cell_ / m, col = cell_ % m, part = col / seg;
+        const std::size_t k = std::min(room, part_end() - cell_);
+        const RowValues& rv = block_.parts[row * row_parts(m, seg) + part];
         if (!rv.coded) {
             floats_->get_all(block_.scores.subspan(cell_, k), out);
         } else {
-            if (col == 0) take_row(rv);
+            if (col == part * seg) take_part(rv);
             const uint16_t* codes = block_.codes + cell_;
-            PyObject* const* row_floats = row_floats_.data();
-            for (std::size_t j = 0; j < k; ++j) out[j] = row_floats[codes[j]];
-            if (col + k == m) taken_ = false;
+            PyObject* const* part_floats = part_floats_.data();
+            for (std::size_t j = 0; j < k; ++j) out[j] = part_floats[codes[j]];
+            if (cell_ + k == part_end()) taken_ = false;
         }
         cell_ += k;
         return k;
     }
 
 private:
-    /// The references of every cell of a coded row.
-    void take_row(const RowValues& rv) {
-        row_floats_.resize(rv.values.size());
+    /// The end of the part of a row that holds the cell cell_ of a coded block.
+    std::size_t part_end() const noexcept {
+        const std::size_t m = feed_->columns(), seg = block_.segment, col = cell_ % m;
+        return cell_ - col + std::min(m, (col / seg + 1) * seg);
+    }
+
+    /// The references of every cell of a coded part.
+    void take_part(const RowValues& rv) {
+        part_floats_.resize(rv.values.size());
         for (std::size_t v = 0; v < rv.values.size(); ++v) {
             try {
-                row_floats_[v] = floats_->get_many(rv.values[v], rv.counts[v]);
+                part_floats_[v] = floats_->get_many(rv.values[v], rv.counts[v]);
             } catch (...) {
-                for (std::size_t u = 0; u < v; ++u) drop(row_floats_[u], rv.counts[u]);
+                for (std::size_t u = 0; u < v; ++u) drop(part_floats_[u], rv.counts[u]);
                 throw;
             }
         }
@@ -450,11 +483,11 @@ private:
         Py_DECREF(f);
     }
 
-    /// Drops the references of the current row's cells not given out.
+    /// Drops the references of the current part's cells not given out.
     void drop_taken() noexcept {
         if (!taken_) return;
-        for (std::size_t c = cell_, end = (cell_ / feed_->columns() + 1) * feed_->columns(); c < end; ++c)
-            Py_DECREF(row_floats_[block_.codes[c]]);
+        for (std::size_t c = cell_, end = part_end(); c < end; ++c)
+            Py_DECREF(part_floats_[block_.codes[c]]);
         taken_ = false;
     }
 
@@ -467,8 +500,8 @@ private:
     std::optional<ScoreFeed> feed_;  // made once the list is allocated
     ScoredBlock block_;
     std::size_t cell_ = 0;  // the next cell of the block to give out
-    std::vector<PyObject*> row_floats_;  // the current coded row's float per value
-    bool taken_ = false;  // the current row's references are taken and not all given out
+    std::vector<PyObject*> part_floats_;  // the current coded part's float per value
+    bool taken_ = false;  // the current part's references are taken and not all given out
 };
 
 // ---- The builtin ----

@@ -78,23 +78,26 @@ void code_row(const double* row, std::size_t m, uint16_t* codes, RowValues& out)
 }
 
 void score_rows(ScorerType scorer, const ItemViews& queries, const ItemViews& choices,
-                std::optional<double> cutoff, std::size_t first, std::size_t last, bool use_pool,
-                double* out, uint16_t* codes, RowValues* values, const LaneChoices* lanes) {
-    const std::size_t m = choices.size();
-    parallel::for_each_index(last - first, use_pool, [&](std::size_t k) {
+                std::optional<double> cutoff, std::size_t first, std::size_t last,
+                std::size_t segment, bool use_pool, double* out, uint16_t* codes,
+                RowValues* values, const LaneChoices* lanes) {
+    const std::size_t m = choices.size(), parts = row_parts(m, segment);
+    parallel::for_each_index((last - first) * parts, use_pool, [&](std::size_t t) {
+        const std::size_t k = t / parts, begin = t % parts * segment;
+        const std::size_t end = std::min(m, begin + segment);
         double* row = out + k * m;
         const ChoiceView& v = queries.views[first + k];
         if (v.other == ChoiceView::kNone || v.other == ChoiceView::kMissing) {
-            std::fill(row, row + m, 0.0);
+            std::fill(row + begin, row + end, 0.0);
         } else {
             const types::Seq bytes = v.other < 0 ? types::Seq::bytes(v.data, v.size) : types::Seq();
             const types::Seq& query =
                 v.other < 0 ? bytes : queries.others[static_cast<std::size_t>(v.other)];
-            // Built inside the row task, so that only the rows being computed hold one.
+            // Built inside the task, so that only the parts being computed hold one.
             const PreparedQuery q(scorer, query);
-            q.score_row(choices, cutoff, row, lanes);
+            q.score_row(choices, begin, end, cutoff, row, lanes);
         }
-        if (codes) code_row(row, m, codes + k * m, values[k]);
+        if (codes) code_row(row + begin, end - begin, codes + k * m + begin, values[t]);
     });
 }
 

@@ -13,33 +13,43 @@
 
 namespace tarnwick::process {
 
-/// The distinct scores of one row, in order of first appearance, and how many of the
-/// row's cells hold each: with the row's cells given as indices into `values`, the caller
-/// builds the result with one object per distinct score instead of one look-up per cell.
+/// The distinct scores of one part of a row (a run of its cells, or the whole row), in
+/// order of first appearance, and how many of the part's cells hold each: with the cells
+/// given as indices into `values`, the caller builds the result with one object per
+/// distinct score instead of one look-up per cell.
 struct RowValues {
-    /// Rows with more distinct scores than this are not coded.
+    /// Parts with more distinct scores than this are not coded.
     static constexpr std::size_t kMax = 2048;
 
     std::vector<double> values;
     std::vector<std::size_t> counts;
-    bool coded = false;  // false: the row has more than kMax distinct scores
+    bool coded = false;  // false: the part has more than kMax distinct scores
 };
 
-/// Codes the `m` scores at `row`: codes[j] is the index of row[j] in out.values (equal
+/// Codes the `m` scores at `row` (a row or a part of one): codes[j] is the index of row[j]
+/// in out.values (equal
 /// when their bits are equal), out.counts the cells per value. With more than
 /// RowValues::kMax distinct scores out.coded is false and `codes` unspecified.
 void code_row(const double* row, std::size_t m, uint16_t* codes, RowValues& out);
 
+/// The number of parts of `segment` cells (the last one shorter) a row of `m` cells is
+/// split into; `segment` is at least 1.
+inline std::size_t row_parts(std::size_t m, std::size_t segment) noexcept {
+    return m <= segment ? 1 : (m + segment - 1) / segment;
+}
+
 /// Scores the rows [first, last) of the matrix of `queries` against `choices` into `out`:
 /// the cells of query i are out[(i - first) * m, (i - first + 1) * m) with m choices. A
 /// missing query or choice (kNone or kMissing) scores 0.0 in its cells; a query's view is
-/// a byte string or an index (not text beyond ASCII). With `use_pool` the rows are scored
-/// on the worker pool. With `codes` and `values` each row is also coded (code_row): its
-/// codes at codes + (i - first) * m, its values at values[i - first]. With `lanes`
-/// (LaneChoices of `choices`), the rows whose query the lane kernel serves are scored on it.
+/// a byte string or an index (not text beyond ASCII). Each row is split into parts of
+/// `segment` columns (row_parts; `segment` >= m: the whole row), each part one task; with
+/// `use_pool` the tasks run on the worker pool. With `codes` and `values` each part is
+/// also coded (code_row): its codes at the same offset in `codes` as its scores in `out`,
+/// its values at values[(i - first) * parts + p] for part p. With `lanes` (LaneChoices of
+/// `choices`), the rows whose query the lane kernel serves are scored on it.
 void score_rows(ScorerType scorer, const ItemViews& queries, const ItemViews& choices,
-                std::optional<double> cutoff, std::size_t first, std::size_t last, bool use_pool,
-                double* out, uint16_t* codes = nullptr, RowValues* values = nullptr,
-                const LaneChoices* lanes = nullptr);
+                std::optional<double> cutoff, std::size_t first, std::size_t last,
+                std::size_t segment, bool use_pool, double* out, uint16_t* codes = nullptr,
+                RowValues* values = nullptr, const LaneChoices* lanes = nullptr);
 
 }  // namespace tarnwick::process

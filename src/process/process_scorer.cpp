@@ -6,6 +6,7 @@
 #include "cancel.hpp"
 #include "fuzz/fuzz_partial.hpp"
 #include "fuzz/fuzz_wratio.hpp"
+#include "parallel.hpp"
 
 #include <algorithm>
 
@@ -316,6 +317,9 @@ namespace {
 /// its 64 lanes would idle.
 constexpr std::size_t kLaneMinChoices = 64;
 
+/// Fewest choices of a chunk of LaneChoices' building on the pool.
+constexpr std::size_t kLaneChunk = 16384;
+
 /// A row's byte-string choices handed to the lane kernel (with a cut-off, those that their
 /// length does not already reject; the others score 0.0), and their scores written as the
 /// kernel reports them.
@@ -373,23 +377,50 @@ struct RowLanes {
 
 }  // namespace
 
-LaneChoices::LaneChoices(std::span<const ChoiceView> choices) {
-    for (std::size_t j = 0; j < choices.size(); ++j) {
-        const ChoiceView& c = choices[j];
-        if (c.size != 0 && c.byte_string())
-            texts.push_back({reinterpret_cast<const char*>(c.data), c.size, j});
-        else
-            others.push_back(j);
-    }
+LaneChoices::LaneChoices(std::span<const ChoiceView> choices, bool use_pool) {
+    // In chunks: each chunk's choices are classified (one byte each), then, once each
+    // chunk's first place in the two lists is known, laid in place.
+    const std::vector<std::size_t> bounds = parallel::chunk_bounds(choices.size(), kLaneChunk);
+    const std::size_t chunks = bounds.size() - 1;
+    const std::unique_ptr<uint8_t[]> lane(new uint8_t[choices.size()]);
+    std::vector<std::size_t> at(chunks + 1);  // texts before each chunk, then the total
+    parallel::for_each_index(chunks, use_pool, [&](std::size_t c) {
+        std::size_t count = 0;
+        for (std::size_t j = bounds[c]; j < bounds[c + 1]; ++j) {
+            if (j % 256 == 0) cancel::cancellation_point();
+            const ChoiceView& v = choices[j];
+            lane[j] = v.size != 0 && v.byte_string();
+            count += lane[j];
+        }
+        at[c + 1] = count;
+    });
+    for (std::size_t c = 0; c < chunks; ++c) at[c + 1] += at[c];
+    texts_.reset(new algorithms::LaneText[at[chunks]]);
+    others_.reset(new std::size_t[choices.size() - at[chunks]]);
+    parallel::for_each_index(chunks, use_pool, [&](std::size_t c) {
+        algorithms::LaneText* t = texts_.get() + at[c];
+        std::size_t* o = others_.get() + (bounds[c] - at[c]);
+        for (std::size_t j = bounds[c]; j < bounds[c + 1]; ++j) {
+            const ChoiceView& v = choices[j];
+            if (lane[j])
+                *t++ = {reinterpret_cast<const char*>(v.data), v.size, j};
+            else
+                *o++ = j;
+        }
+    });
+    texts = {texts_.get(), at[chunks]};
+    others = {others_.get(), choices.size() - at[chunks]};
 }
 
 /// score_row on the lane kernel; the other choices, and those the kernel gives back
-/// (bytes of 128 or more), one by one.
+/// (bytes of 128 or more), one by one. The range's texts and others are found by their
+/// slots, which both lists hold in increasing order.
 void PreparedQuery::score_row_lanes(const ItemViews& choices, const LaneChoices& lanes,
-                                    const Cutoff& cut, double* out) const {
+                                    std::size_t begin, std::size_t end, const Cutoff& cut,
+                                    double* out) const {
     std::vector<uint32_t> code_points;
     // One at a time: the others, then those the kernel gives back.
-    auto one_by_one = [&](const std::vector<std::size_t>& positions) {
+    auto one_by_one = [&](std::span<const std::size_t> positions) {
         for (std::size_t k = 0; k < positions.size(); ++k) {
             if (k % 16 == 0) cancel::cancellation_point();
             const std::size_t j = positions[k];
@@ -397,25 +428,32 @@ void PreparedQuery::score_row_lanes(const ItemViews& choices, const LaneChoices&
             out[j] = v.other == ChoiceView::kNone ? 0.0 : score(v, choices.others, code_points, cut);
         }
     };
-    one_by_one(lanes.others);
-    RowLanes row{*this, cut, lanes.texts.data(), lanes.texts.data() + lanes.texts.size(), out, {}};
+    const auto others_at = [&](std::size_t j) {
+        return std::lower_bound(lanes.others.begin(), lanes.others.end(), j);
+    };
+    one_by_one({others_at(begin), others_at(end)});
+    const algorithms::LaneText* const texts = lanes.texts.data();
+    const auto texts_at = [&](std::size_t j) {
+        return std::lower_bound(texts, texts + lanes.texts.size(), j,
+                                [](const algorithms::LaneText& t, std::size_t s) { return t.slot < s; });
+    };
+    RowLanes row{*this, cut, texts_at(begin), texts_at(end), out, {}};
     std::vector<std::size_t> given_back;
     algorithms::lcs_lanes(lane_pattern(), &RowLanes::next, &RowLanes::scores, &row, given_back);
     one_by_one(given_back);
 }
 
-void PreparedQuery::score_row(const ItemViews& choices, const Cutoff& cut, double* out,
-                              const LaneChoices* lanes) const {
-    const std::size_t m = choices.size();
-    if (lanes_ && lanes && m >= kLaneMinChoices) {
-        score_row_lanes(choices, *lanes, cut, out);
+void PreparedQuery::score_row(const ItemViews& choices, std::size_t begin, std::size_t end,
+                              const Cutoff& cut, double* out, const LaneChoices* lanes) const {
+    if (lanes_ && lanes && end - begin >= kLaneMinChoices) {
+        score_row_lanes(choices, *lanes, begin, end, cut, out);
         return;
     }
     const ChoiceView* const views = choices.views.data();
     std::vector<uint32_t> code_points;
     if (!scores_four()) {
-        for (std::size_t j = 0; j < m; ++j) {
-            if (j % 16 == 0) cancel::cancellation_point();
+        for (std::size_t j = begin; j < end; ++j) {
+            if ((j - begin) % 16 == 0) cancel::cancellation_point();
             const ChoiceView& v = views[j];
             out[j] = v.other == ChoiceView::kNone ? 0.0 : score(v, choices.others, code_points, cut);
         }
@@ -424,8 +462,8 @@ void PreparedQuery::score_row(const ItemViews& choices, const Cutoff& cut, doubl
     std::size_t group[4];
     std::span<const uint8_t> texts[4];
     std::size_t filled = 0;
-    for (std::size_t j = 0; j < m; ++j) {
-        if (j % 16 == 0) cancel::cancellation_point();
+    for (std::size_t j = begin; j < end; ++j) {
+        if ((j - begin) % 16 == 0) cancel::cancellation_point();
         const ChoiceView& v = views[j];
         if (v.size == 0 || !v.byte_string()) {
             out[j] = v.other == ChoiceView::kNone ? 0.0 : score(v, choices.others, code_points, cut);

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -97,12 +98,20 @@ struct ItemViews {
 
 /// The choices of the rows of a matrix as the lane kernel reads them, built once for all
 /// the rows that share them: the non-empty byte strings (slot: the choice's position) and
-/// the positions of the other choices.
+/// the positions of the other choices, both in increasing order of position. Built on the
+/// worker pool when `use_pool` (finding a text ASCII reads it: a million choices take
+/// milliseconds).
 struct LaneChoices {
-    std::vector<algorithms::LaneText> texts;
-    std::vector<std::size_t> others;
+    std::span<const algorithms::LaneText> texts;
+    std::span<const std::size_t> others;
 
-    explicit LaneChoices(std::span<const ChoiceView> choices);
+    LaneChoices(std::span<const ChoiceView> choices, bool use_pool);
+    LaneChoices(const LaneChoices&) = delete;
+    LaneChoices& operator=(const LaneChoices&) = delete;
+
+private:
+    std::unique_ptr<algorithms::LaneText[]> texts_;
+    std::unique_ptr<std::size_t[]> others_;
 };
 
 class PreparedQuery {
@@ -128,12 +137,13 @@ public:
     double score(const ChoiceView& v, std::span<const types::Seq> others,
                  std::vector<uint32_t>& code_points, const Cutoff& cutoff) const;
 
-    /// out[j] = the score of choice j (0.0 for kNone and kMissing), as score() gives it;
-    /// the simple and quick ratio of a query of 1 to 64 bytes score four byte strings at a
-    /// time. With `lanes` (LaneChoices of the same views), a query the lane kernel serves
-    /// scores a row of 64 choices or more on it, 64 byte strings at a time.
-    void score_row(const ItemViews& choices, const Cutoff& cutoff, double* out,
-                   const LaneChoices* lanes = nullptr) const;
+    /// out[j] = the score of choice j (0.0 for kNone and kMissing), as score() gives it,
+    /// for the choices j in [begin, end); the simple and quick ratio of a query of 1 to 64
+    /// bytes score four byte strings at a time. With `lanes` (LaneChoices of the same
+    /// views), a query the lane kernel serves scores a range of 64 choices or more on it,
+    /// 64 byte strings at a time.
+    void score_row(const ItemViews& choices, std::size_t begin, std::size_t end,
+                   const Cutoff& cutoff, double* out, const LaneChoices* lanes = nullptr) const;
 
     /// Whether score_four serves the query: the simple or quick ratio of 1 to 64 bytes.
     bool scores_four() const noexcept;
@@ -157,8 +167,8 @@ public:
     ScorerType scorer() const noexcept { return scorer_; }
 
 private:
-    void score_row_lanes(const ItemViews& choices, const LaneChoices& lanes, const Cutoff& cutoff,
-                         double* out) const;
+    void score_row_lanes(const ItemViews& choices, const LaneChoices& lanes, std::size_t begin,
+                         std::size_t end, const Cutoff& cutoff, double* out) const;
     double score_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cutoff) const;
