@@ -1,5 +1,8 @@
-// Small helpers shared by the kernels: the "no bound" value and affix stripping.
+// Small helpers shared by the kernels: the "no bound" value, affix stripping, and the
+// chunks in which one-word kernels read long texts between cancellation points.
 #pragma once
+
+#include "cancel.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -10,6 +13,25 @@ namespace tarnwick::algorithms {
 
 /// The all-ones value: "no bound" as an argument, "beyond the bound" as a distance result.
 inline constexpr uint64_t kNoBound = ~uint64_t{0};
+
+/// Text elements a one-word kernel reads between two spends of its cancellation budget
+/// (cancel.hpp): about a microsecond of work, so the spend costs nothing beside it.
+inline constexpr std::size_t kCancelChunk = 4096;
+
+/// Calls `read(begin, end)` on the consecutive ranges of at most kCancelChunk positions
+/// that cover [0, n), spending their length from a cancellation budget after each, so a
+/// kernel over a text of gigabytes answers a stop within milliseconds; `read` returns
+/// false to end early. A cancelled call throws cancel::Cancelled between two ranges.
+template <class Read>
+inline void read_in_chunks(std::size_t n, Read&& read) {
+    cancel::Budget budget;
+    for (std::size_t begin = 0; begin < n;) {
+        const std::size_t end = n - begin > kCancelChunk ? begin + kCancelChunk : n;
+        if (!read(begin, end)) return;
+        budget.spend(end - begin);
+        begin = end;
+    }
+}
 
 /// Number of leading positions where `a` and `b` agree.
 template <class T>

@@ -49,7 +49,9 @@ uint64_t dl_matrix(std::span<const Key> a, std::span<const Key> b, std::size_t k
     }
     for (std::size_t j = 0; j <= m; ++j) d[cols + j + 1] = static_cast<Cell>(j);
 
+    cancel::Budget budget;  // one unit per cell: a stop is seen within a millisecond
     for (std::size_t i = 1; i <= n; ++i) {
+        budget.spend(m);
         Cell* const row = &d[(i + 1) * cols];
         const Cell* const prev = row - cols;
         const Key ka = a[i - 1];

@@ -1,5 +1,7 @@
 #include "algorithms/gotoh.hpp"
 
+#include "cancel.hpp"
+
 #include <algorithm>
 #include <cstddef>
 #include <new>
@@ -28,7 +30,9 @@ GotohResult gotoh(std::span<const T> a, std::span<const T> b, uint64_t open, uin
         P[j] = 2 * open + j * extend;
     }
     const uint64_t gap = open + extend;
+    cancel::Budget budget;  // one unit per cell: a stop is seen within a millisecond
     for (uint64_t i = 1; i <= n; ++i) {
+        budget.spend(m);
         uint64_t diagonal = D[0];
         D[0] = open + i * extend;
         // Q: best alignment of row i ending in an insertion (a gap in a).

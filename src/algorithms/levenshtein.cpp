@@ -26,10 +26,12 @@ uint64_t uniform_blockwise_full(const PatternMaskMulti<T>& pm, std::size_t m,
     vp[blocks - 1] = last_word_mask(m);
     uint64_t* VP = vp.data();
     uint64_t* VN = vn.data();
+    cancel::Budget budget;  // one unit per word step: a stop is seen within a millisecond
     for (const T c : text) {
         const uint64_t* x = pm.get(c);
         detail::MyersCarry carry;
         for (std::size_t w = 0; w < blocks; ++w) detail::myers_word_step(x[w], VP[w], VN[w], carry);
+        budget.spend(blocks);
     }
     const uint64_t live = last_word_mask(m);
     uint64_t score = text.size();
@@ -105,7 +107,9 @@ uint64_t weighted(std::span<const T> a, std::span<const T> b, const LevenshteinW
     std::vector<uint64_t> row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = saturating_mul(j, w.insert_cost);
     // One row updated in place: `diag` keeps the previous row's value at j - 1.
+    cancel::Budget budget;
     for (std::size_t i = 1; i <= a.size(); ++i) {
+        budget.spend(b.size());
         uint64_t diag = row[0];
         row[0] = saturating_mul(i, w.delete_cost);
         const T ca = a[i - 1];

@@ -21,29 +21,32 @@ namespace tarnwick::algorithms {
 namespace {
 
 /// One-word form: pattern `a` of 1..64 elements with masks `pm` (a ScratchMask64 or a
-/// ShortMask), text `b`.
+/// ShortMask), text `b`, read in chunks with a cancellation point between them.
 template <class Masks, class T>
-uint64_t osa_one_word(const Masks& pm, std::size_t m, std::span<const T> b) noexcept {
+uint64_t osa_one_word(const Masks& pm, std::size_t m, std::span<const T> b) {
     const uint64_t last = uint64_t{1} << (m - 1);
     uint64_t VP = ~uint64_t{0};
     uint64_t VN = 0;
     uint64_t D0 = 0;
     uint64_t PM_prev = 0;
     uint64_t dist = m;
-    for (T c : b) {
-        const uint64_t PM_j = pm.get(c);
-        const uint64_t TR = (((~D0) & PM_j) << 1) & PM_prev;
-        D0 = (((PM_j & VP) + VP) ^ VP) | PM_j | VN | TR;
-        uint64_t HP = VN | ~(D0 | VP);
-        uint64_t HN = D0 & VP;
-        dist += (HP & last) != 0;
-        dist -= (HN & last) != 0;
-        HP = (HP << 1) | 1;
-        HN <<= 1;
-        VP = HN | ~(D0 | HP);
-        VN = HP & D0;
-        PM_prev = PM_j;
-    }
+    read_in_chunks(b.size(), [&](std::size_t begin, std::size_t end) {
+        for (std::size_t j = begin; j < end; ++j) {
+            const uint64_t PM_j = pm.get(b[j]);
+            const uint64_t TR = (((~D0) & PM_j) << 1) & PM_prev;
+            D0 = (((PM_j & VP) + VP) ^ VP) | PM_j | VN | TR;
+            uint64_t HP = VN | ~(D0 | VP);
+            uint64_t HN = D0 & VP;
+            dist += (HP & last) != 0;
+            dist -= (HN & last) != 0;
+            HP = (HP << 1) | 1;
+            HN <<= 1;
+            VP = HN | ~(D0 | HP);
+            VN = HP & D0;
+            PM_prev = PM_j;
+        }
+        return true;
+    });
     return dist;
 }
 
@@ -61,7 +64,9 @@ uint64_t osa_multi_word(std::span<const T> a, std::span<const T> b) {
     std::vector<uint64_t> D0(blocks, 0);
     std::vector<uint64_t> PM_prev(blocks, 0);
     uint64_t dist = a.size();
+    cancel::Budget budget;  // one unit per word step: a stop is seen within a millisecond
     for (T c : b) {
+        budget.spend(blocks);
         const uint64_t* M = pm.get(c);
         uint64_t hp_carry = 1;
         uint64_t hn_carry = 0;
