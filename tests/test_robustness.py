@@ -309,12 +309,16 @@ class TestSigintInsideOnePair:
         "lcs": "m.lcs_seq_similarity(a, b)",
         "ratio": "m.fuzz_ratio(a, b)",
         "levenshtein editops": "m.levenshtein_editops(a[:300_000], b[:300_000])",
-        # The whole table: 1e9 cells of two bytes, committed only as the rows are written.
-        "damerau-levenshtein": "m.damerau_levenshtein_distance(a[:30_000], b[:34_000])",
+        # The whole table: 1.3e9 cells of four bytes (5 GB), whose pages are committed only
+        # as its rows are written, a few hundred MB before the stop.
+        "damerau-levenshtein": "m.damerau_levenshtein_distance(a[:36_000], b[:36_000])",
         # One-word kernels over a text of 8 GB of zero pages that are never written.
         "ratio, short query": "m.fuzz_ratio(b'abcdefghijklmnopq', bytes(2**33))",
         "levenshtein, short query": "m.levenshtein_distance(b'abcdefgh', bytes(2**33))",
         "osa, word query": "m.osa_distance(b'abcdefghijklmnopqrstuvwxyz0123456789', bytes(2**33))",
+        # The batch ratio's one-at-a-time path (a single choice, no lanes) on such a text.
+        "cdist, one long choice": "m.cdist([b'abcdefghijklmnopq'], [bytes(2**33)], 'ratio', None)",
+        "extract, one long choice": "m.extract(b'abcdefghijklmnopq', [bytes(2**33)], 'ratio', None)",
         # Multi-word pairs on the pool: each task is inside one pair when the signal comes.
         "cdist on the pool": "m.cdist([a] * 40, [b] * 25, 'ratio', None)",
         "cdist on the pool, wide": "m.cdist([wide_a] * 40, [wide_b] * 25, 'qratio', None)",
