@@ -31,31 +31,32 @@ inline uint64_t mask_apart(Get& get, C c) noexcept {
 
 /// One-word LCS over `text`, masks given by `get(c)`; `m` is the pattern length (1..64).
 /// With `need`, gives up (answers 0) once the LCS cannot reach it. The text is read in
-/// chunks with a cancellation point between them (read_in_chunks).
+/// chunks with a cancellation point between them (CancelChunks).
 template <class Text, class Get>
 inline uint64_t lcs_one_word(std::size_t m, Text text, uint64_t need, Get get) {
     const uint64_t live = last_word_mask(m);
     uint64_t S = kLcsStart;
     const std::size_t n = text.size();
-    if (need == 0) {
-        read_in_chunks(n, [&](std::size_t begin, std::size_t end) {
-            for (std::size_t j = begin; j < end; ++j) S = lcs_word_step(S, mask_apart(get, text[j]));
-            return true;
-        });
-        return lcs_word_count(S, live);
-    }
-    bool hopeless = false;
-    read_in_chunks(n, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t j = begin; j < end; ++j) {
-            S = lcs_word_step(S, mask_apart(get, text[j]));
-            if (lcs_word_count(S, live) + (n - 1 - j) < need) {
-                hopeless = true;
-                return false;
+    for (CancelChunks chunk(n); chunk.next();) {
+        const std::size_t end = chunk.end();
+        if (need == 0) {
+            for (std::size_t j = chunk.begin(); j < end; ++j) S = lcs_word_step(S, mask_apart(get, text[j]));
+        } else {
+            for (std::size_t j = chunk.begin(); j < end; ++j) {
+                S = lcs_word_step(S, mask_apart(get, text[j]));
+                if (lcs_word_count(S, live) + (n - 1 - j) < need) return 0;
             }
         }
-        return true;
-    });
-    return hopeless ? 0 : lcs_word_count(S, live);
+    }
+    return lcs_word_count(S, live);
+}
+
+/// The multi-word state `st` advanced over `text`: a function of its own, so that the
+/// loop around it (the chunks between cancellation points) takes none of its registers.
+template <class T>
+[[gnu::noinline]] void lcs_words_over(uint64_t* st, const PatternMaskMulti<T>& pm,
+                                      std::span<const T> text, std::size_t blocks) noexcept {
+    for (const T c : text) lcs_words_step(st, pm.get(c), blocks);
 }
 
 template <class T>
@@ -68,17 +69,16 @@ uint64_t lcs_multi_word(std::span<const T> a, std::span<const T> b, uint64_t nee
     std::vector<uint64_t> S(blocks, kLcsStart);
     uint64_t* st = S.data();
     const std::size_t n = b.size();
-    cancel::Budget budget;  // one unit per word step: a stop is seen within a millisecond
+    // Chunks of text between cancellation points (one unit per word step).
     if (need == 0) {
-        for (std::size_t j = 0; j < n; ++j) {
-            lcs_words_step(st, pm.get(b[j]), blocks);
-            budget.spend(blocks);
-        }
-    } else {
-        for (std::size_t j = 0; j < n; ++j) {
+        for (CancelChunks chunk(n, blocks); chunk.next();)
+            lcs_words_over(st, pm, b.subspan(chunk.begin(), chunk.end() - chunk.begin()), blocks);
+        return lcs_words_count(st, blocks, live);
+    }
+    for (CancelChunks chunk(n, blocks); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
             const uint64_t clear = lcs_words_step<true>(st, pm.get(b[j]), blocks);
             if (lcs_words_count(clear, st[blocks - 1], live) + (n - 1 - j) < need) return 0;
-            budget.spend(blocks);
         }
     }
     return lcs_words_count(st, blocks, live);

@@ -71,11 +71,10 @@ uint64_t band_columns(const PatternMaskMulti<T>& pm, std::size_t rows, std::span
     // score: the computed value of the bottom row of block `cur_last` in the current column.
     std::size_t cur_last = band.last(1);
     uint64_t score = std::min<uint64_t>(64 * (cur_last + 1), rows);
-    cancel::Budget budget;  // one unit per word step
+    cancel::Budget budget;  // one unit per word step, spent every 32 columns
     for (std::size_t j = 1; j <= text.size(); ++j) {
         const std::size_t first = band.first(j);
         const std::size_t last = band.last(j);
-        budget.spend(last - first + 1);
         while (cur_last < last) score += block_rows(++cur_last);
         const uint64_t* x = pm.get(text[j - 1]);
         MyersCarry carry;
@@ -85,6 +84,7 @@ uint64_t band_columns(const PatternMaskMulti<T>& pm, std::size_t rows, std::span
         score += (d.hp & top) != 0;
         score -= (d.hn & top) != 0;
         on_column(j, first, last, VP, VN);
+        if ((j % 32) == 0) budget.spend(32 * (last - first + 1));
         if (may_abort && (j % 32) == 0) {
             // Lower bound of value + distance to the last cell over every computed row.
             uint64_t v = score;

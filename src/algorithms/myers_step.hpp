@@ -62,14 +62,14 @@ inline MyersDeltas myers_word_step(uint64_t x, uint64_t& vp, uint64_t& vn,
 /// to vp instead of eleven, since nvs comes from the previous vn and nvs & ~d0 is ready
 /// beside the shift.
 ///
-/// The text is read in chunks with a cancellation point between them (read_in_chunks): a
+/// The text is read in chunks with a cancellation point between them (CancelChunks): a
 /// cancelled call throws cancel::Cancelled.
 template <class Text, class Get>
 inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) {
     uint64_t vp = ~uint64_t{0};
     uint64_t vn = 0;
-    read_in_chunks(text.size(), [&](std::size_t begin, std::size_t end) {
-        for (std::size_t j = begin; j < end; ++j) {
+    for (CancelChunks chunk(text.size()); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
             const uint64_t x = get(text[j]);
             const uint64_t nvs = ~vn << 1;
             const uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
@@ -81,8 +81,7 @@ inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) {
             vn = d0 & ~(up & nvs);
             vp = ((d0 & vp) << 1) | (up & rest);
         }
-        return true;
-    });
+    }
     const uint64_t live = ~uint64_t{0} >> (64 - m);
     return static_cast<uint64_t>(text.size()) + static_cast<uint64_t>(std::popcount(vp & live)) -
            static_cast<uint64_t>(std::popcount(vn & live));

@@ -72,14 +72,13 @@ private:
         if (n == 0) return;
         if (m_ <= 64) {
             uint64_t S = algorithms::kLcsStart;
-            algorithms::read_in_chunks(n, [&](std::size_t begin, std::size_t end) {
-                for (std::size_t j = begin; j < end; ++j) {
+            for (algorithms::CancelChunks chunk(n); chunk.next();) {
+                for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
                     const T c = Reverse ? text[n - 1 - j] : text[j];
                     S = algorithms::lcs_word_step(S, single_.get(c));
                     if constexpr (Every) f(j + 1, algorithms::lcs_word_count(S, live_));
                 }
-                return true;
-            });
+            }
             if constexpr (!Every) f(n, algorithms::lcs_word_count(S, live_));
             return;
         }

@@ -236,10 +236,9 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, const Cutoff& cut)
     if (masks_valid_ && bound >= L) {
         // Nothing to prune: the plain bit-parallel LCS step over the choice, inline.
         uint64_t S = algorithms::kLcsStart;
-        algorithms::read_in_chunks(b.size(), [&](std::size_t begin, std::size_t end) {
-            for (std::size_t j = begin; j < end; ++j) S = algorithms::lcs_word_step(S, masks_[b[j]]);
-            return true;
-        });
+        for (algorithms::CancelChunks chunk(b.size()); chunk.next();)
+            for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j)
+                S = algorithms::lcs_word_step(S, masks_[b[j]]);
         d = L - 2 * algorithms::lcs_word_count(S, algorithms::last_word_mask(la));
     } else if (masks_valid_) {
         d = L - 2 * algorithms::lcs_from_pm64(masks_, la, b, bound);
@@ -277,23 +276,21 @@ void lcs_of_four(const uint64_t* masks, uint64_t live, const std::span<const uin
     const std::size_t common = std::min({t[0].size(), t[1].size(), t[2].size(), t[3].size()});
     const uint8_t *p0 = t[0].data(), *p1 = t[1].data(), *p2 = t[2].data(), *p3 = t[3].data();
     uint64_t s0 = algorithms::kLcsStart, s1 = s0, s2 = s0, s3 = s0;
-    algorithms::read_in_chunks(common, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t j = begin; j < end; ++j) {
+    for (algorithms::CancelChunks chunk(common); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
             s0 = algorithms::lcs_word_step(s0, masks[p0[j]]);
             s1 = algorithms::lcs_word_step(s1, masks[p1[j]]);
             s2 = algorithms::lcs_word_step(s2, masks[p2[j]]);
             s3 = algorithms::lcs_word_step(s3, masks[p3[j]]);
         }
-        return true;
-    });
+    }
     const uint64_t S[4] = {s0, s1, s2, s3};
     for (int k = 0; k < 4; ++k) {
         const std::span<const uint8_t> rest = t[k].subspan(common);
         uint64_t s = S[k];
-        algorithms::read_in_chunks(rest.size(), [&](std::size_t begin, std::size_t end) {
-            for (std::size_t j = begin; j < end; ++j) s = algorithms::lcs_word_step(s, masks[rest[j]]);
-            return true;
-        });
+        for (algorithms::CancelChunks chunk(rest.size()); chunk.next();)
+            for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j)
+                s = algorithms::lcs_word_step(s, masks[rest[j]]);
         lcs[k] = algorithms::lcs_word_count(s, live);
     }
 }
@@ -497,18 +494,12 @@ double PreparedQuery::ratio_wide(std::span<const T> b, const Cutoff& cut, Mask m
     // LCS of at least `need` keeps the distance L - 2 LCS within the bound.
     const uint64_t need = bound >= L ? 0 : (L - bound + 1) / 2;
     uint64_t S = algorithms::kLcsStart;
-    bool hopeless = false;
-    algorithms::read_in_chunks(lb, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t j = begin; j < end; ++j) {
+    for (algorithms::CancelChunks chunk(lb); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
             S = algorithms::lcs_word_step(S, mask(static_cast<uint64_t>(b[j])));
-            if (need && algorithms::lcs_word_count(S, live) + (lb - 1 - j) < need) {
-                hopeless = true;
-                return false;
-            }
+            if (need && algorithms::lcs_word_count(S, live) + (lb - 1 - j) < need) return 0.0;
         }
-        return true;
-    });
-    if (hopeless) return 0.0;
+    }
     const uint64_t d = L - 2 * algorithms::lcs_word_count(S, live);
     if (d > bound) return 0.0;
     const double score = ratio_of(d, L);
