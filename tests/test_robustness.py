@@ -309,6 +309,9 @@ class TestSigintInsideOnePair:
         "lcs": "m.lcs_seq_similarity(a, b)",
         "ratio": "m.fuzz_ratio(a, b)",
         "levenshtein editops": "m.levenshtein_editops(a[:300_000], b[:300_000])",
+        # Quadratic scans: windows of half a million elements, rows of a million cells.
+        "jaro": "m.jaro_similarity(a, b)",
+        "gotoh": "m.gotoh_distance(a[:300_000], b[:300_000])",
         # The whole table: 1.3e9 cells of four bytes (5 GB), whose pages are committed only
         # as its rows are written, a few hundred MB before the stop.
         "damerau-levenshtein": "m.damerau_levenshtein_distance(a[:36_000], b[:36_000])",
