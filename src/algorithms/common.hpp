@@ -1,5 +1,5 @@
 // Small helpers shared by the kernels: the "no bound" value, affix stripping, and the
-// chunks in which one-word kernels read long texts between cancellation points.
+// chunks in which kernels read long texts between cancellation points.
 #pragma once
 
 #include "cancel.hpp"
@@ -14,8 +14,9 @@ namespace tarnwick::algorithms {
 /// The all-ones value: "no bound" as an argument, "beyond the bound" as a distance result.
 inline constexpr uint64_t kNoBound = ~uint64_t{0};
 
-/// Text elements a one-word kernel reads between two spends of its cancellation budget
-/// (cancel.hpp): about a microsecond of work, so the spend costs nothing beside it.
+/// Units of work (text elements of a one-word kernel, word steps of a multi-word one, cells
+/// of a table) between two spends of a kernel's cancellation budget (cancel.hpp): about a
+/// microsecond, so the spend costs nothing beside it.
 inline constexpr std::size_t kCancelChunk = 4096;
 
 /// The consecutive ranges that cover [0, n), with a cancellation point between two: a
