@@ -176,7 +176,7 @@ class TestSigintOnTheLanes:
         "extract, one long text": 'm.extract("abcd", [b"abd"] * 100 + [huge] * 1 + [b"x"] * 150, "ratio", None)',
     }
 
-    # (The one-at-a-time path scores such a text to its end before it stops.)
+    # (The one-at-a-time path stops inside such texts too: see test_robustness.py.)
     @pytest.mark.skipif(not lanes_run_here(), reason="the lane kernel does not run on this processor")
     @pytest.mark.parametrize("call", sorted(LONG_CALLS))
     def test_stops_inside_long_texts(self, call):

@@ -282,6 +282,69 @@ class TestInterrupt:
         assert interrupt(script) == ["interrupted", "True", "True"]
 
 
+class TestSigintInsideOnePair:
+    """SIGINT stops one long pair inside its kernel, not when the kernel ends: each call
+    below would run on for tens of seconds after the signal (the kernels' work grows as
+    the product of the lengths, or the text runs to gigabytes), and the child is given
+    five. Then the module computes a pair right: the stop left no state behind (such as
+    the scratch mask tables a later pattern reuses)."""
+
+    SETUP = """
+        import random
+        import _tarnwick as m
+        rng = random.Random(11)
+        def text(n, extra=""): return "".join(rng.choices("abcdefgh" + extra, k=n))
+        a, b = text(1_000_000), text(1_000_000)
+        wide_a, wide_b = text(1_000_000, "\u00e9\u4e2d"), text(1_000_000, "\u00e9\u4e2d")
+    """
+    CALLS = {
+        # Multi-word bit-parallel kernels, bytes and wider elements.
+        "levenshtein": "m.levenshtein_distance(a, b)",
+        "levenshtein, wide": "m.levenshtein_distance(wide_a, wide_b)",
+        "levenshtein, weighted": "m.levenshtein_distance(a[:200_000], b[:200_000], weights=(1, 1, 3))",
+        "indel": "m.indel_distance(a, b)",
+        "indel, wide, bounded": "m.indel_distance(wide_a, wide_b, score_cutoff=900_000)",
+        "osa": "m.osa_distance(a, b)",
+        "osa, wide": "m.osa_distance(wide_a, wide_b)",
+        "lcs": "m.lcs_seq_similarity(a, b)",
+        "ratio": "m.fuzz_ratio(a, b)",
+        "levenshtein editops": "m.levenshtein_editops(a[:300_000], b[:300_000])",
+        # Quadratic scans: windows of half a million elements, rows of a million cells.
+        "jaro": "m.jaro_similarity(a, b)",
+        "gotoh": "m.gotoh_distance(a[:300_000], b[:300_000])",
+        # The whole table: 1.3e9 cells of four bytes (5 GB), whose pages are committed only
+        # as its rows are written, a few hundred MB before the stop.
+        "damerau-levenshtein": "m.damerau_levenshtein_distance(a[:36_000], b[:36_000])",
+        # One-word kernels over a text of 8 GB of zero pages that are never written.
+        "ratio, short query": "m.fuzz_ratio(b'abcdefghijklmnopq', bytes(2**33))",
+        "levenshtein, short query": "m.levenshtein_distance(b'abcdefgh', bytes(2**33))",
+        "osa, word query": "m.osa_distance(b'abcdefghijklmnopqrstuvwxyz0123456789', bytes(2**33))",
+        # The batch ratio's one-at-a-time path (a single choice, no lanes) on such a text.
+        "cdist, one long choice": "m.cdist([b'abcdefghijklmnopq'], [bytes(2**33)], 'ratio', None)",
+        "extract, one long choice": "m.extract(b'abcdefghijklmnopq', [bytes(2**33)], 'ratio', None)",
+        # Multi-word pairs on the pool: each task is inside one pair when the signal comes.
+        "cdist on the pool": "m.cdist([a] * 40, [b] * 25, 'ratio', None)",
+        "cdist on the pool, wide": "m.cdist([wide_a] * 40, [wide_b] * 25, 'qratio', None)",
+    }
+    AFTER = """
+        x, y = text(300, "\u00e9"), text(200, "\u00e9")
+        def lev(s, t):
+            row = list(range(len(t) + 1))
+            for i, c in enumerate(s, 1):
+                prev, row[0] = row[0], i
+                for j, d in enumerate(t, 1):
+                    prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (c != d))
+            return row[-1]
+        print(m.levenshtein_distance(x, y) == lev(x, y) and m.levenshtein_distance("kitten", "sitting") == 3
+              and m.osa_distance("ca", "ac") == 1 and m.indel_distance("abc", "acb") == 2
+              and abs(m.fuzz_ratio(b"abcdefghijklmnopq", b"abcdefghijklmnopx") - 100 * 32 / 34) < 1e-9)
+    """
+
+    @pytest.mark.parametrize("call", sorted(CALLS))
+    def test_stops_inside_the_pair(self, call):
+        assert interrupt_call(self.SETUP, self.CALLS[call], self.AFTER, timeout=5) == ["interrupted", "True"]
+
+
 # The sanitizer's allocator ends the process on a request beyond memory instead of failing
 # it, so these run on the normal build only.
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),

@@ -1,5 +1,8 @@
-// Small helpers shared by the kernels: the "no bound" value and affix stripping.
+// Small helpers shared by the kernels: the "no bound" value, affix stripping, and the
+// chunks in which kernels read long texts between cancellation points.
 #pragma once
+
+#include "cancel.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -10,6 +13,45 @@ namespace tarnwick::algorithms {
 
 /// The all-ones value: "no bound" as an argument, "beyond the bound" as a distance result.
 inline constexpr uint64_t kNoBound = ~uint64_t{0};
+
+/// Units of work (text elements of a one-word kernel, word steps of a multi-word one, cells
+/// of a table) between two spends of a kernel's cancellation budget (cancel.hpp): about a
+/// microsecond, so the spend costs nothing beside it.
+inline constexpr std::size_t kCancelChunk = 4096;
+
+/// The consecutive ranges that cover [0, n), with a cancellation point between two: a
+/// kernel over a text of gigabytes, or a quadratic one over long texts, answers a stop
+/// within milliseconds. An element costs `units` (the words of a multi-word state; 1 for
+/// one word; a row's cells), and a range holds about kCancelChunk units (one element at
+/// least), so the spend stays outside the kernel's inner loops:
+///
+///     for (CancelChunks c(n, units); c.next();)
+///         for (std::size_t j = c.begin(), end = c.end(); j < end; ++j) ...
+///
+/// next() spends the work of the range before (a cancelled call throws cancel::Cancelled
+/// there). The bounds are read into locals before the inner loop: stores of the kernel
+/// would otherwise oblige the compiler to read them again at every step.
+class CancelChunks {
+public:
+    explicit CancelChunks(std::size_t n, std::size_t units = 1) noexcept
+        : n_(n), units_(units), step_(units >= kCancelChunk ? 1 : kCancelChunk / units) {}
+
+    /// Moves to the next range after spending the one before; false past the end.
+    bool next() {
+        if (end_ != 0) budget_.spend((end_ - begin_) * units_);
+        begin_ = end_;
+        if (begin_ >= n_) return false;
+        end_ = n_ - begin_ > step_ ? begin_ + step_ : n_;
+        return true;
+    }
+    std::size_t begin() const noexcept { return begin_; }
+    std::size_t end() const noexcept { return end_; }
+
+private:
+    std::size_t n_, units_, step_;
+    std::size_t begin_ = 0, end_ = 0;
+    cancel::Budget budget_;
+};
 
 /// Number of leading positions where `a` and `b` agree.
 template <class T>

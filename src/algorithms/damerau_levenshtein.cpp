@@ -49,35 +49,38 @@ uint64_t dl_matrix(std::span<const Key> a, std::span<const Key> b, std::size_t k
     }
     for (std::size_t j = 0; j <= m; ++j) d[cols + j + 1] = static_cast<Cell>(j);
 
-    for (std::size_t i = 1; i <= n; ++i) {
-        Cell* const row = &d[(i + 1) * cols];
-        const Cell* const prev = row - cols;
-        const Key ka = a[i - 1];
-        std::size_t db = 0;
-        uint64_t left = i;  // d[i][j - 1]
-        for (std::size_t j = 1; j <= m; ++j) {
-            const Key kb = b[j - 1];
-            const std::size_t k = last_row[kb];
-            const std::size_t l = db;
-            uint64_t v;
-            const uint64_t diag = prev[j];
-            const uint64_t up = prev[j + 1];
-            if (ka == kb) {
-                db = j;
-                v = diag;
-            } else {
-                v = diag + 1;
+    // Chunks of rows between cancellation points (one unit per cell).
+    for (CancelChunks chunk(n, m); chunk.next();) {
+        for (std::size_t i = chunk.begin() + 1, last = chunk.end(); i <= last; ++i) {
+            Cell* const row = &d[(i + 1) * cols];
+            const Cell* const prev = row - cols;
+            const Key ka = a[i - 1];
+            std::size_t db = 0;
+            uint64_t left = i;  // d[i][j - 1]
+            for (std::size_t j = 1; j <= m; ++j) {
+                const Key kb = b[j - 1];
+                const std::size_t k = last_row[kb];
+                const std::size_t l = db;
+                uint64_t v;
+                const uint64_t diag = prev[j];
+                const uint64_t up = prev[j + 1];
+                if (ka == kb) {
+                    db = j;
+                    v = diag;
+                } else {
+                    v = diag + 1;
+                }
+                const uint64_t side = (left < up ? left : up) + 1;
+                if (side < v) v = side;
+                if (k != 0 && l != 0) {
+                    const uint64_t t = static_cast<uint64_t>(d[k * cols + l]) + (i - k) + (j - l) - 1;
+                    if (t < v) v = t;
+                }
+                row[j + 1] = static_cast<Cell>(v);
+                left = v;
             }
-            const uint64_t side = (left < up ? left : up) + 1;
-            if (side < v) v = side;
-            if (k != 0 && l != 0) {
-                const uint64_t t = static_cast<uint64_t>(d[k * cols + l]) + (i - k) + (j - l) - 1;
-                if (t < v) v = t;
-            }
-            row[j + 1] = static_cast<Cell>(v);
-            left = v;
+            last_row[ka] = i;
         }
-        last_row[ka] = i;
     }
     return d[(n + 1) * cols + m + 1];
 }

@@ -107,7 +107,9 @@ std::vector<EditOp> indel_editops_trace(std::span<const T> s1, std::span<const T
     uint64_t* const cols = record.data();
     {
         std::vector<uint64_t> S(blocks, ~uint64_t{0});
+        cancel::Budget budget;  // one unit per word step
         for (std::size_t j = 0; j < m; ++j) {
+            budget.spend(blocks);
             lcs_words_step(S.data(), pm.get(b[j]), blocks);
             std::copy(S.begin(), S.end(), cols + j * blocks);
         }

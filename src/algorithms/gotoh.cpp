@@ -1,5 +1,7 @@
 #include "algorithms/gotoh.hpp"
 
+#include "algorithms/common.hpp"
+
 #include <algorithm>
 #include <cstddef>
 #include <new>
@@ -28,19 +30,22 @@ GotohResult gotoh(std::span<const T> a, std::span<const T> b, uint64_t open, uin
         P[j] = 2 * open + j * extend;
     }
     const uint64_t gap = open + extend;
-    for (uint64_t i = 1; i <= n; ++i) {
-        uint64_t diagonal = D[0];
-        D[0] = open + i * extend;
-        // Q: best alignment of row i ending in an insertion (a gap in a).
-        uint64_t Q = 2 * open + i * extend;
-        const T ca = a[i - 1];
-        for (uint64_t j = 1; j <= m; ++j) {
-            Q = std::min(Q + extend, D[j - 1] + gap);
-            P[j] = std::min(P[j] + extend, D[j] + gap);
-            const uint64_t c = ca == b[j - 1] ? 0 : kGotohMismatch;
-            const uint64_t best = std::min(Q, std::min(P[j], diagonal + c));
-            diagonal = D[j];
-            D[j] = best;
+    // Chunks of rows between cancellation points (one unit per cell).
+    for (CancelChunks chunk(n, m); chunk.next();) {
+        for (uint64_t i = chunk.begin() + 1, last = chunk.end(); i <= last; ++i) {
+            uint64_t diagonal = D[0];
+            D[0] = open + i * extend;
+            // Q: best alignment of row i ending in an insertion (a gap in a).
+            uint64_t Q = 2 * open + i * extend;
+            const T ca = a[i - 1];
+            for (uint64_t j = 1; j <= m; ++j) {
+                Q = std::min(Q + extend, D[j - 1] + gap);
+                P[j] = std::min(P[j] + extend, D[j] + gap);
+                const uint64_t c = ca == b[j - 1] ? 0 : kGotohMismatch;
+                const uint64_t best = std::min(Q, std::min(P[j], diagonal + c));
+                diagonal = D[j];
+                D[j] = best;
+            }
         }
     }
     const uint64_t cost = D[m];

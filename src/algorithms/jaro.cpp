@@ -12,6 +12,7 @@
 
 #include "algorithms/dense_codes.hpp"
 #include "algorithms/pattern_mask.hpp"
+#include "cancel.hpp"
 
 #include <algorithm>
 #include <bit>
@@ -126,11 +127,13 @@ double jaro_multi_word(std::span<const T> s1, std::span<const T> s2, std::size_t
     const PatternMaskMulti<T> pm(s2);
     std::vector<uint64_t> f2(pm.blocks(), 0);
     uint64_t m = 0;
+    cancel::Budget budget;  // one unit per word of the window: the loop is quadratic
     for (std::size_t i = 0; i < l1; ++i) {
         const Window win = window_of(i, w, l2);
         if (win.lo >= win.hi) break;
         const std::size_t first = win.lo / 64;
         const std::size_t last = (win.hi - 1) / 64;
+        budget.spend(last - first + 1);
         const uint64_t lo_mask = ~uint64_t{0} << (win.lo % 64);
         const uint64_t hi_mask = last_word_mask(win.hi);
         const uint64_t* M = pm.get(s1[i]);

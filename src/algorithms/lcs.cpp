@@ -30,21 +30,33 @@ inline uint64_t mask_apart(Get& get, C c) noexcept {
 }
 
 /// One-word LCS over `text`, masks given by `get(c)`; `m` is the pattern length (1..64).
-/// With `need`, gives up (answers 0) once the LCS cannot reach it.
+/// With `need`, gives up (answers 0) once the LCS cannot reach it. The text is read in
+/// chunks with a cancellation point between them (CancelChunks).
 template <class Text, class Get>
-inline uint64_t lcs_one_word(std::size_t m, Text text, uint64_t need, Get get) noexcept {
+inline uint64_t lcs_one_word(std::size_t m, Text text, uint64_t need, Get get) {
     const uint64_t live = last_word_mask(m);
     uint64_t S = kLcsStart;
     const std::size_t n = text.size();
-    if (need == 0) {
-        for (std::size_t j = 0; j < n; ++j) S = lcs_word_step(S, mask_apart(get, text[j]));
-    } else {
-        for (std::size_t j = 0; j < n; ++j) {
-            S = lcs_word_step(S, mask_apart(get, text[j]));
-            if (lcs_word_count(S, live) + (n - 1 - j) < need) return 0;
+    for (CancelChunks chunk(n); chunk.next();) {
+        const std::size_t end = chunk.end();
+        if (need == 0) {
+            for (std::size_t j = chunk.begin(); j < end; ++j) S = lcs_word_step(S, mask_apart(get, text[j]));
+        } else {
+            for (std::size_t j = chunk.begin(); j < end; ++j) {
+                S = lcs_word_step(S, mask_apart(get, text[j]));
+                if (lcs_word_count(S, live) + (n - 1 - j) < need) return 0;
+            }
         }
     }
     return lcs_word_count(S, live);
+}
+
+/// The multi-word state `st` advanced over `text`: a function of its own, so that the
+/// loop around it (the chunks between cancellation points) takes none of its registers.
+template <class T>
+[[gnu::noinline]] void lcs_words_over(uint64_t* st, const PatternMaskMulti<T>& pm,
+                                      std::span<const T> text, std::size_t blocks) noexcept {
+    for (const T c : text) lcs_words_step(st, pm.get(c), blocks);
 }
 
 template <class T>
@@ -57,10 +69,14 @@ uint64_t lcs_multi_word(std::span<const T> a, std::span<const T> b, uint64_t nee
     std::vector<uint64_t> S(blocks, kLcsStart);
     uint64_t* st = S.data();
     const std::size_t n = b.size();
+    // Chunks of text between cancellation points (one unit per word step).
     if (need == 0) {
-        for (std::size_t j = 0; j < n; ++j) lcs_words_step(st, pm.get(b[j]), blocks);
-    } else {
-        for (std::size_t j = 0; j < n; ++j) {
+        for (CancelChunks chunk(n, blocks); chunk.next();)
+            lcs_words_over(st, pm, b.subspan(chunk.begin(), chunk.end() - chunk.begin()), blocks);
+        return lcs_words_count(st, blocks, live);
+    }
+    for (CancelChunks chunk(n, blocks); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
             const uint64_t clear = lcs_words_step<true>(st, pm.get(b[j]), blocks);
             if (lcs_words_count(clear, st[blocks - 1], live) + (n - 1 - j) < need) return 0;
         }
@@ -134,7 +150,7 @@ uint64_t lcs_seq_similarity(std::span<const T> a, std::span<const T> b, uint64_t
 }
 
 uint64_t lcs_from_pm64(const uint64_t* masks, std::size_t m, std::span<const uint8_t> text,
-                       uint64_t bound) noexcept {
+                       uint64_t bound) {
     if (text.empty() || m == 0) return 0;
     const uint64_t need = lcs_needed(m + text.size(), bound);
     return lcs_one_word(m, text, need, [masks](uint8_t c) noexcept { return masks[c]; });

@@ -26,10 +26,13 @@ uint64_t uniform_blockwise_full(const PatternMaskMulti<T>& pm, std::size_t m,
     vp[blocks - 1] = last_word_mask(m);
     uint64_t* VP = vp.data();
     uint64_t* VN = vn.data();
-    for (const T c : text) {
-        const uint64_t* x = pm.get(c);
-        detail::MyersCarry carry;
-        for (std::size_t w = 0; w < blocks; ++w) detail::myers_word_step(x[w], VP[w], VN[w], carry);
+    // Chunks of text between cancellation points (one unit per word step).
+    for (CancelChunks chunk(text.size(), blocks); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
+            const uint64_t* x = pm.get(text[j]);
+            detail::MyersCarry carry;
+            for (std::size_t w = 0; w < blocks; ++w) detail::myers_word_step(x[w], VP[w], VN[w], carry);
+        }
     }
     const uint64_t live = last_word_mask(m);
     uint64_t score = text.size();
@@ -105,17 +108,20 @@ uint64_t weighted(std::span<const T> a, std::span<const T> b, const LevenshteinW
     std::vector<uint64_t> row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = saturating_mul(j, w.insert_cost);
     // One row updated in place: `diag` keeps the previous row's value at j - 1.
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        uint64_t diag = row[0];
-        row[0] = saturating_mul(i, w.delete_cost);
-        const T ca = a[i - 1];
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const uint64_t up = row[j];
-            const uint64_t sub = ca == b[j - 1] ? diag : saturating_add(diag, w.replace_cost);
-            const uint64_t del = saturating_add(up, w.delete_cost);
-            const uint64_t ins = saturating_add(row[j - 1], w.insert_cost);
-            row[j] = std::min(sub, std::min(del, ins));
-            diag = up;
+    // Chunks of rows between cancellation points (one unit per cell).
+    for (CancelChunks chunk(a.size(), b.size()); chunk.next();) {
+        for (std::size_t i = chunk.begin() + 1, last = chunk.end(); i <= last; ++i) {
+            uint64_t diag = row[0];
+            row[0] = saturating_mul(i, w.delete_cost);
+            const T ca = a[i - 1];
+            for (std::size_t j = 1; j <= b.size(); ++j) {
+                const uint64_t up = row[j];
+                const uint64_t sub = ca == b[j - 1] ? diag : saturating_add(diag, w.replace_cost);
+                const uint64_t del = saturating_add(up, w.delete_cost);
+                const uint64_t ins = saturating_add(row[j - 1], w.insert_cost);
+                row[j] = std::min(sub, std::min(del, ins));
+                diag = up;
+            }
         }
     }
     return row[b.size()];

@@ -53,7 +53,7 @@ struct Band {
 /// (> 0) elements. After each column j, `on_column(j, first, last, VP, VN)` sees the
 /// state words (indexed by block). Returns the computed last cell (exact when the
 /// distance is at most k, an upper bound otherwise), or kNoBound when `may_abort` and
-/// the band shows that the distance exceeds k.
+/// the band shows that the distance exceeds k. A cancelled call throws cancel::Cancelled.
 template <class T, class OnColumn>
 uint64_t band_columns(const PatternMaskMulti<T>& pm, std::size_t rows, std::span<const T> text,
                       uint64_t k, bool may_abort, OnColumn&& on_column) {
@@ -71,6 +71,7 @@ uint64_t band_columns(const PatternMaskMulti<T>& pm, std::size_t rows, std::span
     // score: the computed value of the bottom row of block `cur_last` in the current column.
     std::size_t cur_last = band.last(1);
     uint64_t score = std::min<uint64_t>(64 * (cur_last + 1), rows);
+    cancel::Budget budget;  // one unit per word step, spent every 32 columns
     for (std::size_t j = 1; j <= text.size(); ++j) {
         const std::size_t first = band.first(j);
         const std::size_t last = band.last(j);
@@ -83,6 +84,7 @@ uint64_t band_columns(const PatternMaskMulti<T>& pm, std::size_t rows, std::span
         score += (d.hp & top) != 0;
         score -= (d.hn & top) != 0;
         on_column(j, first, last, VP, VN);
+        if ((j % 32) == 0) budget.spend(32 * (last - first + 1));
         if (may_abort && (j % 32) == 0) {
             // Lower bound of value + distance to the last cell over every computed row.
             uint64_t v = score;

@@ -7,6 +7,8 @@
 // the column into the next one; HP and HN are the horizontal deltas of that step.
 #pragma once
 
+#include "algorithms/common.hpp"
+
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -59,21 +61,26 @@ inline MyersDeltas myers_word_step(uint64_t x, uint64_t& vp, uint64_t& vn,
 /// ~(hps | d0), is (hn << 1) | (up & (nvs & ~d0)): eight dependent instructions from vp
 /// to vp instead of eleven, since nvs comes from the previous vn and nvs & ~d0 is ready
 /// beside the shift.
+///
+/// The text is read in chunks with a cancellation point between them (CancelChunks): a
+/// cancelled call throws cancel::Cancelled.
 template <class Text, class Get>
-inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) noexcept {
+inline uint64_t uniform_one_word(std::size_t m, Text text, Get get) {
     uint64_t vp = ~uint64_t{0};
     uint64_t vn = 0;
-    for (const auto c : text) {
-        const uint64_t x = get(c);
-        const uint64_t nvs = ~vn << 1;
-        const uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
-        const uint64_t up = (d0 | vp) << 1;
-        uint64_t rest = nvs & ~d0;
+    for (CancelChunks chunk(text.size()); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
+            const uint64_t x = get(text[j]);
+            const uint64_t nvs = ~vn << 1;
+            const uint64_t d0 = (((x & vp) + vp) ^ vp) | x | vn;
+            const uint64_t up = (d0 | vp) << 1;
+            uint64_t rest = nvs & ~d0;
 #if defined(__GNUC__)
-        asm("" : "+r"(rest));  // kept whole: regrouped, its AND would follow the shift
+            asm("" : "+r"(rest));  // kept whole: regrouped, its AND would follow the shift
 #endif
-        vn = d0 & ~(up & nvs);
-        vp = ((d0 & vp) << 1) | (up & rest);
+            vn = d0 & ~(up & nvs);
+            vp = ((d0 & vp) << 1) | (up & rest);
+        }
     }
     const uint64_t live = ~uint64_t{0} >> (64 - m);
     return static_cast<uint64_t>(text.size()) + static_cast<uint64_t>(std::popcount(vp & live)) -

@@ -20,28 +20,31 @@
 namespace tarnwick::algorithms {
 namespace {
 
-/// One-word form: a pattern of 1..64 elements with masks given by `get(c)`, text `b`.
+/// One-word form: a pattern of 1..64 elements with masks given by `get(c)`, text `b`,
+/// read in chunks with a cancellation point between them.
 template <class Get, class T>
-uint64_t osa_one_word(Get get, std::size_t m, std::span<const T> b) noexcept {
+uint64_t osa_one_word(Get get, std::size_t m, std::span<const T> b) {
     const uint64_t last = uint64_t{1} << (m - 1);
     uint64_t VP = ~uint64_t{0};
     uint64_t VN = 0;
     uint64_t D0 = 0;
     uint64_t PM_prev = 0;
     uint64_t dist = m;
-    for (T c : b) {
-        const uint64_t PM_j = get(c);
-        const uint64_t TR = (((~D0) & PM_j) << 1) & PM_prev;
-        D0 = (((PM_j & VP) + VP) ^ VP) | PM_j | VN | TR;
-        uint64_t HP = VN | ~(D0 | VP);
-        uint64_t HN = D0 & VP;
-        dist += (HP & last) != 0;
-        dist -= (HN & last) != 0;
-        HP = (HP << 1) | 1;
-        HN <<= 1;
-        VP = HN | ~(D0 | HP);
-        VN = HP & D0;
-        PM_prev = PM_j;
+    for (CancelChunks chunk(b.size()); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
+            const uint64_t PM_j = get(b[j]);
+            const uint64_t TR = (((~D0) & PM_j) << 1) & PM_prev;
+            D0 = (((PM_j & VP) + VP) ^ VP) | PM_j | VN | TR;
+            uint64_t HP = VN | ~(D0 | VP);
+            uint64_t HN = D0 & VP;
+            dist += (HP & last) != 0;
+            dist -= (HN & last) != 0;
+            HP = (HP << 1) | 1;
+            HN <<= 1;
+            VP = HN | ~(D0 | HP);
+            VN = HP & D0;
+            PM_prev = PM_j;
+        }
     }
     return dist;
 }
@@ -60,40 +63,43 @@ uint64_t osa_multi_word(std::span<const T> a, std::span<const T> b) {
     std::vector<uint64_t> D0(blocks, 0);
     std::vector<uint64_t> PM_prev(blocks, 0);
     uint64_t dist = a.size();
-    for (T c : b) {
-        const uint64_t* M = pm.get(c);
-        uint64_t hp_carry = 1;
-        uint64_t hn_carry = 0;
-        uint64_t tr_carry = 0;
-        for (std::size_t w = 0; w < blocks; ++w) {
-            const uint64_t PM_j = M[w];
-            const uint64_t vp = VP[w];
-            const uint64_t vn = VN[w];
-            const uint64_t cross = ~D0[w] & PM_j;
-            const uint64_t TR = ((cross << 1) | tr_carry) & PM_prev[w];
-            tr_carry = cross >> 63;
-            const uint64_t X = PM_j | hn_carry;
-            const uint64_t d0 = (((X & vp) + vp) ^ vp) | X | vn | TR;
-            uint64_t HP = vn | ~(d0 | vp);
-            uint64_t HN = d0 & vp;
-            const uint64_t hp_in = hp_carry;
-            const uint64_t hn_in = hn_carry;
-            if (w + 1 < blocks) {
-                hp_carry = HP >> 63;
-                hn_carry = HN >> 63;
-            } else {
-                hp_carry = (HP & last) != 0;
-                hn_carry = (HN & last) != 0;
+    // Chunks of text between cancellation points (one unit per word step).
+    for (CancelChunks chunk(b.size(), blocks); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
+            const uint64_t* M = pm.get(b[j]);
+            uint64_t hp_carry = 1;
+            uint64_t hn_carry = 0;
+            uint64_t tr_carry = 0;
+            for (std::size_t w = 0; w < blocks; ++w) {
+                const uint64_t PM_j = M[w];
+                const uint64_t vp = VP[w];
+                const uint64_t vn = VN[w];
+                const uint64_t cross = ~D0[w] & PM_j;
+                const uint64_t TR = ((cross << 1) | tr_carry) & PM_prev[w];
+                tr_carry = cross >> 63;
+                const uint64_t X = PM_j | hn_carry;
+                const uint64_t d0 = (((X & vp) + vp) ^ vp) | X | vn | TR;
+                uint64_t HP = vn | ~(d0 | vp);
+                uint64_t HN = d0 & vp;
+                const uint64_t hp_in = hp_carry;
+                const uint64_t hn_in = hn_carry;
+                if (w + 1 < blocks) {
+                    hp_carry = HP >> 63;
+                    hn_carry = HN >> 63;
+                } else {
+                    hp_carry = (HP & last) != 0;
+                    hn_carry = (HN & last) != 0;
+                }
+                HP = (HP << 1) | hp_in;
+                HN = (HN << 1) | hn_in;
+                VP[w] = HN | ~(d0 | HP);
+                VN[w] = HP & d0;
+                D0[w] = d0;
+                PM_prev[w] = PM_j;
             }
-            HP = (HP << 1) | hp_in;
-            HN = (HN << 1) | hn_in;
-            VP[w] = HN | ~(d0 | HP);
-            VN[w] = HP & d0;
-            D0[w] = d0;
-            PM_prev[w] = PM_j;
+            dist += hp_carry;
+            dist -= hn_carry;
         }
-        dist += hp_carry;
-        dist -= hn_carry;
     }
     return dist;
 }

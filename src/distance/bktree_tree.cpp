@@ -28,7 +28,7 @@ void QueryDistance::set(std::string_view query) noexcept {
     if (query_.size() <= 64) algorithms::set_byte_masks(masks_, bytes_of(query_));
 }
 
-uint64_t QueryDistance::operator()(std::string_view value) const noexcept {
+uint64_t QueryDistance::operator()(std::string_view value) const {
     const std::size_t m = query_.size();
     if (m == 0) return value.size();
     if (m > 64) return algorithms::levenshtein_uniform(bytes_of(query_), bytes_of(value));

@@ -67,8 +67,9 @@ public:
     std::string_view query() const noexcept { return query_; }
     /// byte_set of the query.
     uint64_t bytes() const noexcept { return bytes_; }
-    /// Unit-cost Levenshtein distance between the query and `value`.
-    uint64_t operator()(std::string_view value) const noexcept;
+    /// Unit-cost Levenshtein distance between the query and `value`; a cancellation
+    /// point inside long values (a cancelled call throws cancel::Cancelled).
+    uint64_t operator()(std::string_view value) const;
     /// A lower bound of the distance to every value of the subtree below `link`, much
     /// cheaper to compute than any one distance.
     uint64_t subtree_lower_bound(const BKTreeChild& link) const noexcept {

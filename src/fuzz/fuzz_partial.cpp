@@ -11,6 +11,7 @@
 // every window in turn.
 #include "fuzz/fuzz_partial.hpp"
 
+#include "algorithms/common.hpp"
 #include "algorithms/lcs_step.hpp"
 #include "algorithms/lcs_windows.hpp"
 #include "algorithms/pattern_mask.hpp"
@@ -71,10 +72,12 @@ private:
         if (n == 0) return;
         if (m_ <= 64) {
             uint64_t S = algorithms::kLcsStart;
-            for (std::size_t j = 0; j < n; ++j) {
-                const T c = Reverse ? text[n - 1 - j] : text[j];
-                S = algorithms::lcs_word_step(S, single_.get(c));
-                if constexpr (Every) f(j + 1, algorithms::lcs_word_count(S, live_));
+            for (algorithms::CancelChunks chunk(n); chunk.next();) {
+                for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
+                    const T c = Reverse ? text[n - 1 - j] : text[j];
+                    S = algorithms::lcs_word_step(S, single_.get(c));
+                    if constexpr (Every) f(j + 1, algorithms::lcs_word_count(S, live_));
+                }
             }
             if constexpr (!Every) f(n, algorithms::lcs_word_count(S, live_));
             return;

@@ -237,7 +237,9 @@ double PreparedQuery::ratio_bytes(std::span<const uint8_t> b, const Cutoff& cut)
     if (masks_valid_ && bound >= L) {
         // Nothing to prune: the plain bit-parallel LCS step over the choice, inline.
         uint64_t S = algorithms::kLcsStart;
-        for (uint8_t x : b) S = algorithms::lcs_word_step(S, masks_[x]);
+        for (algorithms::CancelChunks chunk(b.size()); chunk.next();)
+            for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j)
+                S = algorithms::lcs_word_step(S, masks_[b[j]]);
         d = L - 2 * algorithms::lcs_word_count(S, algorithms::last_word_mask(la));
     } else if (masks_valid_) {
         d = L - 2 * algorithms::lcs_from_pm64(masks_, la, b, bound);
@@ -268,23 +270,29 @@ namespace {
 
 /// LCS of a pattern of 1..64 bytes (its mask table and `live` bits) with four texts at
 /// once: the four bit-parallel passes are interleaved, so that each step waits less for
-/// the previous step of its own pass.
+/// the previous step of its own pass. The texts are read in chunks with a cancellation
+/// point between them (a cancelled call throws cancel::Cancelled).
 void lcs_of_four(const uint64_t* masks, uint64_t live, const std::span<const uint8_t>* t,
-                 uint64_t* lcs) noexcept {
+                 uint64_t* lcs) {
     const std::size_t common = std::min({t[0].size(), t[1].size(), t[2].size(), t[3].size()});
-    uint64_t S[4] = {algorithms::kLcsStart, algorithms::kLcsStart, algorithms::kLcsStart,
-                     algorithms::kLcsStart};
     const uint8_t *p0 = t[0].data(), *p1 = t[1].data(), *p2 = t[2].data(), *p3 = t[3].data();
-    for (std::size_t j = 0; j < common; ++j) {
-        S[0] = algorithms::lcs_word_step(S[0], masks[p0[j]]);
-        S[1] = algorithms::lcs_word_step(S[1], masks[p1[j]]);
-        S[2] = algorithms::lcs_word_step(S[2], masks[p2[j]]);
-        S[3] = algorithms::lcs_word_step(S[3], masks[p3[j]]);
+    uint64_t s0 = algorithms::kLcsStart, s1 = s0, s2 = s0, s3 = s0;
+    for (algorithms::CancelChunks chunk(common); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
+            s0 = algorithms::lcs_word_step(s0, masks[p0[j]]);
+            s1 = algorithms::lcs_word_step(s1, masks[p1[j]]);
+            s2 = algorithms::lcs_word_step(s2, masks[p2[j]]);
+            s3 = algorithms::lcs_word_step(s3, masks[p3[j]]);
+        }
     }
+    const uint64_t S[4] = {s0, s1, s2, s3};
     for (int k = 0; k < 4; ++k) {
-        for (std::size_t j = common; j < t[k].size(); ++j)
-            S[k] = algorithms::lcs_word_step(S[k], masks[t[k][j]]);
-        lcs[k] = algorithms::lcs_word_count(S[k], live);
+        const std::span<const uint8_t> rest = t[k].subspan(common);
+        uint64_t s = S[k];
+        for (algorithms::CancelChunks chunk(rest.size()); chunk.next();)
+            for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j)
+                s = algorithms::lcs_word_step(s, masks[rest[j]]);
+        lcs[k] = algorithms::lcs_word_count(s, live);
     }
 }
 
@@ -524,9 +532,11 @@ double PreparedQuery::ratio_wide(std::span<const T> b, const Cutoff& cut, Mask m
     // LCS of at least `need` keeps the distance L - 2 LCS within the bound.
     const uint64_t need = bound >= L ? 0 : (L - bound + 1) / 2;
     uint64_t S = algorithms::kLcsStart;
-    for (std::size_t j = 0; j < lb; ++j) {
-        S = algorithms::lcs_word_step(S, mask(static_cast<uint64_t>(b[j])));
-        if (need && algorithms::lcs_word_count(S, live) + (lb - 1 - j) < need) return 0.0;
+    for (algorithms::CancelChunks chunk(lb); chunk.next();) {
+        for (std::size_t j = chunk.begin(), end = chunk.end(); j < end; ++j) {
+            S = algorithms::lcs_word_step(S, mask(static_cast<uint64_t>(b[j])));
+            if (need && algorithms::lcs_word_count(S, live) + (lb - 1 - j) < need) return 0.0;
+        }
     }
     const uint64_t d = L - 2 * algorithms::lcs_word_count(S, live);
     if (d > bound) return 0.0;
