@@ -269,6 +269,43 @@ class TestCdistItemReading:
         read = list(queries), list(choices)
         assert cdist(queries, choices, "ratio", None) == (expected_matrix("ratio", *read), 4, 6)
 
+    def test_list_shrunk_by_finalizers_while_it_is_read(self):
+        # The text that cannot be encoded makes an error as it is read; that allocation
+        # collects the pending cycles, whose finalizers replace the list's items (freeing
+        # the texts read ahead of it) by fewer: the reading goes on with the list as it
+        # stands, never with items fetched before.
+        import gc
+
+        class Shrinking:
+            def __init__(self):
+                self.cycle = self
+
+            def __del__(self):
+                if len(choices) > 40:
+                    choices[:] = ["new%d" % i for i in range(40)]
+
+        old_threshold, was_enabled = gc.get_threshold(), gc.isenabled()
+        gc.disable()
+        try:
+            gc.collect()
+            choices = ["".join(("x\ud800", str(i))) if i == 0 else "".join(("abc", str(i)))
+                       for i in range(600)]
+            first = choices[0]
+            for _ in range(3):
+                Shrinking()
+            queries = ["abc1", "new3"]
+            gc.set_threshold(1, 1, 1)
+            gc.enable()
+            got = cdist(queries, choices, "ratio", None)
+        finally:
+            gc.set_threshold(*old_threshold)
+            if not was_enabled:
+                gc.disable()
+        # Read from the list before or after the change, or the first item before it.
+        reads = [[first] + choices[1:], list(choices)]
+        assert any(got == (expected_matrix("ratio", queries, r), 2, len(r)) for r in reads)
+        assert len(choices) == 40
+
 
 class TestCdistLongRows:
     """Rows over tens of thousands of choices in a matrix of one to three rows: a row is
