@@ -51,13 +51,20 @@ struct PointClock {
     static constexpr bool is_steady = true;
     static time_point now() noexcept {
 #if defined(CLOCK_MONOTONIC_COARSE)
-        timespec t;
-        if (clock_gettime(CLOCK_MONOTONIC_COARSE, &t) == 0)
-            return time_point(std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec));
-        // A sandbox that refuses the clock: steady_clock has the same origin on Linux.
+        if (!coarse_refused.load(std::memory_order_relaxed)) {
+            timespec t;
+            if (clock_gettime(CLOCK_MONOTONIC_COARSE, &t) == 0)
+                return time_point(std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec));
+            // A sandbox that refuses the clock is asked once (a refusal costs a system call
+            // and sets errno); steady_clock has the same origin on Linux.
+            coarse_refused.store(true, std::memory_order_relaxed);
+        }
 #endif
         return time_point(std::chrono::steady_clock::now().time_since_epoch());
     }
+
+private:
+    static inline std::atomic<bool> coarse_refused{false};
 };
 
 /// The cancellation state of the calls of one thread.

@@ -389,7 +389,9 @@ bool processor_has_vector_decoder() noexcept {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi") &&
-           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2");
+           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi") &&
+           __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("lzcnt") &&
+           __builtin_cpu_supports("popcnt");
 }
 
 /// Whether the processor runs decode_well_formed_vector (settled when the module loads).
