@@ -13,7 +13,7 @@ import textwrap
 import pytest
 
 import _tarnwick as m
-from test_robustness import exit_with_daemons, interrupt, python_env
+from test_robustness import exit_with_daemons, interrupt_call, python_env
 
 SANITIZED = "libasan" in os.environ.get("LD_PRELOAD", "")
 
@@ -25,7 +25,7 @@ class TestSigintInMetadataCalls:
     documents. An interrupted set_metadata_json keeps the metadata it replaced (a signal
     seen only once the call had ended would find the new metadata in place)."""
 
-    TEMPLATE = """
+    SETUP = """
         import json, sys, tempfile
         import _tarnwick as m
         n = {n}
@@ -35,55 +35,36 @@ class TestSigintInMetadataCalls:
         before = idx.evaluate_filter_mask(few)
         heavy = json.dumps({{"type": "in", "attribute": "t", "values": list(range(1000, 201000))}})
         blanks = [" " * (2 << 20) + "1"] * n
-        print("started", flush=True)
-        try:
-            {call}
-            print("returned", flush=True)
-        except KeyboardInterrupt:
-            print("interrupted", flush=True)
-        print(idx.evaluate_filter_mask(few) == before)
     """
+    AFTER = "print(idx.evaluate_filter_mask(few) == before)"
 
     @pytest.mark.parametrize("n", [1500, 20000])
     def test_set_metadata_json(self, n):
-        script = self.TEMPLATE.format(n=n, call="idx.set_metadata_json(blanks)")
-        assert interrupt(script) == ["interrupted", "True"]
+        out = interrupt_call(self.SETUP.format(n=n), "idx.set_metadata_json(blanks)", self.AFTER)
+        assert out == ["interrupted", "True"]
 
     @pytest.mark.parametrize("n", [4000, 20000])
     def test_evaluate_filter_mask(self, n):
-        script = self.TEMPLATE.format(n=n, call="idx.evaluate_filter_mask(heavy)")
-        assert interrupt(script) == ["interrupted", "True"]
+        out = interrupt_call(self.SETUP.format(n=n), "idx.evaluate_filter_mask(heavy)", self.AFTER)
+        assert out == ["interrupted", "True"]
 
     def test_set_metadata_json_of_a_mapped_index(self, tmp_path):
-        script = f"""
+        setup = f"""
             import _tarnwick as m
             n = 200000
             m.save_mmap_hybrid({str(tmp_path)!r}, ["doc %d" % i for i in range(n)], 1.5, 0.75, True)
             idx = m.MmapHybridSearchIndex.load({str(tmp_path)!r})
-            print("started", flush=True)
-            try:
-                idx.set_metadata_json([" " * (8 << 20) + "1"] * n)
-                print("returned", flush=True)
-            except KeyboardInterrupt:
-                print("interrupted", flush=True)
-            print(idx.search("doc 7", None, 1)[0][0])
         """
-        assert interrupt(script) == ["interrupted", "doc", "7"]
+        out = interrupt_call(setup, 'idx.set_metadata_json([" " * (8 << 20) + "1"] * n)',
+                             'print(idx.search("doc 7", None, 1)[0][0])')
+        assert out == ["interrupted", "doc", "7"]
 
 
 @pytest.mark.parametrize("cls", ["Editops", "Opcodes"])
 def test_sigint_stops_an_edit_list_over_an_endless_iterator(cls):
     # Items that are no records are skipped, so the constructor read range() for ever,
     # in C code that never saw the signal.
-    script = f"""
-        import _tarnwick as m
-        print("started", flush=True)
-        try:
-            m.{cls}(range(2**63 - 1), 1, 1)
-        except KeyboardInterrupt:
-            print("interrupted", flush=True)
-    """
-    assert interrupt(script) == ["interrupted"]
+    assert interrupt_call("import _tarnwick as m\n", f"m.{cls}(range(2**63 - 1), 1, 1)") == ["interrupted"]
 
 
 class Raising:
