@@ -13,9 +13,14 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
+# This checkout's build and package, unless PYTHONPATH names the ones to measure (then
+# they come after it).
 for p in (os.path.join(ROOT, "build"), os.path.join(ROOT, "python")):
     if p not in sys.path:
-        sys.path.insert(0, p)
+        if os.environ.get("PYTHONPATH"):
+            sys.path.append(p)
+        else:
+            sys.path.insert(0, p)
 
 ASCII_LETTERS = "abcdefghijklmnopqrstuvwxyz"
 NON_ASCII_LETTERS = "abcdefgh\u00e9\u00e8\u00fc\u00f6\u0430\u0431\u0432\u03b1\u03b2\u4e2d\u6587"
