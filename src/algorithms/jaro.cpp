@@ -98,10 +98,9 @@ double jaro_one_word(std::span<const T> s1, std::span<const T> s2, std::size_t w
                      uint64_t* f1) {
     const std::size_t l1 = s1.size();
     const std::size_t l2 = s2.size();
-    const ScratchMask64<T> pm(s2);
     uint64_t f2 = 0;
     uint64_t m = 0;
-    pm.visit([&](auto get) {
+    with_masks64(s2, [&](auto get) {
         for (std::size_t i = 0; i < l1; ++i) {
             const Window win = window_of(i, w, l2);
             if (win.lo >= win.hi) break;  // windows only move right

@@ -94,10 +94,8 @@ uint64_t lcs_length(std::span<const T> a, std::span<const T> b, uint64_t bound) 
         const ShortMask<T> pm(a);
         return lcs_one_word(a.size(), b, need, [&pm](T c) noexcept { return pm.get(c); });
     }
-    if (a.size() <= 64) {
-        const ScratchMask64<T> pm(a);
-        return pm.visit([&](auto get) { return lcs_one_word(a.size(), b, need, get); });
-    }
+    if (a.size() <= 64)
+        return with_masks64(a, [&](auto get) { return lcs_one_word(a.size(), b, need, get); });
     // Patterns of wide elements over one word: their byte codes take the dense tables.
     const auto coded = [need](auto x, auto y) { return lcs_multi_word(x, y, need); };
     if (const auto l = with_dense_codes(a, b, coded)) return *l;

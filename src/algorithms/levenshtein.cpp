@@ -84,10 +84,8 @@ uint64_t uniform_bitparallel(std::span<const T> a, std::span<const T> b) {
         const ShortMask<T> pm(a);
         return detail::uniform_one_word(a.size(), b, [&pm](T c) noexcept { return pm.get(c); });
     }
-    if (a.size() <= 64) {
-        const ScratchMask64<T> pm(a);
-        return pm.visit([&](auto get) { return detail::uniform_one_word(a.size(), b, get); });
-    }
+    if (a.size() <= 64)
+        return with_masks64(a, [&](auto get) { return detail::uniform_one_word(a.size(), b, get); });
     // Longer patterns of wide elements: their byte codes take the dense tables.
     const auto coded = [](auto x, auto y) { return uniform_bitparallel(x, y); };
     if (const auto d = with_dense_codes(a, b, coded)) return *d;

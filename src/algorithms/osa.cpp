@@ -117,10 +117,7 @@ uint64_t osa_distance(std::span<const T> s1, std::span<const T> s2) {
         const ShortMask<T> pm(a);
         return osa_one_word([&pm](T c) noexcept { return pm.get(c); }, a.size(), b);
     }
-    if (a.size() <= 64) {
-        const ScratchMask64<T> pm(a);
-        return pm.visit([&](auto get) { return osa_one_word(get, a.size(), b); });
-    }
+    if (a.size() <= 64) return with_masks64(a, [&](auto get) { return osa_one_word(get, a.size(), b); });
     // Longer patterns of wide elements: their byte codes take the dense tables.
     if (const auto d = with_dense_codes(a, b, [](auto x, auto y) { return osa_distance(x, y); }))
         return *d;

@@ -2,7 +2,8 @@
 //
 // Bit i of word w of the mask of value c is set exactly when pattern[64*w + i] == c.
 // A pattern of at most 16 elements (a word) can be compared with an element in a few
-// vector instructions, which costs less than building and clearing any table. Patterns of
+// vector instructions, which costs less than building and clearing any table; on
+// processors with AVX-512, so can a pattern of up to 64 code points. Patterns of
 // up to 64 elements index a table of 256 masks: by value when every value is below 256,
 // else with the value kept beside its mask, by low byte or (when values share one) by a
 // second hashed entry, so that no lookup branches on the value. Longer patterns keep
@@ -16,6 +17,9 @@
 #endif
 #if defined(__SSE4_1__)
 #include <smmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
 #endif
 
 #include <bit>
@@ -240,6 +244,80 @@ private:
     std::size_t m_ = 0;
 };
 
+// The sanitizer build defines TARNWICK_VECTOR_MASKS as 0, so that its run of the tests
+// covers the tables that processors without AVX-512 use.
+#if !defined(TARNWICK_VECTOR_MASKS)
+#if defined(__x86_64__) && defined(__GNUC__)
+#define TARNWICK_VECTOR_MASKS 1
+#else
+#define TARNWICK_VECTOR_MASKS 0
+#endif
+#endif
+#if TARNWICK_VECTOR_MASKS
+#define TARNWICK_VECTOR_MASKS_TARGET __attribute__((target("avx512f")))
+#endif
+
+#if TARNWICK_VECTOR_MASKS
+/// Whether this processor compares a code point with 64 others in four instructions
+/// (AVX-512): then VectorMask64 serves patterns of code points that ShortMask does not.
+inline bool vector_masks_available() noexcept {
+    static const bool available = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f");
+    }();
+    return available;
+}
+
+/// Masks of a pattern of up to 64 code points, compared with each text element in 16-lane
+/// vectors as ShortMask compares patterns of up to 16: nothing to build but a copy,
+/// nothing to clear. A pattern of CJK (whose values share low bytes) costs the keyed table of
+/// ScratchMask64 about half its kernel time in building and clearing entries. Only for
+/// code run on a processor where vector_masks_available(): its members are compiled for
+/// AVX-512, and so must be the kernel that inlines get() (see with_vector_masks).
+class VectorMask64 {
+public:
+    static constexpr std::size_t kMax = 64;
+
+    TARNWICK_VECTOR_MASKS_TARGET explicit VectorMask64(std::span<const uint32_t> pattern) noexcept {
+        const std::size_t m = pattern.size();
+        std::memset(lanes_, 0, sizeof lanes_);
+        std::memcpy(lanes_, pattern.data(), m * sizeof(uint32_t));
+        valid_ = m == 64 ? ~uint64_t{0} : (uint64_t{1} << m) - 1;
+        quads_ = (m + 15) / 16;
+    }
+
+    /// The mask word of value `c`: the lanes past the pattern are masked off.
+    TARNWICK_VECTOR_MASKS_TARGET uint64_t get(uint32_t c) const noexcept {
+        const __m512i v = _mm512_set1_epi32(static_cast<int>(c));
+        uint64_t x = uint64_t{_mm512_cmpeq_epi32_mask(load(0), v)} |
+                     uint64_t{_mm512_cmpeq_epi32_mask(load(1), v)} << 16;
+        if (quads_ > 2)
+            x |= uint64_t{_mm512_cmpeq_epi32_mask(load(2), v)} << 32 |
+                 uint64_t{_mm512_cmpeq_epi32_mask(load(3), v)} << 48;
+        return x & valid_;
+    }
+
+private:
+    TARNWICK_VECTOR_MASKS_TARGET __m512i load(int q) const noexcept {
+        return _mm512_load_si512(lanes_ + 16 * q);
+    }
+
+    alignas(64) uint32_t lanes_[kMax];
+    uint64_t valid_;
+    std::size_t quads_;  // 16-lane vectors holding the pattern: 2 (17-32 elements) or 4
+};
+
+/// Returns f(lookup) with `lookup(c)` the VectorMask64 mask of `pattern`: compiled for
+/// AVX-512 with f and everything it calls inlined, so that the comparisons sit in f's
+/// loops (the kernels themselves are compiled for the baseline).
+template <class F>
+[[gnu::flatten]] TARNWICK_VECTOR_MASKS_TARGET decltype(auto) with_vector_masks(
+    std::span<const uint32_t> pattern, F&& f) {
+    const VectorMask64 pm(pattern);
+    return f([&pm](uint32_t c) noexcept { return pm.get(c); });
+}
+#endif
+
 /// Masks of a pattern of at most 64 elements: one word per value. A pattern of 32- or
 /// 64-bit elements of at most ShortMask::kMax elements is held as a ShortMask; a longer
 /// one with values of 256 and more keys its 256 masks by low byte.
@@ -434,20 +512,9 @@ public:
     ScratchMask64(const ScratchMask64&) = delete;
     ScratchMask64& operator=(const ScratchMask64&) = delete;
 
-    uint64_t get(T c) const noexcept {
-        const Tables& t = *tables_;
-        if constexpr (sizeof(T) == 1) {
-            return t.low[c];
-        } else {
-            const uint64_t v = static_cast<uint64_t>(c);
-            if (mode_ == Mode::one) return keyed_entry(t, v & 255, v);
-            const uint64_t r = keyed_entry(t, v & 255, v) | keyed_entry(t, second_entry(v), v);
-            return mode_ == Mode::two ? r : r | t.wide.get(v, far_);
-        }
-    }
-
-    /// Returns f(lookup), `lookup(c)` being get(c) specialised for this pattern (entries
-    /// read), so that a loop over a text tests none of that at each element.
+    /// Returns f(lookup), `lookup(c)` being the mask of c read as this pattern's tables
+    /// need (one entry, two, or two and the overflow slots), chosen once so that a loop
+    /// over a text tests none of that at each element.
     template <class F>
     decltype(auto) visit(F&& f) const {
         const Tables& t = *tables_;
@@ -546,6 +613,19 @@ private:
     Mode mode_ = Mode::one;
     bool far_ = false;  // some value in `wide` lies outside its lookup window
 };
+
+/// Returns f(lookup) with `lookup(c)` the mask of c in `pattern` (at most 64 elements): by
+/// vector comparison for code points where the processor allows (VectorMask64), else from
+/// the keyed table of ScratchMask64 (visit).
+template <class T, class F>
+decltype(auto) with_masks64(std::span<const T> pattern, F&& f) {
+#if TARNWICK_VECTOR_MASKS
+    if constexpr (std::is_same_v<T, uint32_t>)
+        if (vector_masks_available()) return with_vector_masks(pattern, f);
+#endif
+    const ScratchMask64<T> pm(pattern);
+    return pm.visit(f);
+}
 
 /// Masks of a pattern of any length (used from 65 elements on): `blocks` words per value.
 template <class T>

@@ -212,33 +212,30 @@ double short_needle_best(std::size_t n, std::size_t m, Mask mask) {
 /// the stack, rather than once per window that reads them.
 constexpr std::size_t kMaskedHaystack = 256;
 
-/// short_needle_best with the masks of `get`.
+/// short_needle_best with the masks `get(c)`.
 template <bool Prefixes, class T, class Get>
-double short_needle_with(std::size_t n, std::span<const T> haystack, const Get& get) {
+double short_needle_with(std::size_t n, std::span<const T> haystack, Get get) {
     const std::size_t m = haystack.size();
     const T* h = haystack.data();
     if (m > kMaskedHaystack)
-        return short_needle_best<Prefixes>(n, m, [&](std::size_t j) noexcept { return get.get(h[j]); });
+        return short_needle_best<Prefixes>(n, m, [&](std::size_t j) noexcept { return get(h[j]); });
     uint64_t masks[kMaskedHaystack];
-    const auto fill = [&](const auto& lookup) {
-        for (std::size_t j = 0; j < m; ++j) masks[j] = lookup(h[j]);
-    };
-    if constexpr (requires { get.visit(fill); })
-        get.visit(fill);  // a lookup specialised for the needle's kind of values
-    else
-        fill([&get](T c) noexcept { return get.get(c); });
+    for (std::size_t j = 0; j < m; ++j) masks[j] = get(h[j]);
     return short_needle_best<Prefixes>(n, m, [&](std::size_t j) noexcept { return masks[j]; });
 }
 
 /// The score of the window search (Prefixes) or of the byte kernel (without) for a needle
 /// of 1..64 elements and a haystack not shorter than it, with masks that cost no table
-/// clearing: compared in place for up to 16 elements, else in this thread's scratch table.
+/// clearing: compared in place for up to 16 elements, else as with_masks64 gives them.
 template <bool Prefixes, class T>
 double short_needle_score(std::span<const T> needle, std::span<const T> haystack) {
     const std::size_t n = needle.size();
-    if (n <= algorithms::ShortMask<T>::kMax)
-        return short_needle_with<Prefixes>(n, haystack, algorithms::ShortMask<T>(needle));
-    return short_needle_with<Prefixes>(n, haystack, algorithms::ScratchMask64<T>(needle));
+    if (n <= algorithms::ShortMask<T>::kMax) {
+        const algorithms::ShortMask<T> pm(needle);
+        return short_needle_with<Prefixes>(n, haystack, [&pm](T c) noexcept { return pm.get(c); });
+    }
+    return algorithms::with_masks64(
+        needle, [&](auto get) { return short_needle_with<Prefixes>(n, haystack, get); });
 }
 
 /// Whether short_needle_score takes this needle and haystack.
