@@ -209,6 +209,11 @@ constexpr std::size_t kTasksPerWorker = 4;
 /// stay small beside its scoring.
 constexpr std::size_t kMinPartCells = 16384;
 
+/// Fewest rows served by the lane kernel for which the short ASCII choices are laid out
+/// in transposed groups (LaneChoices): the layout takes about as long as one row takes
+/// over the same choices without it.
+constexpr std::size_t kGroupedMinRows = 2;
+
 /// Python floats for the cells: equal scores share one float object, so that a matrix
 /// of many cells with few distinct scores allocates few objects. Set-associative by the
 /// value's bits (four floats per set, in one cache line); a value that finds its set full
@@ -375,7 +380,7 @@ private:
         // The choices as the lane kernel reads them (the simple and quick ratio), built once
         // for all blocks: the blocks are scored one after another, never two at once.
         if (b == 0 && (scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio))
-            lanes_.emplace(choices_.views, use_pool_);
+            lanes_.emplace(choices_.views, use_pool_, lane_rows() >= kGroupedMinRows);
         Buffers& buf = buffers_[b % 2];
         const std::size_t first = row_begin(b), last = row_begin(b + 1);
         buf.segment = segment_of(last - first);
@@ -383,6 +388,13 @@ private:
         score_rows(scorer_, queries_.item_views(), choices_.item_views(), cutoff_, first, last,
                    buf.segment, use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
                    use_pool_ ? buf.parts.data() : nullptr, lanes_ ? &*lanes_ : nullptr);
+    }
+
+    /// The rows whose query the lane kernel serves, counted up to kGroupedMinRows.
+    std::size_t lane_rows() const noexcept {
+        std::size_t rows = 0;
+        for (std::size_t i = 0; i < n_ && rows < kGroupedMinRows; ++i) rows += lanes_serve_query(queries_.views[i]);
+        return rows;
     }
 
     /// Block b in buffers_[b % 2]; each task writes its part of a row.

@@ -101,18 +101,42 @@ struct ItemViews {
 /// the positions of the other choices, both in increasing order of position. Built on the
 /// worker pool when `use_pool` (finding a text ASCII reads it: a million choices take
 /// milliseconds).
+///
+/// With `grouped` (on a processor with the lane kernel), the byte strings of 1 to 16 ASCII
+/// bytes are laid out as transposed groups of 64 (algorithms::lcs_lanes_transpose) instead
+/// of listed in `texts`: the rows then run over them with no per-text work. Each group's
+/// lanes hold increasing slots; a group's empty lanes (only in the last group of each
+/// chunk the layout is built in) have size 0 and repeat the slot of the group's last text.
 struct LaneChoices {
     std::span<const algorithms::LaneText> texts;
     std::span<const std::size_t> others;
 
-    LaneChoices(std::span<const ChoiceView> choices, bool use_pool);
+    /// The columns of a group of the layout.
+    struct alignas(64) Columns {
+        uint8_t bytes[algorithms::kLaneGroupBytes];
+    };
+    std::size_t group_count = 0;
+    const Columns* columns = nullptr;  // group_count
+    const uint8_t* widths = nullptr;   // group_count: each group's longest text
+    const uint8_t* sizes = nullptr;    // 64 per group: each lane's length
+    const std::size_t* slots = nullptr;  // 64 per group: each lane's slot
+
+    LaneChoices(std::span<const ChoiceView> choices, bool use_pool, bool grouped = false);
     LaneChoices(const LaneChoices&) = delete;
     LaneChoices& operator=(const LaneChoices&) = delete;
 
 private:
     std::unique_ptr<algorithms::LaneText[]> texts_;
     std::unique_ptr<std::size_t[]> others_;
+    std::unique_ptr<Columns[]> columns_;
+    std::unique_ptr<uint8_t[]> widths_;
+    std::unique_ptr<uint8_t[]> sizes_;
+    std::unique_ptr<std::size_t[]> slots_;
 };
+
+/// Whether the lane kernel serves the query of the view `v` under the simple and quick
+/// ratio (PreparedQuery::scores_lanes()), for views of queries as score_rows takes them.
+bool lanes_serve_query(const ChoiceView& v) noexcept;
 
 class PreparedQuery {
 public:
@@ -169,6 +193,8 @@ public:
 private:
     void score_row_lanes(const ItemViews& choices, const LaneChoices& lanes, std::size_t begin,
                          std::size_t end, const Cutoff& cutoff, double* out) const;
+    void score_row_groups(const LaneChoices& lanes, std::size_t begin, std::size_t end,
+                          const Cutoff& cutoff, double* out) const;
     double score_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cutoff) const;
