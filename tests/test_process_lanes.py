@@ -160,6 +160,19 @@ class TestCdistGroupedChoices:
             bad = [(k // m, k % m) for k in range(n * m) if got[k] != want[k]]
             assert not bad, (cutoff, [(self.QUERIES[i], choices[j]) for i, j in bad[:3]])
 
+    def test_groups_of_few_choices(self, name):
+        # A last group of 2, 63 or 64 short choices among others, spread over 64 or more
+        # positions or packed together.
+        cache = PlainCache()
+        fill = [None, "x" * 20, "\u00e9", b"", b"\xff"]
+        cases = [["abc"] + fill * 12 + ["ab", "bcd"] + ["ca"],
+                 ["ab" * 8] * 63 + [None],
+                 [None] + ["cab"] * 64,
+                 ["ac"] * 64 + [b"de"] + fill * 13]
+        for choices in cases:
+            got = _tarnwick.cdist(self.QUERIES, choices, "fuzz_" + name, None)[0]
+            assert got == [cache(name, q, c) for q in self.QUERIES for c in choices]
+
     def test_many_chunks_and_rows_split_in_parts(self, name):
         # Over 16384 choices the layout is built in chunks, each ending in a group with empty
         # lanes; two or three rows over 50,000 choices are scored in parts of a row whose

@@ -546,9 +546,15 @@ void PreparedQuery::score_row_groups(const LaneChoices& lanes, std::size_t begin
             const uint8_t* const size = lanes.sizes + (g + k) * kLanes;
             const std::size_t* const slot = slots + (g + k) * kLanes;
             const uint8_t* const found = lcs + k * kLanes;
-            const bool whole = slot[0] >= begin && slot[kLanes - 1] < end;
+            if (size[kLanes - 1] != 0 && slot[kLanes - 1] - slot[0] == kLanes - 1 && slot[0] >= begin &&
+                slot[kLanes - 1] < end) {
+                // A full group of 64 choices in a row, all in the range.
+                double* const cells = out + slot[0];
+                for (std::size_t l = 0; l < kLanes; ++l) cells[l] = table[size[l] * kRow + found[l]];
+                continue;
+            }
             for (std::size_t l = 0; l < kLanes; ++l) {
-                if (size[l] == 0 || (!whole && (slot[l] < begin || slot[l] >= end))) continue;
+                if (size[l] == 0 || slot[l] < begin || slot[l] >= end) continue;
                 out[slot[l]] = table[size[l] * kRow + found[l]];
             }
         }
