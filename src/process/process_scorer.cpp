@@ -9,6 +9,7 @@
 #include "parallel.hpp"
 
 #include <algorithm>
+#include <bit>
 
 
 namespace tarnwick::process {
@@ -399,6 +400,7 @@ LaneChoices::LaneChoices(std::span<const ChoiceView> choices, bool use_pool, boo
     const std::unique_ptr<uint8_t[]> kind(new uint8_t[choices.size()]);
     // Texts, others and groups before each chunk, then the totals.
     std::vector<std::size_t> text_at(chunks + 1), other_at(chunks + 1), group_at(chunks + 1);
+    std::vector<uint32_t> lengths(chunks);  // group_lengths of each chunk
     parallel::for_each_index(chunks, use_pool, [&](std::size_t c) {
         std::size_t texts = 0, shorts = 0;
         for (std::size_t j = bounds[c]; j < bounds[c + 1]; ++j) {
@@ -409,6 +411,7 @@ LaneChoices::LaneChoices(std::span<const ChoiceView> choices, bool use_pool, boo
                 text::is_ascii({reinterpret_cast<const char*>(v.data), v.size}))
                 k = kShort;
             kind[j] = k;
+            if (k == kShort) lengths[c] |= uint32_t{1} << v.size;
             texts += k == kText;
             shorts += k == kShort;
         }
@@ -417,6 +420,7 @@ LaneChoices::LaneChoices(std::span<const ChoiceView> choices, bool use_pool, boo
         group_at[c + 1] = (shorts + kGroupLanes - 1) / kGroupLanes;
     });
     for (std::size_t c = 0; c < chunks; ++c) {
+        group_lengths |= lengths[c];
         text_at[c + 1] += text_at[c];
         other_at[c + 1] += other_at[c];
         group_at[c + 1] += group_at[c];
@@ -533,9 +537,11 @@ void PreparedQuery::score_row_groups(const LaneChoices& lanes, std::size_t begin
     // table[size * kRow + lcs]: the score of a choice of `size` bytes whose LCS is `lcs`.
     const std::size_t la = bytes_.size();
     double table[kRow * kRow];
-    for (std::size_t size = 1; size <= kGroupedSize; ++size)
+    for (uint32_t sizes = lanes.group_lengths; sizes; sizes &= sizes - 1) {
+        const auto size = static_cast<std::size_t>(std::countr_zero(sizes));
         for (std::size_t lcs = 0; lcs <= std::min(size, la); ++lcs)
             table[size * kRow + lcs] = score_of_lcs(size, lcs, cut);
+    }
     constexpr std::size_t kBatch = 16;  // groups per call of the kernel
     alignas(64) uint8_t lcs[kBatch * kLanes];
     cancel::Budget budget;

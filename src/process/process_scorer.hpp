@@ -120,6 +120,7 @@ struct LaneChoices {
     const uint8_t* widths = nullptr;   // group_count: each group's longest text
     const uint8_t* sizes = nullptr;    // 64 per group: each lane's length
     const std::size_t* slots = nullptr;  // 64 per group: each lane's slot
+    uint32_t group_lengths = 0;          // bit n: some group holds a text of n bytes
 
     LaneChoices(std::span<const ChoiceView> choices, bool use_pool, bool grouped = false);
     LaneChoices(const LaneChoices&) = delete;
