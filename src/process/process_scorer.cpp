@@ -329,6 +329,10 @@ constexpr std::size_t kLaneMinChoices = 64;
 /// Fewest choices of a chunk of LaneChoices' building on the pool.
 constexpr std::size_t kLaneChunk = 16384;
 
+/// Fewest choices of a chunk of LaneChoices' building with the transposed layout, which
+/// takes longer a choice: the rows wait for it. Each chunk ends in a group of its own.
+constexpr std::size_t kGroupedChunk = 2048;
+
 /// Lanes of a group of LaneChoices' transposed layout, and the longest text it takes.
 constexpr std::size_t kGroupLanes = 64;
 constexpr std::size_t kGroupedSize = 16;
@@ -395,7 +399,8 @@ LaneChoices::LaneChoices(std::span<const ChoiceView> choices, bool use_pool, boo
     // In chunks: each chunk's choices are classified (one byte each), then, once each
     // chunk's first place in the lists is known, laid in place.
     enum : uint8_t { kOther, kText, kShort };
-    const std::vector<std::size_t> bounds = parallel::chunk_bounds(choices.size(), kLaneChunk);
+    const std::vector<std::size_t> bounds =
+        parallel::chunk_bounds(choices.size(), grouped ? kGroupedChunk : kLaneChunk);
     const std::size_t chunks = bounds.size() - 1;
     const std::unique_ptr<uint8_t[]> kind(new uint8_t[choices.size()]);
     // Texts, others and groups before each chunk, then the totals.
