@@ -174,9 +174,9 @@ class TestCdistGroupedChoices:
             assert got == [cache(name, q, c) for q in self.QUERIES for c in choices]
 
     def test_many_chunks_and_rows_split_in_parts(self, name):
-        # Over 16384 choices the layout is built in chunks, each ending in a group with empty
-        # lanes; two or three rows over 50,000 choices are scored in parts of a row whose
-        # edges fall inside groups.
+        # 50,000 choices are laid out in many chunks, each ending in a group with empty
+        # lanes; two or three rows over them are scored in parts of a row whose edges fall
+        # inside groups (on a pool of more than one worker).
         rng = random.Random(53)
         pool = [grouped_choice(rng) for _ in range(300)]
         choices = [rng.choice(pool) for _ in range(50_001)]
