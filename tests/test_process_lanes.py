@@ -173,6 +173,26 @@ class TestCdistGroupedChoices:
             got = _tarnwick.cdist(self.QUERIES, choices, "fuzz_" + name, None)[0]
             assert got == [cache(name, q, c) for q in self.QUERIES for c in choices]
 
+    def test_rows_of_grouped_choices_only(self, name):
+        # Every choice 1 to 16 ASCII bytes: parts of rows are coded straight from each
+        # cell's length and LCS, where different pairs may give one score; each cell holds
+        # one reference to its float all the same. 12 rows over 300 choices, then two
+        # rows over 40,000 (split in parts on a pool of more than one worker).
+        from test_process_lists import references_per_cell
+        rng = random.Random(54)
+        pool = ["".join(rng.choice(ALPHABET) for _ in range(rng.randint(1, 16))) for _ in range(250)]
+        pool += [c.encode() for c in pool[:50]]
+        cache = PlainCache()
+        queries = self.QUERIES[:4] + ["dcba", "a" * 16, "edcbaedcb", "ab", "ba", "eeee", "d" * 8, "cab" * 5]
+        for n, m in ((12, 300), (2, 40_000)):
+            choices = [rng.choice(pool) for _ in range(m)]
+            for cutoff in (None, 40.0, 75.0):
+                got, _, _ = _tarnwick.cdist(queries[:n], choices, "fuzz_" + name, None, None, cutoff)
+                want = [s if cutoff is None or s >= cutoff else 0.0
+                        for q in queries[:n] for s in (cache(name, q, c) for c in choices)]
+                assert got == want, cutoff
+                assert references_per_cell(got) == {2}
+
     def test_many_chunks_and_rows_split_in_parts(self, name):
         # 50,000 choices are laid out in many chunks, each ending in a group with empty
         # lanes; two or three rows over them are scored in parts of a row whose edges fall

@@ -5,9 +5,10 @@
 // parallel::kCdistMinCells cells on, in blocks of rows: while the pool scores one block,
 // the calling thread (with the lock) turns the block before it into floats, which the
 // interpreter's list constructor takes in order (py::matrix_list), writing the result
-// list once. The pool also codes each row (its distinct scores, and each cell's index
-// among them), so that the calling thread takes one float per distinct score of a row,
-// with as many references as cells hold it, instead of looking up a float per cell: the
+// list once. The pool also codes each row (its scores, and each cell's index among them),
+// so that the calling thread takes one float per listed score of a row (each distinct
+// score, or for short ASCII choices each length and LCS met), with as many references as
+// cells hold it, instead of looking up a float per cell: the
 // calling thread is the bound of a cheap scorer, and coding costs the pool less than a
 // look-up costs the calling thread. A block of fewer rows than the pool has workers (a
 // single row over a million choices) is scored in parts of rows, column ranges that
@@ -292,8 +293,9 @@ private:
 };
 
 /// One block of rows of the matrix: its scores in row-major order and, when the rows are
-/// coded, each cell's code and the distinct values of each part of a row (parts of
-/// `segment` cells, the rows' parts in order; process_cdist.hpp).
+/// coded, each cell's code and the listed values of each part of a row (parts of
+/// `segment` cells, the rows' parts in order; process_cdist.hpp). The scores of a coded
+/// part may be left unwritten.
 struct ScoredBlock {
     std::span<const double> scores;
     const uint16_t* codes = nullptr;
@@ -304,8 +306,8 @@ struct ScoredBlock {
 /// The scores of the matrix in row-major order, one block of rows at a time: blocks are
 /// scored with the lock released, on the pool from parallel::kCdistMinCells cells on,
 /// and while the caller turns one block into floats the pool scores the next. On the
-/// pool the rows are also coded, so that the caller looks up one float per distinct
-/// score of a row instead of one per cell. A block of fewer rows than the pool's workers
+/// pool the rows are also coded, so that the caller looks up one float per listed score
+/// of a row instead of one per cell. A block of fewer rows than the pool's workers
 /// can take is scored in parts of rows (column ranges), each part coded on its own.
 class ScoreFeed {
 public:
@@ -420,8 +422,9 @@ private:
 };
 
 /// The cells of the result list in order, as new references to floats. A coded part of a
-/// row takes its references all at once, one float per distinct score with as many
-/// references as cells hold it; the references of cells not yet given out are dropped
+/// row takes its references all at once, one float per listed score with as many
+/// references as cells hold it (a score listed twice takes its float twice, the same
+/// float while the cache holds it); the references of cells not yet given out are dropped
 /// when the fill ends early (on an error).
 class CellFill {
 public:

@@ -518,12 +518,22 @@ void PreparedQuery::score_row_lanes(const ItemViews& choices, const LaneChoices&
     if (lanes.group_count) score_row_groups(lanes, begin, end, cut, out);
 }
 
-/// The part of score_row_lanes on the transposed groups: the groups holding slots in
-/// [begin, end), a few at a time through the kernel, each lane's score from a table of the
-/// row's scores by (length, LCS).
-void PreparedQuery::score_row_groups(const LaneChoices& lanes, std::size_t begin, std::size_t end,
-                                     const Cutoff& cut, double* out) const {
-    constexpr std::size_t kLanes = kGroupLanes, kRow = kGroupedSize + 1;
+namespace {
+
+/// Entries of a row's table of scores by (length, LCS) of the grouped choices: the entry of
+/// a choice of n bytes whose LCS is k is n * kPairRow + k.
+constexpr std::size_t kPairRow = kGroupedSize + 1;
+constexpr std::size_t kPairs = kPairRow * kPairRow;
+
+/// Runs the lane kernel of `pattern` over the groups of `lanes` holding slots in
+/// [begin, end), a few groups at a time, and calls cell(slot, pair) for each of their
+/// choices in the range (pair: the choice's entry in the table of scores by length and LCS),
+/// or, for a full group of 64 choices in a row all in the range, run(slot, sizes, lcs) with
+/// the first slot and the 64 lengths and LCS.
+template <class Cell, class Run>
+void each_grouped(std::string_view pattern, const LaneChoices& lanes, std::size_t begin,
+                  std::size_t end, Cell&& cell, Run&& run) {
+    constexpr std::size_t kLanes = kGroupLanes;
     const std::size_t* const slots = lanes.slots;
     // The groups whose last slot is at or past `begin`, up to the first whose first slot is
     // at or past `end`.
@@ -538,38 +548,102 @@ void PreparedQuery::score_row_groups(const LaneChoices& lanes, std::size_t begin
     };
     const std::size_t g0 = first_group(0, [&](std::size_t g) { return slots[g * kLanes + kLanes - 1] >= begin; });
     const std::size_t g1 = first_group(g0, [&](std::size_t g) { return slots[g * kLanes] >= end; });
-    if (g0 == g1) return;
-    // table[size * kRow + lcs]: the score of a choice of `size` bytes whose LCS is `lcs`.
-    const std::size_t la = bytes_.size();
-    double table[kRow * kRow];
-    for (uint32_t sizes = lanes.group_lengths; sizes; sizes &= sizes - 1) {
-        const auto size = static_cast<std::size_t>(std::countr_zero(sizes));
-        for (std::size_t lcs = 0; lcs <= std::min(size, la); ++lcs)
-            table[size * kRow + lcs] = score_of_lcs(size, lcs, cut);
-    }
     constexpr std::size_t kBatch = 16;  // groups per call of the kernel
     alignas(64) uint8_t lcs[kBatch * kLanes];
     cancel::Budget budget;
     for (std::size_t g = g0; g < g1; g += kBatch) {
         const std::size_t n = std::min(kBatch, g1 - g);
-        algorithms::lcs_lanes_groups(lane_pattern(), lanes.columns[g].bytes, lanes.widths + g, n, lcs, budget);
+        algorithms::lcs_lanes_groups(pattern, lanes.columns[g].bytes, lanes.widths + g, n, lcs, budget);
         for (std::size_t k = 0; k < n; ++k) {
             const uint8_t* const size = lanes.sizes + (g + k) * kLanes;
             const std::size_t* const slot = slots + (g + k) * kLanes;
             const uint8_t* const found = lcs + k * kLanes;
             if (size[kLanes - 1] != 0 && slot[kLanes - 1] - slot[0] == kLanes - 1 && slot[0] >= begin &&
                 slot[kLanes - 1] < end) {
-                // A full group of 64 choices in a row, all in the range.
-                double* const cells = out + slot[0];
-                for (std::size_t l = 0; l < kLanes; ++l) cells[l] = table[size[l] * kRow + found[l]];
+                run(slot[0], size, found);
                 continue;
             }
             for (std::size_t l = 0; l < kLanes; ++l) {
                 if (size[l] == 0 || slot[l] < begin || slot[l] >= end) continue;
-                out[slot[l]] = table[size[l] * kRow + found[l]];
+                cell(slot[l], size[l] * kPairRow + found[l]);
             }
         }
     }
+}
+
+}  // namespace
+
+bool LaneChoices::only_groups(std::size_t begin, std::size_t end) const noexcept {
+    const auto others_at = [&](std::size_t j) { return std::lower_bound(others.begin(), others.end(), j); };
+    const auto texts_at = [&](std::size_t j) {
+        return std::lower_bound(texts.begin(), texts.end(), j,
+                                [](const algorithms::LaneText& t, std::size_t s) { return t.slot < s; });
+    };
+    return group_count != 0 && others_at(begin) == others_at(end) && texts_at(begin) == texts_at(end);
+}
+
+/// table[pair] = the score of a grouped choice of `lanes` for each pair of a length its
+/// groups hold and an LCS up to it (kPairs entries, the others left unset).
+void PreparedQuery::pair_scores(const LaneChoices& lanes, const Cutoff& cut, double* table) const {
+    const std::size_t la = bytes_.size();
+    for (uint32_t sizes = lanes.group_lengths; sizes; sizes &= sizes - 1) {
+        const auto size = static_cast<std::size_t>(std::countr_zero(sizes));
+        for (std::size_t lcs = 0; lcs <= std::min(size, la); ++lcs)
+            table[size * kPairRow + lcs] = score_of_lcs(size, lcs, cut);
+    }
+}
+
+/// The part of score_row_lanes on the transposed groups: each choice's score from the
+/// row's table of scores by (length, LCS).
+void PreparedQuery::score_row_groups(const LaneChoices& lanes, std::size_t begin, std::size_t end,
+                                     const Cutoff& cut, double* out) const {
+    double table[kPairs];
+    pair_scores(lanes, cut, table);
+    each_grouped(
+        lane_pattern(), lanes, begin, end, [&](std::size_t slot, std::size_t pair) { out[slot] = table[pair]; },
+        [&](std::size_t slot, const uint8_t* size, const uint8_t* lcs) {
+            double* const cells = out + slot;
+            for (std::size_t l = 0; l < kGroupLanes; ++l) cells[l] = table[size[l] * kPairRow + lcs[l]];
+        });
+}
+
+bool PreparedQuery::code_row(const LaneChoices& lanes, std::size_t begin, std::size_t end,
+                             const Cutoff& cut, uint16_t* codes, std::vector<double>& values,
+                             std::vector<std::size_t>& counts) const {
+    if (!lanes_ || end - begin < kLaneMinChoices || end - begin > UINT32_MAX || !lanes.only_groups(begin, end))
+        return false;
+    // Each cell's pair first, then the pairs met renumbered in increasing order. The cells
+    // of a run of 64 are counted in four tallies in turn, so that a pair met in cells next
+    // to each other does not wait for its own last count.
+    uint32_t met[4][kPairs] = {};
+    uint16_t* const at = codes - begin;
+    each_grouped(
+        lane_pattern(), lanes, begin, end,
+        [&](std::size_t slot, std::size_t pair) {
+            at[slot] = static_cast<uint16_t>(pair);
+            ++met[0][pair];
+        },
+        [&](std::size_t slot, const uint8_t* size, const uint8_t* lcs) {
+            uint16_t* const cells = at + slot;
+            for (std::size_t l = 0; l < kGroupLanes; ++l)
+                cells[l] = static_cast<uint16_t>(size[l] * kPairRow + lcs[l]);
+            for (std::size_t l = 0; l < kGroupLanes; l += 4)
+                for (std::size_t k = 0; k < 4; ++k) ++met[k][size[l + k] * kPairRow + lcs[l + k]];
+        });
+    double table[kPairs];
+    pair_scores(lanes, cut, table);
+    uint16_t code_of[kPairs];
+    values.clear();
+    counts.clear();
+    for (std::size_t pair = 0; pair < kPairs; ++pair) {
+        const std::size_t count = std::size_t{met[0][pair]} + met[1][pair] + met[2][pair] + met[3][pair];
+        if (!count) continue;
+        code_of[pair] = static_cast<uint16_t>(values.size());
+        values.push_back(table[pair]);
+        counts.push_back(count);
+    }
+    for (std::size_t j = 0; j < end - begin; ++j) codes[j] = code_of[codes[j]];
+    return true;
 }
 
 void PreparedQuery::score_row(const ItemViews& choices, std::size_t begin, std::size_t end,

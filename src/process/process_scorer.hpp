@@ -123,6 +123,9 @@ struct LaneChoices {
     uint32_t group_lengths = 0;          // bit n: some group holds a text of n bytes
 
     LaneChoices(std::span<const ChoiceView> choices, bool use_pool, bool grouped = false);
+
+    /// Whether every choice in [begin, end) is in a group.
+    bool only_groups(std::size_t begin, std::size_t end) const noexcept;
     LaneChoices(const LaneChoices&) = delete;
     LaneChoices& operator=(const LaneChoices&) = delete;
 
@@ -170,6 +173,14 @@ public:
     void score_row(const ItemViews& choices, std::size_t begin, std::size_t end,
                    const Cutoff& cutoff, double* out, const LaneChoices* lanes = nullptr) const;
 
+    /// The scores of the choices [begin, end) of `lanes` coded as code_row (process_cdist.hpp)
+    /// codes them, but with a score listed once per pair of length and LCS that gives it
+    /// (so possibly more than once), in `values` with the cells of each in `counts`; only
+    /// when the lane kernel serves the query and every choice of the range is in a group
+    /// (64 of them at least), and false otherwise (nothing done).
+    bool code_row(const LaneChoices& lanes, std::size_t begin, std::size_t end, const Cutoff& cutoff,
+                  uint16_t* codes, std::vector<double>& values, std::vector<std::size_t>& counts) const;
+
     /// Whether score_four serves the query: the simple or quick ratio of 1 to 64 bytes.
     bool scores_four() const noexcept;
     /// Whether the lane kernel (algorithms/lcs_lanes.hpp) serves the query on this
@@ -196,6 +207,7 @@ private:
                          std::size_t end, const Cutoff& cutoff, double* out) const;
     void score_row_groups(const LaneChoices& lanes, std::size_t begin, std::size_t end,
                           const Cutoff& cutoff, double* out) const;
+    void pair_scores(const LaneChoices& lanes, const Cutoff& cutoff, double* table) const;
     double score_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cutoff) const;
