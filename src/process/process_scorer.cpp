@@ -501,16 +501,9 @@ void PreparedQuery::score_row_lanes(const ItemViews& choices, const LaneChoices&
             out[j] = v.other == ChoiceView::kNone ? 0.0 : score(v, choices.others, code_points, cut);
         }
     };
-    const auto others_at = [&](std::size_t j) {
-        return std::lower_bound(lanes.others.begin(), lanes.others.end(), j);
-    };
-    one_by_one({others_at(begin), others_at(end)});
-    const algorithms::LaneText* const texts = lanes.texts.data();
-    const auto texts_at = [&](std::size_t j) {
-        return std::lower_bound(texts, texts + lanes.texts.size(), j,
-                                [](const algorithms::LaneText& t, std::size_t s) { return t.slot < s; });
-    };
-    RowLanes row{*this, cut, texts_at(begin), texts_at(end), out, {}};
+    one_by_one(lanes.others_in(begin, end));
+    const std::span<const algorithms::LaneText> texts = lanes.texts_in(begin, end);
+    RowLanes row{*this, cut, texts.data(), texts.data() + texts.size(), out, {}};
     std::vector<std::size_t> given_back;
     if (row.at != row.end)
         algorithms::lcs_lanes(lane_pattern(), &RowLanes::next, &RowLanes::scores, &row, given_back);
@@ -573,13 +566,17 @@ void each_grouped(std::string_view pattern, const LaneChoices& lanes, std::size_
 
 }  // namespace
 
-bool LaneChoices::only_groups(std::size_t begin, std::size_t end) const noexcept {
-    const auto others_at = [&](std::size_t j) { return std::lower_bound(others.begin(), others.end(), j); };
-    const auto texts_at = [&](std::size_t j) {
+std::span<const std::size_t> LaneChoices::others_in(std::size_t begin, std::size_t end) const noexcept {
+    const auto at = [&](std::size_t j) { return std::lower_bound(others.begin(), others.end(), j); };
+    return {at(begin), at(end)};
+}
+
+std::span<const algorithms::LaneText> LaneChoices::texts_in(std::size_t begin, std::size_t end) const noexcept {
+    const auto at = [&](std::size_t j) {
         return std::lower_bound(texts.begin(), texts.end(), j,
                                 [](const algorithms::LaneText& t, std::size_t s) { return t.slot < s; });
     };
-    return group_count != 0 && others_at(begin) == others_at(end) && texts_at(begin) == texts_at(end);
+    return {at(begin), at(end)};
 }
 
 /// table[pair] = the score of a grouped choice of `lanes` for each pair of a length its
@@ -610,7 +607,8 @@ void PreparedQuery::score_row_groups(const LaneChoices& lanes, std::size_t begin
 bool PreparedQuery::code_row(const LaneChoices& lanes, std::size_t begin, std::size_t end,
                              const Cutoff& cut, uint16_t* codes, std::vector<double>& values,
                              std::vector<std::size_t>& counts) const {
-    if (!lanes_ || end - begin < kLaneMinChoices || end - begin > UINT32_MAX || !lanes.only_groups(begin, end))
+    if (!lanes_ || end - begin < kLaneMinChoices || end - begin > UINT32_MAX || !lanes.group_count ||
+        !lanes.others_in(begin, end).empty() || !lanes.texts_in(begin, end).empty())
         return false;
     // Each cell's pair first, then the pairs met renumbered in increasing order. The cells
     // of a run of 64 are counted in four tallies in turn, so that a pair met in cells next

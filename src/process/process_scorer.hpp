@@ -124,8 +124,9 @@ struct LaneChoices {
 
     LaneChoices(std::span<const ChoiceView> choices, bool use_pool, bool grouped = false);
 
-    /// Whether every choice in [begin, end) is in a group.
-    bool only_groups(std::size_t begin, std::size_t end) const noexcept;
+    /// The others and the texts of the choices in [begin, end).
+    std::span<const std::size_t> others_in(std::size_t begin, std::size_t end) const noexcept;
+    std::span<const algorithms::LaneText> texts_in(std::size_t begin, std::size_t end) const noexcept;
     LaneChoices(const LaneChoices&) = delete;
     LaneChoices& operator=(const LaneChoices&) = delete;
 
