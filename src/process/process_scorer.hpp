@@ -170,7 +170,7 @@ public:
     /// for the choices j in [begin, end); the simple and quick ratio of a query of 1 to 64
     /// bytes score four byte strings at a time. With `lanes` (LaneChoices of the same
     /// views), a query the lane kernel serves scores a range of 64 choices or more on it,
-    /// 64 byte strings at a time.
+    /// 64 byte strings at a time (those in the layout's groups a group at a time).
     void score_row(const ItemViews& choices, std::size_t begin, std::size_t end,
                    const Cutoff& cutoff, double* out, const LaneChoices* lanes = nullptr) const;
 
