@@ -103,6 +103,113 @@ class TestCdistShortQueries:
             assert got == [plain(name, q, c, None) for q in qs for c in choices]
 
 
+def grouped_choice(rng):
+    """Mostly choices of 1 to 16 ASCII bytes (str or bytes, some with zero bytes), which a
+    matrix of several short ASCII queries lays out in groups of 64 once, mixed with those
+    it leaves to the other paths: 17 to 24 bytes, text beyond ASCII, bytes of 128 or more,
+    empty ones and None."""
+    r = rng.random()
+    short = "".join(rng.choice(ALPHABET) for _ in range(rng.randint(1, 16)))
+    if r < 0.55:
+        return short
+    if r < 0.7:
+        return short.encode()
+    if r < 0.78:
+        return "".join(rng.choice("abcde") for _ in range(rng.randint(17, 24)))
+    if r < 0.84:
+        return short[:-1] + "\u00e9"
+    if r < 0.9:
+        return short.encode()[:-1] + bytes([rng.randint(128, 255)])
+    return rng.choice(["", b"", None])
+
+
+class PlainCache:
+    """The plain program's score of each (scorer, query, choice) pair, computed once."""
+
+    def __init__(self):
+        self.seen = {}
+
+    def __call__(self, name, q, c):
+        key = (name, q, type(c), c)
+        if key not in self.seen:
+            self.seen[key] = plain(name, q, c, None)
+        return self.seen[key]
+
+
+@pytest.mark.parametrize("name", ["ratio", "qratio"])
+class TestCdistGroupedChoices:
+    """Matrices of more than one short ASCII row, whose short ASCII choices are laid out
+    in transposed groups once, against the plain program cell by cell."""
+
+    # 1 and 8 bytes take 8-bit lane states, 9 and 16 16-bit ones; the last three rows are
+    # served another way beside them.
+    QUERIES = ["c", "abcdeabc", "abcdeabcd", "eabcdeabcdeabcde", "abcdeabcdeabcdeabc", "ab\x00cd", "ab\u00e9cd"]
+
+    def test_every_cell_under_every_cutoff(self, name):
+        rng = random.Random(51 if name == "ratio" else 52)
+        pool = [grouped_choice(rng) for _ in range(400)]
+        choices = [rng.choice(pool) for _ in range(1000)] + ["abcdeabcdeabcdea", "a", "\x00" * 5]
+        cache = PlainCache()
+        full = [cache(name, q, c) for q in self.QUERIES for c in choices]
+        # Cut-offs near the scores met, and high ones that reject the short and long choices
+        # of the one-byte query by their length alone.
+        for cutoff in cutoffs_around(full) + [50.0, 90.0, 100.0]:
+            got, n, m = _tarnwick.cdist(self.QUERIES, choices, "fuzz_" + name, None, None, cutoff)
+            assert (n, m) == (len(self.QUERIES), len(choices))
+            want = [s if cutoff is None or s >= cutoff else 0.0 for s in full]
+            bad = [(k // m, k % m) for k in range(n * m) if got[k] != want[k]]
+            assert not bad, (cutoff, [(self.QUERIES[i], choices[j]) for i, j in bad[:3]])
+
+    def test_groups_of_few_choices(self, name):
+        # A last group of 2, 63 or 64 short choices among others, spread over 64 or more
+        # positions or packed together.
+        cache = PlainCache()
+        fill = [None, "x" * 20, "\u00e9", b"", b"\xff"]
+        cases = [["abc"] + fill * 12 + ["ab", "bcd"] + ["ca"],
+                 ["ab" * 8] * 63 + [None],
+                 [None] + ["cab"] * 64,
+                 ["ac"] * 64 + [b"de"] + fill * 13]
+        for choices in cases:
+            got = _tarnwick.cdist(self.QUERIES, choices, "fuzz_" + name, None)[0]
+            assert got == [cache(name, q, c) for q in self.QUERIES for c in choices]
+
+    def test_rows_of_grouped_choices_only(self, name):
+        # Every choice 1 to 16 ASCII bytes: parts of rows are coded straight from each
+        # cell's length and LCS, where different pairs may give one score; each cell holds
+        # one reference to its float all the same. 12 rows over 300 choices, then two
+        # rows over 40,000 (split in parts on a pool of more than one worker).
+        from test_process_lists import references_per_cell
+        rng = random.Random(54)
+        pool = ["".join(rng.choice(ALPHABET) for _ in range(rng.randint(1, 16))) for _ in range(250)]
+        pool += [c.encode() for c in pool[:50]]
+        cache = PlainCache()
+        queries = self.QUERIES[:4] + ["dcba", "a" * 16, "edcbaedcb", "ab", "ba", "eeee", "d" * 8, "cab" * 5]
+        for n, m in ((12, 300), (2, 40_000)):
+            choices = [rng.choice(pool) for _ in range(m)]
+            for cutoff in (None, 40.0, 75.0):
+                got, _, _ = _tarnwick.cdist(queries[:n], choices, "fuzz_" + name, None, None, cutoff)
+                want = [s if cutoff is None or s >= cutoff else 0.0
+                        for q in queries[:n] for s in (cache(name, q, c) for c in choices)]
+                assert got == want, cutoff
+                assert references_per_cell(got) == {2}
+
+    def test_many_chunks_and_rows_split_in_parts(self, name):
+        # 50,000 choices are laid out in many chunks, each ending in a group with empty
+        # lanes; two or three rows over them are scored in parts of a row whose edges fall
+        # inside groups (on a pool of more than one worker).
+        rng = random.Random(53)
+        pool = [grouped_choice(rng) for _ in range(300)]
+        choices = [rng.choice(pool) for _ in range(50_001)]
+        cache = PlainCache()
+        for queries in (self.QUERIES[1:3], self.QUERIES[:4:3] + ["deadbeef"]):
+            for cutoff in (None, 60.0):
+                got, n, m = _tarnwick.cdist(queries, choices, "fuzz_" + name, None, None, cutoff)
+                want = [s if cutoff is None or s >= cutoff else 0.0
+                        for q in queries for s in (cache(name, q, c) for c in choices)]
+                bad = [k for k in range(n * m) if got[k] != want[k]]
+                assert not bad, (queries, cutoff, [(queries[k // m], choices[k % m]) for k in bad[:3]])
+
+
 def ranked(name, q, choices):
     """(score, index) of every choice but the missing ones, best first."""
     kept = [(plain(name, q, c, None), i) for i, c in enumerate(choices) if c is not None]

@@ -92,10 +92,61 @@ TARNWICK_LANES_TARGET inline void transpose(__m512i (&r)[kBlock]) noexcept {
 /// One LCS step of every lane: u = S & M; S = (S + u) | (S & ~M), the addition in lanes of
 /// 8 bits (Word16 false) or 16 bits. 0xF4 is the truth table of a | (b & ~c).
 template <bool Word16>
-TARNWICK_LANES_TARGET inline __m512i step(__m512i s, __m512i m) noexcept {
+TARNWICK_LANES_TARGET inline __m512i step_states(__m512i s, __m512i m) noexcept {
     const __m512i u = _mm512_and_si512(s, m);
     const __m512i sum = Word16 ? _mm512_add_epi16(s, u) : _mm512_add_epi8(s, u);
     return _mm512_ternarylogic_epi64(sum, s, m, 0xF4);
+}
+
+/// The match masks of a pattern of 1 to 16 ASCII bytes, looked up by byte permutations:
+/// bits 0-7 (positions 0 to 7) from lo_a/lo_b, bits 8-15 from hi_a/hi_b, each pair a
+/// 128-entry table indexed by the byte's low 7 bits.
+struct PatternTable {
+    __m512i lo_a, lo_b, hi_a, hi_b;
+
+    TARNWICK_LANES_TARGET explicit PatternTable(std::string_view pattern) noexcept {
+        alignas(64) uint8_t table[2][128] = {};
+        for (std::size_t i = 0; i < pattern.size(); ++i)
+            table[i / 8][static_cast<uint8_t>(pattern[i])] |= static_cast<uint8_t>(1u << (i % 8));
+        lo_a = _mm512_load_si512(table[0]);
+        lo_b = _mm512_load_si512(table[0] + 64);
+        hi_a = _mm512_load_si512(table[1]);
+        hi_b = _mm512_load_si512(table[1] + 64);
+    }
+
+    /// One step of every lane over `b`, the next byte of each lane's text: one vector of
+    /// 64 byte states (Word16 false) or two of 32 16-bit states, s0 holding byte lanes
+    /// 16 q to 16 q + 7 and s1 16 q + 8 to 16 q + 15 (q the 128-bit lane).
+    template <bool Word16>
+    TARNWICK_LANES_TARGET void step(__m512i b, __m512i& s0, __m512i& s1) const noexcept {
+        const __m512i lo = _mm512_permutex2var_epi8(lo_a, b, lo_b);
+        if constexpr (Word16) {
+            const __m512i hi = _mm512_permutex2var_epi8(hi_a, b, hi_b);
+            s0 = step_states<true>(s0, _mm512_unpacklo_epi8(lo, hi));
+            s1 = step_states<true>(s1, _mm512_unpackhi_epi8(lo, hi));
+        } else {
+            s0 = step_states<false>(s0, lo);
+        }
+    }
+};
+
+/// 16 bytes of each of 64 lanes, lane l from address at[l] under the byte mask mask[l]
+/// (zero where the mask is clear; a masked load reads no byte outside its mask): vector k
+/// holds lanes 4 k to 4 k + 3, 16 bytes each, as transpose() takes them.
+TARNWICK_LANES_TARGET inline void gather_block(const uintptr_t* at, const uint16_t* mask,
+                                               __m512i (&r)[kBlock]) noexcept {
+    for (std::size_t k = 0; k < kBlock; ++k) {
+        __m128i x[4];
+        for (std::size_t j = 0; j < 4; ++j)
+            x[j] = _mm_maskz_loadu_epi8(mask[4 * k + j], reinterpret_cast<const void*>(at[4 * k + j]));
+        // Joined by vector shuffles (the intrinsics that widen a vector leave its upper
+        // part formally undefined, which the compiler warns about).
+        using V2 = long long __attribute__((vector_size(16)));
+        using V4 = long long __attribute__((vector_size(32)));
+        const V4 low = __builtin_shufflevector(V2(x[0]), V2(x[1]), 0, 1, 2, 3);
+        const V4 high = __builtin_shufflevector(V2(x[2]), V2(x[3]), 0, 1, 2, 3);
+        r[k] = __m512i(__builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7));
+    }
 }
 
 /// Lanes of 32-bit and 16-bit integers (the compiler's vector types: the intrinsics for
@@ -113,16 +164,8 @@ class Kernel {
 public:
     TARNWICK_LANES_TARGET Kernel(std::string_view pattern, NextLaneTexts next, LaneLcsSink sink,
                                  void* context, std::vector<std::size_t>& given_back)
-        : m_(pattern.size()), live_((uint64_t{1} << m_) - 1), next_(next), sink_(sink), context_(context),
-          given_back_(given_back) {
-        alignas(64) uint8_t table[2][128] = {};
-        for (std::size_t i = 0; i < m_; ++i)
-            table[i / 8][static_cast<uint8_t>(pattern[i])] |= static_cast<uint8_t>(1u << (i % 8));
-        lo_a_ = _mm512_load_si512(table[0]);
-        lo_b_ = _mm512_load_si512(table[0] + 64);
-        hi_a_ = _mm512_load_si512(table[1]);
-        hi_b_ = _mm512_load_si512(table[1] + 64);
-    }
+        : m_(pattern.size()), live_((uint64_t{1} << m_) - 1), table_(pattern), next_(next), sink_(sink),
+          context_(context), given_back_(given_back) {}
 
     TARNWICK_LANES_TARGET void run() {
         for (std::size_t l = 0; l < kLanes; ++l) take(l);
@@ -142,17 +185,7 @@ public:
             for (std::size_t k = 1; k < kBlock; ++k) any = _mm512_or_si512(any, r[k]);
             const uint64_t wide = _mm512_movepi8_mask(any);
 #pragma GCC unroll 16
-            for (std::size_t i = 0; i < kBlock; ++i) {
-                const __m512i b = r[kColumnAt[i]];
-                const __m512i lo = _mm512_permutex2var_epi8(lo_a_, b, lo_b_);
-                if constexpr (Word16) {
-                    const __m512i hi = _mm512_permutex2var_epi8(hi_a_, b, hi_b_);
-                    s0 = step<true>(s0, _mm512_unpacklo_epi8(lo, hi));
-                    s1 = step<true>(s1, _mm512_unpackhi_epi8(lo, hi));
-                } else {
-                    s0 = step<false>(s0, lo);
-                }
-            }
+            for (std::size_t i = 0; i < kBlock; ++i) table_.step<Word16>(r[kColumnAt[i]], s0, s1);
             const uint64_t ended = (advance() | wide) & busy_;
             if (ended) finish(ended, wide, s0, s1);
         }
@@ -215,18 +248,7 @@ private:
             const U16 bits = __builtin_convertvector((1u << n) - 1u, U16);
             std::memcpy(mask_ + 16 * q, &bits, sizeof bits);
         }
-        for (std::size_t k = 0; k < kBlock; ++k) {
-            __m128i x[4];
-            for (std::size_t j = 0; j < 4; ++j)
-                x[j] = _mm_maskz_loadu_epi8(mask_[4 * k + j], reinterpret_cast<const void*>(at_[4 * k + j]));
-            // Joined by vector shuffles (the intrinsics that widen a vector leave its upper
-            // part formally undefined, which the compiler warns about).
-            using V2 = long long __attribute__((vector_size(16)));
-            using V4 = long long __attribute__((vector_size(32)));
-            const V4 low = __builtin_shufflevector(V2(x[0]), V2(x[1]), 0, 1, 2, 3);
-            const V4 high = __builtin_shufflevector(V2(x[2]), V2(x[3]), 0, 1, 2, 3);
-            r[k] = __m512i(__builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7));
-        }
+        gather_block(at_, mask_, r);
     }
 
     /// Moves every lane 16 bytes on; returns the lanes whose texts ended in this block
@@ -285,6 +307,7 @@ private:
 
     std::size_t m_;
     uint64_t live_;
+    PatternTable table_;
     NextLaneTexts next_;
     LaneLcsSink sink_;
     void* context_;
@@ -294,7 +317,6 @@ private:
     LaneText queue_[kLanes];
     std::size_t blocks_ = 0;
     uint64_t busy_ = 0;  // lanes holding a text
-    __m512i lo_a_, lo_b_, hi_a_, hi_b_;
     alignas(64) uintptr_t at_[kLanes];
     alignas(64) uint32_t left_[kLanes];
     alignas(64) uint16_t mask_[kLanes];
@@ -308,11 +330,66 @@ bool processor_has_kernel() noexcept {
            __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 }
 
+/// The LCS of each of 64 lanes from its final state, popcount(~state & live), as bytes in
+/// lane order: one vector of byte states (Word16 false), or two of 16-bit states laid out
+/// as PatternTable::step leaves them, which a pack of each 128-bit lane puts back in lane
+/// order. The processor may lack a byte popcount: a table of the 16 nibbles counts them.
+/// The bits set in each byte of `v`. The processor may lack a byte popcount: a table of
+/// the 16 nibbles counts them.
+TARNWICK_LANES_TARGET inline __m512i count_bytes(__m512i v) noexcept {
+    const __m512i nibble = _mm512_set1_epi8(0x0F);
+    const __m512i ones = _mm512_set4_epi32(0x04030302, 0x03020201, 0x03020201, 0x02010100);
+    const __m512i lo = _mm512_shuffle_epi8(ones, _mm512_and_si512(v, nibble));
+    const __m512i hi = _mm512_shuffle_epi8(ones, _mm512_and_si512(_mm512_srli_epi16(v, 4), nibble));
+    return _mm512_add_epi8(lo, hi);
+}
+
+/// ~s & live (the intrinsic of and-not leaves a part formally undefined, which the compiler
+/// warns about).
+TARNWICK_LANES_TARGET inline __m512i clear_bits(__m512i s, __m512i live) noexcept {
+    return _mm512_and_si512(_mm512_xor_si512(s, _mm512_set1_epi8(-1)), live);
+}
+
+/// The bits of `live` clear in each 16-bit lane of `s`.
+TARNWICK_LANES_TARGET inline __m512i count_clear_words(__m512i s, uint64_t live) noexcept {
+    const __m512i c = count_bytes(clear_bits(s, _mm512_set1_epi16(static_cast<short>(live))));
+    return _mm512_add_epi16(_mm512_and_si512(c, _mm512_set1_epi16(0xFF)), _mm512_srli_epi16(c, 8));
+}
+
+/// The LCS of each of 64 lanes from its final state, popcount(~state & live), as bytes in
+/// lane order: one vector of byte states (Word16 false), or two of 16-bit states laid out
+/// as PatternTable::step leaves them, which a pack of each 128-bit lane puts back in lane
+/// order.
+template <bool Word16>
+TARNWICK_LANES_TARGET inline __m512i lane_counts(__m512i s0, __m512i s1, uint64_t live) noexcept {
+    if constexpr (!Word16)
+        return count_bytes(clear_bits(s0, _mm512_set1_epi8(static_cast<char>(live))));
+    else
+        return _mm512_packus_epi16(count_clear_words(s0, live), count_clear_words(s1, live));
+}
+
+/// lcs_lanes_groups for patterns of up to 8 bytes (Word16 false) or 16.
+template <bool Word16>
+TARNWICK_LANES_TARGET void run_groups(std::string_view pattern, const uint8_t* groups,
+                                      const uint8_t* widths, std::size_t count, uint8_t* lcs,
+                                      cancel::Budget& budget) {
+    const PatternTable table(pattern);
+    const uint64_t live = (uint64_t{1} << pattern.size()) - 1;
+    for (std::size_t g = 0; g < count; ++g) {
+        budget.spend(Word16 ? 2 * kBlockUnits : kBlockUnits);
+        const uint8_t* const group = groups + g * kLaneGroupBytes;
+        __m512i s0 = _mm512_set1_epi8(-1), s1 = s0;
+        // The columns past the width are zero, which would leave the states as they are.
+        for (std::size_t c = 0, w = widths[g]; c < w; ++c)
+            table.step<Word16>(_mm512_load_si512(group + c * kLanes), s0, s1);
+        _mm512_storeu_si512(lcs + g * kLanes, lane_counts<Word16>(s0, s1, live));
+    }
+}
+
 }  // namespace
 
 bool lcs_lanes_suit(std::string_view pattern) noexcept {
-    static const bool has_kernel = processor_has_kernel();
-    if (!has_kernel || pattern.empty() || pattern.size() > 16) return false;
+    if (!lcs_lanes_available() || pattern.empty() || pattern.size() > 16) return false;
     for (const char c : pattern)
         if (c == 0 || static_cast<unsigned char>(c) >= 128) return false;
     return true;
@@ -324,8 +401,43 @@ void lcs_lanes(std::string_view pattern, NextLaneTexts next, LaneLcsSink sink, v
     else Kernel<true>(pattern, next, sink, context, given_back).run();
 }
 
+bool lcs_lanes_available() noexcept {
+    static const bool has_kernel = processor_has_kernel();
+    return has_kernel;
+}
+
+TARNWICK_LANES_TARGET std::size_t lcs_lanes_transpose(const LaneText* texts, std::size_t count,
+                                                      uint8_t* group) {
+    alignas(64) uintptr_t at[kLanes];
+    alignas(64) uint16_t mask[kLanes];
+    std::size_t width = 0;
+    for (std::size_t l = 0; l < kLanes; ++l) {
+        const bool used = l < count;
+        const std::size_t size = used ? texts[l].size : 0;
+        at[l] = reinterpret_cast<uintptr_t>(used ? texts[l].data : kIdle);
+        mask[l] = static_cast<uint16_t>((uint32_t{1} << size) - 1);
+        width = std::max(width, size);
+    }
+    __m512i r[kBlock];
+    gather_block(at, mask, r);
+    transpose(r);
+    for (std::size_t c = 0; c < kBlock; ++c)
+        _mm512_store_si512(group + c * kLanes, r[kColumnAt[c]]);
+    return width;
+}
+
+void lcs_lanes_groups(std::string_view pattern, const uint8_t* groups, const uint8_t* widths,
+                      std::size_t count, uint8_t* lcs, cancel::Budget& budget) {
+    if (pattern.size() <= 8) run_groups<false>(pattern, groups, widths, count, lcs, budget);
+    else run_groups<true>(pattern, groups, widths, count, lcs, budget);
+}
+
 #else
 
+bool lcs_lanes_available() noexcept { return false; }
+std::size_t lcs_lanes_transpose(const LaneText*, std::size_t, uint8_t*) { return 0; }
+void lcs_lanes_groups(std::string_view, const uint8_t*, const uint8_t*, std::size_t, uint8_t*,
+                      cancel::Budget&) {}
 bool lcs_lanes_suit(std::string_view) noexcept { return false; }
 void lcs_lanes(std::string_view, NextLaneTexts, LaneLcsSink, void*, std::vector<std::size_t>&) {}
 

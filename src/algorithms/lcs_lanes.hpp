@@ -14,7 +14,14 @@
 // state as it is; a zero byte inside a text matches nothing either. A lane whose text ends
 // in a block reports its LCS after the block and takes the next text. A lane that meets a
 // byte of 128 or more gives its text back to the caller, which scores it another way.
+//
+// Texts of 1 to 16 ASCII bytes that many patterns meet (the choices of a score matrix) can
+// be laid out once as groups of 64 texts already transposed (lcs_lanes_transpose); a
+// pattern then runs over a group in at most 16 steps, with no loads of text, no
+// transposition and no per-lane bookkeeping (lcs_lanes_groups).
 #pragma once
+
+#include "cancel.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -57,5 +64,25 @@ bool lcs_lanes_suit(std::string_view pattern) noexcept;
 /// reported unreported.
 void lcs_lanes(std::string_view pattern, NextLaneTexts next, LaneLcsSink sink, void* context,
                std::vector<std::size_t>& given_back);
+
+/// Bytes of a group of transposed texts: 16 columns of 64 lanes, byte c of the text of
+/// lane l at 64 c + l.
+inline constexpr std::size_t kLaneGroupBytes = 1024;
+
+/// Whether this processor runs the lane kernel (for the patterns that lcs_lanes_suit).
+bool lcs_lanes_available() noexcept;
+
+/// Lays `count` (1 to 64) ASCII texts of 1 to 16 bytes (only when lcs_lanes_available())
+/// out as a group at `group` (kLaneGroupBytes, 64-byte aligned): text l in lane l, zero
+/// past each text's end and in the lanes from `count` on. Returns the group's width, the
+/// length of its longest text: the columns from there on are zero.
+std::size_t lcs_lanes_transpose(const LaneText* texts, std::size_t count, uint8_t* group);
+
+/// lcs[64 g + l] = the LCS of `pattern` (which suits the kernel) with the text in lane l of
+/// group g (0 for an empty lane), for the `count` groups at `groups` (laid out by
+/// lcs_lanes_transpose, `widths` their widths). Spends `budget` as it goes
+/// (cancel::Cancelled propagates, leaving the rest of `lcs` unwritten).
+void lcs_lanes_groups(std::string_view pattern, const uint8_t* groups, const uint8_t* widths,
+                      std::size_t count, uint8_t* lcs, cancel::Budget& budget);
 
 }  // namespace tarnwick::algorithms

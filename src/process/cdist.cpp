@@ -5,9 +5,10 @@
 // parallel::kCdistMinCells cells on, in blocks of rows: while the pool scores one block,
 // the calling thread (with the lock) turns the block before it into floats, which the
 // interpreter's list constructor takes in order (py::matrix_list), writing the result
-// list once. The pool also codes each row (its distinct scores, and each cell's index
-// among them), so that the calling thread takes one float per distinct score of a row,
-// with as many references as cells hold it, instead of looking up a float per cell: the
+// list once. The pool also codes each row (its scores, and each cell's index among them),
+// so that the calling thread takes one float per listed score of a row (each distinct
+// score, or for short ASCII choices each length and LCS met), with as many references as
+// cells hold it, instead of looking up a float per cell: the
 // calling thread is the bound of a cheap scorer, and coding costs the pool less than a
 // look-up costs the calling thread. A block of fewer rows than the pool has workers (a
 // single row over a million choices) is scored in parts of rows, column ranges that
@@ -209,6 +210,11 @@ constexpr std::size_t kTasksPerWorker = 4;
 /// stay small beside its scoring.
 constexpr std::size_t kMinPartCells = 16384;
 
+/// Fewest rows served by the lane kernel for which the short ASCII choices are laid out
+/// in transposed groups (LaneChoices): the layout takes about as long as one row takes
+/// over the same choices without it.
+constexpr std::size_t kGroupedMinRows = 2;
+
 /// Python floats for the cells: equal scores share one float object, so that a matrix
 /// of many cells with few distinct scores allocates few objects. Set-associative by the
 /// value's bits (four floats per set, in one cache line); a value that finds its set full
@@ -287,8 +293,9 @@ private:
 };
 
 /// One block of rows of the matrix: its scores in row-major order and, when the rows are
-/// coded, each cell's code and the distinct values of each part of a row (parts of
-/// `segment` cells, the rows' parts in order; process_cdist.hpp).
+/// coded, each cell's code and the listed values of each part of a row (parts of
+/// `segment` cells, the rows' parts in order; process_cdist.hpp). The scores of a coded
+/// part may be left unwritten.
 struct ScoredBlock {
     std::span<const double> scores;
     const uint16_t* codes = nullptr;
@@ -299,8 +306,8 @@ struct ScoredBlock {
 /// The scores of the matrix in row-major order, one block of rows at a time: blocks are
 /// scored with the lock released, on the pool from parallel::kCdistMinCells cells on,
 /// and while the caller turns one block into floats the pool scores the next. On the
-/// pool the rows are also coded, so that the caller looks up one float per distinct
-/// score of a row instead of one per cell. A block of fewer rows than the pool's workers
+/// pool the rows are also coded, so that the caller looks up one float per listed score
+/// of a row instead of one per cell. A block of fewer rows than the pool's workers
 /// can take is scored in parts of rows (column ranges), each part coded on its own.
 class ScoreFeed {
 public:
@@ -375,7 +382,7 @@ private:
         // The choices as the lane kernel reads them (the simple and quick ratio), built once
         // for all blocks: the blocks are scored one after another, never two at once.
         if (b == 0 && (scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio))
-            lanes_.emplace(choices_.views, use_pool_);
+            lanes_.emplace(choices_.views, use_pool_, lane_rows() >= kGroupedMinRows);
         Buffers& buf = buffers_[b % 2];
         const std::size_t first = row_begin(b), last = row_begin(b + 1);
         buf.segment = segment_of(last - first);
@@ -383,6 +390,13 @@ private:
         score_rows(scorer_, queries_.item_views(), choices_.item_views(), cutoff_, first, last,
                    buf.segment, use_pool_, buf.scores.get(), use_pool_ ? buf.codes.get() : nullptr,
                    use_pool_ ? buf.parts.data() : nullptr, lanes_ ? &*lanes_ : nullptr);
+    }
+
+    /// The rows whose query the lane kernel serves, counted up to kGroupedMinRows.
+    std::size_t lane_rows() const noexcept {
+        std::size_t rows = 0;
+        for (std::size_t i = 0; i < n_ && rows < kGroupedMinRows; ++i) rows += lanes_serve_query(queries_.views[i]);
+        return rows;
     }
 
     /// Block b in buffers_[b % 2]; each task writes its part of a row.
@@ -408,8 +422,9 @@ private:
 };
 
 /// The cells of the result list in order, as new references to floats. A coded part of a
-/// row takes its references all at once, one float per distinct score with as many
-/// references as cells hold it; the references of cells not yet given out are dropped
+/// row takes its references all at once, one float per listed score with as many
+/// references as cells hold it (a score listed twice takes its float twice, the same
+/// float while the cache holds it); the references of cells not yet given out are dropped
 /// when the fill ends early (on an error).
 class CellFill {
 public:

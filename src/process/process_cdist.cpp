@@ -95,6 +95,14 @@ void score_rows(ScorerType scorer, const ItemViews& queries, const ItemViews& ch
                 v.other < 0 ? bytes : queries.others[static_cast<std::size_t>(v.other)];
             // Built inside the task, so that only the parts being computed hold one.
             const PreparedQuery q(scorer, query);
+            // A part of grouped choices only is coded straight from each cell's length and
+            // LCS, with no scores written.
+            if (codes && lanes) {
+                RowValues& part = values[t];
+                part.coded = q.code_row(*lanes, begin, end, cutoff, codes + k * m + begin, part.values,
+                                        part.counts);
+                if (part.coded) return;
+            }
             q.score_row(choices, begin, end, cutoff, row, lanes);
         }
         if (codes) code_row(row + begin, end - begin, codes + k * m + begin, values[t]);

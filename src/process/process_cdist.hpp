@@ -13,10 +13,12 @@
 
 namespace tarnwick::process {
 
-/// The distinct scores of one part of a row (a run of its cells, or the whole row), in
-/// order of first appearance, and how many of the part's cells hold each: with the cells
-/// given as indices into `values`, the caller builds the result with one object per
-/// distinct score instead of one look-up per cell.
+/// The scores of one part of a row (a run of its cells, or the whole row) and how many of
+/// the part's cells hold each (at least one): with the cells given as indices into
+/// `values`, the caller builds the result with one object per listed score instead of one
+/// look-up per cell. code_row lists each distinct score once, in order of first
+/// appearance; a part coded from the lengths and LCS of its choices
+/// (PreparedQuery::code_row) may list an equal score more than once.
 struct RowValues {
     /// Parts with more distinct scores than this are not coded.
     static constexpr std::size_t kMax = 2048;
@@ -46,7 +48,8 @@ inline std::size_t row_parts(std::size_t m, std::size_t segment) noexcept {
 /// `use_pool` the tasks run on the worker pool. With `codes` and `values` each part is
 /// also coded (code_row): its codes at the same offset in `codes` as its scores in `out`,
 /// its values at values[(i - first) * parts + p] for part p. With `lanes` (LaneChoices of
-/// `choices`), the rows whose query the lane kernel serves are scored on it.
+/// `choices`), the rows whose query the lane kernel serves are scored on it; a coded part
+/// whose choices are all in its groups is coded without its scores written to `out`.
 void score_rows(ScorerType scorer, const ItemViews& queries, const ItemViews& choices,
                 std::optional<double> cutoff, std::size_t first, std::size_t last,
                 std::size_t segment, bool use_pool, double* out, uint16_t* codes = nullptr,

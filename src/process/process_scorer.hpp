@@ -101,18 +101,47 @@ struct ItemViews {
 /// the positions of the other choices, both in increasing order of position. Built on the
 /// worker pool when `use_pool` (finding a text ASCII reads it: a million choices take
 /// milliseconds).
+///
+/// With `grouped` (on a processor with the lane kernel), the byte strings of 1 to 16 ASCII
+/// bytes are laid out as transposed groups of 64 (algorithms::lcs_lanes_transpose) instead
+/// of listed in `texts`: the rows then run over them with no per-text work. Each group's
+/// lanes hold increasing slots; a group's empty lanes (only in the last group of each
+/// chunk the layout is built in) have size 0 and repeat the slot of the group's last text.
 struct LaneChoices {
     std::span<const algorithms::LaneText> texts;
     std::span<const std::size_t> others;
 
-    LaneChoices(std::span<const ChoiceView> choices, bool use_pool);
+    /// The columns of a group of the layout.
+    struct alignas(64) Columns {
+        uint8_t bytes[algorithms::kLaneGroupBytes];
+    };
+    std::size_t group_count = 0;
+    const Columns* columns = nullptr;  // group_count
+    const uint8_t* widths = nullptr;   // group_count: each group's longest text
+    const uint8_t* sizes = nullptr;    // 64 per group: each lane's length
+    const std::size_t* slots = nullptr;  // 64 per group: each lane's slot
+    uint32_t group_lengths = 0;          // bit n: some group holds a text of n bytes
+
+    LaneChoices(std::span<const ChoiceView> choices, bool use_pool, bool grouped = false);
+
+    /// The others and the texts of the choices in [begin, end).
+    std::span<const std::size_t> others_in(std::size_t begin, std::size_t end) const noexcept;
+    std::span<const algorithms::LaneText> texts_in(std::size_t begin, std::size_t end) const noexcept;
     LaneChoices(const LaneChoices&) = delete;
     LaneChoices& operator=(const LaneChoices&) = delete;
 
 private:
     std::unique_ptr<algorithms::LaneText[]> texts_;
     std::unique_ptr<std::size_t[]> others_;
+    std::unique_ptr<Columns[]> columns_;
+    std::unique_ptr<uint8_t[]> widths_;
+    std::unique_ptr<uint8_t[]> sizes_;
+    std::unique_ptr<std::size_t[]> slots_;
 };
+
+/// Whether the lane kernel serves the query of the view `v` under the simple and quick
+/// ratio (PreparedQuery::scores_lanes()), for views of queries as score_rows takes them.
+bool lanes_serve_query(const ChoiceView& v) noexcept;
 
 class PreparedQuery {
 public:
@@ -141,9 +170,17 @@ public:
     /// for the choices j in [begin, end); the simple and quick ratio of a query of 1 to 64
     /// bytes score four byte strings at a time. With `lanes` (LaneChoices of the same
     /// views), a query the lane kernel serves scores a range of 64 choices or more on it,
-    /// 64 byte strings at a time.
+    /// 64 byte strings at a time (those in the layout's groups a group at a time).
     void score_row(const ItemViews& choices, std::size_t begin, std::size_t end,
                    const Cutoff& cutoff, double* out, const LaneChoices* lanes = nullptr) const;
+
+    /// The scores of the choices [begin, end) of `lanes` coded as code_row (process_cdist.hpp)
+    /// codes them, but with a score listed once per pair of length and LCS that gives it
+    /// (so possibly more than once), in `values` with the cells of each in `counts`; only
+    /// when the lane kernel serves the query and every choice of the range is in a group
+    /// (64 of them at least), and false otherwise (nothing done).
+    bool code_row(const LaneChoices& lanes, std::size_t begin, std::size_t end, const Cutoff& cutoff,
+                  uint16_t* codes, std::vector<double>& values, std::vector<std::size_t>& counts) const;
 
     /// Whether score_four serves the query: the simple or quick ratio of 1 to 64 bytes.
     bool scores_four() const noexcept;
@@ -169,6 +206,9 @@ public:
 private:
     void score_row_lanes(const ItemViews& choices, const LaneChoices& lanes, std::size_t begin,
                          std::size_t end, const Cutoff& cutoff, double* out) const;
+    void score_row_groups(const LaneChoices& lanes, std::size_t begin, std::size_t end,
+                          const Cutoff& cutoff, double* out) const;
+    void pair_scores(const LaneChoices& lanes, const Cutoff& cutoff, double* table) const;
     double score_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_bytes(std::span<const uint8_t> b, const Cutoff& cutoff) const;
     double ratio_of_lcs(uint64_t lb, uint64_t lcs, const Cutoff& cutoff) const;
