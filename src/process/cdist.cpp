@@ -217,7 +217,8 @@ constexpr std::size_t kMinPartCells = 16384;
 constexpr std::size_t kGroupedMinRows = 2;
 
 /// Fewest query rows for which the simple and quick ratio recode the items beyond ASCII
-/// of a small alphabet as byte strings (recode_small_alphabet), on the pool: ...
+/// of a small alphabet as byte strings (recode_small_alphabet), on the pool, when some
+/// item is a converted sequence (byte strings alone are already scored on byte paths).
 constexpr std::size_t kRecodeMinRows = 8;
 static_assert(kRecodeMinRows > kTextRows, "recoded choices are never text kept as UTF-8");
 
@@ -390,7 +391,8 @@ private:
         // Before them, on the pool, the items beyond ASCII of a small alphabet are recoded
         // as byte strings (the items' text stays held by the call, their views change).
         if (b == 0 && (scorer_.value == ScorerType::Ratio || scorer_.value == ScorerType::QRatio)) {
-            if (use_pool_ && n_ >= kRecodeMinRows)
+            if (use_pool_ && n_ >= kRecodeMinRows &&
+                !(queries_.others.empty() && choices_.others.empty()))
                 recoded_ = recode_small_alphabet(queries_.views, queries_.others, choices_.views,
                                                  choices_.others, use_pool_);
             lanes_.emplace(choices_.views, use_pool_, lane_rows() >= kGroupedMinRows);

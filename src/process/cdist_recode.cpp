@@ -12,8 +12,12 @@
 namespace tarnwick::process {
 namespace {
 
-/// Items per chunk of the count and of the copy, at least.
-constexpr std::size_t kRecodeChunk = 512;
+/// Items per chunk of the count and of the copy, at least: fewer items are counted on
+/// one thread, which costs less than waking the pool.
+constexpr std::size_t kRecodeChunk = 1024;
+
+/// Leading items counted on the calling thread before the pool is woken.
+constexpr std::size_t kProbeItems = 256;
 
 /// Codes for the values of 128 and more: 127 below 128 (0 is never given) and 128 above.
 constexpr std::size_t kMaxCodes = 127 + 128;
@@ -60,6 +64,50 @@ struct ChunkCount {
     std::size_t copy_bytes = 0;
 };
 
+/// Counts the items [begin, end) into `out` and sets copied[i] for each item i that holds
+/// a value of 128 or more; false (the count left unfinished) for an item refused or more
+/// distinct values than there are codes, or once `stop` is set.
+bool count_items(const BothSides& items, std::size_t begin, std::size_t end, ChunkCount& out,
+                 uint8_t* copied, const std::atomic<bool>& stop) {
+    algorithms::ValueNumbering high(kMaxCodes + 1);
+    std::size_t counts[kMaxCodes + 1] = {};
+    bool over = false;
+    for (std::size_t i = begin; i < end && !over; ++i) {
+        if (i % 256 == 0) {
+            cancel::cancellation_point();
+            if (stop.load(std::memory_order_relaxed)) return false;
+        }
+        const auto [view, others] = items.at(i);
+        bool holds_high = false;
+        std::size_t size = 0;
+        const Elements e = visit_elements(*view, others, [&](auto s) {
+            for (const auto x : s) {
+                const uint64_t v = x;
+                if (v < 128) {
+                    out.low[v] = true;
+                    continue;
+                }
+                const int k = high.add(v);
+                if (k < 0 || static_cast<std::size_t>(k) >= kMaxCodes) {
+                    over = true;
+                    return;
+                }
+                ++counts[k];
+                holds_high = true;
+            }
+            size = s.size();
+        });
+        over = over || e == Elements::Refused;
+        copied[i] = holds_high;
+        if (holds_high) out.copy_bytes += size;
+    }
+    if (over) return false;
+    const std::span<const uint64_t> values = high.values();
+    out.values.assign(values.begin(), values.end());
+    out.counts.assign(counts, counts + values.size());
+    return true;
+}
+
 }  // namespace
 
 std::unique_ptr<uint8_t[]> recode_small_alphabet(std::span<ChoiceView> queries,
@@ -78,47 +126,13 @@ std::unique_ptr<uint8_t[]> recode_small_alphabet(std::span<ChoiceView> queries,
     // codes; the other chunks then stop.
     std::atomic<bool> stop{false};
 
+    // A first look at the leading items, in this task, turns down a large alphabet
+    // (text in CJK) without waking the pool.
+    if (ChunkCount probe; chunks > 1 && !count_items(items, 0, std::min(n, kProbeItems), probe, copied.get(), stop))
+        return nullptr;
     parallel::for_each_index(chunks, use_pool, [&](std::size_t c) {
-        algorithms::ValueNumbering high(kMaxCodes + 1);
-        std::size_t counts[kMaxCodes + 1] = {};
-        ChunkCount& out = counted[c];
-        bool over = false;
-        for (std::size_t i = bounds[c]; i < bounds[c + 1] && !over; ++i) {
-            if (i % 256 == 0) {
-                cancel::cancellation_point();
-                if (stop.load(std::memory_order_relaxed)) return;
-            }
-            const auto [view, others] = items.at(i);
-            bool holds_high = false;
-            std::size_t size = 0;
-            const Elements e = visit_elements(*view, others, [&](auto s) {
-                for (const auto x : s) {
-                    const uint64_t v = x;
-                    if (v < 128) {
-                        out.low[v] = true;
-                        continue;
-                    }
-                    const int k = high.add(v);
-                    if (k < 0 || static_cast<std::size_t>(k) >= kMaxCodes) {
-                        over = true;
-                        return;
-                    }
-                    ++counts[k];
-                    holds_high = true;
-                }
-                size = s.size();
-            });
-            over = over || e == Elements::Refused;
-            copied[i] = holds_high;
-            if (holds_high) out.copy_bytes += size;
-        }
-        if (over) {
+        if (!count_items(items, bounds[c], bounds[c + 1], counted[c], copied.get(), stop))
             stop.store(true, std::memory_order_relaxed);
-            return;
-        }
-        const std::span<const uint64_t> values = high.values();
-        out.values.assign(values.begin(), values.end());
-        out.counts.assign(counts, counts + values.size());
     });
     if (stop.load()) return nullptr;
 
