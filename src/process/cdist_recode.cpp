@@ -16,6 +16,10 @@ namespace {
 /// one thread, which costs less than waking the pool.
 constexpr std::size_t kRecodeChunk = 1024;
 
+/// Values below this are numbered and coded through a direct table: the alphabets of
+/// Latin, Greek and Cyrillic text.
+constexpr std::size_t kDirect = 2048;
+
 /// Leading items counted on the calling thread before the pool is woken.
 constexpr std::size_t kProbeItems = 256;
 
@@ -70,8 +74,22 @@ struct ChunkCount {
 bool count_items(const BothSides& items, std::size_t begin, std::size_t end, ChunkCount& out,
                  uint8_t* copied, const std::atomic<bool>& stop) {
     algorithms::ValueNumbering high(kMaxCodes + 1);
+    // The number of each value below kDirect met (-1: none yet; values below 128 are only
+    // marked), so that most elements of alphabetic text need no hashing.
+    int16_t direct[kDirect];
+    std::fill(direct, direct + kDirect, int16_t{-1});
     std::size_t counts[kMaxCodes + 1] = {};
+    bool low[128] = {};
+    std::size_t copy_bytes = 0;
     bool over = false;
+    // The number of v (128 or more), given now if it is new; -1 past the codes.
+    const auto number = [&](uint64_t v) -> int {
+        if (v < kDirect && direct[v] >= 0) return direct[v];
+        const int k = high.add(v);
+        if (k < 0 || static_cast<std::size_t>(k) >= kMaxCodes) return -1;
+        if (v < kDirect) direct[v] = static_cast<int16_t>(k);
+        return k;
+    };
     for (std::size_t i = begin; i < end && !over; ++i) {
         if (i % 256 == 0) {
             cancel::cancellation_point();
@@ -84,11 +102,11 @@ bool count_items(const BothSides& items, std::size_t begin, std::size_t end, Chu
             for (const auto x : s) {
                 const uint64_t v = x;
                 if (v < 128) {
-                    out.low[v] = true;
+                    low[v] = true;
                     continue;
                 }
-                const int k = high.add(v);
-                if (k < 0 || static_cast<std::size_t>(k) >= kMaxCodes) {
+                const int k = number(v);
+                if (k < 0) {
                     over = true;
                     return;
                 }
@@ -99,12 +117,14 @@ bool count_items(const BothSides& items, std::size_t begin, std::size_t end, Chu
         });
         over = over || e == Elements::Refused;
         copied[i] = holds_high;
-        if (holds_high) out.copy_bytes += size;
+        if (holds_high) copy_bytes += size;
     }
     if (over) return false;
     const std::span<const uint64_t> values = high.values();
     out.values.assign(values.begin(), values.end());
     out.counts.assign(counts, counts + values.size());
+    std::copy(low, low + 128, out.low);
+    out.copy_bytes = copy_bytes;
     return true;
 }
 
@@ -164,6 +184,12 @@ std::unique_ptr<uint8_t[]> recode_small_alphabet(std::span<ChoiceView> queries,
     uint8_t code_of[kMaxCodes + 1];
     for (std::size_t r = 0; r < order.size(); ++r)
         code_of[order[r]] = r < free_low.size() ? free_low[r] : static_cast<uint8_t>(128 + r - free_low.size());
+    // The code of each value below kDirect, the values below 128 as themselves (0 for a
+    // value of 128 or more that no item holds: no value is given code 0).
+    uint8_t direct[kDirect];
+    for (std::size_t v = 0; v < kDirect; ++v) direct[v] = v < 128 ? static_cast<uint8_t>(v) : 0;
+    for (std::size_t k = 0; k < values.size(); ++k)
+        if (values[k] < kDirect) direct[values[k]] = code_of[k];
 
     // Each chunk's copies start after those of the chunks before it.
     std::vector<std::size_t> copy_at(chunks + 1, 0);
@@ -179,7 +205,7 @@ std::unique_ptr<uint8_t[]> recode_small_alphabet(std::span<ChoiceView> queries,
             visit_elements(*view, others, [&](auto s) {
                 for (std::size_t k = 0; k < s.size(); ++k) {
                     const uint64_t v = s[k];
-                    out[k] = v < 128 ? static_cast<uint8_t>(v) : code_of[all.find(v)];
+                    out[k] = v < kDirect ? direct[v] : code_of[all.find(v)];
                 }
                 size = s.size();
             });
