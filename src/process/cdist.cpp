@@ -429,9 +429,9 @@ private:
     bool use_pool_;
     std::size_t rows_, blocks_;
     std::size_t next_ = 0;  // the block next() gives next
+    std::unique_ptr<uint8_t[]> recoded_;  // set by score(0): the recoded items' bytes
     Buffers buffers_[2];
     std::optional<LaneChoices> lanes_;  // set by score(0)
-    std::unique_ptr<uint8_t[]> recoded_;  // set by score(0): the recoded items' bytes
     // Destroyed first: waits for the block it scores.
     std::optional<parallel::Background> pool_{std::in_place};
 };
