@@ -14,7 +14,9 @@
 // single row over a million choices) is scored in parts of rows, column ranges that
 // every worker takes some of, each part coded on its own. Byte strings are viewed in the
 // items (or in the processor's results), which are held until every block is scored;
-// other items are converted into owned sequences.
+// other items are converted into owned sequences. Under the simple and quick ratio, from
+// kRecodeMinRows rows on, the pool first recodes the converted items of a small alphabet
+// as byte strings (cdist_recode.hpp), so that the rows score them on the byte kernels.
 #include "module.hpp"
 #include "parallel.hpp"
 #include "process/cdist_recode.hpp"
@@ -219,6 +221,8 @@ constexpr std::size_t kGroupedMinRows = 2;
 /// Fewest query rows for which the simple and quick ratio recode the items beyond ASCII
 /// of a small alphabet as byte strings (recode_small_alphabet), on the pool, when some
 /// item is a converted sequence (byte strings alone are already scored on byte paths).
+/// Measured over 2,000 words of a 17-letter alphabet beyond ASCII: 6 rows take as long
+/// with the recoding as without, 8 rows 5-10% less, 64 rows 45% less.
 constexpr std::size_t kRecodeMinRows = 8;
 static_assert(kRecodeMinRows > kTextRows, "recoded choices are never text kept as UTF-8");
 
