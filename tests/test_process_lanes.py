@@ -268,6 +268,20 @@ class TestCdistSmallAlphabets:
             rng.shuffle(items)
             self.check(name, items[:12], items)
 
+    def test_many_items_in_chunks(self, name):
+        # Thousands of items are counted and copied in chunks on the pool; a value past the
+        # codes in the last chunk only leaves every item as it is.
+        rng = random.Random(65)
+        pool = small_alphabet_items(rng, [0xE9, 0xFC, 0x431, 0x3B2, 0x6587], 300)
+        items = [rng.choice(pool) for _ in range(6000)]
+        cache = PlainCache()
+        for tail in ([], ["".join(chr(0x4E00 + k) for k in range(300))]):
+            choices = items + tail
+            got, n, m = _tarnwick.cdist(items[:8], choices, "fuzz_" + name, None)
+            want = [cache(name, q, c) if q is not None else 0.0 for q in items[:8] for c in choices]
+            bad = [k for k in range(n * m) if got[k] != want[k]]
+            assert not bad, (len(tail), [(items[k // m], choices[k % m]) for k in bad[:3]])
+
     def test_processor_and_missing_rows(self, name):
         rng = random.Random(63)
         items = small_alphabet_items(rng, [0xE9, 0xC9, 0x3B1, 0x391, 0x4E2D], 150)
