@@ -210,6 +210,96 @@ class TestCdistGroupedChoices:
                 assert not bad, (queries, cutoff, [(queries[k // m], choices[k % m]) for k in bad[:3]])
 
 
+def small_alphabet_items(rng, highs, count, ascii_letters="abc\x00"):
+    """`count` items of 0 to 12 elements over the ASCII letters and the values `highs`
+    (128 and more): str mostly, bytes where every value is below 256, some empty, None."""
+    out = []
+    for _ in range(count):
+        letters = [rng.choice(highs) if rng.random() < 0.6 else ord(rng.choice(ascii_letters))
+                   for _ in range(rng.randint(0, 12))]
+        if rng.random() < 0.2 and all(v < 256 for v in letters):
+            out.append(bytes(letters))
+        else:
+            out.append("".join(map(chr, letters)) if rng.random() < 0.97 else None)
+    return out
+
+
+@pytest.mark.parametrize("name", ["ratio", "qratio"])
+class TestCdistSmallAlphabets:
+    """Matrices of many rows whose items go beyond ASCII with few distinct values (recoded
+    as byte strings for the byte kernels) or too many of them (left as they are), against
+    the plain program cell by cell, bytes comparing equal to code points of equal value."""
+
+    def check(self, name, queries, choices, cutoffs=(None,), processor=None):
+        cache = PlainCache()
+        proc = processor or (lambda x: x)
+        full = [cache(name, proc(q), None if c is None else proc(c)) if q is not None else 0.0
+                for q in queries for c in choices]
+        for cutoff in cutoffs:
+            got, n, m = _tarnwick.cdist(queries, choices, "fuzz_" + name, None, processor, cutoff)
+            want = [s if cutoff is None or s >= cutoff else 0.0 for s in full]
+            bad = [(queries[k // m], choices[k % m]) for k in range(n * m) if got[k] != want[k]]
+            assert not bad, (cutoff, bad[:3])
+
+    def test_words_mixed_with_ascii_and_bytes(self, name):
+        rng = random.Random(61)
+        letters = "abcdefgh\u00e9\u00e8\u00fc\u00f6\u0430\u0431\u0432\u03b1\u03b2\u4e2d\u6587"
+        words = ["".join(rng.choice(letters) for _ in range(rng.randint(1, 12))) for _ in range(200)]
+        items = words + ["", None, "abc", "\u00e9t\u00e9", b"\xe9t\xe9", b"\xe9", "\u00e9", b"ab\xff", b"",
+                         "abcdefgh" * 3, "\u00e9" * 20, "a\x00\u00e9"]
+        rng.shuffle(items)
+        scores = [naive.ratio(elements(a), elements(b)) for a in items[:6] for b in items[:40]
+                  if a is not None and b is not None]
+        self.check(name, items[:30], items, cutoffs=[None, 0.0, 50.0] + cutoffs_around(scores)[2:8])
+        # The bytes b"\xe9" score as the text "\u00e9" does.
+        got = _tarnwick.cdist(["\u00e9t\u00e9"] * 9, [b"\xe9t\xe9", "ete"], "fuzz_" + name, None)[0]
+        assert got[:2] == [100.0, naive.ratio("\u00e9t\u00e9", "ete")]
+
+    def test_alphabets_at_and_past_the_free_codes(self, name):
+        # The items use 3 letters of ASCII and the zero byte: 124 codes below 128 are free,
+        # 252 codes in all. Values of one and two UTF-8 bytes, and of the hashed range.
+        rng = random.Random(62)
+        highs = [0xC0 + k for k in range(60)] + [0x400 + k for k in range(60)] + [0x4E00 + k for k in range(200)]
+        for distinct in (124, 125, 252, 253):
+            pick = rng.sample(highs, distinct)
+            items = small_alphabet_items(rng, pick, 300)
+            # Every value occurs in some item.
+            items += ["".join(map(chr, pick[k:k + 10])) for k in range(0, distinct, 10)]
+            rng.shuffle(items)
+            self.check(name, items[:12], items)
+
+    def test_many_items_in_chunks(self, name):
+        # Thousands of items are counted and copied in chunks on the pool; a value past the
+        # codes in the last chunk only leaves every item as it is.
+        rng = random.Random(65)
+        pool = small_alphabet_items(rng, [0xE9, 0xFC, 0x431, 0x3B2, 0x6587], 300)
+        items = [rng.choice(pool) for _ in range(6000)]
+        cache = PlainCache()
+        for tail in ([], ["".join(chr(0x4E00 + k) for k in range(300))]):
+            choices = items + tail
+            got, n, m = _tarnwick.cdist(items[:8], choices, "fuzz_" + name, None)
+            want = [cache(name, q, c) if q is not None else 0.0 for q in items[:8] for c in choices]
+            bad = [k for k in range(n * m) if got[k] != want[k]]
+            assert not bad, (len(tail), [(items[k // m], choices[k % m]) for k in bad[:3]])
+
+    def test_processor_and_missing_rows(self, name):
+        rng = random.Random(63)
+        items = small_alphabet_items(rng, [0xE9, 0xC9, 0x3B1, 0x391, 0x4E2D], 150)
+        items = [i for i in items if not isinstance(i, bytes)]
+        self.check(name, [None] + items[:11], items, cutoffs=(None, 70.0), processor=str.upper)
+
+
+@pytest.mark.parametrize("name", ["partial_ratio", "token_sort_ratio", "token_set_ratio", "wratio"])
+def test_other_scorers_over_small_alphabets(name):
+    # These scorers read more than which elements are equal: each cell is the one-pair call's.
+    rng = random.Random(64)
+    items = small_alphabet_items(rng, [0xE9, 0xE8, 0x430, 0x3B1, 0x4E2D], 120, ascii_letters="ab \x00")
+    items = [i for i in items if i is not None] + ["\u00e9 a", b"\xe9 a"]
+    pair = getattr(_tarnwick, "fuzz_" + name)
+    got, n, m = _tarnwick.cdist(items[:10], items, "fuzz_" + name, None)
+    assert got == [pair(q, c) for q in items[:10] for c in items]
+
+
 def ranked(name, q, choices):
     """(score, index) of every choice but the missing ones, best first."""
     kept = [(plain(name, q, c, None), i) for i, c in enumerate(choices) if c is not None]

@@ -13,14 +13,82 @@
 // occurrence, `a` before `b`.
 #pragma once
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <type_traits>
 #include <vector>
 
 namespace tarnwick::algorithms {
+
+/// Numbers distinct values in order of first occurrence, up to 256 of them, in an open-
+/// addressing table sized for the number of elements expected (at most 512 slots, so that
+/// clearing it costs little for short pairs). DenseCodes numbers a pair with it; the batch
+/// functions number the values beyond ASCII of all their items with it
+/// (process/cdist_recode.hpp).
+class ValueNumbering {
+public:
+    explicit ValueNumbering(std::size_t elements) noexcept {
+        const std::size_t want = 2 * std::min<std::size_t>(std::max<std::size_t>(elements, 8), 256);
+        shift_ = 64 - std::bit_width(want - 1);
+        std::memset(slots_, 0, (std::size_t{1} << (64 - shift_)) * sizeof slots_[0]);
+    }
+
+    /// Codes every element of `s` into `out`; false once a 257th distinct value occurs.
+    template <class T>
+    bool code(std::span<const T> s, uint8_t* out) noexcept {
+        // Locals, since stores through `out` could otherwise alias the members.
+        const int shift = shift_;
+        const std::size_t mask = (std::size_t{1} << (64 - shift)) - 1;
+        uint16_t* const slots = slots_;
+        uint64_t* const keys = keys_;
+        std::size_t count = count_;
+        const std::size_t n = s.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            const uint64_t v = static_cast<uint64_t>(s[i]);
+            std::size_t h = static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ULL) >> shift);
+            std::size_t slot;
+            while ((slot = slots[h]) != 0 && keys[slot - 1] != v) h = (h + 1) & mask;
+            if (slot == 0) {
+                if (count == 256) return false;
+                keys[count] = v;
+                slot = ++count;
+                slots[h] = static_cast<uint16_t>(slot);
+            }
+            out[i] = static_cast<uint8_t>(slot - 1);
+        }
+        count_ = count;
+        return true;
+    }
+
+    /// The number of `v`, given it now if it is new; -1 when it would be the 257th.
+    int add(uint64_t v) noexcept {
+        uint8_t code;
+        return this->code(std::span<const uint64_t>(&v, 1), &code) ? code : -1;
+    }
+
+    /// The number of `v`, or -1 when it has none.
+    int find(uint64_t v) const noexcept {
+        const std::size_t mask = (std::size_t{1} << (64 - shift_)) - 1;
+        std::size_t h = static_cast<std::size_t>((v * 0x9E3779B97F4A7C15ULL) >> shift_);
+        std::size_t slot;
+        while ((slot = slots_[h]) != 0 && keys_[slot - 1] != v) h = (h + 1) & mask;
+        return static_cast<int>(slot) - 1;
+    }
+
+    /// The values numbered so far, in order of their numbers.
+    std::span<const uint64_t> values() const noexcept { return {keys_, count_}; }
+
+private:
+    int shift_;               // 64 minus the number of index bits
+    std::size_t count_ = 0;   // codes given so far
+    uint16_t slots_[512];     // 0: empty, else 1 + the code of the value held
+    uint64_t keys_[256];      // the value of each code
+};
 
 /// The byte codes of one pair, or the verdict that the pair has more than 256 distinct
 /// values. The codes are kept in this object, inline for short pairs.
