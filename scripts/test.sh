@@ -46,8 +46,8 @@ PYTHONPATH=build-sanitize:python run_sanitized tests build-sanitize \
 # may change the containers: their tests run again that way (the whole suite passes
 # so too, but in minutes more than CI has room for).
 PYTHONMALLOC=malloc PYTHONPATH=build-sanitize:python run_sanitized tests build-sanitize \
-  "$PYTHON" -m pytest tests/test_process.py tests/test_process_lanes.py tests/test_process_lists.py \
-  tests/test_concurrency.py tests/test_result_classes.py -q -p no:cacheprovider -x
+  "$PYTHON" -m pytest tests/test_process.py tests/test_process_lists.py tests/test_concurrency.py \
+  tests/test_result_classes.py -q -p no:cacheprovider -x
 
 echo "== fuzzing the sanitizer build (fixed seeds)"
 FUZZ_RUNS=2000 FUZZ_SEED=20261207 bash scripts/fuzz.sh 0 scorers metrics process bktree search join stops
