@@ -96,6 +96,10 @@ struct ItemViews {
     std::size_t size() const noexcept { return views.size(); }
 };
 
+/// Fewest choices in a row for which the row takes the lane kernel: with fewer, most of
+/// its 64 lanes would idle.
+inline constexpr std::size_t kLaneMinChoices = 64;
+
 /// The choices of the rows of a matrix as the lane kernel reads them, built once for all
 /// the rows that share them: the non-empty byte strings (slot: the choice's position) and
 /// the positions of the other choices, both in increasing order of position. Built on the
